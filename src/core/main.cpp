@@ -1,0 +1,8 @@
+// Entry point of the updater.
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    return 0;
+}
