@@ -1,0 +1,214 @@
+// A task made of subtasks.
+#include "composedtaskspecification.h"
+
+ComposedTaskSpecification::ComposedTaskSpecification(
+    int maxParallel, double parentProgressRange, QObject* parent)
+    : TaskSpecification(parent, parentProgressRange)
+    , maxParallel(maxParallel)
+{
+    // The only queued connection in the tree: a subtask that finishes never
+    // starts the next one inside its own call stack, so the depth stays
+    // constant however many subtasks there are.
+    connect(this, &ComposedTaskSpecification::startNextTask, this,
+        &ComposedTaskSpecification::onStartNextTask, Qt::QueuedConnection);
+}
+
+ComposedTaskSpecification::~ComposedTaskSpecification()
+{
+    clearSubTasks();
+}
+
+void ComposedTaskSpecification::addSubTask(TaskSpecification* subTask)
+{
+    allSubTasks.append(subTask);
+    pendingSubTasks.append(subTask);
+    connectSignals(subTask);
+    setProgress(accountProgress(subTask));
+}
+
+void ComposedTaskSpecification::connectSignals(TaskSpecification* subTask)
+{
+    connect(subTask, &TaskSpecification::finished, this, &ComposedTaskSpecification::onSubTaskFinished);
+    connect(subTask, &TaskSpecification::canceled, this, &ComposedTaskSpecification::onSubTaskCanceled);
+    connect(subTask, &TaskSpecification::error, this, &TaskSpecification::error);
+    connect(subTask, &TaskSpecification::updateProgress, this, &ComposedTaskSpecification::onUpdateProgress);
+    connect(subTask, &TaskSpecification::message, this, &TaskSpecification::message);
+    connect(this, &TaskSpecification::otherTaskCancelled, subTask,
+        &ComposedTaskSpecification::onOtherTaskCancelled);
+}
+
+void ComposedTaskSpecification::executeSubTasks()
+{
+    state = Running;
+    const int n = qMin(int(pendingSubTasks.size()), maxParallel);
+    if (n == 0) {
+        // An empty composite ends at once, in this very call.
+        subtasksDone();
+        return;
+    }
+    for (int i = 0; i < n; ++i)
+        emit startNextTask();
+}
+
+void ComposedTaskSpecification::onStartNextTask()
+{
+    if (!pendingSubTasks.isEmpty() && !subTaskCanceled && !cancelRequested) {
+        TaskSpecification* next = pendingSubTasks.takeFirst();
+        runningSubTasks.append(next);
+        next->execute();
+    } else if (runningSubTasks.isEmpty() && !doneReported) {
+        doneReported = true;
+        subtasksDone();
+    }
+}
+
+void ComposedTaskSpecification::onSubTaskFinished(TaskSpecification* task)
+{
+    runningSubTasks.removeOne(task);
+    doneSubTasks.append(task);
+    // Each finish frees one slot; what happens next is decided from the event loop.
+    emit startNextTask();
+}
+
+void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* task)
+{
+    runningSubTasks.removeOne(task);
+    doneSubTasks.append(task);
+    if (!subTaskCanceled) {
+        // Only the first cancellation of a run is announced to the others.
+        subTaskCanceled = true;
+        emit otherTaskCancelled(task);
+    }
+    if (runningSubTasks.isEmpty() && !doneReported) {
+        doneReported = true;
+        subtasksDone();
+    }
+}
+
+void ComposedTaskSpecification::onUpdateProgress(qreal)
+{
+    auto* subTask = qobject_cast<TaskSpecification*>(sender());
+    if (!subTask)
+        return;
+    setProgress(accountProgress(subTask));
+}
+
+double ComposedTaskSpecification::accountProgress(TaskSpecification* subTask)
+{
+    double& counted = countedProgress[subTask];
+    progressSum += static_cast<long double>(subTask->progress) - counted;
+    counted = subTask->progress;
+    return static_cast<double>(progressSum);
+}
+
+int ComposedTaskSpecification::getStateFromSubTasks() const
+{
+    bool allFinished = true;
+    bool anyUserCanceled = false;
+    for (const TaskSpecification* subTask : allSubTasks) {
+        switch (subTask->state) {
+        case ErrorCanceled:
+            return ErrorCanceled;
+        case UserCanceled:
+            anyUserCanceled = true;
+            allFinished = false;
+            break;
+        case Finished:
+            break;
+        default:
+            allFinished = false;
+            break;
+        }
+    }
+    if (anyUserCanceled)
+        return UserCanceled;
+    if (allFinished)
+        return Finished;
+    if (cancelRequested)
+        return UserCanceled;
+    if (subTaskCanceled)
+        return ErrorCanceled;
+    return Running;
+}
+
+void ComposedTaskSpecification::subtasksDone()
+{
+    switch (getStateFromSubTasks()) {
+    case Finished:
+        finish();
+        break;
+    case UserCanceled:
+        userCancel();
+        break;
+    default:
+        // ErrorCanceled, or Running when some subtasks never ran.
+        errorCancel();
+        break;
+    }
+}
+
+void ComposedTaskSpecification::userCanceled()
+{
+    TaskSpecification::userCanceled();
+    if (state != Running)
+        return;
+    // Iterate over a copy: a subtask that cancels changes the lists under us.
+    const QList<TaskSpecification*> subTasks = allSubTasks;
+    for (TaskSpecification* subTask : subTasks)
+        subTask->userCanceled();
+}
+
+void ComposedTaskSpecification::handleOtherTaskCancelled(TaskSpecification* other)
+{
+    emit otherTaskCancelled(other);
+}
+
+void ComposedTaskSpecification::timeTick(
+    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+{
+    downloading = false;
+    for (TaskSpecification* subTask : std::as_const(allSubTasks)) {
+        quint64 done = 0;
+        quint64 total = 0;
+        quint64 subSpeed = 0;
+        bool subDownloading = false;
+        subTask->timeTick(done, total, subSpeed, subDownloading);
+        if (subDownloading)
+            downloading = true;
+        speed += subSpeed;
+        // A subtask without a known total adds its speed only; ended
+        // downloads keep counting so the totals never shrink.
+        if (total != 0) {
+            downloadDone += done;
+            downloadTotal += total;
+        }
+    }
+}
+
+void ComposedTaskSpecification::clearSubTasks()
+{
+    for (TaskSpecification* subTask : std::as_const(allSubTasks)) {
+        QObject::disconnect(subTask, nullptr, this, nullptr);
+        QObject::disconnect(this, nullptr, subTask, nullptr);
+        // Deferred: a subtask may be cleared from inside its own signal.
+        subTask->deleteLater();
+    }
+    allSubTasks.clear();
+    pendingSubTasks.clear();
+    runningSubTasks.clear();
+    doneSubTasks.clear();
+    countedProgress.clear();
+    progressSum = 0.0L;
+}
+
+void ComposedTaskSpecification::reset()
+{
+    for (TaskSpecification* subTask : std::as_const(allSubTasks))
+        subTask->reset();
+    pendingSubTasks = allSubTasks;
+    runningSubTasks.clear();
+    doneSubTasks.clear();
+    subTaskCanceled = false;
+    doneReported = false;
+    TaskSpecification::reset();
+}

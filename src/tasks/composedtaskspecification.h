@@ -1,0 +1,68 @@
+// A task made of subtasks: runs them in order, at most maxParallel at a time,
+// sums their weighted progress, relays their log lines and errors, and ends
+// according to how they ended.
+#pragma once
+
+#include "taskspecification.h"
+
+#include <QHash>
+#include <QList>
+
+class ComposedTaskSpecification : public TaskSpecification {
+    Q_OBJECT
+
+public:
+    // Note the argument order, unlike the base: maxParallel bounds the number
+    // of subtasks running at once.
+    ComposedTaskSpecification(int maxParallel, double parentProgressRange, QObject* parent);
+    ~ComposedTaskSpecification() override;
+
+    void reset() override;
+    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+    // Passes the request to every subtask while running; pending ones will not start.
+    void userCanceled() override;
+    void handleOtherTaskCancelled(TaskSpecification* other) override;
+
+    // Appends a subtask (created with this as its QObject parent) to the run.
+    void addSubTask(TaskSpecification* subTask);
+    // Starts the run: sets Running and queues up to maxParallel starts.
+    void executeSubTasks();
+    // The final state the subtasks call for: error before user cancel before success.
+    int getStateFromSubTasks() const;
+    // Disconnects and schedules the deletion of every subtask, then empties the lists.
+    void clearSubTasks();
+
+    QList<TaskSpecification*> allSubTasks;
+    QList<TaskSpecification*> pendingSubTasks;
+    QList<TaskSpecification*> runningSubTasks;
+    QList<TaskSpecification*> doneSubTasks;
+    int maxParallel;
+    bool subTaskCanceled = false;
+    bool doneReported = false;
+
+signals:
+    void startNextTask();
+
+protected:
+    // Called once when nothing runs and nothing will start; ends this task.
+    virtual void subtasksDone();
+    virtual void connectSignals(TaskSpecification* subTask);
+
+private slots:
+    void onStartNextTask();
+    void onUpdateProgress(qreal doneFrac);
+    void onSubTaskFinished(TaskSpecification* task);
+    void onSubTaskCanceled(TaskSpecification* task);
+
+private:
+    // Replaces the share of subTask in the running sum with its current
+    // progress field and returns the new sum.
+    double accountProgress(TaskSpecification* subTask);
+
+    // The sum of the subtasks' progress fields, kept up to date report by
+    // report so that a progress report costs the same however many subtasks
+    // there are. long double keeps the rounding drift of millions of
+    // increments far below what anyone could see.
+    long double progressSum = 0.0L;
+    QHash<TaskSpecification*, double> countedProgress;
+};

@@ -1,0 +1,66 @@
+// The base of every unit of work in an update session: lifecycle state,
+// weighted progress and the signals that carry results up the task tree.
+#pragma once
+
+#include <QObject>
+
+class TaskSpecification : public QObject {
+    Q_OBJECT
+
+public:
+    // Stored as plain integers; other parts of the program compare the numbers.
+    enum TaskState {
+        NotStarted = 0,
+        Running = 1,
+        Finished = 2,
+        ErrorCanceled = 3,
+        UserCanceled = 4,
+    };
+    Q_ENUM(TaskState)
+
+    // parentProgressRange is the share of the parent's progress this task covers.
+    TaskSpecification(QObject* parent, double parentProgressRange);
+
+    // fraction is this task's own completion in 0..1; progress becomes
+    // fraction x parentProgressRange and updateProgress carries that value.
+    void setProgress(double fraction);
+    // Replaces the weight without re-emitting progress.
+    void setParentProgressRange(double range);
+
+    // Starts the task; exactly one of finished or canceled follows.
+    virtual void execute() = 0;
+    // Returns the task to NotStarted so that execute() may run again.
+    virtual void reset();
+    // Polled once a second through the tree. The caller passes zeros and
+    // false; download tasks report bytes received, bytes expected, bytes since
+    // the previous tick and whether a transfer is active.
+    virtual void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading);
+    // The user asked the task to stop. The base only records the request:
+    // a task that cannot be interrupted runs its current work to its end.
+    virtual void userCanceled();
+    // Another task of the same composite was cancelled while this one runs.
+    virtual void handleOtherTaskCancelled(TaskSpecification* other);
+
+    bool cancelRequested = false;
+    double parentProgressRange;
+    // Already weighted: runs from 0 to parentProgressRange.
+    double progress = 0.0;
+    int state = NotStarted;
+
+signals:
+    void finished(TaskSpecification* task);
+    void canceled(TaskSpecification* task);
+    void error(QString errorMessage);
+    void updateProgress(qreal doneFrac);
+    void message(QString message);
+    void otherTaskCancelled(TaskSpecification* task);
+
+protected slots:
+    void onOtherTaskCancelled(TaskSpecification* other);
+
+protected:
+    // The three ways a run ends; each is called once per run by a subclass.
+    void finish();
+    void errorCancel();
+    void userCancel();
+};
