@@ -1,0 +1,28 @@
+// The latest-version query: asks the update server over UDP which client
+// version is current on each channel and fetches the news text.
+#pragma once
+
+#include "updatechannel.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+class UpdateChecker final {
+public:
+    // UDP port of the update server unless CORVANE_UPDATE_SERVER names another.
+    static constexpr quint16 defaultPort = 17384;
+
+    // Runs the whole exchange; true when both replies arrived. Blocks the
+    // calling thread for up to 5000 ms per reply plus name resolution.
+    bool checkUpdate();
+    bool readFromServer();
+
+    // The entry of the channel's position in the version reply, or two empty
+    // texts when the reply had no such entry.
+    QPair<QString, QString> getClientVersionByChannel(UpdateChannel channel) const;
+
+    // (version number text, display text), in reply order.
+    QList<QPair<QString, QString>> versions;
+    QString newsText;
+};

@@ -1,0 +1,48 @@
+// A scripted UDP server on loopback for tests of the UDP clients. It runs on a
+// thread of its own, so blocking clients on the test's thread get their answers.
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <atomic>
+#include <thread>
+
+class UdpResponder final {
+public:
+    UdpResponder() = default;
+    ~UdpResponder();
+    UdpResponder(const UdpResponder&) = delete;
+    UdpResponder& operator=(const UdpResponder&) = delete;
+
+    // Binds 127.0.0.1 on a free port and starts answering; false on failure.
+    bool start();
+    quint16 port() const { return m_port; }
+    // "127.0.0.1:<port>", the form of the server overrides in the environment.
+    QString hostAndPort() const;
+
+    // Answers a datagram equal to request with reply (any size, zero bytes
+    // included). A request without a reply is recorded and left unanswered.
+    void setReply(const QByteArray& request, const QByteArray& reply);
+    void clearReplies();
+
+    // Every datagram received so far, in order.
+    QList<QByteArray> requests() const;
+    // The source ports of those datagrams.
+    QList<quint16> requestPorts() const;
+
+private:
+    void run();
+
+    int m_fd = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop {false};
+    std::thread m_thread;
+    mutable QMutex m_mutex;
+    QHash<QByteArray, QByteArray> m_replies;
+    QList<QByteArray> m_requests;
+    QList<quint16> m_requestPorts;
+};
