@@ -1,0 +1,47 @@
+# The verification key the updater embeds. CORVANE_PUBLIC_KEY_FILE names the
+# publisher's public key file; without it the build makes a development key
+# pair of its own with corvane-keytool, so that tests and the demo can sign
+# what the updater accepts. No private key ever lives in the source tree.
+
+# Where a build without a publisher key keeps its development key pair.
+set(CORVANE_DEVKEY_DIR "${CMAKE_BINARY_DIR}/devkey")
+if(CORVANE_PUBLIC_KEY_FILE)
+    if(NOT EXISTS "${CORVANE_PUBLIC_KEY_FILE}")
+        message(FATAL_ERROR "CORVANE_PUBLIC_KEY_FILE does not exist: ${CORVANE_PUBLIC_KEY_FILE}")
+    endif()
+    set(CORVANE_DEV_PRIVATE_KEY "")
+else()
+    set(CORVANE_DEV_PRIVATE_KEY "${CORVANE_DEVKEY_DIR}/private.key")
+    message(WARNING
+        "No CORVANE_PUBLIC_KEY_FILE given: this build trusts a DEVELOPMENT key generated into "
+        "${CORVANE_DEVKEY_DIR}. Never ship it; release builds set -DCORVANE_PUBLIC_KEY_FILE=<publisher's public.key>.")
+endif()
+
+# Adds the generated definition of PUBLIC_KEY to target. Call it in the
+# directory that creates target, so the generating commands attach to it.
+function(corvane_embed_public_key target)
+    set(source "${CMAKE_CURRENT_BINARY_DIR}/crypto/publickey.cpp")
+    if(CORVANE_PUBLIC_KEY_FILE)
+        set(keyfile "${CORVANE_PUBLIC_KEY_FILE}")
+    else()
+        set(keyfile "${CORVANE_DEVKEY_DIR}/public.key")
+        # Naming the tool as the command (not as a dependency) builds it first
+        # without making every relink of the tool replace the key pair.
+        add_custom_command(
+            OUTPUT "${CORVANE_DEVKEY_DIR}/private.key" "${CORVANE_DEVKEY_DIR}/public.key"
+            COMMAND ${CMAKE_COMMAND} -E make_directory "${CORVANE_DEVKEY_DIR}"
+            COMMAND corvane-keytool create --force
+                --private "${CORVANE_DEVKEY_DIR}/private.key"
+                --public "${CORVANE_DEVKEY_DIR}/public.key"
+            COMMENT "Generating the development key pair in ${CORVANE_DEVKEY_DIR}"
+            VERBATIM)
+    endif()
+    add_custom_command(
+        OUTPUT "${source}"
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/crypto"
+        COMMAND corvane-keytool embed "${keyfile}" "${source}"
+        DEPENDS "${keyfile}"
+        COMMENT "Embedding the public key ${keyfile}"
+        VERBATIM)
+    target_sources(${target} PRIVATE "${source}")
+endfunction()

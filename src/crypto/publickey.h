@@ -1,0 +1,8 @@
+// The public key every signature is checked against, in the key-file format.
+// Its definition is generated at build time from the publisher's key, or from
+// the build's development key when no publisher key is configured.
+#pragma once
+
+#include "crypto/tomcryptutil.h"
+
+extern const unsigned char PUBLIC_KEY[KEY_FILE_SIZE];

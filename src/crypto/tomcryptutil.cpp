@@ -1,0 +1,174 @@
+// RSA signatures over SHA-1 digests with fixed parameters, on top of libtomcrypt.
+#include "tomcryptutil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include <tomcrypt.h>
+
+namespace {
+
+// Set once by crypt_init on one thread, read-only afterwards.
+int hash_idx = -1;
+int prng_idx = -1;
+
+constexpr int PSS_SALT_LENGTH = 8;
+constexpr int KEY_SIZE_BYTES = 128;
+constexpr long PUBLIC_EXPONENT = 65537;
+constexpr unsigned long READ_CHUNK = 2048;
+
+// Without a math provider every big-number call jumps through a null pointer;
+// fail like any other library error instead.
+void requireInit()
+{
+    if (ltc_mp.name == nullptr || hash_idx < 0 || prng_idx < 0)
+        throw crypt_exception("crypt_init has not been called");
+}
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+FilePtr openForWriting(const char* fileName)
+{
+    FilePtr file(std::fopen(fileName, "wb"));
+    if (!file)
+        throw crypt_exception(std::string("Cannot open file for writing: ") + fileName);
+    return file;
+}
+
+// A short write or a failing close (full disk, quota) would leave a truncated
+// key or signature behind while reporting success.
+void writeAndClose(FilePtr file, const char* fileName, const unsigned char* data, unsigned long len)
+{
+    const bool written = std::fwrite(data, 1, len, file.get()) == len;
+    const bool closed = std::fclose(file.release()) == 0;
+    if (!written || !closed)
+        throw crypt_exception(std::string("Cannot write file: ") + fileName);
+}
+
+} // namespace
+
+crypt_exception::crypt_exception(std::string message)
+    : message(std::move(message))
+{
+}
+
+const char* crypt_exception::what() const noexcept
+{
+    return message.c_str();
+}
+
+void crypt_init()
+{
+    if (register_prng(&sprng_desc) == -1)
+        throw crypt_exception("Error registering sprng");
+    ltc_mp = ltm_desc;
+    if (register_hash(&sha1_desc) == -1)
+        throw crypt_exception("Error registering sha1");
+    hash_idx = find_hash("sha1");
+    prng_idx = find_prng("sprng");
+}
+
+void hash_msg(const unsigned char* in, unsigned long len, unsigned char* out)
+{
+    hash_state md;
+    sha1_init(&md);
+    sha1_process(&md, in, len);
+    sha1_done(&md, out);
+}
+
+bool verify_msg(
+    Rsa_key* key, const unsigned char* data, unsigned long dataLen, unsigned char* sig, unsigned long sigLen)
+{
+    requireInit();
+    unsigned char digest[DIGEST_SIZE];
+    hash_msg(data, dataLen, digest);
+    int stat = 0;
+    check_err("rsa_verify_hash",
+        rsa_verify_hash_ex(
+            sig, sigLen, digest, DIGEST_SIZE, LTC_PKCS_1_PSS, hash_idx, PSS_SALT_LENGTH, &stat, key));
+    return stat == 1;
+}
+
+void sign_msg(
+    Rsa_key* key, const unsigned char* data, unsigned long len, unsigned char* out, unsigned long* outLen)
+{
+    requireInit();
+    unsigned char digest[DIGEST_SIZE];
+    hash_msg(data, len, digest);
+    check_err("rsa_sign_hash",
+        rsa_sign_hash_ex(digest, DIGEST_SIZE, out, outLen, LTC_PKCS_1_PSS, nullptr, prng_idx, hash_idx,
+            PSS_SALT_LENGTH, key));
+}
+
+void create_key(Rsa_key* key)
+{
+    requireInit();
+    check_err("rsa_make_key", rsa_make_key(nullptr, prng_idx, KEY_SIZE_BYTES, PUBLIC_EXPONENT, key));
+}
+
+void load_key(Rsa_key* key, const unsigned char* in, unsigned long len)
+{
+    requireInit();
+    check_err("rsa_import", rsa_import(in, len, key));
+}
+
+void load_key(Rsa_key* key, const char* fileName)
+{
+    // Zeros behind a short or unreadable file make the import fail cleanly
+    // instead of parsing leftovers from the stack.
+    unsigned char buffer[KEY_FILE_SIZE] = {};
+    if (FilePtr file {std::fopen(fileName, "rb")})
+        std::fread(buffer, 1, sizeof buffer, file.get());
+    load_key(key, buffer, sizeof buffer);
+}
+
+void save_key(Rsa_key* key, int type, const char* fileName)
+{
+    unsigned char buffer[KEY_FILE_SIZE] = {};
+    unsigned long len = sizeof buffer;
+    check_err("rsa_export", rsa_export(buffer, &len, type, key));
+    writeAndClose(openForWriting(fileName), fileName, buffer, sizeof buffer);
+}
+
+void read_file(const char* fileName, unsigned char** data, unsigned long* len)
+{
+    *len = 0;
+    FilePtr file(std::fopen(fileName, "rb"));
+    if (!file)
+        throw crypt_exception(std::string("Cannot open file for reading: ") + fileName);
+    for (;;) {
+        auto* grown = static_cast<unsigned char*>(std::realloc(*data, *len + READ_CHUNK));
+        if (grown == nullptr)
+            throw crypt_exception(std::string("Out of memory reading file: ") + fileName);
+        *data = grown;
+        const size_t got = std::fread(*data + *len, 1, READ_CHUNK, file.get());
+        *len += got;
+        if (got < READ_CHUNK)
+            break;
+    }
+    // A read error must not pass for the end of a shorter file.
+    if (std::ferror(file.get()))
+        throw crypt_exception(std::string("Cannot read file: ") + fileName);
+}
+
+void write_file(const char* fileName, unsigned char* data, unsigned long len)
+{
+    writeAndClose(openForWriting(fileName), fileName, data, len);
+}
+
+void check_err(const char* name, int err)
+{
+    if (err != CRYPT_OK)
+        throw crypt_exception(std::string(name) + ": " + error_to_string(err));
+}
+
+RsaKeyGuard::~RsaKeyGuard()
+{
+    rsa_free(key);
+}

@@ -1,0 +1,80 @@
+// RSA signatures over SHA-1 digests with fixed parameters, on top of libtomcrypt
+// (libtommath as big-number provider): key making, import and export, whole-file I/O.
+#pragma once
+
+#include <exception>
+#include <string>
+
+struct Rsa_key; // libtomcrypt's key structure; include <tomcrypt.h> to hold one
+
+// Size of a key file and of the buffer keys are exported into.
+constexpr unsigned long KEY_FILE_SIZE = 2048;
+// Length of a SHA-1 digest.
+constexpr unsigned long DIGEST_SIZE = 20;
+
+// The only exception the key utilities throw; what() names the failing call.
+class crypt_exception : public std::exception {
+public:
+    explicit crypt_exception(std::string message);
+    const char* what() const noexcept override;
+
+private:
+    std::string message;
+};
+
+// Registers SHA-1 and the system random source and selects libtommath. Call it
+// on one thread before any other function; calling it again changes nothing.
+// Afterwards the other functions may run on several threads at once, each
+// with its own key and buffers.
+void crypt_init();
+
+// SHA-1 of len bytes at in into the DIGEST_SIZE bytes at out.
+void hash_msg(const unsigned char* in, unsigned long len, unsigned char* out);
+
+// True if sig is a valid RSASSA-PSS (SHA-1, 8-byte salt) signature of data.
+// Throws for a malformed signature, including one whose length is not the
+// modulus length.
+bool verify_msg(
+    Rsa_key* key, const unsigned char* data, unsigned long dataLen, unsigned char* sig, unsigned long sigLen);
+
+// Signs data with the scheme verify_msg expects. *outLen is the room at out on
+// entry and the signature length (the modulus length) on return.
+void sign_msg(
+    Rsa_key* key, const unsigned char* data, unsigned long len, unsigned char* out, unsigned long* outLen);
+
+// Makes a new 1024-bit key pair with public exponent 65537. Free it with rsa_free.
+void create_key(Rsa_key* key);
+
+// Imports a key (PKCS #1 private or public, or SubjectPublicKeyInfo) from memory.
+// On success the caller frees it with rsa_free; on failure nothing is left to free.
+void load_key(Rsa_key* key, const unsigned char* in, unsigned long len);
+// Imports a key from a key file: its first KEY_FILE_SIZE bytes, zero-padded when
+// the file is shorter. A file that cannot be read fails as an import error.
+void load_key(Rsa_key* key, const char* fileName);
+// Writes a key file of exactly KEY_FILE_SIZE bytes: the exported key (type is
+// PK_PUBLIC or PK_PRIVATE) followed by zeros.
+void save_key(Rsa_key* key, int type, const char* fileName);
+
+// Reads a whole file into *data, which must be null or a malloc'ed block on
+// entry; the caller frees it with free(). *len is the number of bytes read.
+void read_file(const char* fileName, unsigned char** data, unsigned long* len);
+// Writes len bytes as the whole content of fileName.
+void write_file(const char* fileName, unsigned char* data, unsigned long len);
+
+// Throws crypt_exception "name: <library's text>" unless err is CRYPT_OK.
+void check_err(const char* name, int err);
+
+// Frees a key that was made or loaded successfully when the scope ends.
+class RsaKeyGuard final {
+public:
+    explicit RsaKeyGuard(Rsa_key* key)
+        : key(key)
+    {
+    }
+    ~RsaKeyGuard();
+    RsaKeyGuard(const RsaKeyGuard&) = delete;
+    RsaKeyGuard& operator=(const RsaKeyGuard&) = delete;
+
+private:
+    Rsa_key* key;
+};

@@ -1,0 +1,141 @@
+// Publishers may make keys and signatures with the openssl command line: the
+// key utilities must accept them once converted into the key-file form, and
+// what they sign must verify in openssl.
+#include "crypto/tomcryptutil.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <tomcrypt.h>
+
+#include "testfiles.h"
+
+namespace {
+
+// Runs openssl in dir; the exit code, or -1 when it did not run to its end.
+int openssl(const QString& dir, const QStringList& args, QByteArray* errors = nullptr)
+{
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.start(QStandardPaths::findExecutable(QStringLiteral("openssl")), args);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    if (errors)
+        *errors = process.readAllStandardError();
+    return process.exitCode();
+}
+
+QStringList words(const char* line)
+{
+    return QString::fromLatin1(line).split(QLatin1Char(' '));
+}
+
+} // namespace
+
+class TestOpenSslInterop : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+            QSKIP("openssl is not installed (scripts/setup.sh installs it)");
+        crypt_init();
+    }
+
+    void opensslSignatureVerifies_data()
+    {
+        QTest::addColumn<QString>("exportPublic"); // openssl arguments writing pub.der from key.pem
+        QTest::addColumn<QString>("saltLength");
+        QTest::addColumn<bool>("valid");
+        const QString pkcs1 = QStringLiteral("rsa -in key.pem -RSAPublicKey_out -outform DER -out pub.der");
+        const QString spki = QStringLiteral("rsa -in key.pem -pubout -outform DER -out pub.der");
+        QTest::newRow("PKCS #1 public key, 8-byte salt") << pkcs1 << "8" << true;
+        QTest::newRow("SubjectPublicKeyInfo, 8-byte salt") << spki << "8" << true;
+        // openssl's default salt is not ours; a publisher must ask for 8 bytes.
+        QTest::newRow("salt as long as the digest is refused") << pkcs1 << "digest" << false;
+        QTest::newRow("longest salt is refused") << pkcs1 << "max" << false;
+    }
+
+    void opensslSignatureVerifies()
+    {
+        QFETCH(QString, exportPublic);
+        QFETCH(QString, saltLength);
+        QFETCH(bool, valid);
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("product.ini")), "[client]\nversion=4711\n"));
+        QCOMPARE(openssl(d, words("genrsa -out key.pem 1024")), 0);
+        QCOMPARE(openssl(d, exportPublic.split(QLatin1Char(' '))), 0);
+        QCOMPARE(openssl(d,
+                     words("dgst -sha1 -sign key.pem -sigopt rsa_padding_mode:pss -sigopt rsa_mgf1_md:sha1 "
+                           "-out product.ini.sig -sigopt")
+                         << QStringLiteral("rsa_pss_saltlen:") + saltLength << QStringLiteral("product.ini")),
+            0);
+
+        // Converting is padding the DER key to the key-file size.
+        QByteArray keyFile = TestFiles::read(dir.filePath(QStringLiteral("pub.der")));
+        QVERIFY(!keyFile.isEmpty() && keyFile.size() < qsizetype(KEY_FILE_SIZE));
+        keyFile.resize(KEY_FILE_SIZE, '\0');
+        QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("public.key")), keyFile));
+
+        rsa_key key;
+        load_key(&key, QFile::encodeName(dir.filePath(QStringLiteral("public.key"))).constData());
+        RsaKeyGuard guard(&key);
+        const QByteArray data = TestFiles::read(dir.filePath(QStringLiteral("product.ini")));
+        QByteArray sig = TestFiles::read(dir.filePath(QStringLiteral("product.ini.sig")));
+        QCOMPARE(sig.size(), 128);
+        bool verified = false;
+        try {
+            verified = verify_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()),
+                ulong(data.size()), reinterpret_cast<unsigned char*>(sig.data()), ulong(sig.size()));
+        } catch (const crypt_exception&) {
+            verified = false;
+        }
+        QCOMPARE(verified, valid);
+    }
+
+    void ourSignatureVerifiesInOpenssl()
+    {
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        rsa_key key;
+        create_key(&key);
+        RsaKeyGuard guard(&key);
+        save_key(
+            &key, PK_PRIVATE, QFile::encodeName(dir.filePath(QStringLiteral("private.key"))).constData());
+        save_key(&key, PK_PUBLIC, QFile::encodeName(dir.filePath(QStringLiteral("public.key"))).constData());
+        const QByteArray data("[client]\nversion=4711\n");
+        QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("product.ini")), data));
+        QByteArray sig(int(KEY_FILE_SIZE), '\0');
+        unsigned long sigLen = KEY_FILE_SIZE;
+        sign_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()), ulong(data.size()),
+            reinterpret_cast<unsigned char*>(sig.data()), &sigLen);
+        QVERIFY(
+            TestFiles::write(dir.filePath(QStringLiteral("product.ini.sig")), sig.left(qsizetype(sigLen))));
+
+        // openssl reads both key files as they are: its DER parser stops at
+        // the end of the structure and ignores the padding.
+        QByteArray errors;
+        QCOMPARE(openssl(d, words("rsa -inform DER -in private.key -check -noout"), &errors), 0);
+        QCOMPARE(openssl(d, words("rsa -RSAPublicKey_in -inform DER -in public.key -pubout -out pub.pem"),
+                     &errors),
+            0);
+        QCOMPARE(openssl(d,
+                     words("dgst -sha1 -verify pub.pem -sigopt rsa_padding_mode:pss -sigopt rsa_mgf1_md:sha1 "
+                           "-sigopt rsa_pss_saltlen:8 -signature product.ini.sig product.ini"),
+                     &errors),
+            0);
+        QCOMPARE(openssl(d,
+                     words("dgst -sha1 -prverify private.key -keyform DER -sigopt rsa_padding_mode:pss "
+                           "-sigopt rsa_pss_saltlen:8 -signature product.ini.sig product.ini"),
+                     &errors),
+            0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOpenSslInterop)
+#include "tst_opensslinterop.moc"

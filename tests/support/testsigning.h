@@ -1,0 +1,19 @@
+// Signatures the updater accepts: made with this build's development private
+// key, or with any key file for the key utilities' own tests.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace TestSigning {
+
+// The private half of the key the build embeds, or empty when the build
+// embeds a publisher's key (tests that need it skip then).
+QString devPrivateKeyPath();
+// The RSASSA-PSS signature of data with the key in keyFile; empty on failure.
+QByteArray sign(const QByteArray& data, const QString& keyFile);
+// Writes path + ".sig" signed with the development private key; false when
+// there is no such key or a file cannot be read or written.
+bool signFile(const QString& path);
+
+} // namespace TestSigning

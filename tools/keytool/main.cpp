@@ -1,0 +1,327 @@
+// corvane-keytool: makes the publisher's key pair, signs release files and
+// checks signatures exactly as the updater does, and turns a public key into
+// the source the build embeds.
+#include "crypto/tomcryptutil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <tomcrypt.h>
+
+namespace {
+
+enum ExitCode {
+    ExitOk = 0,
+    ExitBadSignature = 1,
+    ExitUsage = 2,
+    ExitFile = 3,
+    ExitKey = 4,
+    ExitCrypto = 5,
+};
+
+const char* const USAGE = R"(Usage: corvane-keytool COMMAND [ARGUMENTS] [OPTIONS]
+
+Commands:
+  create [--private FILE] [--public FILE] [--force]
+        Make a new 1024-bit RSA key pair and write both halves as 2048-byte key
+        files (default private.key and public.key). Existing files are kept
+        unless --force is given.
+  sign FILE [--key PRIVATE_KEY]
+        Write FILE.sig: the RSASSA-PSS/SHA-1 signature of FILE (default key
+        private.key).
+  verify FILE [--key PUBLIC_KEY]
+        Check FILE.sig against FILE (default key public.key).
+  import DER_FILE OUTPUT
+        Convert a DER-encoded RSA key (PKCS #1 private or public key, or a
+        SubjectPublicKeyInfo, as openssl writes them) into a key file.
+  embed PUBLIC_KEY OUTPUT
+        Write the C++ source that defines PUBLIC_KEY for the updater build.
+  --help
+        Show this text.
+
+Exit status:
+  0  success (for verify: the signature is valid)
+  1  the signature does not verify
+  2  bad command line
+  3  a file cannot be read or written
+  4  a key file is missing, malformed, of the wrong size or of the wrong type
+  5  the cryptographic library failed
+)";
+
+// An error that ends the program with a message and an exit status.
+struct Failure {
+    ExitCode code;
+    std::string text;
+};
+
+bool fileExists(const std::string& path)
+{
+    struct stat info { };
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+std::vector<unsigned char> readWhole(const std::string& path)
+{
+    unsigned char* data = nullptr;
+    unsigned long len = 0;
+    try {
+        read_file(path.c_str(), &data, &len);
+    } catch (const crypt_exception& e) {
+        std::free(data);
+        throw Failure {ExitFile, e.what()};
+    }
+    std::vector<unsigned char> content(data, data + len);
+    std::free(data);
+    return content;
+}
+
+void writeWhole(const std::string& path, std::vector<unsigned char> content)
+{
+    try {
+        write_file(path.c_str(), content.data(), content.size());
+    } catch (const crypt_exception& e) {
+        throw Failure {ExitFile, e.what()};
+    }
+}
+
+// Loads a key file after the checks that load_key leaves out, so that a
+// missing, short or wrong key gets a message of its own.
+void loadKeyFile(rsa_key* key, const std::string& path, int wantedType)
+{
+    if (!fileExists(path))
+        throw Failure {ExitKey, "Key file not found: " + path};
+    const std::vector<unsigned char> content = readWhole(path);
+    if (content.size() != KEY_FILE_SIZE)
+        throw Failure {ExitKey,
+            path + " is " + std::to_string(content.size()) + " bytes long; a key file is "
+                + std::to_string(KEY_FILE_SIZE) + " bytes (convert other keys with 'import')"};
+    try {
+        load_key(key, path.c_str());
+    } catch (const crypt_exception& e) {
+        throw Failure {ExitKey, path + " is not a key file: " + e.what()};
+    }
+    if (wantedType == PK_PRIVATE && key->type != PK_PRIVATE) {
+        rsa_free(key);
+        throw Failure {ExitKey, path + " holds a public key; signing needs the private key"};
+    }
+    if (wantedType == PK_PUBLIC && key->type != PK_PUBLIC) {
+        rsa_free(key);
+        throw Failure {ExitKey, path + " holds a private key; only a public key may be embedded"};
+    }
+}
+
+// Reads "--name value" options after the positional arguments.
+struct Arguments {
+    std::vector<std::string> positional;
+    std::string privateKey = "private.key";
+    std::string publicKey = "public.key";
+    std::string key;
+    bool force = false;
+};
+
+Arguments parse(int argc, char** argv, bool allowKey, bool allowCreateOptions)
+{
+    Arguments args;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool takesValue =
+            (allowKey && arg == "--key") || (allowCreateOptions && (arg == "--private" || arg == "--public"));
+        if (takesValue) {
+            if (i + 1 >= argc)
+                throw Failure {ExitUsage, "Option " + arg + " needs a file name"};
+            const std::string value = argv[++i];
+            if (arg == "--key")
+                args.key = value;
+            else if (arg == "--private")
+                args.privateKey = value;
+            else
+                args.publicKey = value;
+        } else if (allowCreateOptions && arg == "--force") {
+            args.force = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw Failure {ExitUsage, "Unknown option: " + arg};
+        } else {
+            args.positional.push_back(arg);
+        }
+    }
+    return args;
+}
+
+void expectPositional(const Arguments& args, size_t count, const char* what)
+{
+    if (args.positional.size() != count)
+        throw Failure {ExitUsage, std::string("Expected ") + what};
+}
+
+int create(const Arguments& args)
+{
+    expectPositional(args, 0, "no arguments besides options for 'create'");
+    if (args.privateKey == args.publicKey)
+        throw Failure {ExitUsage, "The private and the public key need different files"};
+    // Overwriting a private key loses the ability to sign for every updater
+    // that trusts its public half.
+    for (const std::string& path : {args.privateKey, args.publicKey}) {
+        if (!args.force && fileExists(path))
+            throw Failure {ExitFile, path + " exists; use --force to replace it"};
+    }
+    rsa_key key;
+    try {
+        create_key(&key);
+    } catch (const crypt_exception& e) {
+        throw Failure {ExitCrypto, e.what()};
+    }
+    RsaKeyGuard guard(&key);
+    try {
+        save_key(&key, PK_PRIVATE, args.privateKey.c_str());
+        save_key(&key, PK_PUBLIC, args.publicKey.c_str());
+    } catch (const crypt_exception& e) {
+        throw Failure {ExitFile, e.what()};
+    }
+    std::printf("Wrote %s and %s\n", args.privateKey.c_str(), args.publicKey.c_str());
+    return ExitOk;
+}
+
+int sign(const Arguments& args)
+{
+    expectPositional(args, 1, "one FILE to sign");
+    const std::string file = args.positional[0];
+    rsa_key key;
+    loadKeyFile(&key, args.key.empty() ? args.privateKey : args.key, PK_PRIVATE);
+    RsaKeyGuard guard(&key);
+    const std::vector<unsigned char> data = readWhole(file);
+    std::vector<unsigned char> sig(KEY_FILE_SIZE);
+    unsigned long sigLen = sig.size();
+    try {
+        sign_msg(&key, data.data(), data.size(), sig.data(), &sigLen);
+    } catch (const crypt_exception& e) {
+        throw Failure {ExitCrypto, e.what()};
+    }
+    sig.resize(sigLen);
+    writeWhole(file + ".sig", sig);
+    std::printf("Wrote %s.sig\n", file.c_str());
+    return ExitOk;
+}
+
+int verify(const Arguments& args)
+{
+    expectPositional(args, 1, "one FILE to verify");
+    const std::string file = args.positional[0];
+    rsa_key key;
+    loadKeyFile(&key, args.key.empty() ? args.publicKey : args.key, -1);
+    RsaKeyGuard guard(&key);
+    const std::vector<unsigned char> data = readWhole(file);
+    std::vector<unsigned char> sig = readWhole(file + ".sig");
+    const unsigned long modulusLength = rsa_get_size(&key);
+    if (sig.size() != modulusLength) {
+        std::fprintf(stderr, "%s.sig is %zu bytes long; a signature with this key is %lu bytes\n",
+            file.c_str(), sig.size(), modulusLength);
+        return ExitBadSignature;
+    }
+    bool valid = false;
+    try {
+        valid = verify_msg(&key, data.data(), data.size(), sig.data(), sig.size());
+    } catch (const crypt_exception& e) {
+        std::fprintf(stderr, "%s.sig: %s\n", file.c_str(), e.what());
+        return ExitBadSignature;
+    }
+    if (!valid) {
+        std::fprintf(stderr, "%s.sig does not verify\n", file.c_str());
+        return ExitBadSignature;
+    }
+    std::printf("%s.sig verifies\n", file.c_str());
+    return ExitOk;
+}
+
+int import(const Arguments& args)
+{
+    expectPositional(args, 2, "DER_FILE and OUTPUT for 'import'");
+    const std::string& der = args.positional[0];
+    const std::vector<unsigned char> content = readWhole(der);
+    if (content.size() > KEY_FILE_SIZE)
+        throw Failure {
+            ExitKey, der + " is longer than a key file (" + std::to_string(KEY_FILE_SIZE) + " bytes)"};
+    rsa_key key;
+    try {
+        load_key(&key, content.data(), content.size());
+    } catch (const crypt_exception& e) {
+        throw Failure {ExitKey, der + " is not a DER RSA key: " + e.what()};
+    }
+    RsaKeyGuard guard(&key);
+    try {
+        save_key(&key, key.type, args.positional[1].c_str());
+    } catch (const crypt_exception& e) {
+        throw Failure {ExitFile, e.what()};
+    }
+    std::printf(
+        "Wrote %s key %s\n", key.type == PK_PRIVATE ? "private" : "public", args.positional[1].c_str());
+    return ExitOk;
+}
+
+int embed(const Arguments& args)
+{
+    expectPositional(args, 2, "PUBLIC_KEY and OUTPUT for 'embed'");
+    const std::string& keyFile = args.positional[0];
+    rsa_key key;
+    loadKeyFile(&key, keyFile, PK_PUBLIC);
+    rsa_free(&key);
+    const std::vector<unsigned char> content = readWhole(keyFile);
+
+    std::string source = "// Generated by corvane-keytool embed from " + keyFile
+        + "; do not edit.\n"
+          "#include \"crypto/publickey.h\"\n\n"
+          "const unsigned char PUBLIC_KEY[KEY_FILE_SIZE] = {";
+    char hex[8];
+    for (size_t i = 0; i < content.size(); ++i) {
+        source += i % 16 == 0 ? "\n    " : " ";
+        std::snprintf(hex, sizeof hex, "0x%02x,", content[i]);
+        source += hex;
+    }
+    source += "\n};\n";
+    writeWhole(args.positional[1], std::vector<unsigned char>(source.begin(), source.end()));
+    return ExitOk;
+}
+
+int run(int argc, char** argv)
+{
+    if (argc < 2)
+        throw Failure {ExitUsage, "No command given"};
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+            std::fputs(USAGE, stdout);
+            return ExitOk;
+        }
+    }
+    const std::string command = argv[1];
+    crypt_init();
+    if (command == "create")
+        return create(parse(argc, argv, false, true));
+    if (command == "sign")
+        return sign(parse(argc, argv, true, false));
+    if (command == "verify")
+        return verify(parse(argc, argv, true, false));
+    if (command == "import")
+        return import(parse(argc, argv, false, false));
+    if (command == "embed")
+        return embed(parse(argc, argv, false, false));
+    throw Failure {ExitUsage, "Unknown command: " + command};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const Failure& failure) {
+        std::fprintf(stderr, "corvane-keytool: %s\n", failure.text.c_str());
+        if (failure.code == ExitUsage)
+            std::fputs("Try 'corvane-keytool --help'.\n", stderr);
+        return failure.code;
+    } catch (const crypt_exception& e) {
+        std::fprintf(stderr, "corvane-keytool: %s\n", e.what());
+        return ExitCrypto;
+    }
+}
