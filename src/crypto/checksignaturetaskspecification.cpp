@@ -1,0 +1,131 @@
+// Verifies one file by MD5 digest or by RSA signature, on the thread pool.
+#include "checksignaturetaskspecification.h"
+
+#include <memory>
+#include <utility>
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QFile>
+
+#include <tomcrypt.h>
+
+#include "crypto/publickey.h"
+#include "crypto/tomcryptutil.h"
+
+namespace {
+
+// Release files can be several GiB; the digest is taken block by block so
+// that a check needs the same memory whatever the size of the file.
+constexpr qint64 MD5_BLOCK_SIZE = 256 * 1024;
+
+} // namespace
+
+CheckSignatureTaskSpecification::CheckSignatureTaskSpecification(
+    QString filePath, QString md5, bool failOnMismatch, QObject* parent, double parentProgressRange)
+    : ASyncTaskSpecification(parent, parentProgressRange)
+    , filePath(std::move(filePath))
+    , md5(std::move(md5))
+    , failOnMismatch(failOnMismatch)
+{
+}
+
+ASyncFunc* CheckSignatureTaskSpecification::createFunction()
+{
+    return new CheckSigFunc(filePath, md5);
+}
+
+void CheckSignatureTaskSpecification::runDone(bool ok)
+{
+    // A result that arrives after reset() belongs to a run nobody waits for.
+    if (state != Running)
+        return;
+    if (ok) {
+        emit checkDone(true, this);
+        finish();
+        return;
+    }
+    emit message(QStringLiteral("Signature check failed for %1").arg(filePath));
+    emit checkDone(false, this);
+    if (failOnMismatch)
+        errorCancel();
+    else
+        finish();
+}
+
+CheckSigFunc::CheckSigFunc(const QString& filePath, const QString& md5)
+    : filePath(filePath)
+    , md5(md5)
+{
+}
+
+bool CheckSigFunc::run()
+{
+    return md5.isEmpty() ? checkRSA() : checkMD5();
+}
+
+bool CheckSigFunc::checkMD5()
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        emit message(QStringLiteral("Could not open file %1 for reading").arg(filePath));
+        return false;
+    }
+    const qint64 expectedSize = file.size();
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    const std::unique_ptr<char[]> block(new char[MD5_BLOCK_SIZE]);
+    qint64 total = 0;
+    qint64 got = 0;
+    // Read on past the size taken at open, so a file that yields more bytes
+    // is caught too; stop as soon as it has, so a file that never ends cannot
+    // keep the worker busy.
+    while (total <= expectedSize && (got = file.read(block.get(), MD5_BLOCK_SIZE)) > 0) {
+        hash.addData(QByteArrayView(block.get(), got));
+        total += got;
+    }
+    if (got < 0 || total != expectedSize) {
+        emit message(QStringLiteral("could not read file %1 correctly").arg(filePath));
+        return false;
+    }
+    return QString::fromLatin1(hash.result().toHex()).compare(md5, Qt::CaseInsensitive) == 0;
+}
+
+bool CheckSigFunc::checkRSA()
+{
+    QByteArray data;
+    QByteArray sig;
+    if (!readFile(filePath, data) || !readFile(filePath + QStringLiteral(".sig"), sig))
+        return false;
+    // A malformed key or signature (a wrong length included) is a failed
+    // check like any other; the caller reports it.
+    try {
+        rsa_key key;
+        load_key(&key, PUBLIC_KEY, KEY_FILE_SIZE);
+        RsaKeyGuard guard(&key);
+        return verify_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()),
+            static_cast<unsigned long>(data.size()), reinterpret_cast<unsigned char*>(sig.data()),
+            static_cast<unsigned long>(sig.size()));
+    } catch (const crypt_exception&) {
+        return false;
+    }
+}
+
+bool CheckSigFunc::readFile(QString name, QByteArray& data)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        emit message(QStringLiteral("Could not open file %1 for reading").arg(name));
+        return false;
+    }
+    const qint64 size = file.size();
+    data.resize(size);
+    // Probe for one byte beyond the size: a file that grew since, or reports
+    // no size at all, must not pass as complete.
+    char beyond = 0;
+    if (file.read(data.data(), size) != size || file.read(&beyond, 1) != 0) {
+        emit message(QStringLiteral("could not read file %1 correctly").arg(name));
+        return false;
+    }
+    file.close();
+    return true;
+}
