@@ -15,7 +15,11 @@ ComposedTaskSpecification::ComposedTaskSpecification(
 
 ComposedTaskSpecification::~ComposedTaskSpecification()
 {
-    clearSubTasks();
+    // Nothing may reach this half-destroyed object any more. The subtasks
+    // are our children and go with us; scheduling tens of thousands of
+    // deferred deletions here would make each of them search the event queue.
+    for (TaskSpecification* subTask : std::as_const(allSubTasks))
+        QObject::disconnect(subTask, nullptr, this, nullptr);
 }
 
 void ComposedTaskSpecification::addSubTask(TaskSpecification* subTask)
@@ -23,7 +27,7 @@ void ComposedTaskSpecification::addSubTask(TaskSpecification* subTask)
     allSubTasks.append(subTask);
     pendingSubTasks.append(subTask);
     connectSignals(subTask);
-    setProgress(accountProgress(subTask));
+    onUpdateProgress(subTask);
 }
 
 void ComposedTaskSpecification::connectSignals(TaskSpecification* subTask)
@@ -31,7 +35,11 @@ void ComposedTaskSpecification::connectSignals(TaskSpecification* subTask)
     connect(subTask, &TaskSpecification::finished, this, &ComposedTaskSpecification::onSubTaskFinished);
     connect(subTask, &TaskSpecification::canceled, this, &ComposedTaskSpecification::onSubTaskCanceled);
     connect(subTask, &TaskSpecification::error, this, &TaskSpecification::error);
-    connect(subTask, &TaskSpecification::updateProgress, this, &ComposedTaskSpecification::onUpdateProgress);
+    // The subtask is bound here rather than looked up with sender(), which
+    // walks every connection to this object and would make each report cost
+    // as much as there are subtasks.
+    connect(
+        subTask, &TaskSpecification::updateProgress, this, [this, subTask] { onUpdateProgress(subTask); });
     connect(subTask, &TaskSpecification::message, this, &TaskSpecification::message);
     connect(this, &TaskSpecification::otherTaskCancelled, subTask,
         &ComposedTaskSpecification::onOtherTaskCancelled);
@@ -85,11 +93,8 @@ void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* task)
     }
 }
 
-void ComposedTaskSpecification::onUpdateProgress(qreal)
+void ComposedTaskSpecification::onUpdateProgress(TaskSpecification* subTask)
 {
-    auto* subTask = qobject_cast<TaskSpecification*>(sender());
-    if (!subTask)
-        return;
     setProgress(accountProgress(subTask));
 }
 
@@ -189,7 +194,6 @@ void ComposedTaskSpecification::clearSubTasks()
 {
     for (TaskSpecification* subTask : std::as_const(allSubTasks)) {
         QObject::disconnect(subTask, nullptr, this, nullptr);
-        QObject::disconnect(this, nullptr, subTask, nullptr);
         // Deferred: a subtask may be cleared from inside its own signal.
         subTask->deleteLater();
     }

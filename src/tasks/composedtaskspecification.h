@@ -50,11 +50,12 @@ protected:
 
 private slots:
     void onStartNextTask();
-    void onUpdateProgress(qreal doneFrac);
     void onSubTaskFinished(TaskSpecification* task);
     void onSubTaskCanceled(TaskSpecification* task);
 
 private:
+    // A subtask reported progress: takes its new share into this task's progress.
+    void onUpdateProgress(TaskSpecification* subTask);
     // Replaces the share of subTask in the running sum with its current
     // progress field and returns the new sum.
     double accountProgress(TaskSpecification* subTask);
