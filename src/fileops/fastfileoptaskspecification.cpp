@@ -1,0 +1,27 @@
+// Base of the quick file operations.
+#include "fastfileoptaskspecification.h"
+
+#include "fileops/rollback.h"
+
+FastFileOpTaskSpecification::FastFileOpTaskSpecification(
+    const QString& path, RollbackDataList* list, QObject* parent, double parentProgressRange)
+    : TaskSpecification(parent, parentProgressRange)
+    , rollbackList(list)
+    , path(path)
+{
+}
+
+void FastFileOpTaskSpecification::execute()
+{
+    state = Running;
+    if (doOp())
+        finish();
+    else
+        errorCancel();
+}
+
+void FastFileOpTaskSpecification::addRollbackOp(const RollbackData& record)
+{
+    if (rollbackList)
+        rollbackList->add(record);
+}

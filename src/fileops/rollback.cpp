@@ -1,0 +1,77 @@
+// The undo journal of the installation phase.
+#include "rollback.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QObject>
+
+#include "fileops/renamenoreplace.h"
+
+RollbackData::RollbackData(Operation operation, const QString& path)
+    : path(path)
+    , operation(operation)
+{
+}
+
+RollbackData::RollbackData(Operation operation, const QString& from, const QString& to)
+    : path(to)
+    , previousPath(from)
+    , operation(operation)
+{
+}
+
+bool RollbackData::rollback(QObject* receiver) const
+{
+    switch (operation) {
+    case Rename:
+        // Never overwrite: if something new took the old name meanwhile, it is
+        // not ours to destroy.
+        if (renameNoReplace(path, previousPath))
+            return true;
+        message(receiver, QStringLiteral("warning: rollback rename %1 to %2 failed").arg(previousPath, path));
+        return false;
+    case CreateFile:
+        if (QFile::remove(path))
+            return true;
+        message(receiver, QStringLiteral("warning: rollback create file %1 failed").arg(path));
+        return false;
+    case CreateDir:
+        // rmdir removes only an empty directory, so files we did not create survive.
+        if (QFileInfo(path).dir().rmdir(QDir(path).dirName()))
+            return true;
+        message(receiver, QStringLiteral("warning: rollback create dir %1 failed").arg(path));
+        return false;
+    }
+    qFatal("Should not reach here");
+}
+
+void RollbackData::message(QObject* receiver, const QString& text)
+{
+    if (!receiver)
+        return;
+    // By name, so any object with a message(QString) signal or slot can listen.
+    QMetaObject::invokeMethod(receiver, "message", Qt::AutoConnection, Q_ARG(QString, text));
+}
+
+void RollbackDataList::add(const RollbackData& record)
+{
+    append(record);
+}
+
+void RollbackDataList::appendList(const RollbackDataList& other)
+{
+    append(other);
+}
+
+bool RollbackDataList::rollback(QObject* receiver)
+{
+    bool result = true;
+    while (!isEmpty()) {
+        const RollbackData record = takeLast();
+        if (!record.rollback(receiver))
+            result = false;
+    }
+    return result;
+}

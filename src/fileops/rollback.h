@@ -1,0 +1,44 @@
+// The undo journal of the installation phase: one record per change made to
+// the client directory, undone newest first when the phase does not complete.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class QObject;
+
+/// One undoable change. A plain value; touched on the GUI thread only.
+class RollbackData {
+public:
+    enum Operation {
+        Rename = 0, ///< the file previousPath was renamed to path
+        CreateFile = 1, ///< the file path was created
+        CreateDir = 2 ///< the directory path was created
+    };
+
+    /// For CreateFile and CreateDir.
+    RollbackData(Operation operation, const QString& path);
+    /// For Rename, arguments in the order of the rename itself (old, new).
+    RollbackData(Operation operation, const QString& from, const QString& to);
+
+    /// Undoes this change; false if the file system refused, after reporting
+    /// a warning to receiver (which may be null).
+    bool rollback(QObject* receiver) const;
+    /// Invokes receiver's "message(QString)" by name; a null receiver is ignored.
+    static void message(QObject* receiver, const QString& text);
+
+    QString path;
+    QString previousPath;
+    Operation operation;
+};
+
+/// The journal: records in the order the changes were made.
+class RollbackDataList : public QList<RollbackData> {
+public:
+    void add(const RollbackData& record);
+    void appendList(const RollbackDataList& other);
+    /// Undoes every record, newest first, and leaves the journal empty even
+    /// when a step fails (each failure is reported once, never retried).
+    /// True if every step succeeded.
+    bool rollback(QObject* receiver);
+};

@@ -1,0 +1,111 @@
+// Undo journal: order of undo, warnings, and what is left on disk.
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "fileops/filedeletetaskspecification.h"
+#include "fileops/rollback.h"
+#include "testfiles.h"
+
+class TestRollback : public QObject {
+    Q_OBJECT
+
+private slots:
+    void undoesNewestFirst();
+    void failedStep_data();
+    void failedStep();
+};
+
+void TestRollback::undoesNewestFirst()
+{
+    // Each step can only be undone after the later ones: the directory only
+    // once it is empty, x only once the new x is gone. Files' own journals
+    // are handed over to the phase's journal as the files complete.
+    QTemporaryDir dir;
+    QVERIFY(TestFiles::write(dir.filePath("x"), "old x"));
+    const auto before = TestFiles::snapshot(dir.path());
+
+    RollbackDataList phase;
+    QVERIFY(QDir(dir.path()).mkdir("d"));
+    phase.add(RollbackData(RollbackData::CreateDir, dir.filePath("d")));
+    RollbackDataList newFile;
+    QVERIFY(TestFiles::write(dir.filePath("d/a"), "new a"));
+    newFile.add(RollbackData(RollbackData::CreateFile, dir.filePath("d/a")));
+    RollbackDataList replacedFile;
+    QVERIFY(QFile::rename(dir.filePath("x"), dir.filePath("_old_x")));
+    replacedFile.add(RollbackData(RollbackData::Rename, dir.filePath("x"), dir.filePath("_old_x")));
+    QVERIFY(TestFiles::write(dir.filePath("x"), "new x"));
+    replacedFile.add(RollbackData(RollbackData::CreateFile, dir.filePath("x")));
+    phase.appendList(newFile);
+    phase.appendList(replacedFile);
+
+    FileDeleteTaskSpecification owner(false, QString(), nullptr, 1.0);
+    QSignalSpy messages(&owner, &TaskSpecification::message);
+    QVERIFY(phase.rollback(&owner));
+    QCOMPARE(TestFiles::snapshot(dir.path()), before);
+    QCOMPARE(messages.count(), 0);
+    QVERIFY(phase.isEmpty());
+}
+
+void TestRollback::failedStep_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("withReceiver");
+    QTest::addColumn<QString>("expectedMessage");
+
+    QTest::newRow("rename back onto a name taken meanwhile")
+        << "rename" << true << "warning: rollback rename %1/old to %1/new failed";
+    QTest::newRow("created dir still holds a file nobody journaled")
+        << "dir" << true << "warning: rollback create dir %1/d failed";
+    QTest::newRow("created file already gone")
+        << "file" << true << "warning: rollback create file %1/gone failed";
+    QTest::newRow("no receiver") << "file" << false << QString();
+}
+
+void TestRollback::failedStep()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, withReceiver);
+    QFETCH(QString, expectedMessage);
+
+    QTemporaryDir dir;
+    RollbackDataList journal;
+    QVERIFY(TestFiles::write(dir.filePath("earlier"), "x"));
+    journal.add(RollbackData(RollbackData::CreateFile, dir.filePath("earlier")));
+    if (kind == "rename") {
+        QVERIFY(TestFiles::write(dir.filePath("new"), "moved"));
+        QVERIFY(TestFiles::write(dir.filePath("old"), "someone else's"));
+        journal.add(RollbackData(RollbackData::Rename, dir.filePath("old"), dir.filePath("new")));
+    } else if (kind == "dir") {
+        QVERIFY(TestFiles::write(dir.filePath("d/foreign"), "x"));
+        journal.add(RollbackData(RollbackData::CreateDir, dir.filePath("d")));
+    } else {
+        journal.add(RollbackData(RollbackData::CreateFile, dir.filePath("gone")));
+    }
+    QVERIFY(TestFiles::write(dir.filePath("later"), "x"));
+    journal.add(RollbackData(RollbackData::CreateFile, dir.filePath("later")));
+
+    FileDeleteTaskSpecification owner(false, QString(), nullptr, 1.0);
+    QSignalSpy messages(&owner, &TaskSpecification::message);
+    QVERIFY(!journal.rollback(withReceiver ? &owner : nullptr));
+
+    // The steps around the failed one are undone all the same, and what the
+    // failed step concerned is left as it was.
+    QVERIFY(!QFile::exists(dir.filePath("earlier")) && !QFile::exists(dir.filePath("later")));
+    if (kind == "rename") {
+        QCOMPARE(TestFiles::read(dir.filePath("new")), QByteArray("moved"));
+        QCOMPARE(TestFiles::read(dir.filePath("old")), QByteArray("someone else's"));
+    }
+    QCOMPARE(messages.count(), withReceiver ? 1 : 0);
+    if (withReceiver)
+        QCOMPARE(messages.first().first().toString(), expectedMessage.arg(dir.path()));
+
+    // Reported once, never retried: the journal is empty now.
+    QVERIFY(journal.isEmpty());
+    QVERIFY(journal.rollback(&owner));
+    QCOMPARE(messages.count(), withReceiver ? 1 : 0);
+}
+
+QTEST_GUILESS_MAIN(TestRollback)
+#include "tst_rollback.moc"
