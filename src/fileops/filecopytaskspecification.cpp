@@ -1,0 +1,52 @@
+// Copies a downloaded file to its place in the client directory.
+#include "filecopytaskspecification.h"
+
+#include <sys/stat.h>
+
+#include <QFile>
+
+#include "fileops/newfile.h"
+
+FileCopyTaskSpecification::FileCopyTaskSpecification(RollbackDataList* list, const QString& source,
+    const QString& destination, QObject* parent, double parentProgressRange)
+    : SlowFileOpSpecification(QStringLiteral("Could not copy '%1' to '%2'").arg(source, destination), list,
+        source, destination, parent, parentProgressRange)
+{
+}
+
+ASyncFunc* FileCopyTaskSpecification::createFunction()
+{
+    return new FileCopyFunc(source, destination);
+}
+
+FileCopyFunc::FileCopyFunc(const QString& source, const QString& destination)
+    : SlowFileOpFunc(source, destination)
+{
+}
+
+bool FileCopyFunc::run()
+{
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly))
+        return false;
+
+    NewFile output(destination);
+    if (!output.isOpen())
+        return false;
+
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = input.read(buffer.data(), buffer.size());
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        if (!output.write(buffer.constData(), n))
+            return false;
+    }
+    // Like a plain copy, the new file takes the source's permission bits.
+    struct stat info;
+    if (::fstat(input.handle(), &info) != 0 || !output.setMode(int(info.st_mode & 0777)))
+        return false;
+    return output.commit();
+}

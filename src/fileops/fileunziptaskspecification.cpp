@@ -1,0 +1,88 @@
+// Unpacks a gzip-compressed download to its place in the client directory.
+#include "fileunziptaskspecification.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QFile>
+
+#include <zlib.h>
+
+#include "fileops/newfile.h"
+
+namespace {
+
+constexpr unsigned bufferSize = 0x4000;
+
+} // namespace
+
+FileUnzipTaskSpecification::FileUnzipTaskSpecification(RollbackDataList* list, const QString& source,
+    const QString& destination, QObject* parent, double parentProgressRange)
+    : SlowFileOpSpecification(QStringLiteral("Could not unzip '%1' to '%2'").arg(source, destination), list,
+        source, destination, parent, parentProgressRange)
+{
+}
+
+ASyncFunc* FileUnzipTaskSpecification::createFunction()
+{
+    return new FileUnzipFunc(source, destination);
+}
+
+FileUnzipFunc::FileUnzipFunc(const QString& source, const QString& destination)
+    : SlowFileOpFunc(source, destination)
+{
+}
+
+bool FileUnzipFunc::run()
+{
+    // A failed unpack cleans up after itself; removing destination here as
+    // well could delete a file that was there before and is not ours.
+    return unzipFile(destination, source);
+}
+
+bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
+{
+    // We open the source ourselves, with the file-system encoding, and hand
+    // zlib the descriptor: its own open takes a narrow name, and names
+    // outside ASCII must work.
+    int fd;
+    do {
+        fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    gzFile stream = gzdopen(fd, "rb");
+    if (!stream) {
+        ::close(fd);
+        return false;
+    }
+    gzrewind(stream);
+
+    NewFile output(destination);
+    if (!output.isOpen()) {
+        gzclose(stream);
+        return false;
+    }
+
+    char buffer[bufferSize];
+    for (;;) {
+        const int n = gzread(stream, buffer, bufferSize);
+        if (n < 0)
+            break;
+        if (n == 0) {
+            // zlib reports a gzip stream cut short as a soft error after the
+            // last bytes it could decode, not as a read error.
+            int errnum = Z_OK;
+            gzerror(stream, &errnum);
+            const bool complete = errnum == Z_OK;
+            gzclose(stream);
+            return complete && output.commit();
+        }
+        if (!output.write(buffer, n))
+            break;
+    }
+    gzclose(stream);
+    return false;
+}

@@ -1,0 +1,28 @@
+// Unpacks a gzip-compressed download to its place in the client directory,
+// on the thread pool; a file without a gzip header is copied as it is.
+#pragma once
+
+#include "fileops/slowfileoptaskspecification.h"
+
+class FileUnzipTaskSpecification final : public SlowFileOpSpecification {
+    Q_OBJECT
+public:
+    FileUnzipTaskSpecification(RollbackDataList* list, const QString& source, const QString& destination,
+        QObject* parent, double parentProgressRange);
+
+protected:
+    ASyncFunc* createFunction() override;
+};
+
+class FileUnzipFunc final : public SlowFileOpFunc {
+    Q_OBJECT
+public:
+    FileUnzipFunc(const QString& source, const QString& destination);
+
+    /// Worker thread. Same guarantees as the copy: never overwrites, leaves
+    /// nothing behind on failure, on stable storage before returning true.
+    bool run() override;
+    /// Streams source through one fixed buffer; memory use does not grow with
+    /// the file. Note the order: output first.
+    bool unzipFile(const QString& destination, const QString& source);
+};

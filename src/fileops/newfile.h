@@ -1,0 +1,35 @@
+// An output file that this process creates from nothing and that only stays
+// on disk once its whole content has reached stable storage.
+#pragma once
+
+#include <QString>
+
+/// Creates path exclusively (an existing file is never opened, truncated or
+/// removed). Unless commit() succeeds, the destructor removes the file again,
+/// so a failed copy or unpack leaves nothing half-written behind.
+/// Used on one thread at a time; not a QObject.
+class NewFile final {
+public:
+    /// mode: permission bits for the new file, before the umask.
+    explicit NewFile(const QString& path, int mode = 0666);
+    ~NewFile();
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    /// False if the file could not be created (it exists, no permission, ...).
+    bool isOpen() const { return fd >= 0; }
+    /// Writes all of size bytes; false on any error or short write.
+    bool write(const char* data, qint64 size);
+    /// Flushes the content to stable storage and closes the file; only a file
+    /// committed successfully is kept.
+    bool commit();
+    /// Sets the permission bits exactly (no umask); false on failure.
+    bool setMode(int mode);
+
+private:
+    void discard();
+
+    QByteArray nativePath;
+    int fd = -1;
+    bool committed = false;
+};
