@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "core/randomsource.h"
+#include "mirrorsfixture.h"
 #include "net/mirrors.h"
 #include "testfiles.h"
 
@@ -13,24 +13,10 @@ namespace {
 // Mirrors "m0", "m1", ... with the given URLs, in that order.
 QByteArray mirrorsIni(const QStringList& urls)
 {
-    QByteArray ini = "[mirrors]\nsize=" + QByteArray::number(urls.size()) + "\n";
-    for (int i = 0; i < urls.size(); ++i)
-        ini += QByteArray::number(i + 1) + "\\mirror=m" + QByteArray::number(i) + "\n";
-    for (int i = 0; i < urls.size(); ++i)
-        ini += "\n[m" + QByteArray::number(i) + "]\nurl=" + urls[i].toUtf8() + "\n";
-    return ini;
-}
-
-// Seeds the random source so that its next draw modulo modulus is wanted.
-void seedForDraw(int wanted, int modulus)
-{
-    for (quint32 seed = 1;; ++seed) {
-        RandomSource::seed(seed);
-        if (RandomSource::next() % modulus == wanted) {
-            RandomSource::seed(seed);
-            return;
-        }
-    }
+    QList<MirrorsFixture::Entry> entries;
+    for (const QString& url : urls)
+        entries.append({QStringLiteral("m%1").arg(entries.size()), url});
+    return MirrorsFixture::ini(entries);
 }
 
 int freeSlots(const Mirrors& mirrors)
@@ -44,13 +30,7 @@ int freeSlots(const Mirrors& mirrors)
 // Takes one slot of the named mirror through the ordinary selection.
 void take(Mirrors& mirrors, const QString& name)
 {
-    int ticket = 0;
-    for (const FTPSiteAccessData& mirror : mirrors.getMirrorList()) {
-        if (mirror.name == name)
-            break;
-        ticket += mirror.maxConnections - mirror.inUse;
-    }
-    seedForDraw(ticket, freeSlots(mirrors));
+    MirrorsFixture::seedToPick(mirrors, name);
     FTPSiteAccessData out;
     QCOMPARE(mirrors.getRandomMirror(out), int(Mirrors::MirrorSelected));
     QCOMPARE(out.name, name);
@@ -187,7 +167,7 @@ void TestMirrors::selection()
     }
     const QVector<FTPSiteAccessData> before = mirrors.getMirrorList();
     if (freeSlots(mirrors) > 0)
-        seedForDraw(draw, freeSlots(mirrors));
+        MirrorsFixture::seedForDraw(draw, freeSlots(mirrors));
 
     FTPSiteAccessData out;
     out.name = "untouched";

@@ -1,0 +1,305 @@
+// The task that fetches one file from the mirrors into a local file.
+#include "downloadtaskspecification.h"
+
+#include <algorithm>
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+
+// The body goes to disk in pieces of at most this size, never whole.
+constexpr qint64 ChunkSize = 4096;
+
+} // namespace
+
+DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors,
+    const QString& remotePath, const QString& localPath, qint64 expectedSize, QObject* parent,
+    double parentProgressRange)
+    : TaskSpecification(parent, parentProgressRange)
+    , networkManager(manager)
+    , mirrors(mirrors)
+    , remotePath(remotePath)
+    , file(localPath)
+    , expectedSize(expectedSize)
+    , initialExpectedSize(expectedSize)
+{
+}
+
+DownloadTaskSpecification::~DownloadTaskSpecification()
+{
+    if (reply) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->deleteLater();
+    }
+}
+
+void DownloadTaskSpecification::execute()
+{
+    emit message(QStringLiteral("Downloading %1").arg(remotePath));
+    state = Running;
+    startDownload();
+}
+
+void DownloadTaskSpecification::reset()
+{
+    resetDownload();
+    TaskSpecification::reset();
+}
+
+void DownloadTaskSpecification::startDownload()
+{
+    const int selection = mirrors->getRandomMirror(mirror);
+    if (selection == Mirrors::NoMirrorLeft) {
+        errorCancel(); // the registry has told the user already
+        return;
+    }
+    if (selection == Mirrors::AllSlotsTaken) {
+        waitForFreeSlot();
+        return;
+    }
+    holdingSlot = true;
+
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        emit error(QStringLiteral("Unable to create file %1 for saving").arg(file.fileName()));
+        releaseSlot();
+        errorCancel();
+        return;
+    }
+
+    QNetworkRequest request {QUrl(fileUrl())};
+    // Any answer but 200 marks the mirror as unusable, redirects included.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    reply = networkManager->get(request);
+    if (!reply) {
+        emit error(QStringLiteral("Download failed to initialize"));
+        file.close();
+        file.remove();
+        releaseSlot();
+        errorCancel();
+        return;
+    }
+    if (reply->isFinished()) {
+        errorRetry(reply->errorString());
+        return;
+    }
+    connect(reply, &QNetworkReply::downloadProgress, this, &DownloadTaskSpecification::onDownloadProgress);
+    connect(reply, &QNetworkReply::readyRead, this, &DownloadTaskSpecification::onReadyRead);
+    connect(reply, &QNetworkReply::finished, this, &DownloadTaskSpecification::onDownloadFinished);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &DownloadTaskSpecification::onMetaDataChanged);
+}
+
+void DownloadTaskSpecification::waitForFreeSlot()
+{
+    // Queued, so that the finishing transfer has given its slot back before
+    // this task asks again.
+    stopWaitingForSlot();
+    connect(networkManager, &QNetworkAccessManager::finished, this,
+        &DownloadTaskSpecification::onOtherDownloadFinished, Qt::QueuedConnection);
+}
+
+void DownloadTaskSpecification::stopWaitingForSlot()
+{
+    disconnect(networkManager, nullptr, this, nullptr);
+}
+
+void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
+{
+    stopWaitingForSlot();
+    // A task cancelled while it waited stays cancelled, even if a notice was
+    // already queued.
+    if (state == Running && !reply)
+        startDownload();
+}
+
+void DownloadTaskSpecification::onDownloadProgress(qint64, qint64 bytesTotal)
+{
+    if (bytesTotal > 0 && expectedSize == -1)
+        expectedSize = bytesTotal;
+}
+
+void DownloadTaskSpecification::onMetaDataChanged()
+{
+    if (!reply)
+        return;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return;
+    const int code = status.toInt();
+    if (code == 200)
+        return;
+    mirrors->removeMirror(mirror.name);
+    errorRetry(QStringLiteral("%1 returned %2").arg(fileUrl()).arg(code));
+}
+
+void DownloadTaskSpecification::onReadyRead()
+{
+    readData();
+}
+
+bool DownloadTaskSpecification::readData()
+{
+    while (reply) {
+        stallTicks = 0;
+        const qint64 available = reply->bytesAvailable();
+        if (available <= 0)
+            return true;
+        char buffer[ChunkSize];
+        const qint64 got = reply->read(buffer, std::min(available, ChunkSize));
+        if (got < 0) {
+            errorRetry(reply->errorString());
+            return false;
+        }
+        if (got == 0)
+            return true;
+        // A mirror that sends more than the file's known size is broken or
+        // hostile; without this limit it could fill the disk.
+        if (initialExpectedSize >= 0 && bytesReceived + got > initialExpectedSize) {
+            errorRetry(
+                QStringLiteral("File %1 from mirror %2 is larger than the expected %3 bytes, discarding it")
+                    .arg(remotePath, mirror.name)
+                    .arg(initialExpectedSize));
+            return false;
+        }
+        const qint64 written = file.write(buffer, got);
+        if (written < 0) {
+            errorRetry(file.errorString());
+            return false;
+        }
+        if (written < got) {
+            errorRetry(QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
+                           .arg(file.fileName())
+                           .arg(got)
+                           .arg(written));
+            return false;
+        }
+        bytesReceived += got;
+        if (expectedSize >= 1)
+            setProgress(std::min(1.0, double(bytesReceived) / double(expectedSize)));
+    }
+    return true;
+}
+
+void DownloadTaskSpecification::onDownloadFinished()
+{
+    if (!reply)
+        return;
+    if (reply->error() != QNetworkReply::NoError) {
+        if (reply->error() == QNetworkReply::AuthenticationRequiredError) {
+            mirrors->removeMirror(mirror.name);
+            reply->close();
+        }
+        errorRetry(reply->errorString());
+        return;
+    }
+    if (!readData())
+        return;
+
+    // The network stack may report a connection that closed mid-body as a
+    // clean end; the announced length tells the truth.
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && !reply->hasRawHeader("Content-Encoding")
+        && bytesReceived < announced.toLongLong()) {
+        errorRetry(QStringLiteral("Transfer of %1 from mirror %2 ended after %3 of %4 bytes")
+                       .arg(remotePath, mirror.name)
+                       .arg(bytesReceived)
+                       .arg(announced.toLongLong()));
+        return;
+    }
+    // The file is buffered: a full disk may only show when the rest is written.
+    if (!file.flush()) {
+        errorRetry(file.errorString());
+        return;
+    }
+    reply->close();
+    disconnect(reply, nullptr, this, nullptr);
+    reply->deleteLater();
+    reply = nullptr;
+    file.close();
+    downloadFinished();
+}
+
+void DownloadTaskSpecification::downloadFinished()
+{
+    emit message(QStringLiteral("Downloading %1 finished").arg(remotePath));
+    releaseSlot();
+    finish();
+}
+
+void DownloadTaskSpecification::errorRetry(const QString& reason)
+{
+    mirrors->addMirrorError(mirror.name);
+    resetDownload();
+    emit message(reason);
+    startDownload();
+}
+
+void DownloadTaskSpecification::releaseSlot()
+{
+    if (holdingSlot)
+        mirrors->releaseMirror(mirror.name);
+    holdingSlot = false;
+}
+
+void DownloadTaskSpecification::resetDownload()
+{
+    releaseSlot();
+    mirror.name.clear();
+    stopWaitingForSlot();
+    if (reply) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->deleteLater();
+        reply = nullptr;
+    }
+    stallTicks = 0;
+    if (file.isOpen()) {
+        file.close();
+        file.remove();
+    }
+    bytesAtLastTick = 0;
+    bytesReceived = 0;
+    expectedSize = initialExpectedSize;
+    setProgress(0.0);
+}
+
+void DownloadTaskSpecification::timeTick(
+    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+{
+    downloadDone = quint64(bytesReceived);
+    downloadTotal = quint64(std::max<qint64>(expectedSize, 0));
+    speed = quint64(bytesReceived - bytesAtLastTick);
+    bytesAtLastTick = bytesReceived;
+    if (state != Running || !reply)
+        return;
+    if (++stallTicks <= mirror.timeoutTicks) {
+        downloading = true;
+        return;
+    }
+    errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
+}
+
+void DownloadTaskSpecification::userCanceled()
+{
+    TaskSpecification::userCanceled();
+    if (state != Running)
+        return;
+    resetDownload();
+    userCancel();
+}
+
+void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification*)
+{
+    if (reply) {
+        emit message(QStringLiteral("Abort downloading %1").arg(remotePath));
+        resetDownload();
+    }
+    stopWaitingForSlot();
+    errorCancel();
+}
+
+QString DownloadTaskSpecification::fileUrl() const
+{
+    return mirror.url + QLatin1Char('/') + remotePath;
+}

@@ -1,0 +1,90 @@
+// The task that fetches one file from the mirrors into a local file, with
+// failover to another mirror on every kind of failure.
+#pragma once
+
+#include <QFile>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QString>
+
+#include "net/mirrors.h"
+#include "tasks/taskspecification.h"
+
+class QNetworkAccessManager;
+
+/*!
+    Downloads remotePath (below the mirror's versioned base URL, no leading
+    slash) into localPath. Each attempt takes a slot of a mirror drawn from
+    the registry and sends one GET; redirects are never followed. The body is
+    streamed to the file as it arrives.
+
+    On a bad status, a network, read or write error, a stall (see timeTick)
+    or more data than expectedSize, the mirror is charged (or removed), the
+    partial file deleted, and the file fetched again from a freshly drawn
+    mirror, until it is complete or no mirror is left (then ErrorCanceled).
+    When every slot is taken the task waits until some reply of the manager
+    finishes. A cancelled task leaves no partial file behind.
+
+    expectedSize is the file's size in bytes, or -1 when unknown. The manager
+    and the registry are not owned. GUI thread only.
+*/
+class DownloadTaskSpecification final : public TaskSpecification {
+    Q_OBJECT
+    Q_DISABLE_COPY(DownloadTaskSpecification)
+
+public:
+    DownloadTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors, const QString& remotePath,
+        const QString& localPath, qint64 expectedSize, QObject* parent, double parentProgressRange);
+    ~DownloadTaskSpecification() override;
+
+    void execute() override;
+    void reset() override;
+    // downloadDone: bytes of the current attempt; downloadTotal: the expected
+    // size or 0 if unknown; speed: bytes since the previous tick. While a
+    // transfer runs, each call without new data counts as a silent tick; one
+    // beyond the mirror's timeoutTicks abandons the transfer and retries.
+    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+    // Drops the transfer (or stops waiting for a slot) and ends in UserCanceled.
+    void userCanceled() override;
+    // Drops the transfer (or stops waiting for a slot) and ends in ErrorCanceled.
+    void handleOtherTaskCancelled(TaskSpecification* other) override;
+    virtual void downloadFinished();
+
+    // The mirror of the current attempt; a finished task keeps it (for a
+    // caller that drops a mirror whose file fails its check) until reset.
+    const FTPSiteAccessData& getMirror() const { return mirror; }
+
+private slots:
+    void onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void onReadyRead();
+    void onDownloadFinished();
+    void onMetaDataChanged();
+    void onOtherDownloadFinished(QNetworkReply* finishedReply);
+
+private:
+    void startDownload();
+    void resetDownload();
+    void errorRetry(const QString& reason);
+    bool readData();
+    void waitForFreeSlot();
+    void stopWaitingForSlot();
+    void releaseSlot();
+    QString fileUrl() const;
+
+    QNetworkAccessManager* networkManager;
+    Mirrors* mirrors;
+    // Guarded: the manager owns its replies and may be destroyed first when
+    // the program shuts down in the middle of a transfer.
+    QPointer<QNetworkReply> reply;
+    int stallTicks = 0;
+    QString remotePath;
+    QFile file;
+    qint64 bytesAtLastTick = 0;
+    qint64 expectedSize;
+    qint64 initialExpectedSize;
+    qint64 bytesReceived = 0;
+    FTPSiteAccessData mirror;
+    // Whether this task holds a slot of mirror; the slot is given back once
+    // only, however the attempt ends.
+    bool holdingSlot = false;
+};

@@ -1,0 +1,288 @@
+// Downloads against the loopback server: what ends up on disk, which mirror
+// is charged or dropped, and the exact log lines on the way.
+#include <memory>
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "downloadfixture.h"
+#include "net/downloadtaskspecification.h"
+#include "testfiles.h"
+
+using Answer = TestHttpServer::Answer;
+
+namespace {
+
+bool ended(const TaskSpecification* task)
+{
+    return task->state != TaskSpecification::NotStarted && task->state != TaskSpecification::Running;
+}
+
+} // namespace
+
+class TestDownloadTaskSpecification : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void downloadsTheFile_data();
+    void downloadsTheFile();
+    void failingMirrorIsLeftForAnother_data();
+    void failingMirrorIsLeftForAnother();
+    void noMirrorLeftEndsTheTask();
+    void unwritableFileEndsWithoutRetry();
+    void counters_data();
+    void counters();
+
+private:
+    std::unique_ptr<DownloadFixture> fixture;
+};
+
+void TestDownloadTaskSpecification::init()
+{
+    fixture = std::make_unique<DownloadFixture>();
+}
+
+void TestDownloadTaskSpecification::cleanup()
+{
+    fixture->keepEvidenceOfFailure();
+    fixture.reset();
+}
+
+void TestDownloadTaskSpecification::downloadsTheFile_data()
+{
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<qint64>("expectedSize");
+    QTest::addColumn<quint64>("reportedTotal");
+
+    Answer unannounced = Answer::generated(70000);
+    unannounced.sendContentLength = false;
+
+    QTest::newRow("known size") << Answer::generated(100000) << qint64(100000) << quint64(100000);
+    QTest::newRow("unknown size adopts the announced one")
+        << Answer::generated(100000) << qint64(-1) << quint64(100000);
+    // The transfer's last report gives the size once the body has ended.
+    QTest::newRow("unknown size, none announced") << unannounced << qint64(-1) << quint64(70000);
+    QTest::newRow("empty file") << Answer::ok({}) << qint64(0) << quint64(0);
+}
+
+void TestDownloadTaskSpecification::downloadsTheFile()
+{
+    QFETCH(Answer, answer);
+    QFETCH(qint64, expectedSize);
+    QFETCH(quint64, reportedTotal);
+
+    QVERIFY(fixture->start({"A", "B"}));
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), answer);
+    DownloadTaskSpecification* task = fixture->makeTask(expectedSize, 0.4);
+    QSignalSpy finished(task, &TaskSpecification::finished);
+    QSignalSpy canceled(task, &TaskSpecification::canceled);
+
+    task->execute();
+    QVERIFY(finished.wait(10000));
+
+    QCOMPARE(task->state, int(TaskSpecification::Finished));
+    QCOMPARE(canceled.size(), 0);
+    QCOMPARE(TestFiles::read(fixture->localPath()), TestHttpServer::generatedBytes(0, answer.bodySize()));
+    QCOMPARE(fixture->server.requestedPaths(), QStringList {DownloadFixture::pathOn("A")});
+    QCOMPARE(fixture->log, (QStringList {"Downloading data/file.bin", "Downloading data/file.bin finished"}));
+    QCOMPARE(fixture->record("A")->inUse, 0);
+    QCOMPARE(task->getMirror().name, QString("A"));
+    QCOMPARE(task->progress, 0.4);
+
+    // A finished task keeps reporting its size, so totals keep counting it.
+    quint64 done = 0, total = 0, speed = 0;
+    bool downloading = false;
+    task->timeTick(done, total, speed, downloading);
+    QCOMPARE(done, quint64(answer.bodySize()));
+    QCOMPARE(total, reportedTotal);
+    QVERIFY(!downloading);
+
+    // Its slot went back when it finished; a reset must not give it back again.
+    task->reset();
+    QCOMPARE(fixture->record("A")->inUse, 0);
+    QVERIFY(task->getMirror().name.isEmpty());
+    QVERIFY(QFileInfo::exists(fixture->localPath()));
+}
+
+void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother_data()
+{
+    QTest::addColumn<Answer>("answerOfA");
+    QTest::addColumn<qint64>("expectedSize");
+    QTest::addColumn<int>("priorErrors"); // charged to A before the download
+    QTest::addColumn<QString>("reason"); // pattern of the retry line; %URL% is A's URL of the file
+    QTest::addColumn<int>("errorsOfA"); // afterwards; -1: A has been removed
+    QTest::addColumn<bool>("removalLogged");
+
+    const QString returned = "%URL%" + QRegularExpression::escape(" returned ");
+    const QString larger = QRegularExpression::escape(
+        "File data/file.bin from mirror A is larger than the expected 1000 bytes, discarding it");
+    Answer dropped = Answer::generated(100000);
+    dropped.dropAfter = 5000;
+    Answer endless = Answer::generated(50000);
+    endless.sendContentLength = false;
+
+    QTest::newRow("404 removes the mirror at once")
+        << Answer::withStatus(404) << qint64(1000) << 0 << returned + "404" << -1 << false;
+    QTest::newRow("302 removes the mirror, never followed")
+        << Answer::redirect(302, "/elsewhere") << qint64(1000) << 0 << returned + "302" << -1 << false;
+    QTest::newRow("500 removes the mirror at once")
+        << Answer::withStatus(500) << qint64(1000) << 0 << returned + "500" << -1 << false;
+    QTest::newRow("401 removes the mirror")
+        << Answer::authenticationRequired() << qint64(1000) << 0 << ".+" << -1 << false;
+    QTest::newRow("dropped connection charges one error")
+        << dropped << qint64(100000) << 0 << ".+" << 1 << false;
+    QTest::newRow("third error removes the mirror, logged before the reason")
+        << dropped << qint64(100000) << 2 << ".+" << -1 << true;
+    QTest::newRow("more data than announced size charges the mirror")
+        << Answer::generated(5000) << qint64(1000) << 0 << larger << 1 << false;
+    QTest::newRow("endless data without a length charges the mirror")
+        << endless << qint64(1000) << 0 << larger << 1 << false;
+}
+
+void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother()
+{
+    QFETCH(Answer, answerOfA);
+    QFETCH(qint64, expectedSize);
+    QFETCH(int, priorErrors);
+    QFETCH(QString, reason);
+    QFETCH(int, errorsOfA);
+    QFETCH(bool, removalLogged);
+
+    QVERIFY(fixture->start({"A", "B"}));
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), answerOfA);
+    fixture->server.setAnswer(DownloadFixture::pathOn("B"), Answer::generated(expectedSize));
+    for (int i = 0; i < priorErrors; ++i)
+        fixture->mirrors.addMirrorError("A");
+    DownloadTaskSpecification* task = fixture->makeTask(expectedSize);
+    fixture->retryOn("B");
+    QSignalSpy finished(task, &TaskSpecification::finished);
+    QSignalSpy errors(task, &TaskSpecification::error);
+
+    task->execute();
+    QVERIFY(finished.wait(10000));
+
+    QCOMPARE(TestFiles::read(fixture->localPath()), TestHttpServer::generatedBytes(0, expectedSize));
+    QCOMPARE(errors.size(), 0);
+    const QStringList paths = fixture->server.requestedPaths();
+    QCOMPARE(paths.constFirst(), DownloadFixture::pathOn("A"));
+    QCOMPARE(paths.constLast(), DownloadFixture::pathOn("B"));
+    QVERIFY(!paths.contains("/elsewhere"));
+
+    QStringList log = fixture->log;
+    QCOMPARE(log.takeFirst(), QString("Downloading data/file.bin"));
+    QCOMPARE(log.takeLast(), QString("Downloading data/file.bin finished"));
+    if (removalLogged)
+        QCOMPARE(log.takeFirst(), QString("Mirror A failed too many times, removing"));
+    QCOMPARE(log.size(), 1);
+    const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+        QString(reason).replace("%URL%", QRegularExpression::escape(fixture->urlOn("A")))));
+    QVERIFY2(pattern.match(log.constFirst()).hasMatch(), qPrintable(log.constFirst()));
+
+    if (errorsOfA < 0)
+        QVERIFY(!fixture->record("A"));
+    else
+        QCOMPARE(fixture->record("A")->errors, errorsOfA);
+    QCOMPARE(fixture->record("B")->inUse, 0);
+    QCOMPARE(fixture->record("B")->errors, 0);
+}
+
+void TestDownloadTaskSpecification::noMirrorLeftEndsTheTask()
+{
+    QVERIFY(fixture->start({"A"}));
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), Answer::withStatus(404));
+    DownloadTaskSpecification* task = fixture->makeTask(1000);
+    QSignalSpy canceled(task, &TaskSpecification::canceled);
+    QSignalSpy errors(task, &TaskSpecification::error);
+
+    task->execute();
+    QVERIFY(canceled.wait(10000));
+    QCOMPARE(task->state, int(TaskSpecification::ErrorCanceled));
+    QCOMPARE(errors.size(), 0);
+    QVERIFY(!QFileInfo::exists(fixture->localPath()));
+
+    // A later task finds the registry empty at once and says nothing new.
+    DownloadTaskSpecification* later = fixture->makeTask(1000);
+    later->execute();
+    QCOMPARE(later->state, int(TaskSpecification::ErrorCanceled));
+
+    QCOMPARE(fixture->log,
+        (QStringList {"Downloading data/file.bin", fixture->urlOn("A") + " returned 404",
+            "There are no (more) known working mirrors available", "Downloading data/file.bin"}));
+}
+
+void TestDownloadTaskSpecification::unwritableFileEndsWithoutRetry()
+{
+    QVERIFY(fixture->start({"A"}));
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), Answer::generated(1000));
+    const QString path = fixture->dir.filePath("no/such/dir/file.bin");
+    DownloadTaskSpecification* task = fixture->makeTask(1000, 1.0, path);
+    QSignalSpy errors(task, &TaskSpecification::error);
+    QSignalSpy canceled(task, &TaskSpecification::canceled);
+
+    task->execute();
+
+    QCOMPARE(canceled.size(), 1);
+    QCOMPARE(task->state, int(TaskSpecification::ErrorCanceled));
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(errors.at(0).at(0).toString(), QString("Unable to create file %1 for saving").arg(path));
+    QCOMPARE(fixture->log, QStringList {"Downloading data/file.bin"});
+    QCOMPARE(fixture->record("A")->inUse, 0);
+    QCOMPARE(fixture->record("A")->errors, 0);
+    // Give a wrongly sent request the chance to arrive before looking.
+    QVERIFY(fixture->fetchOther("/probe"));
+    QCOMPARE(fixture->server.requestedPaths(), QStringList {"/probe"});
+}
+
+void TestDownloadTaskSpecification::counters_data()
+{
+    QTest::addColumn<qint64>("expectedSize");
+    QTest::addColumn<bool>("announced");
+    QTest::addColumn<double>("fraction");
+    QTest::addColumn<quint64>("total");
+
+    QTest::newRow("given size") << qint64(10000) << true << 0.25 << quint64(10000);
+    // The adopted size counts from the next chunk on; this one came before it.
+    QTest::newRow("unknown size adopts the announced one") << qint64(-1) << true << 0.0 << quint64(10000);
+    QTest::newRow("unknown size, none announced") << qint64(-1) << false << 0.0 << quint64(0);
+}
+
+void TestDownloadTaskSpecification::counters()
+{
+    QFETCH(qint64, expectedSize);
+    QFETCH(bool, announced);
+    QFETCH(double, fraction);
+    QFETCH(quint64, total);
+
+    QVERIFY(fixture->start({"A"}));
+    Answer stalled = Answer::generated(10000);
+    stalled.stallAfter = 2500;
+    stalled.sendContentLength = announced;
+    // The network stack reports progress at most every 100 ms from the request
+    // on; late enough, the first data comes with a report.
+    stalled.headerDelayMs = 150;
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), stalled);
+    DownloadTaskSpecification* task = fixture->makeTask(expectedSize, 0.5);
+
+    task->execute();
+    const std::shared_ptr<qint64> received = fixture->watchNewestReply();
+    QTRY_COMPARE_WITH_TIMEOUT(*received, qint64(2500), 10000);
+
+    QCOMPARE(task->progress, fraction * 0.5);
+    quint64 done = 0, reportedTotal = 0, speed = 0;
+    bool downloading = false;
+    task->timeTick(done, reportedTotal, speed, downloading);
+    QCOMPARE(done, quint64(2500));
+    QCOMPARE(reportedTotal, total);
+    QCOMPARE(speed, quint64(2500));
+    QVERIFY(downloading);
+    task->timeTick(done, reportedTotal, speed, downloading);
+    QCOMPARE(speed, quint64(0));
+    QVERIFY(!ended(task));
+}
+
+QTEST_GUILESS_MAIN(TestDownloadTaskSpecification)
+#include "tst_downloadtaskspecification.moc"

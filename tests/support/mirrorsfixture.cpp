@@ -1,0 +1,47 @@
+// Helpers for tests that use a mirror registry.
+#include "mirrorsfixture.h"
+
+#include "core/randomsource.h"
+#include "net/mirrors.h"
+
+namespace MirrorsFixture {
+
+QByteArray ini(const QList<Entry>& mirrors)
+{
+    QByteArray text = "[mirrors]\nsize=" + QByteArray::number(mirrors.size()) + "\n";
+    for (int i = 0; i < mirrors.size(); ++i)
+        text += QByteArray::number(i + 1) + "\\mirror=" + mirrors[i].name.toUtf8() + "\n";
+    for (const Entry& mirror : mirrors)
+        text += "\n[" + mirror.name.toUtf8() + "]\nurl=" + mirror.url.toUtf8() + "\n" + mirror.extraLines;
+    return text;
+}
+
+void seedForDraw(int wanted, int modulus)
+{
+    for (quint32 seed = 1;; ++seed) {
+        RandomSource::seed(seed);
+        if (RandomSource::next() % modulus == wanted) {
+            RandomSource::seed(seed);
+            return;
+        }
+    }
+}
+
+void seedToPick(const Mirrors& mirrors, const QString& name)
+{
+    // The draw walks the free slots in list order; find the first ticket of name.
+    int ticket = 0;
+    int freeSlots = 0;
+    bool found = false;
+    for (const FTPSiteAccessData& mirror : mirrors.getMirrorList()) {
+        if (mirror.name == name)
+            found = true;
+        else if (!found)
+            ticket += mirror.maxConnections - mirror.inUse;
+        freeSlots += mirror.maxConnections - mirror.inUse;
+    }
+    if (found && freeSlots > 0)
+        seedForDraw(ticket, freeSlots);
+}
+
+} // namespace MirrorsFixture
