@@ -1,8 +1,10 @@
 // The mirror registry: loading mirrors.ini and the alpha URL, selection by
 // free slots, error counting and the one-time "no mirror left" message.
+#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 
 #include "mirrorsfixture.h"
 #include "net/mirrors.h"
@@ -55,6 +57,7 @@ private slots:
     void alphaMirror();
     void alphaMissing_data();
     void alphaMissing();
+    void messagesAreTranslated();
 
 private:
     QString writeIni(const QByteArray& text);
@@ -295,6 +298,25 @@ void TestMirrors::alphaMissing()
     QCOMPARE(fatal.at(0).at(0).toString(),
         QString("Alpha parameter in channel section in update ini file not found"));
     QVERIFY(mirrors.getMirrorList().isEmpty());
+}
+
+void TestMirrors::messagesAreTranslated()
+{
+    QTranslator german;
+    QVERIFY(german.load(QStringLiteral(":/i18n/update_de.qm")));
+    QCoreApplication::installTranslator(&german);
+    Mirrors mirrors(nullptr);
+    mirrors.initDefault(writeIni(mirrorsIni({"http://a"})), 1);
+    QSignalSpy messages(&mirrors, &Mirrors::message);
+    for (int i = 0; i < 3; ++i)
+        mirrors.addMirrorError("m0");
+    FTPSiteAccessData out;
+    mirrors.getRandomMirror(out);
+    QCoreApplication::removeTranslator(&german);
+
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages.at(0).at(0).toString(), QString("Mirror m0 zu oft fehlgeschlagen, entferne"));
+    QCOMPARE(messages.at(1).at(0).toString(), QString("Es gibt keine weiteren bekannten Mirrors"));
 }
 
 QTEST_GUILESS_MAIN(TestMirrors)

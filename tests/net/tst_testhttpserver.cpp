@@ -2,7 +2,6 @@
 // on: if it misplays an answer, those tests would prove nothing.
 #include <memory>
 
-#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -20,9 +19,6 @@ private slots:
     void init();
     void answers_data();
     void answers();
-    void stallKeepsTheConnectionSilent();
-    void delaysAndDrips_data();
-    void delaysAndDrips();
     void proxyRequestsAreAnsweredByPath();
     void keepAliveServesSeveralRequests();
 
@@ -112,49 +108,6 @@ void TestTestHttpServer::answers()
         QVERIFY(server->requestCount("/v/file.bin") >= 1);
     }
     QCOMPARE(server->requests().constFirst().requestLine, QByteArray("GET /v/file.bin HTTP/1.1"));
-}
-
-void TestTestHttpServer::stallKeepsTheConnectionSilent()
-{
-    Answer stalled = Answer::generated(50000);
-    stalled.stallAfter = 1000;
-    server->setAnswer("/stall", stalled);
-
-    std::unique_ptr<QNetworkReply> reply(get("/stall"));
-    QTRY_COMPARE_WITH_TIMEOUT(reply->bytesAvailable(), qint64(1000), 5000);
-    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-    QVERIFY(!finished.wait(300));
-    QCOMPARE(reply->bytesAvailable(), qint64(1000));
-}
-
-void TestTestHttpServer::delaysAndDrips_data()
-{
-    QTest::addColumn<Answer>("answer");
-    QTest::addColumn<int>("minimumMs");
-
-    Answer delayed = Answer::ok("late");
-    delayed.headerDelayMs = 300;
-    Answer drip = Answer::generated(10);
-    drip.dripBytes = 2;
-    drip.dripIntervalMs = 60; // five pieces, four pauses
-
-    QTest::newRow("delay before headers") << delayed << 300;
-    QTest::newRow("slow drip") << drip << 200;
-}
-
-void TestTestHttpServer::delaysAndDrips()
-{
-    QFETCH(Answer, answer);
-    QFETCH(int, minimumMs);
-
-    server->setAnswer("/slow", answer);
-    QElapsedTimer clock;
-    clock.start();
-    QNetworkReply::NetworkError error = QNetworkReply::UnknownNetworkError;
-    const QByteArray body = fetch("/slow", &error);
-    QCOMPARE(error, QNetworkReply::NoError);
-    QVERIFY2(clock.elapsed() >= minimumMs, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(body.size(), int(answer.bodySize()));
 }
 
 void TestTestHttpServer::proxyRequestsAreAnsweredByPath()

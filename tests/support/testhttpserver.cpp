@@ -15,8 +15,8 @@ namespace {
 
 // Bulk answers are written in pieces of this size and only while the socket
 // holds less than the high-water mark, so a gigabyte body costs little memory.
-constexpr qint64 PieceSize = 64 * 1024;
-constexpr qint64 HighWater = 256 * 1024;
+constexpr qint64 PieceSize = 256 * 1024;
+constexpr qint64 HighWater = 1024 * 1024;
 
 // A client that sees the data and the end of the connection in one go may
 // take the close for a failure to answer and send the request again. A short
