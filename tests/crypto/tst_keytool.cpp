@@ -1,6 +1,5 @@
 // corvane-keytool as the release tooling runs it: files on disk, messages and
 // exit codes.
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -52,28 +51,6 @@ private slots:
         QVERIFY2(tampered.err.contains(QStringLiteral("does not verify")), qPrintable(tampered.err));
     }
 
-    void keysGoWhereAsked()
-    {
-        QTemporaryDir dir;
-        const QString d = dir.path();
-        QCOMPARE(keytool(d,
-                     {QStringLiteral("create"), QStringLiteral("--private"), QStringLiteral("a.key"),
-                         QStringLiteral("--public"), QStringLiteral("b.key")})
-                     .exitCode,
-            0);
-        QVERIFY(TestFiles::write(d + QStringLiteral("/f"), "x"));
-        QCOMPARE(keytool(d,
-                     {QStringLiteral("sign"), QStringLiteral("f"), QStringLiteral("--key"),
-                         QStringLiteral("a.key")})
-                     .exitCode,
-            0);
-        QCOMPARE(keytool(d,
-                     {QStringLiteral("verify"), QStringLiteral("f"), QStringLiteral("--key"),
-                         QStringLiteral("b.key")})
-                     .exitCode,
-            0);
-    }
-
     void badInputGivesItsExitCode_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -123,46 +100,6 @@ private slots:
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
         // A refused create must leave the existing private key alone.
         QCOMPARE(TestFiles::read(d + QStringLiteral("/private.key")), privateKey);
-    }
-
-    void helpDescribesCommandsAndExitCodes()
-    {
-        const Result result = keytool(QDir::tempPath(), {QStringLiteral("--help")});
-        QCOMPARE(result.exitCode, 0);
-        for (const char* word : {"create", "sign FILE", "verify FILE", "import", "embed", "Exit status"})
-            QVERIFY2(result.out.contains(QLatin1String(word)), word);
-    }
-
-    void importedKeyMatchesItsSource()
-    {
-        // import rewrites any DER key the library reads into the key-file
-        // form; a key file itself is such a DER key followed by padding.
-        QTemporaryDir dir;
-        const QString d = dir.path();
-        QCOMPARE(keytool(d, {QStringLiteral("create")}).exitCode, 0);
-        const QByteArray publicKey = TestFiles::read(d + QStringLiteral("/public.key"));
-        QVERIFY(TestFiles::write(d + QStringLiteral("/public.der"), publicKey.left(140)));
-        QCOMPARE(
-            keytool(d, {QStringLiteral("import"), QStringLiteral("public.der"), QStringLiteral("again.key")})
-                .exitCode,
-            0);
-        QCOMPARE(TestFiles::read(d + QStringLiteral("/again.key")), publicKey);
-    }
-
-    void embedWritesTheWholeKey()
-    {
-        QTemporaryDir dir;
-        const QString d = dir.path();
-        QCOMPARE(keytool(d, {QStringLiteral("create")}).exitCode, 0);
-        QCOMPARE(
-            keytool(d, {QStringLiteral("embed"), QStringLiteral("public.key"), QStringLiteral("key.cpp")})
-                .exitCode,
-            0);
-        const QString source = QString::fromLatin1(TestFiles::read(d + QStringLiteral("/key.cpp")));
-        QVERIFY(source.contains(QStringLiteral("PUBLIC_KEY[KEY_FILE_SIZE]")));
-        QCOMPARE(source.count(QStringLiteral("0x")), 2048);
-        // The modulus' DER header opens the array.
-        QVERIFY(source.contains(QStringLiteral("0x30, 0x81, 0x89, 0x02, 0x81, 0x81")));
     }
 };
 

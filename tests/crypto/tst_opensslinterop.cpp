@@ -57,7 +57,6 @@ private slots:
         QTest::newRow("SubjectPublicKeyInfo, 8-byte salt") << spki << "8" << true;
         // openssl's default salt is not ours; a publisher must ask for 8 bytes.
         QTest::newRow("salt as long as the digest is refused") << pkcs1 << "digest" << false;
-        QTest::newRow("longest salt is refused") << pkcs1 << "max" << false;
     }
 
     void opensslSignatureVerifies()
@@ -76,11 +75,12 @@ private slots:
                          << QStringLiteral("rsa_pss_saltlen:") + saltLength << QStringLiteral("product.ini")),
             0);
 
-        // Converting is padding the DER key to the key-file size.
-        QByteArray keyFile = TestFiles::read(dir.filePath(QStringLiteral("pub.der")));
-        QVERIFY(!keyFile.isEmpty() && keyFile.size() < qsizetype(KEY_FILE_SIZE));
-        keyFile.resize(KEY_FILE_SIZE, '\0');
-        QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("public.key")), keyFile));
+        // The key tool converts what openssl wrote into the key-file form.
+        QProcess import;
+        import.setWorkingDirectory(d);
+        import.start(QStringLiteral(CORVANE_KEYTOOL), words("import pub.der public.key"));
+        QVERIFY(import.waitForFinished(30000));
+        QCOMPARE(import.exitCode(), 0);
 
         rsa_key key;
         load_key(&key, QFile::encodeName(dir.filePath(QStringLiteral("public.key"))).constData());
@@ -126,11 +126,6 @@ private slots:
             0);
         QCOMPARE(openssl(d,
                      words("dgst -sha1 -verify pub.pem -sigopt rsa_padding_mode:pss -sigopt rsa_mgf1_md:sha1 "
-                           "-sigopt rsa_pss_saltlen:8 -signature product.ini.sig product.ini"),
-                     &errors),
-            0);
-        QCOMPARE(openssl(d,
-                     words("dgst -sha1 -prverify private.key -keyform DER -sigopt rsa_padding_mode:pss "
                            "-sigopt rsa_pss_saltlen:8 -signature product.ini.sig product.ini"),
                      &errors),
             0);
