@@ -1,0 +1,385 @@
+// corvane-publish as a release manager runs it: the mirror tree on disk, the
+// product ini as the updater's settings reader sees it, the signature as the
+// key tool checks it, and the exit codes of bad input.
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "testfiles.h"
+#include "toolprocess.h"
+
+namespace {
+
+const QString publishTool = QStringLiteral(CORVANE_PUBLISH);
+const QString iniName = QStringLiteral("client_linux_amd64.ini");
+
+struct ReleaseFile {
+    QString path;
+    QByteArray content;
+    bool packs; // gzip makes it smaller
+};
+
+QByteArray noise(int size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    quint32 state = 12345;
+    for (char& c : data) {
+        state = state * 1103515245u + 12345u;
+        c = char(state >> 24);
+    }
+    return data;
+}
+
+// Names that need the INI reader's escapes: blanks, umlauts, a comma, an
+// equals sign, a semicolon, a leading '#', and a section name of its own.
+QList<ReleaseFile> sampleRelease()
+{
+    const QByteArray text = QByteArray("Corvane client line of text\n").repeated(200);
+    return {
+        {QStringLiteral("client.sh"), "#!/bin/sh\necho started\n", false},
+        {QStringLiteral("bin/corvane client"), text + "binary", true},
+        {QStringLiteral("Dokumente/Grüße an alle.txt"), text + "grüße", true},
+        {QStringLiteral("lib/a,b;c=d.txt"), text, true},
+        {QStringLiteral("#notes.txt"), "x", false},
+        {QStringLiteral("General"), "y", false},
+        {QStringLiteral("empty.dat"), QByteArray(), false},
+        {QStringLiteral("noise.bin"), noise(4096), false},
+    };
+}
+
+bool writeRelease(const QString& root, const QList<ReleaseFile>& files)
+{
+    for (const ReleaseFile& file : files) {
+        if (!TestFiles::write(root + QLatin1Char('/') + file.path, file.content))
+            return false;
+    }
+    return true;
+}
+
+QByteArray gunzip(const QByteArray& packed)
+{
+    QProcess gzip;
+    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc")});
+    gzip.write(packed);
+    gzip.closeWriteChannel();
+    if (!gzip.waitForFinished(30000) || gzip.exitCode() != 0)
+        return QByteArray("gzip failed");
+    return gzip.readAllStandardOutput();
+}
+
+QString twoFields(const QByteArray& content)
+{
+    return QString::fromLatin1(TestFiles::md5Hex(content)) + QStringLiteral("::") + QString::number(content.size());
+}
+
+} // namespace
+
+class tst_Publish : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void publishesEveryFile_data();
+    void publishesEveryFile();
+    void sameInputGivesSameBytes();
+    void folderSections();
+    void deleteSection_data();
+    void deleteSection();
+    void forceReplacesPublishedVersion();
+    void badInput_data();
+    void badInput();
+    void helpText();
+
+private:
+    ToolProcess::Result publish(const QStringList& args);
+    QString privateKey() const { return m_keys.filePath(QStringLiteral("private.key")); }
+
+    QTemporaryDir m_keys;
+};
+
+ToolProcess::Result tst_Publish::publish(const QStringList& args)
+{
+    return ToolProcess::run(publishTool, args);
+}
+
+void tst_Publish::initTestCase()
+{
+    QVERIFY(m_keys.isValid());
+    const auto created = ToolProcess::run(QStringLiteral(CORVANE_KEYTOOL), {QStringLiteral("create")}, m_keys.path());
+    QVERIFY2(created.exitCode == 0, qPrintable(created.err));
+}
+
+void tst_Publish::publishesEveryFile_data()
+{
+    QTest::addColumn<bool>("gzip");
+    QTest::newRow("files as they are") << false;
+    QTest::newRow("packed where it saves space") << true;
+}
+
+void tst_Publish::publishesEveryFile()
+{
+    QFETCH(bool, gzip);
+    QTemporaryDir dir;
+    const QString release = dir.filePath(QStringLiteral("release"));
+    const QString out = dir.filePath(QStringLiteral("mirror"));
+    const QList<ReleaseFile> files = sampleRelease();
+    QVERIFY(writeRelease(release, files));
+    QVERIFY(QFile::setPermissions(release + QStringLiteral("/client.sh"),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+
+    QStringList args {release, out, QStringLiteral("--version"), QStringLiteral("42"), QStringLiteral("--key"),
+        privateKey()};
+    if (gzip)
+        args << QStringLiteral("--gzip");
+    const auto result = publish(args);
+    QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+
+    const QString versionDir = out + QStringLiteral("/42");
+    QSettings ini(versionDir + QLatin1Char('/') + iniName, QSettings::IniFormat);
+    QCOMPARE(ini.status(), QSettings::NoError);
+    QCOMPARE(ini.childGroups(), QStringList {QStringLiteral("client")});
+    ini.beginGroup(QStringLiteral("client"));
+    QCOMPARE(ini.allKeys().size(), files.size());
+    for (const ReleaseFile& file : files) {
+        const bool packed = gzip && file.packs;
+        const QString key = packed ? file.path + QStringLiteral(".gz") : file.path;
+        const QVariant value = ini.value(key);
+        QVERIFY2(value.typeId() == QMetaType::QString, qPrintable(key));
+        const QByteArray onMirror = TestFiles::read(versionDir + QStringLiteral("/client/") + key);
+        if (packed) {
+            QCOMPARE(gunzip(onMirror), file.content);
+            QCOMPARE(value.toString(),
+                twoFields(onMirror) + QStringLiteral("::") + twoFields(file.content) + QStringLiteral("::")
+                    + file.path);
+            QVERIFY(onMirror.size() < file.content.size());
+        } else {
+            QCOMPARE(onMirror, file.content);
+            QCOMPARE(value.toString(), twoFields(file.content));
+        }
+    }
+    QVERIFY(QFileInfo(versionDir + QStringLiteral("/client/client.sh")).isExecutable());
+    QVERIFY(!QFileInfo::exists(versionDir + QStringLiteral("/changelog_client.txt")));
+
+    const auto verified = ToolProcess::run(QStringLiteral(CORVANE_KEYTOOL),
+        {QStringLiteral("verify"), versionDir + QLatin1Char('/') + iniName, QStringLiteral("--key"),
+            m_keys.filePath(QStringLiteral("public.key"))});
+    QVERIFY2(verified.exitCode == 0, qPrintable(verified.err));
+    // Nothing but the version folder is left in the output folder.
+    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList {QStringLiteral("42")});
+}
+
+void tst_Publish::sameInputGivesSameBytes()
+{
+    QTemporaryDir dir;
+    const QString release = dir.filePath(QStringLiteral("release"));
+    QVERIFY(writeRelease(release, sampleRelease()));
+    QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("changes.txt")), "Version 7: better\n"));
+    for (const char* out : {"one", "two"}) {
+        const auto result = publish({release, dir.filePath(QLatin1String(out)), QStringLiteral("--version"),
+            QStringLiteral("7"), QStringLiteral("--key"), privateKey(), QStringLiteral("--gzip"),
+            QStringLiteral("--changelog"), dir.filePath(QStringLiteral("changes.txt"))});
+        QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+    }
+    const auto one = TestFiles::snapshot(dir.filePath(QStringLiteral("one")));
+    QCOMPARE(TestFiles::snapshot(dir.filePath(QStringLiteral("two"))), one);
+    QVERIFY(one.contains(QStringLiteral("7/") + iniName + QStringLiteral(".sig")));
+    QCOMPARE(TestFiles::read(dir.filePath(QStringLiteral("one/7/changelog_client.txt"))),
+        QByteArray("Version 7: better\n"));
+}
+
+void tst_Publish::folderSections()
+{
+    QTemporaryDir dir;
+    const QString release = dir.filePath(QStringLiteral("release"));
+    QVERIFY(writeRelease(release,
+        {{QStringLiteral("top.txt"), "t", false}, {QStringLiteral("base/lib/x.so"), "x", false},
+            {QStringLiteral("extra files/data.bin"), "d", false}}));
+    const auto result = publish({release, dir.filePath(QStringLiteral("out")), QStringLiteral("--version"),
+        QStringLiteral("3"), QStringLiteral("--key"), privateKey(), QStringLiteral("--folder-sections"),
+        QStringLiteral("--section"), QStringLiteral("main")});
+    QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+
+    QSettings ini(dir.filePath(QStringLiteral("out/3/")) + iniName, QSettings::IniFormat);
+    QCOMPARE(ini.childGroups(),
+        (QStringList {QStringLiteral("base"), QStringLiteral("extra files"), QStringLiteral("main")}));
+    QCOMPARE(ini.value(QStringLiteral("base/lib/x.so")).toString(), twoFields("x"));
+    QCOMPARE(ini.value(QStringLiteral("extra files/data.bin")).toString(), twoFields("d"));
+    QCOMPARE(ini.value(QStringLiteral("main/top.txt")).toString(), twoFields("t"));
+    QCOMPARE(TestFiles::read(dir.filePath(QStringLiteral("out/3/extra files/data.bin"))), QByteArray("d"));
+}
+
+void tst_Publish::deleteSection_data()
+{
+    QTest::addColumn<QByteArray>("deleteList");
+    QTest::addColumn<QStringList>("previousFiles");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("from a list, comments and blanks skipped")
+        << QByteArray("# gone in 2\nold.txt\n\n  docs/Alte Datei.txt  \nold.txt\n") << QStringList()
+        << QStringList {QStringLiteral("docs/Alte Datei.txt"), QStringLiteral("old.txt")};
+    QTest::newRow("against the previous release")
+        << QByteArray() << QStringList {QStringLiteral("keep.txt"), QStringLiteral("lib/gone.so")}
+        << QStringList {QStringLiteral("lib/gone.so")};
+    QTest::newRow("both together")
+        << QByteArray("old.txt\n") << QStringList {QStringLiteral("keep.txt"), QStringLiteral("lib/gone.so")}
+        << QStringList {QStringLiteral("lib/gone.so"), QStringLiteral("old.txt")};
+}
+
+void tst_Publish::deleteSection()
+{
+    QFETCH(QByteArray, deleteList);
+    QFETCH(QStringList, previousFiles);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    const QString release = dir.filePath(QStringLiteral("release"));
+    QVERIFY(writeRelease(release, {{QStringLiteral("keep.txt"), "k2", false}}));
+    QStringList args {release, dir.filePath(QStringLiteral("out")), QStringLiteral("--version"),
+        QStringLiteral("2"), QStringLiteral("--key"), privateKey()};
+    if (!deleteList.isEmpty()) {
+        QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("delete.txt")), deleteList));
+        args << QStringLiteral("--delete") << dir.filePath(QStringLiteral("delete.txt"));
+    }
+    if (!previousFiles.isEmpty()) {
+        for (const QString& path : previousFiles)
+            QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("previous/")) + path, "old"));
+        args << QStringLiteral("--previous") << dir.filePath(QStringLiteral("previous"));
+    }
+    const auto result = publish(args);
+    QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+
+    QSettings ini(dir.filePath(QStringLiteral("out/2/")) + iniName, QSettings::IniFormat);
+    ini.beginGroup(QStringLiteral("delete"));
+    QCOMPARE(ini.allKeys(), expected);
+}
+
+void tst_Publish::forceReplacesPublishedVersion()
+{
+    QTemporaryDir dir;
+    const QString release = dir.filePath(QStringLiteral("release"));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(writeRelease(release, {{QStringLiteral("a.txt"), "first", false}}));
+    const QStringList args {release, out, QStringLiteral("--version"), QStringLiteral("5"), QStringLiteral("--key"),
+        privateKey()};
+    QCOMPARE(publish(args).exitCode, 0);
+    QVERIFY(TestFiles::write(release + QStringLiteral("/a.txt"), "second"));
+    QVERIFY(TestFiles::write(out + QStringLiteral("/5/stray.txt"), "left from before"));
+
+    const auto refused = publish(args);
+    QCOMPARE(refused.exitCode, 5);
+    QVERIFY2(refused.err.contains(QStringLiteral("use --force")), qPrintable(refused.err));
+    QCOMPARE(TestFiles::read(out + QStringLiteral("/5/client/a.txt")), QByteArray("first"));
+
+    QCOMPARE(publish(args + QStringList {QStringLiteral("--force")}).exitCode, 0);
+    QCOMPARE(TestFiles::read(out + QStringLiteral("/5/client/a.txt")), QByteArray("second"));
+    QVERIFY(!QFileInfo::exists(out + QStringLiteral("/5/stray.txt")));
+}
+
+void tst_Publish::badInput_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    const auto args = [](const char* line) { return QString::fromUtf8(line).split(QLatin1Char(' ')); };
+    QTest::newRow("no arguments") << QStringList() << 2 << "Expected RELEASE_DIR and OUT_DIR";
+    QTest::newRow("unknown option") << args("release out --version 2 --key private.key --zip") << 2
+                                    << "Unknown option 'zip'";
+    QTest::newRow("version missing") << args("release out --key private.key") << 2 << "--version is required";
+    QTest::newRow("key missing") << args("release out --version 2") << 2 << "--key is required";
+    QTest::newRow("version not a number") << args("release out --version 2.1 --key private.key") << 2
+                                          << "whole number";
+    QTest::newRow("version zero") << args("release out --version 0 --key private.key") << 2 << "whole number";
+    QTest::newRow("version with sign") << args("release out --version +2 --key private.key") << 2
+                                       << "whole number";
+    QTest::newRow("version too large") << args("release out --version 2147483648 --key private.key") << 2
+                                       << "whole number";
+    QTest::newRow("client type with a slash") << args("release out --version 2 --key private.key --type a/b")
+                                              << 2 << "client type";
+    QTest::newRow("release folder missing") << args("nowhere out --version 2 --key private.key") << 3
+                                            << "Release folder not found: nowhere";
+    QTest::newRow("previous folder missing")
+        << args("release out --version 2 --key private.key --previous nowhere") << 3
+        << "Release folder not found: nowhere";
+    QTest::newRow("deletion list missing") << args("release out --version 2 --key private.key --delete none.txt")
+                                           << 3 << "Cannot read the deletion list none.txt";
+    QTest::newRow("change log missing") << args("release out --version 2 --key private.key --changelog none.txt")
+                                        << 3 << "Change log not found";
+    QTest::newRow("key file missing") << args("release out --version 2 --key none.key") << 4
+                                      << "Private key file not found";
+    QTest::newRow("key file unreadable") << args("release out --version 2 --key locked.key") << 4
+                                         << "Cannot read the private key";
+    QTest::newRow("public key") << args("release out --version 2 --key public.key") << 4 << "holds a public key";
+    QTest::newRow("key file too short") << args("release out --version 2 --key short.key") << 4
+                                        << "is 100 bytes long";
+    QTest::newRow("key file of garbage") << args("release out --version 2 --key garbage.key") << 4
+                                         << "is not a key file";
+    QTest::newRow("deleting a published file")
+        << args("release out --version 2 --key private.key --delete delete-published.txt") << 6
+        << "a.txt is both published and listed for deletion";
+    QTest::newRow("deleting a folder of the release")
+        << args("release out --version 2 --key private.key --delete delete-folder.txt") << 6
+        << "sub is deleted but is a folder of the new release";
+    QTest::newRow("deleting outside the client")
+        << args("release out --version 2 --key private.key --delete delete-outside.txt") << 6
+        << "Cannot delete ../etc/passwd";
+    QTest::newRow("symbolic link in the release") << args("linked out --version 2 --key private.key") << 6
+                                                  << "link.txt is a symbolic link";
+    QTest::newRow("reserved name in the release") << args("reserved out --version 2 --key private.key") << 6
+                                                  << "_old_a.txt cannot be published";
+    QTest::newRow("file named like the product ini")
+        << args("shadowing out --version 2 --key private.key") << 6 << "would overwrite the product ini";
+    QTest::newRow("same path in two mirror folders")
+        << args("twice out --version 2 --key private.key --folder-sections") << 6 << "more than one mirror folder";
+    QTest::newRow("empty release") << args("empty out --version 2 --key private.key") << 6 << "Nothing to publish";
+}
+
+void tst_Publish::badInput()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    QVERIFY(writeRelease(d + QStringLiteral("/release"),
+        {{QStringLiteral("a.txt"), "a", false}, {QStringLiteral("sub/b.txt"), "b", false}}));
+    QVERIFY(QDir().mkpath(d + QStringLiteral("/linked")));
+    QVERIFY(QFile::link(d + QStringLiteral("/release/a.txt"), d + QStringLiteral("/linked/link.txt")));
+    QVERIFY(writeRelease(d + QStringLiteral("/reserved"), {{QStringLiteral("_old_a.txt"), "a", false}}));
+    QVERIFY(writeRelease(d + QStringLiteral("/shadowing"), {{iniName + QStringLiteral(".sig"), "s", false}}));
+    QVERIFY(writeRelease(d + QStringLiteral("/twice"),
+        {{QStringLiteral("one/x.txt"), "1", false}, {QStringLiteral("two/x.txt"), "2", false}}));
+    QVERIFY(QDir().mkpath(d + QStringLiteral("/empty")));
+    QVERIFY(TestFiles::write(d + QStringLiteral("/delete-published.txt"), "a.txt\n"));
+    QVERIFY(TestFiles::write(d + QStringLiteral("/delete-folder.txt"), "sub\n"));
+    QVERIFY(TestFiles::write(d + QStringLiteral("/delete-outside.txt"), "../etc/passwd\n"));
+    for (const char* name : {"private.key", "public.key"})
+        QVERIFY(QFile::copy(m_keys.filePath(QLatin1String(name)), d + QLatin1Char('/') + QLatin1String(name)));
+    QVERIFY(TestFiles::write(d + QStringLiteral("/short.key"), QByteArray(100, 'k')));
+    QVERIFY(TestFiles::write(d + QStringLiteral("/garbage.key"), QByteArray(2048, 'k')));
+    QVERIFY(QFile::copy(d + QStringLiteral("/private.key"), d + QStringLiteral("/locked.key")));
+    QVERIFY(QFile::setPermissions(d + QStringLiteral("/locked.key"), QFileDevice::Permissions()));
+
+    const auto result = ToolProcess::run(publishTool, args, d);
+    if (QTest::currentDataTag() == QByteArrayLiteral("key file unreadable") && result.exitCode == 0)
+        QSKIP("Running as root: permissions do not lock the key file");
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    // A failed run leaves no version behind, not even a partial one.
+    QVERIFY(!QFileInfo::exists(d + QStringLiteral("/out/2")));
+    const QStringList leftovers =
+        QDir(d + QStringLiteral("/out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(QLatin1Char(' '))));
+}
+
+void tst_Publish::helpText()
+{
+    const auto result = publish({QStringLiteral("--help")});
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(result.out.startsWith(QStringLiteral("Usage: corvane-publish")));
+    QVERIFY(result.out.contains(QStringLiteral("Exit status")));
+}
+
+QTEST_GUILESS_MAIN(tst_Publish)
+#include "tst_publish.moc"

@@ -1,0 +1,81 @@
+// The settings class itself writes the file: it escapes blanks, non-ASCII
+// letters, commas and the "General" section the way its reader undoes. The
+// read-back check catches whatever it cannot carry all the same.
+#include "productini.h"
+
+#include "publisherror.h"
+
+#include <QMap>
+#include <QSettings>
+#include <QVariant>
+
+namespace {
+
+using Sections = QMap<QString, QMap<QString, QString>>;
+
+const QString deleteSection = QStringLiteral("delete");
+
+Sections expectedSections(const QList<ProductEntry>& entries, const QStringList& deletions)
+{
+    Sections sections;
+    for (const ProductEntry& entry : entries)
+        sections[entry.section].insert(entry.key, entry.value);
+    for (const QString& path : deletions)
+        sections[deleteSection].insert(path, QString());
+    return sections;
+}
+
+void verifyReadBack(const QString& path, const Sections& expected)
+{
+    const auto fail = [&path](const QString& what) {
+        return PublishError {PublishContent,
+            QStringLiteral("The product ini %1 does not read back as written: %2").arg(path, what)};
+    };
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        throw fail(QStringLiteral("the file does not parse"));
+    if (!settings.childKeys().isEmpty())
+        throw fail(QStringLiteral("keys outside any section"));
+    const QStringList groups = settings.childGroups();
+    if (groups.size() != expected.size())
+        throw fail(QStringLiteral("%1 sections instead of %2").arg(groups.size()).arg(expected.size()));
+    for (auto section = expected.cbegin(); section != expected.cend(); ++section) {
+        if (!groups.contains(section.key()))
+            throw fail(QStringLiteral("section %1 is missing").arg(section.key()));
+        settings.beginGroup(section.key());
+        const QStringList keys = settings.allKeys();
+        if (keys.size() != section->size())
+            throw fail(QStringLiteral("section %1 has %2 keys instead of %3")
+                           .arg(section.key())
+                           .arg(keys.size())
+                           .arg(section->size()));
+        for (auto entry = section->cbegin(); entry != section->cend(); ++entry) {
+            const QVariant value = settings.value(entry.key());
+            // A value that comes back as a list (an unquoted comma) or with a
+            // different text would be a different file to the updater.
+            if (value.typeId() != QMetaType::QString || value.toString() != entry.value())
+                throw fail(QStringLiteral("%1 in section %2").arg(entry.key(), section.key()));
+        }
+        settings.endGroup();
+    }
+}
+
+} // namespace
+
+void writeProductIni(const QString& path, const QList<ProductEntry>& entries, const QStringList& deletions)
+{
+    const Sections sections = expectedSections(entries, deletions);
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
+            settings.beginGroup(section.key());
+            for (auto entry = section->cbegin(); entry != section->cend(); ++entry)
+                settings.setValue(entry.key(), entry.value());
+            settings.endGroup();
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            throw PublishError {PublishOutput, QStringLiteral("Cannot write the product ini %1").arg(path)};
+    }
+    verifyReadBack(path, sections);
+}

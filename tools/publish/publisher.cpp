@@ -1,0 +1,215 @@
+// Plans the product ini from the release folder, checks that the updater can
+// carry it out (no two files on one path, nothing deleted that is installed),
+// then writes, packs and signs the tree.
+#include "publisher.h"
+
+#include "filepacker.h"
+#include "productini.h"
+#include "publisherror.h"
+#include "releasescan.h"
+#include "releasesigner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+namespace {
+
+// Every folder that some path lies in, so that a file and a folder of the same
+// name can be told apart from the list of files alone.
+QSet<QString> parentFolders(const QSet<QString>& paths)
+{
+    QSet<QString> folders;
+    for (const QString& path : paths) {
+        for (int slash = path.indexOf(QLatin1Char('/')); slash > 0;
+             slash = path.indexOf(QLatin1Char('/'), slash + 1))
+            folders.insert(path.left(slash));
+    }
+    return folders;
+}
+
+// The downloaded copies of every section share the update's temporary
+// directory, and the installed files share the client directory: a path may
+// be taken once in each, and never as a file and a folder at once.
+void checkOnePathEach(const QList<ReleaseFile>& files, const QString& clientType)
+{
+    QSet<QString> taken;
+    for (const ReleaseFile& file : files) {
+        if (taken.contains(file.path))
+            throw PublishError {PublishContent,
+                QStringLiteral("%1 is in more than one mirror folder; the updater keeps one file per path")
+                    .arg(file.path)};
+        taken.insert(file.path);
+    }
+    const QSet<QString> folders = parentFolders(taken);
+    for (const QString& path : taken) {
+        if (folders.contains(path))
+            throw PublishError {PublishContent,
+                QStringLiteral("%1 is a file in one mirror folder and a folder in another").arg(path)};
+    }
+    // The product ini and its signature lie in the same temporary directory.
+    const QString ini = clientType + QStringLiteral(".ini");
+    for (const QString& reserved : {ini, ini + QStringLiteral(".sig")}) {
+        if (taken.contains(reserved))
+            throw PublishError {PublishContent,
+                QStringLiteral("%1 would overwrite the product ini in the updater's temporary directory")
+                    .arg(reserved)};
+    }
+}
+
+QStringList readDeleteList(const QString& listFile)
+{
+    QFile file(listFile);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        throw PublishError {PublishInput,
+            QStringLiteral("Cannot read the deletion list %1: %2").arg(listFile, file.errorString())};
+    QStringList paths;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray& raw : lines) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        paths.append(line);
+    }
+    return paths;
+}
+
+QStringList computeDeletions(const PublishOptions& options, const QSet<QString>& installed)
+{
+    QStringList candidates;
+    if (!options.deleteListFile.isEmpty()) {
+        candidates = readDeleteList(options.deleteListFile);
+        for (const QString& path : std::as_const(candidates)) {
+            const QString problem = relativePathProblem(path);
+            if (!problem.isEmpty())
+                throw PublishError {PublishContent,
+                    QStringLiteral("Cannot delete %1: %2").arg(path, problem)};
+            // The delete stage runs after the new files are installed.
+            if (installed.contains(path))
+                throw PublishError {PublishContent,
+                    QStringLiteral("%1 is both published and listed for deletion").arg(path)};
+        }
+    }
+    if (!options.previousDir.isEmpty()) {
+        const QList<ReleaseFile> previous =
+            scanRelease(options.previousDir, options.section, options.folderSections);
+        for (const ReleaseFile& file : previous) {
+            if (!installed.contains(file.path))
+                candidates.append(file.path);
+        }
+    }
+    const QSet<QString> folders = parentFolders(installed);
+    for (const QString& path : std::as_const(candidates)) {
+        if (folders.contains(path))
+            throw PublishError {PublishContent,
+                QStringLiteral("%1 is deleted but is a folder of the new release").arg(path)};
+    }
+    std::sort(candidates.begin(), candidates.end());
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+    return candidates;
+}
+
+QString fieldValue(const FileDigest& digest)
+{
+    return QString::fromLatin1(digest.md5) + QStringLiteral("::") + QString::number(digest.size);
+}
+
+void makeParent(const QString& filePath)
+{
+    const QString dir = QFileInfo(filePath).path();
+    if (!QDir().mkpath(dir))
+        throw PublishError {PublishOutput, QStringLiteral("Cannot create the folder %1").arg(dir)};
+}
+
+// Copies or packs every file into staging and returns its product ini entries.
+QList<ProductEntry> writeFiles(const QList<ReleaseFile>& files, const QString& staging, bool gzip, int& packed)
+{
+    QSet<QString> taken;
+    for (const ReleaseFile& file : files)
+        taken.insert(file.path);
+    QList<ProductEntry> entries;
+    for (const ReleaseFile& file : files) {
+        const QString target = staging + QLatin1Char('/') + file.section + QLatin1Char('/') + file.path;
+        makeParent(target);
+        const QString packedKey = file.path + QStringLiteral(".gz");
+        if (gzip && !taken.contains(packedKey)) {
+            const PackResult result = gzipFile(file.source, target + QStringLiteral(".gz"));
+            // Packing only pays when the download gets smaller.
+            if (result.packed.size < result.unpacked.size) {
+                entries.append({file.section, packedKey,
+                    fieldValue(result.packed) + QStringLiteral("::") + fieldValue(result.unpacked)
+                        + QStringLiteral("::") + file.path});
+                ++packed;
+                continue;
+            }
+            QFile::remove(target + QStringLiteral(".gz"));
+        }
+        entries.append({file.section, file.path, fieldValue(copyFile(file.source, target))});
+    }
+    return entries;
+}
+
+void copyChangeLog(const QString& source, const QString& target)
+{
+    if (!QFileInfo(source).isFile())
+        throw PublishError {PublishInput, QStringLiteral("Change log not found: %1").arg(source)};
+    copyFile(source, target);
+}
+
+} // namespace
+
+PublishSummary publish(const PublishOptions& options)
+{
+    // Read every input before the first byte is written.
+    const ReleaseSigner signer(options.keyFile);
+    const QList<ReleaseFile> files = scanRelease(options.releaseDir, options.section, options.folderSections);
+    checkOnePathEach(files, options.clientType);
+    QSet<QString> installed;
+    for (const ReleaseFile& file : files)
+        installed.insert(file.path);
+    const QStringList deletions = computeDeletions(options, installed);
+    if (files.isEmpty() && deletions.isEmpty())
+        throw PublishError {PublishContent,
+            QStringLiteral("Nothing to publish: %1 holds no files and nothing is deleted").arg(options.releaseDir)};
+    if (!options.changelogFile.isEmpty() && !QFileInfo(options.changelogFile).isFile())
+        throw PublishError {PublishInput, QStringLiteral("Change log not found: %1").arg(options.changelogFile)};
+
+    const QString versionDir = QDir(options.outDir).absoluteFilePath(QString::number(options.version));
+    if (QFileInfo::exists(versionDir) && !options.force)
+        throw PublishError {PublishOutput,
+            QStringLiteral("%1 exists; use --force to replace the published version").arg(versionDir)};
+    if (!QDir().mkpath(options.outDir))
+        throw PublishError {PublishOutput, QStringLiteral("Cannot create the folder %1").arg(options.outDir)};
+
+    // Mirrors that sync the output folder never see a half-written version.
+    QTemporaryDir staging(QDir(options.outDir).absoluteFilePath(QStringLiteral(".corvane-publish-XXXXXX")));
+    if (!staging.isValid())
+        throw PublishError {PublishOutput,
+            QStringLiteral("Cannot create a folder in %1: %2").arg(options.outDir, staging.errorString())};
+    QFile::setPermissions(staging.path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+            | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
+
+    PublishSummary summary;
+    const QList<ProductEntry> entries = writeFiles(files, staging.path(), options.gzip, summary.packed);
+    const QString ini = staging.path() + QLatin1Char('/') + options.clientType + QStringLiteral(".ini");
+    writeProductIni(ini, entries, deletions);
+    signer.signFile(ini);
+    if (!options.changelogFile.isEmpty())
+        copyChangeLog(options.changelogFile, staging.path() + QStringLiteral("/changelog_client.txt"));
+
+    if (QFileInfo::exists(versionDir) && !QDir(versionDir).removeRecursively())
+        throw PublishError {PublishOutput, QStringLiteral("Cannot remove the old %1").arg(versionDir)};
+    if (!QDir().rename(staging.path(), versionDir))
+        throw PublishError {PublishOutput, QStringLiteral("Cannot move the new tree to %1").arg(versionDir)};
+    staging.setAutoRemove(false);
+
+    summary.versionDir = versionDir;
+    summary.files = int(files.size());
+    summary.deletions = int(deletions.size());
+    return summary;
+}

@@ -1,0 +1,31 @@
+// Publishes one client release: the mirror tree of a version with its signed
+// product ini, as the updater downloads and checks it.
+#pragma once
+
+#include <QString>
+
+struct PublishOptions {
+    QString releaseDir;
+    QString outDir;
+    QString clientType = QStringLiteral("client_linux_amd64");
+    int version = 0;
+    QString keyFile;
+    QString section = QStringLiteral("client");
+    bool folderSections = false;
+    bool gzip = false;
+    QString deleteListFile;
+    QString previousDir;
+    QString changelogFile;
+    bool force = false;
+};
+
+struct PublishSummary {
+    QString versionDir;
+    int files = 0;
+    int packed = 0;
+    int deletions = 0;
+};
+
+// Writes outDir/<version>/ completely or not at all: the tree is built beside
+// it and renamed into place. Throws PublishError.
+PublishSummary publish(const PublishOptions& options);

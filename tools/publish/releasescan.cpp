@@ -1,0 +1,97 @@
+// Walks a release folder in a fixed order so that two runs over the same
+// folder publish the same tree.
+#include "releasescan.h"
+
+#include "publisherror.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+#include <algorithm>
+
+QString relativePathProblem(const QString& path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("an empty path");
+    if (path.startsWith(QLatin1Char('/')))
+        return QStringLiteral("an absolute path");
+    // The settings reader turns a backslash in a key into a folder separator.
+    if (path.contains(QLatin1Char('\\')))
+        return QStringLiteral("a backslash in the name");
+    for (const QString& part : path.split(QLatin1Char('/'))) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return QStringLiteral("an empty, \".\" or \"..\" path component");
+        // The updater keeps replaced files under this prefix and deletes such
+        // names as its own leftovers.
+        if (part.startsWith(QLatin1String("_old_")))
+            return QStringLiteral("a name starting with \"_old_\", which the updater reserves");
+    }
+    return {};
+}
+
+QString sectionNameProblem(const QString& name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("an empty name");
+    if (name == QLatin1String("delete"))
+        return QStringLiteral("the name of the deletion list");
+    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
+        return QStringLiteral("a folder separator in the name");
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return QStringLiteral("not a folder name");
+    return {};
+}
+
+QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSection, bool folderSections)
+{
+    const QFileInfo rootInfo(root);
+    if (!rootInfo.isDir())
+        throw PublishError {PublishInput, QStringLiteral("Release folder not found: %1").arg(root)};
+    const QDir base(rootInfo.absoluteFilePath());
+
+    QList<ReleaseFile> files;
+    QDirIterator it(base.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString source = it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString relative = base.relativeFilePath(source);
+        if (info.isSymLink())
+            throw PublishError {PublishContent,
+                QStringLiteral("%1 is a symbolic link; publish the file itself").arg(relative)};
+        if (info.isDir())
+            continue;
+        if (!info.isFile())
+            throw PublishError {PublishContent, QStringLiteral("%1 is not a regular file").arg(relative)};
+        // A name that is not valid UTF-8 does not survive the trip through
+        // text and cannot be opened again under the decoded name.
+        if (!QFileInfo::exists(source))
+            throw PublishError {PublishContent,
+                QStringLiteral("The name of %1 is not valid UTF-8").arg(relative)};
+
+        ReleaseFile file;
+        file.source = source;
+        const int slash = relative.indexOf(QLatin1Char('/'));
+        if (folderSections && slash > 0) {
+            file.section = relative.left(slash);
+            file.path = relative.mid(slash + 1);
+        } else {
+            file.section = defaultSection;
+            file.path = relative;
+        }
+        const QString sectionProblem = sectionNameProblem(file.section);
+        if (!sectionProblem.isEmpty())
+            throw PublishError {PublishContent,
+                QStringLiteral("The folder %1 cannot be a mirror folder: %2").arg(file.section, sectionProblem)};
+        const QString pathProblem = relativePathProblem(file.path);
+        if (!pathProblem.isEmpty())
+            throw PublishError {PublishContent,
+                QStringLiteral("%1 cannot be published: %2").arg(relative, pathProblem)};
+        files.append(file);
+    }
+    std::sort(files.begin(), files.end(), [](const ReleaseFile& a, const ReleaseFile& b) {
+        return a.section != b.section ? a.section < b.section : a.path < b.path;
+    });
+    return files;
+}

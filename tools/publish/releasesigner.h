@@ -1,0 +1,28 @@
+// Signs the product ini with the publisher's private key file.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+struct Rsa_key;
+
+class ReleaseSigner final {
+public:
+    // Loads the private key file (the key tool's 2048-byte format). Throws
+    // PublishError when it is missing, unreadable, malformed or public.
+    explicit ReleaseSigner(const QString& keyFile);
+    ~ReleaseSigner();
+    ReleaseSigner(const ReleaseSigner&) = delete;
+    ReleaseSigner& operator=(const ReleaseSigner&) = delete;
+
+    // Writes path + ".sig": the RSASSA-PSS/SHA-1 signature the updater checks.
+    // The salt is derived from the key and the content, so the same file
+    // signed with the same key gives the same signature. Throws PublishError.
+    void signFile(const QString& path) const;
+
+private:
+    std::unique_ptr<Rsa_key> key;
+    QByteArray keyBytes;
+};
