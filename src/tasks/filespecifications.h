@@ -1,0 +1,53 @@
+// The three work lists of one update (files to download, to install, to
+// delete) and the records they carry from the list compilation to the stages.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+/// One file to fetch from the mirrors into the temporary directory.
+struct FileDownloadSpecification {
+    /// Folder on the mirror, below the target version's base URL.
+    QString section;
+    /// Relative path of the file, on the mirror below section and in the
+    /// temporary directory.
+    QString fileName;
+    /// Expected MD5 of the downloaded bytes, hexadecimal.
+    QString md5;
+    /// Expected size of the downloaded bytes.
+    quint64 size = 0;
+};
+
+/// One file to install into the client directory from its downloaded copy.
+struct FileReplaceSpecification {
+    QString section;
+    /// Relative path of the downloaded copy below the temporary directory.
+    QString fileName;
+    /// MD5 of the unpacked content; empty when the copy is installed as is.
+    QString md5;
+    /// Size of the unpacked content; 0 when the copy is installed as is.
+    quint64 size = 0;
+    /// Where the unpacked content goes, relative to the client directory;
+    /// empty when the copy is installed as is.
+    QString unzipName;
+
+    /// True when the downloaded copy is gzip-packed and installed unpacked.
+    bool hasUnzip() const { return !unzipName.isEmpty(); }
+    /// The installed file's path relative to the client directory.
+    QString pureDestFilePath() const { return hasUnzip() ? unzipName : fileName; }
+    /// pureDestFilePath() with prefix put before its last path component.
+    QString destFileName(const QString& prefix) const;
+    /// Where the previously installed file waits while it is replaced.
+    QString oldDestFileName() const;
+};
+
+/// The download, replace and delete lists of one update. The main task owns
+/// one and hands its members to the stages by pointer.
+struct FileSpecifications {
+    QList<FileDownloadSpecification> downloadList;
+    QList<FileReplaceSpecification> replaceList;
+    /// Paths relative to the client directory.
+    QList<QString> deleteList;
+
+    void clear();
+};
