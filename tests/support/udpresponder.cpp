@@ -52,6 +52,13 @@ void UdpResponder::clearReplies()
     m_replies.clear();
 }
 
+void UdpResponder::clearRequests()
+{
+    QMutexLocker lock(&m_mutex);
+    m_requests.clear();
+    m_requestPorts.clear();
+}
+
 QList<QByteArray> UdpResponder::requests() const
 {
     QMutexLocker lock(&m_mutex);

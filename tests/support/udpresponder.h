@@ -28,6 +28,8 @@ public:
     // included). A request without a reply is recorded and left unanswered.
     void setReply(const QByteArray& request, const QByteArray& reply);
     void clearReplies();
+    // Forgets the datagrams received so far.
+    void clearRequests();
 
     // Every datagram received so far, in order.
     QList<QByteArray> requests() const;

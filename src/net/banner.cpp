@@ -1,0 +1,101 @@
+// The banner query over UDP.
+#include "banner.h"
+
+#include "buildconfig.h"
+#include "core/serveraddress.h"
+
+#include <QHostInfo>
+#include <QStringList>
+#include <QTimerEvent>
+#include <QUdpSocket>
+
+const char* const BANNER_SERVER = CORVANE_DEFAULT_BANNER_SERVER;
+
+namespace {
+
+constexpr int answerTimeoutMs = 5000;
+constexpr qint64 maxAnswerSize = 1024;
+
+} // namespace
+
+Banner::Banner(QObject* parent)
+    : QObject(parent)
+    , socket(new QUdpSocket(this))
+{
+    socket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
+    connect(socket, &QUdpSocket::readyRead, this, &Banner::onReadyRead);
+    connect(socket, &QUdpSocket::errorOccurred, this, &Banner::onError);
+}
+
+void Banner::run()
+{
+    const ServerAddress server
+        = ServerAddress::fromEnvironment("CORVANE_BANNER_SERVER", BANNER_SERVER, BANNER_PORT);
+    serverPort = server.port;
+    QHostInfo::lookupHost(QString::fromUtf8(server.host), this, &Banner::onResolved);
+}
+
+void Banner::onResolved(QHostInfo hostInfo)
+{
+    if (hostInfo.error() != QHostInfo::NoError)
+        return;
+    serverAddress.clear();
+    for (const QHostAddress& address : hostInfo.addresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+            serverAddress = address;
+            break;
+        }
+    }
+    if (serverAddress.isNull())
+        return;
+    sendRequest();
+}
+
+void Banner::sendRequest()
+{
+    static const QByteArray request("\x01\x01", 2);
+    if (socket->writeDatagram(request, serverAddress, serverPort) != request.size()) {
+        giveUp();
+        return;
+    }
+    timer.start(answerTimeoutMs, this);
+}
+
+void Banner::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != timer.timerId()) {
+        QObject::timerEvent(event);
+        return;
+    }
+    if (timeouts++ < 1)
+        sendRequest();
+    else
+        giveUp();
+}
+
+void Banner::onReadyRead()
+{
+    timer.stop();
+    QByteArray answer(maxAnswerSize, '\0');
+    const qint64 size = socket->readDatagram(answer.data(), maxAnswerSize);
+    // The first datagram ends the query, whatever it holds: a late answer to
+    // the first request must not start a second image download.
+    giveUp();
+    if (size < 0)
+        return;
+    answer.truncate(size);
+    const QStringList parts = QString::fromLatin1(answer).split(QLatin1Char(','), Qt::KeepEmptyParts);
+    if (parts.size() == 2)
+        emit bannerFound(parts[0], parts[1]);
+}
+
+void Banner::onError(QAbstractSocket::SocketError /*socketError*/)
+{
+    giveUp();
+}
+
+void Banner::giveUp()
+{
+    timer.stop();
+    socket->close();
+}

@@ -1,0 +1,58 @@
+// The banner query: asks the banner server over UDP where the advertising
+// image lives and where a click on it leads.
+#pragma once
+
+#include <QAbstractSocket>
+#include <QBasicTimer>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QObject>
+
+class QUdpSocket;
+
+// Host name of the banner server, fixed when the updater is configured. The
+// environment variable CORVANE_BANNER_SERVER ("host" or "host:port")
+// overrides it at run time.
+extern const char* const BANNER_SERVER;
+// The server's port unless the override names another.
+constexpr quint16 BANNER_PORT = 2009;
+
+/*!
+    One banner query. run() resolves the server and sends a 2-byte request;
+    without an answer the request goes out once more after 5000 ms, and 5000 ms
+    after that the query gives up. The first datagram that arrives ends the
+    query: "imageUrl,clickUrl" gives bannerFound(), anything else nothing.
+    Every failure is silent. GUI thread only.
+*/
+class Banner final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY(Banner)
+
+public:
+    // Binds the socket to a free local port at once.
+    explicit Banner(QObject* parent);
+
+    // Starts the query; call it once.
+    void run();
+
+signals:
+    void bannerFound(QString bannerUrl, QString clickUrl);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private slots:
+    void onResolved(QHostInfo hostInfo);
+    void onReadyRead();
+    void onError(QAbstractSocket::SocketError socketError);
+
+private:
+    void sendRequest();
+    void giveUp();
+
+    QUdpSocket* socket;
+    QBasicTimer timer;
+    QHostAddress serverAddress;
+    int timeouts = 0;
+    quint16 serverPort = BANNER_PORT;
+};

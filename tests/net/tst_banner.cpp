@@ -1,0 +1,242 @@
+// The banner: the UDP query against a responder on loopback, and the image
+// download through the engine's network access manager, its size limits and
+// its proxy.
+#include "core/configuration.h"
+#include "core/updateengine.h"
+#include "net/banner.h"
+#include "testfiles.h"
+#include "testhttpserver.h"
+#include "udpresponder.h"
+
+#include <QElapsedTimer>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QByteArray bannerRequest("\x01\x01", 2);
+// A query that sees no answer asks again after this long.
+constexpr int resendMs = 5000;
+
+} // namespace
+
+class tst_Banner : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void answers_data();
+    void answers();
+    void noAnswerAsksTwiceFiveSecondsApart();
+    void imageSize_data();
+    void imageSize();
+    void redirectIsNotFollowed();
+    void imageGoesThroughTheProxy();
+
+private:
+    // A fresh engine over a client directory whose update.ini holds updateIni.
+    UpdateEngine* makeEngine(const QByteArray& updateIni = {});
+    // Scripts the UDP answer; %1 in text becomes the HTTP server's base URL.
+    void answerWith(const QString& text);
+    // True once the engine holds no image download any more.
+    bool noDownloadPending() const;
+
+    UdpResponder udp;
+    TestHttpServer http;
+    std::unique_ptr<QTemporaryDir> clientDir;
+    std::unique_ptr<Configuration> configuration;
+    std::unique_ptr<UpdateEngine> engine;
+};
+
+void tst_Banner::initTestCase()
+{
+    QVERIFY(udp.start());
+    QVERIFY(http.listen());
+}
+
+void tst_Banner::init()
+{
+    qputenv("CORVANE_BANNER_SERVER", udp.hostAndPort().toUtf8());
+    clientDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(clientDir->isValid());
+    Configuration::setAppRootPathOverride(clientDir->path());
+}
+
+void tst_Banner::cleanup()
+{
+    engine.reset();
+    configuration.reset();
+    Configuration::setAppRootPathOverride(QString());
+    udp.clearReplies();
+    udp.clearRequests();
+    http.clearRequests();
+    if (QTest::currentTestFailed())
+        clientDir->setAutoRemove(false);
+}
+
+UpdateEngine* tst_Banner::makeEngine(const QByteArray& updateIni)
+{
+    if (!updateIni.isEmpty())
+        TestFiles::write(clientDir->filePath(QStringLiteral("update.ini")), updateIni);
+    configuration = std::make_unique<Configuration>();
+    engine = std::make_unique<UpdateEngine>(*configuration, nullptr);
+    return engine.get();
+}
+
+void tst_Banner::answerWith(const QString& text)
+{
+    const QString answer = text.contains(QLatin1String("%1")) ? text.arg(http.baseUrl()) : text;
+    udp.setReply(bannerRequest, answer.toLatin1());
+}
+
+bool tst_Banner::noDownloadPending() const
+{
+    return engine->findChild<QNetworkReply*>() == nullptr;
+}
+
+void tst_Banner::answers_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QString>("clickUrl");
+
+    const QString longClick = QStringLiteral("http://click.example/") + QString(2000, QLatin1Char('x'));
+    QTest::newRow("image URL and click URL") << "%1/banner.png,http://click.example/page" << true
+                                             << "http://click.example/page";
+    QTest::newRow("an empty click URL is still two parts") << "%1/banner.png," << true << QString();
+    QTest::newRow("an answer is cut after 1024 bytes")
+        << QStringLiteral("%1/banner.png,") + longClick << true
+        << longClick.left(1024 - (http.baseUrl() + QStringLiteral("/banner.png,")).size());
+    QTest::newRow("two commas give nothing") << "%1/banner.png,http://click.example/,x" << false << QString();
+    QTest::newRow("no comma gives nothing") << "%1/banner.png" << false << QString();
+    QTest::newRow("an invalid image URL is not requested") << "http://[broken/banner.png,http://click.example/"
+                                                           << false << QString();
+}
+
+void tst_Banner::answers()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, found);
+    QFETCH(QString, clickUrl);
+
+    http.setAnswer(QStringLiteral("/banner.png"), TestHttpServer::Answer::ok("PNG bytes"));
+    answerWith(answer);
+    makeEngine();
+    QSignalSpy spy(engine.get(), &UpdateEngine::bannerFound);
+    engine->getBanner();
+
+    if (found) {
+        QVERIFY(spy.wait(5000));
+        QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray("PNG bytes"));
+        QCOMPARE(spy.at(0).at(1).toString(), clickUrl);
+        QCOMPARE(http.requestedPaths(), QStringList {QStringLiteral("/banner.png")});
+        QCOMPARE(udp.requests(), QList<QByteArray> {bannerRequest});
+        return;
+    }
+    // The answer ends the query: no second request follows after the
+    // resend interval, and no image is fetched.
+    QTRY_COMPARE_WITH_TIMEOUT(udp.requests().size(), 1, 5000);
+    QTest::qWait(resendMs + 500);
+    QCOMPARE(udp.requests().size(), 1);
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(http.requests().size(), 0);
+}
+
+void tst_Banner::noAnswerAsksTwiceFiveSecondsApart()
+{
+    Banner banner(nullptr);
+    QSignalSpy spy(&banner, &Banner::bannerFound);
+    QElapsedTimer clock;
+    banner.run();
+
+    QTRY_COMPARE_WITH_TIMEOUT(udp.requests().size(), 1, 5000);
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(udp.requests().size(), 2, resendMs + 2000);
+    const qint64 gap = clock.elapsed();
+    // Both ends are seen by polling on a busy machine: only a clearly early
+    // or late resend counts.
+    QVERIFY2(gap > resendMs - 1000 && gap < resendMs + 1500, qPrintable(QString::number(gap)));
+    QCOMPARE(udp.requests(), (QList<QByteArray> {bannerRequest, bannerRequest}));
+
+    // After the second time-out the query is over for good.
+    QTest::qWait(resendMs + 500);
+    QCOMPARE(udp.requests().size(), 2);
+    QCOMPARE(spy.count(), 0);
+}
+
+void tst_Banner::imageSize_data()
+{
+    QTest::addColumn<bool>("contentLength");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("found");
+
+    QTest::newRow("Content-Length 270000 is accepted") << true << qint64(270000) << true;
+    QTest::newRow("Content-Length 270001 is dropped") << true << qint64(270001) << false;
+    QTest::newRow("without Content-Length 270000 bytes are accepted") << false << qint64(270000) << true;
+    QTest::newRow("without Content-Length 270001 bytes are dropped") << false << qint64(270001) << false;
+    QTest::newRow("without Content-Length an endless body is stopped") << false << (qint64(1) << 40) << false;
+}
+
+void tst_Banner::imageSize()
+{
+    QFETCH(bool, contentLength);
+    QFETCH(qint64, size);
+    QFETCH(bool, found);
+
+    TestHttpServer::Answer image = TestHttpServer::Answer::generated(size);
+    image.sendContentLength = contentLength;
+    http.setAnswer(QStringLiteral("/banner.png"), image);
+    answerWith(QStringLiteral("%1/banner.png,http://click.example/"));
+    makeEngine();
+    QSignalSpy spy(engine.get(), &UpdateEngine::bannerFound);
+    engine->getBanner();
+
+    QTRY_COMPARE_WITH_TIMEOUT(http.requestCount(QStringLiteral("/banner.png")), 1, 5000);
+    // Found or dropped, the reply is released; a download that is neither
+    // stopped nor finished keeps it.
+    QTRY_VERIFY_WITH_TIMEOUT(noDownloadPending(), 10000);
+    QCOMPARE(spy.count(), found ? 1 : 0);
+    if (found)
+        QVERIFY(spy.at(0).at(0).toByteArray() == TestHttpServer::generatedBytes(0, size));
+}
+
+void tst_Banner::redirectIsNotFollowed()
+{
+    TestHttpServer::Answer moved = TestHttpServer::Answer::redirect(302, http.baseUrl().toLatin1() + "/elsewhere.png");
+    moved.body = "moved";
+    http.setAnswer(QStringLiteral("/banner.png"), moved);
+    http.setAnswer(QStringLiteral("/elsewhere.png"), TestHttpServer::Answer::ok("PNG bytes"));
+    answerWith(QStringLiteral("%1/banner.png,http://click.example/"));
+    makeEngine();
+    QSignalSpy spy(engine.get(), &UpdateEngine::bannerFound);
+    engine->getBanner();
+
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray("moved"));
+    QCOMPARE(http.requestedPaths(), QStringList {QStringLiteral("/banner.png")});
+}
+
+void tst_Banner::imageGoesThroughTheProxy()
+{
+    // The image lives on a host that does not exist: only a request sent to
+    // the proxy can reach the test server.
+    http.setAnswer(QStringLiteral("/banner.png"), TestHttpServer::Answer::ok("PNG bytes"));
+    udp.setReply(bannerRequest, "http://banner.invalid/banner.png,http://click.example/");
+    makeEngine("[update]\nproxy=" + http.baseUrl().toLatin1() + "\n");
+    QSignalSpy spy(engine.get(), &UpdateEngine::bannerFound);
+    engine->getBanner();
+
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray("PNG bytes"));
+    QCOMPARE(http.requests().size(), 1);
+    QCOMPARE(http.requests().at(0).target, QByteArray("http://banner.invalid/banner.png"));
+}
+
+QTEST_MAIN(tst_Banner)
+#include "tst_banner.moc"
