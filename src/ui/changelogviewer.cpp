@@ -1,0 +1,204 @@
+// The change log dialog.
+#include "changelogviewer.h"
+
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFontMetrics>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QScreen>
+#include <QSettings>
+#include <QTextEdit>
+#include <QTextStream>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "core/configuration.h"
+#include "core/inivalue.h"
+#include "core/randomsource.h"
+
+namespace {
+
+constexpr int TimeoutMs = 2000;
+constexpr int WidthMargin = 50;
+constexpr int FallbackWidth = 500;
+constexpr int MaxHeight = 500;
+
+QString clientFile(const QString& name)
+{
+    return Configuration::getAppRootPath() + QLatin1Char('/') + name;
+}
+
+} // namespace
+
+ChangeLogViewer* ChangeLogViewer::m_instance = nullptr;
+
+void ChangeLogViewer::showRemoteChangeLogDialog(QWidget* parent, const QString& version)
+{
+    if (!m_instance) {
+        m_instance = new ChangeLogViewer(parent);
+        m_instance->requestRemote(version);
+    }
+    m_instance->show();
+    m_instance->raise();
+    m_instance->activateWindow();
+}
+
+ChangeLogViewer::ChangeLogViewer(QWidget* parent)
+    : QDialog(parent, Qt::WindowSystemMenuHint)
+    , textEdit(new QTextEdit(this))
+{
+    setObjectName(QStringLiteral("ChangeLogViewer"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(tr("Changelog"));
+
+    textEdit->setObjectName(QStringLiteral("changeLogTextEdit"));
+    textEdit->setReadOnly(true);
+    textEdit->setLineWrapMode(QTextEdit::NoWrap);
+    QFont font = textEdit->font();
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFamily(font.defaultFamily());
+    textEdit->setFont(font);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, Qt::Horizontal, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
+
+    auto* layout = new QVBoxLayout;
+    layout->addWidget(textEdit);
+    layout->addWidget(buttons);
+    setLayout(layout);
+}
+
+ChangeLogViewer::~ChangeLogViewer()
+{
+    if (m_instance == this)
+        m_instance = nullptr;
+}
+
+void ChangeLogViewer::requestRemote(QString version)
+{
+    if (reply)
+        return;
+    textEdit->setText(tr("Loading..."));
+    if (!version.isEmpty())
+        this->version = version;
+
+    QString url = getRemoteUrl();
+    if (url.isEmpty()) {
+        textEdit->setText(tr("Failed to load changelog."));
+        return;
+    }
+    if (!url.endsWith(QLatin1Char('/')))
+        url += QLatin1Char('/');
+    url += this->version + QStringLiteral("/changelog_client.txt");
+
+    if (!networkManager)
+        networkManager = new QNetworkAccessManager(this);
+    QNetworkRequest request{QUrl(url)};
+    // A mirror that moved its files must not send us somewhere else unnoticed.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    reply = networkManager->get(request);
+    connect(reply, &QNetworkReply::finished, this, &ChangeLogViewer::onRequestFinished);
+
+    if (!timeoutTimer) {
+        timeoutTimer = new QTimer(this);
+        timeoutTimer->setSingleShot(true);
+        timeoutTimer->setInterval(TimeoutMs);
+        connect(timeoutTimer, &QTimer::timeout, this, &ChangeLogViewer::onRequestTimeout);
+    }
+    timeoutTimer->start();
+}
+
+QString ChangeLogViewer::getRemoteUrl()
+{
+    if (mirrorsLoaded)
+        return getRandomMirror();
+    mirrorsLoaded = true;
+
+    const QString updateIni = clientFile(QStringLiteral("update.ini"));
+    if (QFile::exists(updateIni)) {
+        const QSettings settings(updateIni, QSettings::IniFormat);
+        // The alpha mirror is the only source and is not kept as a
+        // candidate, so it is tried exactly once.
+        const QString alpha = IniValue::text(settings, QStringLiteral("Channel/alpha"));
+        if (!alpha.isEmpty())
+            return alpha;
+    }
+
+    const QString mirrorsIni = clientFile(QStringLiteral("mirrors.ini"));
+    if (!QFile::exists(mirrorsIni))
+        return {};
+    QSettings settings(mirrorsIni, QSettings::IniFormat);
+    QStringList names;
+    const int size = settings.beginReadArray(QStringLiteral("mirrors"));
+    for (int i = 0; i < size; ++i) {
+        settings.setArrayIndex(i);
+        names.append(IniValue::text(settings, QStringLiteral("mirror")));
+    }
+    settings.endArray();
+    for (const QString& name : qAsConst(names)) {
+        const QString url = IniValue::text(settings, name + QStringLiteral("/url"));
+        if (!url.isEmpty())
+            mirrorUrls.append(url);
+    }
+    return getRandomMirror();
+}
+
+QString ChangeLogViewer::getRandomMirror()
+{
+    if (mirrorUrls.isEmpty())
+        return {};
+    return mirrorUrls.takeAt(RandomSource::next() % mirrorUrls.size());
+}
+
+void ChangeLogViewer::onRequestTimeout()
+{
+    // Aborting finishes the reply with an error; onRequestFinished() then
+    // moves on to the next candidate.
+    if (reply)
+        reply->abort();
+}
+
+void ChangeLogViewer::onRequestFinished()
+{
+    if (!reply)
+        return;
+    QNetworkReply* finished = reply;
+    reply = nullptr;
+    finished->deleteLater();
+
+    if (finished->error() == QNetworkReply::NoError) {
+        QTextStream stream(finished);
+        const QString text = stream.readAll();
+        // Web servers answer a moved file with a page saying so; that page
+        // is not a change log.
+        if (!text.contains(QLatin1String("document has moved"))) {
+            load(text);
+            return;
+        }
+    }
+    requestRemote(QString());
+}
+
+void ChangeLogViewer::load(const QString& text)
+{
+    textEdit->setText(text);
+    if (text.isEmpty())
+        return;
+
+    const QFontMetrics metrics(textEdit->font());
+    int widest = 0;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString& line : lines)
+        widest = qMax(widest, metrics.horizontalAdvance(line));
+    int width = widest > 0 ? widest + WidthMargin : FallbackWidth;
+    int height = MaxHeight;
+
+    const QRect available = screen()->availableGeometry();
+    if (available.isValid()) {
+        width = qMin(width, available.width());
+        height = qMin(MaxHeight, available.height());
+    }
+    resize(width, height);
+}

@@ -1,0 +1,119 @@
+// The one-line news ticker of the main window.
+#include "newsbanner.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QTextDocument>
+#include <QTimerEvent>
+#include <QUrl>
+
+namespace {
+
+constexpr int StepMs = 20;
+constexpr int PauseMs = 3000;
+// The text enters this far inside the right edge and leaves this far past the left one.
+constexpr int EdgeMargin = 10;
+constexpr int InitialHeight = 16;
+
+void openLink(const QString& link)
+{
+    QDesktopServices::openUrl(QUrl(link));
+}
+
+// The address of a "<!--URL=address-->" comment, or an empty string. The
+// match is greedy on purpose: it runs from the first "<!--" to the last "-->",
+// across line breaks, which is how news authors have always had it behave.
+QString defaultUrlOf(const QString& news)
+{
+    static const QRegularExpression comment(
+        QStringLiteral("<!--(.+)-->"), QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = comment.match(news);
+    if (!match.hasMatch())
+        return {};
+    const QString entry = match.captured(1);
+    const int equals = entry.indexOf(QLatin1Char('='));
+    if (equals < 0 || entry.left(equals) != QLatin1String("URL"))
+        return {};
+    return entry.mid(equals + 1);
+}
+
+} // namespace
+
+NewsBanner::NewsBanner(QWidget* parent)
+    : QWidget(parent)
+    , document(new QTextDocument(this))
+{
+    setObjectName(QStringLiteral("NewsBanner"));
+    setMinimumHeight(InitialHeight);
+    setMaximumHeight(InitialHeight);
+}
+
+void NewsBanner::setNews(const QString& news)
+{
+    defaultUrl = defaultUrlOf(news);
+    document->setHtml(news);
+    document->setDocumentMargin(0);
+    paused = false;
+    offset = width() - EdgeMargin;
+    // Laid out once here, not on every tick.
+    const QSizeF size = document->size();
+    documentWidth = int(size.width());
+    documentHeight = int(size.height());
+    setMinimumHeight(documentHeight);
+    setMaximumHeight(documentHeight);
+    timer.start(StepMs, this);
+}
+
+QString NewsBanner::anchorAt(const QPoint& pos) const
+{
+    return document->documentLayout()->anchorAt(QPointF(pos.x() - offset, pos.y()));
+}
+
+void NewsBanner::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != timer.timerId()) {
+        QWidget::timerEvent(event);
+        return;
+    }
+    if (paused) {
+        paused = false;
+        timer.start(StepMs, this);
+    }
+    --offset;
+    repaint();
+}
+
+void NewsBanner::mousePressEvent(QMouseEvent* event)
+{
+    const QString anchor = anchorAt(event->position().toPoint());
+    if (!anchor.isEmpty())
+        openLink(anchor);
+    else if (!defaultUrl.isEmpty())
+        openLink(defaultUrl);
+    event->accept();
+}
+
+void NewsBanner::paintEvent(QPaintEvent* /*event*/)
+{
+    if (paused)
+        return;
+    // A narrowed widget would otherwise show nothing until the text had
+    // crossed the gap.
+    if (offset > width())
+        offset = width() - EdgeMargin;
+
+    QPainter painter(this);
+    painter.translate(offset, (height() - documentHeight) * 0.5);
+    document->drawContents(&painter);
+
+    if (offset + documentWidth < -EdgeMargin) {
+        paused = true;
+        offset = width() - EdgeMargin;
+        timer.start(PauseMs, this);
+    }
+    setCursor(anchorAt(mapFromGlobal(QCursor::pos())).isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
+}

@@ -1,0 +1,23 @@
+// Catches the addresses the program hands to the desktop's browser, so a test
+// can check what a click would open without starting anything.
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+class UrlRecorder final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY(UrlRecorder)
+
+public:
+    // Takes over http and https for as long as it lives.
+    explicit UrlRecorder(QObject* parent = nullptr);
+    ~UrlRecorder() override;
+
+    QList<QUrl> opened;
+
+public Q_SLOTS:
+    // Called by the desktop services by name.
+    void open(const QUrl& url);
+};
