@@ -2,8 +2,13 @@
 #include "updateengine.h"
 
 #include "configuration.h"
+#include "crypto/tomcryptutil.h"
 #include "net/banner.h"
+#include "net/mirrors.h"
+#include "randomsource.h"
+#include "updateinidata.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +24,22 @@ namespace {
 constexpr quint16 defaultProxyPort = 3128;
 // Larger banners are not worth the memory; the window shows 468 x 60 pixels.
 constexpr qint64 maxBannerSize = 270000;
+
+// The recorded session directory in a form that is safe to empty and remove,
+// or an empty text. The record is a plain text file: a damaged or edited one
+// must never point the clean-up at, say, the user's home. Only a real
+// directory (not a link) whose own name is one we give temporary
+// directories qualifies, judged after resolving links and "..".
+QString sessionDirectory(const QString& recorded)
+{
+    const QFileInfo info(recorded);
+    if (recorded.isEmpty() || info.isSymLink() || !info.isDir())
+        return {};
+    const QString canonical = info.canonicalFilePath();
+    if (!QFileInfo(canonical).fileName().startsWith(QLatin1String("corvane_temp_")))
+        return {};
+    return canonical;
+}
 
 } // namespace
 
@@ -55,6 +76,58 @@ void UpdateEngine::applyProxy()
     }
     networkManager->setProxy(QNetworkProxy(
         QNetworkProxy::HttpProxy, url.host(), static_cast<quint16>(url.port(defaultProxyPort))));
+}
+
+bool UpdateEngine::initialize()
+{
+    try {
+        crypt_init();
+    } catch (const crypt_exception& e) {
+        emit fatalError(QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+
+    const QDir root(Configuration::getAppRootPath());
+    const QString mirrorsIni = QStringLiteral("mirrors.ini");
+    if (!QFileInfo::exists(root.filePath(mirrorsIni))) {
+        emit fatalError(QStringLiteral("%1 is missing, cannot proceed.").arg(mirrorsIni));
+        return false;
+    }
+
+    RandomSource::seed(static_cast<quint32>(QDateTime::currentSecsSinceEpoch()));
+
+    int version = 0;
+    QString recorded;
+    QString dir;
+    if (UpdateIniData::get(&version, nullptr, &recorded))
+        dir = sessionDirectory(recorded);
+    if (!dir.isEmpty()) {
+        if (version == configuration->clientVersion) {
+            // The downloads verified so far are kept and not fetched again.
+            emit message(QStringLiteral("Previous update session for v. %1 found").arg(version));
+        } else {
+            emit message(
+                QStringLiteral("Cleanup previous session (v. %1, %2) files...").arg(QString::number(version), recorded));
+            removeSessionDirectory(dir, true);
+            dir.clear();
+            UpdateIniData::cleanup();
+        }
+    }
+
+    if (!configuration->initalizeStart(dir))
+        return false;
+    UpdateIniData::modify(configuration->clientVersion, configuration->tempDir, configuration->clientType);
+
+    mirrors = new Mirrors(this);
+    connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
+    connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
+    const bool loaded = configuration->channel == Alpha
+        ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion)
+        : mirrors->initDefault(root.filePath(mirrorsIni), configuration->clientVersion);
+    if (!loaded)
+        return false;
+    state = EngineInitialized;
+    return true;
 }
 
 bool UpdateEngine::busy() const
@@ -117,6 +190,32 @@ void UpdateEngine::onBannerDownloadFinished()
     bannerReply->deleteLater();
     bannerReply = nullptr;
     emit bannerFound(data, bannerClickUrl);
+}
+
+void UpdateEngine::cleanup()
+{
+    emit message(QStringLiteral("Remove temporary files..."));
+    QString recorded;
+    if (UpdateIniData::get(nullptr, nullptr, &recorded)) {
+        const QString dir = sessionDirectory(recorded);
+        // A record naming anything else counts as none and stays untouched.
+        if (!dir.isEmpty()) {
+            removeSessionDirectory(dir, false);
+            UpdateIniData::cleanup();
+        }
+    }
+    emit message(QStringLiteral("Temporary files removed."));
+}
+
+void UpdateEngine::removeSessionDirectory(const QString& dir, bool report)
+{
+    cleanupDirectory(dir);
+    QDir parent(dir);
+    if (!parent.cdUp())
+        return;
+    const bool removed = parent.rmdir(QFileInfo(dir).fileName());
+    if (report)
+        emit message(removed ? QStringLiteral("Ok") : QStringLiteral("Failed to remove directory"));
 }
 
 void UpdateEngine::cleanupDirectory(const QString& path)

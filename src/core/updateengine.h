@@ -38,6 +38,11 @@ public:
     // back in the event loop, so listeners connected after construction hear it.
     UpdateEngine(Configuration& configuration, QObject* parent);
 
+    // Prepares a session: checks the signature library and "mirrors.ini",
+    // continues in or clears the temporary directory of an earlier session,
+    // writes the session record and loads the mirrors. False after a
+    // fatalError; the state is then unchanged.
+    bool initialize();
     // True while a session is prepared or running.
     bool busy() const;
     // Starts fetching the banner unless an image download is already pending;
@@ -72,6 +77,9 @@ private slots:
 
 private:
     void applyProxy();
+    // Empties the session directory dir and removes it; the result is
+    // logged when report is set.
+    void removeSessionDirectory(const QString& dir, bool report);
     void dropBannerDownload();
 
     EngineState state = EngineIdle;
