@@ -1,0 +1,92 @@
+// The installation phase of an update.
+#include "filereplacelisttaskspecification.h"
+
+#include <QFileInfo>
+#include <QSet>
+#include <QStringList>
+
+#include "core/configuration.h"
+#include "fileops/dircreatetaskspecification.h"
+#include "tasks/filereplacetaskspecification.h"
+
+FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
+    QList<FileReplaceSpecification>* replaceList, QList<QString>* deleteList, Configuration* configuration,
+    QObject* parent, double parentProgressRange)
+    : ComposedTaskSpecification(2, parentProgressRange, parent)
+    , replaceList(replaceList)
+    , deleteList(deleteList)
+    , configuration(configuration)
+{
+}
+
+void FileReplaceListTaskSpecification::execute()
+{
+    emit message(QStringLiteral("Starting file updates"));
+    makeSubtasksAndStart();
+}
+
+void FileReplaceListTaskSpecification::makeSubtasksAndStart()
+{
+    // Refuse the whole list before the first directory is made, rather than
+    // find a bad entry halfway and have to undo.
+    for (const FileReplaceSpecification& spec : std::as_const(*replaceList)) {
+        QString source;
+        QString target;
+        QString old;
+        if (!FileReplaceTaskSpecification::installPaths(spec, configuration, source, target, old)) {
+            state = Running;
+            emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
+                             .arg(spec.pureDestFilePath()));
+            errorCancel();
+            return;
+        }
+    }
+
+    const int directoryTasks = makeSubdirTasks();
+    makeFileReplaceTasks(directoryTasks > 0);
+    state = Running;
+    executeSubTasks();
+}
+
+int FileReplaceListTaskSpecification::makeSubdirTasks()
+{
+    const QString root = Configuration::getAppRootPath();
+    QSet<QString> seen;
+    QStringList missing;
+    for (const FileReplaceSpecification& spec : std::as_const(*replaceList)) {
+        const QString dir = QFileInfo(root + QLatin1Char('/') + spec.destFileName(QString())).path();
+        if (seen.contains(dir))
+            continue;
+        seen.insert(dir);
+        if (!QFileInfo(dir).isDir())
+            missing.append(dir);
+    }
+    // A directory sorts before the directories below it.
+    missing.sort();
+    for (const QString& dir : std::as_const(missing))
+        addSubTask(new DirCreateTaskSpecification(dir, &journal, this, 0.1 / missing.size()));
+    return missing.size();
+}
+
+void FileReplaceListTaskSpecification::makeFileReplaceTasks(bool hasDirectoryTasks)
+{
+    const double share = (hasDirectoryTasks ? 0.9 : 1.0) / replaceList->size();
+    for (const FileReplaceSpecification& spec : std::as_const(*replaceList))
+        addSubTask(new FileReplaceTaskSpecification(spec, deleteList, &journal, configuration, this, share));
+}
+
+void FileReplaceListTaskSpecification::subtasksDone()
+{
+    if (getStateFromSubTasks() != Finished) {
+        emit message(QStringLiteral("rolling back file updates"));
+        journal.rollback(this);
+    }
+    ComposedTaskSpecification::subtasksDone();
+}
+
+void FileReplaceListTaskSpecification::reset()
+{
+    clearSubTasks();
+    journal.rollback(this);
+    TaskSpecification::reset();
+}
