@@ -1,0 +1,91 @@
+// The download stage of an update.
+#include "downloadfilelisttaskspecification.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+#include "core/configuration.h"
+#include "tasks/downloadfiletaskspecification.h"
+#include "tasks/pathguard.h"
+
+DownloadFileListTaskSpecification::DownloadFileListTaskSpecification(
+    QList<FileDownloadSpecification>* fileList, QNetworkAccessManager* manager, Mirrors* mirrors,
+    Configuration* configuration, QObject* parent, double parentProgressRange)
+    : ComposedTaskSpecification(configuration->downloadConcurrency, parentProgressRange, parent)
+    , fileList(fileList)
+    , networkManager(manager)
+    , mirrors(mirrors)
+    , configuration(configuration)
+{
+}
+
+void DownloadFileListTaskSpecification::execute()
+{
+    makeSubtasksAndStart();
+}
+
+void DownloadFileListTaskSpecification::makeSubtasksAndStart()
+{
+    if (fileList->isEmpty()) {
+        emit message(QStringLiteral("No downloads needed"));
+        finish();
+        return;
+    }
+    if (!makeSubDirs())
+        return;
+
+    emit message(QStringLiteral("Downloading files"));
+    const double weight = 1.0 / fileList->size();
+    for (const FileDownloadSpecification& spec : std::as_const(*fileList)) {
+        addSubTask(
+            new DownloadFileTaskSpecification(spec, networkManager, mirrors, configuration, this, weight));
+        totalBytes += spec.size;
+    }
+    state = Running;
+    executeSubTasks();
+}
+
+bool DownloadFileListTaskSpecification::makeSubDirs()
+{
+    // Every name is looked at before the first directory is made.
+    for (const FileDownloadSpecification& spec : std::as_const(*fileList)) {
+        if (PathGuard::pathInside(configuration->tempDir, spec.fileName).isEmpty()) {
+            emit message(
+                QStringLiteral("Refusing to download %1: its path leads outside the temporary directory")
+                    .arg(spec.fileName));
+            errorCancel();
+            return false;
+        }
+    }
+
+    const QDir dir(configuration->tempDir);
+    QSet<QString> made {QStringLiteral(".")};
+    for (const FileDownloadSpecification& spec : std::as_const(*fileList)) {
+        const QString path = QFileInfo(spec.fileName).path();
+        if (made.contains(path))
+            continue;
+        if (!dir.mkpath(path)) {
+            emit message(
+                QStringLiteral("Could not create dir %1").arg(QDir::cleanPath(dir.absoluteFilePath(path))));
+            errorCancel();
+            return false;
+        }
+        made.insert(path);
+    }
+    return true;
+}
+
+void DownloadFileListTaskSpecification::timeTick(
+    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+{
+    ComposedTaskSpecification::timeTick(downloadDone, downloadTotal, speed, downloading);
+    downloadTotal = totalBytes;
+}
+
+void DownloadFileListTaskSpecification::reset()
+{
+    clearSubTasks();
+    totalBytes = 0;
+    TaskSpecification::reset();
+}

@@ -1,0 +1,52 @@
+// Fetches one file of the release into the temporary directory and checks it
+// by MD5; a copy that fails the check costs its mirror and is fetched again.
+#pragma once
+
+#include "tasks/composedtaskspecification.h"
+#include "tasks/filespecifications.h"
+
+class CheckSignatureTaskSpecification;
+class Configuration;
+class DownloadTaskSpecification;
+class Mirrors;
+class QNetworkAccessManager;
+
+/*!
+    Two steps, one after the other: the HTTP download of section/fileName to
+    tempDir/fileName, then the MD5 check of the copy. When the check fails,
+    the mirror that delivered the copy is removed from the registry for the
+    rest of the session and the file starts over on another mirror, until a
+    copy passes or no mirror is left (then ErrorCanceled).
+
+    A copy that fails after the user cancelled, or after another file of the
+    stage failed, is not fetched again: the task then ends cancelled instead
+    of starting a transfer nobody waits for. GUI thread only.
+*/
+class DownloadFileTaskSpecification final : public ComposedTaskSpecification {
+    Q_OBJECT
+
+public:
+    DownloadFileTaskSpecification(const FileDownloadSpecification& fileSpec, QNetworkAccessManager* manager,
+        Mirrors* mirrors, Configuration* configuration, QObject* parent, double parentProgressRange);
+
+    void execute() override;
+    void reset() override;
+    void handleOtherTaskCancelled(TaskSpecification* other) override;
+
+    void makeSubtasksAndStart();
+
+    FileDownloadSpecification fileSpec;
+    QNetworkAccessManager* networkManager;
+    Mirrors* mirrors;
+    Configuration* configuration;
+    DownloadTaskSpecification* currentDownload = nullptr;
+
+private slots:
+    void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
+
+private:
+    QString localPath() const;
+
+    // Another file of the stage failed while this one was being checked.
+    bool stageFailed = false;
+};
