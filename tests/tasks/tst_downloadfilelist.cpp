@@ -213,6 +213,34 @@ private slots:
         QVERIFY(!QFile::exists(world.fixture.tempPath(QStringLiteral("x.so"))));
     }
 
+    void userCancelDuringTransfers()
+    {
+        World world;
+        QVERIFY(world.start());
+        // Both transfers stall halfway, so both are running when the user cancels.
+        for (const QString& name : {QStringLiteral("one"), QStringLiteral("two")}) {
+            const QByteArray content(4000, 'x');
+            world.list.append(
+                {QStringLiteral("c"), name, QString::fromLatin1(TestFiles::md5Hex(content)), 4000});
+            TestHttpServer::Answer answer = TestHttpServer::Answer::ok(content);
+            answer.stallAfter = 1000;
+            world.server.setAnswer(serverPath("A", "c", name), answer);
+            world.server.setAnswer(serverPath("B", "c", name), answer);
+        }
+        DownloadFileListTaskSpecification stage(
+            &world.list, &world.manager, &world.mirrors, &world.fixture.configuration, nullptr, 1.0);
+        QSignalSpy canceled(&stage, &TaskSpecification::canceled);
+        stage.execute();
+        QTRY_COMPARE_WITH_TIMEOUT(world.server.requestedPaths().size(), 2, 10000);
+
+        stage.userCanceled();
+        QVERIFY(canceled.count() == 1 || canceled.wait(5000));
+        // The first transfer reached ends as cancelled by the user, its sibling
+        // by the notice; an error wins over a user cancel.
+        QCOMPARE(stage.state, int(TaskSpecification::ErrorCanceled));
+        QCOMPARE(StageFixture::files(world.fixture.tempPath()), QStringList());
+    }
+
     void totalIsKnownFromTheFirstTick()
     {
         World world;

@@ -3,6 +3,7 @@
 #include "tasks/filedeletelisttaskspecification.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "stagefixture.h"
@@ -80,6 +81,21 @@ private slots:
         deleteList.append(QStringLiteral("_old_a.txt"));
         QCOMPARE(fixture.run(&stage), int(TaskSpecification::Finished));
         QCOMPARE(StageFixture::files(fixture.clientPath()), QStringList {"a.txt=new"});
+    }
+
+    void cancelStopsFurtherDeletions()
+    {
+        StageFixture fixture;
+        StageFixture::writeFiles(fixture.clientPath(), {"a.txt=a", "b.txt=b"});
+        QList<QString> deleteList {QStringLiteral("a.txt"), QStringLiteral("b.txt")};
+        FileDeleteListTaskSpecification stage(&deleteList, nullptr, 1.0);
+        QSignalSpy canceled(&stage, &TaskSpecification::canceled);
+        stage.execute();
+        // Deletions start from the event loop; the request comes first.
+        stage.userCanceled();
+        QVERIFY(canceled.wait(5000));
+        QCOMPARE(stage.state, int(TaskSpecification::UserCanceled));
+        QCOMPARE(StageFixture::files(fixture.clientPath()), (QStringList {"a.txt=a", "b.txt=b"}));
     }
 };
 
