@@ -1,0 +1,205 @@
+// Test releases served from loopback.
+#include "testrelease.h"
+
+#include <algorithm>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QStringList>
+
+#include "mirrorsfixture.h"
+#include "testfiles.h"
+#include "testhttpserver.h"
+#include "testsigning.h"
+
+namespace {
+
+QString md5OfGenerated(qint64 size)
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    constexpr qint64 Chunk = 1 << 20;
+    for (qint64 offset = 0; offset < size; offset += Chunk)
+        hash.addData(TestHttpServer::generatedBytes(offset, std::min(Chunk, size - offset)));
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool writeGenerated(const QString& path, qint64 size)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    constexpr qint64 Chunk = 1 << 20;
+    for (qint64 offset = 0; offset < size; offset += Chunk) {
+        const QByteArray bytes = TestHttpServer::generatedBytes(offset, std::min(Chunk, size - offset));
+        if (file.write(bytes) != bytes.size())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TestRelease::TestRelease(int version, const QString& clientType)
+    : releaseVersion(version)
+    , clientType(clientType)
+{
+}
+
+bool TestRelease::hasSigningKey()
+{
+    return !TestSigning::devPrivateKeyPath().isEmpty();
+}
+
+void TestRelease::addEntry(const Entry& entry)
+{
+    fileEntries.append(entry);
+}
+
+void TestRelease::addFile(const QString& path, const QByteArray& content, const QString& section)
+{
+    Entry entry;
+    entry.section = section;
+    entry.path = path;
+    entry.value = QStringLiteral("%1::%2").arg(QString::fromLatin1(TestFiles::md5Hex(content))).arg(content.size());
+    entry.served = content;
+    entry.installedPath = path;
+    entry.installed = content;
+    addEntry(entry);
+}
+
+void TestRelease::addPackedFile(
+    const QString& path, const QString& unpackedPath, const QByteArray& content, const QString& section)
+{
+    Entry entry;
+    entry.section = section;
+    entry.path = path;
+    entry.served = TestFiles::gzip(content);
+    entry.value = QStringLiteral("%1::%2::%3::%4::%5")
+                      .arg(QString::fromLatin1(TestFiles::md5Hex(entry.served)))
+                      .arg(entry.served.size())
+                      .arg(QString::fromLatin1(TestFiles::md5Hex(content)))
+                      .arg(content.size())
+                      .arg(unpackedPath);
+    entry.installedPath = unpackedPath;
+    entry.installed = content;
+    addEntry(entry);
+}
+
+void TestRelease::addGeneratedFile(const QString& path, qint64 size, const QString& section)
+{
+    Entry entry;
+    entry.section = section;
+    entry.path = path;
+    entry.generatedSize = size;
+    entry.value = QStringLiteral("%1::%2").arg(md5OfGenerated(size)).arg(size);
+    entry.installedPath = path;
+    addEntry(entry);
+}
+
+void TestRelease::addDelete(const QString& path)
+{
+    deletions.append(path);
+}
+
+void TestRelease::addRawEntry(const QString& section, const QString& key, const QString& value)
+{
+    rawLines.append({section, key + QLatin1Char('=') + value});
+}
+
+QByteArray TestRelease::productIni() const
+{
+    // Sections in first-use order; the reader sorts them anyway.
+    QMap<QString, QStringList> lines;
+    QStringList order;
+    auto add = [&](const QString& section, const QString& line) {
+        if (!lines.contains(section))
+            order.append(section);
+        lines[section].append(line);
+    };
+    for (const Entry& entry : fileEntries)
+        add(entry.section, entry.path + QLatin1Char('=') + entry.value);
+    for (const auto& raw : rawLines)
+        add(raw.first, raw.second);
+    for (const QString& path : deletions)
+        add(QStringLiteral("delete"), path + QStringLiteral("=1"));
+
+    QByteArray text;
+    for (const QString& section : std::as_const(order)) {
+        text += '[' + section.toUtf8() + "]\n";
+        for (const QString& line : lines.value(section))
+            text += line.toUtf8() + '\n';
+        text += '\n';
+    }
+    return text;
+}
+
+QByteArray TestRelease::signature() const
+{
+    if (!hasSigningKey())
+        return {};
+    return TestSigning::sign(productIni(), TestSigning::devPrivateKeyPath());
+}
+
+QString TestRelease::serverPath(const QString& mirror, const QString& path) const
+{
+    for (const Entry& entry : fileEntries) {
+        if (entry.path == path)
+            return QStringLiteral("/%1/%2/%3/%4").arg(mirror).arg(releaseVersion).arg(entry.section, path);
+    }
+    return {};
+}
+
+QString TestRelease::productIniServerPath(const QString& mirror) const
+{
+    return QStringLiteral("/%1/%2/%3").arg(mirror).arg(releaseVersion).arg(productIniName());
+}
+
+void TestRelease::serve(TestHttpServer& server, const QString& mirror) const
+{
+    const QString iniPath = productIniServerPath(mirror);
+    server.setAnswer(iniPath, TestHttpServer::Answer::ok(productIni()));
+    server.setAnswer(iniPath + QStringLiteral(".sig"), TestHttpServer::Answer::ok(signature()));
+    for (const Entry& entry : fileEntries) {
+        server.setAnswer(serverPath(mirror, entry.path),
+            entry.generatedSize >= 0 ? TestHttpServer::Answer::generated(entry.generatedSize)
+                                     : TestHttpServer::Answer::ok(entry.served));
+    }
+}
+
+bool TestRelease::writeMirror(const QString& dir) const
+{
+    const QString root = QStringLiteral("%1/%2/").arg(dir).arg(releaseVersion);
+    bool ok = TestFiles::write(root + productIniName(), productIni())
+        && TestFiles::write(root + productIniName() + QStringLiteral(".sig"), signature());
+    for (const Entry& entry : fileEntries) {
+        const QString path = root + entry.section + QLatin1Char('/') + entry.path;
+        ok = ok
+            && (entry.generatedSize >= 0 ? writeGenerated(path, entry.generatedSize)
+                                         : TestFiles::write(path, entry.served));
+    }
+    return ok;
+}
+
+bool TestRelease::install(const QString& clientDir) const
+{
+    bool ok = true;
+    for (const Entry& entry : fileEntries) {
+        const QString path = clientDir + QLatin1Char('/') + entry.installedPath;
+        ok = ok
+            && (entry.generatedSize >= 0 ? writeGenerated(path, entry.generatedSize)
+                                         : TestFiles::write(path, entry.installed));
+    }
+    return ok;
+}
+
+bool TestRelease::writeMirrorsIni(const QString& path, const TestHttpServer& server, const QStringList& mirrors)
+{
+    QList<MirrorsFixture::Entry> entries;
+    for (const QString& name : mirrors)
+        entries.append({name, server.baseUrl() + QLatin1Char('/') + name});
+    return TestFiles::write(path, MirrorsFixture::ini(entries));
+}
