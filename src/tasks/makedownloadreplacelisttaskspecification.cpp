@@ -8,6 +8,7 @@
 #include "core/configuration.h"
 #include "core/inivalue.h"
 #include "crypto/checksignaturetaskspecification.h"
+#include "tasks/pathguard.h"
 
 namespace {
 
@@ -86,18 +87,6 @@ MakeDownloadReplaceListFunc::MakeDownloadReplaceListFunc(
 {
 }
 
-bool MakeDownloadReplaceListFunc::isSafeRelativePath(const QString& path)
-{
-    if (path.isEmpty() || path.startsWith(QLatin1Char('/')))
-        return false;
-    const QStringList parts = path.split(QLatin1Char('/'));
-    for (const QString& part : parts) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return false;
-    }
-    return true;
-}
-
 int MakeDownloadReplaceListFunc::getFileCount(QSettings& settings)
 {
     int count = 0;
@@ -145,7 +134,7 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& n,
     for (const QString& key : keys) {
         ++n;
         emit progress(double(n) / double(count));
-        if (!isSafeRelativePath(key)) {
+        if (!PathGuard::isPlainRelativePath(key)) {
             reportUnsafePath(key, deleteSection);
             return false;
         }
@@ -173,11 +162,11 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
             emit message(QStringLiteral("Warning: product ini contains invalid line in section %1").arg(section));
             return false;
         }
-        if (!isSafeRelativePath(key)) {
+        if (!PathGuard::isPlainRelativePath(key)) {
             reportUnsafePath(key, section);
             return false;
         }
-        if (packed && !isSafeRelativePath(fields.at(4))) {
+        if (packed && !PathGuard::isPlainRelativePath(fields.at(4))) {
             reportUnsafePath(fields.at(4), section);
             return false;
         }

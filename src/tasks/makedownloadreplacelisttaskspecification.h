@@ -51,10 +51,6 @@ public:
     /// Number of keys over all sections.
     int getFileCount(QSettings& settings);
 
-    /// True for a relative path that stays below the directory it is joined
-    /// to: not absolute, and no empty, "." or ".." component.
-    static bool isSafeRelativePath(const QString& path);
-
 private:
     bool readDeleteSection(QSettings& settings, int& n, int count);
     bool readFileSection(QSettings& settings, const QString& section, int& n, int count);
