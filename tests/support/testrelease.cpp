@@ -105,9 +105,15 @@ void TestRelease::addDelete(const QString& path)
     deletions.append(path);
 }
 
-void TestRelease::addRawEntry(const QString& section, const QString& key, const QString& value)
+void TestRelease::addRawEntry(
+    const QString& section, const QString& key, const QString& value, const QByteArray& served)
 {
-    rawLines.append({section, key + QLatin1Char('=') + value});
+    Entry entry;
+    entry.section = section;
+    entry.path = key;
+    entry.value = value;
+    entry.served = served;
+    rawEntries.append(entry);
 }
 
 QByteArray TestRelease::productIni() const
@@ -122,8 +128,8 @@ QByteArray TestRelease::productIni() const
     };
     for (const Entry& entry : fileEntries)
         add(entry.section, entry.path + QLatin1Char('=') + entry.value);
-    for (const auto& raw : rawLines)
-        add(raw.first, raw.second);
+    for (const Entry& entry : rawEntries)
+        add(entry.section, entry.path + QLatin1Char('=') + entry.value);
     for (const QString& path : deletions)
         add(QStringLiteral("delete"), path + QStringLiteral("=1"));
 
@@ -146,7 +152,7 @@ QByteArray TestRelease::signature() const
 
 QString TestRelease::serverPath(const QString& mirror, const QString& path) const
 {
-    for (const Entry& entry : fileEntries) {
+    for (const Entry& entry : fileEntries + rawEntries) {
         if (entry.path == path)
             return QStringLiteral("/%1/%2/%3/%4").arg(mirror).arg(releaseVersion).arg(entry.section, path);
     }
@@ -167,6 +173,10 @@ void TestRelease::serve(TestHttpServer& server, const QString& mirror) const
         server.setAnswer(serverPath(mirror, entry.path),
             entry.generatedSize >= 0 ? TestHttpServer::Answer::generated(entry.generatedSize)
                                      : TestHttpServer::Answer::ok(entry.served));
+    }
+    for (const Entry& entry : rawEntries) {
+        if (!entry.served.isNull())
+            server.setAnswer(serverPath(mirror, entry.path), TestHttpServer::Answer::ok(entry.served));
     }
 }
 

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QPair>
 #include <QString>
 
 class TestHttpServer;
@@ -47,8 +46,9 @@ public:
     void addGeneratedFile(const QString& path, qint64 size, const QString& section = defaultSection());
     // A key of the "delete" section.
     void addDelete(const QString& path);
-    // A line exactly as given; nothing is served for it.
-    void addRawEntry(const QString& section, const QString& key, const QString& value);
+    // A line exactly as given; served (at section/key) only when not null.
+    void addRawEntry(
+        const QString& section, const QString& key, const QString& value, const QByteArray& served = {});
 
     QByteArray productIni() const;
     // The development key's signature of productIni(); empty without that key.
@@ -77,6 +77,6 @@ private:
     int releaseVersion;
     QString clientType;
     QList<Entry> fileEntries;
-    QList<QPair<QString, QString>> rawLines; // "section" -> "key=value"
+    QList<Entry> rawEntries;
     QList<QString> deletions;
 };
