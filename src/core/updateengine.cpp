@@ -6,6 +6,7 @@
 #include "net/banner.h"
 #include "net/mirrors.h"
 #include "randomsource.h"
+#include "tasks/maintaskspecification.h"
 #include "updateinidata.h"
 
 #include <QDateTime>
@@ -22,6 +23,8 @@
 namespace {
 
 constexpr quint16 defaultProxyPort = 3128;
+// Also the unit of the speed figure: bytes per tick are bytes per second.
+constexpr int tickMs = 1000;
 // Larger banners are not worth the memory; the window shows 468 x 60 pixels.
 constexpr qint64 maxBannerSize = 270000;
 
@@ -50,6 +53,7 @@ UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
     , networkManager(new QNetworkAccessManager(this))
 {
     connect(&configuration, &Configuration::message, this, &UpdateEngine::message);
+    connect(timer, &QTimer::timeout, this, &UpdateEngine::onTimer);
     // A redirect is an answer like any other: downloads see its status and
     // never follow it to a host the mirror list does not name.
     networkManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
@@ -128,6 +132,79 @@ bool UpdateEngine::initialize()
         return false;
     state = EngineInitialized;
     return true;
+}
+
+bool UpdateEngine::startUpdate()
+{
+    mainTask = new MainTaskSpecification(networkManager, mirrors, configuration, this, 1.0);
+    connect(mainTask, &TaskSpecification::finished, this, &UpdateEngine::onTaskFinished);
+    connect(mainTask, &TaskSpecification::canceled, this, &UpdateEngine::onTaskCanceled);
+    connect(mainTask, &TaskSpecification::error, this, &UpdateEngine::error);
+    connect(mainTask, &TaskSpecification::updateProgress, this, &UpdateEngine::updateProgress);
+    connect(mainTask, &TaskSpecification::message, this, &UpdateEngine::message);
+    state = EngineRunning;
+    timer->start(tickMs);
+    mainTask->execute();
+    return true;
+}
+
+void UpdateEngine::onTimer()
+{
+    if (state != EngineRunning)
+        return;
+    quint64 downloadDone = 0;
+    quint64 downloadTotal = 0;
+    quint64 speed = 0;
+    bool downloading = false;
+    // The tick also drives the stall detection of the transfers.
+    mainTask->timeTick(downloadDone, downloadTotal, speed, downloading);
+    emit downloadProgress(downloadDone, downloadTotal, speed, downloading);
+}
+
+void UpdateEngine::cancelUpdate()
+{
+    if (state == EngineRunning)
+        mainTask->userCanceled();
+}
+
+void UpdateEngine::onTaskFinished()
+{
+    timer->stop();
+    cleanup();
+    state = EngineFinished;
+    emit message(QStringLiteral("Update successfully finished"));
+    releaseMainTask();
+    emit downloadProgress(0, 0, 0, false);
+    emit updateFinished();
+}
+
+void UpdateEngine::onTaskCanceled()
+{
+    timer->stop();
+    state = EngineCanceled;
+    // After an error the task has said why; only the user's wish needs a line.
+    if (mainTask->state == TaskSpecification::UserCanceled)
+        emit message(QStringLiteral("User aborted update"));
+    // The directory and the record stay: the next start continues in them.
+    releaseMainTask();
+    emit downloadProgress(0, 0, 0, false);
+    emit updateCanceled();
+}
+
+void UpdateEngine::releaseMainTask()
+{
+    // The task may still be on the call stack that reported its end.
+    mainTask->deleteLater();
+    mainTask = nullptr;
+}
+
+void UpdateEngine::reset()
+{
+    state = EngineIdle;
+    if (mainTask) {
+        disconnect(mainTask, nullptr, this, nullptr);
+        releaseMainTask();
+    }
 }
 
 bool UpdateEngine::busy() const

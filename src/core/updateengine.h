@@ -7,6 +7,7 @@
 #include <QString>
 
 class Configuration;
+class MainTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -43,8 +44,14 @@ public:
     // writes the session record and loads the mirrors. False after a
     // fatalError; the state is then unchanged.
     bool initialize();
+    // Runs the update prepared by a successful initialize(). Always true; the
+    // outcome arrives as updateFinished or updateCanceled.
+    bool startUpdate();
     // True while a session is prepared or running.
     bool busy() const;
+    // Back to idle after a cancelled update; an update still held is
+    // disconnected and deleted.
+    void reset();
     // Starts fetching the banner unless an image download is already pending;
     // the result arrives through bannerFound.
     void getBanner();
@@ -69,7 +76,15 @@ signals:
     void updateCanceled();
     void bannerFound(QByteArray bannerImage, QString clickUrl);
 
+public slots:
+    // Asks a running update to stop; it ends with updateCanceled. Does
+    // nothing unless an update runs.
+    void cancelUpdate();
+
 private slots:
+    void onTimer();
+    void onTaskFinished();
+    void onTaskCanceled();
     void onBannerFound(QString bannerUrl, QString clickUrl);
     void onBannerDownloadFinished();
     void onBannermetaDataChanged();
@@ -80,11 +95,13 @@ private:
     // Empties the session directory dir and removes it; the result is
     // logged when report is set.
     void removeSessionDirectory(const QString& dir, bool report);
+    void releaseMainTask();
     void dropBannerDownload();
 
     EngineState state = EngineIdle;
     Configuration* configuration;
     Mirrors* mirrors = nullptr;
+    MainTaskSpecification* mainTask = nullptr;
     QTimer* timer;
     QNetworkAccessManager* networkManager;
     QString bannerClickUrl;
