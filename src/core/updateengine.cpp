@@ -110,8 +110,8 @@ bool UpdateEngine::initialize()
             // The downloads verified so far are kept and not fetched again.
             emit message(QStringLiteral("Previous update session for v. %1 found").arg(version));
         } else {
-            emit message(
-                QStringLiteral("Cleanup previous session (v. %1, %2) files...").arg(QString::number(version), recorded));
+            emit message(QStringLiteral("Cleanup previous session (v. %1, %2) files...")
+                             .arg(QString::number(version), recorded));
             removeSessionDirectory(dir, true);
             dir.clear();
             UpdateIniData::cleanup();

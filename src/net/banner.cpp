@@ -29,8 +29,8 @@ Banner::Banner(QObject* parent)
 
 void Banner::run()
 {
-    const ServerAddress server
-        = ServerAddress::fromEnvironment("CORVANE_BANNER_SERVER", BANNER_SERVER, BANNER_PORT);
+    const ServerAddress server =
+        ServerAddress::fromEnvironment("CORVANE_BANNER_SERVER", BANNER_SERVER, BANNER_PORT);
     serverPort = server.port;
     QHostInfo::lookupHost(QString::fromUtf8(server.host), this, &Banner::onResolved);
 }

@@ -117,17 +117,24 @@ void tst_EngineRun::makeEngine(int version)
     UpdateEngine* e = engine.get();
     connect(e, &UpdateEngine::message, this, [this](const QString& line) { events.append(line); });
     connect(e, &UpdateEngine::error, this, [this](const QString& line) { events.append("error: " + line); });
-    connect(e, &UpdateEngine::fatalError, this, [this](const QString& line) { events.append("fatal: " + line); });
-    connect(e, &UpdateEngine::downloadProgress, this, [this](quint64 done, quint64 total, quint64 speed, bool on) {
-        events.append(QStringLiteral("progress %1 %2 %3 %4").arg(done).arg(total).arg(speed).arg(on ? "true" : "false"));
-    });
+    connect(
+        e, &UpdateEngine::fatalError, this, [this](const QString& line) { events.append("fatal: " + line); });
+    connect(e, &UpdateEngine::downloadProgress, this,
+        [this](quint64 done, quint64 total, quint64 speed, bool on) {
+            events.append(QStringLiteral("progress %1 %2 %3 %4")
+                              .arg(done)
+                              .arg(total)
+                              .arg(speed)
+                              .arg(on ? "true" : "false"));
+        });
     connect(e, &UpdateEngine::updateFinished, this, [this] { events.append("finished"); });
     connect(e, &UpdateEngine::updateCanceled, this, [this] { events.append("canceled"); });
 }
 
 bool tst_EngineRun::runUpdate(bool expectFinished)
 {
-    QSignalSpy outcome(engine.get(), expectFinished ? &UpdateEngine::updateFinished : &UpdateEngine::updateCanceled);
+    QSignalSpy outcome(
+        engine.get(), expectFinished ? &UpdateEngine::updateFinished : &UpdateEngine::updateCanceled);
     if (!engine->initialize())
         return false;
     engine->startUpdate();
@@ -142,7 +149,10 @@ bool tst_EngineRun::runUntilUserCancel()
     engine->startUpdate();
     // The tick relays what the transfers report.
     const bool reported = QTest::qWaitFor(
-        [this] { return !events.filter(QRegularExpression("^progress \\d+ [1-9]\\d* \\d+ true$")).isEmpty(); }, 10000);
+        [this] {
+            return !events.filter(QRegularExpression("^progress \\d+ [1-9]\\d* \\d+ true$")).isEmpty();
+        },
+        10000);
     if (!reported || server->requestCount(stalledPath) != 1)
         return false;
     // The tree may wind down within the call already.
@@ -176,8 +186,11 @@ void tst_EngineRun::successfulUpdate()
     QVERIFY(engine->busy());
 
     QSignalSpy finished(engine.get(), &UpdateEngine::updateFinished);
+    QSignalSpy progress(engine.get(), &UpdateEngine::updateProgress);
     QVERIFY(engine->startUpdate());
     QVERIFY(finished.wait(30000));
+    QVERIFY(!progress.isEmpty());
+    QVERIFY(qFuzzyCompare(progress.last().at(0).toReal(), 1.0));
 
     QCOMPARE(tail(5),
         (QStringList {"Remove temporary files...", "Temporary files removed.", "Update successfully finished",
@@ -266,7 +279,8 @@ void tst_EngineRun::userCancelThenNextStart()
         QCOMPARE(configuration->tempDir, firstDir);
     } else {
         QCOMPARE(events.mid(0, 2),
-            (QStringList {QStringLiteral("Cleanup previous session (v. 42, %1) files...").arg(firstDir), "Ok"}));
+            (QStringList {
+                QStringLiteral("Cleanup previous session (v. 42, %1) files...").arg(firstDir), "Ok"}));
     }
     QCOMPARE(tail(2), (QStringList {finalProgress, "finished"}));
     QVERIFY(TestFiles::read(clientDir + "/" + stalledFile) == TestHttpServer::generatedBytes(0, 4 << 20));
@@ -279,7 +293,8 @@ void tst_EngineRun::proxyCarriesEveryRequest()
     // The mirror's host does not exist; only the proxy can answer for it.
     QVERIFY(TestFiles::write(
         clientDir + "/mirrors.ini", MirrorsFixture::ini({{"A", QStringLiteral("http://mirror.invalid/A")}})));
-    QVERIFY(TestFiles::write(clientDir + "/update.ini", "[update]\nproxy=" + server->baseUrl().toUtf8() + "\n"));
+    QVERIFY(
+        TestFiles::write(clientDir + "/update.ini", "[update]\nproxy=" + server->baseUrl().toUtf8() + "\n"));
     TestRelease release;
     release.addFile("a.txt", "alpha");
     release.addFile("b.txt", "beta");

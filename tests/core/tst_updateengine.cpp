@@ -166,7 +166,8 @@ void tst_UpdateEngine::session_data()
         << SessionDir << 1000 << QStringList {cleaning, "Ok"} << false;
     QTest::newRow("another version: a directory that will not go is reported")
         << SessionDirWithLink << 1000 << QStringList {cleaning, "Failed to remove directory"} << false;
-    QTest::newRow("a directory deleted meanwhile counts as no record") << GoneDir << 1000 << QStringList() << false;
+    QTest::newRow("a directory deleted meanwhile counts as no record")
+        << GoneDir << 1000 << QStringList() << false;
     QTest::newRow("a foreign directory of the same version is neither used nor emptied")
         << ForeignDir << installing << QStringList() << false;
     QTest::newRow("a foreign directory of another version is not emptied")
@@ -328,7 +329,8 @@ void tst_UpdateEngine::proxy_data()
 
     QTest::newRow("no proxy is an explicit direct connection")
         << QString() << int(QNetworkProxy::NoProxy) << QString() << 0 << false;
-    QTest::newRow("host and port") << "http://proxy:8080" << int(QNetworkProxy::HttpProxy) << "proxy" << 8080 << false;
+    QTest::newRow("host and port") << "http://proxy:8080" << int(QNetworkProxy::HttpProxy) << "proxy" << 8080
+                                   << false;
     QTest::newRow("port 3128 when none is given")
         << "http://proxy" << int(QNetworkProxy::HttpProxy) << "proxy" << 3128 << false;
     QTest::newRow("user and password are not passed on")
@@ -347,7 +349,8 @@ void tst_UpdateEngine::proxy()
     QFETCH(int, port);
     QFETCH(bool, fatal);
 
-    QVERIFY(TestFiles::write(clientDir->filePath("update.ini"), "[update]\nproxy=\"" + text.toUtf8() + "\"\n"));
+    QVERIFY(
+        TestFiles::write(clientDir->filePath("update.ini"), "[update]\nproxy=\"" + text.toUtf8() + "\"\n"));
     Configuration configuration;
     UpdateEngine engine(configuration, nullptr);
     // The window connects only after the engine is built.
@@ -362,7 +365,8 @@ void tst_UpdateEngine::proxy()
     QVERIFY(manager->proxy().password().isEmpty());
     if (fatal) {
         QVERIFY(fatalSpy.wait(1000));
-        QCOMPARE(fatalSpy.at(0).at(0).toString(), QStringLiteral("'%1' is an invalid proxy specification").arg(text));
+        QCOMPARE(fatalSpy.at(0).at(0).toString(),
+            QStringLiteral("'%1' is an invalid proxy specification").arg(text));
     } else {
         // Queued reports would be out by now.
         QCoreApplication::processEvents();

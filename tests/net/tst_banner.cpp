@@ -107,16 +107,16 @@ void tst_Banner::answers_data()
     QTest::addColumn<QString>("clickUrl");
 
     const QString longClick = QStringLiteral("http://click.example/") + QString(2000, QLatin1Char('x'));
-    QTest::newRow("image URL and click URL") << "%1/banner.png,http://click.example/page" << true
-                                             << "http://click.example/page";
+    QTest::newRow("image URL and click URL")
+        << "%1/banner.png,http://click.example/page" << true << "http://click.example/page";
     QTest::newRow("an empty click URL is still two parts") << "%1/banner.png," << true << QString();
     QTest::newRow("an answer is cut after 1024 bytes")
         << QStringLiteral("%1/banner.png,") + longClick << true
         << longClick.left(1024 - (http.baseUrl() + QStringLiteral("/banner.png,")).size());
     QTest::newRow("two commas give nothing") << "%1/banner.png,http://click.example/,x" << false << QString();
     QTest::newRow("no comma gives nothing") << "%1/banner.png" << false << QString();
-    QTest::newRow("an invalid image URL is not requested") << "http://[broken/banner.png,http://click.example/"
-                                                           << false << QString();
+    QTest::newRow("an invalid image URL is not requested")
+        << "http://[broken/banner.png,http://click.example/" << false << QString();
 }
 
 void tst_Banner::answers()
@@ -208,7 +208,8 @@ void tst_Banner::imageSize()
 
 void tst_Banner::redirectIsNotFollowed()
 {
-    TestHttpServer::Answer moved = TestHttpServer::Answer::redirect(302, http.baseUrl().toLatin1() + "/elsewhere.png");
+    TestHttpServer::Answer moved =
+        TestHttpServer::Answer::redirect(302, http.baseUrl().toLatin1() + "/elsewhere.png");
     moved.body = "moved";
     http.setAnswer(QStringLiteral("/banner.png"), moved);
     http.setAnswer(QStringLiteral("/elsewhere.png"), TestHttpServer::Answer::ok("PNG bytes"));
