@@ -96,19 +96,28 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
 
 void FileReplaceTaskSpecification::subtasksDone()
 {
-    if (getStateFromSubTasks() == Finished) {
+    const int outcome = getStateFromSubTasks();
+    if (outcome == Finished) {
         // From now on the phase undoes this file's changes if it fails.
         listJournal->appendList(journal);
         journal.clear();
-        if (oldRenamed
-            && !Configuration::isSpecialFileName(QFileInfo(replaceSpec.pureDestFilePath()).fileName()))
+        if (oldRenamed && !Configuration::isSpecialFileName(QFileInfo(replaceSpec.pureDestFilePath()).fileName()))
             deleteList->append(replaceSpec.oldDestFileName());
         makeSingleFileExecutable(
             Configuration::getAppRootPath() + QLatin1Char('/') + replaceSpec.destFileName(QString()));
     } else {
         journal.rollback(this);
     }
-    ComposedTaskSpecification::subtasksDone();
+
+    // The steps have nothing more to say; a release of 20,000 files would
+    // otherwise keep some 80,000 of them alive until the phase ends.
+    clearSubTasks();
+    if (outcome == Finished)
+        finish();
+    else if (outcome == UserCanceled)
+        userCancel();
+    else
+        errorCancel();
 }
 
 void FileReplaceTaskSpecification::makeSingleFileExecutable(const QString& path)
