@@ -38,7 +38,8 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     // After a failed check a present copy is exactly what failed, so only
     // the first attempt may reuse what an earlier run left behind.
     if (retryCount > 0 || !QFileInfo::exists(local)) {
-        addSubTask(new DownloadTaskSpecification(networkManager, mirrors, name, local, -1, this, DownloadWeight));
+        addSubTask(
+            new DownloadTaskSpecification(networkManager, mirrors, name, local, -1, this, DownloadWeight));
         checkWeight -= DownloadWeight;
     }
     if (retryCount > 0 || !QFileInfo::exists(local + sigSuffix)) {
@@ -47,7 +48,8 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
         checkWeight -= DownloadWeight;
     }
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkWeight);
-    connect(check, &CheckSignatureTaskSpecification::checkDone, this, &IniDownloadTaskSpecification::onSigCheckDone);
+    connect(check, &CheckSignatureTaskSpecification::checkDone, this,
+        &IniDownloadTaskSpecification::onSigCheckDone);
     addSubTask(check);
 
     state = Running;

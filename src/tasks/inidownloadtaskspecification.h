@@ -22,8 +22,8 @@ class IniDownloadTaskSpecification final : public ComposedTaskSpecification {
     Q_DISABLE_COPY(IniDownloadTaskSpecification)
 
 public:
-    IniDownloadTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors, Configuration* configuration,
-        QObject* parent, double parentProgressRange);
+    IniDownloadTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors,
+        Configuration* configuration, QObject* parent, double parentProgressRange);
 
     void execute() override;
     void reset() override;

@@ -23,7 +23,8 @@ bool isMd5Text(const QString& text)
     if (text.size() != 32)
         return false;
     for (const QChar c : text) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
                 || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
             return false;
     }
@@ -53,7 +54,8 @@ bool parseSize(const QString& text, quint64& size)
 } // namespace
 
 MakeDownloadReplaceListTaskSpecification::MakeDownloadReplaceListTaskSpecification(
-    Configuration* configuration, FileSpecifications& outputLists, QObject* parent, double parentProgressRange)
+    Configuration* configuration, FileSpecifications& outputLists, QObject* parent,
+    double parentProgressRange)
     : ASyncTaskSpecification(parent, parentProgressRange)
     , configuration(configuration)
     , outputLists(outputLists)
@@ -144,7 +146,8 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& n,
     return true;
 }
 
-bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QString& section, int& n, int count)
+bool MakeDownloadReplaceListFunc::readFileSection(
+    QSettings& settings, const QString& section, int& n, int count)
 {
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
@@ -155,11 +158,14 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
         const bool packed = fields.size() == 5;
         FileDownloadSpecification download;
         FileReplaceSpecification replace;
-        bool valid = (fields.size() == 2 || packed) && isMd5Text(fields.at(0)) && parseSize(fields.at(1), download.size);
+        bool valid = (fields.size() == 2 || packed) && isMd5Text(fields.at(0))
+            && parseSize(fields.at(1), download.size);
         if (valid && packed)
-            valid = isMd5Text(fields.at(2)) && parseSize(fields.at(3), replace.size) && !fields.at(4).isEmpty();
+            valid =
+                isMd5Text(fields.at(2)) && parseSize(fields.at(3), replace.size) && !fields.at(4).isEmpty();
         if (!valid) {
-            emit message(QStringLiteral("Warning: product ini contains invalid line in section %1").arg(section));
+            emit message(
+                QStringLiteral("Warning: product ini contains invalid line in section %1").arg(section));
             return false;
         }
         if (!PathGuard::isPlainRelativePath(key)) {
@@ -203,5 +209,6 @@ bool MakeDownloadReplaceListFunc::fileIsCurrent(const QString& path, const QStri
 
 void MakeDownloadReplaceListFunc::reportUnsafePath(const QString& path, const QString& section)
 {
-    emit message(QStringLiteral("Warning: product ini contains unsafe path %1 in section %2").arg(path, section));
+    emit message(
+        QStringLiteral("Warning: product ini contains unsafe path %1 in section %2").arg(path, section));
 }

@@ -22,8 +22,8 @@ class MakeDownloadReplaceListTaskSpecification final : public ASyncTaskSpecifica
 
 public:
     /// configuration and outputLists are not owned and must outlive the task.
-    MakeDownloadReplaceListTaskSpecification(
-        Configuration* configuration, FileSpecifications& outputLists, QObject* parent, double parentProgressRange);
+    MakeDownloadReplaceListTaskSpecification(Configuration* configuration, FileSpecifications& outputLists,
+        QObject* parent, double parentProgressRange);
 
 protected:
     ASyncFunc* createFunction() override;

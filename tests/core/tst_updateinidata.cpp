@@ -39,7 +39,8 @@ private slots:
         QTest::newRow("version missing") << QByteArray("[current]\ndir=%DIR%\ntype=t\n");
         QTest::newRow("type empty") << QByteArray("[current]\nversion=7\ndir=%DIR%\ntype=\n");
         QTest::newRow("dir empty") << QByteArray("[current]\nversion=7\ndir=\ntype=t\n");
-        QTest::newRow("dir deleted meanwhile") << QByteArray("[current]\nversion=7\ndir=%DIR%/gone\ntype=t\n");
+        QTest::newRow("dir deleted meanwhile")
+            << QByteArray("[current]\nversion=7\ndir=%DIR%/gone\ntype=t\n");
     }
 
     void invalidRecordsAreIgnored()
@@ -85,7 +86,8 @@ private slots:
     void otherGroupsSurvive()
     {
         QVERIFY(TestFiles::write(UpdateIniData::filename(),
-            "[Channel]\nbeta=1\nalpha=http://alpha.example/a\n\n[update]\nproxy=proxy.example:3128\nstreams=4\n"));
+            "[Channel]\nbeta=1\nalpha=http://alpha.example/"
+            "a\n\n[update]\nproxy=proxy.example:3128\nstreams=4\n"));
         UpdateIniData::modify(5, existingDir, QStringLiteral("t"));
         UpdateIniData::cleanup();
         QVERIFY(!UpdateIniData::get(nullptr, nullptr, nullptr));
@@ -93,8 +95,10 @@ private slots:
         QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
         QCOMPARE(settings.childGroups(), QStringList({QStringLiteral("Channel"), QStringLiteral("update")}));
         QCOMPARE(settings.value(QStringLiteral("Channel/beta")).toInt(), 1);
-        QCOMPARE(settings.value(QStringLiteral("Channel/alpha")).toString(), QStringLiteral("http://alpha.example/a"));
-        QCOMPARE(settings.value(QStringLiteral("update/proxy")).toString(), QStringLiteral("proxy.example:3128"));
+        QCOMPARE(settings.value(QStringLiteral("Channel/alpha")).toString(),
+            QStringLiteral("http://alpha.example/a"));
+        QCOMPARE(
+            settings.value(QStringLiteral("update/proxy")).toString(), QStringLiteral("proxy.example:3128"));
         QCOMPARE(settings.value(QStringLiteral("update/streams")).toInt(), 4);
     }
 

@@ -64,7 +64,8 @@ void TestRelease::addFile(const QString& path, const QByteArray& content, const 
     Entry entry;
     entry.section = section;
     entry.path = path;
-    entry.value = QStringLiteral("%1::%2").arg(QString::fromLatin1(TestFiles::md5Hex(content))).arg(content.size());
+    entry.value =
+        QStringLiteral("%1::%2").arg(QString::fromLatin1(TestFiles::md5Hex(content))).arg(content.size());
     entry.served = content;
     entry.installedPath = path;
     entry.installed = content;
@@ -206,7 +207,8 @@ bool TestRelease::install(const QString& clientDir) const
     return ok;
 }
 
-bool TestRelease::writeMirrorsIni(const QString& path, const TestHttpServer& server, const QStringList& mirrors)
+bool TestRelease::writeMirrorsIni(
+    const QString& path, const TestHttpServer& server, const QStringList& mirrors)
 {
     QList<MirrorsFixture::Entry> entries;
     for (const QString& name : mirrors)

@@ -65,7 +65,8 @@ public:
     // Puts every file where a finished update leaves it, as if installed.
     bool install(const QString& clientDir) const;
     // Writes a mirrors.ini naming each mirror with url server base + "/" + name.
-    static bool writeMirrorsIni(const QString& path, const TestHttpServer& server, const QStringList& mirrors);
+    static bool writeMirrorsIni(
+        const QString& path, const TestHttpServer& server, const QStringList& mirrors);
 
     const QList<Entry>& entries() const { return fileEntries; }
     int version() const { return releaseVersion; }

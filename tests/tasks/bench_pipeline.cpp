@@ -65,8 +65,9 @@ const QStringList stageLines {
 // The releases both processes build alike from the same numbers.
 TestRelease smallRelease(qint64& bytes)
 {
-    const int count = qEnvironmentVariableIsSet("BENCH_SMALL_FILES") ? qEnvironmentVariableIntValue("BENCH_SMALL_FILES")
-                                                                      : 20000;
+    const int count = qEnvironmentVariableIsSet("BENCH_SMALL_FILES")
+        ? qEnvironmentVariableIntValue("BENCH_SMALL_FILES")
+        : 20000;
     TestRelease release(1001);
     bytes = 0;
     for (int i = 0; i < count; ++i) {
@@ -79,8 +80,8 @@ TestRelease smallRelease(qint64& bytes)
 
 TestRelease largeRelease(qint64& bytes)
 {
-    const qint64 mib = qEnvironmentVariableIsSet("BENCH_LARGE_MIB") ? qEnvironmentVariableIntValue("BENCH_LARGE_MIB")
-                                                                     : 1024;
+    const qint64 mib =
+        qEnvironmentVariableIsSet("BENCH_LARGE_MIB") ? qEnvironmentVariableIntValue("BENCH_LARGE_MIB") : 1024;
     TestRelease release(1002);
     const qint64 each = mib * (1 << 20) / 4;
     for (int i = 0; i < 4; ++i)
@@ -174,7 +175,8 @@ bool runUpdate(const char* name, int version, int files, qint64 bytes, quint16 p
     delete task;
     Configuration::setAppRootPathOverride(QString());
 
-    std::printf("%s: %d files, %.1f MiB: %s\n", name, files, double(bytes) / (1 << 20), ok ? "finished" : "FAILED");
+    std::printf(
+        "%s: %d files, %.1f MiB: %s\n", name, files, double(bytes) / (1 << 20), ok ? "finished" : "FAILED");
     for (const QString& line : std::as_const(failures))
         std::printf("  %s\n", qPrintable(line));
     std::printf("  wall time %.2f s, %.3f ms per file, %.1f MiB/s\n", wallMs / 1000.0, double(wallMs) / files,
@@ -184,8 +186,8 @@ bool runUpdate(const char* name, int version, int files, qint64 bytes, quint16 p
         std::printf("  stage %d (%s): %.2f s\n", i + 1, qPrintable(stageLines.at(i)),
             (stageStart.at(i + 1) - stageStart.at(i)) / 1000.0);
     }
-    std::printf("  peak resident memory %.1f MiB (%.1f MiB before the run)\n", runPeakKiB / 1024.0,
-        baseKiB / 1024.0);
+    std::printf(
+        "  peak resident memory %.1f MiB (%.1f MiB before the run)\n", runPeakKiB / 1024.0, baseKiB / 1024.0);
     std::fflush(stdout);
     return ok;
 }

@@ -13,13 +13,30 @@ private slots:
         QTest::addColumn<QString>("unzipName");
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("prefix in a sub-directory") << "lib/x.so" << "" << "_old_" << "lib/_old_x.so";
-        QTest::newRow("prefix at the top level") << "x.so" << "" << "_old_" << "_old_x.so";
-        QTest::newRow("prefix two levels down") << "a/b/c.txt" << "" << "_old_" << "a/b/_old_c.txt";
-        QTest::newRow("no prefix keeps the path") << "lib/x.so" << "" << "" << "lib/x.so";
-        QTest::newRow("packed entry names the unpacked file")
-            << "docs/readme.txt.gz" << "docs/readme.txt" << "_old_" << "docs/_old_readme.txt";
-        QTest::newRow("unpacked at the top level") << "readme.txt.gz" << "readme.txt" << "" << "readme.txt";
+        QTest::newRow("prefix in a sub-directory") << "lib/x.so"
+                                                   << ""
+                                                   << "_old_"
+                                                   << "lib/_old_x.so";
+        QTest::newRow("prefix at the top level") << "x.so"
+                                                 << ""
+                                                 << "_old_"
+                                                 << "_old_x.so";
+        QTest::newRow("prefix two levels down") << "a/b/c.txt"
+                                                << ""
+                                                << "_old_"
+                                                << "a/b/_old_c.txt";
+        QTest::newRow("no prefix keeps the path") << "lib/x.so"
+                                                  << ""
+                                                  << ""
+                                                  << "lib/x.so";
+        QTest::newRow("packed entry names the unpacked file") << "docs/readme.txt.gz"
+                                                              << "docs/readme.txt"
+                                                              << "_old_"
+                                                              << "docs/_old_readme.txt";
+        QTest::newRow("unpacked at the top level") << "readme.txt.gz"
+                                                   << "readme.txt"
+                                                   << ""
+                                                   << "readme.txt";
     }
 
     void destFileName()

@@ -23,10 +23,12 @@ QMap<QString, QByteArray> contentsOf(const QString& root)
 {
     QMap<QString, QByteArray> entries;
     const QDir base(root);
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(
+        root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        entries.insert(base.relativeFilePath(path), QFileInfo(path).isDir() ? "<dir>" : TestFiles::read(path));
+        entries.insert(
+            base.relativeFilePath(path), QFileInfo(path).isDir() ? "<dir>" : TestFiles::read(path));
     }
     return entries;
 }
@@ -51,7 +53,8 @@ TestRelease makeRelease(const QByteArray& aContent = "alpha version 2\n")
     release.addFile(QStringLiteral("a.txt"), aContent);
     release.addFile(QStringLiteral("lib/libx.so"), "shared object\n");
     release.addFile(QStringLiteral("bin/davuzodur_linux_amd64"), "client binary\n");
-    release.addPackedFile(QStringLiteral("docs/readme.txt.gz"), QStringLiteral("docs/readme.txt"), readmeText);
+    release.addPackedFile(
+        QStringLiteral("docs/readme.txt.gz"), QStringLiteral("docs/readme.txt"), readmeText);
     return release;
 }
 
@@ -114,7 +117,8 @@ private slots:
             // What an interrupted run of the same version leaves behind.
             QVERIFY(TestFiles::write(tempIni, release.productIni()));
             QVERIFY(TestFiles::write(tempIni + QStringLiteral(".sig"), release.signature()));
-            QVERIFY(TestFiles::write(fx->configuration.tempDir + QStringLiteral("/a.txt"), "alpha version 2\n"));
+            QVERIFY(
+                TestFiles::write(fx->configuration.tempDir + QStringLiteral("/a.txt"), "alpha version 2\n"));
         }
         if (staleProductIni)
             QVERIFY(TestFiles::write(tempIni, previous.productIni()));
@@ -149,7 +153,8 @@ private slots:
         QCOMPARE(fetchedKeys, fetched);
         QCOMPARE(iniRequests, productIniFetched ? 2 : 0);
         QCOMPARE(fx->count(QStringLiteral("No downloads needed")), fetched.isEmpty() ? 1 : 0);
-        QCOMPARE(fx->count(QStringLiteral("Could not verify the product ini file. Retrying")), staleProductIni ? 1 : 0);
+        QCOMPARE(fx->count(QStringLiteral("Could not verify the product ini file. Retrying")),
+            staleProductIni ? 1 : 0);
 
         // The size shown is that of everything the update transferred.
         qint64 bytes = productIniFetched ? release.productIni().size() + release.signature().size() : 0;
@@ -174,7 +179,8 @@ private slots:
         release.addFile(QStringLiteral("bin/davuzodur_linux_amd64"), "client 2\n");
         release.addFile(QStringLiteral("lib/libQtCore.so.4"), "qt core 2\n");
         release.addFile(QStringLiteral("lib/libfoo.so.4.8"), "not executable by suffix\n");
-        release.addPackedFile(QStringLiteral("docs/readme.txt.gz"), QStringLiteral("docs/readme.txt"), readmeText);
+        release.addPackedFile(
+            QStringLiteral("docs/readme.txt.gz"), QStringLiteral("docs/readme.txt"), readmeText);
         release.addDelete(QStringLiteral("obsolete.dat"));
         release.addDelete(QStringLiteral("vanished.dat"));
         serve(release);
@@ -185,7 +191,8 @@ private slots:
         QVERIFY(TestFiles::write(client + QStringLiteral("bin/davuzodur_linux_amd64"), "client 1\n"));
         QVERIFY(TestFiles::write(client + QStringLiteral("docs/readme.txt"), "old readme\n"));
         QVERIFY(TestFiles::write(client + QStringLiteral("obsolete.dat"), "obsolete\n"));
-        QVERIFY(TestFiles::write(client + QStringLiteral("vanished.dat"), "present when the lists are made\n"));
+        QVERIFY(
+            TestFiles::write(client + QStringLiteral("vanished.dat"), "present when the lists are made\n"));
         auto* root = makeRoot();
         // Gone by the time the delete stage runs: passed over in silence.
         connect(root, &TaskSpecification::message, this, [client](const QString& line) {
@@ -306,16 +313,21 @@ private slots:
         QTest::addColumn<QString>("line");
 
         const QString digest = QString::fromLatin1(TestFiles::md5Hex("x"));
-        QTest::newRow("invalid line") << "files" << "b.txt" << digest + "::1::2"
+        QTest::newRow("invalid line") << "files"
+                                      << "b.txt" << digest + "::1::2"
                                       << "Warning: product ini contains invalid line in section files";
         QTest::newRow("file key climbing out of the client directory")
-            << "files" << "../outside/victim.txt" << digest + "::1"
+            << "files"
+            << "../outside/victim.txt" << digest + "::1"
             << "Warning: product ini contains unsafe path ../outside/victim.txt in section files";
         QTest::newRow("absolute unpacked path")
-            << "files" << "v.gz" << digest + "::1::" + digest + "::1::%OUT%/victim.txt"
+            << "files"
+            << "v.gz" << digest + "::1::" + digest + "::1::%OUT%/victim.txt"
             << "Warning: product ini contains unsafe path %OUT%/victim.txt in section files";
         QTest::newRow("delete key climbing out of the client directory")
-            << "delete" << "../outside/victim.txt" << "1"
+            << "delete"
+            << "../outside/victim.txt"
+            << "1"
             << "Warning: product ini contains unsafe path ../outside/victim.txt in section delete";
     }
 
@@ -377,14 +389,16 @@ private slots:
         // As the window's button does: from the event loop, not inside a task's signal.
         connect(root, &TaskSpecification::message, this, [root, trigger](const QString& line) {
             if (line == trigger)
-                QMetaObject::invokeMethod(root, [root] { root->userCanceled(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    root, [root] { root->userCanceled(); }, Qt::QueuedConnection);
         });
         QCOMPARE(fx->run(root), int(TaskSpecification::UserCanceled));
         QCOMPARE(fx->canceledCount, 1);
         QCOMPARE(fx->finishedCount, 0);
         if (installed) {
             for (const TestRelease::Entry& entry : release.entries())
-                QCOMPARE(TestFiles::read(fx->clientDir + QLatin1Char('/') + entry.installedPath), entry.installed);
+                QCOMPARE(
+                    TestFiles::read(fx->clientDir + QLatin1Char('/') + entry.installedPath), entry.installed);
         } else {
             QCOMPARE(TestFiles::snapshot(fx->clientDir), before);
         }

@@ -94,10 +94,12 @@ private slots:
 
         const QString so = QStringLiteral("lib/b.so");
         QTest::newRow("installed file is current: in no list")
-            << "[files]\n" + plainLine(so, newContent) << Files {{"client:lib/b.so", newContent}} << QStringList()
-            << QStringList() << QStringList();
+            << "[files]\n" + plainLine(so, newContent) << Files {{"client:lib/b.so", newContent}}
+            << QStringList() << QStringList() << QStringList();
         QTest::newRow("digest compared ignoring case")
-            << QStringLiteral("[files]\nlib/b.so=%1::%2\n").arg(md5(newContent).toUpper()).arg(newContent.size())
+            << QStringLiteral("[files]\nlib/b.so=%1::%2\n")
+                   .arg(md5(newContent).toUpper())
+                   .arg(newContent.size())
             << Files {{"client:lib/b.so", newContent}} << QStringList() << QStringList() << QStringList();
         QTest::newRow("changed file, verified copy waiting: replace only")
             << "[files]\n" + plainLine(so, newContent)
@@ -187,7 +189,8 @@ private slots:
         const QString invalid = QStringLiteral("Warning: product ini contains invalid line in section %1");
         const QString unsafe = QStringLiteral("Warning: product ini contains unsafe path %1 in section %2");
 
-        QTest::newRow("no keys in any section") << QByteArray("[files]\n[delete]\n") << "No files in product ini";
+        QTest::newRow("no keys in any section")
+            << QByteArray("[files]\n[delete]\n") << "No files in product ini";
         QTest::newRow("only keys outside sections") << QByteArray("a=1\n") << "No files in product ini";
         QTest::newRow("three fields") << "[aaa]\n" + good + "[files]\nb=" + digest + "::1::2\n"
                                       << invalid.arg("files");
@@ -197,35 +200,37 @@ private slots:
         // A digest that can never match would get every mirror dropped for
         // delivering exactly the file the product ini describes.
         QTest::newRow("empty digest") << QByteArray("[files]\nb=::0\n") << invalid.arg("files");
-        QTest::newRow("digest not hexadecimal") << "[files]\nb=" + digest.left(31) + "g::1\n" << invalid.arg("files");
-        QTest::newRow("digest too short") << "[files]\nb=" + digest.left(31) + "::1\n" << invalid.arg("files");
+        QTest::newRow("digest not hexadecimal") << "[files]\nb=" + digest.left(31) + "g::1\n"
+                                                << invalid.arg("files");
+        QTest::newRow("digest too short") << "[files]\nb=" + digest.left(31) + "::1\n"
+                                          << invalid.arg("files");
         QTest::newRow("size not a number") << "[files]\nb=" + digest + "::12k\n" << invalid.arg("files");
         QTest::newRow("size negative") << "[files]\nb=" + digest + "::-1\n" << invalid.arg("files");
         QTest::newRow("size empty") << "[files]\nb=" + digest + "::\n" << invalid.arg("files");
         QTest::newRow("size beyond 63 bits") << "[files]\nb=" + digest + "::9223372036854775808\n"
                                              << invalid.arg("files");
-        QTest::newRow("packed without unpacked path") << "[files]\nb.gz=" + digest + "::1::" + digest + "::1::\n"
-                                                      << invalid.arg("files");
-        QTest::newRow("packed with bad unpacked digest")
-            << "[files]\nb.gz=" + digest + "::1::xyz::1::b\n" << invalid.arg("files");
+        QTest::newRow("packed without unpacked path") << "[files]\nb.gz=" + digest + "::1::" + digest
+                + "::1::\n" << invalid.arg("files");
+        QTest::newRow("packed with bad unpacked digest") << "[files]\nb.gz=" + digest + "::1::xyz::1::b\n"
+                                                         << invalid.arg("files");
 
-        QTest::newRow("key with a parent component")
-            << "[files]\n../evil.so=" + digest + "::1\n" << unsafe.arg("../evil.so", "files");
+        QTest::newRow("key with a parent component") << "[files]\n../evil.so=" + digest + "::1\n"
+                                                     << unsafe.arg("../evil.so", "files");
         QTest::newRow("key climbing out through a sub-directory")
             << "[aaa]\n" + good + "[files]\nlib/../../evil.so=" + digest + "::1\n"
             << unsafe.arg("lib/../../evil.so", "files");
-        QTest::newRow("key with escaped separators")
-            << "[files]\n..%2F..%2Fevil.so=" + digest + "::1\n" << unsafe.arg("../../evil.so", "files");
-        QTest::newRow("key with backslash separators")
-            << "[files]\n..\\..\\evil.so=" + digest + "::1\n" << unsafe.arg("../../evil.so", "files");
-        QTest::newRow("key that is a parent") << "[files]\n..=" + digest + "::1\n" << unsafe.arg("..", "files");
-        QTest::newRow("absolute unpacked path")
-            << "[files]\nb.gz=" + digest + "::1::" + digest + "::1::/tmp/evil\n" << unsafe.arg("/tmp/evil", "files");
-        QTest::newRow("unpacked path with a parent component")
-            << "[files]\nb.gz=" + digest + "::1::" + digest + "::1::x/../../evil\n"
-            << unsafe.arg("x/../../evil", "files");
-        QTest::newRow("unpacked path naming the client directory itself")
-            << "[files]\nb.gz=" + digest + "::1::" + digest + "::1::.\n" << unsafe.arg(".", "files");
+        QTest::newRow("key with escaped separators") << "[files]\n..%2F..%2Fevil.so=" + digest + "::1\n"
+                                                     << unsafe.arg("../../evil.so", "files");
+        QTest::newRow("key with backslash separators") << "[files]\n..\\..\\evil.so=" + digest + "::1\n"
+                                                       << unsafe.arg("../../evil.so", "files");
+        QTest::newRow("key that is a parent") << "[files]\n..=" + digest + "::1\n"
+                                              << unsafe.arg("..", "files");
+        QTest::newRow("absolute unpacked path") << "[files]\nb.gz=" + digest + "::1::" + digest
+                + "::1::/tmp/evil\n" << unsafe.arg("/tmp/evil", "files");
+        QTest::newRow("unpacked path with a parent component") << "[files]\nb.gz=" + digest + "::1::" + digest
+                + "::1::x/../../evil\n" << unsafe.arg("x/../../evil", "files");
+        QTest::newRow("unpacked path naming the client directory itself") << "[files]\nb.gz=" + digest
+                + "::1::" + digest + "::1::.\n" << unsafe.arg(".", "files");
         QTest::newRow("delete key with a parent component")
             << "[delete]\n../victim=1\n[files]\n" + good << unsafe.arg("../victim", "delete");
         QTest::newRow("delete key with escaped separators")
@@ -240,7 +245,8 @@ private slots:
         // What an earlier run published must survive a refused one.
         FileSpecifications lists;
         lists.deleteList.append(QStringLiteral("kept"));
-        lists.downloadList.append(FileDownloadSpecification {QStringLiteral("s"), QStringLiteral("kept"), {}, 1});
+        lists.downloadList.append(
+            FileDownloadSpecification {QStringLiteral("s"), QStringLiteral("kept"), {}, 1});
 
         QCOMPARE(run(lists), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(log.last(), line);
