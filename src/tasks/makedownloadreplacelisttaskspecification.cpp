@@ -104,6 +104,9 @@ int MakeDownloadReplaceListFunc::getFileCount(QSettings& settings)
 bool MakeDownloadReplaceListFunc::run()
 {
     lists->clear();
+    copies.clear();
+    installs.clear();
+    deletions.clear();
     const QString path = tempDir + QLatin1Char('/') + clientType + QStringLiteral(".ini");
     emit message(QStringLiteral("Compiling download and replace list"));
     QSettings settings(path, QSettings::IniFormat);
@@ -140,6 +143,12 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& n,
             reportUnsafePath(key, deleteSection);
             return false;
         }
+        // Deleting what the same release installs would leave it incomplete.
+        if (installs.contains(key)) {
+            reportDuplicate(key, deleteSection);
+            return false;
+        }
+        deletions.insert(key);
         if (QFileInfo::exists(clientDir + QLatin1Char('/') + key))
             lists->deleteList.append(key);
     }
@@ -187,7 +196,18 @@ bool MakeDownloadReplaceListFunc::readFileSection(
             replace.unzipName = fields.at(4);
         }
 
-        const QString installed = clientDir + QLatin1Char('/') + replace.destFileName(QString());
+        // Two entries for one file would race each other: two downloads into
+        // one copy (blaming the mirrors for the mix) or two installations of
+        // one target.
+        const QString target = replace.destFileName(QString());
+        if (copies.contains(key) || installs.contains(target) || deletions.contains(target)) {
+            reportDuplicate(copies.contains(key) ? key : target, section);
+            return false;
+        }
+        copies.insert(key);
+        installs.insert(target);
+
+        const QString installed = clientDir + QLatin1Char('/') + target;
         if (fileIsCurrent(installed, replace.hasUnzip() ? replace.md5 : download.md5))
             continue;
         lists->replaceList.append(replace);
@@ -205,6 +225,12 @@ bool MakeDownloadReplaceListFunc::fileIsCurrent(const QString& path, const QStri
     // a file that cannot be read simply is not current.
     CheckSigFunc check(path, md5);
     return check.run();
+}
+
+void MakeDownloadReplaceListFunc::reportDuplicate(const QString& path, const QString& section)
+{
+    emit message(QStringLiteral("Warning: product ini lists %1 more than once, again in section %2")
+                     .arg(path, section));
 }
 
 void MakeDownloadReplaceListFunc::reportUnsafePath(const QString& path, const QString& section)

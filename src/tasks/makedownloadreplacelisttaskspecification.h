@@ -3,10 +3,12 @@
 // an earlier attempt already downloaded.
 #pragma once
 
+#include <memory>
+
+#include <QSet>
+
 #include "tasks/asynctaskspecification.h"
 #include "tasks/filespecifications.h"
-
-#include <memory>
 
 class Configuration;
 class QSettings;
@@ -56,9 +58,15 @@ private:
     bool readFileSection(QSettings& settings, const QString& section, int& n, int count);
     bool fileIsCurrent(const QString& path, const QString& md5);
     void reportUnsafePath(const QString& path, const QString& section);
+    void reportDuplicate(const QString& path, const QString& section);
 
     QString clientType;
     QString tempDir;
     QString clientDir;
     std::shared_ptr<FileSpecifications> lists;
+    // Paths seen so far: keys (copies in the temporary directory), installed
+    // paths and delete keys (both relative to the client directory).
+    QSet<QString> copies;
+    QSet<QString> installs;
+    QSet<QString> deletions;
 };

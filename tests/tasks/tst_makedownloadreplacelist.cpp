@@ -235,6 +235,17 @@ private slots:
             << "[delete]\n../victim=1\n[files]\n" + good << unsafe.arg("../victim", "delete");
         QTest::newRow("delete key with escaped separators")
             << QByteArray("[delete]\nsub%2F..%2F..%2Fvictim=1\n") << unsafe.arg("sub/../../victim", "delete");
+        const QString twice =
+            QStringLiteral("Warning: product ini lists %1 more than once, again in section %2");
+        QTest::newRow("same file in two sections")
+            << "[aaa]\n" + good + "[files]\n" + good << twice.arg("a.txt", "files");
+        QTest::newRow("packed entry unpacking onto a plain entry")
+            << "[files]\n" + good + "a.txt.gz=" + digest + "::1::" + digest + "::1::a.txt\n"
+            << twice.arg("a.txt", "files");
+        QTest::newRow("delete key naming a file the release installs")
+            << "[delete]\na.txt=1\n[files]\n" + good << twice.arg("a.txt", "files");
+        QTest::newRow("file the release installs named in a later delete section") << "[aaa]\n" + good
+                + "[delete]\na.txt=1\n" << twice.arg("a.txt", "delete");
     }
 
     void refusesTheWholeProductIni()
