@@ -11,6 +11,10 @@
         <source>Loading...</source>
         <translation>Lade...</translation>
     </message>
+    <message>
+        <source>Changelog</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -61,6 +65,50 @@
     <message>
         <source>You are currently on &lt;strong&gt;%1 channel&lt;/strong&gt;.</source>
         <translation>Sie benutzen den &lt;strong&gt;%1 Channel&lt;/strong&gt;.</translation>
+    </message>
+    <message>
+        <source>Corvane Client Update</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&lt;small&gt;Copyright &amp;copy; 2026 The Corvane authors, &lt;a href=&quot;https://www.corvane.example/&quot;&gt;www.corvane.example&lt;/a&gt;&lt;/small&gt;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>0 KB/s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>0 KB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>/</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stable</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Beta</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Alpha</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 KB</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 KB/s</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 <context>

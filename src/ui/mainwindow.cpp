@@ -1,39 +1,57 @@
-// The updater's top-level window (configuration view).
+// The updater's only top-level window.
 #include "mainwindow.h"
 
-#include "core/configuration.h"
-#include "core/singleinstancechecker.h"
-
 #include <QApplication>
-#include <QLabel>
+#include <QCloseEvent>
 #include <QMessageBox>
-#include <QVBoxLayout>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+
+#include "core/configuration.h"
+#include "core/processtools.h"
+#include "core/singleinstancechecker.h"
+#include "core/updateengine.h"
+#include "ui/changelogviewer.h"
+
+namespace {
+
+const char* const MakerHomePage = "https://www.corvane.example/";
+constexpr int UnattendedClientStartMs = 1000;
+constexpr int ConfigurationExitCode = 1;
+constexpr int EngineExitCode = 2;
+
+} // namespace
 
 MainWindow::MainWindow(Configuration& configuration)
-    : configuration(&configuration)
-    , versionLabel(new QLabel(this))
-    , detailsLabel(new QLabel(this))
-    , newsLabel(new QLabel(this))
+    : QWidget(nullptr)
+    , configuration(&configuration)
+    , engine(new UpdateEngine(configuration, this))
 {
-    if (objectName().isEmpty())
-        setObjectName(QStringLiteral("MainWindow"));
-    setWindowTitle(QStringLiteral("Corvane Client Update"));
-    setWindowIcon(QIcon(QStringLiteral(":/images/application.ico")));
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(versionLabel);
-    layout->addWidget(detailsLabel);
-    layout->addWidget(newsLabel);
-    detailsLabel->setTextFormat(Qt::PlainText);
-    newsLabel->setWordWrap(true);
+    connect(engine, &UpdateEngine::error, this, &MainWindow::onError);
+    connect(engine, &UpdateEngine::fatalError, this, &MainWindow::onFatalError);
+    connect(engine, &UpdateEngine::updateProgress, this, &MainWindow::onProgressUpdate);
+    connect(engine, &UpdateEngine::downloadProgress, this, &MainWindow::onDownloadProgress);
+    connect(engine, &UpdateEngine::message, this, &MainWindow::onAppendText);
+    connect(engine, &UpdateEngine::updateFinished, this, &MainWindow::onUpdateFinished);
+    connect(engine, &UpdateEngine::updateCanceled, this, &MainWindow::onUpdateCanceled);
+    connect(engine, &UpdateEngine::bannerFound, this, &MainWindow::onBannerFound);
 
-    // The engine reads these when it is built; read them here the same way
-    // so that the view shows what an update would use.
-    configuration.getProxyAndDownloadConcurrency();
+    ui.setupUi(this);
+    // Queued, so the log has been shown or hidden by the toggle before we look at it.
+    connect(ui.detailsButton, &QPushButton::clicked, this, &MainWindow::onDetailsPressed, Qt::QueuedConnection);
+    ui.corvaneLabel->setUrl(QString::fromLatin1(MakerHomePage));
+
+    ui.outputTextEdit->hide();
+    onDownloadProgress(0, 0, 0, false);
 
     auto* singleInstance = new SingleInstanceChecker(this);
     connect(singleInstance, &SingleInstanceChecker::otherInstanceActivate, this,
         &MainWindow::onOtherInstanceActivate);
     connect(&configuration, &Configuration::fatalError, this, &MainWindow::onFatalConfigError);
+
+    engine->getBanner();
 }
 
 void MainWindow::setUIToConfigSpecs()
@@ -56,31 +74,112 @@ void MainWindow::setUIToConfigSpecs()
             + tr("Update to Corvane %1.").arg(configuration->versionString) + QStringLiteral("</div>");
     text += QStringLiteral("<div style=\"margin-top:8px\">")
         + tr("You are currently on <strong>%1 channel</strong>.").arg(channelName) + QStringLiteral("</div>");
-    versionLabel->setText(text);
+    ui.versionLabel->setText(text);
 
-    detailsLabel->setText(
-        QStringLiteral("Client type: %1\nVersion: %2\nDownloads at once: %3\nProxy: %4\nMode: %5")
-            .arg(configuration->clientType)
-            .arg(configuration->clientVersion)
-            .arg(configuration->downloadConcurrency)
-            .arg(configuration->proxy.isEmpty() ? QStringLiteral("none") : configuration->proxy,
-                configuration->runMode == 1 ? QStringLiteral("unattended") : QStringLiteral("interactive")));
+    if (configuration->runMode == 1)
+        ui.startButton->setEnabled(false);
 }
 
 void MainWindow::setNews()
 {
-    newsLabel->setText(configuration->news);
+    ui.newsBanner->setNews(configuration->news);
+}
+
+void MainWindow::showError(QWidget* parent, const QString& errorMessage)
+{
+    QMessageBox::critical(parent, QObject::tr("Error"), errorMessage, QMessageBox::Ok);
 }
 
 void MainWindow::onFatalConfigError(QString errorMessage)
 {
-    QMessageBox::critical(nullptr, QObject::tr("Error"), errorMessage, QMessageBox::Ok);
-    QApplication::exit(1);
+    // No parent: the window may never have been shown.
+    showError(nullptr, errorMessage);
+    QApplication::exit(ConfigurationExitCode);
+}
+
+void MainWindow::onFatalError(QString errorMessage)
+{
+    showError(this, errorMessage);
+    QApplication::exit(EngineExitCode);
+}
+
+void MainWindow::onError(QString errorMessage)
+{
+    onAppendText(errorMessage);
+    showError(this, errorMessage);
 }
 
 void MainWindow::onAutoStartUpdate()
 {
-    // Nothing to start yet: the engine arrives with the full window.
+    on_startButton_clicked();
+}
+
+void MainWindow::on_startButton_clicked()
+{
+    if (updateDone) {
+        ProcessTools::startDavUzodur();
+        close();
+        return;
+    }
+    if (engine->busy())
+        return;
+    // A failed initialisation has already been reported by the engine.
+    if (engine->initialize()) {
+        ui.startButton->setEnabled(false);
+        engine->startUpdate();
+    }
+}
+
+void MainWindow::onAppendText(QString text)
+{
+    ui.outputTextEdit->append(text);
+}
+
+void MainWindow::onProgressUpdate(qreal doneFrac)
+{
+    ui.totalProgressBar->setValue(int(doneFrac * 1000));
+}
+
+void MainWindow::onDownloadProgress(quint64 downloadDone, quint64 downloadTotal, quint64 speed, bool downloading)
+{
+    ui.totalSizeLabel->setVisible(downloading);
+    ui.totalTotalSizeLabel->setVisible(downloading);
+    ui.downloadSpeedLabel->setVisible(downloading);
+    ui.label_6->setVisible(downloading);
+    if (!downloading)
+        return;
+    ui.totalSizeLabel->setText(tr("%1 KB").arg(downloadDone / 1000));
+    ui.totalTotalSizeLabel->setText(tr("%1 KB").arg(downloadTotal / 1000));
+    ui.downloadSpeedLabel->setText(tr("%1 KB/s").arg(speed / 1000));
+}
+
+void MainWindow::onUpdateFinished()
+{
+    updateDone = true;
+    ui.startButton->setText(tr("Start Corvane"));
+    ui.startButton->setEnabled(true);
+    ui.startButton->setFocus();
+
+    // An open change log means someone is reading: leave the start to them.
+    if (configuration->runMode == 1 && !ChangeLogViewer::instance())
+        QTimer::singleShot(UnattendedClientStartMs, this, &MainWindow::on_startButton_clicked);
+}
+
+void MainWindow::onUpdateCanceled()
+{
+    if (closeRequested) {
+        QApplication::quit();
+        return;
+    }
+    updateDone = false;
+    engine->reset();
+    ui.startButton->setText(tr("Restart"));
+    ui.startButton->setEnabled(true);
+
+    onAppendText(tr("Update cancelled"));
+    ui.totalProgressBar->setValue(0);
+    QMessageBox::critical(
+        this, tr("Update"), tr("Update cancelled. Push \"Details\" to check reasons."), QMessageBox::Ok);
 }
 
 void MainWindow::onOtherInstanceActivate(QString message)
@@ -89,4 +188,46 @@ void MainWindow::onOtherInstanceActivate(QString message)
         return;
     raise();
     activateWindow();
+}
+
+void MainWindow::onBannerFound(QByteArray bannerImage, QString clickUrl)
+{
+    QPixmap pixmap;
+    if (!pixmap.loadFromData(bannerImage))
+        return;
+    const QUrl url(clickUrl);
+    ui.banner->setToolTip(tr("Click to open \"%1://%2\"").arg(url.scheme(), url.host()));
+    ui.banner->setUrl(clickUrl);
+    ui.banner->setPixmap(pixmap);
+}
+
+void MainWindow::onDetailsPressed()
+{
+    if (ui.outputTextEdit->isVisible()) {
+        QScrollBar* bar = ui.outputTextEdit->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    }
+}
+
+void MainWindow::on_changelogButton_clicked()
+{
+    ChangeLogViewer::showRemoteChangeLogDialog(this, QString::number(configuration->clientVersion));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!engine->busy()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (closeRequested)
+        return;
+    const QMessageBox::StandardButton answer = QMessageBox::question(this, tr("Question"),
+        tr("<p>Update in progress.</p><p>Are you sure you want to abort?</p>"),
+        QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes) {
+        closeRequested = true;
+        engine->cancelUpdate();
+    }
 }

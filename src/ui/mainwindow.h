@@ -1,13 +1,20 @@
-// The updater's top-level window. For now a plain view of the resolved
-// configuration that already keeps the start-up contract of the entry point:
-// fatal configuration errors end the run, and later starts bring it to the front.
+// The updater's only top-level window: shows what the update engine reports
+// and lets the user start, restart or abort an update and start the client.
 #pragma once
 
 #include <QWidget>
 
-class Configuration;
-class QLabel;
+#include "ui_mainwindow.h"
 
+class Configuration;
+class UpdateEngine;
+
+/*!
+    Owns the update engine and the single-instance server. The program entry
+    creates it before resolving the command line, then calls
+    setUIToConfigSpecs(), shows it and calls setNews(). A fatal error of the
+    configuration ends the event loop with 1, one of the engine with 2.
+*/
 class MainWindow final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY(MainWindow)
@@ -16,17 +23,38 @@ public:
     // The configuration is not owned and must outlive the window.
     explicit MainWindow(Configuration& configuration);
 
+    // Shows the target version and channel; disables the start button in
+    // unattended runs, which start by themselves.
     void setUIToConfigSpecs();
+    // Hands the configuration's news text to the ticker.
     void setNews();
 
 public Q_SLOTS:
     void onFatalConfigError(QString errorMessage);
+    void onFatalError(QString errorMessage);
+    void onError(QString errorMessage);
     void onAutoStartUpdate();
+    void on_startButton_clicked();
+    void onAppendText(QString text);
+    void onProgressUpdate(qreal doneFrac);
+    // Sizes in bytes, speed in bytes per second; shown in units of 1000.
+    void onDownloadProgress(quint64 downloadDone, quint64 downloadTotal, quint64 speed, bool downloading);
+    void onUpdateFinished();
+    void onUpdateCanceled();
     void onOtherInstanceActivate(QString message);
+    void onBannerFound(QByteArray bannerImage, QString clickUrl);
+    void onDetailsPressed();
+    void on_changelogButton_clicked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    void showError(QWidget* parent, const QString& errorMessage);
+
+    Ui_MainWindow ui;
     Configuration* configuration;
-    QLabel* versionLabel;
-    QLabel* detailsLabel;
-    QLabel* newsLabel;
+    UpdateEngine* engine;
+    bool updateDone = false;
+    bool closeRequested = false;
 };

@@ -1,0 +1,363 @@
+// The main window through its slots and the form's named widgets: sizes and
+// speed, the details log, the banner image, a second start, errors and their
+// exit codes, the change log button and the start of the client.
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <memory>
+
+#include "core/configuration.h"
+#include "messageboxcatcher.h"
+#include "mirrorsfixture.h"
+#include "testfiles.h"
+#include "testhttpserver.h"
+#include "ui/changelogviewer.h"
+#include "ui/mainwindow.h"
+#include "ui/urlclicklabel.h"
+
+namespace {
+
+QByteArray pngImage()
+{
+    QImage image(468, 60, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void downloadProgress_data();
+    void downloadProgress();
+    void detailsShowTheEndOfTheLog();
+    void bannerImage_data();
+    void bannerImage();
+    void otherInstance_data();
+    void otherInstance();
+    void errors_data();
+    void errors();
+    void cancelledUpdateOffersRestart();
+    void changelogButtonAsksForTheTargetVersion();
+    void clientStartAfterSuccess_data();
+    void clientStartAfterSuccess();
+
+private:
+    template<typename T>
+    T* widget(const char* name) const
+    {
+        T* found = window->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no widget %s", name);
+        return found;
+    }
+    QString clientStartedMarker() const { return clientDir->filePath(QStringLiteral("client-started")); }
+
+    std::unique_ptr<QTemporaryDir> clientDir;
+    std::unique_ptr<Configuration> configuration;
+    std::unique_ptr<MainWindow> window;
+};
+
+void TestMainWindow::initTestCase()
+{
+    // Keep the banner query on loopback, at a port where nobody answers.
+    qputenv("CORVANE_BANNER_SERVER", "127.0.0.1:9");
+}
+
+void TestMainWindow::init()
+{
+    clientDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(clientDir->isValid());
+    Configuration::setAppRootPathOverride(clientDir->path());
+    // The client's start script leaves a mark, so a test sees that it ran.
+    const QString script = clientDir->filePath(Configuration::getClientBinaryName());
+    QVERIFY(TestFiles::write(script, "#!/bin/sh\ntouch \"$(dirname \"$0\")/client-started\"\n"));
+    QVERIFY(QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner));
+
+    configuration = std::make_unique<Configuration>();
+    configuration->clientType = QStringLiteral("client_linux_amd64");
+    configuration->clientVersion = 1234;
+    configuration->versionString = QStringLiteral("1.2.34");
+    window = std::make_unique<MainWindow>(*configuration);
+    window->setUIToConfigSpecs();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void TestMainWindow::cleanup()
+{
+    delete ChangeLogViewer::instance();
+    window.reset();
+    configuration.reset();
+    if (QTest::currentTestFailed())
+        clientDir->setAutoRemove(false);
+    clientDir.reset();
+    Configuration::setAppRootPathOverride(QString());
+}
+
+void TestMainWindow::downloadProgress_data()
+{
+    QTest::addColumn<quint64>("done");
+    QTest::addColumn<quint64>("total");
+    QTest::addColumn<quint64>("speed");
+    QTest::addColumn<QString>("doneText");
+    QTest::addColumn<QString>("totalText");
+    QTest::addColumn<QString>("speedText");
+
+    QTest::newRow("999 bytes are 0 KB") << quint64(999) << quint64(999) << quint64(999) << "0 KB" << "0 KB"
+                                        << "0 KB/s";
+    QTest::newRow("1023 bytes are 1 KB, not 0") << quint64(1023) << quint64(1024) << quint64(1000) << "1 KB"
+                                                << "1 KB" << "1 KB/s";
+    QTest::newRow("thousands, not 1024s") << quint64(2048000) << quint64(10240000) << quint64(1500999)
+                                          << "2048 KB" << "10240 KB" << "1500 KB/s";
+    QTest::newRow("beyond 4 GB") << quint64(5000000000) << quint64(6000000000) << quint64(0) << "5000000 KB"
+                                 << "6000000 KB" << "0 KB/s";
+}
+
+void TestMainWindow::downloadProgress()
+{
+    QFETCH(quint64, done);
+    QFETCH(quint64, total);
+    QFETCH(quint64, speed);
+    QFETCH(QString, doneText);
+    QFETCH(QString, totalText);
+    QFETCH(QString, speedText);
+
+    const QList<QLabel*> labels {widget<QLabel>("totalSizeLabel"), widget<QLabel>("totalTotalSizeLabel"),
+        widget<QLabel>("downloadSpeedLabel"), widget<QLabel>("label_6")};
+    for (QLabel* label : labels)
+        QVERIFY2(!label->isVisible(), "hidden before any transfer");
+
+    window->onDownloadProgress(done, total, speed, true);
+    for (QLabel* label : labels)
+        QVERIFY(label->isVisible());
+    QCOMPARE(labels[0]->text(), doneText);
+    QCOMPARE(labels[1]->text(), totalText);
+    QCOMPARE(labels[2]->text(), speedText);
+
+    window->onDownloadProgress(done, total, speed, false);
+    for (QLabel* label : labels)
+        QVERIFY2(!label->isVisible(), "hidden when no transfer runs");
+}
+
+void TestMainWindow::detailsShowTheEndOfTheLog()
+{
+    auto* log = widget<QTextEdit>("outputTextEdit");
+    auto* details = widget<QPushButton>("detailsButton");
+    for (int i = 0; i < 60; ++i)
+        window->onAppendText(QStringLiteral("line %1").arg(i));
+    QVERIFY(!log->isVisible());
+
+    QTest::mouseClick(details, Qt::LeftButton);
+    QVERIFY(log->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(log->verticalScrollBar()->maximum() > 0, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum(), 2000);
+    QVERIFY(log->toPlainText().endsWith(QLatin1String("line 59")));
+
+    QTest::mouseClick(details, Qt::LeftButton);
+    QVERIFY(!log->isVisible());
+}
+
+void TestMainWindow::bannerImage_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("PNG image") << pngImage() << true;
+    QTest::newRow("bytes that are no image") << QByteArray("<html>not an image</html>") << false;
+    QTest::newRow("truncated PNG") << pngImage().left(40) << false;
+    QTest::newRow("nothing") << QByteArray() << false;
+}
+
+void TestMainWindow::bannerImage()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(bool, shown);
+
+    auto* banner = widget<UrlClickLabel>("banner");
+    window->onBannerFound(image, QStringLiteral("https://ads.example:8443/click?id=7"));
+    if (shown) {
+        QVERIFY(!banner->pixmap().isNull());
+        QCOMPARE(banner->pixmap().size(), QSize(468, 60));
+        QCOMPARE(banner->getUrl(), QStringLiteral("https://ads.example:8443/click?id=7"));
+        QCOMPARE(banner->toolTip(), QStringLiteral("Click to open \"https://ads.example\""));
+    } else {
+        QVERIFY(banner->pixmap().isNull());
+        QVERIFY(banner->getUrl().isEmpty());
+        QVERIFY(banner->toolTip().isEmpty());
+    }
+}
+
+void TestMainWindow::otherInstance_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("raised");
+
+    QTest::newRow("# raises") << "#" << true;
+    QTest::newRow("## does not") << "##" << false;
+    QTest::newRow("# with a line break does not") << "#\n" << false;
+    QTest::newRow("empty does not") << "" << false;
+    QTest::newRow("other text does not") << "raise" << false;
+}
+
+void TestMainWindow::otherInstance()
+{
+    QFETCH(QString, message);
+    QFETCH(bool, raised);
+
+    QWidget other;
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    other.activateWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &other, 2000);
+
+    window->onOtherInstanceActivate(message);
+    if (raised) {
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), window.get(), 2000);
+    } else {
+        QTest::qWait(200); // activation is asynchronous; give a wrong one the chance to show
+        QCOMPARE(QApplication::activeWindow(), &other);
+    }
+}
+
+void TestMainWindow::errors_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("exitCode"); // -1: the event loop goes on
+    QTest::addColumn<bool>("logged");
+
+    QTest::newRow("error informs and logs") << "error" << -1 << true;
+    QTest::newRow("engine fatal error ends with 2") << "engine" << 2 << false;
+    QTest::newRow("configuration fatal error ends with 1") << "configuration" << 1 << false;
+}
+
+void TestMainWindow::errors()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, exitCode);
+    QFETCH(bool, logged);
+
+    const QString text = QStringLiteral("Disk on fire");
+    MessageBoxCatcher catcher;
+    QTimer::singleShot(0, window.get(), [&] {
+        if (kind == QLatin1String("error"))
+            window->onError(text);
+        else if (kind == QLatin1String("engine"))
+            window->onFatalError(text);
+        else
+            emit configuration->fatalError(text);
+        // An error that is not fatal leaves the loop running; end it here.
+        QTimer::singleShot(500, qApp, [] { QApplication::exit(-1); });
+    });
+    QCOMPARE(QApplication::exec(), exitCode);
+
+    QCOMPARE(catcher.titles, QStringList{QStringLiteral("Error")});
+    QCOMPARE(catcher.texts, QStringList{text});
+    QCOMPARE(widget<QTextEdit>("outputTextEdit")->toPlainText().contains(text), logged);
+}
+
+void TestMainWindow::cancelledUpdateOffersRestart()
+{
+    auto* start = widget<QPushButton>("startButton");
+    auto* progress = widget<QProgressBar>("totalProgressBar");
+    window->onProgressUpdate(0.4567);
+    QCOMPARE(progress->value(), 456);
+    start->setEnabled(false);
+
+    MessageBoxCatcher catcher;
+    window->onUpdateCanceled();
+    QCOMPARE(start->text(), QStringLiteral("Restart"));
+    QVERIFY(start->isEnabled());
+    QCOMPARE(progress->value(), 0);
+    QVERIFY(widget<QTextEdit>("outputTextEdit")->toPlainText().endsWith(QLatin1String("Update cancelled")));
+    QCOMPARE(catcher.titles, QStringList{QStringLiteral("Update")});
+    QCOMPARE(catcher.texts, QStringList{QStringLiteral("Update cancelled. Push \"Details\" to check reasons.")});
+}
+
+void TestMainWindow::changelogButtonAsksForTheTargetVersion()
+{
+    TestHttpServer server;
+    QVERIFY(server.listen());
+    server.setAnswer(QStringLiteral("/m0/1234/changelog_client.txt"), TestHttpServer::Answer::ok("Changes\n"));
+    QVERIFY(TestFiles::write(clientDir->filePath(QStringLiteral("mirrors.ini")),
+        MirrorsFixture::ini({{QStringLiteral("m0"), server.baseUrl() + QStringLiteral("/m0")}})));
+
+    auto* button = widget<QPushButton>("changelogButton");
+    QTest::mouseClick(button, Qt::LeftButton);
+    ChangeLogViewer* viewer = ChangeLogViewer::instance();
+    QVERIFY(viewer);
+    QCOMPARE(viewer->parentWidget(), window.get());
+    auto* text = viewer->findChild<QTextEdit*>(QStringLiteral("changeLogTextEdit"));
+    QTRY_COMPARE_WITH_TIMEOUT(text->toPlainText(), QStringLiteral("Changes\n"), 5000);
+
+    // Pressing again only brings the open viewer forward.
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(ChangeLogViewer::instance(), viewer);
+    QCOMPARE(server.requestedPaths(), QStringList{QStringLiteral("/m0/1234/changelog_client.txt")});
+}
+
+void TestMainWindow::clientStartAfterSuccess_data()
+{
+    QTest::addColumn<int>("runMode");
+    QTest::addColumn<bool>("viewerOpen");
+    QTest::addColumn<bool>("startsByItself");
+
+    QTest::newRow("unattended starts the client") << 1 << false << true;
+    QTest::newRow("unattended waits while the change log is open") << 1 << true << false;
+    QTest::newRow("interactive waits for the button") << 0 << false << false;
+}
+
+void TestMainWindow::clientStartAfterSuccess()
+{
+    QFETCH(int, runMode);
+    QFETCH(bool, viewerOpen);
+    QFETCH(bool, startsByItself);
+
+    configuration->runMode = runMode;
+    window->setUIToConfigSpecs();
+    auto* start = widget<QPushButton>("startButton");
+    QCOMPARE(start->isEnabled(), runMode == 0);
+    if (viewerOpen)
+        window->on_changelogButton_clicked();
+
+    window->onUpdateFinished();
+    QCOMPARE(start->text(), QStringLiteral("Start Corvane"));
+    QVERIFY(start->isEnabled());
+    QVERIFY(start->hasFocus());
+
+    if (startsByItself) {
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(clientStartedMarker()), 5000);
+        QVERIFY(!window->isVisible());
+        return;
+    }
+    // The automatic start would come after one second; allow it twice that.
+    QTest::qWait(2000);
+    QVERIFY(!QFile::exists(clientStartedMarker()));
+    QVERIFY(window->isVisible());
+
+    // The button starts the client and closes the window.
+    QTest::mouseClick(start, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(clientStartedMarker()), 5000);
+    QVERIFY(!window->isVisible());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
