@@ -226,8 +226,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
     const QMessageBox::StandardButton answer = QMessageBox::question(this, tr("Question"),
         tr("<p>Update in progress.</p><p>Are you sure you want to abort?</p>"),
         QMessageBox::Yes | QMessageBox::No);
-    if (answer == QMessageBox::Yes) {
-        closeRequested = true;
-        engine->cancelUpdate();
-    }
+    if (answer != QMessageBox::Yes)
+        return;
+    closeRequested = true;
+    engine->cancelUpdate();
+    // The update may have ended while the question was open. No cancellation
+    // will come then to quit for us, and a later one must not quit the
+    // program behind the user's back: close now.
+    if (!engine->busy())
+        event->accept();
 }

@@ -80,6 +80,8 @@ void TestMainWindow::initTestCase()
 {
     // Keep the banner query on loopback, at a port where nobody answers.
     qputenv("CORVANE_BANNER_SERVER", "127.0.0.1:9");
+    // Only the window may end the event loop; closing the last window must not.
+    QApplication::setQuitOnLastWindowClosed(false);
 }
 
 void TestMainWindow::init()
