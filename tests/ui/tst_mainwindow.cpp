@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QTranslator>
 
 #include <memory>
 
@@ -59,6 +60,7 @@ private Q_SLOTS:
     void changelogButtonAsksForTheTargetVersion();
     void clientStartAfterSuccess_data();
     void clientStartAfterSuccess();
+    void germanTexts();
 
 private:
     template<typename T>
@@ -359,6 +361,28 @@ void TestMainWindow::clientStartAfterSuccess()
     QTest::mouseClick(start, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(clientStartedMarker()), 5000);
     QVERIFY(!window->isVisible());
+}
+
+void TestMainWindow::germanTexts()
+{
+    QTranslator german;
+    QVERIFY(german.load(QStringLiteral(":/i18n/update_de")));
+    QCoreApplication::installTranslator(&german);
+    MainWindow translated(*configuration);
+    translated.setUIToConfigSpecs();
+    translated.onUpdateFinished();
+    QCoreApplication::removeTranslator(&german);
+
+    const auto text = [&](const char* name) {
+        return translated.findChild<QPushButton*>(QLatin1String(name))->text();
+    };
+    QCOMPARE(text("startButton"), QStringLiteral("Corvane starten"));
+    QCOMPARE(text("changelogButton"), QStringLiteral("\u00c4nderungen"));
+    QCOMPARE(text("detailsButton"), QStringLiteral("Details"));
+    QCOMPARE(translated.findChild<QLabel*>(QStringLiteral("versionLabel"))->text(),
+        QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">Update auf Corvane 1.2.34.</div>"
+                       "<div style=\"margin-top:8px\">Sie benutzen den <strong>Stable Channel</strong>.</div>"));
+    QCOMPARE(translated.windowTitle(), QStringLiteral("Corvane Client Update"));
 }
 
 QTEST_MAIN(TestMainWindow)
