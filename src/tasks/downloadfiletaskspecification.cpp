@@ -78,6 +78,34 @@ void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTask
     makeSubtasksAndStart();
 }
 
+void DownloadFileTaskSpecification::subtasksDone()
+{
+    if (getStateFromSubTasks() != Finished) {
+        ComposedTaskSpecification::subtasksDone();
+        return;
+    }
+    bool downloading = false;
+    ComposedTaskSpecification::timeTick(keptDone, keptTotal, pendingSpeed, downloading);
+    figuresKept = true;
+    clearSubTasks();
+    currentDownload = nullptr;
+    finish();
+}
+
+void DownloadFileTaskSpecification::timeTick(
+    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+{
+    if (!figuresKept) {
+        ComposedTaskSpecification::timeTick(downloadDone, downloadTotal, speed, downloading);
+        return;
+    }
+    downloading = false;
+    downloadDone += keptDone;
+    downloadTotal += keptTotal;
+    speed += pendingSpeed;
+    pendingSpeed = 0;
+}
+
 void DownloadFileTaskSpecification::handleOtherTaskCancelled(TaskSpecification* other)
 {
     stageFailed = true;
@@ -89,5 +117,7 @@ void DownloadFileTaskSpecification::reset()
     clearSubTasks();
     currentDownload = nullptr;
     stageFailed = false;
+    figuresKept = false;
+    keptDone = keptTotal = pendingSpeed = 0;
     TaskSpecification::reset();
 }

@@ -31,6 +31,8 @@ public:
 
     void execute() override;
     void reset() override;
+    // Once the file is done its figures are those of its last transfer.
+    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
     void handleOtherTaskCancelled(TaskSpecification* other) override;
 
     void makeSubtasksAndStart();
@@ -44,8 +46,19 @@ public:
 private slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
 
+protected:
+    void subtasksDone() override;
+
 private:
     QString localPath() const;
+
+    // The figures of a finished file, kept after its steps are released: a
+    // release of 20,000 files would otherwise keep 40,000 of them alive for
+    // the whole stage. pendingSpeed is what arrived since the last tick.
+    bool figuresKept = false;
+    quint64 keptDone = 0;
+    quint64 keptTotal = 0;
+    quint64 pendingSpeed = 0;
 
     // Another file of the stage failed while this one was being checked.
     bool stageFailed = false;

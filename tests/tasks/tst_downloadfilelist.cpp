@@ -260,10 +260,18 @@ private slots:
         QCOMPARE(done, quint64(0));
 
         QVERIFY(finished.wait(20000));
+        // Finished files keep counting; the bytes since the previous tick
+        // count as speed once.
         done = total = speed = 0;
         stage.timeTick(done, total, speed, downloading);
         QCOMPARE(total, quint64(60));
         QCOMPARE(done, quint64(60));
+        QCOMPARE(speed, quint64(60));
+        QVERIFY(!downloading);
+        done = total = speed = 0;
+        stage.timeTick(done, total, speed, downloading);
+        QCOMPARE(done, quint64(60));
+        QCOMPARE(speed, quint64(0));
     }
 
     void refusesBeforeFetching_data()
