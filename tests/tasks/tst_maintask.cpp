@@ -357,31 +357,62 @@ private slots:
     void userCancelInEachStage_data()
     {
         QTest::addColumn<QString>("trigger"); // the log line after which the user cancels
+        QTest::addColumn<QString>("slow"); // "m5": more/m5.txt drips, "more": every more/ file does
+        QTest::addColumn<bool>("othersCurrent"); // more/m0..m4 installed already
+        QTest::addColumn<int>("endState");
         QTest::addColumn<bool>("installed"); // whether the new release is in place afterwards
-        QTest::newRow("product ini stage") << "Download / check product ini" << false;
-        QTest::newRow("list stage") << "Compiling download and replace list" << false;
-        QTest::newRow("download stage") << "Downloading files" << false;
-        QTest::newRow("install stage") << "add/replace a.txt" << false;
-        QTest::newRow("delete stage") << "Starting deleting files" << true;
+        QTest::addColumn<QString>("logged"); // a line that shows where the cancel met the update
+        const int user = TaskSpecification::UserCanceled;
+        QTest::newRow("product ini stage") << "Download / check product ini"
+                                           << "m5" << false << user << false << "";
+        QTest::newRow("list stage") << "Compiling download and replace list"
+                                    << "m5" << false << user << false << "";
+        // Only more/m5.txt is still on the wire: the one transfer ends as cancelled by the user.
+        QTest::newRow("download stage, one transfer running") << "Downloading files/a.txt finished"
+                                                              << "m5" << true << user << false << "";
+        // The first transfer reached is cancelled by the user; the cancel
+        // protocol stops its running siblings as failed, and an error wins.
+        QTest::newRow("download stage, several transfers running")
+            << "Downloading files/more/m5.txt"
+            << "more" << false << int(TaskSpecification::ErrorCanceled) << false
+            << "Abort downloading files/more/m5.txt";
+        // Installed two at a time in key order: a.txt and more/m0.txt are
+        // done or under way when more/m1.txt starts, and must be undone.
+        QTest::newRow("install stage") << "add/replace more/m1.txt"
+                                       << "m5" << false << user << false << "rolling back file updates";
+        QTest::newRow("delete stage") << "Starting deleting files"
+                                      << "m5" << false << user << true << "";
     }
 
     void userCancelInEachStage()
     {
         QFETCH(QString, trigger);
+        QFETCH(QString, slow);
+        QFETCH(bool, othersCurrent);
+        QFETCH(int, endState);
         QFETCH(bool, installed);
+        QFETCH(QString, logged);
         TestRelease release = makeRelease();
         for (int i = 0; i < 6; ++i)
             release.addFile(QStringLiteral("more/m%1.txt").arg(i), QByteArray(20000, char('a' + i)));
         release.addDelete(QStringLiteral("obsolete.dat"));
         serve(release);
         // Slow transfers, so that a cancel in the download stage meets them running.
-        for (const QString& mirror : {mirrorA, mirrorB}) {
-            TestHttpServer::Answer slow = TestHttpServer::Answer::ok(release.entries().last().served);
-            slow.dripBytes = 1000;
-            slow.dripIntervalMs = 50;
-            fx->server.setAnswer(release.serverPath(mirror, release.entries().last().path), slow);
+        for (const TestRelease::Entry& entry : release.entries()) {
+            if (entry.path != QLatin1String("more/m5.txt")
+                && !(slow == QLatin1String("more") && entry.path.startsWith(QLatin1String("more/"))))
+                continue;
+            TestHttpServer::Answer answer = TestHttpServer::Answer::ok(entry.served);
+            answer.dripBytes = 1000;
+            answer.dripIntervalMs = 50;
+            for (const QString& mirror : {mirrorA, mirrorB})
+                fx->server.setAnswer(release.serverPath(mirror, entry.path), answer);
         }
         QVERIFY(makeRelease("alpha version 1\n").install(fx->clientDir));
+        for (int i = 0; othersCurrent && i < 5; ++i) {
+            QVERIFY(TestFiles::write(
+                fx->clientDir + QStringLiteral("/more/m%1.txt").arg(i), QByteArray(20000, char('a' + i))));
+        }
         QVERIFY(TestFiles::write(fx->clientDir + QStringLiteral("/obsolete.dat"), "obsolete\n"));
         const auto before = TestFiles::snapshot(fx->clientDir);
 
@@ -392,9 +423,12 @@ private slots:
                 QMetaObject::invokeMethod(
                     root, [root] { root->userCanceled(); }, Qt::QueuedConnection);
         });
-        QCOMPARE(fx->run(root), int(TaskSpecification::UserCanceled));
+        QCOMPARE(fx->run(root), endState);
         QCOMPARE(fx->canceledCount, 1);
         QCOMPARE(fx->finishedCount, 0);
+        QVERIFY(fx->log.contains(trigger));
+        if (!logged.isEmpty())
+            QCOMPARE(fx->count(logged), 1);
         if (installed) {
             for (const TestRelease::Entry& entry : release.entries())
                 QCOMPARE(
