@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the updater needs to build, test and run its demo.
 # Idempotent: the package lists are refreshed once, and only missing packages are installed.
+# Usage: scripts/setup.sh [extra packages...] (the screenshot script asks for its own)
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev
     zlib1g-dev libtomcrypt-dev libtommath-dev
     nginx xvfb curl openssl gzip time
+    "$@"
 )
 
 missing=()

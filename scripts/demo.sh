@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The whole story in one command: installs what is missing, builds, makes a demo
+# client installation (version 1) and a demo release (version 2), publishes the
+# release with the build's development key, serves it with nginx on loopback,
+# starts the reference update server and runs the real updater unattended
+# against the installation. Prints what changed, the updater's last log lines
+# and whether the client was started. Leaves no process running; needs nothing
+# from the network but Debian's package archive.
+#
+# Environment: BUILD_DIR (default build), DEMO_DIR (default a new folder below
+# /tmp), DEMO_OFFSCREEN=1 to hide the window even when a display is there.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-"$root/build"}
+demo=${DEMO_DIR:-$(mktemp -d /tmp/corvane-demo.XXXXXX)}
+mkdir -p "$demo"
+demo=$(cd "$demo" && pwd)
+# shellcheck source=lib/demoscene.sh
+source "$root/scripts/lib/demoscene.sh"
+trap scene_cleanup EXIT
+
+say "Installing what is missing and building"
+"$root/scripts/setup.sh"
+scene_build
+
+say "Making the demo client (version 1) in $demo/client and the release (version 2)"
+scene_make_releases
+
+say "Publishing version 2 with the development key"
+scene_publish
+
+say "Serving the mirror with nginx on loopback"
+scene_start_nginx
+
+say "Starting the reference update server"
+scene_start_updateserver
+
+export LC_ALL=C
+snapshot() {
+    (cd "$1" && find . -type f -printf '%P\n' | sort | while IFS= read -r f; do
+        printf '%s\t%s\n' "$f" "$(md5sum < "$f" | cut -c1-32)"
+    done)
+}
+snapshot "$demo/client" > "$demo/before.txt"
+
+platform=()
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || [ -n "${DEMO_OFFSCREEN:-}" ]; then
+    platform=(env QT_QPA_PLATFORM=offscreen)
+    say "Running the updater unattended: $demo/client/update --nouser (no display: offscreen)"
+else
+    say "Running the updater unattended in a window: $demo/client/update --nouser"
+fi
+set +e
+scene_in_client "${platform[@]}" timeout "${DEMO_TIMEOUT:-300}" ./update --nouser > "$demo/update.log" 2>&1
+exit_code=$?
+set -e
+# The updater starts the client detached, right before it ends.
+for _ in $(seq 1 50); do
+    [ -s "$demo/client-started.log" ] && break
+    sleep 0.1
+done
+snapshot "$demo/client" > "$demo/after.txt"
+
+say "What changed in $demo/client"
+join -t $'\t' "$demo/before.txt" "$demo/after.txt" | awk -F'\t' '$2 != $3 { print "  replaced  " $1 }'
+join -t $'\t' -v2 "$demo/before.txt" "$demo/after.txt" | awk -F'\t' '{ print "  added     " $1 }'
+join -t $'\t' -v1 "$demo/before.txt" "$demo/after.txt" | awk -F'\t' '{ print "  deleted   " $1 }'
+if [ -f "$demo/client/_old_update" ]; then
+    echo "  (_old_update is the updater's own old copy: it was in use, and the next start deletes it)"
+fi
+
+say "Requests nginx served"
+sed 's/^/  /' "$demo/nginx/access.log"
+
+say "Last lines of the updater's log ($demo/update.log)"
+tail -n 15 "$demo/update.log" | sed 's/^/  /'
+
+say "Result"
+echo "  updater exit code: $exit_code"
+if [ -s "$demo/client-started.log" ]; then
+    echo "  the client was started: $(tail -n1 "$demo/client-started.log")"
+else
+    echo "  the client was NOT started"
+fi
+echo "  installed readme.txt: $(cat "$demo/client/readme.txt")"
+echo "  everything is in $demo"
+[ "$exit_code" -eq 0 ] && [ -s "$demo/client-started.log" ]

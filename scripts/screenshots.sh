@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots of the main window under Xvfb: one during the
+# downloads of the demo update and one after its success. Writes
+# docs/screenshot-updating.png and docs/screenshot-finished.png.
+#
+# Environment: BUILD_DIR (default build), DEMO_DIR (default a new folder below /tmp).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-"$root/build"}
+demo=${DEMO_DIR:-$(mktemp -d /tmp/corvane-screenshots.XXXXXX)}
+mkdir -p "$demo"
+demo=$(cd "$demo" && pwd)
+# shellcheck source=lib/demoscene.sh
+source "$root/scripts/lib/demoscene.sh"
+
+updater_pid=""
+cleanup() {
+    [ -n "$updater_pid" ] && kill "$updater_pid" 2>/dev/null
+    scene_cleanup
+}
+trap cleanup EXIT
+
+"$root/scripts/setup.sh" xdotool imagemagick
+scene_build
+scene_make_releases 2048   # 2 MiB more to download, so the downloads last
+scene_publish
+scene_start_nginx 300k     # per connection: a few seconds of downloading
+scene_start_updateserver
+
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp > "$demo/xvfb.log" 2>&1 &
+scene_pids+=($!)
+export DISPLAY=":$display"
+for _ in $(seq 1 100); do
+    xdotool getdisplaygeometry > /dev/null 2>&1 && break
+    sleep 0.1
+done
+
+say "Starting the updater in a window on $DISPLAY"
+# The attended form: the window waits for Start and stays open after success.
+scene_in_client ./update > "$demo/update.log" 2>&1 &
+updater_pid=$!
+window=$(xdotool search --sync --name '^Corvane Client Update$' | head -n1)
+sleep 1
+shot() { import -window "$window" "$root/docs/$1"; echo "wrote docs/$1"; }
+# Show the details log, then press Start.
+geometry=$(xdotool getwindowgeometry --shell "$window")
+eval "$geometry"
+xdotool mousemove --window "$window" 40 $((HEIGHT - 18)) click 1
+sleep 0.5
+xdotool mousemove --window "$window" $((WIDTH - 50)) $((HEIGHT - 18)) click 1
+
+mkdir -p "$root/docs"
+for _ in $(seq 1 300); do
+    grep -q 'Downloading files' "$demo/update.log" && break
+    sleep 0.1
+done
+sleep 3
+shot screenshot-updating.png
+
+for _ in $(seq 1 600); do
+    grep -q 'Update successfully finished' "$demo/update.log" && break
+    sleep 0.1
+done
+sleep 1
+shot screenshot-finished.png

@@ -1,0 +1,44 @@
+// A real nginx on loopback for the end-to-end tests: static mirror sites and
+// forwarding proxies, each on a free port with an access log of its own.
+#pragma once
+
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+class NginxServer final {
+public:
+    struct Site {
+        QString root;        // folder served, or empty for a proxy
+        bool proxy = false;  // forwards every request to the host it names
+        int limitRate = 0;   // bytes per second and connection; 0 for no limit
+    };
+
+    NginxServer() = default;
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    // The nginx executable, or empty when it is not installed.
+    static QString binary();
+
+    // Writes a configuration below workDir and starts nginx in the
+    // foreground; true once every site accepts connections (10 s at most).
+    bool start(const QString& workDir, const QList<Site>& sites);
+    void stop();
+
+    // "http://127.0.0.1:<port>" of a site.
+    QString url(int site) const;
+    quint16 port(int site) const { return m_ports.value(site); }
+    // The request lines a site has logged so far ("GET /2/a.txt HTTP/1.1"),
+    // with the status after a blank: "GET /2/a.txt HTTP/1.1 200".
+    QStringList accessLog(int site) const;
+    // nginx's error log and output, for failure messages.
+    QString errorText() const;
+
+private:
+    QProcess m_process;
+    QString m_workDir;
+    QList<quint16> m_ports;
+};
