@@ -207,6 +207,16 @@ bool MakeDownloadReplaceListFunc::readFileSection(
         copies.insert(key);
         installs.insert(target);
 
+        // An installation cut short (power loss, killed process) can leave an
+        // old copy beside a file that is current now, or with no file beside
+        // it at all; the installation only deals with a copy when it moves an
+        // existing file aside. The updater's own files keep theirs until the
+        // next start, as after a normal self-update.
+        const QString old = replace.oldDestFileName();
+        if (!Configuration::isSpecialFileName(QFileInfo(target).fileName())
+            && QFileInfo::exists(clientDir + QLatin1Char('/') + old))
+            lists->deleteList.append(old);
+
         const QString installed = clientDir + QLatin1Char('/') + target;
         if (fileIsCurrent(installed, replace.hasUnzip() ? replace.md5 : download.md5))
             continue;

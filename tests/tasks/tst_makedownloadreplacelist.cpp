@@ -127,6 +127,21 @@ private slots:
             << "[delete]\nold/gone.so=1\nold/here.so=1\n" + ("[files]\n" + plainLine("a", newContent))
             << Files {{"client:old/here.so", oldContent}, {"client:a", newContent}} << QStringList()
             << QStringList() << QStringList {"old/here.so"};
+        QTest::newRow("current file beside an old copy from a cut-short run: the copy is deleted")
+            << "[files]\n" + plainLine(so, newContent)
+            << Files {{"client:lib/b.so", newContent}, {"client:lib/_old_b.so", oldContent}} << QStringList()
+            << QStringList() << QStringList {"lib/_old_b.so"};
+        QTest::newRow("current packed file beside an old copy: the unpacked name's copy is deleted")
+            << "[files]\n" + packedLine("readme.txt.gz", "readme.txt", readme)
+            << Files {{"client:readme.txt", readme}, {"client:_old_readme.txt", oldContent}} << QStringList()
+            << QStringList() << QStringList {"_old_readme.txt"};
+        QTest::newRow("missing file beside an old copy from a cut-short run: fetched and the copy deleted")
+            << "[files]\n" + plainLine(so, newContent) << Files {{"client:lib/_old_b.so", oldContent}}
+            << QStringList {so} << QStringList {so} << QStringList {"lib/_old_b.so"};
+        QTest::newRow("the updater's own file keeps its old copy for the next start")
+            << "[files]\n" + plainLine("update", newContent)
+            << Files {{"client:update", newContent}, {"client:_old_update", oldContent}} << QStringList()
+            << QStringList() << QStringList();
         QTest::newRow("only a delete section")
             << QStringLiteral("[delete]\nx=1\ny=1\n") << Files {{"client:x", oldContent}} << QStringList()
             << QStringList() << QStringList {"x"};
