@@ -1,6 +1,8 @@
 // The updater's only top-level window.
 #include "mainwindow.h"
 
+#include <cstdio>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -92,6 +94,7 @@ void MainWindow::showError(QWidget* parent, const QString& errorMessage)
 
 void MainWindow::onFatalConfigError(QString errorMessage)
 {
+    std::fprintf(stderr, "%s\n", qUtf8Printable(errorMessage));
     // No parent: the window may never have been shown.
     showError(nullptr, errorMessage);
     QApplication::exit(ConfigurationExitCode);
@@ -99,6 +102,7 @@ void MainWindow::onFatalConfigError(QString errorMessage)
 
 void MainWindow::onFatalError(QString errorMessage)
 {
+    std::fprintf(stderr, "%s\n", qUtf8Printable(errorMessage));
     showError(this, errorMessage);
     QApplication::exit(EngineExitCode);
 }
@@ -133,6 +137,10 @@ void MainWindow::on_startButton_clicked()
 void MainWindow::onAppendText(QString text)
 {
     ui.outputTextEdit->append(text);
+    // The details log goes to standard error as well: an unattended run has
+    // nobody looking at the window, and its caller keeps the log this way.
+    std::fprintf(stderr, "%s\n", qUtf8Printable(text));
+    std::fflush(stderr);
 }
 
 void MainWindow::onProgressUpdate(qreal doneFrac)
