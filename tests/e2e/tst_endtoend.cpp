@@ -1,0 +1,427 @@
+// The whole product against a real web server: the real updater binary copied
+// into a client directory, releases made by corvane-publish and served by
+// nginx on loopback, versions told by corvane-updateserver. Kills, corrupt
+// mirrors and a proxy included.
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QThread>
+#include <QUrl>
+
+#include "core/configuration.h"
+#include "nginxserver.h"
+#include "testfiles.h"
+#include "testsigning.h"
+#include "toolprocess.h"
+#include "ui/changelogviewer.h"
+#include "updaterrun.h"
+#include "updateserverprocess.h"
+
+namespace {
+
+using Files = QMap<QString, QByteArray>;
+
+const QString clientType = QStringLiteral("client_linux_amd64");
+// What the client directory holds besides the release: the updater, its
+// settings and the start script, which the tests put there themselves.
+const QStringList localFiles {QStringLiteral("update"), QStringLiteral("mirrors.ini"), QStringLiteral("update.ini"),
+    QStringLiteral("davuzodur_runscript.sh")};
+constexpr int runTimeoutMs = 90000;
+
+QByteArray noise(int size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (char& c : data) {
+        seed = seed * 1103515245u + 12345u;
+        c = char(seed >> 24);
+    }
+    return data;
+}
+
+Files version1()
+{
+    return {
+        {QStringLiteral("readme.txt"), "Corvane 1\n"},
+        {QStringLiteral("lib/libcorvane.so"), noise(20000, 1)},
+        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
+        {QStringLiteral("docs/Alte Datei.txt"), "gone in version 2\n"},
+    };
+}
+
+Files version2()
+{
+    return {
+        {QStringLiteral("readme.txt"), "Corvane 2\n"},
+        {QStringLiteral("lib/libcorvane.so"), noise(20000, 2)},
+        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
+        {QStringLiteral("docs/Neue Datei, mit Komma.txt"), QByteArray("new in version 2\n").repeated(100)},
+        {QStringLiteral("docs/Grüße an alle.txt"), "Willkommen\n"},
+    };
+}
+
+// One scene of an end-to-end test: a client directory, a release folder, the
+// mirror tree, the updater's temporary directory and the servers.
+class Scene {
+public:
+    QString path(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
+    QString client() const { return path(QStringLiteral("client")); }
+    QString mirror() const { return path(QStringLiteral("mirror")); }
+    QString startedLog() const { return path(QStringLiteral("client-started.log")); }
+
+    bool installClient(const Files& files) const
+    {
+        if (!QDir().mkpath(client()) || !QDir().mkpath(path(QStringLiteral("tmp"))))
+            return false;
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            if (!TestFiles::write(client() + QLatin1Char('/') + it.key(), it.value()))
+                return false;
+        }
+        const QString script = client() + QStringLiteral("/davuzodur_runscript.sh");
+        const QByteArray body = "#!/bin/sh\necho started >> '" + QFile::encodeName(startedLog()) + "'\n";
+        const auto executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        return TestFiles::write(script, body) && QFile::setPermissions(script, executable)
+            && QFile::copy(QStringLiteral(CORVANE_UPDATE_BINARY), client() + QStringLiteral("/update"))
+            && QFile::setPermissions(client() + QStringLiteral("/update"), executable);
+    }
+
+    // Publishes files as version into the mirror tree, deleting what the
+    // previous release had and this one has not.
+    bool publish(int version, const Files& files, const Files& previous, QStringList extra = {}) const
+    {
+        const QString release = path(QStringLiteral("release-%1").arg(version));
+        const QString before = path(QStringLiteral("previous-%1").arg(version));
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            if (!TestFiles::write(release + QLatin1Char('/') + it.key(), it.value()))
+                return false;
+        }
+        for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
+            if (!TestFiles::write(before + QLatin1Char('/') + it.key(), it.value()))
+                return false;
+        }
+        if (!QDir().mkpath(before) || !TestFiles::write(path(QStringLiteral("changes.txt")), "Version 2: all new\n"))
+            return false;
+        extra << QStringLiteral("--version") << QString::number(version) << QStringLiteral("--key")
+              << TestSigning::devPrivateKeyPath() << QStringLiteral("--previous") << before
+              << QStringLiteral("--changelog") << path(QStringLiteral("changes.txt"));
+        const auto result = ToolProcess::run(QStringLiteral(CORVANE_PUBLISH), QStringList {release, mirror()} + extra);
+        if (result.exitCode != 0)
+            qWarning("corvane-publish: %s", qPrintable(result.err));
+        return result.exitCode == 0;
+    }
+
+    bool writeMirrorsIni(const QStringList& urls) const
+    {
+        QByteArray ini = "[mirrors]\n";
+        for (int i = 0; i < urls.size(); ++i)
+            ini += QByteArray::number(i + 1) + "\\mirror=m" + QByteArray::number(i + 1) + "\n";
+        ini += "size=" + QByteArray::number(urls.size()) + "\n";
+        for (int i = 0; i < urls.size(); ++i)
+            ini += "\n[m" + QByteArray::number(i + 1) + "]\nurl=" + urls.at(i).toUtf8() + "\n";
+        return TestFiles::write(client() + QStringLiteral("/mirrors.ini"), ini);
+    }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
+        // Nobody answers there: the banner stays empty and costs nothing.
+        env.insert(QStringLiteral("CORVANE_BANNER_SERVER"), QStringLiteral("127.0.0.1:9"));
+        env.insert(QStringLiteral("CORVANE_UPDATE_SERVER"), updateServer.isEmpty() ? QStringLiteral("127.0.0.1:9") : updateServer);
+        return env;
+    }
+
+    // The client directory's files that came from a release, by content.
+    Files releaseFilesInClient() const
+    {
+        Files files;
+        QDirIterator it(client(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            const QString relative = QDir(client()).relativeFilePath(file);
+            if (!localFiles.contains(relative))
+                files.insert(relative, TestFiles::read(file));
+        }
+        return files;
+    }
+
+    // What the updater left in the system's temporary directory.
+    QStringList tempLeftovers() const
+    {
+        return QDir(path(QStringLiteral("tmp"))).entryList({QStringLiteral("corvane_temp_*")}, QDir::AllEntries);
+    }
+
+    int clientStarts() const { return int(TestFiles::read(startedLog()).count("started")); }
+
+    QTemporaryDir dir;
+    NginxServer nginx;
+    QString updateServer;
+};
+
+// The paths a site served, as the updater asked for them (URL-decoded).
+QStringList servedPaths(const NginxServer& nginx, int site)
+{
+    static const QRegularExpression request(QStringLiteral("^GET (\\S+) HTTP/[0-9.]+ (\\d+)$"));
+    QStringList paths;
+    for (const QString& line : nginx.accessLog(site)) {
+        const QRegularExpressionMatch match = request.match(line);
+        if (match.hasMatch())
+            paths.append(QUrl::fromPercentEncoding(match.captured(1).toUtf8()) + QLatin1Char(' ') + match.captured(2));
+    }
+    return paths;
+}
+
+// True once the installation has changed the client directory.
+bool installationUnderWay(const QString& client)
+{
+    if (QFileInfo::exists(client + QStringLiteral("/zz/huge.txt")))
+        return true;
+    QDirIterator it(client, {QStringLiteral("_old_*")}, QDir::Files, QDirIterator::Subdirectories);
+    return it.hasNext();
+}
+
+QString diagnostics(Scene& scene, UpdaterRun& run)
+{
+    return QStringLiteral("updater log:\n%1\nnginx:\n%2").arg(run.log(), scene.nginx.errorText());
+}
+
+} // namespace
+
+class tst_EndToEnd : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void freshInstallWithTheReferenceServer();
+    void incrementalUpdateFetchesOnlyWhatChanged();
+    void killedRunIsCompletedByTheNext_data();
+    void killedRunIsCompletedByTheNext();
+    void corruptMirrorIsLeftForAGoodOne();
+    void proxyFromUpdateIniCarriesEveryRequest();
+    void changeLogComesThroughNginx();
+};
+
+void tst_EndToEnd::initTestCase()
+{
+    if (NginxServer::binary().isEmpty())
+        QSKIP("nginx is not installed (scripts/setup.sh installs it); the end-to-end tests need a real web server");
+    if (TestSigning::devPrivateKeyPath().isEmpty())
+        QSKIP("This build embeds a publisher's key; the end-to-end tests sign with the development key");
+}
+
+void tst_EndToEnd::freshInstallWithTheReferenceServer()
+{
+    Scene scene;
+    QVERIFY(scene.installClient({}));
+    QVERIFY(scene.publish(2, version2(), {}));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}), qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+    UpdateServerProcess server;
+    QVERIFY2(server.start(QStringLiteral(CORVANE_UPDATESERVER), {QStringLiteral("--stable"), QStringLiteral("2#2.0")}),
+        qPrintable(server.errorText()));
+    scene.updateServer = server.versionServer();
+
+    UpdaterRun run;
+    QVERIFY(run.start(scene.client(), {QStringLiteral("--nouser")}, scene.environment()));
+    QCOMPARE(run.waitForExit(runTimeoutMs), 0);
+    QTRY_VERIFY2_WITH_TIMEOUT(server.log().contains(QStringLiteral("version query")), qPrintable(server.log()), 5000);
+    QCOMPARE(scene.releaseFilesInClient(), version2());
+    QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
+    QVERIFY2(run.log().contains(QStringLiteral("Update successfully finished")), qPrintable(diagnostics(scene, run)));
+    QCOMPARE(scene.tempLeftovers(), QStringList());
+}
+
+void tst_EndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, version2(), version1()));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}), qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+
+    UpdaterRun run;
+    QVERIFY(run.start(scene.client(), {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
+        scene.environment()));
+    QCOMPARE(run.waitForExit(runTimeoutMs), 0);
+    QCOMPARE(scene.releaseFilesInClient(), version2());
+    QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
+
+    QStringList served = servedPaths(scene.nginx, 0);
+    served.sort();
+    QStringList expected {QStringLiteral("/2/client_linux_amd64.ini 200"), QStringLiteral("/2/client_linux_amd64.ini.sig 200")};
+    for (const QString& changed : {QStringLiteral("readme.txt"), QStringLiteral("lib/libcorvane.so"),
+             QStringLiteral("docs/Neue Datei, mit Komma.txt"), QStringLiteral("docs/Grüße an alle.txt")})
+        expected.append(QStringLiteral("/2/client/%1 200").arg(changed));
+    expected.sort();
+    QCOMPARE(served, expected);
+}
+
+void tst_EndToEnd::killedRunIsCompletedByTheNext_data()
+{
+    QTest::addColumn<QString>("killAt");
+    QTest::newRow("killed during the downloads") << QStringLiteral("Downloading files");
+    QTest::newRow("killed during the installation") << QStringLiteral("Starting file updates");
+}
+
+void tst_EndToEnd::killedRunIsCompletedByTheNext()
+{
+    QFETCH(QString, killAt);
+    const bool duringDownloads = killAt == QLatin1String("Downloading files");
+    Scene scene;
+    Files release = version2();
+    // Big enough that a transfer at the slow site's rate, or the unpacking,
+    // is still running when the kill comes.
+    release.insert(QStringLiteral("payload.bin"), noise(1 << 20, 3));
+    release.insert(QStringLiteral("zz/huge.txt"), QByteArray("Corvane level data, line after line\n").repeated(1 << 20));
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, release, version1(), {QStringLiteral("--gzip")}));
+    // Site 0 trickles, site 1 serves at full speed; both serve the same tree.
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror(), false, 64 * 1024}, {scene.mirror()}}),
+        qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(duringDownloads ? 0 : 1)}));
+    const QStringList args {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
+
+    {
+        UpdaterRun first;
+        QVERIFY(first.start(scene.client(), args, scene.environment()));
+        QVERIFY2(first.waitForLog(killAt, runTimeoutMs), qPrintable(diagnostics(scene, first)));
+        if (duringDownloads) {
+            // Wait for bytes of the trickled file to arrive, then cut.
+            QTRY_VERIFY_WITH_TIMEOUT(QDirIterator(scene.path(QStringLiteral("tmp")), {QStringLiteral("payload.bin")},
+                                         QDir::Files, QDirIterator::Subdirectories)
+                                         .hasNext(),
+                20000);
+        } else {
+            // Cut as soon as the client directory changes: an old file moved
+            // aside or the big file being unpacked. Poll tightly, the phase is short.
+            QElapsedTimer waited;
+            waited.start();
+            while (!installationUnderWay(scene.client()) && waited.elapsed() < 20000)
+                QThread::usleep(200);
+        }
+        first.killHard();
+        QVERIFY2(!first.log().contains(QStringLiteral("Update successfully finished")), qPrintable(first.log()));
+        if (!duringDownloads)
+            QVERIFY2(installationUnderWay(scene.client()), "the kill came before the installation changed anything");
+    }
+    QCOMPARE(scene.clientStarts(), 0);
+
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(1)}));
+    UpdaterRun second;
+    QVERIFY(second.start(scene.client(), args, scene.environment()));
+    QCOMPARE(second.waitForExit(runTimeoutMs), 0);
+    QVERIFY2(second.log().contains(QStringLiteral("Update successfully finished")), qPrintable(diagnostics(scene, second)));
+    // Exactly the release: nothing missing, nothing left over ("_old_" copies included).
+    const Files installed = scene.releaseFilesInClient();
+    QStringList wrong;
+    for (auto it = installed.cbegin(); it != installed.cend(); ++it) {
+        if (release.value(it.key()) != it.value())
+            wrong.append(release.contains(it.key()) ? QStringLiteral("differs: ") + it.key() : QStringLiteral("extra: ") + it.key());
+    }
+    for (const QString& path : release.keys()) {
+        if (!installed.contains(path))
+            wrong.append(QStringLiteral("missing: ") + path);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", ")) + QLatin1Char('\n') + second.log()));
+    QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
+    QCOMPARE(scene.tempLeftovers(), QStringList());
+}
+
+void tst_EndToEnd::corruptMirrorIsLeftForAGoodOne()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, version2(), version1()));
+    // The bad mirror serves the same tree with every release file spoilt
+    // (same size, one byte changed); the product ini and its signature are good.
+    const QString bad = scene.path(QStringLiteral("bad-mirror"));
+    QDirIterator it(scene.mirror(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        QByteArray content = TestFiles::read(file);
+        const QString relative = QDir(scene.mirror()).relativeFilePath(file);
+        if (relative.startsWith(QStringLiteral("2/client/")))
+            content[0] = char(content.at(0) ^ 0x55);
+        QVERIFY(TestFiles::write(bad + QLatin1Char('/') + relative, content));
+    }
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}, {bad}}), qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0), scene.nginx.url(1)}));
+
+    UpdaterRun run;
+    QVERIFY(run.start(scene.client(), {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
+        scene.environment()));
+    QCOMPARE(run.waitForExit(runTimeoutMs), 0);
+    QCOMPARE(scene.releaseFilesInClient(), version2());
+
+    // Every spoilt file that reached the updater was thrown away and fetched
+    // again from the good mirror.
+    const QStringList good = servedPaths(scene.nginx, 0);
+    for (const QString& served : servedPaths(scene.nginx, 1)) {
+        if (!served.startsWith(QStringLiteral("/2/client/")))
+            continue;
+        const QString file = served.section(QLatin1Char(' '), 0, -2).mid(int(qstrlen("/2/client/")));
+        QVERIFY2(run.log().contains(QStringLiteral("md5 sum for %1 failed").arg(file)), qPrintable(run.log()));
+        QVERIFY2(good.contains(QStringLiteral("/2/client/%1 200").arg(file)), qPrintable(good.join(QLatin1Char('\n'))));
+    }
+}
+
+void tst_EndToEnd::proxyFromUpdateIniCarriesEveryRequest()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, version2(), version1()));
+    NginxServer::Site proxy;
+    proxy.proxy = true;
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}, proxy}), qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+    QVERIFY(TestFiles::write(scene.client() + QStringLiteral("/update.ini"),
+        "[update]\nproxy=" + scene.nginx.url(1).toUtf8() + "\n"));
+
+    UpdaterRun run;
+    QVERIFY(run.start(scene.client(), {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
+        scene.environment()));
+    QCOMPARE(run.waitForExit(runTimeoutMs), 0);
+    QCOMPARE(scene.releaseFilesInClient(), version2());
+
+    // The proxy saw each request in absolute form and passed it on; the
+    // mirror saw nothing that did not come through it.
+    QStringList atMirror = servedPaths(scene.nginx, 0);
+    QStringList atProxy = servedPaths(scene.nginx, 1);
+    const QString mirrorUrl = scene.nginx.url(0);
+    for (QString& line : atProxy) {
+        QVERIFY2(line.startsWith(mirrorUrl), qPrintable(line));
+        line = line.mid(mirrorUrl.size());
+    }
+    atMirror.sort();
+    atProxy.sort();
+    QVERIFY(atMirror.size() >= 5);
+    QCOMPARE(atProxy, atMirror);
+}
+
+void tst_EndToEnd::changeLogComesThroughNginx()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, version2(), version1()));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}), qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+
+    // The viewer reads mirrors.ini from the client directory, as in the updater.
+    Configuration::setAppRootPathOverride(scene.client());
+    ChangeLogViewer::showRemoteChangeLogDialog(nullptr, QStringLiteral("2"));
+    QTextEdit* text = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!text)
+            text = widget->findChild<QTextEdit*>(QStringLiteral("changeLogTextEdit"));
+    }
+    QVERIFY(text);
+    QTRY_COMPARE_WITH_TIMEOUT(text->toPlainText(), QStringLiteral("Version 2: all new\n"), 10000);
+    QCOMPARE(servedPaths(scene.nginx, 0), QStringList {QStringLiteral("/2/changelog_client.txt 200")});
+    text->window()->close();
+    Configuration::setAppRootPathOverride(QString());
+}
+
+QTEST_MAIN(tst_EndToEnd)
+#include "tst_endtoend.moc"
