@@ -25,6 +25,9 @@ trap cleanup EXIT
 scene_build
 scene_make_releases 2048   # 2 MiB more to download, so the downloads last
 scene_publish
+# A banner of the banner's own size instead of the stretched logo the demo uses.
+convert -size 468x60 gradient:'#0f4c8a-#2f86d6' -gravity center -fill white -pointsize 22 \
+    -annotate 0 'Corvane 2.0: level two is here' "$demo/mirror/banner.png"
 scene_start_nginx 300k     # per connection: a few seconds of downloading
 scene_start_updateserver
 
@@ -45,24 +48,31 @@ updater_pid=$!
 window=$(xdotool search --sync --name '^Corvane Client Update$' | head -n1)
 sleep 1
 shot() { import -window "$window" "$root/docs/$1"; echo "wrote docs/$1"; }
-# Show the details log, then press Start.
-geometry=$(xdotool getwindowgeometry --shell "$window")
-eval "$geometry"
-xdotool mousemove --window "$window" 40 $((HEIGHT - 18)) click 1
+# Show the details log (the window grows), then press Start at its new bottom right.
+click_bottom() {
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    xdotool mousemove --window "$window" "$1" $((HEIGHT - 18)) click 1
+}
+click_bottom 40
 sleep 0.5
-xdotool mousemove --window "$window" $((WIDTH - 50)) $((HEIGHT - 18)) click 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+click_bottom $((WIDTH - 45))
+
+wait_for_log() {
+    local _
+    for _ in $(seq 1 600); do
+        grep -q "$1" "$demo/update.log" && return 0
+        sleep 0.1
+    done
+    echo "screenshots: the updater never logged \"$1\"; its log:" >&2
+    cat "$demo/update.log" >&2
+    return 1
+}
 
 mkdir -p "$root/docs"
-for _ in $(seq 1 300); do
-    grep -q 'Downloading files' "$demo/update.log" && break
-    sleep 0.1
-done
+wait_for_log 'Downloading files'
 sleep 3
 shot screenshot-updating.png
-
-for _ in $(seq 1 600); do
-    grep -q 'Update successfully finished' "$demo/update.log" && break
-    sleep 0.1
-done
+wait_for_log 'Update successfully finished'
 sleep 1
 shot screenshot-finished.png
