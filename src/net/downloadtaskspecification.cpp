@@ -69,7 +69,7 @@ void DownloadTaskSpecification::startDownload()
         return;
     }
 
-    QNetworkRequest request {QUrl(fileUrl())};
+    QNetworkRequest request {requestUrl()};
     // Any answer but 200 marks the mirror as unusable, redirects included.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     reply = networkManager->get(request);
@@ -302,4 +302,13 @@ void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification*)
 QString DownloadTaskSpecification::fileUrl() const
 {
     return mirror.url + QLatin1Char('/') + remotePath;
+}
+
+QUrl DownloadTaskSpecification::requestUrl() const
+{
+    // The remote path is a file name, not URL text: parsed as a URL, a "#"
+    // or "?" in it would cut the path short and "%41" would name another
+    // file. Only the mirror's base URL is read as a URL.
+    const QByteArray path = QUrl::toPercentEncoding(remotePath, "/!$&'()*+,;=:@");
+    return QUrl(mirror.url + QLatin1Char('/') + QString::fromLatin1(path));
 }

@@ -11,6 +11,7 @@
 #include "tasks/taskspecification.h"
 
 class QNetworkAccessManager;
+class QUrl;
 
 /*!
     Downloads remotePath (below the mirror's versioned base URL, no leading
@@ -70,6 +71,7 @@ private:
     void stopWaitingForSlot();
     void releaseSlot();
     QString fileUrl() const;
+    QUrl requestUrl() const;
 
     QNetworkAccessManager* networkManager;
     Mirrors* mirrors;

@@ -30,10 +30,11 @@ QString DownloadFixture::pathOn(const QString& mirror)
     return QStringLiteral("/%1/%2/%3").arg(mirror).arg(Version).arg(remotePath());
 }
 
-DownloadTaskSpecification* DownloadFixture::makeTask(qint64 expectedSize, double weight, const QString& path)
+DownloadTaskSpecification* DownloadFixture::makeTask(
+    qint64 expectedSize, double weight, const QString& path, const QString& remote)
 {
-    auto* task = new DownloadTaskSpecification(
-        &manager, &mirrors, remotePath(), path.isEmpty() ? localPath() : path, expectedSize, this, weight);
+    auto* task = new DownloadTaskSpecification(&manager, &mirrors, remote.isEmpty() ? remotePath() : remote,
+        path.isEmpty() ? localPath() : path, expectedSize, this, weight);
     connect(task, &TaskSpecification::message, this, &DownloadFixture::onLine);
     if (!mirrors.getMirrorList().isEmpty())
         MirrorsFixture::seedToPick(mirrors, mirrors.getMirrorList().constFirst().name);

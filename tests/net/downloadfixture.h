@@ -31,10 +31,10 @@ public:
     QString urlOn(const QString& mirror) const { return server.baseUrl() + pathOn(mirror); }
     QString localPath() const { return dir.filePath(QStringLiteral("file.bin")); }
 
-    // A task for remotePath(), its lines logged; the registry will pick the
-    // first mirror for its first attempt.
+    // A task for remote (remotePath() if empty), its lines logged; the
+    // registry will pick the first mirror for its first attempt.
     DownloadTaskSpecification* makeTask(
-        qint64 expectedSize, double weight = 1.0, const QString& localPath = {});
+        qint64 expectedSize, double weight = 1.0, const QString& localPath = {}, const QString& remote = {});
     // After the next failure line, the retry goes to the named mirror.
     void retryOn(const QString& mirror) { nextPick = mirror; }
     // Bytes the newest reply of the manager has received so far.

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 
 #include "downloadfixture.h"
 #include "net/downloadtaskspecification.h"
@@ -30,6 +31,8 @@ private slots:
     void cleanup();
     void downloadsTheFile_data();
     void downloadsTheFile();
+    void fileNameIsNotReadAsUrl_data();
+    void fileNameIsNotReadAsUrl();
     void failingMirrorIsLeftForAnother_data();
     void failingMirrorIsLeftForAnother();
     void noMirrorLeftEndsTheTask();
@@ -106,6 +109,36 @@ void TestDownloadTaskSpecification::downloadsTheFile()
     QCOMPARE(fixture->record("A")->inUse, 0);
     QVERIFY(task->getMirror().name.isEmpty());
     QVERIFY(QFileInfo::exists(fixture->localPath()));
+}
+
+void TestDownloadTaskSpecification::fileNameIsNotReadAsUrl_data()
+{
+    QTest::addColumn<QString>("remote");
+
+    QTest::newRow("spaces and UTF-8") << QStringLiteral("Programm Dateien/Grüße an alle.txt");
+    QTest::newRow("fragment mark") << QStringLiteral("docs/Kapitel #1.txt");
+    QTest::newRow("query mark") << QStringLiteral("docs/wer?.txt");
+    QTest::newRow("percent before hex digits") << QStringLiteral("daten/50%ab.txt");
+    QTest::newRow("sub-delimiters") << QStringLiteral("Doku (de)/a+b;c=d,e&f.txt");
+}
+
+// What goes out must name the very file: the server decodes the target and
+// looks for exactly that name below the version's folder.
+void TestDownloadTaskSpecification::fileNameIsNotReadAsUrl()
+{
+    QFETCH(QString, remote);
+
+    QVERIFY(fixture->start({"A"}));
+    const QString onServer = QStringLiteral("/A/%1/").arg(DownloadFixture::Version) + remote;
+    QSignalSpy received(&fixture->server, &TestHttpServer::requestReceived);
+    DownloadTaskSpecification* task = fixture->makeTask(-1, 1.0, {}, remote);
+
+    task->execute();
+    QVERIFY(received.wait(10000));
+
+    const QUrl target = QUrl::fromEncoded(fixture->server.requests().constFirst().target);
+    QCOMPARE(target.path(QUrl::FullyDecoded), onServer);
+    QVERIFY(!target.hasQuery());
 }
 
 void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother_data()
