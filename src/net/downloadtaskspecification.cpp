@@ -70,6 +70,11 @@ void DownloadTaskSpecification::startDownload()
     }
 
     QNetworkRequest request {requestUrl()};
+    // The digest we check is that of the file as it lies on the mirror. Left
+    // to itself the network layer asks for compression and undoes any
+    // Content-Encoding, and a server that labels .gz files "gzip" would then
+    // hand us the unpacked content.
+    request.setRawHeader("Accept-Encoding", "identity");
     // Any answer but 200 marks the mirror as unusable, redirects included.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     reply = networkManager->get(request);

@@ -33,6 +33,7 @@ private slots:
     void downloadsTheFile();
     void fileNameIsNotReadAsUrl_data();
     void fileNameIsNotReadAsUrl();
+    void storesTheBytesAsServed();
     void failingMirrorIsLeftForAnother_data();
     void failingMirrorIsLeftForAnother();
     void noMirrorLeftEndsTheTask();
@@ -139,6 +140,25 @@ void TestDownloadTaskSpecification::fileNameIsNotReadAsUrl()
     const QUrl target = QUrl::fromEncoded(fixture->server.requests().constFirst().target);
     QCOMPARE(target.path(QUrl::FullyDecoded), onServer);
     QVERIFY(!target.hasQuery());
+}
+
+// A packed release file that the server labels with a Content-Encoding (a
+// common setting for .gz) must arrive packed: its digest is that of the
+// packed bytes.
+void TestDownloadTaskSpecification::storesTheBytesAsServed()
+{
+    const QByteArray packed = TestFiles::gzip(QByteArray(5000, 'x'));
+    Answer answer = Answer::ok(packed);
+    answer.headers.append(TestHttpServer::Header("Content-Encoding", "gzip"));
+    QVERIFY(fixture->start({"A"}));
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), answer);
+    DownloadTaskSpecification* task = fixture->makeTask(packed.size());
+    QSignalSpy finished(task, &TaskSpecification::finished);
+
+    task->execute();
+    QVERIFY(finished.wait(10000));
+
+    QCOMPARE(TestFiles::read(fixture->localPath()), packed);
 }
 
 void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother_data()
