@@ -82,8 +82,9 @@ cat "$work/teil1.gz" "$work/teil2.gz" >"$release/$docsec/docs/teile.txt.gz"
 
 plain() { echo "$(md5 "$release/$1/$2")::$(size "$release/$1/$2")"; }
 packed() { echo "$(plain "$1" "$2")::$(md5 "$work/new/$3")::$(size "$work/new/$3")::$4"; }
-# Written as a text editor would: UTF-8, names as they are; only "%" before
-# two hex digits has to be written as %25 in the INI syntax.
+# Written as a text editor would: UTF-8, names as they are. The INI syntax
+# wants "%" before two hex digits written as %25, and a value with a comma
+# in double quotes.
 cat >"$release/$type.ini" <<INI
 [$binsec]
 bin/corvane client=$(plain "$binsec" "bin/corvane client")
@@ -92,7 +93,7 @@ daten/Straße 7/Überblick #1 50%25ab?.txt=$(plain "$binsec" "daten/Straße 7/Ü
 lizenz.txt=$(plain "$binsec" "lizenz.txt")
 
 [$docsec]
-docs/readme.txt.gz=$(packed "$docsec" docs/readme.txt.gz readme.txt "Liesmich – bitte.txt")
+docs/readme.txt.gz="$(packed "$docsec" docs/readme.txt.gz readme.txt "Liesmich – bitte, danke.txt")"
 docs/lizenz alt.txt.gz=$(packed "$docsec" "docs/lizenz alt.txt.gz" lizenz.txt "docs/lizenz alt.txt")
 docs/teile.txt.gz=$(packed "$docsec" docs/teile.txt.gz teile.txt "docs/teile beide.txt")
 
@@ -120,8 +121,9 @@ chmod +x "$client/davuzodur_runscript.sh"
 web_port=$(free_port)
 proxy_port=$(free_port)
 # One process without a master, so that it neither changes user nor needs
-# the system's directories; answers are compressed on the fly, which makes
-# them chunked and without a Content-Length.
+# the system's directories. A substitution filter that never matches strips
+# the Content-Length, so every answer comes chunked; .gz files are labelled
+# with a Content-Encoding, as many servers are set up to do.
 cat >"$work/nginx.conf" <<CONF
 daemon off;
 master_process off;
@@ -130,20 +132,23 @@ pid $work/nginx.pid;
 error_log $work/logs/nginx-error.log info;
 events { worker_connections 64; }
 http {
-    access_log $work/logs/nginx-access.log;
+    log_format interop '"\$request" \$status "\$sent_http_transfer_encoding" "\$sent_http_content_encoding"';
+    access_log $work/logs/nginx-access.log interop;
     client_body_temp_path $work/tmp/body;
     proxy_temp_path $work/tmp/proxy;
     fastcgi_temp_path $work/tmp/fastcgi;
     uwsgi_temp_path $work/tmp/uwsgi;
     scgi_temp_path $work/tmp/scgi;
     default_type application/octet-stream;
-    gzip on;
-    gzip_min_length 1;
-    gzip_proxied any;
-    gzip_types *;
+    sub_filter_types *;
+    sub_filter_once off;
+    sub_filter "@@never in a release file@@" "";
     server {
         listen 127.0.0.1:$web_port;
         root $work/www;
+        location ~ \.gz\$ {
+            add_header Content-Encoding gzip;
+        }
     }
 }
 CONF
@@ -202,7 +207,7 @@ same() { cmp -s "$1" "$2" || fail "'$2' differs from '$1'"; }
 same "$work/new/bin/corvane client" "$client/bin/corvane client"
 same "$work/new/Grüße an alle.txt" "$client/Grüße an alle.txt"
 same "$work/new/daten/Straße 7/Überblick #1 50%ab?.txt" "$client/daten/Straße 7/Überblick #1 50%ab?.txt"
-same "$work/new/readme.txt" "$client/Liesmich – bitte.txt"
+same "$work/new/readme.txt" "$client/Liesmich – bitte, danke.txt"
 same "$work/new/lizenz.txt" "$client/docs/lizenz alt.txt"
 same "$work/new/teile.txt" "$client/docs/teile beide.txt"
 same "$work/new/lizenz.txt" "$client/lizenz.txt"
@@ -222,14 +227,14 @@ done
 # Every request went through the proxy, as an absolute URL, and nginx found
 # every file: one answer per file and no 404.
 expect_get() {
-    grep -qF "GET /client/$version/$1 HTTP/1.1\" 200" "$work/logs/nginx-access.log" ||
-        fail "nginx did not serve $1"
+    grep -qF "\"GET /client/$version/$1 HTTP/1.1\" 200 \"chunked\" \"$2\"" "$work/logs/nginx-access.log" ||
+        fail "nginx did not serve $1 chunked, with content encoding '$2'"
 }
-expect_get "$type.ini"
-expect_get "$type.ini.sig"
-expect_get "Programm%20Dateien/bin/corvane%20client"
-expect_get "Programm%20Dateien/daten/Stra%C3%9Fe%207/%C3%9Cberblick%20%231%2050%25ab%3F.txt"
-expect_get "Doku%20(de)/docs/teile.txt.gz"
+expect_get "$type.ini" -
+expect_get "$type.ini.sig" -
+expect_get "Programm%20Dateien/bin/corvane%20client" -
+expect_get "Programm%20Dateien/daten/Stra%C3%9Fe%207/%C3%9Cberblick%20%231%2050%25ab%3F.txt" -
+expect_get "Doku%20(de)/docs/teile.txt.gz" gzip
 ! grep -q '" 404 ' "$work/logs/nginx-access.log" || fail "nginx answered 404"
 requests=$(grep -c '"GET /client/' "$work/logs/nginx-access.log")
 [ "$requests" -eq 8 ] || fail "expected 8 requests at nginx, saw $requests"
