@@ -43,8 +43,9 @@ type=client_linux_amd64
 version=1235
 mirror=$work/www/client
 release=$mirror/$version
-client="$work/Corvane Client"
-mkdir -p "$work/logs" "$work/tmp" "$release" "$client"
+client="$work/Jürgens Corvane Client"
+temp="$work/temp für Corvane"
+mkdir -p "$work/logs" "$work/tmp" "$temp" "$release" "$client"
 
 # --- the release, as a publisher without our tools would make it ---------
 put() { # put <path> <content>: a file with that content, directories made
@@ -195,7 +196,7 @@ INI
 
 # --- the update -------------------------------------------------------------
 set +e
-(cd "$work" && TMPDIR=$work/tmp QT_QPA_PLATFORM=offscreen CORVANE_UPDATE_SERVER=127.0.0.1:9 \
+(cd "$work" && TMPDIR=$temp QT_QPA_PLATFORM=offscreen CORVANE_UPDATE_SERVER=127.0.0.1:9 \
     CORVANE_BANNER_SERVER=127.0.0.1:9 timeout 30 "$client/update" --nouser "$type" "$version" "#" \
     >"$work/logs/update.log" 2>&1)
 rc=$?
@@ -216,7 +217,7 @@ same "$work/new/lizenz.txt" "$client/lizenz.txt"
 [ ! -e "$client/veraltet/Alte Datei ä.txt" ] || fail "the obsolete file is still there"
 leftovers=$(find "$client" -name '_old_*' ! -name '_old_update')
 [ -z "$leftovers" ] || fail "old copies left behind: $leftovers"
-[ -z "$(ls -A "$work/tmp" | grep corvane_temp_ || true)" ] || fail "temporary directory left behind"
+[ -z "$(ls -A "$temp" | grep corvane_temp_ || true)" ] || fail "temporary directory left behind"
 for _ in $(seq 100); do
     [ -e "$client/client started" ] && break
     sleep 0.05
