@@ -12,6 +12,7 @@ namespace {
 
 // The body goes to disk in pieces of at most this size, never whole.
 constexpr qint64 ChunkSize = 4096;
+constexpr qint64 ReadBufferSize = 1024 * 1024;
 
 } // namespace
 
@@ -78,6 +79,12 @@ void DownloadTaskSpecification::startDownload()
     // Any answer but 200 marks the mirror as unusable, redirects included.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     reply = networkManager->get(request);
+    if (reply) {
+        // Without a bound the network thread buffers whatever the socket
+        // delivers faster than we write it: most of a large file ended up in
+        // memory. A full buffer makes the transfer wait for us instead.
+        reply->setReadBufferSize(ReadBufferSize);
+    }
     if (!reply) {
         emit error(QStringLiteral("Download failed to initialize"));
         file.close();

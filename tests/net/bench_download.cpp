@@ -170,6 +170,10 @@ int main(int argc, char** argv)
     std::printf("DownloadTaskSpecification: %lld ms, %.1f MiB/s\n", bestTask, taskRate);
     std::printf("curl:                      %lld ms, %.1f MiB/s\n", bestCurl, curlRate);
     std::printf("ratio task/curl: %.2f\n", curlRate > 0 ? taskRate / curlRate : 0.0);
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    // The test server runs in this process too; its share is small and fixed.
+    std::printf("peak memory of this process: %.1f MiB\n", usage.ru_maxrss / 1024.0);
 
     serverThread.quit();
     serverThread.wait();
