@@ -67,19 +67,19 @@ Release makeRelease(const QString& root, int count, bool lastIsBad)
     for (int i = 0; i < count; ++i) {
         const QString path = QStringLiteral("d%1/f%2.dat").arg(i % 100).arg(i);
         const QByteArray content = QByteArray(256, char('a' + i % 26)) + QByteArray::number(i);
-        FileReplaceSpecification spec;
+        FileReplaceSpecification entry;
         if (i % 10 == 0) {
-            spec.fileName = path + QStringLiteral(".gz");
-            spec.unzipName = path;
-            spec.md5 = QString::fromLatin1(TestFiles::md5Hex(lastIsBad && i == count - 10 ? "bad" : content));
-            TestFiles::write(release.temp + QLatin1Char('/') + spec.fileName, TestFiles::gzip(content));
+            entry.fileName = path + QStringLiteral(".gz");
+            entry.unzipName = path;
+            entry.md5 = QString::fromLatin1(TestFiles::md5Hex(lastIsBad && i == count - 10 ? "bad" : content));
+            TestFiles::write(release.temp + QLatin1Char('/') + entry.fileName, TestFiles::gzip(content));
         } else {
-            spec.fileName = path;
+            entry.fileName = path;
             TestFiles::write(release.temp + QLatin1Char('/') + path, content);
         }
         if (i % 2 == 0)
             TestFiles::write(release.client + QLatin1Char('/') + path, "old");
-        release.replaceList.append(spec);
+        release.replaceList.append(entry);
     }
     return release;
 }

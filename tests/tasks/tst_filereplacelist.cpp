@@ -36,24 +36,24 @@ private:
         const bool missing = entry.endsWith(QLatin1Char('?'));
         if (wrongMd5 || missing)
             entry.chop(1);
-        FileReplaceSpecification spec;
-        spec.section = QStringLiteral("client");
+        FileReplaceSpecification record;
+        record.section = QStringLiteral("client");
         const int arrow = entry.indexOf(QLatin1Char('>'));
         QByteArray download;
         if (arrow < 0) {
-            spec.fileName = entry;
+            record.fileName = entry;
             download = newContent(entry);
         } else {
-            spec.fileName = entry.left(arrow);
-            spec.unzipName = entry.mid(arrow + 1);
-            const QByteArray content = newContent(spec.unzipName);
+            record.fileName = entry.left(arrow);
+            record.unzipName = entry.mid(arrow + 1);
+            const QByteArray content = newContent(record.unzipName);
             download = TestFiles::gzip(content);
-            spec.md5 = QString::fromLatin1(TestFiles::md5Hex(wrongMd5 ? content + "x" : content));
-            spec.size = quint64(content.size());
+            record.md5 = QString::fromLatin1(TestFiles::md5Hex(wrongMd5 ? content + "x" : content));
+            record.size = quint64(content.size());
         }
         if (!missing)
-            TestFiles::write(fixture.tempPath(spec.fileName), download);
-        return spec;
+            TestFiles::write(fixture.tempPath(record.fileName), download);
+        return record;
     }
 
     static QList<FileReplaceSpecification> stageAll(const StageFixture& fixture, const QStringList& entries)

@@ -43,16 +43,16 @@ using Files = QMap<QString, QByteArray>;
 QStringList keysOf(const QList<FileDownloadSpecification>& list)
 {
     QStringList keys;
-    for (const auto& spec : list)
-        keys.append(spec.fileName);
+    for (const auto& entry : list)
+        keys.append(entry.fileName);
     return keys;
 }
 
 QStringList keysOf(const QList<FileReplaceSpecification>& list)
 {
     QStringList keys;
-    for (const auto& spec : list)
-        keys.append(spec.fileName);
+    for (const auto& entry : list)
+        keys.append(entry.fileName);
     return keys;
 }
 
