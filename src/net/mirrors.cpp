@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QStringList>
 
+#include "core/inivalue.h"
 #include "core/randomsource.h"
 
 namespace {
@@ -13,16 +14,6 @@ namespace {
 constexpr int DefaultRetries = 2;
 constexpr int HttpSlots = 3;
 constexpr int AlphaSlots = 4;
-
-// The settings class reads an unquoted value with a comma as a list; a URL
-// may well contain one, so put it back together instead of losing it.
-QString readText(const QSettings& settings, const QString& key)
-{
-    const QVariant value = settings.value(key);
-    if (value.userType() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
-}
 
 QString withVersion(QString url, int version)
 {
@@ -51,7 +42,7 @@ bool Mirrors::initDefault(const QString& iniPath, int version)
     for (int i = 0; i < size; ++i) {
         settings.setArrayIndex(i);
         FTPSiteAccessData mirror;
-        mirror.name = readText(settings, QStringLiteral("mirror"));
+        mirror.name = IniValue::text(settings, QStringLiteral("mirror"));
         mirrorList.append(mirror);
     }
     settings.endArray();
@@ -63,7 +54,7 @@ void Mirrors::setDefaults(QSettings& settings, int version)
 {
     for (FTPSiteAccessData& mirror : mirrorList) {
         settings.beginGroup(mirror.name);
-        const QString url = readText(settings, QStringLiteral("url"));
+        const QString url = IniValue::text(settings, QStringLiteral("url"));
         if (isHttpUrl(url))
             mirror.maxConnections = HttpSlots;
         mirror.url = withVersion(url, version);
@@ -78,7 +69,7 @@ void Mirrors::setDefaults(QSettings& settings, int version)
 bool Mirrors::initAlpha(const QString& updateIniPath, int version)
 {
     const QSettings settings(updateIniPath, QSettings::IniFormat);
-    const QString url = readText(settings, QStringLiteral("Channel/alpha"));
+    const QString url = IniValue::text(settings, QStringLiteral("Channel/alpha"));
     if (url.isEmpty()) {
         emit fatalError(QStringLiteral("Alpha parameter in channel section in update ini file not found"));
         return false;
