@@ -14,31 +14,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "processmemory.h"
+
 namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
-
-// A field of /proc/self/status in KiB ("VmHWM", "VmRSS").
-qint64 statusKiB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-// Makes the kernel restart VmHWM from the current resident size.
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
 
 struct Figures {
     double seconds = 0;
@@ -49,13 +29,13 @@ struct Figures {
 template<typename Check>
 Figures measureInProcess(Check check)
 {
-    resetPeak();
+    ProcessMemory::resetPeak();
     QElapsedTimer timer;
     timer.start();
     Figures f;
     f.ok = check();
     f.seconds = double(timer.nsecsElapsed()) / 1e9;
-    f.peakKiB = statusKiB("VmHWM");
+    f.peakKiB = ProcessMemory::statusKiB("VmHWM");
     return f;
 }
 
@@ -128,7 +108,7 @@ int main(int argc, char** argv)
     }
     std::printf("file: %lld MiB in %s (page cache warm after writing), %d runs each\n", sizeMiB,
         qPrintable(dir.path()), runs);
-    const qint64 baselineKiB = statusKiB("VmRSS");
+    const qint64 baselineKiB = ProcessMemory::statusKiB("VmRSS");
     std::printf("baseline RSS of this process: %.1f MiB; (+...) is the growth above it\n",
         double(baselineKiB) / 1024.0);
 

@@ -9,29 +9,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include "core/configuration.h"
 #include "tasks/filedeletelisttaskspecification.h"
 #include "tasks/filereplacelisttaskspecification.h"
+#include "processmemory.h"
 #include "testfiles.h"
 
 namespace {
-
-// A field of /proc/self/status in KiB ("VmHWM").
-qint64 statusKiB(const QByteArray& field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 // Runs the task to its end; milliseconds, or -1 if it did not end.
 double runToEnd(TaskSpecification& task)
@@ -118,6 +105,6 @@ int main(int argc, char** argv)
     std::printf("directory %s\n", qPrintable(base));
     measure(base, count, false);
     measure(base, count, true);
-    std::printf("peak memory (VmHWM): %lld KiB\n", static_cast<long long>(statusKiB("VmHWM")));
+    std::printf("peak memory (VmHWM): %lld KiB\n", static_cast<long long>(ProcessMemory::statusKiB("VmHWM")));
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "core/configuration.h"
 #include "crypto/tomcryptutil.h"
 #include "net/mirrors.h"
+#include "processmemory.h"
 #include "testhttpserver.h"
 #include "testrelease.h"
 
@@ -32,27 +33,6 @@
 #include <sys/prctl.h>
 
 namespace {
-
-// Resident set high-water mark in KiB, from /proc.
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-// Lets the high-water mark start again from the current resident size.
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
 
 const QStringList stageLines {
     QStringLiteral("Download / check product ini"),
@@ -163,14 +143,14 @@ bool runUpdate(const char* name, int version, int files, qint64 bytes, quint16 p
     QObject::connect(task, &TaskSpecification::finished, &loop, &QEventLoop::quit);
     QObject::connect(task, &TaskSpecification::canceled, &loop, &QEventLoop::quit);
 
-    resetPeak();
-    const long baseKiB = peakKiB();
+    ProcessMemory::resetPeak();
+    const long baseKiB = long(ProcessMemory::statusKiB("VmHWM"));
     clock.start();
     ticker.start(1000);
     task->execute();
     loop.exec();
     const qint64 wallMs = clock.elapsed();
-    const long runPeakKiB = peakKiB();
+    const long runPeakKiB = long(ProcessMemory::statusKiB("VmHWM"));
     const bool ok = task->state == TaskSpecification::Finished;
     delete task;
     Configuration::setAppRootPathOverride(QString());
