@@ -3,6 +3,7 @@
 
 #include "inivalue.h"
 #include "updatechecker.h"
+#include "updateinidata.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,11 +23,6 @@ QString& appRootPathOverride()
 {
     static QString path;
     return path;
-}
-
-QString updateIniPath()
-{
-    return Configuration::getAppRootPath() + QStringLiteral("/update.ini");
 }
 
 } // namespace
@@ -66,7 +62,7 @@ bool Configuration::parseCommandLineOptions(const QStringList& arguments)
 
 void Configuration::getUpdateChannel()
 {
-    QSettings settings(updateIniPath(), QSettings::IniFormat);
+    QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("Channel"));
     if (!IniValue::text(settings, QStringLiteral("alpha")).isEmpty()) {
         channel = Alpha;
@@ -141,7 +137,7 @@ QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel chan
 
 void Configuration::getProxyAndDownloadConcurrency()
 {
-    QSettings settings(updateIniPath(), QSettings::IniFormat);
+    QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("update"));
     proxy = IniValue::text(settings, QStringLiteral("proxy"));
     downloadConcurrency = settings.value(QStringLiteral("streams"), defaultStreams).toInt();

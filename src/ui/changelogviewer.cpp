@@ -17,6 +17,7 @@
 #include "core/configuration.h"
 #include "core/inivalue.h"
 #include "core/randomsource.h"
+#include "core/updateinidata.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ QString ChangeLogViewer::getRemoteUrl()
         return getRandomMirror();
     mirrorsLoaded = true;
 
-    const QString updateIni = clientFile(QStringLiteral("update.ini"));
+    const QString updateIni = UpdateIniData::filename();
     if (QFile::exists(updateIni)) {
         const QSettings settings(updateIni, QSettings::IniFormat);
         // The alpha mirror is the only source and is not kept as a
