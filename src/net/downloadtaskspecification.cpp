@@ -79,12 +79,6 @@ void DownloadTaskSpecification::startDownload()
     // Any answer but 200 marks the mirror as unusable, redirects included.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     reply = networkManager->get(request);
-    if (reply) {
-        // Without a bound the network thread buffers whatever the socket
-        // delivers faster than we write it: most of a large file ended up in
-        // memory. A full buffer makes the transfer wait for us instead.
-        reply->setReadBufferSize(ReadBufferSize);
-    }
     if (!reply) {
         emit error(QStringLiteral("Download failed to initialize"));
         file.close();
@@ -93,6 +87,10 @@ void DownloadTaskSpecification::startDownload()
         errorCancel();
         return;
     }
+    // Without a bound the network thread buffers whatever the socket
+    // delivers faster than we write it: most of a large file ended up in
+    // memory. A full buffer makes the transfer wait for us instead.
+    reply->setReadBufferSize(ReadBufferSize);
     if (reply->isFinished()) {
         errorRetry(reply->errorString());
         return;
