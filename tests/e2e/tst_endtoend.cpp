@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include "core/configuration.h"
+#include "mirrorsfixture.h"
 #include "nginxserver.h"
 #include "testfiles.h"
 #include "testsigning.h"
@@ -114,13 +115,10 @@ public:
 
     bool writeMirrorsIni(const QStringList& urls) const
     {
-        QByteArray ini = "[mirrors]\n";
+        QList<MirrorsFixture::Entry> mirrors;
         for (int i = 0; i < urls.size(); ++i)
-            ini += QByteArray::number(i + 1) + "\\mirror=m" + QByteArray::number(i + 1) + "\n";
-        ini += "size=" + QByteArray::number(urls.size()) + "\n";
-        for (int i = 0; i < urls.size(); ++i)
-            ini += "\n[m" + QByteArray::number(i + 1) + "]\nurl=" + urls.at(i).toUtf8() + "\n";
-        return TestFiles::write(client() + QStringLiteral("/mirrors.ini"), ini);
+            mirrors.append({QStringLiteral("m%1").arg(i + 1), urls.at(i)});
+        return TestFiles::write(client() + QStringLiteral("/mirrors.ini"), MirrorsFixture::ini(mirrors));
     }
 
     QProcessEnvironment environment() const

@@ -11,16 +11,17 @@
 
 #include "core/configuration.h"
 #include "crypto/tomcryptutil.h"
+#include "mirrorsfixture.h"
 #include "net/mirrors.h"
 #include "processmemory.h"
 #include "testhttpserver.h"
+#include "testfiles.h"
 #include "testrelease.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QProcess>
@@ -93,13 +94,10 @@ int serve()
 // Only the URL matters to the registry; a server object is not needed.
 bool writeMirrorsIni(const QString& path, quint16 port)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray text = "[mirrors]\nsize=2\n1\\mirror=A\n2\\mirror=B\n";
+    QList<MirrorsFixture::Entry> mirrors;
     for (const QString& mirror : mirrorNames)
-        text += QStringLiteral("[%1]\nurl=http://127.0.0.1:%2/%1\n").arg(mirror).arg(port).toUtf8();
-    return file.write(text) == text.size();
+        mirrors.append({mirror, QStringLiteral("http://127.0.0.1:%2/%1").arg(mirror).arg(port)});
+    return TestFiles::write(path, MirrorsFixture::ini(mirrors));
 }
 
 bool runUpdate(const char* name, int version, int files, qint64 bytes, quint16 port)
