@@ -37,10 +37,10 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
 
     emit message(QStringLiteral("Downloading files"));
     const double weight = 1.0 / fileList->size();
-    for (const FileDownloadSpecification& spec : std::as_const(*fileList)) {
+    for (const FileDownloadSpecification& entry : std::as_const(*fileList)) {
         addSubTask(
-            new DownloadFileTaskSpecification(spec, networkManager, mirrors, configuration, this, weight));
-        totalBytes += spec.size;
+            new DownloadFileTaskSpecification(entry, networkManager, mirrors, configuration, this, weight));
+        totalBytes += entry.size;
     }
     state = Running;
     executeSubTasks();
@@ -49,11 +49,11 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
 bool DownloadFileListTaskSpecification::makeSubDirs()
 {
     // Every name is looked at before the first directory is made.
-    for (const FileDownloadSpecification& spec : std::as_const(*fileList)) {
-        if (PathGuard::pathInside(configuration->tempDir, spec.fileName).isEmpty()) {
+    for (const FileDownloadSpecification& entry : std::as_const(*fileList)) {
+        if (PathGuard::pathInside(configuration->tempDir, entry.fileName).isEmpty()) {
             emit message(
                 QStringLiteral("Refusing to download %1: its path leads outside the temporary directory")
-                    .arg(spec.fileName));
+                    .arg(entry.fileName));
             errorCancel();
             return false;
         }
@@ -61,8 +61,8 @@ bool DownloadFileListTaskSpecification::makeSubDirs()
 
     const QDir dir(configuration->tempDir);
     QSet<QString> made {QStringLiteral(".")};
-    for (const FileDownloadSpecification& spec : std::as_const(*fileList)) {
-        const QString path = QFileInfo(spec.fileName).path();
+    for (const FileDownloadSpecification& entry : std::as_const(*fileList)) {
+        const QString path = QFileInfo(entry.fileName).path();
         if (made.contains(path))
             continue;
         if (!dir.mkpath(path)) {

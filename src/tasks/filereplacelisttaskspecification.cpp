@@ -29,14 +29,14 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
 {
     // Refuse the whole list before the first directory is made, rather than
     // find a bad entry halfway and have to undo.
-    for (const FileReplaceSpecification& spec : std::as_const(*replaceList)) {
+    for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
         QString source;
         QString target;
         QString old;
-        if (!FileReplaceTaskSpecification::installPaths(spec, configuration, source, target, old)) {
+        if (!FileReplaceTaskSpecification::installPaths(entry, configuration, source, target, old)) {
             state = Running;
             emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
-                             .arg(spec.pureDestFilePath()));
+                             .arg(entry.pureDestFilePath()));
             errorCancel();
             return;
         }
@@ -53,8 +53,8 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
     const QString root = Configuration::getAppRootPath();
     QSet<QString> seen;
     QStringList missing;
-    for (const FileReplaceSpecification& spec : std::as_const(*replaceList)) {
-        const QString dir = QFileInfo(root + QLatin1Char('/') + spec.destFileName(QString())).path();
+    for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
+        const QString dir = QFileInfo(root + QLatin1Char('/') + entry.destFileName(QString())).path();
         if (seen.contains(dir))
             continue;
         seen.insert(dir);
@@ -71,8 +71,8 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
 void FileReplaceListTaskSpecification::makeFileReplaceTasks(bool hasDirectoryTasks)
 {
     const double share = (hasDirectoryTasks ? 0.9 : 1.0) / replaceList->size();
-    for (const FileReplaceSpecification& spec : std::as_const(*replaceList))
-        addSubTask(new FileReplaceTaskSpecification(spec, deleteList, &journal, configuration, this, share));
+    for (const FileReplaceSpecification& entry : std::as_const(*replaceList))
+        addSubTask(new FileReplaceTaskSpecification(entry, deleteList, &journal, configuration, this, share));
 }
 
 void FileReplaceListTaskSpecification::subtasksDone()

@@ -30,24 +30,24 @@ bool isTaken(const QString& path)
 
 } // namespace
 
-FileReplaceTaskSpecification::FileReplaceTaskSpecification(const FileReplaceSpecification& spec,
+FileReplaceTaskSpecification::FileReplaceTaskSpecification(const FileReplaceSpecification& entry,
     QList<QString>* deleteList, RollbackDataList* listJournal, Configuration* configuration, QObject* parent,
     double parentProgressRange)
     : ComposedTaskSpecification(1, parentProgressRange, parent)
-    , replaceSpec(spec)
+    , replaceSpec(entry)
     , deleteList(deleteList)
     , listJournal(listJournal)
     , configuration(configuration)
 {
 }
 
-bool FileReplaceTaskSpecification::installPaths(const FileReplaceSpecification& spec,
+bool FileReplaceTaskSpecification::installPaths(const FileReplaceSpecification& entry,
     const Configuration* configuration, QString& source, QString& target, QString& old)
 {
     const QString root = Configuration::getAppRootPath();
-    source = PathGuard::pathInside(configuration->tempDir, spec.fileName);
-    target = PathGuard::pathInside(root, spec.destFileName(QString()));
-    old = PathGuard::pathInside(root, spec.oldDestFileName());
+    source = PathGuard::pathInside(configuration->tempDir, entry.fileName);
+    target = PathGuard::pathInside(root, entry.destFileName(QString()));
+    old = PathGuard::pathInside(root, entry.oldDestFileName());
     return !source.isEmpty() && !target.isEmpty() && !old.isEmpty();
 }
 

@@ -28,7 +28,7 @@ class FileReplaceTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
 
 public:
-    FileReplaceTaskSpecification(const FileReplaceSpecification& spec, QList<QString>* deleteList,
+    FileReplaceTaskSpecification(const FileReplaceSpecification& entry, QList<QString>* deleteList,
         RollbackDataList* listJournal, Configuration* configuration, QObject* parent,
         double parentProgressRange);
 
@@ -40,7 +40,7 @@ public:
 
     // The download in the temporary directory, the installed file and its
     // "_old_" name; false when any of them would lie outside its directory.
-    static bool installPaths(const FileReplaceSpecification& spec, const Configuration* configuration,
+    static bool installPaths(const FileReplaceSpecification& entry, const Configuration* configuration,
         QString& source, QString& target, QString& old);
 
     static const QStringList executableFiles;
