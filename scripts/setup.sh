@@ -8,7 +8,7 @@ packages=(
     cmake g++ ninja-build pkg-config
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev
     zlib1g-dev libtomcrypt-dev libtommath-dev
-    nginx tinyproxy xvfb curl openssl gzip time
+    fonts-dejavu-core nginx tinyproxy xvfb xauth curl openssl gzip time
     "$@"
 )
 
