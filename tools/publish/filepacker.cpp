@@ -27,24 +27,24 @@ void openOrThrow(QFile& file, QIODevice::OpenMode mode)
 void writeOrThrow(QFile& file, const char* data, qint64 len)
 {
     if (file.write(data, len) != len)
-        throw PublishError {PublishOutput,
-            QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString())};
+        throw PublishError {
+            PublishOutput, QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString())};
 }
 
 QByteArray readBlockOrThrow(QFile& file)
 {
     const QByteArray block = file.read(blockSize);
     if (block.isEmpty() && file.error() != QFileDevice::NoError)
-        throw PublishError {PublishInput,
-            QStringLiteral("Cannot read %1: %2").arg(file.fileName(), file.errorString())};
+        throw PublishError {
+            PublishInput, QStringLiteral("Cannot read %1: %2").arg(file.fileName(), file.errorString())};
     return block;
 }
 
 void finishTarget(QFile& out, const QFile& in)
 {
     if (!out.flush())
-        throw PublishError {PublishOutput,
-            QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString())};
+        throw PublishError {
+            PublishOutput, QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString())};
     // Only the owner, group and other bits: the "user" flags describe the
     // running user's access and would mark every file executable for root.
     const QFileDevice::Permissions modeBits(0x7077);

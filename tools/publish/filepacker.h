@@ -15,7 +15,7 @@ struct FileDigest {
 FileDigest copyFile(const QString& source, const QString& target);
 
 struct PackResult {
-    FileDigest packed;   // the .gz file on the mirror
+    FileDigest packed; // the .gz file on the mirror
     FileDigest unpacked; // the content it unpacks to
 };
 

@@ -72,7 +72,8 @@ PublishOptions parseArguments(const QStringList& arguments)
     const QCommandLineOption previous(QStringLiteral("previous"), {}, QStringLiteral("DIR"));
     const QCommandLineOption changelog(QStringLiteral("changelog"), {}, QStringLiteral("FILE"));
     const QCommandLineOption force(QStringLiteral("force"));
-    parser.addOptions({version, key, type, section, folderSections, gzip, deleteList, previous, changelog, force});
+    parser.addOptions(
+        {version, key, type, section, folderSections, gzip, deleteList, previous, changelog, force});
     if (!parser.parse(arguments))
         throw PublishError {PublishUsage, parser.errorText()};
 
@@ -122,8 +123,8 @@ int main(int argc, char** argv)
         const PublishOptions options = parseArguments(arguments);
         const PublishSummary summary = publish(options);
         std::printf("Published version %d of %s to %s: %d files (%d packed), %d deletions\n", options.version,
-            qUtf8Printable(options.clientType), qUtf8Printable(summary.versionDir), summary.files, summary.packed,
-            summary.deletions);
+            qUtf8Printable(options.clientType), qUtf8Printable(summary.versionDir), summary.files,
+            summary.packed, summary.deletions);
         return PublishOk;
     } catch (const PublishError& error) {
         std::fprintf(stderr, "corvane-publish: %s\n", qUtf8Printable(error.text));

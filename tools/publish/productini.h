@@ -8,8 +8,8 @@
 
 struct ProductEntry {
     QString section; // mirror folder
-    QString key;     // relative path of the file on the mirror and in the temporary directory
-    QString value;   // "md5::size" or "md5::size::unpacked md5::unpacked size::unpacked path"
+    QString key; // relative path of the file on the mirror and in the temporary directory
+    QString value; // "md5::size" or "md5::size::unpacked md5::unpacked size::unpacked path"
 };
 
 // Writes entries and the "delete" section (omitted when deletions is empty) to

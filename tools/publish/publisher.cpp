@@ -86,12 +86,12 @@ QStringList computeDeletions(const PublishOptions& options, const QSet<QString>&
         for (const QString& path : std::as_const(candidates)) {
             const QString problem = relativePathProblem(path);
             if (!problem.isEmpty())
-                throw PublishError {PublishContent,
-                    QStringLiteral("Cannot delete %1: %2").arg(path, problem)};
+                throw PublishError {
+                    PublishContent, QStringLiteral("Cannot delete %1: %2").arg(path, problem)};
             // The delete stage runs after the new files are installed.
             if (installed.contains(path))
-                throw PublishError {PublishContent,
-                    QStringLiteral("%1 is both published and listed for deletion").arg(path)};
+                throw PublishError {
+                    PublishContent, QStringLiteral("%1 is both published and listed for deletion").arg(path)};
         }
     }
     if (!options.previousDir.isEmpty()) {
@@ -105,8 +105,8 @@ QStringList computeDeletions(const PublishOptions& options, const QSet<QString>&
     const QSet<QString> folders = parentFolders(installed);
     for (const QString& path : std::as_const(candidates)) {
         if (folders.contains(path))
-            throw PublishError {PublishContent,
-                QStringLiteral("%1 is deleted but is a folder of the new release").arg(path)};
+            throw PublishError {
+                PublishContent, QStringLiteral("%1 is deleted but is a folder of the new release").arg(path)};
     }
     std::sort(candidates.begin(), candidates.end());
     candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
@@ -126,7 +126,8 @@ void makeParent(const QString& filePath)
 }
 
 // Copies or packs every file into staging and returns its product ini entries.
-QList<ProductEntry> writeFiles(const QList<ReleaseFile>& files, const QString& staging, bool gzip, int& packed)
+QList<ProductEntry> writeFiles(
+    const QList<ReleaseFile>& files, const QString& staging, bool gzip, int& packed)
 {
     QSet<QString> taken;
     for (const ReleaseFile& file : files)
@@ -174,9 +175,11 @@ PublishSummary publish(const PublishOptions& options)
     const QStringList deletions = computeDeletions(options, installed);
     if (files.isEmpty() && deletions.isEmpty())
         throw PublishError {PublishContent,
-            QStringLiteral("Nothing to publish: %1 holds no files and nothing is deleted").arg(options.releaseDir)};
+            QStringLiteral("Nothing to publish: %1 holds no files and nothing is deleted")
+                .arg(options.releaseDir)};
     if (!options.changelogFile.isEmpty() && !QFileInfo(options.changelogFile).isFile())
-        throw PublishError {PublishInput, QStringLiteral("Change log not found: %1").arg(options.changelogFile)};
+        throw PublishError {
+            PublishInput, QStringLiteral("Change log not found: %1").arg(options.changelogFile)};
 
     const QString versionDir = QDir(options.outDir).absoluteFilePath(QString::number(options.version));
     if (QFileInfo::exists(versionDir) && !options.force)

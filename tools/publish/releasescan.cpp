@@ -67,8 +67,8 @@ QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSectio
         // A name that is not valid UTF-8 does not survive the trip through
         // text and cannot be opened again under the decoded name.
         if (!QFileInfo::exists(source))
-            throw PublishError {PublishContent,
-                QStringLiteral("The name of %1 is not valid UTF-8").arg(relative)};
+            throw PublishError {
+                PublishContent, QStringLiteral("The name of %1 is not valid UTF-8").arg(relative)};
 
         ReleaseFile file;
         file.source = source;
@@ -83,11 +83,12 @@ QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSectio
         const QString sectionProblem = sectionNameProblem(file.section);
         if (!sectionProblem.isEmpty())
             throw PublishError {PublishContent,
-                QStringLiteral("The folder %1 cannot be a mirror folder: %2").arg(file.section, sectionProblem)};
+                QStringLiteral("The folder %1 cannot be a mirror folder: %2")
+                    .arg(file.section, sectionProblem)};
         const QString pathProblem = relativePathProblem(file.path);
         if (!pathProblem.isEmpty())
-            throw PublishError {PublishContent,
-                QStringLiteral("%1 cannot be published: %2").arg(relative, pathProblem)};
+            throw PublishError {
+                PublishContent, QStringLiteral("%1 cannot be published: %2").arg(relative, pathProblem)};
         files.append(file);
     }
     std::sort(files.begin(), files.end(), [](const ReleaseFile& a, const ReleaseFile& b) {

@@ -7,8 +7,8 @@
 
 struct ReleaseFile {
     QString section; // mirror folder
-    QString path;    // relative path with "/" separators, also the installed path
-    QString source;  // absolute path of the file on disk
+    QString path; // relative path with "/" separators, also the installed path
+    QString source; // absolute path of the file on disk
 };
 
 // Every regular file below root, sorted by section and path. With

@@ -76,12 +76,13 @@ ServerConfig parseArguments(const QStringList& arguments)
     const QCommandLineOption newsFile(QStringLiteral("news-file"), {}, QStringLiteral("FILE"));
     const QCommandLineOption bannerImage(QStringLiteral("banner-image"), {}, QStringLiteral("URL"));
     const QCommandLineOption bannerClick(QStringLiteral("banner-click"), {}, QStringLiteral("URL"));
-    parser.addOptions({config, bind, versionPort, bannerPort, channels[0], channels[1], channels[2], news, newsFile,
-        bannerImage, bannerClick});
+    parser.addOptions({config, bind, versionPort, bannerPort, channels[0], channels[1], channels[2], news,
+        newsFile, bannerImage, bannerClick});
     if (!parser.parse(arguments))
         throw Failure {ExitUsage, parser.errorText()};
     if (!parser.positionalArguments().isEmpty())
-        throw Failure {ExitUsage, QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first())};
+        throw Failure {
+            ExitUsage, QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first())};
 
     ServerConfig server;
     if (parser.isSet(config)) {
@@ -136,7 +137,8 @@ bool stopOnSignals(QCoreApplication& app)
 
 QString describe(const QByteArray& request)
 {
-    return request.size() <= 8 ? QString::fromLatin1(request.toHex(' ')) : QStringLiteral("%1 bytes").arg(request.size());
+    return request.size() <= 8 ? QString::fromLatin1(request.toHex(' '))
+                               : QStringLiteral("%1 bytes").arg(request.size());
 }
 
 } // namespace
@@ -154,35 +156,38 @@ int main(int argc, char** argv)
         // Refuse a configuration the updater would misread before anyone asks.
         QByteArray versionReply, newsReply, bannerReply;
         for (const QString& error : {server.versionReply(versionReply), server.newsReply(newsReply),
-                 server.hasBanner() || !server.bannerClick.isEmpty() ? server.bannerReply(bannerReply) : QString()}) {
+                 server.hasBanner() || !server.bannerClick.isEmpty() ? server.bannerReply(bannerReply)
+                                                                     : QString()}) {
             if (!error.isEmpty())
                 throw Failure {ExitConfig, error};
         }
 
-        UdpService versionService(QStringLiteral("version"), [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
-            if (request.startsWith('3')) {
-                what = QStringLiteral("version query");
-                return versionReply;
-            }
-            if (request.startsWith('*')) {
-                what = QStringLiteral("news query");
-                return newsReply;
-            }
-            what = QStringLiteral("unknown request %1").arg(describe(request));
-            return std::nullopt;
-        });
-        UdpService bannerService(QStringLiteral("banner"), [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
-            if (request != QByteArrayLiteral("\x01\x01")) {
+        UdpService versionService(QStringLiteral("version"),
+            [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
+                if (request.startsWith('3')) {
+                    what = QStringLiteral("version query");
+                    return versionReply;
+                }
+                if (request.startsWith('*')) {
+                    what = QStringLiteral("news query");
+                    return newsReply;
+                }
                 what = QStringLiteral("unknown request %1").arg(describe(request));
                 return std::nullopt;
-            }
-            what = QStringLiteral("banner query");
-            if (!server.hasBanner()) {
-                what += QStringLiteral(" (no banner configured)");
-                return std::nullopt;
-            }
-            return bannerReply;
-        });
+            });
+        UdpService bannerService(QStringLiteral("banner"),
+            [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
+                if (request != QByteArrayLiteral("\x01\x01")) {
+                    what = QStringLiteral("unknown request %1").arg(describe(request));
+                    return std::nullopt;
+                }
+                what = QStringLiteral("banner query");
+                if (!server.hasBanner()) {
+                    what += QStringLiteral(" (no banner configured)");
+                    return std::nullopt;
+                }
+                return bannerReply;
+            });
         for (const QString& error : {versionService.bind(server.bindAddress, server.versionPort),
                  bannerService.bind(server.bindAddress, server.bannerPort)}) {
             if (!error.isEmpty())

@@ -127,7 +127,9 @@ QString ServerConfig::versionReply(QByteArray& out) const
     }
     out = entries.join(QLatin1Char(',')).toLatin1();
     if (out.size() > versionReplyLimit)
-        return QStringLiteral("The version reply is %1 bytes long; the updater reads %2").arg(out.size()).arg(versionReplyLimit);
+        return QStringLiteral("The version reply is %1 bytes long; the updater reads %2")
+            .arg(out.size())
+            .arg(versionReplyLimit);
     return {};
 }
 
@@ -143,7 +145,9 @@ QString ServerConfig::newsReply(QByteArray& out) const
     if (out.contains('\0'))
         return QStringLiteral("The news text may not contain a zero byte");
     if (out.size() > newsReplyLimit)
-        return QStringLiteral("The news text is %1 bytes long; the updater reads %2").arg(out.size()).arg(newsReplyLimit);
+        return QStringLiteral("The news text is %1 bytes long; the updater reads %2")
+            .arg(out.size())
+            .arg(newsReplyLimit);
     return {};
 }
 
@@ -157,6 +161,8 @@ QString ServerConfig::bannerReply(QByteArray& out) const
         return QStringLiteral("The banner URLs hold characters outside Latin-1");
     out = (bannerImage + QLatin1Char(',') + bannerClick).toLatin1();
     if (out.size() > bannerReplyLimit)
-        return QStringLiteral("The banner reply is %1 bytes long; the updater reads %2").arg(out.size()).arg(bannerReplyLimit);
+        return QStringLiteral("The banner reply is %1 bytes long; the updater reads %2")
+            .arg(out.size())
+            .arg(bannerReplyLimit);
     return {};
 }

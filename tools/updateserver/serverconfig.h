@@ -10,8 +10,8 @@
 struct ServerConfig {
     QHostAddress bindAddress = QHostAddress::LocalHost;
     quint16 versionPort = 17384; // 0 picks a free port
-    quint16 bannerPort = 2009;   // 0 picks a free port
-    QString channels[3];         // stable, beta, alpha: "version" or "version#display text"
+    quint16 bannerPort = 2009; // 0 picks a free port
+    QString channels[3]; // stable, beta, alpha: "version" or "version#display text"
     QString news;
     QString bannerImage;
     QString bannerClick;

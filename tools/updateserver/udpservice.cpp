@@ -53,10 +53,13 @@ void UdpService::onReadyRead()
             logLine(QStringLiteral("%1: %2 from %3, not answered").arg(name, what, from));
             continue;
         }
-        const qint64 sent = socket->writeDatagram(*reply, request.senderAddress(), quint16(request.senderPort()));
+        const qint64 sent =
+            socket->writeDatagram(*reply, request.senderAddress(), quint16(request.senderPort()));
         if (sent != reply->size())
-            logLine(QStringLiteral("%1: %2 from %3, reply failed: %4").arg(name, what, from, socket->errorString()));
+            logLine(QStringLiteral("%1: %2 from %3, reply failed: %4")
+                        .arg(name, what, from, socket->errorString()));
         else
-            logLine(QStringLiteral("%1: %2 from %3, answered %4 bytes").arg(name, what, from).arg(reply->size()));
+            logLine(
+                QStringLiteral("%1: %2 from %3, answered %4 bytes").arg(name, what, from).arg(reply->size()));
     }
 }
