@@ -1,6 +1,7 @@
 // corvane-keytool: makes the publisher's key pair, signs release files and
 // checks signatures exactly as the updater does, and turns a public key into
 // the source the build embeds.
+#include "common/toolmain.h"
 #include "crypto/tomcryptutil.h"
 
 #include <cstdio>
@@ -16,13 +17,13 @@ namespace {
 enum ExitCode {
     ExitOk = 0,
     ExitBadSignature = 1,
-    ExitUsage = 2,
+    ExitUsage = usageExit,
     ExitFile = 3,
     ExitKey = 4,
     ExitCrypto = 5,
 };
 
-const char* const USAGE = R"(Usage: corvane-keytool COMMAND [ARGUMENTS] [OPTIONS]
+const char* const usage = R"(Usage: corvane-keytool COMMAND [ARGUMENTS] [OPTIONS]
 
 Commands:
   create [--private FILE] [--public FILE] [--force]
@@ -51,12 +52,6 @@ Exit status:
   5  the cryptographic library failed
 )";
 
-// An error that ends the program with a message and an exit status.
-struct Failure {
-    ExitCode code;
-    std::string text;
-};
-
 bool fileExists(const std::string& path)
 {
     struct stat info { };
@@ -71,7 +66,7 @@ std::vector<unsigned char> readWhole(const std::string& path)
         read_file(path.c_str(), &data, &len);
     } catch (const crypt_exception& e) {
         std::free(data);
-        throw Failure {ExitFile, e.what()};
+        throw ToolError(ExitFile, e.what());
     }
     std::vector<unsigned char> content(data, data + len);
     std::free(data);
@@ -83,7 +78,7 @@ void writeWhole(const std::string& path, std::vector<unsigned char> content)
     try {
         write_file(path.c_str(), content.data(), content.size());
     } catch (const crypt_exception& e) {
-        throw Failure {ExitFile, e.what()};
+        throw ToolError(ExitFile, e.what());
     }
 }
 
@@ -92,24 +87,24 @@ void writeWhole(const std::string& path, std::vector<unsigned char> content)
 void loadKeyFile(rsa_key* key, const std::string& path, int wantedType)
 {
     if (!fileExists(path))
-        throw Failure {ExitKey, "Key file not found: " + path};
+        throw ToolError(ExitKey, "Key file not found: " + path);
     const std::vector<unsigned char> content = readWhole(path);
     if (content.size() != KEY_FILE_SIZE)
-        throw Failure {ExitKey,
+        throw ToolError(ExitKey,
             path + " is " + std::to_string(content.size()) + " bytes long; a key file is "
-                + std::to_string(KEY_FILE_SIZE) + " bytes (convert other keys with 'import')"};
+                + std::to_string(KEY_FILE_SIZE) + " bytes (convert other keys with 'import')");
     try {
         load_key(key, path.c_str());
     } catch (const crypt_exception& e) {
-        throw Failure {ExitKey, path + " is not a key file: " + e.what()};
+        throw ToolError(ExitKey, path + " is not a key file: " + e.what());
     }
     if (wantedType == PK_PRIVATE && key->type != PK_PRIVATE) {
         rsa_free(key);
-        throw Failure {ExitKey, path + " holds a public key; signing needs the private key"};
+        throw ToolError(ExitKey, path + " holds a public key; signing needs the private key");
     }
     if (wantedType == PK_PUBLIC && key->type != PK_PUBLIC) {
         rsa_free(key);
-        throw Failure {ExitKey, path + " holds a private key; only a public key may be embedded"};
+        throw ToolError(ExitKey, path + " holds a private key; only a public key may be embedded");
     }
 }
 
@@ -131,7 +126,7 @@ Arguments parse(int argc, char** argv, bool allowKey, bool allowCreateOptions)
             (allowKey && arg == "--key") || (allowCreateOptions && (arg == "--private" || arg == "--public"));
         if (takesValue) {
             if (i + 1 >= argc)
-                throw Failure {ExitUsage, "Option " + arg + " needs a file name"};
+                throw ToolError(ExitUsage, "Option " + arg + " needs a file name");
             const std::string value = argv[++i];
             if (arg == "--key")
                 args.key = value;
@@ -142,7 +137,7 @@ Arguments parse(int argc, char** argv, bool allowKey, bool allowCreateOptions)
         } else if (allowCreateOptions && arg == "--force") {
             args.force = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw Failure {ExitUsage, "Unknown option: " + arg};
+            throw ToolError(ExitUsage, "Unknown option: " + arg);
         } else {
             args.positional.push_back(arg);
         }
@@ -153,32 +148,32 @@ Arguments parse(int argc, char** argv, bool allowKey, bool allowCreateOptions)
 void expectPositional(const Arguments& args, size_t count, const char* what)
 {
     if (args.positional.size() != count)
-        throw Failure {ExitUsage, std::string("Expected ") + what};
+        throw ToolError(ExitUsage, std::string("Expected ") + what);
 }
 
 int create(const Arguments& args)
 {
     expectPositional(args, 0, "no arguments besides options for 'create'");
     if (args.privateKey == args.publicKey)
-        throw Failure {ExitUsage, "The private and the public key need different files"};
+        throw ToolError(ExitUsage, "The private and the public key need different files");
     // Overwriting a private key loses the ability to sign for every updater
     // that trusts its public half.
     for (const std::string& path : {args.privateKey, args.publicKey}) {
         if (!args.force && fileExists(path))
-            throw Failure {ExitFile, path + " exists; use --force to replace it"};
+            throw ToolError(ExitFile, path + " exists; use --force to replace it");
     }
     rsa_key key;
     try {
         create_key(&key);
     } catch (const crypt_exception& e) {
-        throw Failure {ExitCrypto, e.what()};
+        throw ToolError(ExitCrypto, e.what());
     }
     RsaKeyGuard guard(&key);
     try {
         save_key(&key, PK_PRIVATE, args.privateKey.c_str());
         save_key(&key, PK_PUBLIC, args.publicKey.c_str());
     } catch (const crypt_exception& e) {
-        throw Failure {ExitFile, e.what()};
+        throw ToolError(ExitFile, e.what());
     }
     std::printf("Wrote %s and %s\n", args.privateKey.c_str(), args.publicKey.c_str());
     return ExitOk;
@@ -197,7 +192,7 @@ int sign(const Arguments& args)
     try {
         sign_msg(&key, data.data(), data.size(), sig.data(), &sigLen);
     } catch (const crypt_exception& e) {
-        throw Failure {ExitCrypto, e.what()};
+        throw ToolError(ExitCrypto, e.what());
     }
     sig.resize(sigLen);
     writeWhole(file + ".sig", sig);
@@ -241,19 +236,19 @@ int import(const Arguments& args)
     const std::string& der = args.positional[0];
     const std::vector<unsigned char> content = readWhole(der);
     if (content.size() > KEY_FILE_SIZE)
-        throw Failure {
-            ExitKey, der + " is longer than a key file (" + std::to_string(KEY_FILE_SIZE) + " bytes)"};
+        throw ToolError(
+            ExitKey, der + " is longer than a key file (" + std::to_string(KEY_FILE_SIZE) + " bytes)");
     rsa_key key;
     try {
         load_key(&key, content.data(), content.size());
     } catch (const crypt_exception& e) {
-        throw Failure {ExitKey, der + " is not a DER RSA key: " + e.what()};
+        throw ToolError(ExitKey, der + " is not a DER RSA key: " + e.what());
     }
     RsaKeyGuard guard(&key);
     try {
         save_key(&key, key.type, args.positional[1].c_str());
     } catch (const crypt_exception& e) {
-        throw Failure {ExitFile, e.what()};
+        throw ToolError(ExitFile, e.what());
     }
     std::printf(
         "Wrote %s key %s\n", key.type == PK_PRIVATE ? "private" : "public", args.positional[1].c_str());
@@ -287,15 +282,13 @@ int embed(const Arguments& args)
 int run(int argc, char** argv)
 {
     if (argc < 2)
-        throw Failure {ExitUsage, "No command given"};
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
-            std::fputs(USAGE, stdout);
-            return ExitOk;
-        }
-    }
+        throw ToolError(ExitUsage, "No command given");
     const std::string command = argv[1];
-    crypt_init();
+    try {
+        crypt_init();
+    } catch (const crypt_exception& e) {
+        throw ToolError(ExitCrypto, e.what());
+    }
     if (command == "create")
         return create(parse(argc, argv, false, true));
     if (command == "sign")
@@ -306,22 +299,12 @@ int run(int argc, char** argv)
         return import(parse(argc, argv, false, false));
     if (command == "embed")
         return embed(parse(argc, argv, false, false));
-    throw Failure {ExitUsage, "Unknown command: " + command};
+    throw ToolError(ExitUsage, "Unknown command: " + command);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    try {
-        return run(argc, argv);
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "corvane-keytool: %s\n", failure.text.c_str());
-        if (failure.code == ExitUsage)
-            std::fputs("Try 'corvane-keytool --help'.\n", stderr);
-        return failure.code;
-    } catch (const crypt_exception& e) {
-        std::fprintf(stderr, "corvane-keytool: %s\n", e.what());
-        return ExitCrypto;
-    }
+    return runTool({"corvane-keytool", usage}, argc, argv, [&] { return run(argc, argv); });
 }

@@ -2,7 +2,7 @@
 // are published without being held in memory.
 #include "filepacker.h"
 
-#include "publisherror.h"
+#include "publishexit.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -17,34 +17,34 @@ void openOrThrow(QFile& file, QIODevice::OpenMode mode)
 {
     if (!file.open(mode)) {
         const bool reading = mode & QIODevice::ReadOnly;
-        throw PublishError {reading ? PublishInput : PublishOutput,
+        throw ToolError(reading ? PublishInput : PublishOutput,
             QStringLiteral("Cannot open %1 for %2: %3")
                 .arg(file.fileName(), reading ? QStringLiteral("reading") : QStringLiteral("writing"),
-                    file.errorString())};
+                    file.errorString()));
     }
 }
 
 void writeOrThrow(QFile& file, const char* data, qint64 len)
 {
     if (file.write(data, len) != len)
-        throw PublishError {
-            PublishOutput, QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString())};
+        throw ToolError(
+            PublishOutput, QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString()));
 }
 
 QByteArray readBlockOrThrow(QFile& file)
 {
     const QByteArray block = file.read(blockSize);
     if (block.isEmpty() && file.error() != QFileDevice::NoError)
-        throw PublishError {
-            PublishInput, QStringLiteral("Cannot read %1: %2").arg(file.fileName(), file.errorString())};
+        throw ToolError(
+            PublishInput, QStringLiteral("Cannot read %1: %2").arg(file.fileName(), file.errorString()));
     return block;
 }
 
 void finishTarget(QFile& out, const QFile& in)
 {
     if (!out.flush())
-        throw PublishError {
-            PublishOutput, QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString())};
+        throw ToolError(
+            PublishOutput, QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString()));
     // Only the owner, group and other bits: the "user" flags describe the
     // running user's access and would mark every file executable for root.
     const QFileDevice::Permissions modeBits(0x7077);
@@ -86,7 +86,7 @@ PackResult gzipFile(const QString& source, const QString& target)
     // 15 + 16 window bits ask for the gzip wrapper. Without a header of our
     // own zlib writes no name and a zero time, which keeps the output stable.
     if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw PublishError {PublishCrypto, QStringLiteral("zlib cannot start packing %1").arg(source)};
+        throw ToolError(PublishCrypto, QStringLiteral("zlib cannot start packing %1").arg(source));
     QCryptographicHash plainMd5(QCryptographicHash::Md5);
     QCryptographicHash packedMd5(QCryptographicHash::Md5);
     PackResult result;
@@ -109,7 +109,7 @@ PackResult gzipFile(const QString& source, const QString& target)
                 stream.avail_out = uInt(buffer.size());
                 rc = deflate(&stream, atEnd ? Z_FINISH : Z_NO_FLUSH);
                 if (rc == Z_STREAM_ERROR)
-                    throw PublishError {PublishCrypto, QStringLiteral("zlib failed packing %1").arg(source)};
+                    throw ToolError(PublishCrypto, QStringLiteral("zlib failed packing %1").arg(source));
                 const qint64 produced = buffer.size() - qint64(stream.avail_out);
                 packedMd5.addData(QByteArrayView(buffer.constData(), produced));
                 result.packed.size += quint64(produced);

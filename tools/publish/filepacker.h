@@ -11,7 +11,7 @@ struct FileDigest {
 };
 
 // Copies source to target (permission bits included) and returns the
-// digest of the content. Throws PublishError when a side cannot be used.
+// digest of the content. Throws ToolError when a side cannot be used.
 FileDigest copyFile(const QString& source, const QString& target);
 
 struct PackResult {
@@ -21,5 +21,5 @@ struct PackResult {
 
 // Writes source gzip-packed to target in the format GNU gzip reads: best
 // compression, no file name and a zero time stamp, so that the same content
-// always packs to the same bytes. Throws PublishError on failure.
+// always packs to the same bytes. Throws ToolError on failure.
 PackResult gzipFile(const QString& source, const QString& target);

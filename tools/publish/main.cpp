@@ -1,7 +1,8 @@
 // corvane-publish: turns a release folder into the mirror tree of one client
 // version, with its signed product ini, packed files and change log.
+#include "common/toolmain.h"
 #include "publisher.h"
-#include "publisherror.h"
+#include "publishexit.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -53,8 +54,8 @@ int parseVersion(const QString& text)
     // " 7" would publish a folder no updater looks for.
     static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
     if (!ok || version <= 0 || !digits.match(text).hasMatch())
-        throw PublishError {PublishUsage,
-            QStringLiteral("The version must be a whole number from 1 to 2147483647, not \"%1\"").arg(text)};
+        throw ToolError(PublishUsage,
+            QStringLiteral("The version must be a whole number from 1 to 2147483647, not \"%1\"").arg(text));
     return version;
 }
 
@@ -75,15 +76,15 @@ PublishOptions parseArguments(const QStringList& arguments)
     parser.addOptions(
         {version, key, type, section, folderSections, gzip, deleteList, previous, changelog, force});
     if (!parser.parse(arguments))
-        throw PublishError {PublishUsage, parser.errorText()};
+        throw ToolError(PublishUsage, parser.errorText());
 
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
-        throw PublishError {PublishUsage, QStringLiteral("Expected RELEASE_DIR and OUT_DIR")};
+        throw ToolError(PublishUsage, QStringLiteral("Expected RELEASE_DIR and OUT_DIR"));
     if (!parser.isSet(version))
-        throw PublishError {PublishUsage, QStringLiteral("--version is required")};
+        throw ToolError(PublishUsage, QStringLiteral("--version is required"));
     if (!parser.isSet(key))
-        throw PublishError {PublishUsage, QStringLiteral("--key is required")};
+        throw ToolError(PublishUsage, QStringLiteral("--key is required"));
 
     PublishOptions options;
     options.releaseDir = positional.at(0);
@@ -95,9 +96,9 @@ PublishOptions parseArguments(const QStringList& arguments)
     // The type names a file in the updater's temporary directory.
     static const QRegularExpression typeName(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]*$"));
     if (!typeName.match(options.clientType).hasMatch())
-        throw PublishError {PublishUsage,
+        throw ToolError(PublishUsage,
             QStringLiteral("The client type may hold letters, digits, '.', '_' and '-' only, not \"%1\"")
-                .arg(options.clientType)};
+                .arg(options.clientType));
     if (parser.isSet(section))
         options.section = parser.value(section);
     options.folderSections = parser.isSet(folderSections);
@@ -113,23 +114,13 @@ PublishOptions parseArguments(const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-        std::fputs(usage, stdout);
-        return PublishOk;
-    }
-    try {
-        const PublishOptions options = parseArguments(arguments);
+    return runTool({"corvane-publish", usage}, argc, argv, [&] {
+        QCoreApplication app(argc, argv);
+        const PublishOptions options = parseArguments(QCoreApplication::arguments());
         const PublishSummary summary = publish(options);
         std::printf("Published version %d of %s to %s: %d files (%d packed), %d deletions\n", options.version,
             qUtf8Printable(options.clientType), qUtf8Printable(summary.versionDir), summary.files,
             summary.packed, summary.deletions);
-        return PublishOk;
-    } catch (const PublishError& error) {
-        std::fprintf(stderr, "corvane-publish: %s\n", qUtf8Printable(error.text));
-        if (error.code == PublishUsage)
-            std::fputs("Try 'corvane-publish --help'.\n", stderr);
-        return error.code;
-    }
+        return int(PublishOk);
+    });
 }

@@ -3,7 +3,7 @@
 // read-back check catches whatever it cannot carry all the same.
 #include "productini.h"
 
-#include "publisherror.h"
+#include "publishexit.h"
 
 #include <QMap>
 #include <QSettings>
@@ -28,8 +28,8 @@ Sections expectedSections(const QList<ProductEntry>& entries, const QStringList&
 void verifyReadBack(const QString& path, const Sections& expected)
 {
     const auto fail = [&path](const QString& what) {
-        return PublishError {PublishContent,
-            QStringLiteral("The product ini %1 does not read back as written: %2").arg(path, what)};
+        return ToolError(PublishContent,
+            QStringLiteral("The product ini %1 does not read back as written: %2").arg(path, what));
     };
     QSettings settings(path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError)
@@ -75,7 +75,7 @@ void writeProductIni(const QString& path, const QList<ProductEntry>& entries, co
         }
         settings.sync();
         if (settings.status() != QSettings::NoError)
-            throw PublishError {PublishOutput, QStringLiteral("Cannot write the product ini %1").arg(path)};
+            throw ToolError(PublishOutput, QStringLiteral("Cannot write the product ini %1").arg(path));
     }
     verifyReadBack(path, sections);
 }

@@ -13,6 +13,6 @@ struct ProductEntry {
 };
 
 // Writes entries and the "delete" section (omitted when deletions is empty) to
-// path, then reads the file back as the updater does and throws PublishError
+// path, then reads the file back as the updater does and throws ToolError
 // unless every section, key and value comes back unchanged.
 void writeProductIni(const QString& path, const QList<ProductEntry>& entries, const QStringList& deletions);

@@ -5,7 +5,7 @@
 
 #include "filepacker.h"
 #include "productini.h"
-#include "publisherror.h"
+#include "publishexit.h"
 #include "releasescan.h"
 #include "releasesigner.h"
 
@@ -40,24 +40,24 @@ void checkOnePathEach(const QList<ReleaseFile>& files, const QString& clientType
     QSet<QString> taken;
     for (const ReleaseFile& file : files) {
         if (taken.contains(file.path))
-            throw PublishError {PublishContent,
+            throw ToolError(PublishContent,
                 QStringLiteral("%1 is in more than one mirror folder; the updater keeps one file per path")
-                    .arg(file.path)};
+                    .arg(file.path));
         taken.insert(file.path);
     }
     const QSet<QString> folders = parentFolders(taken);
     for (const QString& path : taken) {
         if (folders.contains(path))
-            throw PublishError {PublishContent,
-                QStringLiteral("%1 is a file in one mirror folder and a folder in another").arg(path)};
+            throw ToolError(PublishContent,
+                QStringLiteral("%1 is a file in one mirror folder and a folder in another").arg(path));
     }
     // The product ini and its signature lie in the same temporary directory.
     const QString ini = clientType + QStringLiteral(".ini");
     for (const QString& reserved : {ini, ini + QStringLiteral(".sig")}) {
         if (taken.contains(reserved))
-            throw PublishError {PublishContent,
+            throw ToolError(PublishContent,
                 QStringLiteral("%1 would overwrite the product ini in the updater's temporary directory")
-                    .arg(reserved)};
+                    .arg(reserved));
     }
 }
 
@@ -65,8 +65,8 @@ QStringList readDeleteList(const QString& listFile)
 {
     QFile file(listFile);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        throw PublishError {PublishInput,
-            QStringLiteral("Cannot read the deletion list %1: %2").arg(listFile, file.errorString())};
+        throw ToolError(PublishInput,
+            QStringLiteral("Cannot read the deletion list %1: %2").arg(listFile, file.errorString()));
     QStringList paths;
     const QList<QByteArray> lines = file.readAll().split('\n');
     for (const QByteArray& raw : lines) {
@@ -86,12 +86,11 @@ QStringList computeDeletions(const PublishOptions& options, const QSet<QString>&
         for (const QString& path : std::as_const(candidates)) {
             const QString problem = relativePathProblem(path);
             if (!problem.isEmpty())
-                throw PublishError {
-                    PublishContent, QStringLiteral("Cannot delete %1: %2").arg(path, problem)};
+                throw ToolError(PublishContent, QStringLiteral("Cannot delete %1: %2").arg(path, problem));
             // The delete stage runs after the new files are installed.
             if (installed.contains(path))
-                throw PublishError {
-                    PublishContent, QStringLiteral("%1 is both published and listed for deletion").arg(path)};
+                throw ToolError(
+                    PublishContent, QStringLiteral("%1 is both published and listed for deletion").arg(path));
         }
     }
     if (!options.previousDir.isEmpty()) {
@@ -105,8 +104,8 @@ QStringList computeDeletions(const PublishOptions& options, const QSet<QString>&
     const QSet<QString> folders = parentFolders(installed);
     for (const QString& path : std::as_const(candidates)) {
         if (folders.contains(path))
-            throw PublishError {
-                PublishContent, QStringLiteral("%1 is deleted but is a folder of the new release").arg(path)};
+            throw ToolError(
+                PublishContent, QStringLiteral("%1 is deleted but is a folder of the new release").arg(path));
     }
     std::sort(candidates.begin(), candidates.end());
     candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
@@ -122,7 +121,7 @@ void makeParent(const QString& filePath)
 {
     const QString dir = QFileInfo(filePath).path();
     if (!QDir().mkpath(dir))
-        throw PublishError {PublishOutput, QStringLiteral("Cannot create the folder %1").arg(dir)};
+        throw ToolError(PublishOutput, QStringLiteral("Cannot create the folder %1").arg(dir));
 }
 
 // Copies or packs every file into staging and returns its product ini entries.
@@ -157,7 +156,7 @@ QList<ProductEntry> writeFiles(
 void copyChangeLog(const QString& source, const QString& target)
 {
     if (!QFileInfo(source).isFile())
-        throw PublishError {PublishInput, QStringLiteral("Change log not found: %1").arg(source)};
+        throw ToolError(PublishInput, QStringLiteral("Change log not found: %1").arg(source));
     copyFile(source, target);
 }
 
@@ -174,25 +173,24 @@ PublishSummary publish(const PublishOptions& options)
         installed.insert(file.path);
     const QStringList deletions = computeDeletions(options, installed);
     if (files.isEmpty() && deletions.isEmpty())
-        throw PublishError {PublishContent,
+        throw ToolError(PublishContent,
             QStringLiteral("Nothing to publish: %1 holds no files and nothing is deleted")
-                .arg(options.releaseDir)};
+                .arg(options.releaseDir));
     if (!options.changelogFile.isEmpty() && !QFileInfo(options.changelogFile).isFile())
-        throw PublishError {
-            PublishInput, QStringLiteral("Change log not found: %1").arg(options.changelogFile)};
+        throw ToolError(PublishInput, QStringLiteral("Change log not found: %1").arg(options.changelogFile));
 
     const QString versionDir = QDir(options.outDir).absoluteFilePath(QString::number(options.version));
     if (QFileInfo::exists(versionDir) && !options.force)
-        throw PublishError {PublishOutput,
-            QStringLiteral("%1 exists; use --force to replace the published version").arg(versionDir)};
+        throw ToolError(PublishOutput,
+            QStringLiteral("%1 exists; use --force to replace the published version").arg(versionDir));
     if (!QDir().mkpath(options.outDir))
-        throw PublishError {PublishOutput, QStringLiteral("Cannot create the folder %1").arg(options.outDir)};
+        throw ToolError(PublishOutput, QStringLiteral("Cannot create the folder %1").arg(options.outDir));
 
     // Mirrors that sync the output folder never see a half-written version.
     QTemporaryDir staging(QDir(options.outDir).absoluteFilePath(QStringLiteral(".corvane-publish-XXXXXX")));
     if (!staging.isValid())
-        throw PublishError {PublishOutput,
-            QStringLiteral("Cannot create a folder in %1: %2").arg(options.outDir, staging.errorString())};
+        throw ToolError(PublishOutput,
+            QStringLiteral("Cannot create a folder in %1: %2").arg(options.outDir, staging.errorString()));
     QFile::setPermissions(staging.path(),
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
             | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
@@ -206,9 +204,9 @@ PublishSummary publish(const PublishOptions& options)
         copyChangeLog(options.changelogFile, staging.path() + QStringLiteral("/changelog_client.txt"));
 
     if (QFileInfo::exists(versionDir) && !QDir(versionDir).removeRecursively())
-        throw PublishError {PublishOutput, QStringLiteral("Cannot remove the old %1").arg(versionDir)};
+        throw ToolError(PublishOutput, QStringLiteral("Cannot remove the old %1").arg(versionDir));
     if (!QDir().rename(staging.path(), versionDir))
-        throw PublishError {PublishOutput, QStringLiteral("Cannot move the new tree to %1").arg(versionDir)};
+        throw ToolError(PublishOutput, QStringLiteral("Cannot move the new tree to %1").arg(versionDir));
     staging.setAutoRemove(false);
 
     summary.versionDir = versionDir;

@@ -27,5 +27,5 @@ struct PublishSummary {
 };
 
 // Writes outDir/<version>/ completely or not at all: the tree is built beside
-// it and renamed into place. Throws PublishError.
+// it and renamed into place. Throws ToolError.
 PublishSummary publish(const PublishOptions& options);

@@ -2,7 +2,7 @@
 // folder publish the same tree.
 #include "releasescan.h"
 
-#include "publisherror.h"
+#include "publishexit.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -47,7 +47,7 @@ QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSectio
 {
     const QFileInfo rootInfo(root);
     if (!rootInfo.isDir())
-        throw PublishError {PublishInput, QStringLiteral("Release folder not found: %1").arg(root)};
+        throw ToolError(PublishInput, QStringLiteral("Release folder not found: %1").arg(root));
     const QDir base(rootInfo.absoluteFilePath());
 
     QList<ReleaseFile> files;
@@ -58,17 +58,17 @@ QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSectio
         const QFileInfo info = it.fileInfo();
         const QString relative = base.relativeFilePath(source);
         if (info.isSymLink())
-            throw PublishError {PublishContent,
-                QStringLiteral("%1 is a symbolic link; publish the file itself").arg(relative)};
+            throw ToolError(PublishContent,
+                QStringLiteral("%1 is a symbolic link; publish the file itself").arg(relative));
         if (info.isDir())
             continue;
         if (!info.isFile())
-            throw PublishError {PublishContent, QStringLiteral("%1 is not a regular file").arg(relative)};
+            throw ToolError(PublishContent, QStringLiteral("%1 is not a regular file").arg(relative));
         // A name that is not valid UTF-8 does not survive the trip through
         // text and cannot be opened again under the decoded name.
         if (!QFileInfo::exists(source))
-            throw PublishError {
-                PublishContent, QStringLiteral("The name of %1 is not valid UTF-8").arg(relative)};
+            throw ToolError(
+                PublishContent, QStringLiteral("The name of %1 is not valid UTF-8").arg(relative));
 
         ReleaseFile file;
         file.source = source;
@@ -82,13 +82,13 @@ QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSectio
         }
         const QString sectionProblem = sectionNameProblem(file.section);
         if (!sectionProblem.isEmpty())
-            throw PublishError {PublishContent,
+            throw ToolError(PublishContent,
                 QStringLiteral("The folder %1 cannot be a mirror folder: %2")
-                    .arg(file.section, sectionProblem)};
+                    .arg(file.section, sectionProblem));
         const QString pathProblem = relativePathProblem(file.path);
         if (!pathProblem.isEmpty())
-            throw PublishError {
-                PublishContent, QStringLiteral("%1 cannot be published: %2").arg(relative, pathProblem)};
+            throw ToolError(
+                PublishContent, QStringLiteral("%1 cannot be published: %2").arg(relative, pathProblem));
         files.append(file);
     }
     std::sort(files.begin(), files.end(), [](const ReleaseFile& a, const ReleaseFile& b) {

@@ -4,7 +4,7 @@
 #include "releasesigner.h"
 
 #include "crypto/tomcryptutil.h"
-#include "publisherror.h"
+#include "publishexit.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -19,12 +19,10 @@ QByteArray readAll(const QString& path, PublishExit code, const QString& what)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw PublishError {
-            code, QStringLiteral("Cannot read %1 %2: %3").arg(what, path, file.errorString())};
+        throw ToolError(code, QStringLiteral("Cannot read %1 %2: %3").arg(what, path, file.errorString()));
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw PublishError {
-            code, QStringLiteral("Cannot read %1 %2: %3").arg(what, path, file.errorString())};
+        throw ToolError(code, QStringLiteral("Cannot read %1 %2: %3").arg(what, path, file.errorString()));
     return data;
 }
 
@@ -40,27 +38,27 @@ ReleaseSigner::ReleaseSigner(const QString& keyFile)
 {
     crypt_init();
     if (!QFile::exists(keyFile))
-        throw PublishError {PublishKey, QStringLiteral("Private key file not found: %1").arg(keyFile)};
+        throw ToolError(PublishKey, QStringLiteral("Private key file not found: %1").arg(keyFile));
     keyBytes = readAll(keyFile, PublishKey, QStringLiteral("the private key"));
     if (quint64(keyBytes.size()) != KEY_FILE_SIZE)
-        throw PublishError {PublishKey,
+        throw ToolError(PublishKey,
             QStringLiteral("%1 is %2 bytes long; a key file is %3 bytes (convert other keys with "
                            "corvane-keytool import)")
                 .arg(keyFile)
                 .arg(keyBytes.size())
-                .arg(KEY_FILE_SIZE)};
+                .arg(KEY_FILE_SIZE));
     try {
         load_key(key.get(), bytes(keyBytes), KEY_FILE_SIZE);
     } catch (const crypt_exception& e) {
         key.reset();
-        throw PublishError {PublishKey,
-            QStringLiteral("%1 is not a key file: %2").arg(keyFile, QString::fromLocal8Bit(e.what()))};
+        throw ToolError(PublishKey,
+            QStringLiteral("%1 is not a key file: %2").arg(keyFile, QString::fromLocal8Bit(e.what())));
     }
     if (key->type != PK_PRIVATE) {
         rsa_free(key.get());
         key.reset();
-        throw PublishError {
-            PublishKey, QStringLiteral("%1 holds a public key; signing needs the private key").arg(keyFile)};
+        throw ToolError(
+            PublishKey, QStringLiteral("%1 holds a public key; signing needs the private key").arg(keyFile));
     }
 }
 
@@ -96,13 +94,13 @@ void ReleaseSigner::signFile(const QString& path) const
         if (!verify_msg(key.get(), bytes(data), static_cast<unsigned long>(data.size()), sig, sigLen))
             throw crypt_exception("the new signature does not verify");
     } catch (const crypt_exception& e) {
-        throw PublishError {
-            PublishCrypto, QStringLiteral("Cannot sign %1: %2").arg(path, QString::fromLocal8Bit(e.what()))};
+        throw ToolError(
+            PublishCrypto, QStringLiteral("Cannot sign %1: %2").arg(path, QString::fromLocal8Bit(e.what())));
     }
 
     QFile out(path + QStringLiteral(".sig"));
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)
         || out.write(reinterpret_cast<const char*>(sig), qint64(sigLen)) != qint64(sigLen) || !out.flush())
-        throw PublishError {
-            PublishOutput, QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString())};
+        throw ToolError(
+            PublishOutput, QStringLiteral("Cannot write %1: %2").arg(out.fileName(), out.errorString()));
 }

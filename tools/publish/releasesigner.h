@@ -11,7 +11,7 @@ struct Rsa_key;
 class ReleaseSigner final {
 public:
     // Loads the private key file (the key tool's 2048-byte format). Throws
-    // PublishError when it is missing, unreadable, malformed or public.
+    // ToolError when it is missing, unreadable, malformed or public.
     explicit ReleaseSigner(const QString& keyFile);
     ~ReleaseSigner();
     ReleaseSigner(const ReleaseSigner&) = delete;
@@ -19,7 +19,7 @@ public:
 
     // Writes path + ".sig": the RSASSA-PSS/SHA-1 signature the updater checks.
     // The salt is derived from the key and the content, so the same file
-    // signed with the same key gives the same signature. Throws PublishError.
+    // signed with the same key gives the same signature. Throws ToolError.
     void signFile(const QString& path) const;
 
 private:

@@ -1,5 +1,6 @@
 // corvane-updateserver: the reference server of the two UDP services the
 // updater asks, the version and news query and the banner query.
+#include "common/toolmain.h"
 #include "serverconfig.h"
 #include "udpservice.h"
 
@@ -14,7 +15,7 @@
 
 namespace {
 
-enum ExitCode { ExitOk = 0, ExitUsage = 2, ExitConfig = 3, ExitBind = 4 };
+enum ExitCode { ExitOk = 0, ExitUsage = usageExit, ExitConfig = 3, ExitBind = 4 };
 
 const char* const usage = R"(Usage: corvane-updateserver [OPTIONS]
 
@@ -46,17 +47,13 @@ Exit status:
   4  a port cannot be bound
 )";
 
-struct Failure {
-    ExitCode code;
-    QString text;
-};
-
 quint16 portValue(const QString& text)
 {
     bool ok = false;
     const uint port = text.toUInt(&ok);
     if (!ok || port > 65535)
-        throw Failure {ExitUsage, QStringLiteral("A port is a number from 0 to 65535, not \"%1\"").arg(text)};
+        throw ToolError(
+            ExitUsage, QStringLiteral("A port is a number from 0 to 65535, not \"%1\"").arg(text));
     return quint16(port);
 }
 
@@ -79,19 +76,19 @@ ServerConfig parseArguments(const QStringList& arguments)
     parser.addOptions({config, bind, versionPort, bannerPort, channels[0], channels[1], channels[2], news,
         newsFile, bannerImage, bannerClick});
     if (!parser.parse(arguments))
-        throw Failure {ExitUsage, parser.errorText()};
+        throw ToolError(ExitUsage, parser.errorText());
     if (!parser.positionalArguments().isEmpty())
-        throw Failure {
-            ExitUsage, QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first())};
+        throw ToolError(
+            ExitUsage, QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first()));
 
     ServerConfig server;
     if (parser.isSet(config)) {
         const QString error = server.loadIni(parser.value(config));
         if (!error.isEmpty())
-            throw Failure {ExitConfig, error};
+            throw ToolError(ExitConfig, error);
     }
     if (parser.isSet(bind) && !server.bindAddress.setAddress(parser.value(bind)))
-        throw Failure {ExitUsage, QStringLiteral("Not an IP address: %1").arg(parser.value(bind))};
+        throw ToolError(ExitUsage, QStringLiteral("Not an IP address: %1").arg(parser.value(bind)));
     if (parser.isSet(versionPort))
         server.versionPort = portValue(parser.value(versionPort));
     if (parser.isSet(bannerPort))
@@ -105,7 +102,7 @@ ServerConfig parseArguments(const QStringList& arguments)
     if (parser.isSet(newsFile)) {
         const QString error = readNewsFile(parser.value(newsFile), server.news);
         if (!error.isEmpty())
-            throw Failure {ExitConfig, error};
+            throw ToolError(ExitConfig, error);
     }
     if (parser.isSet(bannerImage))
         server.bannerImage = parser.value(bannerImage);
@@ -141,72 +138,67 @@ QString describe(const QByteArray& request)
                                : QStringLiteral("%1 bytes").arg(request.size());
 }
 
+// Answers queries until a stop signal arrives.
+int serve(QCoreApplication& app, const ServerConfig& server)
+{
+    // Refuse a configuration the updater would misread before anyone asks.
+    QByteArray versionReply, newsReply, bannerReply;
+    for (const QString& error : {server.versionReply(versionReply), server.newsReply(newsReply),
+             server.hasBanner() || !server.bannerClick.isEmpty() ? server.bannerReply(bannerReply)
+                                                                 : QString()}) {
+        if (!error.isEmpty())
+            throw ToolError(ExitConfig, error);
+    }
+
+    UdpService versionService(QStringLiteral("version"),
+        [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
+            if (request.startsWith('3')) {
+                what = QStringLiteral("version query");
+                return versionReply;
+            }
+            if (request.startsWith('*')) {
+                what = QStringLiteral("news query");
+                return newsReply;
+            }
+            what = QStringLiteral("unknown request %1").arg(describe(request));
+            return std::nullopt;
+        });
+    UdpService bannerService(
+        QStringLiteral("banner"), [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
+            if (request != QByteArrayLiteral("\x01\x01")) {
+                what = QStringLiteral("unknown request %1").arg(describe(request));
+                return std::nullopt;
+            }
+            what = QStringLiteral("banner query");
+            if (!server.hasBanner()) {
+                what += QStringLiteral(" (no banner configured)");
+                return std::nullopt;
+            }
+            return bannerReply;
+        });
+    for (const QString& error : {versionService.bind(server.bindAddress, server.versionPort),
+             bannerService.bind(server.bindAddress, server.bannerPort)}) {
+        if (!error.isEmpty())
+            throw ToolError(ExitBind, error);
+    }
+    if (!stopOnSignals(app))
+        throw ToolError(ExitBind, QStringLiteral("Cannot set up the stop signals"));
+    logLine(QStringLiteral("listening: version and news on %1:%2, banner on %1:%3; versions \"%4\"")
+                .arg(server.bindAddress.toString())
+                .arg(versionService.port())
+                .arg(bannerService.port())
+                .arg(QString::fromLatin1(versionReply)));
+    const int rc = app.exec();
+    logLine(QStringLiteral("stopped"));
+    return rc;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-        std::fputs(usage, stdout);
-        return ExitOk;
-    }
-    try {
-        const ServerConfig server = parseArguments(arguments);
-        // Refuse a configuration the updater would misread before anyone asks.
-        QByteArray versionReply, newsReply, bannerReply;
-        for (const QString& error : {server.versionReply(versionReply), server.newsReply(newsReply),
-                 server.hasBanner() || !server.bannerClick.isEmpty() ? server.bannerReply(bannerReply)
-                                                                     : QString()}) {
-            if (!error.isEmpty())
-                throw Failure {ExitConfig, error};
-        }
-
-        UdpService versionService(QStringLiteral("version"),
-            [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
-                if (request.startsWith('3')) {
-                    what = QStringLiteral("version query");
-                    return versionReply;
-                }
-                if (request.startsWith('*')) {
-                    what = QStringLiteral("news query");
-                    return newsReply;
-                }
-                what = QStringLiteral("unknown request %1").arg(describe(request));
-                return std::nullopt;
-            });
-        UdpService bannerService(QStringLiteral("banner"),
-            [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
-                if (request != QByteArrayLiteral("\x01\x01")) {
-                    what = QStringLiteral("unknown request %1").arg(describe(request));
-                    return std::nullopt;
-                }
-                what = QStringLiteral("banner query");
-                if (!server.hasBanner()) {
-                    what += QStringLiteral(" (no banner configured)");
-                    return std::nullopt;
-                }
-                return bannerReply;
-            });
-        for (const QString& error : {versionService.bind(server.bindAddress, server.versionPort),
-                 bannerService.bind(server.bindAddress, server.bannerPort)}) {
-            if (!error.isEmpty())
-                throw Failure {ExitBind, error};
-        }
-        if (!stopOnSignals(app))
-            throw Failure {ExitBind, QStringLiteral("Cannot set up the stop signals")};
-        logLine(QStringLiteral("listening: version and news on %1:%2, banner on %1:%3; versions \"%4\"")
-                    .arg(server.bindAddress.toString())
-                    .arg(versionService.port())
-                    .arg(bannerService.port())
-                    .arg(QString::fromLatin1(versionReply)));
-        const int rc = app.exec();
-        logLine(QStringLiteral("stopped"));
-        return rc;
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "corvane-updateserver: %s\n", qUtf8Printable(failure.text));
-        if (failure.code == ExitUsage)
-            std::fputs("Try 'corvane-updateserver --help'.\n", stderr);
-        return failure.code;
-    }
+    return runTool({"corvane-updateserver", usage}, argc, argv, [&] {
+        QCoreApplication app(argc, argv);
+        return serve(app, parseArguments(QCoreApplication::arguments()));
+    });
 }
