@@ -1,6 +1,7 @@
 // The updater's only top-level window.
 #include "mainwindow.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QApplication>
@@ -23,6 +24,36 @@ const char* const MakerHomePage = "https://www.corvane.example/";
 constexpr int UnattendedClientStartMs = 1000;
 constexpr int ConfigurationExitCode = 1;
 constexpr int EngineExitCode = 2;
+// The widest figures the size and speed labels make room for: transfers
+// below 10 GB at below 10 GB/s never change the window's width.
+constexpr quint64 widestSizeKb = 9999999;
+constexpr quint64 widestSpeedKbPerS = 9999999;
+
+QString sizeText(quint64 kilobytes)
+{
+    return MainWindow::tr("%1 KB").arg(kilobytes);
+}
+
+QString speedText(quint64 kilobytesPerSecond)
+{
+    return MainWindow::tr("%1 KB/s").arg(kilobytesPerSecond);
+}
+
+// Makes the label or button as wide as the widest of texts would make it.
+// The window takes the size of its contents, so a widget that followed its
+// current text would move the buttons under the user's mouse.
+template<typename Widget>
+void reserveWidthFor(Widget* widget, const QStringList& texts)
+{
+    const QString current = widget->text();
+    int width = 0;
+    for (const QString& text : texts) {
+        widget->setText(text);
+        width = std::max(width, widget->sizeHint().width());
+    }
+    widget->setText(current);
+    widget->setMinimumWidth(width);
+}
 
 } // namespace
 
@@ -45,6 +76,7 @@ MainWindow::MainWindow(Configuration& configuration)
     connect(ui.detailsButton, &QPushButton::clicked, this, &MainWindow::onDetailsPressed, Qt::QueuedConnection);
     ui.corvaneLabel->setUrl(QString::fromLatin1(MakerHomePage));
 
+    reserveSpace();
     ui.outputTextEdit->hide();
     onDownloadProgress(0, 0, 0, false);
 
@@ -54,6 +86,22 @@ MainWindow::MainWindow(Configuration& configuration)
     connect(&configuration, &Configuration::fatalError, this, &MainWindow::onFatalConfigError);
 
     engine->getBanner();
+}
+
+void MainWindow::reserveSpace()
+{
+    reserveWidthFor(ui.totalSizeLabel, {sizeText(widestSizeKb)});
+    reserveWidthFor(ui.totalTotalSizeLabel, {sizeText(widestSizeKb)});
+    reserveWidthFor(ui.downloadSpeedLabel, {speedText(widestSpeedKbPerS)});
+    reserveWidthFor(ui.startButton, {ui.startButton->text(), tr("Start Corvane"), tr("Restart")});
+    // Between transfers the figures are hidden, but their place stays.
+    const QList<QWidget*> figures {
+        ui.totalSizeLabel, ui.totalTotalSizeLabel, ui.downloadSpeedLabel, ui.label_6};
+    for (QWidget* figure : figures) {
+        QSizePolicy policy = figure->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        figure->setSizePolicy(policy);
+    }
 }
 
 void MainWindow::setUIToConfigSpecs()
@@ -156,9 +204,9 @@ void MainWindow::onDownloadProgress(quint64 downloadDone, quint64 downloadTotal,
     ui.label_6->setVisible(downloading);
     if (!downloading)
         return;
-    ui.totalSizeLabel->setText(tr("%1 KB").arg(downloadDone / 1000));
-    ui.totalTotalSizeLabel->setText(tr("%1 KB").arg(downloadTotal / 1000));
-    ui.downloadSpeedLabel->setText(tr("%1 KB/s").arg(speed / 1000));
+    ui.totalSizeLabel->setText(sizeText(downloadDone / 1000));
+    ui.totalTotalSizeLabel->setText(sizeText(downloadTotal / 1000));
+    ui.downloadSpeedLabel->setText(speedText(speed / 1000));
 }
 
 void MainWindow::onUpdateFinished()

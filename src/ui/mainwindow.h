@@ -50,6 +50,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Makes room for the widest figures and button texts, so the window
+    // keeps one size however they change.
+    void reserveSpace();
     void showError(QWidget* parent, const QString& errorMessage);
 
     Ui_MainWindow ui;

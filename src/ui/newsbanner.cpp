@@ -17,7 +17,6 @@ constexpr int StepMs = 20;
 constexpr int PauseMs = 3000;
 // The text enters this far inside the right edge and leaves this far past the left one.
 constexpr int EdgeMargin = 10;
-constexpr int InitialHeight = 16;
 
 void openLink(const QString& link)
 {
@@ -48,8 +47,15 @@ NewsBanner::NewsBanner(QWidget* parent)
     , document(new QTextDocument(this))
 {
     setObjectName(QStringLiteral("NewsBanner"));
-    setMinimumHeight(InitialHeight);
-    setMaximumHeight(InitialHeight);
+    // The text scrolls through whatever width the layout gives; its own
+    // width must never ask for more, or long news would widen the window.
+    setSizePolicy(QSizePolicy::Ignored, sizePolicy().verticalPolicy());
+    // One line of text high from the start, the height one-line news will
+    // have, so the window does not change its height when the news arrive.
+    document->setDocumentMargin(0);
+    const int lineHeight = int(document->size().height());
+    setMinimumHeight(lineHeight);
+    setMaximumHeight(lineHeight);
 }
 
 void NewsBanner::setNews(const QString& news)

@@ -1,6 +1,7 @@
 // The main window through its slots and the form's named widgets: sizes and
 // speed, the details log, the banner image, a second start, errors and their
-// exit codes, the change log button and the start of the client.
+// exit codes, the change log button, the start of the client, and one window
+// size through a whole update.
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
@@ -14,6 +15,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <functional>
 #include <memory>
 
 #include "core/configuration.h"
@@ -61,6 +63,8 @@ private Q_SLOTS:
     void clientStartAfterSuccess_data();
     void clientStartAfterSuccess();
     void germanTexts();
+    void keepsItsSize_data();
+    void keepsItsSize();
 
 private:
     template<typename T>
@@ -383,6 +387,108 @@ void TestMainWindow::germanTexts()
         QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">Update auf Corvane 1.2.34.</div>"
                        "<div style=\"margin-top:8px\">Sie benutzen den <strong>Stable Channel</strong>.</div>"));
     QCOMPARE(translated.windowTitle(), QStringLiteral("Corvane Client Update"));
+}
+
+void TestMainWindow::keepsItsSize_data()
+{
+    QTest::addColumn<bool>("german");
+    QTest::addColumn<QString>("news");
+    QTest::addColumn<bool>("banner");
+    QTest::addColumn<bool>("details");
+    QTest::addColumn<bool>("cancelled");
+
+    const QString longNews =
+        QStringLiteral("<b>Corvane 2.0 is out:</b> <a href=\"https://news.example/2.0\">level two, a new "
+                       "manual and a great many fixes</a>, read all about it before you play +++ "
+                       "next tournament on Saturday +++");
+    QTest::newRow("no news, no banner, finished") << false << "" << false << false << false;
+    QTest::newRow("short news, banner, finished") << false << "New!" << true << false << false;
+    QTest::newRow("long news, banner, details open, finished") << false << longNews << true << true << false;
+    QTest::newRow("long news, no banner, cancelled") << false << longNews << false << false << true;
+    QTest::newRow("German, short news, details open, cancelled") << true << "Neu!" << true << true << true;
+    QTest::newRow("German, long news, banner, finished") << true << longNews << true << false << false;
+}
+
+// Drives the window through an update with its public slots and checks after
+// every step that it is exactly as large as when it was shown. Only the
+// details log may change the height, once, when the user opens it.
+void TestMainWindow::keepsItsSize()
+{
+    QFETCH(bool, german);
+    QFETCH(QString, news);
+    QFETCH(bool, banner);
+    QFETCH(bool, details);
+    QFETCH(bool, cancelled);
+
+    QTranslator translator;
+    if (german) {
+        QVERIFY(translator.load(QStringLiteral(":/i18n/update_de")));
+        QCoreApplication::installTranslator(&translator);
+    }
+    window = std::make_unique<MainWindow>(*configuration);
+    window->setUIToConfigSpecs();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCoreApplication::processEvents();
+    QSize shown = window->size();
+
+    // Every step is checked, so one failure lists all the steps that moved the window.
+    QStringList changes;
+    const auto step = [&](const QString& name, const std::function<void()>& action) {
+        action();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        if (window->size() != shown)
+            changes << QStringLiteral("%1: %2 x %3 instead of %4 x %5")
+                           .arg(name)
+                           .arg(window->width())
+                           .arg(window->height())
+                           .arg(shown.width())
+                           .arg(shown.height());
+    };
+
+    configuration->news = news;
+    step(QStringLiteral("news"), [&] { window->setNews(); });
+    if (banner)
+        step(QStringLiteral("banner"),
+            [&] { window->onBannerFound(pngImage(), QStringLiteral("https://ads.example/")); });
+    if (details) {
+        QTest::mouseClick(widget<QPushButton>("detailsButton"), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        QCOMPARE(window->width(), shown.width());
+        QVERIFY(window->height() > shown.height());
+        shown = window->size();
+    }
+
+    step(QStringLiteral("start"), [&] { widget<QPushButton>("startButton")->setEnabled(false); });
+    struct Figures {
+        quint64 done, total, speed;
+        bool downloading;
+    };
+    // Up to the widest figures the window makes room for: almost 10 GB at almost 10 GB/s.
+    const QList<Figures> figures {{0, 0, 0, true}, {999, 1000, 999, true}, {1234567, 98765432, 1500999, true},
+        {99999999, 999999999, 25000000, true}, {9999999999, 9999999999, 9999999999, true},
+        {9999999999, 9999999999, 0, false}};
+    for (const Figures& f : figures)
+        step(QStringLiteral("%1 of %2 bytes at %3 B/s").arg(f.done).arg(f.total).arg(f.speed), [&] {
+            window->onProgressUpdate(qreal(f.done) / qMax<quint64>(f.total, 1));
+            window->onAppendText(QStringLiteral("Downloading client/data/levels/level%1.dat").arg(f.done));
+            window->onDownloadProgress(f.done, f.total, f.speed, f.downloading);
+        });
+
+    MessageBoxCatcher catcher;
+    if (cancelled)
+        step(QStringLiteral("cancelled"), [&] { window->onUpdateCanceled(); });
+    else
+        step(QStringLiteral("finished"), [&] { window->onUpdateFinished(); });
+
+    QVERIFY2(changes.isEmpty(), qPrintable(changes.join(QLatin1Char('\n'))));
+
+    // The banner sits in the middle at its own size, whatever the window's width.
+    const QRect bannerRect = widget<QLabel>("banner")->geometry();
+    QCOMPARE(bannerRect.size(), QSize(468, 60));
+    QVERIFY(qAbs(bannerRect.center().x() - window->rect().center().x()) <= 1);
 }
 
 QTEST_MAIN(TestMainWindow)
