@@ -26,7 +26,7 @@ scene_build
 scene_make_releases 2048   # 2 MiB more to download, so the downloads last
 scene_publish
 # A banner of the banner's own size instead of the stretched logo the demo uses.
-convert -size 468x60 gradient:'#0f4c8a-#2f86d6' -gravity center -fill white -pointsize 22 \
+convert -size 468x60 gradient:'#0f4c8a-#2f86d6' -gravity center -fill white -font DejaVu-Sans -pointsize 22 \
     -annotate 0 'Corvane 2.0: level two is here' "$demo/mirror/banner.png"
 scene_start_nginx 300k     # per connection: a few seconds of downloading
 scene_start_updateserver
@@ -47,7 +47,18 @@ scene_in_client ./update > "$demo/update.log" 2>&1 &
 updater_pid=$!
 window=$(xdotool search --sync --name '^Corvane Client Update$' | head -n1)
 sleep 1
-shot() { import -window "$window" "$root/docs/$1"; echo "wrote docs/$1"; }
+# Both pictures must show the window at one size; a window that jumps is a fault.
+shot_size=""
+shot() {
+    import -window "$window" "$root/docs/$1"
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    echo "wrote docs/$1 (window ${WIDTH} x ${HEIGHT})"
+    if [ -n "$shot_size" ] && [ "$shot_size" != "${WIDTH}x${HEIGHT}" ]; then
+        echo "screenshots: the window changed its size from $shot_size to ${WIDTH}x${HEIGHT}" >&2
+        return 1
+    fi
+    shot_size="${WIDTH}x${HEIGHT}"
+}
 # Show the details log (the window grows), then press Start at its new bottom right.
 click_bottom() {
     eval "$(xdotool getwindowgeometry --shell "$window")"
@@ -74,5 +85,6 @@ wait_for_log 'Downloading files'
 sleep 3
 shot screenshot-updating.png
 wait_for_log 'Update successfully finished'
-sleep 1
+# The ticker stands blank for three seconds between passes; show it moving.
+sleep 4
 shot screenshot-finished.png
