@@ -2,7 +2,7 @@
 #include "banner.h"
 
 #include "buildconfig.h"
-#include "core/serveraddress.h"
+#include "base/serveraddress.h"
 
 #include <QHostInfo>
 #include <QStringList>

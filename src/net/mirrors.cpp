@@ -6,8 +6,8 @@
 #include <QSettings>
 #include <QStringList>
 
-#include "core/inivalue.h"
-#include "core/randomsource.h"
+#include "base/inivalue.h"
+#include "base/randomsource.h"
 
 namespace {
 

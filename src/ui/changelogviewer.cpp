@@ -14,10 +14,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "core/configuration.h"
-#include "core/inivalue.h"
-#include "core/randomsource.h"
-#include "core/updateinidata.h"
+#include "app/configuration.h"
+#include "base/inivalue.h"
+#include "base/randomsource.h"
+#include "update/updateinidata.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "core/configuration.h"
-#include "core/processtools.h"
-#include "core/singleinstancechecker.h"
-#include "core/updateengine.h"
+#include "app/configuration.h"
+#include "app/processtools.h"
+#include "app/singleinstancechecker.h"
+#include "app/updateengine.h"
 #include "ui/changelogviewer.h"
 
 namespace {

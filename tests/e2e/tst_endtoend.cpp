@@ -11,7 +11,7 @@
 #include <QThread>
 #include <QUrl>
 
-#include "core/configuration.h"
+#include "app/configuration.h"
 #include "mirrorsfixture.h"
 #include "nginxserver.h"
 #include "testfiles.h"

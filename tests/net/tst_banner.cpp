@@ -1,8 +1,8 @@
 // The banner: the UDP query against a responder on loopback, and the image
 // download through the engine's network access manager, its size limits and
 // its proxy.
-#include "core/configuration.h"
-#include "core/updateengine.h"
+#include "app/configuration.h"
+#include "app/updateengine.h"
 #include "net/banner.h"
 #include "testfiles.h"
 #include "testhttpserver.h"

@@ -1,7 +1,7 @@
 // Helpers for tests that use a mirror registry.
 #include "mirrorsfixture.h"
 
-#include "core/randomsource.h"
+#include "base/randomsource.h"
 #include "net/mirrors.h"
 
 namespace MirrorsFixture {

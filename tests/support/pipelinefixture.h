@@ -11,7 +11,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include "core/configuration.h"
+#include "app/configuration.h"
 #include "net/mirrors.h"
 #include "testhttpserver.h"
 

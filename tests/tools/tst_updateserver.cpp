@@ -6,7 +6,7 @@
 #include <QTest>
 #include <QUdpSocket>
 
-#include "core/updatechecker.h"
+#include "app/updatechecker.h"
 #include "testfiles.h"
 #include "toolprocess.h"
 #include "updateserverprocess.h"

@@ -8,7 +8,7 @@
 #include <QTest>
 #include <QTextEdit>
 
-#include "core/configuration.h"
+#include "app/configuration.h"
 #include "mirrorsfixture.h"
 #include "testfiles.h"
 #include "testhttpserver.h"

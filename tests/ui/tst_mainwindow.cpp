@@ -18,7 +18,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/configuration.h"
+#include "app/configuration.h"
 #include "messageboxcatcher.h"
 #include "mirrorsfixture.h"
 #include "testfiles.h"

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "core/configuration.h"
+#include "app/configuration.h"
 #include "messageboxcatcher.h"
 #include "testfiles.h"
 #include "testhttpserver.h"

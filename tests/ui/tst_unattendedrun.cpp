@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "core/configuration.h"
+#include "app/configuration.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
 #include "testrelease.h"

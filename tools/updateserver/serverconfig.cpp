@@ -3,7 +3,7 @@
 // instead of letting it fail quietly on the client.
 #include "serverconfig.h"
 
-#include "core/inivalue.h"
+#include "base/inivalue.h"
 
 #include <QDir>
 #include <QFile>

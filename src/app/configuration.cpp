@@ -1,0 +1,224 @@
+// The one configuration of an updater run.
+#include "configuration.h"
+
+#include "base/approotpath.h"
+#include "base/inivalue.h"
+#include "update/specialfiles.h"
+#include "update/updateinidata.h"
+#include "update/updateparameters.h"
+#include "updatechecker.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QSettings>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace {
+
+constexpr int defaultStreams = 6;
+constexpr int tempDirCandidates = 1000;
+
+} // namespace
+
+Configuration::Configuration(QObject* parent)
+    : QObject(parent)
+{
+}
+
+bool Configuration::parseCommandLineOptions()
+{
+    return parseCommandLineOptions(QCoreApplication::arguments());
+}
+
+bool Configuration::parseCommandLineOptions(const QStringList& arguments)
+{
+    getUpdateChannel();
+    runMode = 0;
+    const int count = static_cast<int>(arguments.size()) - 1;
+
+    if (count >= 1 && arguments.at(1) == QLatin1String("--nouser")) {
+        if (count >= 3 && !getClientTypeVersion(arguments, 2))
+            return false;
+        if (count >= 4 && arguments.at(4) != QLatin1String("#"))
+            versionString = arguments.at(4);
+        if (count >= 5)
+            news = arguments.at(5);
+        if (!getDefaultParameters())
+            return false;
+        runMode = 1;
+        return true;
+    }
+    if (count == 2)
+        return getClientTypeVersion(arguments, 1);
+    return getDefaultParameters();
+}
+
+void Configuration::getUpdateChannel()
+{
+    QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("Channel"));
+    if (!IniValue::text(settings, QStringLiteral("alpha")).isEmpty()) {
+        channel = Alpha;
+        clientVersion = settings.value(QStringLiteral("alphaRevno"), 0).toInt();
+    } else {
+        channel = settings.value(QStringLiteral("beta"), false).toBool() ? Beta : Stable;
+        clientVersion = 0;
+    }
+    settings.endGroup();
+}
+
+bool Configuration::getClientTypeVersion(const QStringList& arguments, int index)
+{
+    if (index >= arguments.size()) {
+        Q_EMIT fatalError(QStringLiteral("No client type specified"));
+        return false;
+    }
+    clientType = arguments.at(index);
+    if (index + 1 >= arguments.size()) {
+        Q_EMIT fatalError(QStringLiteral("No client version specified"));
+        return false;
+    }
+    return getClientVersionFromString(arguments.at(index + 1), QObject::tr("Invalid version nr (%1)"));
+}
+
+bool Configuration::getClientVersionFromString(const QString& text, const QString& errorFormat)
+{
+    // A version set earlier (alphaRevno on the alpha channel) wins over the
+    // command line and the server.
+    if (clientVersion != 0)
+        return true;
+    bool ok = false;
+    clientVersion = text.toInt(&ok, 10);
+    if (!ok) {
+        Q_EMIT fatalError(errorFormat.arg(text));
+        return false;
+    }
+    return true;
+}
+
+bool Configuration::getDefaultParameters()
+{
+    if (clientType.isEmpty())
+        clientType = getUpdateType();
+    if (clientVersion != 0)
+        return true;
+
+    const QPair<QString, QString> latest = getLatestClientVersion(channel, news);
+    // Abort, or no entry for our channel: the start ends without a message.
+    if (latest.first.isEmpty())
+        return false;
+    if (!getClientVersionFromString(
+            latest.first, QObject::tr("Update server returned invalid version nr (%1)")))
+        return false;
+    versionString = latest.second;
+    return true;
+}
+
+QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel channel, QString& news)
+{
+    UpdateChecker checker;
+    while (!checker.checkUpdate()) {
+        const QMessageBox::StandardButton answer = QMessageBox::critical(nullptr, QObject::tr("Error"),
+            QObject::tr("Failed to query latest client\nversion from update server."),
+            QMessageBox::Retry | QMessageBox::Abort);
+        if (answer != QMessageBox::Retry)
+            return {};
+    }
+    news = checker.newsText;
+    return checker.getClientVersionByChannel(channel);
+}
+
+void Configuration::getProxyAndDownloadConcurrency()
+{
+    QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("update"));
+    proxy = IniValue::text(settings, QStringLiteral("proxy"));
+    downloadConcurrency = settings.value(QStringLiteral("streams"), defaultStreams).toInt();
+    if (downloadConcurrency < 1)
+        downloadConcurrency = defaultStreams;
+    settings.endGroup();
+}
+
+bool Configuration::initalizeStart(const QString& dir)
+{
+    if (dir.isEmpty())
+        return createTempDir();
+    tempDir = dir;
+    return true;
+}
+
+bool Configuration::createTempDir()
+{
+    QString base = QDir::tempPath();
+    if (base.isEmpty()) {
+        Q_EMIT fatalError(QStringLiteral("Unable to get temp directory."));
+        return false;
+    }
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    base += QStringLiteral("corvane_temp_");
+
+    // The shared temporary folder is writable by every local user. One
+    // non-recursive mkdir per name fails when anyone else already holds it
+    // (a directory, a file or a symbolic link), so we never adopt a planted
+    // directory, and 0700 keeps the downloads private while they wait.
+    for (int n = 0; n < tempDirCandidates; ++n) {
+        const QString candidate = base + QString::number(n);
+        if (::mkdir(QFile::encodeName(candidate).constData(), S_IRWXU) == 0) {
+            tempDir = candidate;
+            return true;
+        }
+    }
+    Q_EMIT fatalError(QStringLiteral("Unable to create temp directory."));
+    return false;
+}
+
+QString Configuration::getAppRootPath()
+{
+    return AppRootPath::get();
+}
+
+void Configuration::setAppRootPathOverride(const QString& path)
+{
+    AppRootPath::setOverride(path);
+}
+
+QString Configuration::getUpdateType()
+{
+    return QStringLiteral("client_linux_amd64");
+}
+
+QString Configuration::getClientBinaryName()
+{
+    return QStringLiteral("davuzodur_runscript.sh");
+}
+
+const QStringList& Configuration::getSpecialFileNames()
+{
+    return SpecialFiles::names();
+}
+
+bool Configuration::isSpecialFileName(const QString& name)
+{
+    return SpecialFiles::isSpecialFileName(name);
+}
+
+const QString& Configuration::getSpecialFileRenamePrefix()
+{
+    return SpecialFiles::renamePrefix();
+}
+
+UpdateParameters Configuration::updateParameters() const
+{
+    UpdateParameters parameters;
+    parameters.clientDir = getAppRootPath();
+    parameters.tempDir = tempDir;
+    parameters.clientType = clientType;
+    parameters.clientVersion = clientVersion;
+    parameters.downloadConcurrency = downloadConcurrency;
+    return parameters;
+}

@@ -1,0 +1,144 @@
+// The latest-version query over plain POSIX UDP sockets.
+#include "updatechecker.h"
+
+#include "base/serveraddress.h"
+#include "buildconfig.h"
+
+#include <QStringList>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int receiveTimeoutMs = 5000;
+constexpr size_t versionReplyMax = 511;
+constexpr size_t newsReplyMax = 4095;
+
+// Closes the socket on every way out of the query.
+class SocketGuard final {
+public:
+    explicit SocketGuard(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~SocketGuard()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    SocketGuard(const SocketGuard&) = delete;
+    SocketGuard& operator=(const SocketGuard&) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+bool resolve(const ServerAddress& server, sockaddr_in* result)
+{
+    addrinfo hints {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_protocol = IPPROTO_UDP;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(server.host.constData(), nullptr, &hints, &found) != 0 || !found)
+        return false;
+    std::memcpy(result, found->ai_addr, sizeof(sockaddr_in));
+    result->sin_port = htons(server.port);
+    ::freeaddrinfo(found);
+    return true;
+}
+
+bool sendRequest(int fd, const sockaddr_in& to, char command)
+{
+    const char request[2] = {command, '\0'};
+    ssize_t sent;
+    do {
+        sent = ::sendto(fd, request, sizeof(request), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    } while (sent < 0 && errno == EINTR);
+    return sent > 0;
+}
+
+// Receives one datagram of at most maxBytes (the rest of a longer one is
+// dropped by the kernel) and decodes it as Latin-1 up to its first zero byte.
+bool receiveText(int fd, size_t maxBytes, QString* text)
+{
+    QByteArray buffer(static_cast<qsizetype>(maxBytes), '\0');
+    ssize_t received;
+    do {
+        received = ::recv(fd, buffer.data(), maxBytes, 0);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0)
+        return false;
+    buffer.truncate(received);
+    const qsizetype zero = buffer.indexOf('\0');
+    if (zero >= 0)
+        buffer.truncate(zero);
+    *text = QString::fromLatin1(buffer);
+    return true;
+}
+
+} // namespace
+
+bool UpdateChecker::checkUpdate()
+{
+    return readFromServer();
+}
+
+bool UpdateChecker::readFromServer()
+{
+    const SocketGuard socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (socket.fd() < 0)
+        return false;
+
+    const ServerAddress server =
+        ServerAddress::fromEnvironment("CORVANE_UPDATE_SERVER", CORVANE_DEFAULT_UPDATE_SERVER, defaultPort);
+    sockaddr_in address {};
+    if (!resolve(server, &address))
+        return false;
+
+    if (!sendRequest(socket.fd(), address, '3'))
+        return false;
+
+    timeval timeout {};
+    timeout.tv_sec = receiveTimeoutMs / 1000;
+    timeout.tv_usec = (receiveTimeoutMs % 1000) * 1000;
+    ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+
+    QString versionReply;
+    if (!receiveText(socket.fd(), versionReplyMax, &versionReply))
+        return false;
+    // A retry on the same checker starts from a clean list.
+    versions.clear();
+    const QStringList entries = versionReply.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    for (const QString& entry : entries) {
+        const qsizetype hash = entry.indexOf(QLatin1Char('#'));
+        if (hash >= 0)
+            versions.append(qMakePair(entry.left(hash), entry.mid(hash + 1)));
+        else
+            versions.append(qMakePair(entry, QString()));
+    }
+
+    if (!sendRequest(socket.fd(), address, '*'))
+        return false;
+    QString news;
+    if (!receiveText(socket.fd(), newsReplyMax, &news))
+        return false;
+    newsText = news;
+    return true;
+}
+
+QPair<QString, QString> UpdateChecker::getClientVersionByChannel(UpdateChannel channel) const
+{
+    const int index = static_cast<int>(channel);
+    if (index >= 0 && index < versions.size())
+        return versions.at(index);
+    return {};
+}

@@ -1,0 +1,323 @@
+// The update engine.
+#include "updateengine.h"
+
+#include "base/randomsource.h"
+#include "configuration.h"
+#include "crypto/tomcryptutil.h"
+#include "net/banner.h"
+#include "net/mirrors.h"
+#include "update/maintaskspecification.h"
+#include "update/updateinidata.h"
+#include "update/updateparameters.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+constexpr quint16 defaultProxyPort = 3128;
+// Also the unit of the speed figure: bytes per tick are bytes per second.
+constexpr int tickMs = 1000;
+// Larger banners are not worth the memory; the window shows 468 x 60 pixels.
+constexpr qint64 maxBannerSize = 270000;
+
+// The recorded session directory in a form that is safe to empty and remove,
+// or an empty text. The record is a plain text file: a damaged or edited one
+// must never point the clean-up at, say, the user's home. Only a real
+// directory (not a link) whose own name is one we give temporary
+// directories qualifies, judged after resolving links and "..".
+QString sessionDirectory(const QString& recorded)
+{
+    const QFileInfo info(recorded);
+    if (recorded.isEmpty() || info.isSymLink() || !info.isDir())
+        return {};
+    const QString canonical = info.canonicalFilePath();
+    if (!QFileInfo(canonical).fileName().startsWith(QLatin1String("corvane_temp_")))
+        return {};
+    return canonical;
+}
+
+} // namespace
+
+UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
+    : QObject(parent)
+    , configuration(&configuration)
+    , timer(new QTimer(this))
+    , networkManager(new QNetworkAccessManager(this))
+{
+    connect(&configuration, &Configuration::message, this, &UpdateEngine::message);
+    connect(timer, &QTimer::timeout, this, &UpdateEngine::onTimer);
+    // A redirect is an answer like any other: downloads see its status and
+    // never follow it to a host the mirror list does not name.
+    networkManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    configuration.getProxyAndDownloadConcurrency();
+    applyProxy();
+}
+
+void UpdateEngine::applyProxy()
+{
+    const QString& text = configuration->proxy;
+    if (text.isEmpty()) {
+        networkManager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        return;
+    }
+    const QUrl url(text);
+    // Without a host ("proxy:8080" reads as a scheme and a path) every
+    // transfer would fail later with a less helpful error.
+    if (!url.isValid() || url.host().isEmpty()) {
+        // Nobody listens yet while the window is still constructing us.
+        const QString errorMessage = QStringLiteral("'%1' is an invalid proxy specification").arg(text);
+        QMetaObject::invokeMethod(
+            this, [this, errorMessage] { emit fatalError(errorMessage); }, Qt::QueuedConnection);
+        return;
+    }
+    networkManager->setProxy(QNetworkProxy(
+        QNetworkProxy::HttpProxy, url.host(), static_cast<quint16>(url.port(defaultProxyPort))));
+}
+
+bool UpdateEngine::initialize()
+{
+    try {
+        crypt_init();
+    } catch (const crypt_exception& e) {
+        emit fatalError(QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+
+    const QDir root(Configuration::getAppRootPath());
+    const QString mirrorsIni = QStringLiteral("mirrors.ini");
+    if (!QFileInfo::exists(root.filePath(mirrorsIni))) {
+        emit fatalError(QStringLiteral("%1 is missing, cannot proceed.").arg(mirrorsIni));
+        return false;
+    }
+
+    RandomSource::seed(static_cast<quint32>(QDateTime::currentSecsSinceEpoch()));
+
+    int version = 0;
+    QString recorded;
+    QString dir;
+    if (UpdateIniData::get(&version, nullptr, &recorded))
+        dir = sessionDirectory(recorded);
+    if (!dir.isEmpty()) {
+        if (version == configuration->clientVersion) {
+            // The downloads verified so far are kept and not fetched again.
+            emit message(QStringLiteral("Previous update session for v. %1 found").arg(version));
+        } else {
+            emit message(QStringLiteral("Cleanup previous session (v. %1, %2) files...")
+                             .arg(QString::number(version), recorded));
+            removeSessionDirectory(dir, true);
+            dir.clear();
+            UpdateIniData::cleanup();
+        }
+    }
+
+    if (!configuration->initalizeStart(dir))
+        return false;
+    UpdateIniData::modify(configuration->clientVersion, configuration->tempDir, configuration->clientType);
+
+    mirrors = new Mirrors(this);
+    connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
+    connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
+    const bool loaded = configuration->channel == Alpha
+        ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion)
+        : mirrors->initDefault(root.filePath(mirrorsIni), configuration->clientVersion);
+    if (!loaded)
+        return false;
+    state = EngineInitialized;
+    return true;
+}
+
+bool UpdateEngine::startUpdate()
+{
+    mainTask =
+        new MainTaskSpecification(networkManager, mirrors, configuration->updateParameters(), this, 1.0);
+    connect(mainTask, &TaskSpecification::finished, this, &UpdateEngine::onTaskFinished);
+    connect(mainTask, &TaskSpecification::canceled, this, &UpdateEngine::onTaskCanceled);
+    connect(mainTask, &TaskSpecification::error, this, &UpdateEngine::error);
+    connect(mainTask, &TaskSpecification::updateProgress, this, &UpdateEngine::updateProgress);
+    connect(mainTask, &TaskSpecification::message, this, &UpdateEngine::message);
+    state = EngineRunning;
+    timer->start(tickMs);
+    mainTask->execute();
+    return true;
+}
+
+void UpdateEngine::onTimer()
+{
+    if (state != EngineRunning)
+        return;
+    quint64 downloadDone = 0;
+    quint64 downloadTotal = 0;
+    quint64 speed = 0;
+    bool downloading = false;
+    // The tick also drives the stall detection of the transfers.
+    mainTask->timeTick(downloadDone, downloadTotal, speed, downloading);
+    emit downloadProgress(downloadDone, downloadTotal, speed, downloading);
+}
+
+void UpdateEngine::cancelUpdate()
+{
+    if (state == EngineRunning)
+        mainTask->userCanceled();
+}
+
+void UpdateEngine::onTaskFinished()
+{
+    timer->stop();
+    cleanup();
+    state = EngineFinished;
+    emit message(QStringLiteral("Update successfully finished"));
+    releaseMainTask();
+    emit downloadProgress(0, 0, 0, false);
+    emit updateFinished();
+}
+
+void UpdateEngine::onTaskCanceled()
+{
+    timer->stop();
+    state = EngineCanceled;
+    // After an error the task has said why; only the user's wish needs a line.
+    if (mainTask->state == TaskSpecification::UserCanceled)
+        emit message(QStringLiteral("User aborted update"));
+    // The directory and the record stay: the next start continues in them.
+    releaseMainTask();
+    emit downloadProgress(0, 0, 0, false);
+    emit updateCanceled();
+}
+
+void UpdateEngine::releaseMainTask()
+{
+    // The task may still be on the call stack that reported its end.
+    mainTask->deleteLater();
+    mainTask = nullptr;
+}
+
+void UpdateEngine::reset()
+{
+    state = EngineIdle;
+    if (mainTask) {
+        disconnect(mainTask, nullptr, this, nullptr);
+        releaseMainTask();
+    }
+}
+
+bool UpdateEngine::busy() const
+{
+    return state == EngineInitialized || state == EngineRunning;
+}
+
+void UpdateEngine::getBanner()
+{
+    if (bannerReply)
+        return;
+    auto* banner = new Banner(this);
+    connect(banner, &Banner::bannerFound, this, &UpdateEngine::onBannerFound);
+    banner->run();
+}
+
+void UpdateEngine::onBannerFound(QString bannerUrl, QString clickUrl)
+{
+    const QUrl url(bannerUrl);
+    // One image at a time: a second query answering late changes nothing.
+    if (!url.isValid() || bannerReply)
+        return;
+    bannerClickUrl = clickUrl;
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    bannerReply = networkManager->get(request);
+    connect(bannerReply, &QNetworkReply::finished, this, &UpdateEngine::onBannerDownloadFinished);
+    connect(bannerReply, &QNetworkReply::metaDataChanged, this, &UpdateEngine::onBannermetaDataChanged);
+    connect(bannerReply, &QNetworkReply::downloadProgress, this, &UpdateEngine::onBannerDownloadProgress);
+}
+
+void UpdateEngine::onBannermetaDataChanged()
+{
+    const QVariant length = bannerReply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() > maxBannerSize)
+        dropBannerDownload();
+}
+
+void UpdateEngine::onBannerDownloadProgress(qint64 bytesReceived, qint64 /*bytesTotal*/)
+{
+    // Without a Content-Length the header check cannot stop an endless body.
+    if (bytesReceived > maxBannerSize)
+        dropBannerDownload();
+}
+
+void UpdateEngine::dropBannerDownload()
+{
+    disconnect(bannerReply, nullptr, this, nullptr);
+    // Stop the transfer now rather than when the reply is deleted.
+    bannerReply->abort();
+    bannerReply->deleteLater();
+    bannerReply = nullptr;
+}
+
+void UpdateEngine::onBannerDownloadFinished()
+{
+    // Neither the status nor a network error matters here: the window
+    // ignores whatever does not decode as an image.
+    const QByteArray data = bannerReply->readAll();
+    bannerReply->deleteLater();
+    bannerReply = nullptr;
+    emit bannerFound(data, bannerClickUrl);
+}
+
+void UpdateEngine::cleanup()
+{
+    emit message(QStringLiteral("Remove temporary files..."));
+    QString recorded;
+    if (UpdateIniData::get(nullptr, nullptr, &recorded)) {
+        const QString dir = sessionDirectory(recorded);
+        // A record naming anything else counts as none and stays untouched.
+        if (!dir.isEmpty()) {
+            removeSessionDirectory(dir, false);
+            UpdateIniData::cleanup();
+        }
+    }
+    emit message(QStringLiteral("Temporary files removed."));
+}
+
+void UpdateEngine::removeSessionDirectory(const QString& dir, bool report)
+{
+    cleanupDirectory(dir);
+    QDir parent(dir);
+    if (!parent.cdUp())
+        return;
+    const bool removed = parent.rmdir(QFileInfo(dir).fileName());
+    if (report)
+        emit message(removed ? QStringLiteral("Ok") : QStringLiteral("Failed to remove directory"));
+}
+
+void UpdateEngine::cleanupDirectory(const QString& path)
+{
+    QDir dir(path);
+    // QDir lists a dangling link as a system entry even with NoSymLinks, so
+    // links are sorted out by hand.
+    const QDir::Filters common = QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    for (const QFileInfo& entry : dir.entryInfoList(QDir::Files | common)) {
+        if (!entry.isSymLink())
+            dir.remove(entry.fileName());
+    }
+    for (const QFileInfo& entry : dir.entryInfoList(QDir::Dirs | common)) {
+        if (entry.isSymLink())
+            continue;
+        cleanupDirectory(entry.filePath());
+        dir.rmdir(entry.fileName());
+    }
+}
+
+void UpdateEngine::removeOldFiles(const QString& dir)
+{
+    const QString& prefix = Configuration::getSpecialFileRenamePrefix();
+    for (const QString& name : Configuration::getSpecialFileNames())
+        QFile::remove(dir + QLatin1Char('/') + prefix + name);
+}

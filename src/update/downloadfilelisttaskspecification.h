@@ -1,0 +1,46 @@
+// The download stage of an update: fetches every file of the download list
+// into the temporary directory, several at once, each checked by MD5.
+#pragma once
+
+#include "tasks/composedtaskspecification.h"
+#include "update/filespecifications.h"
+#include "update/updateparameters.h"
+
+class Mirrors;
+class QNetworkAccessManager;
+
+/*!
+    Creates the subdirectories of the temporary directory that the files need,
+    then runs one DownloadFileTaskSpecification per file, at most the
+    configured download concurrency at once, every file with the same weight
+    whatever its size. Files are stored exactly as the mirror delivers them
+    (packed ones stay packed).
+
+    fileList is read when the stage starts, not when it is built. A file name
+    that would lead outside the temporary directory fails the stage before
+    anything is created or fetched. Nothing is owned. GUI thread only.
+*/
+class DownloadFileListTaskSpecification final : public ComposedTaskSpecification {
+    Q_OBJECT
+
+public:
+    DownloadFileListTaskSpecification(QList<FileDownloadSpecification>* fileList,
+        QNetworkAccessManager* manager, Mirrors* mirrors, const UpdateParameters& parameters, QObject* parent,
+        double parentProgressRange);
+
+    void execute() override;
+    void reset() override;
+    // The composite sum, except that the total is the size of the whole list
+    // from the first tick on, not only of the downloads started so far.
+    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+
+    void makeSubtasksAndStart();
+    // False after reporting and cancelling the stage.
+    bool makeSubDirs();
+
+    QList<FileDownloadSpecification>* fileList;
+    QNetworkAccessManager* networkManager;
+    Mirrors* mirrors;
+    UpdateParameters parameters;
+    quint64 totalBytes = 0;
+};

@@ -1,0 +1,122 @@
+// Fetches one file of the release and checks it by MD5.
+#include "downloadfiletaskspecification.h"
+
+#include <QFile>
+
+#include "crypto/checksignaturetaskspecification.h"
+#include "net/downloadtaskspecification.h"
+#include "net/mirrors.h"
+
+DownloadFileTaskSpecification::DownloadFileTaskSpecification(const FileDownloadSpecification& fileSpec,
+    QNetworkAccessManager* manager, Mirrors* mirrors, const UpdateParameters& parameters, QObject* parent,
+    double parentProgressRange)
+    : ComposedTaskSpecification(1, parentProgressRange, parent)
+    , fileSpec(fileSpec)
+    , networkManager(manager)
+    , mirrors(mirrors)
+    , parameters(parameters)
+{
+}
+
+void DownloadFileTaskSpecification::execute()
+{
+    // The download announces itself.
+    makeSubtasksAndStart();
+}
+
+QString DownloadFileTaskSpecification::localPath() const
+{
+    return parameters.tempDir + QLatin1Char('/') + fileSpec.fileName;
+}
+
+void DownloadFileTaskSpecification::makeSubtasksAndStart()
+{
+    const QString remote = fileSpec.section + QLatin1Char('/') + fileSpec.fileName;
+    currentDownload = new DownloadTaskSpecification(
+        networkManager, mirrors, remote, localPath(), static_cast<qint64>(fileSpec.size), this, 0.8);
+    addSubTask(currentDownload);
+
+    auto* check = new CheckSignatureTaskSpecification(localPath(), fileSpec.md5, false, this, 0.2);
+    connect(check, &CheckSignatureTaskSpecification::checkDone, this,
+        &DownloadFileTaskSpecification::onSigCheckDone);
+    addSubTask(check);
+
+    state = Running;
+    executeSubTasks();
+}
+
+void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification*)
+{
+    if (pass)
+        return;
+
+    // Whatever happens next, the mirror that served a bad copy serves no
+    // other file of this session.
+    mirrors->removeMirror(currentDownload->getMirror().name);
+
+    if (cancelRequested || stageFailed) {
+        emit message(QStringLiteral("md5 sum for %1 failed, invalidating mirror").arg(fileSpec.fileName));
+        // Fetching again would start a transfer after the stage has given up
+        // (a retry resets the cancel request). The check would finish this
+        // task as if the copy were good, so end it here, before the check's
+        // own end, which reaches nobody once the subtasks are cleared.
+        const bool byUser = cancelRequested;
+        clearSubTasks();
+        currentDownload = nullptr;
+        QFile::remove(localPath());
+        if (byUser)
+            userCancel();
+        else
+            errorCancel();
+        return;
+    }
+
+    emit message(
+        QStringLiteral("md5 sum for %1 failed, invalidating mirror and retrying").arg(fileSpec.fileName));
+    reset();
+    makeSubtasksAndStart();
+}
+
+void DownloadFileTaskSpecification::subtasksDone()
+{
+    if (getStateFromSubTasks() != Finished) {
+        ComposedTaskSpecification::subtasksDone();
+        return;
+    }
+    bool downloading = false;
+    ComposedTaskSpecification::timeTick(keptDone, keptTotal, pendingSpeed, downloading);
+    figuresKept = true;
+    clearSubTasks();
+    currentDownload = nullptr;
+    finish();
+}
+
+void DownloadFileTaskSpecification::timeTick(
+    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+{
+    if (!figuresKept) {
+        ComposedTaskSpecification::timeTick(downloadDone, downloadTotal, speed, downloading);
+        return;
+    }
+    downloading = false;
+    downloadDone += keptDone;
+    downloadTotal += keptTotal;
+    speed += pendingSpeed;
+    pendingSpeed = 0;
+}
+
+void DownloadFileTaskSpecification::handleOtherTaskCancelled(TaskSpecification* other)
+{
+    stageFailed = true;
+    ComposedTaskSpecification::handleOtherTaskCancelled(other);
+}
+
+void DownloadFileTaskSpecification::reset()
+{
+    clearSubTasks();
+    currentDownload = nullptr;
+    stageFailed = false;
+    figuresKept = false;
+    keptDone = keptTotal = pendingSpeed = 0;
+    TaskSpecification::reset();
+}

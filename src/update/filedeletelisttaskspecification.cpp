@@ -1,0 +1,49 @@
+// The last stage of an update: removes obsolete files.
+#include "filedeletelisttaskspecification.h"
+
+#include <QStringList>
+
+#include "fileops/filedeletetaskspecification.h"
+#include "fileops/pathguard.h"
+#include "update/updateparameters.h"
+
+FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(
+    QList<QString>* fileList, const UpdateParameters& parameters, QObject* parent, double parentProgressRange)
+    : ComposedTaskSpecification(1, parentProgressRange, parent)
+    , fileList(fileList)
+    , clientDir(parameters.clientDir)
+{
+}
+
+void FileDeleteListTaskSpecification::execute()
+{
+    emit message(QStringLiteral("Starting deleting files"));
+    makeSubtasksAndStart();
+}
+
+void FileDeleteListTaskSpecification::makeSubtasksAndStart()
+{
+    const QString& root = clientDir;
+    QStringList paths;
+    for (const QString& entry : std::as_const(*fileList)) {
+        // An absolute entry or one with ".." would delete outside the
+        // installation; so would one that runs through a linked directory.
+        const QString path = PathGuard::pathInside(root, entry);
+        if (path.isEmpty())
+            emit message(QStringLiteral("Refusing to delete %1: its path leads outside the client directory")
+                             .arg(entry));
+        else
+            paths.append(path);
+    }
+
+    for (const QString& path : std::as_const(paths))
+        addSubTask(new FileDeleteTaskSpecification(false, path, this, 1.0 / paths.size()));
+    state = Running;
+    executeSubTasks();
+}
+
+void FileDeleteListTaskSpecification::reset()
+{
+    clearSubTasks();
+    TaskSpecification::reset();
+}

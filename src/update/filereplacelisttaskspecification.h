@@ -1,0 +1,48 @@
+// The installation phase of an update: creates missing directories, installs
+// every downloaded file, and undoes everything it changed if it does not
+// complete.
+#pragma once
+
+#include "fileops/rollback.h"
+#include "tasks/composedtaskspecification.h"
+#include "update/filespecifications.h"
+#include "update/updateparameters.h"
+
+/*!
+    Directory tasks first, then one FileReplaceTaskSpecification per entry of
+    replaceList, two files at a time. Every change lands in the phase's
+    journal; when the phase ends other than finished (a file failed, or the
+    user cancelled before every file was in place) the journal is undone,
+    newest change first, so the client directory is as it was before the
+    phase, created directories included. Deletions of leftover "_old_" copies
+    are the one change not undone.
+
+    A replace list naming a path outside the client or temporary directory
+    fails the phase before anything is touched. The lists are not owned and
+    are read when the phase starts; "_old_" names are appended to deleteList.
+    GUI thread only.
+*/
+class FileReplaceListTaskSpecification final : public ComposedTaskSpecification {
+    Q_OBJECT
+
+public:
+    FileReplaceListTaskSpecification(QList<FileReplaceSpecification>* replaceList, QList<QString>* deleteList,
+        const UpdateParameters& parameters, QObject* parent, double parentProgressRange);
+
+    void execute() override;
+    // Also undoes whatever the last run left in the journal.
+    void reset() override;
+
+    void makeSubtasksAndStart();
+    // Returns the number of directory tasks added.
+    int makeSubdirTasks();
+    void makeFileReplaceTasks(bool hasDirectoryTasks);
+
+    QList<FileReplaceSpecification>* replaceList;
+    QList<QString>* deleteList;
+    RollbackDataList journal;
+    UpdateParameters parameters;
+
+protected:
+    void subtasksDone() override;
+};

@@ -1,0 +1,137 @@
+// Installs one downloaded file into the client directory.
+#include "filereplacetaskspecification.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "crypto/checksignaturetaskspecification.h"
+#include "fileops/filecopytaskspecification.h"
+#include "fileops/filedeletetaskspecification.h"
+#include "fileops/filerenametaskspecification.h"
+#include "fileops/fileunziptaskspecification.h"
+#include "fileops/pathguard.h"
+#include "update/specialfiles.h"
+
+const QStringList FileReplaceTaskSpecification::executableFiles {QStringLiteral("update"),
+    QStringLiteral("davuzodur_runscript.sh"), QStringLiteral("davuzodur_linux_amd64"),
+    QStringLiteral("davuzodur_linux_x86")};
+const QStringList FileReplaceTaskSpecification::executableSuffixes {
+    QStringLiteral("so"), QStringLiteral("so.4")};
+
+namespace {
+
+// A link at the path counts as a file there even when it dangles: it is
+// renamed out of the way like any other installed file.
+bool isTaken(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+} // namespace
+
+FileReplaceTaskSpecification::FileReplaceTaskSpecification(const FileReplaceSpecification& entry,
+    QList<QString>* deleteList, RollbackDataList* listJournal, const UpdateParameters& parameters,
+    QObject* parent, double parentProgressRange)
+    : ComposedTaskSpecification(1, parentProgressRange, parent)
+    , replaceSpec(entry)
+    , deleteList(deleteList)
+    , listJournal(listJournal)
+    , parameters(parameters)
+{
+}
+
+bool FileReplaceTaskSpecification::installPaths(const FileReplaceSpecification& entry,
+    const UpdateParameters& parameters, QString& source, QString& target, QString& old)
+{
+    const QString root = parameters.clientDir;
+    source = PathGuard::pathInside(parameters.tempDir, entry.fileName);
+    target = PathGuard::pathInside(root, entry.destFileName(QString()));
+    old = PathGuard::pathInside(root, entry.oldDestFileName());
+    return !source.isEmpty() && !target.isEmpty() && !old.isEmpty();
+}
+
+void FileReplaceTaskSpecification::execute()
+{
+    emit message(QStringLiteral("add/replace %1").arg(replaceSpec.fileName));
+    makeSubtasksAndStart();
+}
+
+void FileReplaceTaskSpecification::makeSubtasksAndStart()
+{
+    QString source;
+    QString target;
+    QString old;
+    if (!installPaths(replaceSpec, parameters, source, target, old)) {
+        state = Running;
+        emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
+                         .arg(replaceSpec.pureDestFilePath()));
+        errorCancel();
+        return;
+    }
+
+    double remaining = 1.0;
+    // A leftover "_old_" copy next to a file that is not installed stays
+    // alone: nothing is renamed onto it.
+    if (isTaken(target)) {
+        if (isTaken(old)) {
+            addSubTask(new FileDeleteTaskSpecification(true, old, this, 0.1));
+            remaining -= 0.1;
+        }
+        oldRenamed = true;
+        addSubTask(new FileRenameTaskSpecification(target, old, &journal, this, 0.1));
+        remaining -= 0.1;
+    }
+
+    if (replaceSpec.hasUnzip()) {
+        addSubTask(new FileUnzipTaskSpecification(&journal, source, target, this, remaining - 0.2));
+        addSubTask(new CheckSignatureTaskSpecification(target, replaceSpec.md5, true, this, 0.2));
+    } else {
+        addSubTask(new FileCopyTaskSpecification(&journal, source, target, this, remaining));
+    }
+
+    state = Running;
+    executeSubTasks();
+}
+
+void FileReplaceTaskSpecification::subtasksDone()
+{
+    const int outcome = getStateFromSubTasks();
+    if (outcome == Finished) {
+        // From now on the phase undoes this file's changes if it fails.
+        listJournal->appendList(journal);
+        journal.clear();
+        if (oldRenamed
+            && !SpecialFiles::isSpecialFileName(QFileInfo(replaceSpec.pureDestFilePath()).fileName()))
+            deleteList->append(replaceSpec.oldDestFileName());
+        makeSingleFileExecutable(
+            parameters.clientDir + QLatin1Char('/') + replaceSpec.destFileName(QString()));
+    } else {
+        journal.rollback(this);
+    }
+
+    // The steps have nothing more to say; a release of 20,000 files would
+    // otherwise keep some 80,000 of them alive until the phase ends.
+    clearSubTasks();
+    if (outcome == Finished)
+        finish();
+    else if (outcome == UserCanceled)
+        userCancel();
+    else
+        errorCancel();
+}
+
+void FileReplaceTaskSpecification::makeSingleFileExecutable(const QString& path)
+{
+    const QFileInfo info(path);
+    if (executableFiles.contains(info.fileName()) || executableSuffixes.contains(info.completeSuffix()))
+        QFile::setPermissions(path, QFileDevice::Permissions(0x7777));
+}
+
+void FileReplaceTaskSpecification::reset()
+{
+    clearSubTasks();
+    journal.rollback(this);
+    oldRenamed = false;
+    TaskSpecification::reset();
+}

@@ -1,0 +1,57 @@
+// Installs one downloaded file into the client directory: the installed
+// version moves aside under its "_old_" name, the new one is copied or
+// unpacked in its place, and every change is journaled for undo.
+#pragma once
+
+#include "fileops/rollback.h"
+#include "tasks/composedtaskspecification.h"
+#include "update/filespecifications.h"
+#include "update/updateparameters.h"
+
+#include <QStringList>
+
+/*!
+    Runs, one after the other: deleting a leftover "_old_" copy (only when
+    the file is installed already), moving the installed file to its "_old_"
+    name, then copying the download, or unpacking it and checking the
+    unpacked content's MD5.
+
+    On success the file's journal is handed to listJournal, the "_old_" name
+    goes on deleteList (not for the updater's own files, which are in use
+    while it runs) and executables and libraries get mode 0777. On failure
+    or cancel the file's own changes are undone at once. Paths that would
+    lead outside the client or temporary directory are refused before
+    anything is touched. Nothing is owned but the file's journal. GUI thread only.
+*/
+class FileReplaceTaskSpecification final : public ComposedTaskSpecification {
+    Q_OBJECT
+
+public:
+    FileReplaceTaskSpecification(const FileReplaceSpecification& entry, QList<QString>* deleteList,
+        RollbackDataList* listJournal, const UpdateParameters& parameters, QObject* parent,
+        double parentProgressRange);
+
+    void execute() override;
+    void reset() override;
+
+    void makeSubtasksAndStart();
+    static void makeSingleFileExecutable(const QString& path);
+
+    // The download in the temporary directory, the installed file and its
+    // "_old_" name; false when any of them would lie outside its directory.
+    static bool installPaths(const FileReplaceSpecification& entry, const UpdateParameters& parameters,
+        QString& source, QString& target, QString& old);
+
+    static const QStringList executableFiles;
+    static const QStringList executableSuffixes;
+
+    FileReplaceSpecification replaceSpec;
+    QList<QString>* deleteList;
+    RollbackDataList* listJournal;
+    RollbackDataList journal;
+    UpdateParameters parameters;
+    bool oldRenamed = false;
+
+protected:
+    void subtasksDone() override;
+};

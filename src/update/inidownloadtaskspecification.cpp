@@ -1,0 +1,85 @@
+// Fetching and verifying the product ini.
+#include "inidownloadtaskspecification.h"
+
+#include <QFileInfo>
+
+#include "crypto/checksignaturetaskspecification.h"
+#include "net/downloadtaskspecification.h"
+
+namespace {
+
+constexpr double DownloadWeight = 0.3333;
+
+} // namespace
+
+IniDownloadTaskSpecification::IniDownloadTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors,
+    const UpdateParameters& parameters, QObject* parent, double parentProgressRange)
+    : ComposedTaskSpecification(1, parentProgressRange, parent)
+    , networkManager(manager)
+    , mirrors(mirrors)
+    , parameters(parameters)
+{
+}
+
+void IniDownloadTaskSpecification::execute()
+{
+    emit message(QStringLiteral("Download / check product ini"));
+    makeSubtasksAndStart();
+}
+
+void IniDownloadTaskSpecification::makeSubtasksAndStart()
+{
+    const QString name = parameters.clientType + QStringLiteral(".ini");
+    const QString local = parameters.tempDir + QLatin1Char('/') + name;
+    const QString sigSuffix = QStringLiteral(".sig");
+    double checkWeight = 1.0;
+
+    // After a failed check a present copy is exactly what failed, so only
+    // the first attempt may reuse what an earlier run left behind.
+    if (retryCount > 0 || !QFileInfo::exists(local)) {
+        addSubTask(
+            new DownloadTaskSpecification(networkManager, mirrors, name, local, -1, this, DownloadWeight));
+        checkWeight -= DownloadWeight;
+    }
+    if (retryCount > 0 || !QFileInfo::exists(local + sigSuffix)) {
+        addSubTask(new DownloadTaskSpecification(
+            networkManager, mirrors, name + sigSuffix, local + sigSuffix, -1, this, DownloadWeight));
+        checkWeight -= DownloadWeight;
+    }
+    auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkWeight);
+    connect(check, &CheckSignatureTaskSpecification::checkDone, this,
+        &IniDownloadTaskSpecification::onSigCheckDone);
+    addSubTask(check);
+
+    state = Running;
+    executeSubTasks();
+}
+
+void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* /*check*/)
+{
+    if (pass)
+        return;
+    ++retryCount;
+    if (retryCount > MaxRetries) {
+        emit message(QStringLiteral("Could not verify the product ini file. Aborting"));
+        // The check finishes right after this returns; detached, its finish
+        // cannot end this stage a second time, as a success.
+        clearSubTasks();
+        errorCancel();
+        return;
+    }
+    emit message(QStringLiteral("Could not verify the product ini file. Retrying"));
+    // Start over in place; the check that called us is disconnected by the
+    // reset, so its own finish reaches nobody.
+    const int retries = retryCount;
+    reset();
+    retryCount = retries;
+    makeSubtasksAndStart();
+}
+
+void IniDownloadTaskSpecification::reset()
+{
+    clearSubTasks();
+    retryCount = 0;
+    TaskSpecification::reset();
+}

@@ -1,0 +1,37 @@
+// The root of one update's task tree: runs the five stages in order and owns
+// the work lists they share.
+#pragma once
+
+#include "tasks/composedtaskspecification.h"
+#include "update/filespecifications.h"
+#include "update/updateparameters.h"
+
+class Mirrors;
+class QNetworkAccessManager;
+
+/*!
+    Fetch and verify the product ini, compile the work lists, download,
+    install with rollback, delete obsolete files; a stage that ends cancelled
+    stops the sequence. With weight 1.0 its updateProgress is the overall
+    completion. GUI thread only; the manager and registry are
+    not owned and must outlive the task.
+*/
+class MainTaskSpecification final : public ComposedTaskSpecification {
+    Q_OBJECT
+    Q_DISABLE_COPY(MainTaskSpecification)
+
+public:
+    MainTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors,
+        const UpdateParameters& parameters, QObject* parent, double parentProgressRange);
+
+    void execute() override;
+    void reset() override;
+
+    void makeSubtasksAndStart();
+
+private:
+    QNetworkAccessManager* networkManager;
+    Mirrors* mirrors;
+    UpdateParameters parameters;
+    FileSpecifications fileSpecs;
+};

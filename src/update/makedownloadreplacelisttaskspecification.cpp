@@ -1,0 +1,250 @@
+// Compiles the three work lists from the product ini.
+#include "makedownloadreplacelisttaskspecification.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <QStringList>
+
+#include "base/inivalue.h"
+#include "crypto/checksignaturetaskspecification.h"
+#include "fileops/pathguard.h"
+#include "update/specialfiles.h"
+
+namespace {
+
+const QString deleteSection = QStringLiteral("delete");
+const QString fieldSeparator = QStringLiteral("::");
+
+// The product ini is signed, but a publishing mistake must not turn into
+// blamed mirrors: a digest that is not an MD5 can never match a download, so
+// every mirror would be dropped for delivering the file the ini describes.
+bool isMd5Text(const QString& text)
+{
+    if (text.size() != 32)
+        return false;
+    for (const QChar c : text) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+                || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
+            return false;
+    }
+    return true;
+}
+
+// A size that is not a plain decimal number would read as 0, and one beyond
+// the signed range would lift the download's size limit; the download stops
+// a transfer that exceeds the size, so both would fail every mirror or let
+// one fill the disk.
+bool parseSize(const QString& text, quint64& size)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < 0)
+        return false;
+    size = quint64(value);
+    return true;
+}
+
+} // namespace
+
+MakeDownloadReplaceListTaskSpecification::MakeDownloadReplaceListTaskSpecification(
+    const UpdateParameters& parameters, FileSpecifications& outputLists, QObject* parent,
+    double parentProgressRange)
+    : ASyncTaskSpecification(parent, parentProgressRange)
+    , parameters(parameters)
+    , outputLists(outputLists)
+{
+}
+
+ASyncFunc* MakeDownloadReplaceListTaskSpecification::createFunction()
+{
+    workLists = std::make_shared<FileSpecifications>();
+    return new MakeDownloadReplaceListFunc(parameters, workLists);
+}
+
+void MakeDownloadReplaceListTaskSpecification::runDone(bool res)
+{
+    // A result after reset() belongs to an abandoned run; the base drops it,
+    // and its lists must not be published either.
+    if (res && state == Running && workLists) {
+        outputLists.downloadList = workLists->downloadList;
+        outputLists.replaceList = workLists->replaceList;
+        outputLists.deleteList = workLists->deleteList;
+    }
+    ASyncTaskSpecification::runDone(res);
+}
+
+MakeDownloadReplaceListFunc::MakeDownloadReplaceListFunc(
+    const UpdateParameters& parameters, std::shared_ptr<FileSpecifications> lists)
+    : clientType(parameters.clientType)
+    , tempDir(parameters.tempDir)
+    , clientDir(parameters.clientDir)
+    , lists(std::move(lists))
+{
+}
+
+int MakeDownloadReplaceListFunc::getFileCount(QSettings& settings)
+{
+    int count = 0;
+    const QStringList groups = settings.childGroups();
+    for (const QString& group : groups) {
+        settings.beginGroup(group);
+        count += settings.allKeys().size();
+        settings.endGroup();
+    }
+    return count;
+}
+
+bool MakeDownloadReplaceListFunc::run()
+{
+    lists->clear();
+    copies.clear();
+    installs.clear();
+    deletions.clear();
+    const QString path = tempDir + QLatin1Char('/') + clientType + QStringLiteral(".ini");
+    emit message(QStringLiteral("Compiling download and replace list"));
+    QSettings settings(path, QSettings::IniFormat);
+
+    const int count = getFileCount(settings);
+    if (count == 0) {
+        emit message(QStringLiteral("No files in product ini"));
+        return false;
+    }
+
+    int n = 0;
+    const QStringList groups = settings.childGroups();
+    for (const QString& group : groups) {
+        settings.beginGroup(group);
+        const bool ok = group == deleteSection ? readDeleteSection(settings, n, count)
+                                               : readFileSection(settings, group, n, count);
+        settings.endGroup();
+        if (!ok) {
+            // Nothing of a refused product ini may be acted on.
+            lists->clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& n, int count)
+{
+    const QStringList keys = settings.allKeys();
+    for (const QString& key : keys) {
+        ++n;
+        emit progress(double(n) / double(count));
+        if (!PathGuard::isPlainRelativePath(key)) {
+            reportUnsafePath(key, deleteSection);
+            return false;
+        }
+        // Deleting what the same release installs would leave it incomplete.
+        if (installs.contains(key)) {
+            reportDuplicate(key, deleteSection);
+            return false;
+        }
+        deletions.insert(key);
+        if (QFileInfo::exists(clientDir + QLatin1Char('/') + key))
+            lists->deleteList.append(key);
+    }
+    return true;
+}
+
+bool MakeDownloadReplaceListFunc::readFileSection(
+    QSettings& settings, const QString& section, int& n, int count)
+{
+    const QStringList keys = settings.allKeys();
+    for (const QString& key : keys) {
+        ++n;
+        emit progress(double(n) / double(count));
+
+        const QStringList fields = IniValue::text(settings, key).split(fieldSeparator, Qt::KeepEmptyParts);
+        const bool packed = fields.size() == 5;
+        FileDownloadSpecification download;
+        FileReplaceSpecification replace;
+        bool valid = (fields.size() == 2 || packed) && isMd5Text(fields.at(0))
+            && parseSize(fields.at(1), download.size);
+        if (valid && packed)
+            valid =
+                isMd5Text(fields.at(2)) && parseSize(fields.at(3), replace.size) && !fields.at(4).isEmpty();
+        if (!valid) {
+            emit message(
+                QStringLiteral("Warning: product ini contains invalid line in section %1").arg(section));
+            return false;
+        }
+        if (!PathGuard::isPlainRelativePath(key)) {
+            reportUnsafePath(key, section);
+            return false;
+        }
+        if (packed && !PathGuard::isPlainRelativePath(fields.at(4))) {
+            reportUnsafePath(fields.at(4), section);
+            return false;
+        }
+
+        download.section = section;
+        download.fileName = key;
+        download.md5 = fields.at(0);
+        replace.section = section;
+        replace.fileName = key;
+        if (packed) {
+            replace.md5 = fields.at(2);
+            replace.unzipName = fields.at(4);
+        }
+
+        // Two entries for one file would race each other: two downloads into
+        // one copy (blaming the mirrors for the mix) or two installations of
+        // one target.
+        const QString target = replace.destFileName(QString());
+        if (copies.contains(key) || installs.contains(target) || deletions.contains(target)) {
+            reportDuplicate(copies.contains(key) ? key : target, section);
+            return false;
+        }
+        copies.insert(key);
+        installs.insert(target);
+
+        // An installation cut short (power loss, killed process) can leave an
+        // old copy beside a file that is current now, or with no file beside
+        // it at all; the installation only deals with a copy when it moves an
+        // existing file aside. The updater's own files keep theirs until the
+        // next start, as after a normal self-update.
+        const QString old = replace.oldDestFileName();
+        if (!SpecialFiles::isSpecialFileName(QFileInfo(target).fileName())
+            && QFileInfo::exists(clientDir + QLatin1Char('/') + old))
+            lists->deleteList.append(old);
+
+        const QString installed = clientDir + QLatin1Char('/') + target;
+        if (fileIsCurrent(installed, replace.hasUnzip() ? replace.md5 : download.md5))
+            continue;
+        lists->replaceList.append(replace);
+        if (!fileIsCurrent(tempDir + QLatin1Char('/') + key, download.md5))
+            lists->downloadList.append(download);
+    }
+    return true;
+}
+
+bool MakeDownloadReplaceListFunc::fileIsCurrent(const QString& path, const QString& md5)
+{
+    if (!QFileInfo::exists(path))
+        return false;
+    // Called directly on this worker; its log lines are of no interest here,
+    // a file that cannot be read simply is not current.
+    CheckSigFunc check(path, md5);
+    return check.run();
+}
+
+void MakeDownloadReplaceListFunc::reportDuplicate(const QString& path, const QString& section)
+{
+    emit message(QStringLiteral("Warning: product ini lists %1 more than once, again in section %2")
+                     .arg(path, section));
+}
+
+void MakeDownloadReplaceListFunc::reportUnsafePath(const QString& path, const QString& section)
+{
+    emit message(
+        QStringLiteral("Warning: product ini contains unsafe path %1 in section %2").arg(path, section));
+}

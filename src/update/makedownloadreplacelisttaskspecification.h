@@ -1,0 +1,73 @@
+// Turns the verified product ini into the download, replace and delete lists,
+// comparing every file of the release with what is installed and with what
+// an earlier attempt already downloaded.
+#pragma once
+
+#include <memory>
+
+#include <QSet>
+
+#include "tasks/asynctaskspecification.h"
+#include "update/filespecifications.h"
+#include "update/updateparameters.h"
+
+class QSettings;
+
+/*!
+    Compiles the work lists on the thread pool and publishes them into
+    outputLists, on the GUI thread, only when the whole product ini was read
+    and found sound; on failure outputLists keeps what it held.
+*/
+class MakeDownloadReplaceListTaskSpecification final : public ASyncTaskSpecification {
+    Q_OBJECT
+    Q_DISABLE_COPY(MakeDownloadReplaceListTaskSpecification)
+
+public:
+    /// outputLists is not owned and must outlive the task.
+    MakeDownloadReplaceListTaskSpecification(const UpdateParameters& parameters,
+        FileSpecifications& outputLists, QObject* parent, double parentProgressRange);
+
+protected:
+    ASyncFunc* createFunction() override;
+    void runDone(bool res) override;
+
+private:
+    UpdateParameters parameters;
+    FileSpecifications& outputLists;
+    // Shared with the running function, so a task deleted mid-compilation
+    // never leaves the worker writing into freed memory. Each run gets fresh
+    // lists.
+    std::shared_ptr<FileSpecifications> workLists;
+};
+
+class MakeDownloadReplaceListFunc final : public ASyncFunc {
+    Q_OBJECT
+
+public:
+    /// Copies what it needs from parameters; runs on a worker thread.
+    MakeDownloadReplaceListFunc(
+        const UpdateParameters& parameters, std::shared_ptr<FileSpecifications> lists);
+
+    /// Fills lists; false, after a log line, when the product ini is empty,
+    /// unreadable or holds an invalid or unsafe entry.
+    bool run() override;
+    /// Number of keys over all sections.
+    int getFileCount(QSettings& settings);
+
+private:
+    bool readDeleteSection(QSettings& settings, int& n, int count);
+    bool readFileSection(QSettings& settings, const QString& section, int& n, int count);
+    bool fileIsCurrent(const QString& path, const QString& md5);
+    void reportUnsafePath(const QString& path, const QString& section);
+    void reportDuplicate(const QString& path, const QString& section);
+
+    QString clientType;
+    QString tempDir;
+    QString clientDir;
+    std::shared_ptr<FileSpecifications> lists;
+    // Paths seen so far: keys (copies in the temporary directory), installed
+    // paths and delete keys (both relative to the client directory).
+    QSet<QString> copies;
+    QSet<QString> installs;
+    QSet<QString> deletions;
+};

@@ -1,0 +1,67 @@
+// The session record in update.ini.
+#include "updateinidata.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+#include "base/approotpath.h"
+#include "base/inivalue.h"
+
+namespace {
+
+const QString currentGroup = QStringLiteral("current");
+const QString versionKey = QStringLiteral("version");
+const QString dirKey = QStringLiteral("dir");
+const QString typeKey = QStringLiteral("type");
+
+} // namespace
+
+namespace UpdateIniData {
+
+QString filename()
+{
+    return AppRootPath::get() + QStringLiteral("/update.ini");
+}
+
+bool get(int* version, QString* type, QString* dir)
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    settings.beginGroup(currentGroup);
+    bool versionOk = false;
+    const int storedVersion = settings.value(versionKey).toInt(&versionOk);
+    const QString storedDir = IniValue::text(settings, dirKey);
+    const QString storedType = IniValue::text(settings, typeKey);
+    settings.endGroup();
+
+    if (!versionOk || storedType.isEmpty() || storedDir.isEmpty())
+        return false;
+    if (!QFileInfo::exists(storedDir))
+        return false;
+    if (version)
+        *version = storedVersion;
+    if (type)
+        *type = storedType;
+    if (dir)
+        *dir = storedDir;
+    return true;
+}
+
+void modify(int version, const QString& dir, const QString& type)
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    settings.beginGroup(currentGroup);
+    settings.setValue(versionKey, version);
+    settings.setValue(dirKey, dir);
+    settings.setValue(typeKey, type);
+    settings.endGroup();
+}
+
+void cleanup()
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    settings.remove(currentGroup);
+}
+
+} // namespace UpdateIniData

@@ -1,0 +1,354 @@
+// Configuration: the command line and update.ini matrix, the latest-version
+// query with its Retry/Abort box, and the private temporary directory.
+#include "app/configuration.h"
+#include "messageboxcatcher.h"
+#include "testfiles.h"
+#include "udpresponder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QByteArray versionRequest("3\0", 2);
+const QByteArray newsRequest("*\0", 2);
+const QByteArray defaultReply("12345#3.0.1,12400#3.1.0 Beta,12500");
+const QByteArray newsReply("Welcome <b>back</b>");
+
+} // namespace
+
+class tst_Configuration : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void resolve_data();
+    void resolve();
+    void updateSection_data();
+    void updateSection();
+    void retryUntilServerAnswers();
+    void abortEndsQuietly();
+    void createTempDir_data();
+    void createTempDir();
+    void createTempDirGivesUp_data();
+    void createTempDirGivesUp();
+
+private:
+    void writeUpdateIni(const QByteArray& content);
+
+    UdpResponder m_server;
+    QTemporaryDir m_tempRoot;
+    std::unique_ptr<QTemporaryDir> m_clientDir;
+    QString m_tmpDir;
+};
+
+void tst_Configuration::initTestCase()
+{
+    QVERIFY(m_server.start());
+    QVERIFY(m_tempRoot.isValid());
+}
+
+void tst_Configuration::init()
+{
+    m_clientDir = std::make_unique<QTemporaryDir>(m_tempRoot.filePath(QStringLiteral("client-XXXXXX")));
+    QVERIFY(m_clientDir->isValid());
+    Configuration::setAppRootPathOverride(m_clientDir->path());
+    m_tmpDir = m_clientDir->filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir().mkpath(m_tmpDir));
+    qputenv("TMPDIR", QFile::encodeName(m_tmpDir));
+    qputenv("CORVANE_UPDATE_SERVER", m_server.hostAndPort().toUtf8());
+    m_server.clearReplies();
+    m_server.setReply(versionRequest, defaultReply);
+    m_server.setReply(newsRequest, newsReply);
+}
+
+void tst_Configuration::cleanup()
+{
+    if (QTest::currentTestFailed())
+        m_clientDir->setAutoRemove(false);
+    Configuration::setAppRootPathOverride(QString());
+    qunsetenv("TMPDIR");
+}
+
+void tst_Configuration::writeUpdateIni(const QByteArray& content)
+{
+    if (!content.isNull())
+        QVERIFY(TestFiles::write(m_clientDir->filePath(QStringLiteral("update.ini")), content));
+}
+
+void tst_Configuration::resolve_data()
+{
+    QTest::addColumn<QByteArray>("updateIni");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("versionReply");
+    QTest::addColumn<bool>("resolved");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QString>("clientType");
+    QTest::addColumn<int>("clientVersion");
+    QTest::addColumn<QString>("versionString");
+    QTest::addColumn<QString>("news");
+    QTest::addColumn<int>("runMode");
+    QTest::addColumn<QString>("fatalError");
+    QTest::addColumn<bool>("queried");
+
+    const QString type = QStringLiteral("client_linux_amd64");
+    const QString serverNews = QString::fromLatin1(newsReply);
+    const QByteArray alpha("[Channel]\nalpha=http://alpha.example/client\nalphaRevno=1234\n");
+
+    QTest::newRow("no arguments, no update.ini: stable entry from the server")
+        << QByteArray() << QStringList() << defaultReply << true << int(Stable) << type << 12345 << "3.0.1"
+        << serverNews << 0 << QString() << true;
+    QTest::newRow("beta=true takes the second entry")
+        << QByteArray("[Channel]\nbeta=true\n") << QStringList() << defaultReply << true << int(Beta) << type
+        << 12400 << "3.1.0 Beta" << serverNews << 0 << QString() << true;
+    QTest::newRow("any other beta text is true")
+        << QByteArray("[Channel]\nbeta=yes\n") << QStringList() << defaultReply << true << int(Beta) << type
+        << 12400 << "3.1.0 Beta" << serverNews << 0 << QString() << true;
+    QTest::newRow("beta=0 stays stable")
+        << QByteArray("[Channel]\nbeta=0\n") << QStringList() << defaultReply << true << int(Stable) << type
+        << 12345 << "3.0.1" << serverNews << 0 << QString() << true;
+    QTest::newRow("beta=FALSE stays stable")
+        << QByteArray("[Channel]\nbeta=FALSE\n") << QStringList() << defaultReply << true << int(Stable)
+        << type << 12345 << "3.0.1" << serverNews << 0 << QString() << true;
+    QTest::newRow("alphaRevno wins over the command line's version")
+        << alpha << QStringList {"client_x", "999"} << defaultReply << true << int(Alpha) << "client_x"
+        << 1234 << QString() << QString() << 0 << QString() << false;
+    QTest::newRow("alpha without alphaRevno takes the third entry")
+        << QByteArray("[Channel]\nalpha=http://alpha.example/client\n") << QStringList() << defaultReply
+        << true << int(Alpha) << type << 12500 << QString() << serverNews << 0 << QString() << true;
+    QTest::newRow("alpha url with a comma still selects alpha")
+        << QByteArray("[Channel]\nalpha=http://alpha.example/a,b\nalphaRevno=77\nbeta=true\n")
+        << QStringList() << defaultReply << true << int(Alpha) << type << 77 << QString() << QString() << 0
+        << QString() << false;
+    QTest::newRow("alpha wins over beta")
+        << QByteArray("[Channel]\nalpha=x\nbeta=true\nalphaRevno=5\n") << QStringList() << defaultReply
+        << true << int(Alpha) << type << 5 << QString() << QString() << 0 << QString() << false;
+    QTest::newRow("explicit type and version make no query")
+        << QByteArray() << QStringList {"client_x", "4321"} << defaultReply << true << int(Stable)
+        << "client_x" << 4321 << QString() << QString() << 0 << QString() << false;
+    QTest::newRow("explicit form with version x12")
+        << QByteArray() << QStringList {"client_x", "x12"} << defaultReply << false << int(Stable)
+        << "client_x" << 0 << QString() << QString() << 0 << "Invalid version nr (x12)" << false;
+    QTest::newRow("--nouser alone asks the server")
+        << QByteArray() << QStringList {"--nouser"} << defaultReply << true << int(Stable) << type << 12345
+        << "3.0.1" << serverNews << 1 << QString() << true;
+    QTest::newRow("--nouser ignores a lone type")
+        << QByteArray() << QStringList {"--nouser", "client_x"} << defaultReply << true << int(Stable) << type
+        << 12345 << "3.0.1" << serverNews << 1 << QString() << true;
+    QTest::newRow("--nouser with type, version and # leaves the display text empty")
+        << QByteArray() << QStringList {"--nouser", "client_x", "1234", "#"} << defaultReply << true
+        << int(Stable) << "client_x" << 1234 << QString() << QString() << 1 << QString() << false;
+    QTest::newRow("--nouser with display text and news")
+        << QByteArray() << QStringList {"--nouser", "client_x", "1234", "3.0.1", "Hello"} << defaultReply
+        << true << int(Stable) << "client_x" << 1234 << "3.0.1"
+        << "Hello" << 1 << QString() << false;
+    QTest::newRow("--nouser ignores arguments after the fifth")
+        << QByteArray() << QStringList {"--nouser", "client_x", "1234", "3.0.1", "Hello", "more"}
+        << defaultReply << true << int(Stable) << "client_x" << 1234 << "3.0.1"
+        << "Hello" << 1 << QString() << false;
+    QTest::newRow("--nouser with display text but no version number asks the server for the version")
+        << QByteArray() << QStringList {"--nouser", "client_x", "0", "9.9"} << defaultReply << true
+        << int(Stable) << "client_x" << 12345 << "3.0.1" << serverNews << 1 << QString() << true;
+    QTest::newRow("--nouser with an invalid version")
+        << QByteArray() << QStringList {"--nouser", "client_x", "abc"} << defaultReply << false << int(Stable)
+        << "client_x" << 0 << QString() << QString() << 0 << "Invalid version nr (abc)" << false;
+    QTest::newRow("--nouser on alpha keeps alphaRevno")
+        << alpha << QStringList {"--nouser", "client_x", "42", "#"} << defaultReply << true << int(Alpha)
+        << "client_x" << 1234 << QString() << QString() << 1 << QString() << false;
+    QTest::newRow("three arguments without --nouser are ignored")
+        << QByteArray() << QStringList {"client_x", "1", "x"} << defaultReply << true << int(Stable) << type
+        << 12345 << "3.0.1" << serverNews << 0 << QString() << true;
+    QTest::newRow("a reply without an entry for the channel ends quietly")
+        << QByteArray("[Channel]\nbeta=true\n") << QStringList() << QByteArray("12345#3.0.1") << false
+        << int(Beta) << type << 0 << QString() << serverNews << 0 << QString() << true;
+    QTest::newRow("an empty entry for the channel ends quietly")
+        << QByteArray() << QStringList() << QByteArray(",12400#3.1.0") << false << int(Stable) << type << 0
+        << QString() << serverNews << 0 << QString() << true;
+    QTest::newRow("the server's invalid version is reported")
+        << QByteArray() << QStringList() << QByteArray("12a45#3.0.1") << false << int(Stable) << type << 0
+        << QString() << serverNews << 0 << "Update server returned invalid version nr (12a45)" << true;
+}
+
+void tst_Configuration::resolve()
+{
+    QFETCH(QByteArray, updateIni);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, versionReply);
+
+    writeUpdateIni(updateIni);
+    m_server.setReply(versionRequest, versionReply);
+    const qsizetype requestsBefore = m_server.requests().size();
+
+    Configuration configuration;
+    QSignalSpy fatal(&configuration, &Configuration::fatalError);
+    MessageBoxCatcher boxes(QMessageBox::Abort);
+    const bool resolved = configuration.parseCommandLineOptions(QStringList {"update"} + arguments);
+
+    QTEST(resolved, "resolved");
+    QTEST(int(configuration.channel), "channel");
+    QTEST(configuration.clientType, "clientType");
+    QTEST(configuration.clientVersion, "clientVersion");
+    QTEST(configuration.versionString, "versionString");
+    QTEST(configuration.news, "news");
+    QTEST(configuration.runMode, "runMode");
+    QFETCH(QString, fatalError);
+    QCOMPARE(fatal.size(), fatalError.isEmpty() ? 0 : 1);
+    if (!fatalError.isEmpty())
+        QCOMPARE(fatal.at(0).at(0).toString(), fatalError);
+    QFETCH(bool, queried);
+    QCOMPARE(m_server.requests().size() > requestsBefore, queried);
+    QCOMPARE(boxes.texts, QStringList());
+}
+
+void tst_Configuration::updateSection_data()
+{
+    QTest::addColumn<QByteArray>("updateIni");
+    QTest::addColumn<QString>("proxy");
+    QTest::addColumn<int>("downloadConcurrency");
+
+    QTest::newRow("no update.ini: no proxy, 6 streams") << QByteArray() << QString() << 6;
+    QTest::newRow("streams 0 gives 6") << QByteArray("[update]\nstreams=0\n") << QString() << 6;
+    QTest::newRow("negative streams give 6") << QByteArray("[update]\nstreams=-4\n") << QString() << 6;
+    QTest::newRow("non-number streams give 6") << QByteArray("[update]\nstreams=many\n") << QString() << 6;
+    QTest::newRow("streams 1 stays 1") << QByteArray("[update]\nstreams=1\n") << QString() << 1;
+    QTest::newRow("streams 50 has no upper bound") << QByteArray("[update]\nstreams=50\n") << QString() << 50;
+    QTest::newRow("proxy as written") << QByteArray("[update]\nproxy=http://proxy.example:8080\nstreams=3\n")
+                                      << "http://proxy.example:8080" << 3;
+    QTest::newRow("proxy with a comma stays whole")
+        << QByteArray("[update]\nproxy=http://proxy.example/a,b\n") << "http://proxy.example/a,b" << 6;
+    QTest::newRow("keys of other groups do not count")
+        << QByteArray("[Channel]\nproxy=http://wrong.example\nstreams=2\n") << QString() << 6;
+}
+
+void tst_Configuration::updateSection()
+{
+    QFETCH(QByteArray, updateIni);
+    writeUpdateIni(updateIni);
+
+    Configuration configuration;
+    configuration.getProxyAndDownloadConcurrency();
+    QTEST(configuration.proxy, "proxy");
+    QTEST(configuration.downloadConcurrency, "downloadConcurrency");
+}
+
+void tst_Configuration::retryUntilServerAnswers()
+{
+    // Name resolution fails at once, so each failed query costs no time-out.
+    qputenv("CORVANE_UPDATE_SERVER", "nohost.invalid");
+    MessageBoxCatcher boxes(QMessageBox::Retry);
+    boxes.beforeAnswer = [&](const QString&) {
+        if (boxes.texts.size() == 3)
+            qputenv("CORVANE_UPDATE_SERVER", m_server.hostAndPort().toUtf8());
+    };
+
+    Configuration configuration;
+    QSignalSpy fatal(&configuration, &Configuration::fatalError);
+    QVERIFY(configuration.parseCommandLineOptions({"update"}));
+
+    QCOMPARE(configuration.clientVersion, 12345);
+    QCOMPARE(configuration.news, QString::fromLatin1(newsReply));
+    QCOMPARE(boxes.titles, QStringList(3, QStringLiteral("Error")));
+    QCOMPARE(boxes.texts,
+        QStringList(3, QStringLiteral("Failed to query latest client\nversion from update server.")));
+    QCOMPARE(fatal.size(), 0);
+}
+
+void tst_Configuration::abortEndsQuietly()
+{
+    qputenv("CORVANE_UPDATE_SERVER", "nohost.invalid");
+    MessageBoxCatcher boxes(QMessageBox::Abort);
+
+    Configuration configuration;
+    QSignalSpy fatal(&configuration, &Configuration::fatalError);
+    QString news = QStringLiteral("earlier news");
+    QCOMPARE(configuration.getLatestClientVersion(Stable, news), qMakePair(QString(), QString()));
+    QCOMPARE(news, QStringLiteral("earlier news"));
+    QCOMPARE(boxes.texts.size(), 1);
+
+    QVERIFY(!configuration.parseCommandLineOptions({"update", "--nouser"}));
+    QCOMPARE(configuration.runMode, 0);
+    QCOMPARE(fatal.size(), 0);
+}
+
+void tst_Configuration::createTempDir_data()
+{
+    QTest::addColumn<QStringList>("occupied");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("empty temporary folder") << QStringList() << "corvane_temp_0";
+    QTest::newRow("an existing directory is skipped")
+        << QStringList {"dir:corvane_temp_0"} << "corvane_temp_1";
+    QTest::newRow("an existing file is skipped") << QStringList {"file:corvane_temp_0"} << "corvane_temp_1";
+    QTest::newRow("a dangling symbolic link is not followed")
+        << QStringList {"link:corvane_temp_0"} << "corvane_temp_1";
+    QTest::newRow("names are tried in order") << QStringList {"dir:corvane_temp_0", "file:corvane_temp_1",
+        "dir:corvane_temp_3"} << "corvane_temp_2";
+}
+
+void tst_Configuration::createTempDir()
+{
+    QFETCH(QStringList, occupied);
+    QFETCH(QString, expected);
+    const QString linkTarget = m_clientDir->filePath(QStringLiteral("planted"));
+    for (const QString& entry : occupied) {
+        const QString kind = entry.section(QLatin1Char(':'), 0, 0);
+        const QString path = m_tmpDir + QLatin1Char('/') + entry.section(QLatin1Char(':'), 1);
+        if (kind == QLatin1String("dir"))
+            QVERIFY(QDir().mkdir(path));
+        else if (kind == QLatin1String("file"))
+            QVERIFY(TestFiles::write(path, "x"));
+        else
+            QVERIFY(QFile::link(linkTarget, path));
+    }
+
+    Configuration configuration;
+    QSignalSpy fatal(&configuration, &Configuration::fatalError);
+    QVERIFY(configuration.initalizeStart(QString()));
+    QCOMPARE(configuration.tempDir, m_tmpDir + QLatin1Char('/') + expected);
+    QCOMPARE(fatal.size(), 0);
+    QVERIFY(!QFileInfo::exists(linkTarget));
+
+    struct stat info { };
+    QCOMPARE(::stat(QFile::encodeName(configuration.tempDir).constData(), &info), 0);
+    QVERIFY(S_ISDIR(info.st_mode));
+    QCOMPARE(info.st_mode & 07777, mode_t(0700));
+}
+
+void tst_Configuration::createTempDirGivesUp_data()
+{
+    QTest::addColumn<bool>("folderExists");
+    QTest::addColumn<QString>("fatalError");
+
+    QTest::newRow("no temporary folder") << false << "Unable to get temp directory.";
+    QTest::newRow("all thousand names taken") << true << "Unable to create temp directory.";
+}
+
+void tst_Configuration::createTempDirGivesUp()
+{
+    QFETCH(bool, folderExists);
+    const QString folder = m_tmpDir + QStringLiteral("/folder");
+    if (folderExists) {
+        QVERIFY(QDir().mkdir(folder));
+        for (int n = 0; n < 1000; ++n)
+            QVERIFY(TestFiles::write(folder + QStringLiteral("/corvane_temp_%1").arg(n), QByteArray()));
+    }
+    qputenv("TMPDIR", QFile::encodeName(folder));
+
+    Configuration configuration;
+    QSignalSpy fatal(&configuration, &Configuration::fatalError);
+    QVERIFY(!configuration.createTempDir());
+    QCOMPARE(fatal.size(), 1);
+    QTEST(fatal.at(0).at(0).toString(), "fatalError");
+    QVERIFY(configuration.tempDir.isEmpty());
+    QCOMPARE(QFileInfo::exists(folder), folderExists);
+}
+
+QTEST_MAIN(tst_Configuration)
+#include "tst_configuration.moc"

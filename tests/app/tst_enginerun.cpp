@@ -1,0 +1,315 @@
+// The update engine driving real updates against mirrors on loopback: the
+// outcome lines and signals, the session that survives a cancellation, and
+// the proxy that carries every request.
+#include "app/configuration.h"
+#include "app/updateengine.h"
+#include "mirrorsfixture.h"
+#include "testfiles.h"
+#include "testhttpserver.h"
+#include "testrelease.h"
+#include "update/updateinidata.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString finalProgress = QStringLiteral("progress 0 0 0 false");
+const QString stalledFile = QStringLiteral("big.bin");
+// Where version 42 of a test release keeps that file on mirror A.
+const QString stalledPath = QStringLiteral("/A/42/files/big.bin");
+
+} // namespace
+
+class tst_EngineRun : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+    void successfulUpdate();
+    void errorKeepsTheSession();
+    void userCancelThenNextStart_data();
+    void userCancelThenNextStart();
+    void proxyCarriesEveryRequest();
+
+private:
+    // A fresh configuration and engine for version; their lines go to events.
+    void makeEngine(int version);
+    // initialize() and startUpdate(); waits for the outcome signal.
+    bool runUpdate(bool expectFinished);
+    // Starts an update whose one large file stalls, and cancels it once that
+    // file is on its way and the progress tick has reported it.
+    bool runUntilUserCancel();
+    QString recordedDir() const;
+    QStringList tail(int count) const { return events.mid(events.size() - count); }
+
+    QByteArray savedTmpDir;
+    std::unique_ptr<QTemporaryDir> root;
+    QString clientDir;
+    QString tempRoot;
+    std::unique_ptr<TestHttpServer> server;
+    std::unique_ptr<Configuration> configuration;
+    std::unique_ptr<UpdateEngine> engine;
+    // Everything the engine reported, in order; signals other than message
+    // are written as "error: ...", "progress ...", "finished", "canceled".
+    QStringList events;
+};
+
+void tst_EngineRun::initTestCase()
+{
+    savedTmpDir = qgetenv("TMPDIR");
+}
+
+void tst_EngineRun::init()
+{
+    if (!TestRelease::hasSigningKey())
+        QSKIP("this build embeds a publisher's key; nothing here can be signed");
+    root = std::make_unique<QTemporaryDir>();
+    QVERIFY(root->isValid());
+    clientDir = root->filePath("client");
+    tempRoot = root->filePath("tmp");
+    QVERIFY(QDir().mkpath(clientDir));
+    QVERIFY(QDir().mkpath(tempRoot));
+    Configuration::setAppRootPathOverride(clientDir);
+    // Session directories are made in the system's temporary folder.
+    qputenv("TMPDIR", tempRoot.toUtf8());
+    server = std::make_unique<TestHttpServer>();
+    QVERIFY(server->listen());
+    QVERIFY(TestRelease::writeMirrorsIni(clientDir + "/mirrors.ini", *server, {"A"}));
+    events.clear();
+}
+
+void tst_EngineRun::cleanup()
+{
+    engine.reset();
+    configuration.reset();
+    server.reset();
+    Configuration::setAppRootPathOverride(QString());
+    qputenv("TMPDIR", savedTmpDir);
+    if (root && QTest::currentTestFailed()) {
+        root->setAutoRemove(false);
+        qWarning().noquote() << "kept" << root->path() << "\nevents:\n" << events.join(QLatin1Char('\n'));
+    }
+}
+
+void tst_EngineRun::cleanupTestCase()
+{
+    if (savedTmpDir.isNull())
+        qunsetenv("TMPDIR");
+}
+
+void tst_EngineRun::makeEngine(int version)
+{
+    engine.reset();
+    configuration = std::make_unique<Configuration>();
+    configuration->clientVersion = version;
+    configuration->clientType = Configuration::getUpdateType();
+    engine = std::make_unique<UpdateEngine>(*configuration, nullptr);
+    UpdateEngine* e = engine.get();
+    connect(e, &UpdateEngine::message, this, [this](const QString& line) { events.append(line); });
+    connect(e, &UpdateEngine::error, this, [this](const QString& line) { events.append("error: " + line); });
+    connect(
+        e, &UpdateEngine::fatalError, this, [this](const QString& line) { events.append("fatal: " + line); });
+    connect(e, &UpdateEngine::downloadProgress, this,
+        [this](quint64 done, quint64 total, quint64 speed, bool on) {
+            events.append(QStringLiteral("progress %1 %2 %3 %4")
+                              .arg(done)
+                              .arg(total)
+                              .arg(speed)
+                              .arg(on ? "true" : "false"));
+        });
+    connect(e, &UpdateEngine::updateFinished, this, [this] { events.append("finished"); });
+    connect(e, &UpdateEngine::updateCanceled, this, [this] { events.append("canceled"); });
+}
+
+bool tst_EngineRun::runUpdate(bool expectFinished)
+{
+    QSignalSpy outcome(
+        engine.get(), expectFinished ? &UpdateEngine::updateFinished : &UpdateEngine::updateCanceled);
+    if (!engine->initialize())
+        return false;
+    engine->startUpdate();
+    return outcome.wait(30000);
+}
+
+bool tst_EngineRun::runUntilUserCancel()
+{
+    QSignalSpy canceled(engine.get(), &UpdateEngine::updateCanceled);
+    if (!engine->initialize())
+        return false;
+    engine->startUpdate();
+    // The tick relays what the transfers report.
+    const bool reported = QTest::qWaitFor(
+        [this] {
+            return !events.filter(QRegularExpression("^progress \\d+ [1-9]\\d* \\d+ true$")).isEmpty();
+        },
+        10000);
+    if (!reported || server->requestCount(stalledPath) != 1)
+        return false;
+    // The tree may wind down within the call already.
+    engine->cancelUpdate();
+    return !canceled.isEmpty() || canceled.wait(10000);
+}
+
+QString tst_EngineRun::recordedDir() const
+{
+    QString dir;
+    return UpdateIniData::get(nullptr, nullptr, &dir) ? dir : QString();
+}
+
+void tst_EngineRun::successfulUpdate()
+{
+    TestRelease release;
+    release.addFile("a.txt", "alpha");
+    release.addPackedFile("lib/b.so.gz", "lib/b.so", "beta");
+    release.serve(*server, "A");
+    makeEngine(release.version());
+    // Nothing runs yet: a cancel request has nothing to stop.
+    engine->cancelUpdate();
+
+    QVERIFY(engine->initialize());
+    const QString tempDir = configuration->tempDir;
+    QCOMPARE(QFileInfo(tempDir).absolutePath(), tempRoot);
+    QVERIFY(QFileInfo(tempDir).fileName().startsWith("corvane_temp_"));
+    QVERIFY(QFileInfo(tempDir).isDir());
+    QCOMPARE(recordedDir(), tempDir);
+    engine->cancelUpdate();
+    QVERIFY(engine->busy());
+
+    QSignalSpy finished(engine.get(), &UpdateEngine::updateFinished);
+    QSignalSpy progress(engine.get(), &UpdateEngine::updateProgress);
+    QVERIFY(engine->startUpdate());
+    QVERIFY(finished.wait(30000));
+    QVERIFY(!progress.isEmpty());
+    QVERIFY(qFuzzyCompare(progress.last().at(0).toReal(), 1.0));
+
+    QCOMPARE(tail(5),
+        (QStringList {"Remove temporary files...", "Temporary files removed.", "Update successfully finished",
+            finalProgress, "finished"}));
+    QVERIFY(events.filter("error: ").isEmpty());
+    QCOMPARE(TestFiles::read(clientDir + "/a.txt"), QByteArray("alpha"));
+    QCOMPARE(TestFiles::read(clientDir + "/lib/b.so"), QByteArray("beta"));
+    QVERIFY(!QFileInfo::exists(tempDir));
+    QVERIFY(!UpdateIniData::get(nullptr, nullptr, nullptr));
+    QVERIFY(!engine->busy());
+
+    const int before = events.size();
+    engine->cancelUpdate();
+    QCoreApplication::processEvents();
+    QCOMPARE(events.size(), before);
+}
+
+void tst_EngineRun::errorKeepsTheSession()
+{
+    TestRelease release;
+    release.addFile("a.txt", "alpha");
+    release.addFile("b.txt", "beta");
+    release.serve(*server, "A");
+    server->setAnswer(release.serverPath("A", "b.txt"), TestHttpServer::Answer::withStatus(404));
+    makeEngine(release.version());
+
+    QVERIFY(runUpdate(false));
+
+    // The task and the registry have said what went wrong; the engine
+    // passes that on and adds no line of its own.
+    QCOMPARE(tail(2), (QStringList {finalProgress, "canceled"}));
+    QVERIFY(events.contains(server->baseUrl() + "/A/42/files/b.txt returned 404"));
+    QVERIFY(events.contains("There are no (more) known working mirrors available"));
+    QVERIFY(!events.contains("User aborted update"));
+    QVERIFY(QFileInfo(configuration->tempDir).isDir());
+    QCOMPARE(recordedDir(), configuration->tempDir);
+    QVERIFY(!engine->busy());
+}
+
+void tst_EngineRun::userCancelThenNextStart_data()
+{
+    QTest::addColumn<int>("nextVersion");
+    QTest::newRow("the same version continues in the directory") << 42;
+    QTest::newRow("another version clears it first") << 43;
+}
+
+void tst_EngineRun::userCancelThenNextStart()
+{
+    QFETCH(int, nextVersion);
+
+    TestRelease first;
+    first.addFile("a.txt", "alpha");
+    first.addGeneratedFile(stalledFile, 4 << 20);
+    first.serve(*server, "A");
+    TestHttpServer::Answer stalled = server->answerFor(stalledPath);
+    stalled.stallAfter = 1000;
+    server->setAnswer(stalledPath, stalled);
+    makeEngine(first.version());
+
+    QVERIFY(runUntilUserCancel());
+
+    QCOMPARE(tail(3), (QStringList {"User aborted update", finalProgress, "canceled"}));
+    // Directory and record stay for the next start; nothing was installed.
+    const QString firstDir = configuration->tempDir;
+    QVERIFY(QFileInfo(firstDir).isDir());
+    QCOMPARE(recordedDir(), firstDir);
+    QVERIFY(!QFileInfo::exists(clientDir + "/a.txt"));
+    QVERIFY(!engine->busy());
+    const int before = events.size();
+    engine->cancelUpdate();
+    engine->reset();
+    QCoreApplication::processEvents();
+    QCOMPARE(events.size(), before);
+
+    // The next program start, with the stall gone.
+    TestRelease next(nextVersion);
+    next.addFile("a.txt", "alpha");
+    next.addGeneratedFile(stalledFile, 4 << 20);
+    next.serve(*server, "A");
+    makeEngine(nextVersion);
+    events.clear();
+    QVERIFY(runUpdate(true));
+
+    if (nextVersion == 42) {
+        QCOMPARE(events.first(), QStringLiteral("Previous update session for v. 42 found"));
+        QCOMPARE(configuration->tempDir, firstDir);
+    } else {
+        QCOMPARE(events.mid(0, 2),
+            (QStringList {
+                QStringLiteral("Cleanup previous session (v. 42, %1) files...").arg(firstDir), "Ok"}));
+    }
+    QCOMPARE(tail(2), (QStringList {finalProgress, "finished"}));
+    QVERIFY(TestFiles::read(clientDir + "/" + stalledFile) == TestHttpServer::generatedBytes(0, 4 << 20));
+    QVERIFY(!QFileInfo::exists(firstDir));
+    QVERIFY(!QFileInfo::exists(configuration->tempDir));
+}
+
+void tst_EngineRun::proxyCarriesEveryRequest()
+{
+    // The mirror's host does not exist; only the proxy can answer for it.
+    QVERIFY(TestFiles::write(
+        clientDir + "/mirrors.ini", MirrorsFixture::ini({{"A", QStringLiteral("http://mirror.invalid/A")}})));
+    QVERIFY(
+        TestFiles::write(clientDir + "/update.ini", "[update]\nproxy=" + server->baseUrl().toUtf8() + "\n"));
+    TestRelease release;
+    release.addFile("a.txt", "alpha");
+    release.addFile("b.txt", "beta");
+    release.serve(*server, "A");
+    makeEngine(release.version());
+
+    QVERIFY(runUpdate(true));
+
+    QCOMPARE(TestFiles::read(clientDir + "/b.txt"), QByteArray("beta"));
+    const QList<TestHttpServer::Request> requests = server->requests();
+    // Product ini, its signature and the two files.
+    QCOMPARE(requests.size(), 4);
+    for (const TestHttpServer::Request& request : requests)
+        QVERIFY2(request.target.startsWith("http://mirror.invalid/A/42/"), request.requestLine.constData());
+}
+
+QTEST_MAIN(tst_EngineRun)
+#include "tst_enginerun.moc"

@@ -1,0 +1,318 @@
+// The download stage against two mirrors on a loopback server: what lands in
+// the temporary directory, which requests the server saw, how a bad copy
+// costs its mirror, and the figures the window shows.
+#include "update/downloadfilelisttaskspecification.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "mirrorsfixture.h"
+#include "net/mirrors.h"
+#include "stagefixture.h"
+#include "testfiles.h"
+#include "testhttpserver.h"
+
+namespace {
+
+constexpr int Version = 42;
+
+// A file of the release: its content and where mirror M serves it.
+QByteArray contentOf(const QString& fileName)
+{
+    return "content of " + fileName.toUtf8();
+}
+
+QString serverPath(const QString& mirror, const QString& section, const QString& fileName)
+{
+    return QStringLiteral("/%1/%2/%3/%4").arg(mirror).arg(Version).arg(section, fileName);
+}
+
+} // namespace
+
+class TestDownloadFileList final : public QObject {
+    Q_OBJECT
+
+private:
+    // The stage's world: the fixture's directories plus a server carrying the
+    // mirrors A and B, in that order, and a registry loaded from mirrors.ini.
+    struct World {
+        StageFixture fixture;
+        TestHttpServer server;
+        QNetworkAccessManager manager;
+        Mirrors mirrors {nullptr};
+        QList<FileDownloadSpecification> list;
+
+        bool start()
+        {
+            if (!fixture.isValid() || !server.listen())
+                return false;
+            manager.setProxy(QNetworkProxy::NoProxy);
+            const QString ini = fixture.dir.filePath(QStringLiteral("mirrors.ini"));
+            TestFiles::write(
+                ini, MirrorsFixture::ini({{"A", server.baseUrl() + "/A"}, {"B", server.baseUrl() + "/B"}}));
+            QObject::connect(&mirrors, &Mirrors::message, &mirrors,
+                [this](const QString& line) { fixture.log.append(line); });
+            mirrors.initDefault(ini, Version);
+            MirrorsFixture::seedToPick(mirrors, QStringLiteral("A"));
+            return mirrors.getMirrorList().size() == 2;
+        }
+
+        // Lists the file and serves content (or, on the mirrors in badOn, a
+        // corrupt copy of the same size) from both mirrors.
+        void addFile(const QString& section, const QString& fileName, const QByteArray& content,
+            const QStringList& badOn = {})
+        {
+            list.append({section, fileName, QString::fromLatin1(TestFiles::md5Hex(content)),
+                quint64(content.size())});
+            for (const QString& mirror : {QStringLiteral("A"), QStringLiteral("B")}) {
+                QByteArray body = content;
+                if (badOn.contains(mirror))
+                    body[0] = char(body[0] ^ 0x55);
+                server.setAnswer(serverPath(mirror, section, fileName), TestHttpServer::Answer::ok(body));
+            }
+        }
+
+        int requestsTo(const QString& mirror) const
+        {
+            int n = 0;
+            for (const QString& path : server.requestedPaths())
+                n += path.startsWith(QLatin1Char('/') + mirror + QLatin1Char('/')) ? 1 : 0;
+            return n;
+        }
+    };
+
+private slots:
+    void downloads_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("directories");
+
+        QTest::newRow("nothing to download") << QStringList {} << QStringList {};
+        QTest::newRow("one file") << QStringList {"client/a.so"} << QStringList {};
+        QTest::newRow("files in a subdirectory, made once")
+            << QStringList {"client/a.so", "client/lib/b.so", "client/lib/d.so"} << QStringList {"lib"};
+        QTest::newRow("nested subdirectories and two sections") << QStringList {"client/plugins/img/q.so",
+            "data/share/x.dat", "data/share/y.dat"} << QStringList {"plugins", "plugins/img", "share"};
+        QTest::newRow("more files than run at once") << QStringList {"c/1", "c/2", "c/3", "c/4", "c/5", "c/6",
+            "c/7", "c/8", "c/9", "c/10"} << QStringList {};
+    }
+
+    void downloads()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, directories);
+
+        World world;
+        QVERIFY(world.start());
+        for (const QString& file : files) {
+            const int slash = file.indexOf(QLatin1Char('/'));
+            world.addFile(file.left(slash), file.mid(slash + 1), contentOf(file));
+        }
+
+        DownloadFileListTaskSpecification stage(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 0.4);
+        world.fixture.watch(&stage);
+        QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::Finished));
+        QCOMPARE(stage.progress, 0.4);
+
+        QStringList expected;
+        for (const QString& file : files) {
+            const QString fileName = file.mid(file.indexOf(QLatin1Char('/')) + 1);
+            expected.append(fileName + QLatin1Char('=') + QString::fromUtf8(contentOf(file)));
+        }
+        expected.sort();
+        QCOMPARE(StageFixture::files(world.fixture.tempPath()), expected);
+        for (const QString& dir : directories)
+            QVERIFY2(QFileInfo(world.fixture.tempPath(dir)).isDir(), qPrintable(dir));
+        // Each file fetched exactly once.
+        QCOMPARE(world.server.requestedPaths().size(), files.size());
+        QCOMPARE(world.fixture.log.value(0),
+            files.isEmpty() ? QStringLiteral("No downloads needed") : QStringLiteral("Downloading files"));
+    }
+
+    void packedFileStaysPacked()
+    {
+        World world;
+        QVERIFY(world.start());
+        const QByteArray packed = TestFiles::gzip("the unpacked text");
+        world.addFile(QStringLiteral("client"), QStringLiteral("readme.txt.gz"), packed);
+        DownloadFileListTaskSpecification stage(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+        QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::Finished));
+        QCOMPARE(TestFiles::read(world.fixture.tempPath(QStringLiteral("readme.txt.gz"))), packed);
+    }
+
+    void badCopy_data()
+    {
+        QTest::addColumn<QStringList>("badOn");
+        QTest::addColumn<int>("endState");
+        QTest::addColumn<QStringList>("mirrorsLeft");
+        QTest::addColumn<QStringList>("lines");
+
+        QTest::newRow("corrupt copy on one mirror, the other serves it")
+            << QStringList {"A"} << int(TaskSpecification::Finished) << QStringList {"B"}
+            << QStringList {"Signature check failed for @x.so",
+                   "md5 sum for lib/x.so failed, invalidating mirror and retrying"};
+        QTest::newRow("every mirror bad")
+            << QStringList {"A", "B"} << int(TaskSpecification::ErrorCanceled) << QStringList {}
+            << QStringList {"md5 sum for lib/x.so failed, invalidating mirror and retrying",
+                   "There are no (more) known working mirrors available"};
+    }
+
+    void badCopy()
+    {
+        QFETCH(QStringList, badOn);
+        QFETCH(int, endState);
+        QFETCH(QStringList, mirrorsLeft);
+        QFETCH(QStringList, lines);
+
+        World world;
+        QVERIFY(world.start());
+        world.addFile(QStringLiteral("client"), QStringLiteral("lib/x.so"), contentOf("x"), badOn);
+        DownloadFileListTaskSpecification stage(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+        world.fixture.watch(&stage);
+
+        QCOMPARE(world.fixture.run(&stage), endState);
+        QStringList left;
+        for (const FTPSiteAccessData& mirror : world.mirrors.getMirrorList())
+            left.append(mirror.name);
+        QCOMPARE(left, mirrorsLeft);
+        for (QString line : lines) {
+            line.replace(QStringLiteral("@"), world.fixture.tempPath(QStringLiteral("lib/")));
+            QVERIFY2(world.fixture.log.contains(line), qPrintable(line));
+        }
+        // The first attempt went to A, the retry to B; nothing was fetched twice from a mirror.
+        QCOMPARE(world.server.requestedPaths(),
+            (QStringList {serverPath("A", "client", "lib/x.so"), serverPath("B", "client", "lib/x.so")}));
+        if (endState == TaskSpecification::Finished)
+            QCOMPARE(TestFiles::read(world.fixture.tempPath(QStringLiteral("lib/x.so"))), contentOf("x"));
+    }
+
+    void badCopyAfterCancelIsNotFetchedAgain()
+    {
+        World world;
+        QVERIFY(world.start());
+        world.addFile(QStringLiteral("client"), QStringLiteral("x.so"), contentOf("x"), {"A"});
+        DownloadFileListTaskSpecification stage(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+        world.fixture.watch(&stage);
+        // The user cancels while the copy is being checked: checks are not
+        // interrupted, so the verdict arrives afterwards. Its failure line
+        // is the last moment before the verdict is acted on.
+        connect(&stage, &TaskSpecification::message, &stage, [&stage](const QString& line) {
+            if (line.startsWith(QLatin1String("Signature check failed for")))
+                stage.userCanceled();
+        });
+
+        QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::UserCanceled));
+        QCOMPARE(world.requestsTo(QStringLiteral("B")), 0);
+        QCOMPARE(world.mirrors.getMirrorIndex(QStringLiteral("A")), -1);
+        QVERIFY(!QFile::exists(world.fixture.tempPath(QStringLiteral("x.so"))));
+    }
+
+    void userCancelDuringTransfers()
+    {
+        World world;
+        QVERIFY(world.start());
+        // Both transfers stall halfway, so both are running when the user cancels.
+        for (const QString& name : {QStringLiteral("one"), QStringLiteral("two")}) {
+            const QByteArray content(4000, 'x');
+            world.list.append(
+                {QStringLiteral("c"), name, QString::fromLatin1(TestFiles::md5Hex(content)), 4000});
+            TestHttpServer::Answer answer = TestHttpServer::Answer::ok(content);
+            answer.stallAfter = 1000;
+            world.server.setAnswer(serverPath("A", "c", name), answer);
+            world.server.setAnswer(serverPath("B", "c", name), answer);
+        }
+        DownloadFileListTaskSpecification stage(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+        QSignalSpy canceled(&stage, &TaskSpecification::canceled);
+        stage.execute();
+        QTRY_COMPARE_WITH_TIMEOUT(world.server.requestedPaths().size(), 2, 10000);
+
+        stage.userCanceled();
+        QVERIFY(canceled.count() == 1 || canceled.wait(5000));
+        // The first transfer reached ends as cancelled by the user, its sibling
+        // by the notice; an error wins over a user cancel.
+        QCOMPARE(stage.state, int(TaskSpecification::ErrorCanceled));
+        QCOMPARE(StageFixture::files(world.fixture.tempPath()), QStringList());
+    }
+
+    void totalIsKnownFromTheFirstTick()
+    {
+        World world;
+        QVERIFY(world.start());
+        world.addFile(QStringLiteral("c"), QStringLiteral("ten"), QByteArray(10, 'a'));
+        world.addFile(QStringLiteral("c"), QStringLiteral("twenty"), QByteArray(20, 'b'));
+        world.addFile(QStringLiteral("c"), QStringLiteral("thirty"), QByteArray(30, 'c'));
+        DownloadFileListTaskSpecification stage(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+
+        QSignalSpy finished(&stage, &TaskSpecification::finished);
+        stage.execute();
+        quint64 done = 0, total = 0, speed = 0;
+        bool downloading = false;
+        stage.timeTick(done, total, speed, downloading);
+        QCOMPARE(total, quint64(60));
+        QCOMPARE(done, quint64(0));
+
+        QVERIFY(finished.wait(20000));
+        // Finished files keep counting; the bytes since the previous tick
+        // count as speed once.
+        done = total = speed = 0;
+        stage.timeTick(done, total, speed, downloading);
+        QCOMPARE(total, quint64(60));
+        QCOMPARE(done, quint64(60));
+        QCOMPARE(speed, quint64(60));
+        QVERIFY(!downloading);
+        done = total = speed = 0;
+        stage.timeTick(done, total, speed, downloading);
+        QCOMPARE(done, quint64(60));
+        QCOMPARE(speed, quint64(0));
+    }
+
+    void refusesBeforeFetching_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("line");
+
+        QTest::newRow("dot-dot in a name")
+            << "../outside/x.so"
+            << "Refusing to download ../outside/x.so: its path leads outside the temporary directory";
+        QTest::newRow("absolute name") << "@outside/x.so"
+                                       << "Refusing to download @outside/x.so";
+        QTest::newRow("a file where a directory must be made") << "blocker/x.so"
+                                                               << "Could not create dir @temp/blocker";
+    }
+
+    void refusesBeforeFetching()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QString, line);
+
+        World world;
+        QVERIFY(world.start());
+        const auto resolve = [&](QString text) {
+            return text.replace(QStringLiteral("@outside"), world.fixture.outsidePath())
+                .replace(QStringLiteral("@temp"), world.fixture.tempPath());
+        };
+        TestFiles::write(world.fixture.tempPath(QStringLiteral("blocker")), "a file");
+        world.addFile(QStringLiteral("client"), QStringLiteral("first.so"), contentOf("first"));
+        world.addFile(QStringLiteral("client"), resolve(fileName), contentOf("x"));
+        const auto outside = TestFiles::snapshot(world.fixture.outsidePath());
+
+        DownloadFileListTaskSpecification stage(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+        world.fixture.watch(&stage);
+        QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::ErrorCanceled));
+        QVERIFY2(world.fixture.logged(resolve(line)), qPrintable(world.fixture.log.join('\n')));
+        QVERIFY(world.server.requestedPaths().isEmpty());
+        QCOMPARE(TestFiles::snapshot(world.fixture.outsidePath()), outside);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDownloadFileList)
+#include "tst_downloadfilelist.moc"

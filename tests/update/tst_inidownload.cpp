@@ -1,0 +1,121 @@
+// Fetching and verifying the product ini against the loopback mirrors:
+// reuse of present copies, retries after a failed signature, the retry limit.
+#include "update/inidownloadtaskspecification.h"
+
+#include "pipelinefixture.h"
+#include "testfiles.h"
+#include "testrelease.h"
+
+#include <QTest>
+
+class TestIniDownload : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        if (!TestRelease::hasSigningKey())
+            QSKIP("this build embeds a publisher's key; nothing here can be signed");
+        fixture = std::make_unique<PipelineFixture>();
+        QVERIFY(fixture->start({QStringLiteral("A")}));
+        release = TestRelease();
+        release.addFile(QStringLiteral("a.txt"), "alpha");
+        release.serve(fixture->server, QStringLiteral("A"));
+        local = fixture->configuration.tempDir + QStringLiteral("/client_linux_amd64.ini");
+    }
+
+    void cleanup()
+    {
+        if (fixture)
+            fixture->keepEvidenceOfFailure();
+        fixture.reset();
+    }
+
+    void reusesWhatIsPresent_data()
+    {
+        QTest::addColumn<bool>("iniPresent");
+        QTest::addColumn<bool>("sigPresent");
+        QTest::addColumn<QStringList>("fetched");
+        const QString ini = QStringLiteral("/A/42/client_linux_amd64.ini");
+        const QString sig = ini + QStringLiteral(".sig");
+        QTest::newRow("both present: no traffic") << true << true << QStringList();
+        QTest::newRow("signature missing: only it is fetched") << true << false << QStringList {sig};
+        QTest::newRow("product ini missing: only it is fetched") << false << true << QStringList {ini};
+        QTest::newRow("both missing: both fetched in order") << false << false << QStringList {ini, sig};
+    }
+
+    void reusesWhatIsPresent()
+    {
+        QFETCH(bool, iniPresent);
+        QFETCH(bool, sigPresent);
+        QFETCH(QStringList, fetched);
+        if (iniPresent)
+            QVERIFY(TestFiles::write(local, release.productIni()));
+        if (sigPresent)
+            QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), release.signature()));
+
+        QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
+        QCOMPARE(fixture->server.requestedPaths(), fetched);
+        QCOMPARE(fixture->log.first(), QStringLiteral("Download / check product ini"));
+        QCOMPARE(TestFiles::read(local), release.productIni());
+        QCOMPARE(fixture->finishedCount, 1);
+        QCOMPARE(fixture->progressReports.last(), 1.0);
+    }
+
+    void staleCopiesAreFetchedAgain()
+    {
+        // An earlier run of another release left a pair that does not match.
+        TestRelease older(41);
+        older.addFile(QStringLiteral("a.txt"), "old alpha");
+        QVERIFY(TestFiles::write(local, older.productIni()));
+        QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), release.signature()));
+
+        QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
+        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 1);
+        QCOMPARE(fixture->server.requestedPaths(),
+            QStringList({"/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig"}));
+        QCOMPARE(TestFiles::read(local), release.productIni());
+        QCOMPARE(fixture->finishedCount, 1);
+    }
+
+    void givesUpAfterTheRetryLimit()
+    {
+        // A mirror that serves a signature of other content: every attempt fails.
+        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
+            TestHttpServer::Answer::ok(TestRelease(41).signature()));
+
+        QCOMPARE(fixture->run(makeTask(), 120000), int(TaskSpecification::ErrorCanceled));
+        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")),
+            IniDownloadTaskSpecification::MaxRetries);
+        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Aborting")), 1);
+        QCOMPARE(fixture->log.last(), QStringLiteral("Could not verify the product ini file. Aborting"));
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")),
+            IniDownloadTaskSpecification::MaxRetries + 1);
+        // The stage ends once, in error, and never reports success afterwards.
+        QCOMPARE(fixture->canceledCount, 1);
+        QCOMPARE(fixture->finishedCount, 0);
+    }
+
+    void missingOnEveryMirrorEndsInError()
+    {
+        fixture->server.setAnswer(
+            QStringLiteral("/A/42/client_linux_amd64.ini"), TestHttpServer::Answer::withStatus(404));
+        QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::ErrorCanceled));
+        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 0);
+        QCOMPARE(fixture->canceledCount, 1);
+    }
+
+private:
+    IniDownloadTaskSpecification* makeTask()
+    {
+        return new IniDownloadTaskSpecification(&fixture->manager, fixture->mirrors.get(),
+            fixture->configuration.updateParameters(), fixture.get(), 1.0);
+    }
+
+    std::unique_ptr<PipelineFixture> fixture;
+    TestRelease release;
+    QString local;
+};
+
+QTEST_GUILESS_MAIN(TestIniDownload)
+#include "tst_inidownload.moc"

@@ -1,0 +1,333 @@
+// The list compilation on real files: what is skipped, reused, replaced and
+// deleted, and that a broken or hostile product ini publishes nothing.
+#include "update/makedownloadreplacelisttaskspecification.h"
+
+#include "testfiles.h"
+#include "update/updateparameters.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QByteArray oldContent("old content of the file\n");
+const QByteArray newContent("new content of the file\n");
+const QByteArray readme("Read me first.\n");
+
+QString md5(const QByteArray& data)
+{
+    return QString::fromLatin1(TestFiles::md5Hex(data));
+}
+
+// "path=md5::size" for content installed as downloaded.
+QString plainLine(const QString& path, const QByteArray& content)
+{
+    return QStringLiteral("%1=%2::%3\n").arg(path, md5(content)).arg(content.size());
+}
+
+QString packedLine(const QString& path, const QString& unpacked, const QByteArray& content)
+{
+    const QByteArray packed = TestFiles::gzip(content);
+    return QStringLiteral("%1=%2::%3::%4::%5::%6\n")
+        .arg(path, md5(packed))
+        .arg(packed.size())
+        .arg(md5(content))
+        .arg(content.size())
+        .arg(unpacked);
+}
+
+// Files to put in place before the run: "client:<path>" or "temp:<path>".
+using Files = QMap<QString, QByteArray>;
+
+QStringList keysOf(const QList<FileDownloadSpecification>& list)
+{
+    QStringList keys;
+    for (const auto& entry : list)
+        keys.append(entry.fileName);
+    return keys;
+}
+
+QStringList keysOf(const QList<FileReplaceSpecification>& list)
+{
+    QStringList keys;
+    for (const auto& entry : list)
+        keys.append(entry.fileName);
+    return keys;
+}
+
+} // namespace
+
+class TestMakeDownloadReplaceList : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        root = std::make_unique<QTemporaryDir>();
+        QVERIFY(root->isValid());
+        clientDir = root->filePath(QStringLiteral("client"));
+        QVERIFY(QDir().mkpath(clientDir));
+        parameters.clientDir = clientDir;
+        parameters.clientType = QStringLiteral("client_linux_amd64");
+        parameters.tempDir = root->filePath(QStringLiteral("temp"));
+        QVERIFY(QDir().mkpath(parameters.tempDir));
+        log.clear();
+    }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed()) {
+            root->setAutoRemove(false);
+            qInfo() << "kept" << root->path() << "log:" << log;
+        }
+    }
+
+    void compiles_data()
+    {
+        QTest::addColumn<QString>("ini");
+        QTest::addColumn<Files>("files");
+        QTest::addColumn<QStringList>("downloads");
+        QTest::addColumn<QStringList>("replaces");
+        QTest::addColumn<QStringList>("deletes");
+
+        const QString so = QStringLiteral("lib/b.so");
+        QTest::newRow("installed file is current: in no list")
+            << "[files]\n" + plainLine(so, newContent) << Files {{"client:lib/b.so", newContent}}
+            << QStringList() << QStringList() << QStringList();
+        QTest::newRow("digest compared ignoring case")
+            << QStringLiteral("[files]\nlib/b.so=%1::%2\n")
+                   .arg(md5(newContent).toUpper())
+                   .arg(newContent.size())
+            << Files {{"client:lib/b.so", newContent}} << QStringList() << QStringList() << QStringList();
+        QTest::newRow("changed file, verified copy waiting: replace only")
+            << "[files]\n" + plainLine(so, newContent)
+            << Files {{"client:lib/b.so", oldContent}, {"temp:lib/b.so", newContent}} << QStringList()
+            << QStringList {so} << QStringList();
+        QTest::newRow("changed file, corrupt copy waiting: fetched again")
+            << "[files]\n" + plainLine(so, newContent)
+            << Files {{"client:lib/b.so", oldContent}, {"temp:lib/b.so", oldContent}} << QStringList {so}
+            << QStringList {so} << QStringList();
+        QTest::newRow("missing file: download and replace")
+            << "[files]\n" + plainLine(so, newContent) << Files() << QStringList {so} << QStringList {so}
+            << QStringList();
+        QTest::newRow("packed entry: installed unpacked file is current")
+            << "[files]\n" + packedLine("readme.txt.gz", "readme.txt", readme)
+            << Files {{"client:readme.txt", readme}} << QStringList() << QStringList() << QStringList();
+        QTest::newRow("packed entry: packed copy waiting is reused")
+            << "[files]\n" + packedLine("readme.txt.gz", "readme.txt", readme)
+            << Files {{"client:readme.txt", oldContent}, {"temp:readme.txt.gz", TestFiles::gzip(readme)}}
+            << QStringList() << QStringList {"readme.txt.gz"} << QStringList();
+        QTest::newRow("packed entry: the installed packed name does not count")
+            << "[files]\n" + packedLine("readme.txt.gz", "readme.txt", readme)
+            << Files {{"client:readme.txt.gz", TestFiles::gzip(readme)}} << QStringList {"readme.txt.gz"}
+            << QStringList {"readme.txt.gz"} << QStringList();
+        QTest::newRow("obsolete files: present listed, absent passed over")
+            << "[delete]\nold/gone.so=1\nold/here.so=1\n" + ("[files]\n" + plainLine("a", newContent))
+            << Files {{"client:old/here.so", oldContent}, {"client:a", newContent}} << QStringList()
+            << QStringList() << QStringList {"old/here.so"};
+        QTest::newRow("current file beside an old copy from a cut-short run: the copy is deleted")
+            << "[files]\n" + plainLine(so, newContent)
+            << Files {{"client:lib/b.so", newContent}, {"client:lib/_old_b.so", oldContent}} << QStringList()
+            << QStringList() << QStringList {"lib/_old_b.so"};
+        QTest::newRow("current packed file beside an old copy: the unpacked name's copy is deleted")
+            << "[files]\n" + packedLine("readme.txt.gz", "readme.txt", readme)
+            << Files {{"client:readme.txt", readme}, {"client:_old_readme.txt", oldContent}} << QStringList()
+            << QStringList() << QStringList {"_old_readme.txt"};
+        QTest::newRow("missing file beside an old copy from a cut-short run: fetched and the copy deleted")
+            << "[files]\n" + plainLine(so, newContent) << Files {{"client:lib/_old_b.so", oldContent}}
+            << QStringList {so} << QStringList {so} << QStringList {"lib/_old_b.so"};
+        QTest::newRow("the updater's own file keeps its old copy for the next start")
+            << "[files]\n" + plainLine("update", newContent)
+            << Files {{"client:update", newContent}, {"client:_old_update", oldContent}} << QStringList()
+            << QStringList() << QStringList();
+        QTest::newRow("only a delete section")
+            << QStringLiteral("[delete]\nx=1\ny=1\n") << Files {{"client:x", oldContent}} << QStringList()
+            << QStringList() << QStringList {"x"};
+        QTest::newRow("sections and keys in sorted order")
+            << "[zeta]\n" + plainLine("z1", newContent) + "[alpha]\n" + plainLine("b", newContent)
+                + plainLine("a", newContent)
+            << Files() << QStringList {"a", "b", "z1"} << QStringList {"a", "b", "z1"} << QStringList();
+        QTest::newRow("keys outside any section are ignored")
+            << "stray=" + md5(newContent) + "::1\n[files]\n" + plainLine("a", newContent) << Files()
+            << QStringList {"a"} << QStringList {"a"} << QStringList();
+    }
+
+    void compiles()
+    {
+        QFETCH(QString, ini);
+        QFETCH(Files, files);
+        QFETCH(QStringList, downloads);
+        QFETCH(QStringList, replaces);
+        QFETCH(QStringList, deletes);
+        writeProductIni(ini.toUtf8());
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            const QString where = it.key().section(QLatin1Char(':'), 0, 0);
+            const QString path = it.key().section(QLatin1Char(':'), 1);
+            const QString dir = where == QLatin1String("client") ? clientDir : parameters.tempDir;
+            QVERIFY(TestFiles::write(dir + QLatin1Char('/') + path, it.value()));
+        }
+
+        FileSpecifications lists;
+        QCOMPARE(run(lists), int(TaskSpecification::Finished));
+        QCOMPARE(keysOf(lists.downloadList), downloads);
+        QCOMPARE(keysOf(lists.replaceList), replaces);
+        QCOMPARE(lists.deleteList, deletes);
+        QCOMPARE(log.first(), QStringLiteral("Compiling download and replace list"));
+    }
+
+    void recordsCarryTheProductIniFields()
+    {
+        writeProductIni(("[files]\n" + packedLine("doc/readme.txt.gz", "doc/readme.txt", readme)).toUtf8());
+        FileSpecifications lists;
+        QCOMPARE(run(lists), int(TaskSpecification::Finished));
+        QCOMPARE(lists.downloadList.size(), 1);
+        const QByteArray packed = TestFiles::gzip(readme);
+        const FileDownloadSpecification& download = lists.downloadList.first();
+        QCOMPARE(download.section, QStringLiteral("files"));
+        QCOMPARE(download.md5, md5(packed));
+        QCOMPARE(download.size, quint64(packed.size()));
+        const FileReplaceSpecification& replace = lists.replaceList.first();
+        QCOMPARE(replace.md5, md5(readme));
+        QCOMPARE(replace.size, quint64(readme.size()));
+        QCOMPARE(replace.unzipName, QStringLiteral("doc/readme.txt"));
+    }
+
+    void refusesTheWholeProductIni_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("line");
+
+        const QByteArray good = plainLine("a.txt", newContent).toUtf8();
+        const QByteArray digest = md5(newContent).toLatin1();
+        const QString invalid = QStringLiteral("Warning: product ini contains invalid line in section %1");
+        const QString unsafe = QStringLiteral("Warning: product ini contains unsafe path %1 in section %2");
+
+        QTest::newRow("no keys in any section")
+            << QByteArray("[files]\n[delete]\n") << "No files in product ini";
+        QTest::newRow("only keys outside sections") << QByteArray("a=1\n") << "No files in product ini";
+        QTest::newRow("three fields") << "[aaa]\n" + good + "[files]\nb=" + digest + "::1::2\n"
+                                      << invalid.arg("files");
+        QTest::newRow("one field") << "[files]\nb=" + digest + "\n" << invalid.arg("files");
+        QTest::newRow("six fields") << "[files]\nb=" + digest + "::1::" + digest + "::1::b::x\n"
+                                    << invalid.arg("files");
+        // A digest that can never match would get every mirror dropped for
+        // delivering exactly the file the product ini describes.
+        QTest::newRow("empty digest") << QByteArray("[files]\nb=::0\n") << invalid.arg("files");
+        QTest::newRow("digest not hexadecimal") << "[files]\nb=" + digest.left(31) + "g::1\n"
+                                                << invalid.arg("files");
+        QTest::newRow("digest too short") << "[files]\nb=" + digest.left(31) + "::1\n"
+                                          << invalid.arg("files");
+        QTest::newRow("size not a number") << "[files]\nb=" + digest + "::12k\n" << invalid.arg("files");
+        QTest::newRow("size negative") << "[files]\nb=" + digest + "::-1\n" << invalid.arg("files");
+        QTest::newRow("size empty") << "[files]\nb=" + digest + "::\n" << invalid.arg("files");
+        QTest::newRow("size beyond 63 bits") << "[files]\nb=" + digest + "::9223372036854775808\n"
+                                             << invalid.arg("files");
+        QTest::newRow("packed without unpacked path") << "[files]\nb.gz=" + digest + "::1::" + digest
+                + "::1::\n" << invalid.arg("files");
+        QTest::newRow("packed with bad unpacked digest") << "[files]\nb.gz=" + digest + "::1::xyz::1::b\n"
+                                                         << invalid.arg("files");
+
+        QTest::newRow("key with a parent component") << "[files]\n../evil.so=" + digest + "::1\n"
+                                                     << unsafe.arg("../evil.so", "files");
+        QTest::newRow("key climbing out through a sub-directory")
+            << "[aaa]\n" + good + "[files]\nlib/../../evil.so=" + digest + "::1\n"
+            << unsafe.arg("lib/../../evil.so", "files");
+        QTest::newRow("key with escaped separators") << "[files]\n..%2F..%2Fevil.so=" + digest + "::1\n"
+                                                     << unsafe.arg("../../evil.so", "files");
+        QTest::newRow("key with backslash separators") << "[files]\n..\\..\\evil.so=" + digest + "::1\n"
+                                                       << unsafe.arg("../../evil.so", "files");
+        QTest::newRow("key that is a parent") << "[files]\n..=" + digest + "::1\n"
+                                              << unsafe.arg("..", "files");
+        QTest::newRow("absolute unpacked path") << "[files]\nb.gz=" + digest + "::1::" + digest
+                + "::1::/tmp/evil\n" << unsafe.arg("/tmp/evil", "files");
+        QTest::newRow("unpacked path with a parent component") << "[files]\nb.gz=" + digest + "::1::" + digest
+                + "::1::x/../../evil\n" << unsafe.arg("x/../../evil", "files");
+        QTest::newRow("unpacked path naming the client directory itself") << "[files]\nb.gz=" + digest
+                + "::1::" + digest + "::1::.\n" << unsafe.arg(".", "files");
+        QTest::newRow("delete key with a parent component")
+            << "[delete]\n../victim=1\n[files]\n" + good << unsafe.arg("../victim", "delete");
+        QTest::newRow("delete key with escaped separators")
+            << QByteArray("[delete]\nsub%2F..%2F..%2Fvictim=1\n") << unsafe.arg("sub/../../victim", "delete");
+        const QString twice =
+            QStringLiteral("Warning: product ini lists %1 more than once, again in section %2");
+        QTest::newRow("same file in two sections")
+            << "[aaa]\n" + good + "[files]\n" + good << twice.arg("a.txt", "files");
+        QTest::newRow("packed entry unpacking onto a plain entry")
+            << "[files]\n" + good + "a.txt.gz=" + digest + "::1::" + digest + "::1::a.txt\n"
+            << twice.arg("a.txt", "files");
+        QTest::newRow("delete key naming a file the release installs")
+            << "[delete]\na.txt=1\n[files]\n" + good << twice.arg("a.txt", "files");
+        QTest::newRow("file the release installs named in a later delete section") << "[aaa]\n" + good
+                + "[delete]\na.txt=1\n" << twice.arg("a.txt", "delete");
+    }
+
+    void refusesTheWholeProductIni()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, line);
+        writeProductIni(ini);
+        // What an earlier run published must survive a refused one.
+        FileSpecifications lists;
+        lists.deleteList.append(QStringLiteral("kept"));
+        lists.downloadList.append(
+            FileDownloadSpecification {QStringLiteral("s"), QStringLiteral("kept"), {}, 1});
+
+        QCOMPARE(run(lists), int(TaskSpecification::ErrorCanceled));
+        QCOMPARE(log.last(), line);
+        QCOMPARE(lists.deleteList, QStringList {"kept"});
+        QCOMPARE(keysOf(lists.downloadList), QStringList {"kept"});
+        QVERIFY(lists.replaceList.isEmpty());
+    }
+
+    void missingProductIniIsEmpty()
+    {
+        FileSpecifications lists;
+        QCOMPARE(run(lists), int(TaskSpecification::ErrorCanceled));
+        QCOMPARE(log.last(), QStringLiteral("No files in product ini"));
+    }
+
+    void anotherRunStartsFromEmptyLists()
+    {
+        writeProductIni(("[files]\n" + plainLine("a", newContent)).toUtf8());
+        FileSpecifications lists;
+        MakeDownloadReplaceListTaskSpecification task(parameters, lists, nullptr, 1.0);
+        QCOMPARE(runTask(task), int(TaskSpecification::Finished));
+        task.reset();
+        QCOMPARE(runTask(task), int(TaskSpecification::Finished));
+        QCOMPARE(keysOf(lists.downloadList), QStringList {"a"});
+        QCOMPARE(task.progress, 1.0);
+    }
+
+private:
+    void writeProductIni(const QByteArray& text)
+    {
+        QVERIFY(TestFiles::write(parameters.tempDir + QStringLiteral("/client_linux_amd64.ini"), text));
+    }
+
+    int run(FileSpecifications& lists)
+    {
+        MakeDownloadReplaceListTaskSpecification task(parameters, lists, nullptr, 1.0);
+        return runTask(task);
+    }
+
+    int runTask(MakeDownloadReplaceListTaskSpecification& task)
+    {
+        connect(&task, &TaskSpecification::message, this, [this](const QString& line) { log.append(line); });
+        QSignalSpy finished(&task, &TaskSpecification::finished);
+        QSignalSpy canceled(&task, &TaskSpecification::canceled);
+        task.execute();
+        if (!QTest::qWaitFor([&] { return finished.size() + canceled.size() > 0; }, 10000))
+            return -1;
+        // Queued log lines of the worker arrive before its result.
+        return task.state;
+    }
+
+    std::unique_ptr<QTemporaryDir> root;
+    QString clientDir;
+    UpdateParameters parameters;
+    QStringList log;
+};
+
+QTEST_GUILESS_MAIN(TestMakeDownloadReplaceList)
+#include "tst_makedownloadreplacelist.moc"
