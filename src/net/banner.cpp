@@ -1,8 +1,8 @@
 // The banner query over UDP.
 #include "banner.h"
 
-#include "buildconfig.h"
 #include "base/serveraddress.h"
+#include "buildconfig.h"
 
 #include <QHostInfo>
 #include <QStringList>

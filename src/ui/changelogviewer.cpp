@@ -96,7 +96,7 @@ void ChangeLogViewer::requestRemote(QString version)
 
     if (!networkManager)
         networkManager = new QNetworkAccessManager(this);
-    QNetworkRequest request{QUrl(url)};
+    QNetworkRequest request {QUrl(url)};
     // A mirror that moved its files must not send us somewhere else unnoticed.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     reply = networkManager->get(request);

@@ -73,7 +73,8 @@ MainWindow::MainWindow(Configuration& configuration)
 
     ui.setupUi(this);
     // Queued, so the log has been shown or hidden by the toggle before we look at it.
-    connect(ui.detailsButton, &QPushButton::clicked, this, &MainWindow::onDetailsPressed, Qt::QueuedConnection);
+    connect(
+        ui.detailsButton, &QPushButton::clicked, this, &MainWindow::onDetailsPressed, Qt::QueuedConnection);
     ui.corvaneLabel->setUrl(QString::fromLatin1(MakerHomePage));
 
     reserveSpace();
@@ -196,7 +197,8 @@ void MainWindow::onProgressUpdate(qreal doneFrac)
     ui.totalProgressBar->setValue(int(doneFrac * 1000));
 }
 
-void MainWindow::onDownloadProgress(quint64 downloadDone, quint64 downloadTotal, quint64 speed, bool downloading)
+void MainWindow::onDownloadProgress(
+    quint64 downloadDone, quint64 downloadTotal, quint64 speed, bool downloading)
 {
     ui.totalSizeLabel->setVisible(downloading);
     ui.totalTotalSizeLabel->setVisible(downloading);

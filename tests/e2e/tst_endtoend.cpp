@@ -28,8 +28,8 @@ using Files = QMap<QString, QByteArray>;
 const QString clientType = QStringLiteral("client_linux_amd64");
 // What the client directory holds besides the release: the updater, its
 // settings and the start script, which the tests put there themselves.
-const QStringList localFiles {QStringLiteral("update"), QStringLiteral("mirrors.ini"), QStringLiteral("update.ini"),
-    QStringLiteral("davuzodur_runscript.sh")};
+const QStringList localFiles {QStringLiteral("update"), QStringLiteral("mirrors.ini"),
+    QStringLiteral("update.ini"), QStringLiteral("davuzodur_runscript.sh")};
 constexpr int runTimeoutMs = 90000;
 
 QByteArray noise(int size, quint32 seed)
@@ -102,12 +102,14 @@ public:
             if (!TestFiles::write(before + QLatin1Char('/') + it.key(), it.value()))
                 return false;
         }
-        if (!QDir().mkpath(before) || !TestFiles::write(path(QStringLiteral("changes.txt")), "Version 2: all new\n"))
+        if (!QDir().mkpath(before)
+            || !TestFiles::write(path(QStringLiteral("changes.txt")), "Version 2: all new\n"))
             return false;
         extra << QStringLiteral("--version") << QString::number(version) << QStringLiteral("--key")
               << TestSigning::devPrivateKeyPath() << QStringLiteral("--previous") << before
               << QStringLiteral("--changelog") << path(QStringLiteral("changes.txt"));
-        const auto result = ToolProcess::run(QStringLiteral(CORVANE_PUBLISH), QStringList {release, mirror()} + extra);
+        const auto result =
+            ToolProcess::run(QStringLiteral(CORVANE_PUBLISH), QStringList {release, mirror()} + extra);
         if (result.exitCode != 0)
             qWarning("corvane-publish: %s", qPrintable(result.err));
         return result.exitCode == 0;
@@ -127,7 +129,8 @@ public:
         env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
         // Nobody answers there: the banner stays empty and costs nothing.
         env.insert(QStringLiteral("CORVANE_BANNER_SERVER"), QStringLiteral("127.0.0.1:9"));
-        env.insert(QStringLiteral("CORVANE_UPDATE_SERVER"), updateServer.isEmpty() ? QStringLiteral("127.0.0.1:9") : updateServer);
+        env.insert(QStringLiteral("CORVANE_UPDATE_SERVER"),
+            updateServer.isEmpty() ? QStringLiteral("127.0.0.1:9") : updateServer);
         return env;
     }
 
@@ -148,7 +151,8 @@ public:
     // What the updater left in the system's temporary directory.
     QStringList tempLeftovers() const
     {
-        return QDir(path(QStringLiteral("tmp"))).entryList({QStringLiteral("corvane_temp_*")}, QDir::AllEntries);
+        return QDir(path(QStringLiteral("tmp")))
+            .entryList({QStringLiteral("corvane_temp_*")}, QDir::AllEntries);
     }
 
     int clientStarts() const { return int(TestFiles::read(startedLog()).count("started")); }
@@ -166,7 +170,8 @@ QStringList servedPaths(const NginxServer& nginx, int site)
     for (const QString& line : nginx.accessLog(site)) {
         const QRegularExpressionMatch match = request.match(line);
         if (match.hasMatch())
-            paths.append(QUrl::fromPercentEncoding(match.captured(1).toUtf8()) + QLatin1Char(' ') + match.captured(2));
+            paths.append(
+                QUrl::fromPercentEncoding(match.captured(1).toUtf8()) + QLatin1Char(' ') + match.captured(2));
     }
     return paths;
 }
@@ -204,7 +209,8 @@ private Q_SLOTS:
 void tst_EndToEnd::initTestCase()
 {
     if (NginxServer::binary().isEmpty())
-        QSKIP("nginx is not installed (scripts/setup.sh installs it); the end-to-end tests need a real web server");
+        QSKIP("nginx is not installed (scripts/setup.sh installs it); the end-to-end tests need a real web "
+              "server");
     if (TestSigning::devPrivateKeyPath().isEmpty())
         QSKIP("This build embeds a publisher's key; the end-to-end tests sign with the development key");
 }
@@ -214,20 +220,24 @@ void tst_EndToEnd::freshInstallWithTheReferenceServer()
     Scene scene;
     QVERIFY(scene.installClient({}));
     QVERIFY(scene.publish(2, version2(), {}));
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}), qPrintable(scene.nginx.errorText()));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
+        qPrintable(scene.nginx.errorText()));
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
     UpdateServerProcess server;
-    QVERIFY2(server.start(QStringLiteral(CORVANE_UPDATESERVER), {QStringLiteral("--stable"), QStringLiteral("2#2.0")}),
+    QVERIFY2(server.start(
+                 QStringLiteral(CORVANE_UPDATESERVER), {QStringLiteral("--stable"), QStringLiteral("2#2.0")}),
         qPrintable(server.errorText()));
     scene.updateServer = server.versionServer();
 
     UpdaterRun run;
     QVERIFY(run.start(scene.client(), {QStringLiteral("--nouser")}, scene.environment()));
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
-    QTRY_VERIFY2_WITH_TIMEOUT(server.log().contains(QStringLiteral("version query")), qPrintable(server.log()), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        server.log().contains(QStringLiteral("version query")), qPrintable(server.log()), 5000);
     QCOMPARE(scene.releaseFilesInClient(), version2());
     QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
-    QVERIFY2(run.log().contains(QStringLiteral("Update successfully finished")), qPrintable(diagnostics(scene, run)));
+    QVERIFY2(run.log().contains(QStringLiteral("Update successfully finished")),
+        qPrintable(diagnostics(scene, run)));
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
@@ -236,11 +246,13 @@ void tst_EndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
     Scene scene;
     QVERIFY(scene.installClient(version1()));
     QVERIFY(scene.publish(2, version2(), version1()));
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}), qPrintable(scene.nginx.errorText()));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
+        qPrintable(scene.nginx.errorText()));
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
 
     UpdaterRun run;
-    QVERIFY(run.start(scene.client(), {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
+    QVERIFY(run.start(scene.client(),
+        {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
         scene.environment()));
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
     QCOMPARE(scene.releaseFilesInClient(), version2());
@@ -248,7 +260,8 @@ void tst_EndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
 
     QStringList served = servedPaths(scene.nginx, 0);
     served.sort();
-    QStringList expected {QStringLiteral("/2/client_linux_amd64.ini 200"), QStringLiteral("/2/client_linux_amd64.ini.sig 200")};
+    QStringList expected {
+        QStringLiteral("/2/client_linux_amd64.ini 200"), QStringLiteral("/2/client_linux_amd64.ini.sig 200")};
     for (const QString& changed : {QStringLiteral("readme.txt"), QStringLiteral("lib/libcorvane.so"),
              QStringLiteral("docs/Neue Datei, mit Komma.txt"), QStringLiteral("docs/Grüße an alle.txt")})
         expected.append(QStringLiteral("/2/client/%1 200").arg(changed));
@@ -272,11 +285,13 @@ void tst_EndToEnd::killedRunIsCompletedByTheNext()
     // Big enough that a transfer at the slow site's rate, or the unpacking,
     // is still running when the kill comes.
     release.insert(QStringLiteral("payload.bin"), noise(1 << 20, 3));
-    release.insert(QStringLiteral("zz/huge.txt"), QByteArray("Corvane level data, line after line\n").repeated(1 << 20));
+    release.insert(
+        QStringLiteral("zz/huge.txt"), QByteArray("Corvane level data, line after line\n").repeated(1 << 20));
     QVERIFY(scene.installClient(version1()));
     QVERIFY(scene.publish(2, release, version1(), {QStringLiteral("--gzip")}));
     // Site 0 trickles, site 1 serves at full speed; both serve the same tree.
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror(), false, 64 * 1024}, {scene.mirror()}}),
+    QVERIFY2(scene.nginx.start(
+                 scene.path(QStringLiteral("nginx")), {{scene.mirror(), false, 64 * 1024}, {scene.mirror()}}),
         qPrintable(scene.nginx.errorText()));
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(duringDownloads ? 0 : 1)}));
     const QStringList args {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
@@ -287,9 +302,10 @@ void tst_EndToEnd::killedRunIsCompletedByTheNext()
         QVERIFY2(first.waitForLog(killAt, runTimeoutMs), qPrintable(diagnostics(scene, first)));
         if (duringDownloads) {
             // Wait for bytes of the trickled file to arrive, then cut.
-            QTRY_VERIFY_WITH_TIMEOUT(QDirIterator(scene.path(QStringLiteral("tmp")), {QStringLiteral("payload.bin")},
-                                         QDir::Files, QDirIterator::Subdirectories)
-                                         .hasNext(),
+            QTRY_VERIFY_WITH_TIMEOUT(
+                QDirIterator(scene.path(QStringLiteral("tmp")), {QStringLiteral("payload.bin")}, QDir::Files,
+                    QDirIterator::Subdirectories)
+                    .hasNext(),
                 20000);
         } else {
             // Cut as soon as the client directory changes: an old file moved
@@ -300,9 +316,11 @@ void tst_EndToEnd::killedRunIsCompletedByTheNext()
                 QThread::usleep(200);
         }
         first.killHard();
-        QVERIFY2(!first.log().contains(QStringLiteral("Update successfully finished")), qPrintable(first.log()));
+        QVERIFY2(
+            !first.log().contains(QStringLiteral("Update successfully finished")), qPrintable(first.log()));
         if (!duringDownloads)
-            QVERIFY2(installationUnderWay(scene.client()), "the kill came before the installation changed anything");
+            QVERIFY2(installationUnderWay(scene.client()),
+                "the kill came before the installation changed anything");
     }
     QCOMPARE(scene.clientStarts(), 0);
 
@@ -310,19 +328,22 @@ void tst_EndToEnd::killedRunIsCompletedByTheNext()
     UpdaterRun second;
     QVERIFY(second.start(scene.client(), args, scene.environment()));
     QCOMPARE(second.waitForExit(runTimeoutMs), 0);
-    QVERIFY2(second.log().contains(QStringLiteral("Update successfully finished")), qPrintable(diagnostics(scene, second)));
+    QVERIFY2(second.log().contains(QStringLiteral("Update successfully finished")),
+        qPrintable(diagnostics(scene, second)));
     // Exactly the release: nothing missing, nothing left over ("_old_" copies included).
     const Files installed = scene.releaseFilesInClient();
     QStringList wrong;
     for (auto it = installed.cbegin(); it != installed.cend(); ++it) {
         if (release.value(it.key()) != it.value())
-            wrong.append(release.contains(it.key()) ? QStringLiteral("differs: ") + it.key() : QStringLiteral("extra: ") + it.key());
+            wrong.append(release.contains(it.key()) ? QStringLiteral("differs: ") + it.key()
+                                                    : QStringLiteral("extra: ") + it.key());
     }
     for (const QString& path : release.keys()) {
         if (!installed.contains(path))
             wrong.append(QStringLiteral("missing: ") + path);
     }
-    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", ")) + QLatin1Char('\n') + second.log()));
+    QVERIFY2(
+        wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", ")) + QLatin1Char('\n') + second.log()));
     QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
@@ -344,11 +365,13 @@ void tst_EndToEnd::corruptMirrorIsLeftForAGoodOne()
             content[0] = char(content.at(0) ^ 0x55);
         QVERIFY(TestFiles::write(bad + QLatin1Char('/') + relative, content));
     }
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}, {bad}}), qPrintable(scene.nginx.errorText()));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}, {bad}}),
+        qPrintable(scene.nginx.errorText()));
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0), scene.nginx.url(1)}));
 
     UpdaterRun run;
-    QVERIFY(run.start(scene.client(), {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
+    QVERIFY(run.start(scene.client(),
+        {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
         scene.environment()));
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
     QCOMPARE(scene.releaseFilesInClient(), version2());
@@ -360,8 +383,10 @@ void tst_EndToEnd::corruptMirrorIsLeftForAGoodOne()
         if (!served.startsWith(QStringLiteral("/2/client/")))
             continue;
         const QString file = served.section(QLatin1Char(' '), 0, -2).mid(int(qstrlen("/2/client/")));
-        QVERIFY2(run.log().contains(QStringLiteral("md5 sum for %1 failed").arg(file)), qPrintable(run.log()));
-        QVERIFY2(good.contains(QStringLiteral("/2/client/%1 200").arg(file)), qPrintable(good.join(QLatin1Char('\n'))));
+        QVERIFY2(
+            run.log().contains(QStringLiteral("md5 sum for %1 failed").arg(file)), qPrintable(run.log()));
+        QVERIFY2(good.contains(QStringLiteral("/2/client/%1 200").arg(file)),
+            qPrintable(good.join(QLatin1Char('\n'))));
     }
 }
 
@@ -372,13 +397,15 @@ void tst_EndToEnd::proxyFromUpdateIniCarriesEveryRequest()
     QVERIFY(scene.publish(2, version2(), version1()));
     NginxServer::Site proxy;
     proxy.proxy = true;
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}, proxy}), qPrintable(scene.nginx.errorText()));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}, proxy}),
+        qPrintable(scene.nginx.errorText()));
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
     QVERIFY(TestFiles::write(scene.client() + QStringLiteral("/update.ini"),
         "[update]\nproxy=" + scene.nginx.url(1).toUtf8() + "\n"));
 
     UpdaterRun run;
-    QVERIFY(run.start(scene.client(), {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
+    QVERIFY(run.start(scene.client(),
+        {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
         scene.environment()));
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
     QCOMPARE(scene.releaseFilesInClient(), version2());
@@ -403,7 +430,8 @@ void tst_EndToEnd::changeLogComesThroughNginx()
     Scene scene;
     QVERIFY(scene.installClient(version1()));
     QVERIFY(scene.publish(2, version2(), version1()));
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}), qPrintable(scene.nginx.errorText()));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
+        qPrintable(scene.nginx.errorText()));
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
 
     // The viewer reads mirrors.ini from the client directory, as in the updater.

@@ -43,7 +43,8 @@ NginxServer::~NginxServer()
 
 QString NginxServer::binary()
 {
-    const QStringList paths {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/bin")};
+    const QStringList paths {
+        QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/usr/bin")};
     return QStandardPaths::findExecutable(QStringLiteral("nginx"), paths);
 }
 
@@ -88,8 +89,9 @@ bool NginxServer::start(const QString& workDir, const QList<Site>& sites)
         return false;
 
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(binary(), {QStringLiteral("-e"), workDir + QStringLiteral("/error.log"), QStringLiteral("-p"),
-                                  workDir, QStringLiteral("-c"), configFile});
+    m_process.start(binary(),
+        {QStringLiteral("-e"), workDir + QStringLiteral("/error.log"), QStringLiteral("-p"), workDir,
+            QStringLiteral("-c"), configFile});
     if (!m_process.waitForStarted(5000))
         return false;
     const QDeadlineTimer deadline(10000);
@@ -121,7 +123,8 @@ QString NginxServer::url(int site) const
 
 QStringList NginxServer::accessLog(int site) const
 {
-    const QString text = QString::fromUtf8(TestFiles::read(m_workDir + QStringLiteral("/access-%1.log").arg(site)));
+    const QString text =
+        QString::fromUtf8(TestFiles::read(m_workDir + QStringLiteral("/access-%1.log").arg(site)));
     return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 

@@ -10,9 +10,9 @@
 class NginxServer final {
 public:
     struct Site {
-        QString root;        // folder served, or empty for a proxy
-        bool proxy = false;  // forwards every request to the host it names
-        int limitRate = 0;   // bytes per second and connection; 0 for no limit
+        QString root; // folder served, or empty for a proxy
+        bool proxy = false; // forwards every request to the host it names
+        int limitRate = 0; // bytes per second and connection; 0 for no limit
     };
 
     NginxServer() = default;

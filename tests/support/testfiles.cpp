@@ -35,7 +35,7 @@ QByteArray md5Hex(const QByteArray& data)
 
 QByteArray gzip(const QByteArray& data)
 {
-    z_stream stream{};
+    z_stream stream {};
     // windowBits 15 + 16 asks zlib for a gzip header and trailer.
     if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return {};
@@ -55,7 +55,7 @@ QMap<QString, QString> snapshot(const QString& root)
     QMap<QString, QString> entries;
     const QDir base(root);
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QFileInfo info(path);
@@ -65,8 +65,9 @@ QMap<QString, QString> snapshot(const QString& root)
         else if (info.isDir())
             entries.insert(key, QStringLiteral("<dir>"));
         else
-            entries.insert(key, QString::fromLatin1(md5Hex(read(path))) + QLatin1Char(' ')
-                                    + QString::number(int(info.permissions()), 16));
+            entries.insert(key,
+                QString::fromLatin1(md5Hex(read(path))) + QLatin1Char(' ')
+                    + QString::number(int(info.permissions()), 16));
     }
     return entries;
 }

@@ -72,7 +72,8 @@ QByteArray gunzip(const QByteArray& packed)
 
 QString twoFields(const QByteArray& content)
 {
-    return QString::fromLatin1(TestFiles::md5Hex(content)) + QStringLiteral("::") + QString::number(content.size());
+    return QString::fromLatin1(TestFiles::md5Hex(content)) + QStringLiteral("::")
+        + QString::number(content.size());
 }
 
 } // namespace
@@ -108,7 +109,8 @@ ToolProcess::Result tst_Publish::publish(const QStringList& args)
 void tst_Publish::initTestCase()
 {
     QVERIFY(m_keys.isValid());
-    const auto created = ToolProcess::run(QStringLiteral(CORVANE_KEYTOOL), {QStringLiteral("create")}, m_keys.path());
+    const auto created =
+        ToolProcess::run(QStringLiteral(CORVANE_KEYTOOL), {QStringLiteral("create")}, m_keys.path());
     QVERIFY2(created.exitCode == 0, qPrintable(created.err));
 }
 
@@ -130,8 +132,8 @@ void tst_Publish::publishesEveryFile()
     QVERIFY(QFile::setPermissions(release + QStringLiteral("/client.sh"),
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 
-    QStringList args {release, out, QStringLiteral("--version"), QStringLiteral("42"), QStringLiteral("--key"),
-        privateKey()};
+    QStringList args {release, out, QStringLiteral("--version"), QStringLiteral("42"),
+        QStringLiteral("--key"), privateKey()};
     if (gzip)
         args << QStringLiteral("--gzip");
     const auto result = publish(args);
@@ -223,9 +225,9 @@ void tst_Publish::deleteSection_data()
     QTest::newRow("against the previous release")
         << QByteArray() << QStringList {QStringLiteral("keep.txt"), QStringLiteral("lib/gone.so")}
         << QStringList {QStringLiteral("lib/gone.so")};
-    QTest::newRow("both together")
-        << QByteArray("old.txt\n") << QStringList {QStringLiteral("keep.txt"), QStringLiteral("lib/gone.so")}
-        << QStringList {QStringLiteral("lib/gone.so"), QStringLiteral("old.txt")};
+    QTest::newRow("both together") << QByteArray("old.txt\n")
+                                   << QStringList {QStringLiteral("keep.txt"), QStringLiteral("lib/gone.so")}
+                                   << QStringList {QStringLiteral("lib/gone.so"), QStringLiteral("old.txt")};
 }
 
 void tst_Publish::deleteSection()
@@ -261,8 +263,8 @@ void tst_Publish::forceReplacesPublishedVersion()
     const QString release = dir.filePath(QStringLiteral("release"));
     const QString out = dir.filePath(QStringLiteral("out"));
     QVERIFY(writeRelease(release, {{QStringLiteral("a.txt"), "first", false}}));
-    const QStringList args {release, out, QStringLiteral("--version"), QStringLiteral("5"), QStringLiteral("--key"),
-        privateKey()};
+    const QStringList args {release, out, QStringLiteral("--version"), QStringLiteral("5"),
+        QStringLiteral("--key"), privateKey()};
     QCOMPARE(publish(args).exitCode, 0);
     QVERIFY(TestFiles::write(release + QStringLiteral("/a.txt"), "second"));
     QVERIFY(TestFiles::write(out + QStringLiteral("/5/stray.txt"), "left from before"));
@@ -288,33 +290,36 @@ void tst_Publish::badInput_data()
                                     << "Unknown option 'zip'";
     QTest::newRow("version missing") << args("release out --key private.key") << 2 << "--version is required";
     QTest::newRow("key missing") << args("release out --version 2") << 2 << "--key is required";
-    QTest::newRow("version not a number") << args("release out --version 2.1 --key private.key") << 2
-                                          << "whole number";
+    QTest::newRow("version not a number")
+        << args("release out --version 2.1 --key private.key") << 2 << "whole number";
     QTest::newRow("version zero") << args("release out --version 0 --key private.key") << 2 << "whole number";
-    QTest::newRow("version with sign") << args("release out --version +2 --key private.key") << 2
-                                       << "whole number";
-    QTest::newRow("version too large") << args("release out --version 2147483648 --key private.key") << 2
-                                       << "whole number";
-    QTest::newRow("client type with a slash") << args("release out --version 2 --key private.key --type a/b")
-                                              << 2 << "client type";
-    QTest::newRow("release folder missing") << args("nowhere out --version 2 --key private.key") << 3
-                                            << "Release folder not found: nowhere";
+    QTest::newRow("version with sign")
+        << args("release out --version +2 --key private.key") << 2 << "whole number";
+    QTest::newRow("version too large")
+        << args("release out --version 2147483648 --key private.key") << 2 << "whole number";
+    QTest::newRow("client type with a slash")
+        << args("release out --version 2 --key private.key --type a/b") << 2 << "client type";
+    QTest::newRow("release folder missing")
+        << args("nowhere out --version 2 --key private.key") << 3 << "Release folder not found: nowhere";
     QTest::newRow("previous folder missing")
         << args("release out --version 2 --key private.key --previous nowhere") << 3
         << "Release folder not found: nowhere";
-    QTest::newRow("deletion list missing") << args("release out --version 2 --key private.key --delete none.txt")
-                                           << 3 << "Cannot read the deletion list none.txt";
-    QTest::newRow("change log missing") << args("release out --version 2 --key private.key --changelog none.txt")
-                                        << 3 << "Change log not found";
-    QTest::newRow("key file missing") << args("release out --version 2 --key none.key") << 4
-                                      << "Private key file not found";
-    QTest::newRow("key file unreadable") << args("release out --version 2 --key locked.key") << 4
-                                         << "Cannot read the private key";
-    QTest::newRow("public key") << args("release out --version 2 --key public.key") << 4 << "holds a public key";
-    QTest::newRow("key file too short") << args("release out --version 2 --key short.key") << 4
-                                        << "is 100 bytes long";
-    QTest::newRow("key file of garbage") << args("release out --version 2 --key garbage.key") << 4
-                                         << "is not a key file";
+    QTest::newRow("deletion list missing")
+        << args("release out --version 2 --key private.key --delete none.txt") << 3
+        << "Cannot read the deletion list none.txt";
+    QTest::newRow("change log missing")
+        << args("release out --version 2 --key private.key --changelog none.txt") << 3
+        << "Change log not found";
+    QTest::newRow("key file missing")
+        << args("release out --version 2 --key none.key") << 4 << "Private key file not found";
+    QTest::newRow("key file unreadable")
+        << args("release out --version 2 --key locked.key") << 4 << "Cannot read the private key";
+    QTest::newRow("public key") << args("release out --version 2 --key public.key") << 4
+                                << "holds a public key";
+    QTest::newRow("key file too short")
+        << args("release out --version 2 --key short.key") << 4 << "is 100 bytes long";
+    QTest::newRow("key file of garbage")
+        << args("release out --version 2 --key garbage.key") << 4 << "is not a key file";
     QTest::newRow("deleting a published file")
         << args("release out --version 2 --key private.key --delete delete-published.txt") << 6
         << "a.txt is both published and listed for deletion";
@@ -324,15 +329,17 @@ void tst_Publish::badInput_data()
     QTest::newRow("deleting outside the client")
         << args("release out --version 2 --key private.key --delete delete-outside.txt") << 6
         << "Cannot delete ../etc/passwd";
-    QTest::newRow("symbolic link in the release") << args("linked out --version 2 --key private.key") << 6
-                                                  << "link.txt is a symbolic link";
-    QTest::newRow("reserved name in the release") << args("reserved out --version 2 --key private.key") << 6
-                                                  << "_old_a.txt cannot be published";
+    QTest::newRow("symbolic link in the release")
+        << args("linked out --version 2 --key private.key") << 6 << "link.txt is a symbolic link";
+    QTest::newRow("reserved name in the release")
+        << args("reserved out --version 2 --key private.key") << 6 << "_old_a.txt cannot be published";
     QTest::newRow("file named like the product ini")
         << args("shadowing out --version 2 --key private.key") << 6 << "would overwrite the product ini";
     QTest::newRow("same path in two mirror folders")
-        << args("twice out --version 2 --key private.key --folder-sections") << 6 << "more than one mirror folder";
-    QTest::newRow("empty release") << args("empty out --version 2 --key private.key") << 6 << "Nothing to publish";
+        << args("twice out --version 2 --key private.key --folder-sections") << 6
+        << "more than one mirror folder";
+    QTest::newRow("empty release") << args("empty out --version 2 --key private.key") << 6
+                                   << "Nothing to publish";
 }
 
 void tst_Publish::badInput()
@@ -355,7 +362,8 @@ void tst_Publish::badInput()
     QVERIFY(TestFiles::write(d + QStringLiteral("/delete-folder.txt"), "sub\n"));
     QVERIFY(TestFiles::write(d + QStringLiteral("/delete-outside.txt"), "../etc/passwd\n"));
     for (const char* name : {"private.key", "public.key"})
-        QVERIFY(QFile::copy(m_keys.filePath(QLatin1String(name)), d + QLatin1Char('/') + QLatin1String(name)));
+        QVERIFY(
+            QFile::copy(m_keys.filePath(QLatin1String(name)), d + QLatin1Char('/') + QLatin1String(name)));
     QVERIFY(TestFiles::write(d + QStringLiteral("/short.key"), QByteArray(100, 'k')));
     QVERIFY(TestFiles::write(d + QStringLiteral("/garbage.key"), QByteArray(2048, 'k')));
     QVERIFY(QFile::copy(d + QStringLiteral("/private.key"), d + QStringLiteral("/locked.key")));

@@ -38,16 +38,18 @@ void tst_UpdateServer::answersTheUpdateChecker_data()
     QTest::addColumn<QString>("news");
 
     const QString newsOnTheWire = QStringLiteral("Grüße &#8594; <a href=\"http://news.example/\">Neu</a>");
-    QTest::newRow("from options")
-        << QStringList {QStringLiteral("--stable"), QStringLiteral("2#Version 2 #demo"), QStringLiteral("--beta"),
-               QStringLiteral("3#3.0 Beta"), QStringLiteral("--news-file"), QStringLiteral("news.html")}
-        << QByteArray()
-        << Entries {{QStringLiteral("2"), QStringLiteral("Version 2 #demo")}, {QStringLiteral("3"), QStringLiteral("3.0 Beta")}}
-        << newsOnTheWire;
+    QTest::newRow("from options") << QStringList {QStringLiteral("--stable"),
+        QStringLiteral("2#Version 2 #demo"), QStringLiteral("--beta"), QStringLiteral("3#3.0 Beta"),
+        QStringLiteral("--news-file"), QStringLiteral("news.html")}
+                                  << QByteArray()
+                                  << Entries {{QStringLiteral("2"), QStringLiteral("Version 2 #demo")},
+                                         {QStringLiteral("3"), QStringLiteral("3.0 Beta")}}
+                                  << newsOnTheWire;
     QTest::newRow("from an INI file")
         << QStringList {QStringLiteral("--config"), QStringLiteral("server.ini")}
         << QByteArray("[channels]\nstable=2#Version 2 #demo\nbeta=3#3.0 Beta\n[news]\nfile=news.html\n")
-        << Entries {{QStringLiteral("2"), QStringLiteral("Version 2 #demo")}, {QStringLiteral("3"), QStringLiteral("3.0 Beta")}}
+        << Entries {{QStringLiteral("2"), QStringLiteral("Version 2 #demo")},
+               {QStringLiteral("3"), QStringLiteral("3.0 Beta")}}
         << newsOnTheWire;
     QTest::newRow("options override the INI file")
         << QStringList {QStringLiteral("--config"), QStringLiteral("server.ini"), QStringLiteral("--stable"),
@@ -59,7 +61,8 @@ void tst_UpdateServer::answersTheUpdateChecker_data()
         << QStringList {QStringLiteral("--stable"), QStringLiteral("2"), QStringLiteral("--alpha"),
                QStringLiteral("9#nightly")}
         << QByteArray()
-        << Entries {{QStringLiteral("2"), QString()}, {QString(), QString()}, {QStringLiteral("9"), QStringLiteral("nightly")}}
+        << Entries {{QStringLiteral("2"), QString()}, {QString(), QString()},
+               {QStringLiteral("9"), QStringLiteral("nightly")}}
         << QString();
 }
 
@@ -72,7 +75,8 @@ void tst_UpdateServer::answersTheUpdateChecker()
 
     QTemporaryDir dir;
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("news.html")),
-        "Gr\xc3\xbc\xc3\x9f" "e \xe2\x86\x92 <a href=\"http://news.example/\">Neu</a>"));
+        "Gr\xc3\xbc\xc3\x9f"
+        "e \xe2\x86\x92 <a href=\"http://news.example/\">Neu</a>"));
     if (!ini.isEmpty())
         QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("server.ini")), ini));
     for (QString& arg : args) {
@@ -131,22 +135,26 @@ void tst_UpdateServer::refusesWhatTheUpdaterWouldMisread_data()
             result << QString::fromUtf8(arg);
         return result;
     };
-    QTest::newRow("comma in a display text") << args({"--stable", "2#2.0, final"}) << 3 << "may not contain a comma";
-    QTest::newRow("version not a number") << args({"--beta", "two"}) << 3 << "The beta version must be a whole number";
-    QTest::newRow("display text beyond Latin-1") << args({"--stable", "2#\xe2\x86\x92"}) << 3 << "outside Latin-1";
-    QTest::newRow("news longer than the updater reads") << args({"--stable", "2", "--news", "LONG"}) << 3
-                                                        << "the updater reads 4095";
+    QTest::newRow("comma in a display text")
+        << args({"--stable", "2#2.0, final"}) << 3 << "may not contain a comma";
+    QTest::newRow("version not a number")
+        << args({"--beta", "two"}) << 3 << "The beta version must be a whole number";
+    QTest::newRow("display text beyond Latin-1")
+        << args({"--stable", "2#\xe2\x86\x92"}) << 3 << "outside Latin-1";
+    QTest::newRow("news longer than the updater reads")
+        << args({"--stable", "2", "--news", "LONG"}) << 3 << "the updater reads 4095";
     QTest::newRow("banner URL with a comma")
         << args({"--banner-image", "http://a.example/x,y.png", "--banner-click", "http://b.example/"}) << 3
         << "may not contain a comma";
     QTest::newRow("banner without click URL") << args({"--banner-image", "http://a.example/x.png"}) << 3
                                               << "needs both an image URL and a click URL";
-    QTest::newRow("news file missing") << args({"--news-file", "/nonexistent/news.html"}) << 3
-                                       << "Cannot read the news file";
-    QTest::newRow("configuration file missing") << args({"--config", "/nonexistent/server.ini"}) << 3
-                                                << "Configuration file not found";
+    QTest::newRow("news file missing")
+        << args({"--news-file", "/nonexistent/news.html"}) << 3 << "Cannot read the news file";
+    QTest::newRow("configuration file missing")
+        << args({"--config", "/nonexistent/server.ini"}) << 3 << "Configuration file not found";
     QTest::newRow("port out of range") << args({"--version-port", "70000"}) << 2 << "A port is a number";
-    QTest::newRow("bind address not an address") << args({"--bind", "localhost.example"}) << 2 << "Not an IP address";
+    QTest::newRow("bind address not an address")
+        << args({"--bind", "localhost.example"}) << 2 << "Not an IP address";
     QTest::newRow("unknown option") << args({"--stabel", "2"}) << 2 << "Unknown option 'stabel'";
 }
 

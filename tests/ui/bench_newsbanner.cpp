@@ -10,14 +10,16 @@
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv(
+        "QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     NewsBanner banner;
     banner.resize(468, 16);
     banner.show();
     QCoreApplication::processEvents();
-    banner.setNews(QStringLiteral("<b>Corvane 3.0</b> is out: faster start, <a href=\"https://www.corvane.example/\">"
-                                  "read the release notes</a> and tell us what you think.<!--URL=https://a.example/-->"));
+    banner.setNews(QStringLiteral(
+        "<b>Corvane 3.0</b> is out: faster start, <a href=\"https://www.corvane.example/\">"
+        "read the release notes</a> and tell us what you think.<!--URL=https://a.example/-->"));
 
     const int ticks = 5000;
     QElapsedTimer clock;

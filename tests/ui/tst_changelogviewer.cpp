@@ -82,7 +82,8 @@ void TestChangeLogViewer::script(const QString& mirror, const QString& kind)
         server->setAnswer(path, Answer::ok("<html><body>The document has moved here.</body></html>"));
     } else if (kind == QLatin1String("moved redirect")) {
         Answer answer = Answer::redirect(301, server->baseUrl().toUtf8() + "/elsewhere/changelog_client.txt");
-        answer.body = "<html><body><p>The document has moved <a href=\"/elsewhere\">here</a>.</p></body></html>";
+        answer.body =
+            "<html><body><p>The document has moved <a href=\"/elsewhere\">here</a>.</p></body></html>";
         server->setAnswer(path, answer);
     } else if (kind == QLatin1String("slow")) {
         Answer answer = Answer::ok(Log);
@@ -95,20 +96,25 @@ void TestChangeLogViewer::script(const QString& mirror, const QString& kind)
 void TestChangeLogViewer::candidates_data()
 {
     QTest::addColumn<QString>("alpha"); // kind of the alpha mirror; empty: update.ini has no alpha URL
-    QTest::addColumn<QStringList>("mirrors"); // kinds of the mirrors.ini entries; "no url", "no group" have none
+    QTest::addColumn<QStringList>(
+        "mirrors"); // kinds of the mirrors.ini entries; "no url", "no group" have none
     QTest::addColumn<int>("requests");
     QTest::addColumn<QString>("shown");
 
     const QString log = QString::fromUtf8(Log);
-    QTest::newRow("alpha URL alone, working") << "ok" << QStringList{"ok"} << 1 << log;
-    QTest::newRow("alpha URL tried once, mirrors.ini never read") << "404" << QStringList{"ok", "ok"} << 1 << Failed;
-    QTest::newRow("three failing mirrors") << "" << QStringList{"404", "404", "404"} << 3 << Failed;
-    QTest::newRow("document has moved counts as failure") << "" << QStringList{"moved page", "404"} << 2 << Failed;
-    QTest::newRow("redirect with a moved page is not followed") << "" << QStringList{"moved redirect"} << 1 << Failed;
-    QTest::newRow("failures then a working mirror") << "" << QStringList{"404", "moved page", "ok"} << -1 << log;
-    QTest::newRow("slow mirror abandoned, next one delivers") << "" << QStringList{"slow", "ok"} << 2 << log;
+    QTest::newRow("alpha URL alone, working") << "ok" << QStringList {"ok"} << 1 << log;
+    QTest::newRow("alpha URL tried once, mirrors.ini never read")
+        << "404" << QStringList {"ok", "ok"} << 1 << Failed;
+    QTest::newRow("three failing mirrors") << "" << QStringList {"404", "404", "404"} << 3 << Failed;
+    QTest::newRow("document has moved counts as failure")
+        << "" << QStringList {"moved page", "404"} << 2 << Failed;
+    QTest::newRow("redirect with a moved page is not followed")
+        << "" << QStringList {"moved redirect"} << 1 << Failed;
+    QTest::newRow("failures then a working mirror")
+        << "" << QStringList {"404", "moved page", "ok"} << -1 << log;
+    QTest::newRow("slow mirror abandoned, next one delivers") << "" << QStringList {"slow", "ok"} << 2 << log;
     QTest::newRow("mirrors without an address are skipped")
-        << "" << QStringList{"no url", "ok", "no group"} << 1 << log;
+        << "" << QStringList {"no url", "ok", "no group"} << 1 << log;
     QTest::newRow("no update.ini alpha and no mirrors.ini") << "" << QStringList() << 0 << Failed;
 }
 
@@ -122,7 +128,8 @@ void TestChangeLogViewer::candidates()
     const QString root = clientDir->path();
     if (!alpha.isEmpty()) {
         script(QStringLiteral("alpha"), alpha);
-        QVERIFY(TestFiles::write(root + "/update.ini", "[Channel]\nalpha=" + server->baseUrl().toUtf8() + "/alpha\n"));
+        QVERIFY(TestFiles::write(
+            root + "/update.ini", "[Channel]\nalpha=" + server->baseUrl().toUtf8() + "/alpha\n"));
     } else {
         QVERIFY(TestFiles::write(root + "/update.ini", "[update]\nstreams=2\n"));
     }
@@ -132,7 +139,8 @@ void TestChangeLogViewer::candidates()
             const QString name = QStringLiteral("m%1").arg(i);
             const bool hasUrl = !mirrors[i].startsWith(QLatin1String("no "));
             // Every other base carries a trailing slash, which must not double.
-            entries.append({name, hasUrl ? server->baseUrl() + QLatin1Char('/') + name + (i % 2 ? "/" : "") : QString()});
+            entries.append({name,
+                hasUrl ? server->baseUrl() + QLatin1Char('/') + name + (i % 2 ? "/" : "") : QString()});
             script(name, mirrors[i]);
         }
         QByteArray ini = MirrorsFixture::ini(entries);
@@ -155,11 +163,12 @@ void TestChangeLogViewer::candidates()
     // Every candidate at most once, and nothing but change logs asked for.
     QCOMPARE(QSet<QString>(paths.begin(), paths.end()).size(), paths.size());
     for (const QString& path : paths)
-        QVERIFY2(path.endsWith(QLatin1String("/1234/changelog_client.txt")) && !path.contains("//"), qPrintable(path));
+        QVERIFY2(path.endsWith(QLatin1String("/1234/changelog_client.txt")) && !path.contains("//"),
+            qPrintable(path));
     if (alpha.isEmpty() && !paths.isEmpty())
         QVERIFY(!paths.contains(logPath(QStringLiteral("alpha"))));
     else if (!alpha.isEmpty())
-        QCOMPARE(paths, QStringList{logPath(QStringLiteral("alpha"))});
+        QCOMPARE(paths, QStringList {logPath(QStringLiteral("alpha"))});
 }
 
 void TestChangeLogViewer::sizeFollowsLongestLine_data()
@@ -198,7 +207,8 @@ void TestChangeLogViewer::sizeFollowsLongestLine()
 void TestChangeLogViewer::oneViewerAtATime()
 {
     script(QStringLiteral("m0"), QStringLiteral("ok"));
-    QVERIFY(TestFiles::write(clientDir->path() + "/mirrors.ini", MirrorsFixture::ini({{QStringLiteral("m0"), server->baseUrl() + "/m0"}})));
+    QVERIFY(TestFiles::write(clientDir->path() + "/mirrors.ini",
+        MirrorsFixture::ini({{QStringLiteral("m0"), server->baseUrl() + "/m0"}})));
 
     ChangeLogViewer::showRemoteChangeLogDialog(nullptr, Version);
     ChangeLogViewer* first = ChangeLogViewer::instance();
@@ -206,7 +216,7 @@ void TestChangeLogViewer::oneViewerAtATime()
     ChangeLogViewer::showRemoteChangeLogDialog(nullptr, QStringLiteral("999"));
     QCOMPARE(ChangeLogViewer::instance(), first);
     QTRY_COMPARE_WITH_TIMEOUT(shownText(*first), QString::fromUtf8(Log), 5000);
-    QCOMPARE(server->requestedPaths(), QStringList{logPath(QStringLiteral("m0"))});
+    QCOMPARE(server->requestedPaths(), QStringList {logPath(QStringLiteral("m0"))});
 
     // Closing destroys the viewer; the next one reads the mirror list anew.
     first->close();

@@ -130,14 +130,19 @@ void TestMainWindow::downloadProgress_data()
     QTest::addColumn<QString>("totalText");
     QTest::addColumn<QString>("speedText");
 
-    QTest::newRow("999 bytes are 0 KB") << quint64(999) << quint64(999) << quint64(999) << "0 KB" << "0 KB"
+    QTest::newRow("999 bytes are 0 KB") << quint64(999) << quint64(999) << quint64(999) << "0 KB"
+                                        << "0 KB"
                                         << "0 KB/s";
     QTest::newRow("1023 bytes are 1 KB, not 0") << quint64(1023) << quint64(1024) << quint64(1000) << "1 KB"
-                                                << "1 KB" << "1 KB/s";
-    QTest::newRow("thousands, not 1024s") << quint64(2048000) << quint64(10240000) << quint64(1500999)
-                                          << "2048 KB" << "10240 KB" << "1500 KB/s";
+                                                << "1 KB"
+                                                << "1 KB/s";
+    QTest::newRow("thousands, not 1024s")
+        << quint64(2048000) << quint64(10240000) << quint64(1500999) << "2048 KB"
+        << "10240 KB"
+        << "1500 KB/s";
     QTest::newRow("beyond 4 GB") << quint64(5000000000) << quint64(6000000000) << quint64(0) << "5000000 KB"
-                                 << "6000000 KB" << "0 KB/s";
+                                 << "6000000 KB"
+                                 << "0 KB/s";
 }
 
 void TestMainWindow::downloadProgress()
@@ -277,8 +282,8 @@ void TestMainWindow::errors()
     });
     QCOMPARE(QApplication::exec(), exitCode);
 
-    QCOMPARE(catcher.titles, QStringList{QStringLiteral("Error")});
-    QCOMPARE(catcher.texts, QStringList{text});
+    QCOMPARE(catcher.titles, QStringList {QStringLiteral("Error")});
+    QCOMPARE(catcher.texts, QStringList {text});
     QCOMPARE(widget<QTextEdit>("outputTextEdit")->toPlainText().contains(text), logged);
 }
 
@@ -296,15 +301,17 @@ void TestMainWindow::cancelledUpdateOffersRestart()
     QVERIFY(start->isEnabled());
     QCOMPARE(progress->value(), 0);
     QVERIFY(widget<QTextEdit>("outputTextEdit")->toPlainText().endsWith(QLatin1String("Update cancelled")));
-    QCOMPARE(catcher.titles, QStringList{QStringLiteral("Update")});
-    QCOMPARE(catcher.texts, QStringList{QStringLiteral("Update cancelled. Push \"Details\" to check reasons.")});
+    QCOMPARE(catcher.titles, QStringList {QStringLiteral("Update")});
+    QCOMPARE(
+        catcher.texts, QStringList {QStringLiteral("Update cancelled. Push \"Details\" to check reasons.")});
 }
 
 void TestMainWindow::changelogButtonAsksForTheTargetVersion()
 {
     TestHttpServer server;
     QVERIFY(server.listen());
-    server.setAnswer(QStringLiteral("/m0/1234/changelog_client.txt"), TestHttpServer::Answer::ok("Changes\n"));
+    server.setAnswer(
+        QStringLiteral("/m0/1234/changelog_client.txt"), TestHttpServer::Answer::ok("Changes\n"));
     QVERIFY(TestFiles::write(clientDir->filePath(QStringLiteral("mirrors.ini")),
         MirrorsFixture::ini({{QStringLiteral("m0"), server.baseUrl() + QStringLiteral("/m0")}})));
 
@@ -319,7 +326,7 @@ void TestMainWindow::changelogButtonAsksForTheTargetVersion()
     // Pressing again only brings the open viewer forward.
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(ChangeLogViewer::instance(), viewer);
-    QCOMPARE(server.requestedPaths(), QStringList{QStringLiteral("/m0/1234/changelog_client.txt")});
+    QCOMPARE(server.requestedPaths(), QStringList {QStringLiteral("/m0/1234/changelog_client.txt")});
 }
 
 void TestMainWindow::clientStartAfterSuccess_data()
@@ -384,8 +391,9 @@ void TestMainWindow::germanTexts()
     QCOMPARE(text("changelogButton"), QStringLiteral("\u00c4nderungen"));
     QCOMPARE(text("detailsButton"), QStringLiteral("Details"));
     QCOMPARE(translated.findChild<QLabel*>(QStringLiteral("versionLabel"))->text(),
-        QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">Update auf Corvane 1.2.34.</div>"
-                       "<div style=\"margin-top:8px\">Sie benutzen den <strong>Stable Channel</strong>.</div>"));
+        QStringLiteral(
+            "<div style=\"font-weight:bold;font-size:14px\">Update auf Corvane 1.2.34.</div>"
+            "<div style=\"margin-top:8px\">Sie benutzen den <strong>Stable Channel</strong>.</div>"));
     QCOMPARE(translated.windowTitle(), QStringLiteral("Corvane Client Update"));
 }
 

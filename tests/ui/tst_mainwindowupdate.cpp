@@ -43,8 +43,14 @@ private Q_SLOTS:
 
 private:
     void makeWindow(int runMode);
-    QPushButton* startButton() const { return window->findChild<QPushButton*>(QStringLiteral("startButton")); }
-    QString log() const { return window->findChild<QTextEdit*>(QStringLiteral("outputTextEdit"))->toPlainText(); }
+    QPushButton* startButton() const
+    {
+        return window->findChild<QPushButton*>(QStringLiteral("startButton"));
+    }
+    QString log() const
+    {
+        return window->findChild<QTextEdit*>(QStringLiteral("outputTextEdit"))->toPlainText();
+    }
     QString clientFile(const QString& name) const { return clientDir + QLatin1Char('/') + name; }
 
     QByteArray savedTmpDir;
@@ -208,13 +214,14 @@ void TestMainWindowUpdate::closeDuringUpdate()
 
     QTest::mouseClick(startButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(server->requestCount(stalledPath), 1, UpdateTimeoutMs);
-    const QString question = QStringLiteral("<p>Update in progress.</p><p>Are you sure you want to abort?</p>");
+    const QString question =
+        QStringLiteral("<p>Update in progress.</p><p>Are you sure you want to abort?</p>");
 
     {
         MessageBoxCatcher no(QMessageBox::No);
         window->close();
-        QCOMPARE(no.titles, QStringList{QStringLiteral("Question")});
-        QCOMPARE(no.texts, QStringList{question});
+        QCOMPARE(no.titles, QStringList {QStringLiteral("Question")});
+        QCOMPARE(no.texts, QStringList {question});
     }
     QVERIFY(window->isVisible());
     QVERIFY(!startButton()->isEnabled());
@@ -229,7 +236,7 @@ void TestMainWindowUpdate::closeDuringUpdate()
     });
     QTimer::singleShot(UpdateTimeoutMs, qApp, [] { QApplication::exit(99); });
     QCOMPARE(QApplication::exec(), 0);
-    QCOMPARE(yes.texts, QStringList{question});
+    QCOMPARE(yes.texts, QStringList {question});
     QVERIFY(log().contains(QLatin1String("User aborted update")));
     QVERIFY(!QFile::exists(clientFile(QStringLiteral("a.txt"))));
 }
@@ -258,7 +265,7 @@ void TestMainWindowUpdate::closeConfirmedAfterTheUpdateEnded()
     };
     window->close();
     QVERIFY(finishedBeforeAnswer);
-    QCOMPARE(yes.titles, QStringList{QStringLiteral("Question")});
+    QCOMPARE(yes.titles, QStringList {QStringLiteral("Question")});
     QVERIFY(!window->isVisible());
     QVERIFY(!QFile::exists(clientFile(QStringLiteral("client-started"))));
 }

@@ -51,21 +51,25 @@ void TestNewsBanner::click_data()
 
     const QString link = QStringLiteral("<a href=\"http://link.example/x\">a rather long link text</a>");
     QTest::newRow("URL comment, press beside the text")
-        << "<!--URL=http://news.example/a-->Plain news" << "http://news.example/a" << false << "http://news.example/a";
+        << "<!--URL=http://news.example/a-->Plain news"
+        << "http://news.example/a" << false << "http://news.example/a";
     QTest::newRow("URL comment, press on plain text")
-        << "<!--URL=http://news.example/a-->Plain news text" << "http://news.example/a" << true
-        << "http://news.example/a";
-    QTest::newRow("lower-case key sets nothing") << "<!--url=http://news.example/a-->Plain news" << "" << false << "";
-    QTest::newRow("comment without = sets nothing") << "<!--http://news.example/a-->Plain news" << "" << false << "";
-    QTest::newRow("value may hold =") << "<!--URL=http://news.example/?a=b-->News" << "http://news.example/?a=b"
-                                      << false << "http://news.example/?a=b";
+        << "<!--URL=http://news.example/a-->Plain news text"
+        << "http://news.example/a" << true << "http://news.example/a";
+    QTest::newRow("lower-case key sets nothing") << "<!--url=http://news.example/a-->Plain news"
+                                                 << "" << false << "";
+    QTest::newRow("comment without = sets nothing") << "<!--http://news.example/a-->Plain news"
+                                                    << "" << false << "";
+    QTest::newRow("value may hold =") << "<!--URL=http://news.example/?a=b-->News"
+                                      << "http://news.example/?a=b" << false << "http://news.example/?a=b";
     QTest::newRow("two comments: greedy from first to last")
-        << "<!--URL=http://news.example/a-->mid<!--b-->" << "http://news.example/a-->mid<!--b" << false
-        << "http://news.example/a-->mid<!--b";
+        << "<!--URL=http://news.example/a-->mid<!--b-->"
+        << "http://news.example/a-->mid<!--b" << false << "http://news.example/a-->mid<!--b";
     QTest::newRow("greedy across a line break")
-        << "<!--URL=http://news.example/a-->\nmid<!--b-->" << "http://news.example/a-->\nmid<!--b" << false
-        << "http://news.example/a-->\nmid<!--b";
-    QTest::newRow("no comment") << "Plain news" << "" << false << "";
+        << "<!--URL=http://news.example/a-->\nmid<!--b-->"
+        << "http://news.example/a-->\nmid<!--b" << false << "http://news.example/a-->\nmid<!--b";
+    QTest::newRow("no comment") << "Plain news"
+                                << "" << false << "";
     QTest::newRow("link wins over the default") << link + "<!--URL=http://news.example/a-->"
                                                 << "http://news.example/a" << true << "http://link.example/x";
     QTest::newRow("beside a link without default") << link << "" << false << "";
@@ -90,7 +94,7 @@ void TestNewsBanner::click()
     const QPoint pos(onText ? 295 : 100, banner.height() / 2);
     QTest::mousePress(&banner, Qt::LeftButton, Qt::NoModifier, pos);
 
-    const QList<QUrl> expected = opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)};
+    const QList<QUrl> expected = opened.isEmpty() ? QList<QUrl>() : QList<QUrl> {QUrl(opened)};
     QCOMPARE(recorder.opened, expected);
 }
 

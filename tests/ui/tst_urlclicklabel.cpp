@@ -37,7 +37,7 @@ void TestUrlClickLabel::press()
         label.setUrl(url);
     QTest::mousePress(&label, button, Qt::NoModifier, pos);
 
-    const QList<QUrl> expected = url.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(url)};
+    const QList<QUrl> expected = url.isEmpty() ? QList<QUrl>() : QList<QUrl> {QUrl(url)};
     QCOMPARE(recorder.opened, expected);
 }
 
