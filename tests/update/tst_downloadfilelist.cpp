@@ -52,8 +52,7 @@ private:
             const QString ini = fixture.dir.filePath(QStringLiteral("mirrors.ini"));
             TestFiles::write(
                 ini, MirrorsFixture::ini({{"A", server.baseUrl() + "/A"}, {"B", server.baseUrl() + "/B"}}));
-            QObject::connect(&mirrors, &Mirrors::message, &mirrors,
-                [this](const QString& line) { fixture.log.append(line); });
+            QObject::connect(&mirrors, &Mirrors::message, &fixture, &TaskHarness::logLine);
             mirrors.initDefault(ini, Version);
             MirrorsFixture::seedToPick(mirrors, QStringLiteral("A"));
             return mirrors.getMirrorList().size() == 2;

@@ -2,11 +2,9 @@
 // deleted, and that a broken or hostile product ini publishes nothing.
 #include "update/makedownloadreplacelisttaskspecification.h"
 
+#include "stagefixture.h"
 #include "testfiles.h"
-#include "update/updateparameters.h"
 
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -64,24 +62,13 @@ class TestMakeDownloadReplaceList : public QObject {
 private slots:
     void init()
     {
-        root = std::make_unique<QTemporaryDir>();
-        QVERIFY(root->isValid());
-        clientDir = root->filePath(QStringLiteral("client"));
-        QVERIFY(QDir().mkpath(clientDir));
-        parameters.clientDir = clientDir;
-        parameters.clientType = QStringLiteral("client_linux_amd64");
-        parameters.tempDir = root->filePath(QStringLiteral("temp"));
-        QVERIFY(QDir().mkpath(parameters.tempDir));
-        log.clear();
+        fixture = std::make_unique<StageFixture>();
+        QVERIFY(fixture->isValid());
+        fixture->parameters.clientType = QStringLiteral("client_linux_amd64");
     }
 
-    void cleanup()
-    {
-        if (QTest::currentTestFailed()) {
-            root->setAutoRemove(false);
-            qInfo() << "kept" << root->path() << "log:" << log;
-        }
-    }
+    // The harness keeps the directories and prints the log of a failed test.
+    void cleanup() { fixture.reset(); }
 
     void compiles_data()
     {
@@ -164,7 +151,8 @@ private slots:
         for (auto it = files.cbegin(); it != files.cend(); ++it) {
             const QString where = it.key().section(QLatin1Char(':'), 0, 0);
             const QString path = it.key().section(QLatin1Char(':'), 1);
-            const QString dir = where == QLatin1String("client") ? clientDir : parameters.tempDir;
+            const QString dir =
+                where == QLatin1String("client") ? fixture->clientPath() : fixture->tempPath();
             QVERIFY(TestFiles::write(dir + QLatin1Char('/') + path, it.value()));
         }
 
@@ -173,7 +161,7 @@ private slots:
         QCOMPARE(keysOf(lists.downloadList), downloads);
         QCOMPARE(keysOf(lists.replaceList), replaces);
         QCOMPARE(lists.deleteList, deletes);
-        QCOMPARE(log.first(), QStringLiteral("Compiling download and replace list"));
+        QCOMPARE(fixture->log.first(), QStringLiteral("Compiling download and replace list"));
     }
 
     void recordsCarryTheProductIniFields()
@@ -274,7 +262,7 @@ private slots:
             FileDownloadSpecification {QStringLiteral("s"), QStringLiteral("kept"), {}, 1});
 
         QCOMPARE(run(lists), int(TaskSpecification::ErrorCanceled));
-        QCOMPARE(log.last(), line);
+        QCOMPARE(fixture->log.last(), line);
         QCOMPARE(lists.deleteList, QStringList {"kept"});
         QCOMPARE(keysOf(lists.downloadList), QStringList {"kept"});
         QVERIFY(lists.replaceList.isEmpty());
@@ -284,17 +272,17 @@ private slots:
     {
         FileSpecifications lists;
         QCOMPARE(run(lists), int(TaskSpecification::ErrorCanceled));
-        QCOMPARE(log.last(), QStringLiteral("No files in product ini"));
+        QCOMPARE(fixture->log.last(), QStringLiteral("No files in product ini"));
     }
 
     void anotherRunStartsFromEmptyLists()
     {
         writeProductIni(("[files]\n" + plainLine("a", newContent)).toUtf8());
         FileSpecifications lists;
-        MakeDownloadReplaceListTaskSpecification task(parameters, lists, nullptr, 1.0);
-        QCOMPARE(runTask(task), int(TaskSpecification::Finished));
+        MakeDownloadReplaceListTaskSpecification task(fixture->parameters, lists, nullptr, 1.0);
+        QCOMPARE(fixture->run(&task), int(TaskSpecification::Finished));
         task.reset();
-        QCOMPARE(runTask(task), int(TaskSpecification::Finished));
+        QCOMPARE(fixture->run(&task), int(TaskSpecification::Finished));
         QCOMPARE(keysOf(lists.downloadList), QStringList {"a"});
         QCOMPARE(task.progress, 1.0);
     }
@@ -302,31 +290,16 @@ private slots:
 private:
     void writeProductIni(const QByteArray& text)
     {
-        QVERIFY(TestFiles::write(parameters.tempDir + QStringLiteral("/client_linux_amd64.ini"), text));
+        QVERIFY(TestFiles::write(fixture->tempPath(QStringLiteral("client_linux_amd64.ini")), text));
     }
 
     int run(FileSpecifications& lists)
     {
-        MakeDownloadReplaceListTaskSpecification task(parameters, lists, nullptr, 1.0);
-        return runTask(task);
+        MakeDownloadReplaceListTaskSpecification task(fixture->parameters, lists, nullptr, 1.0);
+        return fixture->run(&task);
     }
 
-    int runTask(MakeDownloadReplaceListTaskSpecification& task)
-    {
-        connect(&task, &TaskSpecification::message, this, [this](const QString& line) { log.append(line); });
-        QSignalSpy finished(&task, &TaskSpecification::finished);
-        QSignalSpy canceled(&task, &TaskSpecification::canceled);
-        task.execute();
-        if (!QTest::qWaitFor([&] { return finished.size() + canceled.size() > 0; }, 10000))
-            return -1;
-        // Queued log lines of the worker arrive before its result.
-        return task.state;
-    }
-
-    std::unique_ptr<QTemporaryDir> root;
-    QString clientDir;
-    UpdateParameters parameters;
-    QStringList log;
+    std::unique_ptr<StageFixture> fixture;
 };
 
 QTEST_GUILESS_MAIN(TestMakeDownloadReplaceList)

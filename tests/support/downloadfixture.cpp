@@ -4,7 +4,6 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QSignalSpy>
-#include <QTest>
 
 #include "mirrorsfixture.h"
 #include "net/downloadtaskspecification.h"
@@ -21,7 +20,8 @@ bool DownloadFixture::start(const QStringList& names, const QByteArray& extraLin
     const QString iniPath = dir.filePath(QStringLiteral("mirrors.ini"));
     if (!TestFiles::write(iniPath, MirrorsFixture::ini(entries)))
         return false;
-    connect(&mirrors, &Mirrors::message, this, &DownloadFixture::onLine);
+    connect(&mirrors, &Mirrors::message, this, &TaskHarness::logLine);
+    connect(&mirrors, &Mirrors::message, this, &DownloadFixture::steerRetry);
     return mirrors.initDefault(iniPath, Version) && mirrors.getMirrorList().size() == names.size();
 }
 
@@ -35,15 +35,15 @@ DownloadTaskSpecification* DownloadFixture::makeTask(
 {
     auto* task = new DownloadTaskSpecification(&manager, &mirrors, remote.isEmpty() ? remotePath() : remote,
         path.isEmpty() ? localPath() : path, expectedSize, this, weight);
-    connect(task, &TaskSpecification::message, this, &DownloadFixture::onLine);
+    watch(task);
+    connect(task, &TaskSpecification::message, this, &DownloadFixture::steerRetry);
     if (!mirrors.getMirrorList().isEmpty())
         MirrorsFixture::seedToPick(mirrors, mirrors.getMirrorList().constFirst().name);
     return task;
 }
 
-void DownloadFixture::onLine(const QString& line)
+void DownloadFixture::steerRetry(const QString& line)
 {
-    log.append(line);
     // Failure lines come after the failed attempt has let go of its mirror
     // and before the next draw: the moment to steer that draw.
     if (!nextPick.isEmpty() && !line.startsWith(QLatin1String("Downloading"))) {
@@ -67,14 +67,6 @@ const FTPSiteAccessData* DownloadFixture::record(const QString& name) const
 {
     const int index = mirrors.getMirrorIndex(name);
     return index < 0 ? nullptr : &mirrors.getMirrorList().at(index);
-}
-
-void DownloadFixture::keepEvidenceOfFailure()
-{
-    if (!QTest::currentTestFailed())
-        return;
-    dir.setAutoRemove(false);
-    qWarning() << "log:" << log << "kept:" << dir.path();
 }
 
 bool DownloadFixture::fetchOther(const QString& path)

@@ -1,22 +1,21 @@
 // What every download test needs: a loopback test server carrying the mirrors
-// "A", "B", ... under paths of their own, a network manager, a registry loaded
-// from a real mirrors.ini, a temporary directory and one log of both the
-// task's and the registry's lines.
+// "A", "B", ... under paths of their own, a network manager and a registry
+// loaded from a real mirrors.ini; the harness's log holds both the tasks' and
+// the registry's lines.
 #pragma once
 
 #include <memory>
 
 #include <QNetworkAccessManager>
-#include <QObject>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include "net/mirrors.h"
+#include "taskharness.h"
 #include "testhttpserver.h"
 
 class DownloadTaskSpecification;
 
-class DownloadFixture final : public QObject {
+class DownloadFixture final : public TaskHarness {
     Q_OBJECT
 
 public:
@@ -31,8 +30,8 @@ public:
     QString urlOn(const QString& mirror) const { return server.baseUrl() + pathOn(mirror); }
     QString localPath() const { return dir.filePath(QStringLiteral("file.bin")); }
 
-    // A task for remote (remotePath() if empty), its lines logged; the
-    // registry will pick the first mirror for its first attempt.
+    // A task for remote (remotePath() if empty), watched; the registry will
+    // pick the first mirror for its first attempt.
     DownloadTaskSpecification* makeTask(
         qint64 expectedSize, double weight = 1.0, const QString& localPath = {}, const QString& remote = {});
     // After the next failure line, the retry goes to the named mirror.
@@ -41,19 +40,15 @@ public:
     std::shared_ptr<qint64> watchNewestReply();
     // The named mirror's record, or null when it has been removed.
     const FTPSiteAccessData* record(const QString& name) const;
-    // After a failed test: keeps the directory and prints the log.
-    void keepEvidenceOfFailure();
     // Fetches path from the server through the shared manager and waits.
     bool fetchOther(const QString& path);
 
     TestHttpServer server;
     QNetworkAccessManager manager;
     Mirrors mirrors {nullptr};
-    QTemporaryDir dir;
-    QStringList log;
 
 private:
-    void onLine(const QString& line);
+    void steerRetry(const QString& line);
 
     QString nextPick;
 };
