@@ -17,7 +17,7 @@ namespace {
 
 // Release files can be several GiB; the digest is taken block by block so
 // that a check needs the same memory whatever the size of the file.
-constexpr qint64 MD5_BLOCK_SIZE = 256 * 1024;
+constexpr qint64 md5BlockSize = 256 * 1024;
 
 } // namespace
 
@@ -73,13 +73,13 @@ bool CheckSigFunc::checkMD5()
     }
     const qint64 expectedSize = file.size();
     QCryptographicHash hash(QCryptographicHash::Md5);
-    const std::unique_ptr<char[]> block(new char[MD5_BLOCK_SIZE]);
+    const std::unique_ptr<char[]> block(new char[md5BlockSize]);
     qint64 total = 0;
     qint64 got = 0;
     // Read on past the size taken at open, so a file that yields more bytes
     // is caught too; stop as soon as it has, so a file that never ends cannot
     // keep the worker busy.
-    while (total <= expectedSize && (got = file.read(block.get(), MD5_BLOCK_SIZE)) > 0) {
+    while (total <= expectedSize && (got = file.read(block.get(), md5BlockSize)) > 0) {
         hash.addData(QByteArrayView(block.get(), got));
         total += got;
     }

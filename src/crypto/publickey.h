@@ -5,4 +5,6 @@
 
 #include "crypto/tomcryptutil.h"
 
+// Upper case, unlike our other constants: the name is an established one,
+// and `corvane-keytool embed` writes the definition under it.
 extern const unsigned char PUBLIC_KEY[KEY_FILE_SIZE];

@@ -9,6 +9,8 @@
 #include <QTimerEvent>
 #include <QUdpSocket>
 
+// Upper case, unlike our other constants: the name is an established one,
+// matched by the CORVANE_BANNER_SERVER setting that overrides it.
 const char* const BANNER_SERVER = CORVANE_DEFAULT_BANNER_SERVER;
 
 namespace {
@@ -30,7 +32,7 @@ Banner::Banner(QObject* parent)
 void Banner::run()
 {
     const ServerAddress server =
-        ServerAddress::fromEnvironment("CORVANE_BANNER_SERVER", BANNER_SERVER, BANNER_PORT);
+        ServerAddress::fromEnvironment("CORVANE_BANNER_SERVER", BANNER_SERVER, bannerPort);
     serverPort = server.port;
     QHostInfo::lookupHost(QString::fromUtf8(server.host), this, &Banner::onResolved);
 }

@@ -15,7 +15,7 @@ class QUdpSocket;
 // overrides it at run time.
 extern const char* const BANNER_SERVER;
 // The server's port unless the override names another.
-constexpr quint16 BANNER_PORT = 2009;
+constexpr quint16 bannerPort = 2009;
 
 /*!
     One banner query. run() resolves the server and sends a 2-byte request;
@@ -54,5 +54,5 @@ private:
     QBasicTimer timer;
     QHostAddress serverAddress;
     int timeouts = 0;
-    quint16 serverPort = BANNER_PORT;
+    quint16 serverPort = bannerPort;
 };

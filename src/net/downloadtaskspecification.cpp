@@ -11,8 +11,8 @@
 namespace {
 
 // The body goes to disk in pieces of at most this size, never whole.
-constexpr qint64 ChunkSize = 4096;
-constexpr qint64 ReadBufferSize = 1024 * 1024;
+constexpr qint64 chunkSize = 4096;
+constexpr qint64 readBufferSize = 1024 * 1024;
 
 } // namespace
 
@@ -90,7 +90,7 @@ void DownloadTaskSpecification::startDownload()
     // Without a bound the network thread buffers whatever the socket
     // delivers faster than we write it: most of a large file ended up in
     // memory. A full buffer makes the transfer wait for us instead.
-    reply->setReadBufferSize(ReadBufferSize);
+    reply->setReadBufferSize(readBufferSize);
     if (reply->isFinished()) {
         errorRetry(reply->errorString());
         return;
@@ -156,8 +156,8 @@ bool DownloadTaskSpecification::readData()
         const qint64 available = reply->bytesAvailable();
         if (available <= 0)
             return true;
-        char buffer[ChunkSize];
-        const qint64 got = reply->read(buffer, std::min(available, ChunkSize));
+        char buffer[chunkSize];
+        const qint64 got = reply->read(buffer, std::min(available, chunkSize));
         if (got < 0) {
             errorRetry(reply->errorString());
             return false;

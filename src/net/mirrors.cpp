@@ -11,9 +11,9 @@
 
 namespace {
 
-constexpr int DefaultRetries = 2;
-constexpr int HttpSlots = 3;
-constexpr int AlphaSlots = 4;
+constexpr int defaultRetries = 2;
+constexpr int httpSlots = 3;
+constexpr int alphaSlots = 4;
 
 QString withVersion(QString url, int version)
 {
@@ -56,12 +56,12 @@ void Mirrors::setDefaults(QSettings& settings, int version)
         settings.beginGroup(mirror.name);
         const QString url = IniValue::text(settings, QStringLiteral("url"));
         if (isHttpUrl(url))
-            mirror.maxConnections = HttpSlots;
+            mirror.maxConnections = httpSlots;
         mirror.url = withVersion(url, version);
         // Zero, negative, oversized and non-numeric values all mean "not set".
-        const uint retries = settings.value(QStringLiteral("retries"), DefaultRetries).toUInt();
+        const uint retries = settings.value(QStringLiteral("retries"), defaultRetries).toUInt();
         mirror.retries =
-            (retries < 1 || retries > uint(std::numeric_limits<int>::max())) ? DefaultRetries : int(retries);
+            (retries < 1 || retries > uint(std::numeric_limits<int>::max())) ? defaultRetries : int(retries);
         settings.endGroup();
     }
 }
@@ -78,7 +78,7 @@ bool Mirrors::initAlpha(const QString& updateIniPath, int version)
     FTPSiteAccessData mirror;
     mirror.name = QStringLiteral("Alpha Channel");
     mirror.url = withVersion(url, version);
-    mirror.maxConnections = AlphaSlots;
+    mirror.maxConnections = alphaSlots;
     mirrorList.append(mirror);
     return true;
 }

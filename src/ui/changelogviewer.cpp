@@ -21,10 +21,10 @@
 
 namespace {
 
-constexpr int TimeoutMs = 2000;
-constexpr int WidthMargin = 50;
-constexpr int FallbackWidth = 500;
-constexpr int MaxHeight = 500;
+constexpr int timeoutMs = 2000;
+constexpr int widthMarginPx = 50;
+constexpr int fallbackWidthPx = 500;
+constexpr int maxHeightPx = 500;
 
 QString clientFile(const QString& name)
 {
@@ -105,7 +105,7 @@ void ChangeLogViewer::requestRemote(QString version)
     if (!timeoutTimer) {
         timeoutTimer = new QTimer(this);
         timeoutTimer->setSingleShot(true);
-        timeoutTimer->setInterval(TimeoutMs);
+        timeoutTimer->setInterval(timeoutMs);
         connect(timeoutTimer, &QTimer::timeout, this, &ChangeLogViewer::onRequestTimeout);
     }
     timeoutTimer->start();
@@ -193,13 +193,13 @@ void ChangeLogViewer::load(const QString& text)
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (const QString& line : lines)
         widest = qMax(widest, metrics.horizontalAdvance(line));
-    int width = widest > 0 ? widest + WidthMargin : FallbackWidth;
-    int height = MaxHeight;
+    int width = widest > 0 ? widest + widthMarginPx : fallbackWidthPx;
+    int height = maxHeightPx;
 
     const QRect available = screen()->availableGeometry();
     if (available.isValid()) {
         width = qMin(width, available.width());
-        height = qMin(MaxHeight, available.height());
+        height = qMin(maxHeightPx, available.height());
     }
     resize(width, height);
 }

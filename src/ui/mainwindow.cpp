@@ -20,10 +20,10 @@
 
 namespace {
 
-const char* const MakerHomePage = "https://www.corvane.example/";
-constexpr int UnattendedClientStartMs = 1000;
-constexpr int ConfigurationExitCode = 1;
-constexpr int EngineExitCode = 2;
+const char* const makerHomePage = "https://www.corvane.example/";
+constexpr int unattendedClientStartMs = 1000;
+constexpr int configurationExitCode = 1;
+constexpr int engineExitCode = 2;
 // The widest figures the size and speed labels make room for: transfers
 // below 10 GB at below 10 GB/s never change the window's width.
 constexpr quint64 widestSizeKb = 9999999;
@@ -75,7 +75,7 @@ MainWindow::MainWindow(Configuration& configuration)
     // Queued, so the log has been shown or hidden by the toggle before we look at it.
     connect(
         ui.detailsButton, &QPushButton::clicked, this, &MainWindow::onDetailsPressed, Qt::QueuedConnection);
-    ui.corvaneLabel->setUrl(QString::fromLatin1(MakerHomePage));
+    ui.corvaneLabel->setUrl(QString::fromLatin1(makerHomePage));
 
     reserveSpace();
     ui.outputTextEdit->hide();
@@ -146,14 +146,14 @@ void MainWindow::onFatalConfigError(QString errorMessage)
     std::fprintf(stderr, "%s\n", qUtf8Printable(errorMessage));
     // No parent: the window may never have been shown.
     showError(nullptr, errorMessage);
-    QApplication::exit(ConfigurationExitCode);
+    QApplication::exit(configurationExitCode);
 }
 
 void MainWindow::onFatalError(QString errorMessage)
 {
     std::fprintf(stderr, "%s\n", qUtf8Printable(errorMessage));
     showError(this, errorMessage);
-    QApplication::exit(EngineExitCode);
+    QApplication::exit(engineExitCode);
 }
 
 void MainWindow::onError(QString errorMessage)
@@ -220,7 +220,7 @@ void MainWindow::onUpdateFinished()
 
     // An open change log means someone is reading: leave the start to them.
     if (configuration->runMode == 1 && !ChangeLogViewer::instance())
-        QTimer::singleShot(UnattendedClientStartMs, this, &MainWindow::on_startButton_clicked);
+        QTimer::singleShot(unattendedClientStartMs, this, &MainWindow::on_startButton_clicked);
 }
 
 void MainWindow::onUpdateCanceled()

@@ -13,10 +13,10 @@
 
 namespace {
 
-constexpr int StepMs = 20;
-constexpr int PauseMs = 3000;
+constexpr int stepMs = 20;
+constexpr int pauseMs = 3000;
 // The text enters this far inside the right edge and leaves this far past the left one.
-constexpr int EdgeMargin = 10;
+constexpr int edgeMarginPx = 10;
 
 void openLink(const QString& link)
 {
@@ -64,14 +64,14 @@ void NewsBanner::setNews(const QString& news)
     document->setHtml(news);
     document->setDocumentMargin(0);
     paused = false;
-    offset = width() - EdgeMargin;
+    offset = width() - edgeMarginPx;
     // Laid out once here, not on every tick.
     const QSizeF size = document->size();
     documentWidth = int(size.width());
     documentHeight = int(size.height());
     setMinimumHeight(documentHeight);
     setMaximumHeight(documentHeight);
-    timer.start(StepMs, this);
+    timer.start(stepMs, this);
 }
 
 QString NewsBanner::anchorAt(const QPoint& pos) const
@@ -87,7 +87,7 @@ void NewsBanner::timerEvent(QTimerEvent* event)
     }
     if (paused) {
         paused = false;
-        timer.start(StepMs, this);
+        timer.start(stepMs, this);
     }
     --offset;
     repaint();
@@ -110,16 +110,16 @@ void NewsBanner::paintEvent(QPaintEvent* /*event*/)
     // A narrowed widget would otherwise show nothing until the text had
     // crossed the gap.
     if (offset > width())
-        offset = width() - EdgeMargin;
+        offset = width() - edgeMarginPx;
 
     QPainter painter(this);
     painter.translate(offset, (height() - documentHeight) * 0.5);
     document->drawContents(&painter);
 
-    if (offset + documentWidth < -EdgeMargin) {
+    if (offset + documentWidth < -edgeMarginPx) {
         paused = true;
-        offset = width() - EdgeMargin;
-        timer.start(PauseMs, this);
+        offset = width() - edgeMarginPx;
+        timer.start(pauseMs, this);
     }
     setCursor(anchorAt(mapFromGlobal(QCursor::pos())).isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
 }

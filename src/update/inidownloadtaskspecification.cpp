@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr double DownloadWeight = 0.3333;
+constexpr double downloadWeight = 0.3333;
 
 } // namespace
 
@@ -38,13 +38,13 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     // the first attempt may reuse what an earlier run left behind.
     if (retryCount > 0 || !QFileInfo::exists(local)) {
         addSubTask(
-            new DownloadTaskSpecification(networkManager, mirrors, name, local, -1, this, DownloadWeight));
-        checkWeight -= DownloadWeight;
+            new DownloadTaskSpecification(networkManager, mirrors, name, local, -1, this, downloadWeight));
+        checkWeight -= downloadWeight;
     }
     if (retryCount > 0 || !QFileInfo::exists(local + sigSuffix)) {
         addSubTask(new DownloadTaskSpecification(
-            networkManager, mirrors, name + sigSuffix, local + sigSuffix, -1, this, DownloadWeight));
-        checkWeight -= DownloadWeight;
+            networkManager, mirrors, name + sigSuffix, local + sigSuffix, -1, this, downloadWeight));
+        checkWeight -= downloadWeight;
     }
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkWeight);
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
@@ -60,7 +60,7 @@ void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskS
     if (pass)
         return;
     ++retryCount;
-    if (retryCount > MaxRetries) {
+    if (retryCount > maxRetries) {
         emit message(QStringLiteral("Could not verify the product ini file. Aborting"));
         // The check finishes right after this returns; detached, its finish
         // cannot end this stage a second time, as a success.

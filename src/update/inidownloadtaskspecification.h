@@ -31,7 +31,7 @@ public:
     void makeSubtasksAndStart();
 
     /// Failed verifications after which the stage gives up.
-    static constexpr int MaxRetries = 1000;
+    static constexpr int maxRetries = 1000;
 
 private slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);

@@ -82,11 +82,11 @@ private slots:
 
         QCOMPARE(fixture->run(makeTask(), 120000), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")),
-            IniDownloadTaskSpecification::MaxRetries);
+            IniDownloadTaskSpecification::maxRetries);
         QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Aborting")), 1);
         QCOMPARE(fixture->log.last(), QStringLiteral("Could not verify the product ini file. Aborting"));
         QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")),
-            IniDownloadTaskSpecification::MaxRetries + 1);
+            IniDownloadTaskSpecification::maxRetries + 1);
         // The stage ends once, in error, and never reports success afterwards.
         QCOMPARE(fixture->canceledCount, 1);
         QCOMPARE(fixture->finishedCount, 0);
