@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
+constexpr qint64 bytesPerMiB = 1024 * 1024;
 
 struct Figures {
     double seconds = 0;
@@ -96,8 +96,8 @@ int main(int argc, char** argv)
         if (!file.open(QIODevice::WriteOnly))
             return 1;
         QCryptographicHash hash(QCryptographicHash::Md5);
-        QByteArray block(int(4 * MiB), Qt::Uninitialized);
-        for (qint64 written = 0; written < sizeMiB * MiB; written += block.size()) {
+        QByteArray block(int(4 * bytesPerMiB), Qt::Uninitialized);
+        for (qint64 written = 0; written < sizeMiB * bytesPerMiB; written += block.size()) {
             for (int i = 0; i < block.size(); i += 8)
                 *reinterpret_cast<quint64*>(block.data() + i) = quint64(written + i) * 0x9E3779B97F4A7C15ull;
             hash.addData(block);

@@ -14,7 +14,7 @@
 
 namespace {
 
-const QString EMPTY_MD5 = QStringLiteral("d41d8cd98f00b204e9800998ecf8427e");
+const QString emptyMd5 = QStringLiteral("d41d8cd98f00b204e9800998ecf8427e");
 
 // Content that differs in every block, so a skipped or repeated block changes the digest.
 QByteArray patterned(int size)
@@ -83,7 +83,7 @@ private slots:
         QTest::newRow("uppercase digest matches")
             << hello << helloMd5.toUpper() << "file" << true << QStringList();
         QTest::newRow("empty file has the digest of empty input")
-            << QByteArray() << EMPTY_MD5 << "file" << true << QStringList();
+            << QByteArray() << emptyMd5 << "file" << true << QStringList();
         QTest::newRow("file of several read blocks")
             << large << QString::fromLatin1(TestFiles::md5Hex(large)) << "file" << true << QStringList();
         QTest::newRow("last digit differs")
@@ -94,7 +94,7 @@ private slots:
                                       << QStringList {QStringLiteral("Could not open file %1 for reading")};
         // The kernel reports size 0 for it and then yields bytes.
         QTest::newRow("file yielding more than its size")
-            << QByteArray() << EMPTY_MD5 << "/proc/self/stat" << false
+            << QByteArray() << emptyMd5 << "/proc/self/stat" << false
             << QStringList {QStringLiteral("could not read file %1 correctly")};
     }
 
@@ -213,7 +213,7 @@ private slots:
         QVERIFY(TestFiles::write(path, "payload"));
         const QString expected = md5 == QLatin1String("good")
             ? QString::fromLatin1(TestFiles::md5Hex("payload"))
-            : md5 == QLatin1String("bad") ? EMPTY_MD5
+            : md5 == QLatin1String("bad") ? emptyMd5
                                           : QString();
         CheckSignatureTaskSpecification task(path, expected, failOnMismatch, nullptr, 0.2);
         TaskLog log(&task);
@@ -232,7 +232,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("client.bin"));
         QVERIFY(TestFiles::write(path, "payload"));
-        CheckSignatureTaskSpecification task(path, EMPTY_MD5, true, nullptr, 1.0);
+        CheckSignatureTaskSpecification task(path, emptyMd5, true, nullptr, 1.0);
         TaskLog log(&task);
         task.execute();
         task.reset(); // waits for the worker, whose result is now queued

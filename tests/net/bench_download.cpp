@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr int Version = 42;
+constexpr int version = 42;
 
 // CPU time of this process (server thread included) and of its waited-for
 // children (curl), in ms: less disturbed by a busy machine than wall time.
@@ -67,7 +67,7 @@ bool spotCheck(const QString& path, qint64 size)
 qint64 runTask(QNetworkAccessManager& manager, const QString& iniPath, const QString& target, qint64 size)
 {
     Mirrors mirrors(nullptr);
-    mirrors.initDefault(iniPath, Version);
+    mirrors.initDefault(iniPath, version);
     DownloadTaskSpecification task(&manager, &mirrors, QStringLiteral("big.bin"), target, size, nullptr, 1.0);
 
     // The engine's one-second tick runs during a real update, so it runs here.
@@ -132,12 +132,12 @@ int main(int argc, char** argv)
         return 1;
     }
     server->setAnswer(
-        QStringLiteral("/bench/%1/big.bin").arg(Version), TestHttpServer::Answer::generated(size));
+        QStringLiteral("/bench/%1/big.bin").arg(version), TestHttpServer::Answer::generated(size));
 
     QTemporaryDir dir;
     const QString iniPath = dir.filePath(QStringLiteral("mirrors.ini"));
     TestFiles::write(iniPath, MirrorsFixture::ini({{"bench", server->baseUrl() + "/bench"}}));
-    const QString url = QStringLiteral("%1/bench/%2/big.bin").arg(server->baseUrl()).arg(Version);
+    const QString url = QStringLiteral("%1/bench/%2/big.bin").arg(server->baseUrl()).arg(version);
     const QString target = dir.filePath(QStringLiteral("big.bin"));
 
     QNetworkAccessManager manager;

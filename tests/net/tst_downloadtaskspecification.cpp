@@ -130,7 +130,7 @@ void TestDownloadTaskSpecification::fileNameIsNotReadAsUrl()
     QFETCH(QString, remote);
 
     QVERIFY(fixture->start({"A"}));
-    const QString onServer = QStringLiteral("/A/%1/").arg(DownloadFixture::Version) + remote;
+    const QString onServer = QStringLiteral("/A/%1/").arg(DownloadFixture::version) + remote;
     QSignalSpy received(&fixture->server, &TestHttpServer::requestReceived);
     DownloadTaskSpecification* task = fixture->makeTask(-1, 1.0, {}, remote);
 

@@ -22,12 +22,12 @@ bool DownloadFixture::start(const QStringList& names, const QByteArray& extraLin
         return false;
     connect(&mirrors, &Mirrors::message, this, &TaskHarness::logLine);
     connect(&mirrors, &Mirrors::message, this, &DownloadFixture::steerRetry);
-    return mirrors.initDefault(iniPath, Version) && mirrors.getMirrorList().size() == names.size();
+    return mirrors.initDefault(iniPath, version) && mirrors.getMirrorList().size() == names.size();
 }
 
 QString DownloadFixture::pathOn(const QString& mirror)
 {
-    return QStringLiteral("/%1/%2/%3").arg(mirror).arg(Version).arg(remotePath());
+    return QStringLiteral("/%1/%2/%3").arg(mirror).arg(version).arg(remotePath());
 }
 
 DownloadTaskSpecification* DownloadFixture::makeTask(

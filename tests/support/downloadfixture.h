@@ -19,7 +19,7 @@ class DownloadFixture final : public TaskHarness {
     Q_OBJECT
 
 public:
-    static constexpr int Version = 42;
+    static constexpr int version = 42;
 
     // Lists the mirrors in order; extraLines go into every mirror's group.
     bool start(const QStringList& names, const QByteArray& extraLines = {});

@@ -28,7 +28,7 @@ bool PipelineFixture::start(const QStringList& mirrorNames)
         return false;
     Configuration::setAppRootPathOverride(clientDir);
     configuration.clientType = Configuration::getUpdateType();
-    configuration.clientVersion = Version;
+    configuration.clientVersion = version;
     configuration.downloadConcurrency = 6;
     manager.setProxy(QNetworkProxy::NoProxy);
 
@@ -37,5 +37,5 @@ bool PipelineFixture::start(const QStringList& mirrorNames)
         return false;
     mirrors = std::make_unique<Mirrors>(nullptr);
     connect(mirrors.get(), &Mirrors::message, this, &TaskHarness::logLine);
-    return mirrors->initDefault(iniPath, Version) && mirrors->getMirrorList().size() == mirrorNames.size();
+    return mirrors->initDefault(iniPath, version) && mirrors->getMirrorList().size() == mirrorNames.size();
 }

@@ -25,7 +25,7 @@ class PipelineFixture final : public TaskHarness {
     Q_OBJECT
 
 public:
-    static constexpr int Version = 42;
+    static constexpr int version = 42;
 
     PipelineFixture();
     ~PipelineFixture() override;

@@ -15,24 +15,24 @@ namespace {
 
 // Bulk answers are written in pieces of this size and only while the socket
 // holds less than the high-water mark, so a gigabyte body costs little memory.
-constexpr qint64 PieceSize = 256 * 1024;
-constexpr qint64 HighWater = 1024 * 1024;
+constexpr qint64 pieceSize = 256 * 1024;
+constexpr qint64 highWaterBytes = 1024 * 1024;
 
 // A client that sees the data and the end of the connection in one go may
 // take the close for a failure to answer and send the request again. A short
 // pause before closing lets it read the answer first, so the request log
 // stays exact.
-constexpr int CloseDelayMs = 50;
+constexpr int closeDelayMs = 50;
 
 // A prime period: chunk boundaries of 4096 or 65536 bytes never line up with it.
-constexpr int PatternPeriod = 65521;
+constexpr int patternPeriod = 65521;
 
 const QByteArray& patternTable()
 {
     static const QByteArray table = [] {
-        QByteArray bytes(PatternPeriod, Qt::Uninitialized);
+        QByteArray bytes(patternPeriod, Qt::Uninitialized);
         quint32 x = 12345;
-        for (int i = 0; i < PatternPeriod; ++i) {
+        for (int i = 0; i < patternPeriod; ++i) {
             x = x * 1103515245u + 12345u;
             bytes[i] = char(x >> 24);
         }
@@ -166,8 +166,8 @@ private:
     {
         if (!answering || !headSent || answer.dripBytes > 0)
             return;
-        while (sent < limit && socket->bytesToWrite() < HighWater)
-            writeBody(std::min(PieceSize, limit - sent));
+        while (sent < limit && socket->bytesToWrite() < highWaterBytes)
+            writeBody(std::min(pieceSize, limit - sent));
         if (sent >= limit)
             endBody();
     }
@@ -209,7 +209,7 @@ private:
 
     void closeLater()
     {
-        QTimer::singleShot(CloseDelayMs, socket, [this] { socket->disconnectFromHost(); });
+        QTimer::singleShot(closeDelayMs, socket, [this] { socket->disconnectFromHost(); });
     }
 
     TestHttpServer* owner;
@@ -338,8 +338,8 @@ QByteArray TestHttpServer::generatedBytes(qint64 offset, qint64 length)
     char* out = bytes.data();
     qint64 done = 0;
     while (done < length) {
-        const int start = int((offset + done) % PatternPeriod);
-        const qint64 piece = std::min<qint64>(PatternPeriod - start, length - done);
+        const int start = int((offset + done) % patternPeriod);
+        const qint64 piece = std::min<qint64>(patternPeriod - start, length - done);
         std::memcpy(out + done, table.constData() + start, size_t(piece));
         done += piece;
     }

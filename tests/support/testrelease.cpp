@@ -17,12 +17,14 @@
 
 namespace {
 
+// Generated bodies are hashed and written a piece of this size at a time.
+constexpr qint64 chunkSize = 1 << 20;
+
 QString md5OfGenerated(qint64 size)
 {
     QCryptographicHash hash(QCryptographicHash::Md5);
-    constexpr qint64 Chunk = 1 << 20;
-    for (qint64 offset = 0; offset < size; offset += Chunk)
-        hash.addData(TestHttpServer::generatedBytes(offset, std::min(Chunk, size - offset)));
+    for (qint64 offset = 0; offset < size; offset += chunkSize)
+        hash.addData(TestHttpServer::generatedBytes(offset, std::min(chunkSize, size - offset)));
     return QString::fromLatin1(hash.result().toHex());
 }
 
@@ -32,9 +34,8 @@ bool writeGenerated(const QString& path, qint64 size)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    constexpr qint64 Chunk = 1 << 20;
-    for (qint64 offset = 0; offset < size; offset += Chunk) {
-        const QByteArray bytes = TestHttpServer::generatedBytes(offset, std::min(Chunk, size - offset));
+    for (qint64 offset = 0; offset < size; offset += chunkSize) {
+        const QByteArray bytes = TestHttpServer::generatedBytes(offset, std::min(chunkSize, size - offset));
         if (file.write(bytes) != bytes.size())
             return false;
     }

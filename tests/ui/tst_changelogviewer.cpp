@@ -16,13 +16,13 @@
 
 namespace {
 
-const QString Version = QStringLiteral("1234");
-const QByteArray Log = "Corvane 1234\n- faster start\n- fewer crashes\n";
-const QString Failed = QStringLiteral("Failed to load changelog.");
+const QString version = QStringLiteral("1234");
+const QByteArray changeLog = "Corvane 1234\n- faster start\n- fewer crashes\n";
+const QString failureText = QStringLiteral("Failed to load changelog.");
 
 QString logPath(const QString& mirror)
 {
-    return QLatin1Char('/') + mirror + QLatin1Char('/') + Version + QStringLiteral("/changelog_client.txt");
+    return QLatin1Char('/') + mirror + QLatin1Char('/') + version + QStringLiteral("/changelog_client.txt");
 }
 
 QString shownText(const ChangeLogViewer& viewer)
@@ -77,7 +77,7 @@ void TestChangeLogViewer::script(const QString& mirror, const QString& kind)
     using Answer = TestHttpServer::Answer;
     const QString path = logPath(mirror);
     if (kind == QLatin1String("ok")) {
-        server->setAnswer(path, Answer::ok(Log));
+        server->setAnswer(path, Answer::ok(changeLog));
     } else if (kind == QLatin1String("moved page")) {
         server->setAnswer(path, Answer::ok("<html><body>The document has moved here.</body></html>"));
     } else if (kind == QLatin1String("moved redirect")) {
@@ -86,7 +86,7 @@ void TestChangeLogViewer::script(const QString& mirror, const QString& kind)
             "<html><body><p>The document has moved <a href=\"/elsewhere\">here</a>.</p></body></html>";
         server->setAnswer(path, answer);
     } else if (kind == QLatin1String("slow")) {
-        Answer answer = Answer::ok(Log);
+        Answer answer = Answer::ok(changeLog);
         answer.headerDelayMs = 4000;
         server->setAnswer(path, answer);
     }
@@ -101,21 +101,21 @@ void TestChangeLogViewer::candidates_data()
     QTest::addColumn<int>("requests");
     QTest::addColumn<QString>("shown");
 
-    const QString log = QString::fromUtf8(Log);
+    const QString log = QString::fromUtf8(changeLog);
     QTest::newRow("alpha URL alone, working") << "ok" << QStringList {"ok"} << 1 << log;
     QTest::newRow("alpha URL tried once, mirrors.ini never read")
-        << "404" << QStringList {"ok", "ok"} << 1 << Failed;
-    QTest::newRow("three failing mirrors") << "" << QStringList {"404", "404", "404"} << 3 << Failed;
+        << "404" << QStringList {"ok", "ok"} << 1 << failureText;
+    QTest::newRow("three failing mirrors") << "" << QStringList {"404", "404", "404"} << 3 << failureText;
     QTest::newRow("document has moved counts as failure")
-        << "" << QStringList {"moved page", "404"} << 2 << Failed;
+        << "" << QStringList {"moved page", "404"} << 2 << failureText;
     QTest::newRow("redirect with a moved page is not followed")
-        << "" << QStringList {"moved redirect"} << 1 << Failed;
+        << "" << QStringList {"moved redirect"} << 1 << failureText;
     QTest::newRow("failures then a working mirror")
         << "" << QStringList {"404", "moved page", "ok"} << -1 << log;
     QTest::newRow("slow mirror abandoned, next one delivers") << "" << QStringList {"slow", "ok"} << 2 << log;
     QTest::newRow("mirrors without an address are skipped")
         << "" << QStringList {"no url", "ok", "no group"} << 1 << log;
-    QTest::newRow("no update.ini alpha and no mirrors.ini") << "" << QStringList() << 0 << Failed;
+    QTest::newRow("no update.ini alpha and no mirrors.ini") << "" << QStringList() << 0 << failureText;
 }
 
 void TestChangeLogViewer::candidates()
@@ -152,7 +152,7 @@ void TestChangeLogViewer::candidates()
     // The first draw takes the first listed mirror, so the slow one goes first.
     MirrorsFixture::seedForDraw(0, qMax(1, int(mirrors.size())));
 
-    ChangeLogViewer::showRemoteChangeLogDialog(nullptr, Version);
+    ChangeLogViewer::showRemoteChangeLogDialog(nullptr, version);
     ChangeLogViewer* viewer = ChangeLogViewer::instance();
     QVERIFY(viewer);
     QTRY_COMPARE_WITH_TIMEOUT(shownText(*viewer), shown, 8000);
@@ -210,20 +210,20 @@ void TestChangeLogViewer::oneViewerAtATime()
     QVERIFY(TestFiles::write(clientDir->path() + "/mirrors.ini",
         MirrorsFixture::ini({{QStringLiteral("m0"), server->baseUrl() + "/m0"}})));
 
-    ChangeLogViewer::showRemoteChangeLogDialog(nullptr, Version);
+    ChangeLogViewer::showRemoteChangeLogDialog(nullptr, version);
     ChangeLogViewer* first = ChangeLogViewer::instance();
     QVERIFY(first);
     ChangeLogViewer::showRemoteChangeLogDialog(nullptr, QStringLiteral("999"));
     QCOMPARE(ChangeLogViewer::instance(), first);
-    QTRY_COMPARE_WITH_TIMEOUT(shownText(*first), QString::fromUtf8(Log), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(shownText(*first), QString::fromUtf8(changeLog), 5000);
     QCOMPARE(server->requestedPaths(), QStringList {logPath(QStringLiteral("m0"))});
 
     // Closing destroys the viewer; the next one reads the mirror list anew.
     first->close();
     QTRY_VERIFY_WITH_TIMEOUT(!ChangeLogViewer::instance(), 5000);
-    ChangeLogViewer::showRemoteChangeLogDialog(nullptr, Version);
+    ChangeLogViewer::showRemoteChangeLogDialog(nullptr, version);
     QVERIFY(ChangeLogViewer::instance());
-    QTRY_COMPARE_WITH_TIMEOUT(shownText(*ChangeLogViewer::instance()), QString::fromUtf8(Log), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(shownText(*ChangeLogViewer::instance()), QString::fromUtf8(changeLog), 5000);
     QCOMPARE(server->requestCount(logPath(QStringLiteral("m0"))), 2);
 }
 

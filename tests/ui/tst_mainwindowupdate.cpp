@@ -22,8 +22,8 @@
 
 namespace {
 
-constexpr int UpdateTimeoutMs = 30000;
-const QString StalledFile = QStringLiteral("big.bin");
+constexpr int updateTimeoutMs = 30000;
+const QString stalledFile = QStringLiteral("big.bin");
 
 } // namespace
 
@@ -148,7 +148,7 @@ void TestMainWindowUpdate::wholeUpdate()
         window->onAutoStartUpdate();
     QVERIFY(!start->isEnabled());
 
-    QTRY_COMPARE_WITH_TIMEOUT(start->text(), QStringLiteral("Start Corvane"), UpdateTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(start->text(), QStringLiteral("Start Corvane"), updateTimeoutMs);
     QCOMPARE(TestFiles::read(clientFile(QStringLiteral("a.txt"))), QByteArray("alpha"));
     QCOMPARE(TestFiles::read(clientFile(QStringLiteral("lib/b.so"))), QByteArray("beta"));
     QCOMPARE(window->findChild<QProgressBar*>(QStringLiteral("totalProgressBar"))->value(), 1000);
@@ -178,7 +178,7 @@ void TestMainWindowUpdate::cancelledUpdateRestarts()
 
     MessageBoxCatcher catcher;
     QTest::mouseClick(start, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(start->text(), QStringLiteral("Restart"), UpdateTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(start->text(), QStringLiteral("Restart"), updateTimeoutMs);
     QVERIFY(start->isEnabled());
     // The reason is in the details log; the box says where to look.
     QTRY_VERIFY_WITH_TIMEOUT(catcher.titles.contains(QStringLiteral("Update")), 5000);
@@ -194,7 +194,7 @@ void TestMainWindowUpdate::cancelledUpdateRestarts()
     server->clearRequests();
     QTest::mouseClick(start, Qt::LeftButton);
     QVERIFY(!start->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(start->text(), QStringLiteral("Start Corvane"), UpdateTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(start->text(), QStringLiteral("Start Corvane"), updateTimeoutMs);
     QCOMPARE(TestFiles::read(clientFile(QStringLiteral("b.txt"))), QByteArray("beta"));
     QCOMPARE(server->requestCount(release.serverPath(QStringLiteral("A"), QStringLiteral("b.txt"))), 1);
     QCOMPARE(catcher.titles.count(QStringLiteral("Update")), 1);
@@ -204,16 +204,16 @@ void TestMainWindowUpdate::closeDuringUpdate()
 {
     TestRelease release;
     release.addFile(QStringLiteral("a.txt"), "alpha");
-    release.addGeneratedFile(StalledFile, 4 << 20);
+    release.addGeneratedFile(stalledFile, 4 << 20);
     release.serve(*server, QStringLiteral("A"));
-    const QString stalledPath = release.serverPath(QStringLiteral("A"), StalledFile);
+    const QString stalledPath = release.serverPath(QStringLiteral("A"), stalledFile);
     TestHttpServer::Answer stalled = server->answerFor(stalledPath);
     stalled.stallAfter = 1000;
     server->setAnswer(stalledPath, stalled);
     makeWindow(0);
 
     QTest::mouseClick(startButton(), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(server->requestCount(stalledPath), 1, UpdateTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(server->requestCount(stalledPath), 1, updateTimeoutMs);
     const QString question =
         QStringLiteral("<p>Update in progress.</p><p>Are you sure you want to abort?</p>");
 
@@ -234,7 +234,7 @@ void TestMainWindowUpdate::closeDuringUpdate()
         window->close();
         window->close();
     });
-    QTimer::singleShot(UpdateTimeoutMs, qApp, [] { QApplication::exit(99); });
+    QTimer::singleShot(updateTimeoutMs, qApp, [] { QApplication::exit(99); });
     QCOMPARE(QApplication::exec(), 0);
     QCOMPARE(yes.texts, QStringList {question});
     QVERIFY(log().contains(QLatin1String("User aborted update")));
@@ -244,9 +244,9 @@ void TestMainWindowUpdate::closeDuringUpdate()
 void TestMainWindowUpdate::closeConfirmedAfterTheUpdateEnded()
 {
     TestRelease release;
-    release.addGeneratedFile(StalledFile, 40000);
+    release.addGeneratedFile(stalledFile, 40000);
     release.serve(*server, QStringLiteral("A"));
-    const QString slowPath = release.serverPath(QStringLiteral("A"), StalledFile);
+    const QString slowPath = release.serverPath(QStringLiteral("A"), stalledFile);
     TestHttpServer::Answer slow = server->answerFor(slowPath);
     slow.dripBytes = 2000;
     slow.dripIntervalMs = 50;
@@ -254,14 +254,14 @@ void TestMainWindowUpdate::closeConfirmedAfterTheUpdateEnded()
     makeWindow(0);
 
     QTest::mouseClick(startButton(), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(server->requestCount(slowPath), 1, UpdateTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(server->requestCount(slowPath), 1, updateTimeoutMs);
 
     // The user takes time to answer: the update finishes while the question is open.
     MessageBoxCatcher yes(QMessageBox::Yes);
     bool finishedBeforeAnswer = false;
     yes.beforeAnswer = [&](const QString&) {
         finishedBeforeAnswer = QTest::qWaitFor(
-            [this] { return startButton()->text() == QStringLiteral("Start Corvane"); }, UpdateTimeoutMs);
+            [this] { return startButton()->text() == QStringLiteral("Start Corvane"); }, updateTimeoutMs);
     };
     window->close();
     QVERIFY(finishedBeforeAnswer);

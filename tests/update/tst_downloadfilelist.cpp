@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int Version = 42;
+constexpr int version = 42;
 
 // A file of the release: its content and where mirror M serves it.
 QByteArray contentOf(const QString& fileName)
@@ -26,7 +26,7 @@ QByteArray contentOf(const QString& fileName)
 
 QString serverPath(const QString& mirror, const QString& section, const QString& fileName)
 {
-    return QStringLiteral("/%1/%2/%3/%4").arg(mirror).arg(Version).arg(section, fileName);
+    return QStringLiteral("/%1/%2/%3/%4").arg(mirror).arg(version).arg(section, fileName);
 }
 
 } // namespace
@@ -53,7 +53,7 @@ private:
             TestFiles::write(
                 ini, MirrorsFixture::ini({{"A", server.baseUrl() + "/A"}, {"B", server.baseUrl() + "/B"}}));
             QObject::connect(&mirrors, &Mirrors::message, &fixture, &TaskHarness::logLine);
-            mirrors.initDefault(ini, Version);
+            mirrors.initDefault(ini, version);
             MirrorsFixture::seedToPick(mirrors, QStringLiteral("A"));
             return mirrors.getMirrorList().size() == 2;
         }
