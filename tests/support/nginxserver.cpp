@@ -62,9 +62,11 @@ bool NginxServer::start(const QString& workDir, const QList<Site>& sites)
         if (port == 0)
             return false;
         m_ports.append(port);
-        servers += QStringLiteral("  server {\n    listen 127.0.0.1:%1;\n    access_log %2 requests;\n")
+        servers += QStringLiteral("  server {\n    listen 127.0.0.1:%1;\n    access_log %2 requests;\n"
+                                  "    access_log %3 bytes;\n")
                        .arg(port)
-                       .arg(quoted(workDir + QStringLiteral("/access-%1.log").arg(i)));
+                       .arg(quoted(workDir + QStringLiteral("/access-%1.log").arg(i)),
+                           quoted(workDir + QStringLiteral("/bytes-%1.log").arg(i)));
         if (site.limitRate > 0)
             servers += QStringLiteral("    limit_rate %1;\n").arg(site.limitRate);
         if (site.proxy) {
@@ -79,7 +81,7 @@ bool NginxServer::start(const QString& workDir, const QList<Site>& sites)
         "daemon off;\nmaster_process off;\nworker_processes 1;\npid %1;\nerror_log %2 info;\n"
         "events { worker_connections 64; }\n"
         "http {\n  default_type application/octet-stream;\n"
-        "  log_format requests '$request $status';\n"
+        "  log_format requests '$request $status';\n  log_format bytes '$uri $body_bytes_sent';\n"
         "  client_body_temp_path %3/body;\n  proxy_temp_path %3/proxy;\n  fastcgi_temp_path %3/fastcgi;\n"
         "  uwsgi_temp_path %3/uwsgi;\n  scgi_temp_path %3/scgi;\n%4}\n")
                                .arg(quoted(workDir + QStringLiteral("/nginx.pid")),
@@ -126,6 +128,18 @@ QStringList NginxServer::accessLog(int site) const
     const QString text =
         QString::fromUtf8(TestFiles::read(m_workDir + QStringLiteral("/access-%1.log").arg(site)));
     return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+qint64 NginxServer::bytesSent(int site, const QString& uriPart) const
+{
+    const QByteArray text = TestFiles::read(m_workDir + QStringLiteral("/bytes-%1.log").arg(site));
+    qint64 total = 0;
+    for (const QByteArray& line : text.split('\n')) {
+        const int blank = line.lastIndexOf(' ');
+        if (blank > 0 && QString::fromUtf8(line.left(blank)).contains(uriPart))
+            total += line.mid(blank + 1).toLongLong();
+    }
+    return total;
 }
 
 QString NginxServer::errorText() const

@@ -34,6 +34,9 @@ public:
     // The request lines a site has logged so far ("GET /2/a.txt HTTP/1.1"),
     // with the status after a blank: "GET /2/a.txt HTTP/1.1 200".
     QStringList accessLog(int site) const;
+    // Body bytes a site has sent so far for the requests whose path contains
+    // uriPart (all requests for an empty one); a request counts once it has ended.
+    qint64 bytesSent(int site, const QString& uriPart = QString()) const;
     // nginx's error log and output, for failure messages.
     QString errorText() const;
 

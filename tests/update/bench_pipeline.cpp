@@ -1,172 +1,244 @@
-// Benchmark: whole updates through the main task, from two mirrors on a
-// loopback server into an empty client directory.
-//   bench_pipeline [small|large]...   (default: both)
-// small: 20,000 files of 1 to 4 KiB in 200 directories; large: 1 GiB in four
-// files. Prints the wall time, the time per file, the time spent in each
-// stage and the peak resident memory of the updater side. Set
-// BENCH_SMALL_FILES or BENCH_LARGE_MIB for other sizes. The server runs in a
-// child process (this program with --serve), so that its buffers and the
-// release description do not count in the updater's memory.
-#include "update/maintaskspecification.h"
-
-#include "crypto/tomcryptutil.h"
-#include "mirrorsfixture.h"
-#include "net/mirrors.h"
-#include "processmemory.h"
-#include "testfiles.h"
-#include "testhttpserver.h"
-#include "testrelease.h"
-#include "update/updateparameters.h"
-
+// Benchmark: whole updates through the main task against a shell pipeline
+// doing the same work, both fetching from the same nginx on loopback.
+//   bench_pipeline [small|noop|large|huge|many|resume]...   (default: all)
+// small:  20,000 files of 4 KiB, fresh install, against curl (6 parallel
+//         transfers), md5sum -c, cp -r and one sync;
+// noop:   10,000 installed files of 100 KiB, all current, against one md5sum;
+// large:  1 GiB in 8 files, fresh install, against the same pipeline;
+// huge:   one 4 GiB file, memory only;
+// many:   100,000 files of 1 KiB, memory only;
+// resume: a 1 GiB file killed at 90 %, then run again: the bytes fetched again.
+// The updater runs in a child process (this program with --update), so its
+// peak resident memory is its own. BENCH_DIR names where the data goes
+// (default: the system's temporary directory); BENCH_SCALE (a number, default
+// 1) shrinks or grows every case for a quick look.
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QProcess>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 
-#include <sys/prctl.h>
+#include "benchshell.h"
+#include "benchupdater.h"
+#include "mirrorsfixture.h"
+#include "nginxserver.h"
+#include "testfiles.h"
+#include "testrelease.h"
 
 namespace {
 
-const QStringList stageLines {
-    QStringLiteral("Download / check product ini"),
-    QStringLiteral("Compiling download and replace list"),
-    QStringLiteral("Downloading files"),
-    QStringLiteral("Starting file updates"),
-    QStringLiteral("Starting deleting files"),
-};
-
-// The releases both processes build alike from the same numbers.
-TestRelease smallRelease(qint64& bytes)
-{
-    const int count = qEnvironmentVariableIsSet("BENCH_SMALL_FILES")
-        ? qEnvironmentVariableIntValue("BENCH_SMALL_FILES")
-        : 20000;
-    TestRelease release(1001);
-    bytes = 0;
-    for (int i = 0; i < count; ++i) {
-        const qint64 size = 1024 + (i * 997) % 3073;
-        release.addGeneratedFile(QStringLiteral("d%1/f%2.dat").arg(i % 200).arg(i), size);
-        bytes += size;
-    }
-    return release;
-}
-
-TestRelease largeRelease(qint64& bytes)
-{
-    const qint64 mib =
-        qEnvironmentVariableIsSet("BENCH_LARGE_MIB") ? qEnvironmentVariableIntValue("BENCH_LARGE_MIB") : 1024;
-    TestRelease release(1002);
-    const qint64 each = mib * (1 << 20) / 4;
-    for (int i = 0; i < 4; ++i)
-        release.addGeneratedFile(QStringLiteral("big/part%1.bin").arg(i), each);
-    bytes = 4 * each;
-    return release;
-}
-
+constexpr qint64 mib = 1 << 20;
 const QStringList mirrorNames {QStringLiteral("A"), QStringLiteral("B")};
 
-// Child process: serves both releases on both mirrors until terminated,
-// at the latest when its parent ends.
-int serve()
+double scale()
 {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    TestHttpServer server;
-    if (!server.listen())
-        return 1;
-    qint64 bytes = 0;
-    for (const TestRelease& release : {smallRelease(bytes), largeRelease(bytes)}) {
-        for (const QString& mirror : mirrorNames)
-            release.serve(server, mirror);
-    }
-    std::printf("%d\n", server.port());
-    std::fflush(stdout);
-    return QCoreApplication::exec();
+    const double value = qEnvironmentVariable("BENCH_SCALE").toDouble();
+    return value > 0 ? value : 1.0;
 }
 
-// Only the URL matters to the registry; a server object is not needed.
-bool writeMirrorsIni(const QString& path, quint16 port)
+int scaled(int count)
 {
-    QList<MirrorsFixture::Entry> mirrors;
-    for (const QString& mirror : mirrorNames)
-        mirrors.append({mirror, QStringLiteral("http://127.0.0.1:%2/%1").arg(mirror).arg(port)});
-    return TestFiles::write(path, MirrorsFixture::ini(mirrors));
+    return qMax(1, int(count * scale()));
 }
 
-bool runUpdate(const char* name, int version, int files, qint64 bytes, quint16 port)
-{
-    QTemporaryDir root;
-    const QString clientDir = root.filePath(QStringLiteral("client"));
-    UpdateParameters parameters;
-    parameters.clientDir = clientDir;
-    parameters.clientType = QStringLiteral("client_linux_amd64");
-    parameters.clientVersion = version;
-    parameters.tempDir = root.filePath(QStringLiteral("corvane_temp_1"));
-    parameters.downloadConcurrency = 6;
-    QDir().mkpath(clientDir);
-    QDir().mkpath(parameters.tempDir);
+struct Row {
+    QString name;
+    QString what;
+    double updater = -1; // seconds, or the re-fetched share for resume
+    double other = -1; // seconds of the shell side
+    double ratioGoal = -1;
+    double peakMiB = -1;
+    bool ok = false;
+};
 
-    const QString iniPath = clientDir + QStringLiteral("/mirrors.ini");
-    writeMirrorsIni(iniPath, port);
-    QNetworkAccessManager manager;
-    manager.setProxy(QNetworkProxy::NoProxy);
-    Mirrors mirrors(nullptr);
-    mirrors.initDefault(iniPath, version);
-
-    auto* task = new MainTaskSpecification(&manager, &mirrors, parameters, nullptr, 1.0);
-    QElapsedTimer clock;
-    QList<qint64> stageStart;
-    QStringList failures;
-    QObject::connect(task, &TaskSpecification::message, [&](const QString& line) {
-        if (stageLines.value(stageStart.size()) == line)
-            stageStart.append(clock.elapsed());
-        if ((line.startsWith(QLatin1String("Warning")) || line.startsWith(QLatin1String("Could not")))
-            && failures.size() < 5)
-            failures.append(line);
-    });
-    QTimer ticker; // the engine's one-second poll, which also drives the stall time-out
-    QObject::connect(&ticker, &QTimer::timeout, task, [task] {
-        quint64 done = 0, total = 0, speed = 0;
-        bool downloading = false;
-        task->timeTick(done, total, speed, downloading);
-    });
-    QEventLoop loop;
-    QObject::connect(task, &TaskSpecification::finished, &loop, &QEventLoop::quit);
-    QObject::connect(task, &TaskSpecification::canceled, &loop, &QEventLoop::quit);
-
-    ProcessMemory::resetPeak();
-    const long baseKiB = long(ProcessMemory::statusKiB("VmHWM"));
-    clock.start();
-    ticker.start(1000);
-    task->execute();
-    loop.exec();
-    const qint64 wallMs = clock.elapsed();
-    const long runPeakKiB = long(ProcessMemory::statusKiB("VmHWM"));
-    const bool ok = task->state == TaskSpecification::Finished;
-    delete task;
-
-    std::printf(
-        "%s: %d files, %.1f MiB: %s\n", name, files, double(bytes) / (1 << 20), ok ? "finished" : "FAILED");
-    for (const QString& line : std::as_const(failures))
-        std::printf("  %s\n", qPrintable(line));
-    std::printf("  wall time %.2f s, %.3f ms per file, %.1f MiB/s\n", wallMs / 1000.0, double(wallMs) / files,
-        double(bytes) / (1 << 20) / (wallMs / 1000.0));
-    stageStart.append(wallMs);
-    for (int i = 0; i + 1 < stageStart.size(); ++i) {
-        std::printf("  stage %d (%s): %.2f s\n", i + 1, qPrintable(stageLines.at(i)),
-            (stageStart.at(i + 1) - stageStart.at(i)) / 1000.0);
+// One case: a release on the mirrors, a client directory and the updater's
+// temporary directory, all below a directory of its own that goes away
+// afterwards.
+class Case {
+public:
+    Case(const QString& base, const NginxServer& server, const QString& mirrorRoot, TestRelease release)
+        : dir(base + QStringLiteral("/case-XXXXXX"))
+        , release(std::move(release))
+        , server(server)
+        , mirrorRoot(mirrorRoot)
+    {
+        setup.clientDir = dir.filePath(QStringLiteral("client"));
+        setup.tempDir = dir.filePath(QStringLiteral("corvane_temp_1"));
+        setup.mirrorsIni = dir.filePath(QStringLiteral("mirrors.ini"));
+        setup.version = this->release.version();
     }
-    std::printf(
-        "  peak resident memory %.1f MiB (%.1f MiB before the run)\n", runPeakKiB / 1024.0, baseKiB / 1024.0);
-    std::fflush(stdout);
-    return ok;
+
+    ~Case() { QDir(QStringLiteral("%1/A/%2").arg(mirrorRoot).arg(setup.version)).removeRecursively(); }
+    Case(const Case&) = delete;
+    Case& operator=(const Case&) = delete;
+
+    bool prepare()
+    {
+        QList<MirrorsFixture::Entry> mirrors;
+        for (const QString& name : mirrorNames)
+            mirrors.append({name, server.url(0) + QLatin1Char('/') + name});
+        // B is A under another name: two mirrors of three slots each give
+        // the updater six transfers, as many as curl gets.
+        const QString a = mirrorRoot + QStringLiteral("/A");
+        return QDir().mkpath(setup.clientDir) && QDir().mkpath(setup.tempDir)
+            && TestFiles::write(setup.mirrorsIni, MirrorsFixture::ini(mirrors)) && release.writeMirror(a)
+            && (QFileInfo::exists(mirrorRoot + QStringLiteral("/B"))
+                || QFile::link(a, mirrorRoot + QStringLiteral("/B")));
+    }
+
+    QList<BenchShell::File> shellFiles() const
+    {
+        QList<BenchShell::File> files;
+        for (const TestRelease::Entry& entry : release.entries()) {
+            files.append({server.url(0) + release.serverPath(QStringLiteral("A"), entry.path), entry.path,
+                entry.value.section(QStringLiteral("::"), 0, 0)});
+        }
+        return files;
+    }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+    TestRelease release;
+    const NginxServer& server;
+    QString mirrorRoot;
+    BenchUpdater::Setup setup;
+};
+
+TestRelease filesRelease(int version, int count, qint64 size, const QString& stem)
+{
+    TestRelease release(version);
+    for (int i = 0; i < count; ++i)
+        release.addGeneratedFile(QStringLiteral("d%1/%2%3.dat").arg(i % 200).arg(stem).arg(i), size);
+    return release;
+}
+
+void printUpdater(const BenchUpdater::Result& result)
+{
+    std::printf("  updater: %s, %.2f s (%s), peak %.1f MiB\n", result.ok ? "finished" : "FAILED",
+        result.seconds, qPrintable(result.stages), result.peakMiB);
+    for (const QString& line : result.failures)
+        std::printf("    %s\n", qPrintable(line));
+}
+
+void printShell(const char* name, const BenchShell::Timing& timing)
+{
+    if (timing.ok)
+        std::printf("  %s: %.2f s (%s)\n", name, timing.seconds, qPrintable(timing.steps));
+    else
+        std::printf("  %s: FAILED: %s\n", name, qPrintable(timing.failure));
+}
+
+class Bench {
+public:
+    Bench(const QString& program, const QString& base, const NginxServer& server, const QString& mirrorRoot)
+        : program(program)
+        , base(base)
+        , server(server)
+        , mirrorRoot(mirrorRoot)
+    {
+    }
+
+    enum Shell {
+        Pipeline, // a fresh install against curl, md5sum -c, cp -r and sync
+        Md5sum, // everything installed and current: the updater's check against one md5sum
+        Nothing, // the updater alone, for its memory
+    };
+
+    Row measure(const QString& name, const QString& what, TestRelease release, Shell shell, double goal = -1)
+    {
+        Row row = begin(name, what);
+        row.ratioGoal = goal;
+        Case c(base, server, mirrorRoot, std::move(release));
+        if (!c.prepare() || (shell == Md5sum && !c.release.install(c.setup.clientDir)))
+            return row;
+        const BenchUpdater::Result updater = BenchUpdater::run(program, c.setup);
+        printUpdater(updater);
+        BenchShell::Timing timing;
+        timing.ok = true;
+        if (shell == Pipeline) {
+            timing = BenchShell::pipeline(c.shellFiles(), c.path(QStringLiteral("pipeline")),
+                c.path(QStringLiteral("pipeline-client")));
+            printShell("pipeline", timing);
+        } else if (shell == Md5sum) {
+            timing =
+                BenchShell::md5sum(c.shellFiles(), c.setup.clientDir, c.path(QStringLiteral("pipeline")));
+            printShell("md5sum", timing);
+        }
+        row.ok = updater.ok && timing.ok;
+        row.updater = updater.seconds;
+        row.other = shell == Nothing ? -1 : timing.seconds;
+        row.peakMiB = updater.peakMiB;
+        return row;
+    }
+
+    // Kills the updater once 90 % of the file is on disk, runs it again and
+    // counts what the mirror sent the second time.
+    Row resume(const QString& name, const QString& what, qint64 size)
+    {
+        Row row = begin(name, what);
+        TestRelease release(1006);
+        const QString file = QStringLiteral("big/resume.bin");
+        release.addGeneratedFile(file, size);
+        Case c(base, server, mirrorRoot, std::move(release));
+        if (!c.prepare())
+            return row;
+        const QString uri = QStringLiteral("/1006/files/") + file;
+        const BenchUpdater::Result first = BenchUpdater::runAndKill(
+            program, c.setup, c.setup.tempDir + QLatin1Char('/') + file, size * 9 / 10);
+        const qint64 sentBefore = server.bytesSent(0, uri);
+        std::printf("  first run: %s after %.1f MiB sent\n", first.killed ? "killed" : "NOT KILLED",
+            double(sentBefore) / mib);
+        const BenchUpdater::Result second = BenchUpdater::run(program, c.setup);
+        printUpdater(second);
+        const qint64 again = server.bytesSent(0, uri) - sentBefore;
+        std::printf("  fetched again: %.1f MiB of %.1f MiB (%.1f %%)\n", double(again) / mib,
+            double(size) / mib, 100.0 * double(again) / double(size));
+        row.ok = first.killed && second.ok;
+        row.updater = double(again) / double(size);
+        row.peakMiB = second.peakMiB;
+        return row;
+    }
+
+private:
+    static Row begin(const QString& name, const QString& what)
+    {
+        std::printf("%s: %s\n", qPrintable(name), qPrintable(what));
+        std::fflush(stdout);
+        return Row {name, what};
+    }
+
+    QString program;
+    QString base;
+    const NginxServer& server;
+    QString mirrorRoot;
+};
+
+void printSummary(const QList<Row>& rows)
+{
+    std::printf("\n%-7s %-38s %9s %9s %6s %6s %9s\n", "case", "work", "updater", "shell", "ratio", "goal",
+        "peak MiB");
+    for (const Row& row : rows) {
+        if (!row.ok) {
+            std::printf("%-7s %-38s FAILED\n", qPrintable(row.name), qPrintable(row.what));
+            continue;
+        }
+        if (row.name == QLatin1String("resume")) {
+            std::printf("%-7s %-38s %8.1f%% %9s %6s %6s %9.1f\n", qPrintable(row.name), qPrintable(row.what),
+                row.updater * 100, "-", "-", "15%", row.peakMiB);
+            continue;
+        }
+        const QString other =
+            row.other >= 0 ? QString::number(row.other, 'f', 2) + QStringLiteral(" s") : QStringLiteral("-");
+        const QString ratio =
+            row.other > 0 ? QString::number(row.updater / row.other, 'f', 2) : QStringLiteral("-");
+        const QString goal = row.ratioGoal > 0 ? QString::number(row.ratioGoal, 'f', 1) : QStringLiteral("-");
+        std::printf("%-7s %-38s %7.2f s %9s %6s %6s %9.1f\n", qPrintable(row.name), qPrintable(row.what),
+            row.updater, qPrintable(other), qPrintable(ratio), qPrintable(goal), row.peakMiB);
+    }
+    std::printf("peak MiB: the updater process's peak resident memory (goal: at most 64)\n");
 }
 
 } // namespace
@@ -175,36 +247,68 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QStringList which = app.arguments().mid(1);
-    if (which == QStringList {QStringLiteral("--serve")})
-        return serve();
-    if (which.isEmpty())
-        which = QStringList {QStringLiteral("small"), QStringLiteral("large")};
+    if (which.value(0) == QLatin1String("--update"))
+        return BenchUpdater::childMain(which);
+    if (which.isEmpty()) {
+        which = QStringList {QStringLiteral("small"), QStringLiteral("noop"), QStringLiteral("large"),
+            QStringLiteral("huge"), QStringLiteral("many"), QStringLiteral("resume")};
+    }
     if (!TestRelease::hasSigningKey()) {
         std::fprintf(stderr, "this build embeds a publisher's key; nothing can be signed\n");
         return 0;
     }
+    if (NginxServer::binary().isEmpty()) {
+        std::fprintf(stderr, "nginx is not installed\n");
+        return 0;
+    }
 
-    crypt_init(); // as the engine does before an update
-    QProcess server;
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(app.applicationFilePath(), {QStringLiteral("--serve")});
-    if (!server.waitForReadyRead(120000)) {
-        std::fprintf(stderr, "the server process did not start\n");
+    const QString base =
+        qEnvironmentVariableIsSet("BENCH_DIR") ? qEnvironmentVariable("BENCH_DIR") : QDir::tempPath();
+    QTemporaryDir serverDir(base + QStringLiteral("/bench-server-XXXXXX"));
+    const QString mirrorRoot = serverDir.filePath(QStringLiteral("mirror"));
+    NginxServer server;
+    NginxServer::Site site;
+    site.root = mirrorRoot;
+    if (!QDir().mkpath(mirrorRoot) || !server.start(serverDir.filePath(QStringLiteral("nginx")), {site})) {
+        std::fprintf(stderr, "nginx did not start: %s\n", qPrintable(server.errorText()));
         return 1;
     }
-    const quint16 port = quint16(server.readLine().trimmed().toUInt());
 
+    Bench bench(app.applicationFilePath(), base, server, mirrorRoot);
+    QList<Row> rows;
+    const int small = scaled(20000);
+    const int noop = scaled(10000);
+    const int many = scaled(100000);
+    const qint64 large = qMax<qint64>(mib, qint64(1024 * mib * scale()));
+    const qint64 huge = qMax<qint64>(mib, qint64(4096 * mib * scale()));
+    for (const QString& name : std::as_const(which)) {
+        if (name == QLatin1String("small")) {
+            rows.append(bench.measure(name, QStringLiteral("%1 files of 4 KiB, fresh").arg(small),
+                filesRelease(1001, small, 4096, QStringLiteral("s")), Bench::Pipeline, 1.0));
+        } else if (name == QLatin1String("noop")) {
+            rows.append(bench.measure(name, QStringLiteral("%1 files of 100 KiB, all current").arg(noop),
+                filesRelease(1002, noop, 100 * 1024, QStringLiteral("n")), Bench::Md5sum, 0.6));
+        } else if (name == QLatin1String("large")) {
+            rows.append(bench.measure(name, QStringLiteral("%1 MiB in 8 files, fresh").arg(large / mib),
+                filesRelease(1003, 8, large / 8, QStringLiteral("l")), Bench::Pipeline, 0.8));
+        } else if (name == QLatin1String("huge")) {
+            rows.append(bench.measure(name, QStringLiteral("one file of %1 MiB, fresh").arg(huge / mib),
+                filesRelease(1004, 1, huge, QStringLiteral("h")), Bench::Nothing));
+        } else if (name == QLatin1String("many")) {
+            rows.append(bench.measure(name, QStringLiteral("%1 files of 1 KiB, fresh").arg(many),
+                filesRelease(1005, many, 1024, QStringLiteral("m")), Bench::Nothing));
+        } else if (name == QLatin1String("resume")) {
+            rows.append(bench.resume(
+                name, QStringLiteral("%1 MiB, killed at 90 %, run again").arg(large / mib), large));
+        } else {
+            std::fprintf(stderr, "unknown case %s\n", qPrintable(name));
+            return 2;
+        }
+        std::fflush(stdout);
+    }
+    printSummary(rows);
     bool ok = true;
-    qint64 bytes = 0;
-    if (which.contains(QStringLiteral("small"))) {
-        const int files = int(smallRelease(bytes).entries().size());
-        ok = runUpdate("small files", 1001, files, bytes, port) && ok;
-    }
-    if (which.contains(QStringLiteral("large"))) {
-        const int files = int(largeRelease(bytes).entries().size());
-        ok = runUpdate("large files", 1002, files, bytes, port) && ok;
-    }
-    server.terminate();
-    server.waitForFinished(5000);
+    for (const Row& row : std::as_const(rows))
+        ok = ok && row.ok;
     return ok ? 0 : 1;
 }

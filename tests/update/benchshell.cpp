@@ -1,0 +1,111 @@
+// The shell pipeline of the update benchmark.
+#include "benchshell.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include "testfiles.h"
+
+namespace BenchShell {
+
+namespace {
+
+// Runs one command to its end; false with the reason in failure.
+bool runCommand(const QString& program, const QStringList& arguments, const QString& dir, QString& failure)
+{
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        failure = program + QStringLiteral(" failed: ")
+            + QString::fromLocal8Bit(process.readAll().left(400)).trimmed();
+        return false;
+    }
+    return true;
+}
+
+QByteArray checksumList(const QList<File>& files)
+{
+    QByteArray list;
+    for (const File& file : files)
+        list += file.md5.toLatin1() + "  " + file.path.toUtf8() + '\n';
+    return list;
+}
+
+// Times the steps one after the other, stopping at the first failure.
+class Steps {
+public:
+    explicit Steps(Timing& timing)
+        : timing(timing)
+    {
+    }
+
+    bool run(const QString& name, const QString& program, const QStringList& arguments, const QString& dir)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        if (!runCommand(program, arguments, dir, timing.failure))
+            return false;
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        timing.seconds += seconds;
+        if (!timing.steps.isEmpty())
+            timing.steps += QStringLiteral(", ");
+        timing.steps += QStringLiteral("%1 %2 s").arg(name).arg(seconds, 0, 'f', 2);
+        return true;
+    }
+
+private:
+    Timing& timing;
+};
+
+} // namespace
+
+Timing pipeline(const QList<File>& files, const QString& workDir, const QString& clientDir)
+{
+    Timing timing;
+    const QString download = workDir + QStringLiteral("/download");
+    QByteArray config;
+    for (const File& file : files) {
+        config += "url = \"" + file.url.toUtf8() + "\"\noutput = \"" + download.toUtf8() + '/'
+            + file.path.toUtf8() + "\"\n";
+    }
+    const QString configPath = workDir + QStringLiteral("/curl.config");
+    const QString listPath = workDir + QStringLiteral("/md5.list");
+    if (!TestFiles::write(configPath, config) || !TestFiles::write(listPath, checksumList(files))
+        || !QDir().mkpath(download) || !QDir().mkpath(clientDir)) {
+        timing.failure = QStringLiteral("could not prepare ") + workDir;
+        return timing;
+    }
+
+    Steps steps(timing);
+    timing.ok = steps.run(QStringLiteral("curl"), QStringLiteral("curl"),
+                    {QStringLiteral("--parallel"), QStringLiteral("--parallel-max"), QStringLiteral("6"),
+                        QStringLiteral("--fail"), QStringLiteral("--silent"), QStringLiteral("--show-error"),
+                        QStringLiteral("--create-dirs"), QStringLiteral("--config"), configPath},
+                    workDir)
+        && steps.run(QStringLiteral("md5sum -c"), QStringLiteral("md5sum"),
+            {QStringLiteral("--quiet"), QStringLiteral("-c"), listPath}, download)
+        && steps.run(QStringLiteral("cp -r"), QStringLiteral("cp"),
+            {QStringLiteral("-r"), download + QStringLiteral("/."), clientDir}, workDir)
+        && steps.run(QStringLiteral("sync"), QStringLiteral("sync"), {}, workDir);
+    return timing;
+}
+
+Timing md5sum(const QList<File>& files, const QString& dir, const QString& workDir)
+{
+    Timing timing;
+    const QString listPath = workDir + QStringLiteral("/md5.list");
+    if (!TestFiles::write(listPath, checksumList(files))) {
+        timing.failure = QStringLiteral("could not write ") + listPath;
+        return timing;
+    }
+    Steps steps(timing);
+    timing.ok = steps.run(QStringLiteral("md5sum -c"), QStringLiteral("md5sum"),
+        {QStringLiteral("--quiet"), QStringLiteral("-c"), listPath}, dir);
+    return timing;
+}
+
+} // namespace BenchShell

@@ -1,0 +1,154 @@
+// The updater side of the update benchmark.
+#include "benchupdater.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "crypto/tomcryptutil.h"
+#include "net/mirrors.h"
+#include "processmemory.h"
+#include "update/maintaskspecification.h"
+#include "update/updateparameters.h"
+
+namespace BenchUpdater {
+
+namespace {
+
+const QStringList stageLines {
+    QStringLiteral("Download / check product ini"),
+    QStringLiteral("Compiling download and replace list"),
+    QStringLiteral("Downloading files"),
+    QStringLiteral("Starting file updates"),
+    QStringLiteral("Starting deleting files"),
+};
+const QStringList stageNames {QStringLiteral("ini"), QStringLiteral("lists"), QStringLiteral("download"),
+    QStringLiteral("install"), QStringLiteral("delete")};
+
+QStringList setupArguments(const Setup& setup)
+{
+    return {QStringLiteral("--update"), setup.clientDir, setup.tempDir, setup.mirrorsIni,
+        QString::number(setup.version)};
+}
+
+// The child prints "result <ok> <ms> <peak KiB>", "stages <text>" and
+// "failure <line>"; anything else is ignored.
+Result parse(const QByteArray& output)
+{
+    Result result;
+    for (const QByteArray& line : output.split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        if (text.startsWith(QLatin1String("result "))) {
+            const QStringList fields = text.split(QLatin1Char(' '));
+            result.ok = fields.value(1) == QLatin1String("1");
+            result.seconds = fields.value(2).toDouble() / 1000.0;
+            result.peakMiB = fields.value(3).toDouble() / 1024.0;
+        } else if (text.startsWith(QLatin1String("stages "))) {
+            result.stages = text.mid(7);
+        } else if (text.startsWith(QLatin1String("failure "))) {
+            result.failures.append(text.mid(8));
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+int childMain(const QStringList& arguments)
+{
+    if (arguments.size() != 5)
+        return 2;
+    UpdateParameters parameters;
+    parameters.clientDir = arguments.at(1);
+    parameters.tempDir = arguments.at(2);
+    parameters.clientType = QStringLiteral("client_linux_amd64");
+    parameters.clientVersion = arguments.at(4).toInt();
+    parameters.downloadConcurrency = 6;
+
+    crypt_init(); // as the engine does before an update
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    Mirrors mirrors(nullptr);
+    mirrors.initDefault(arguments.at(3), parameters.clientVersion);
+
+    auto* task = new MainTaskSpecification(&manager, &mirrors, parameters, nullptr, 1.0);
+    QElapsedTimer clock;
+    QList<qint64> stageStart;
+    QStringList failures;
+    QObject::connect(task, &TaskSpecification::message, [&](const QString& line) {
+        if (stageLines.value(stageStart.size()) == line)
+            stageStart.append(clock.elapsed());
+        if ((line.startsWith(QLatin1String("Warning")) || line.startsWith(QLatin1String("Could not")))
+            && failures.size() < 5)
+            failures.append(line);
+    });
+    QTimer ticker; // the engine's one-second poll, which also drives the stall time-out
+    QObject::connect(&ticker, &QTimer::timeout, task, [task] {
+        quint64 done = 0, total = 0, speed = 0;
+        bool downloading = false;
+        task->timeTick(done, total, speed, downloading);
+    });
+    QEventLoop loop;
+    QObject::connect(task, &TaskSpecification::finished, &loop, &QEventLoop::quit);
+    QObject::connect(task, &TaskSpecification::canceled, &loop, &QEventLoop::quit);
+
+    clock.start();
+    ticker.start(1000);
+    task->execute();
+    loop.exec();
+    const qint64 wallMs = clock.elapsed();
+    const bool ok = task->state == TaskSpecification::Finished;
+    delete task;
+
+    QString stages;
+    stageStart.append(wallMs);
+    for (int i = 0; i + 1 < stageStart.size(); ++i) {
+        stages += QStringLiteral("%1%2 %3 s")
+                      .arg(i == 0 ? QString() : QStringLiteral(", "), stageNames.at(i))
+                      .arg((stageStart.at(i + 1) - stageStart.at(i)) / 1000.0, 0, 'f', 2);
+    }
+    std::printf("result %d %lld %lld\nstages %s\n", ok ? 1 : 0, static_cast<long long>(wallMs),
+        static_cast<long long>(ProcessMemory::statusKiB("VmHWM")), qPrintable(stages));
+    for (const QString& line : std::as_const(failures))
+        std::printf("failure %s\n", qPrintable(line));
+    std::fflush(stdout);
+    return ok ? 0 : 1;
+}
+
+Result run(const QString& program, const Setup& setup)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(program, setupArguments(setup));
+    child.waitForFinished(-1);
+    return parse(child.readAllStandardOutput());
+}
+
+Result runAndKill(const QString& program, const Setup& setup, const QString& watchedFile, qint64 killAtBytes)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(program, setupArguments(setup));
+    Result result;
+    while (!child.waitForFinished(5)) {
+        if (child.state() == QProcess::NotRunning)
+            break;
+        if (QFileInfo(watchedFile).size() >= killAtBytes) {
+            child.kill();
+            child.waitForFinished(-1);
+            result.killed = true;
+            return result;
+        }
+    }
+    return parse(child.readAllStandardOutput());
+}
+
+} // namespace BenchUpdater
