@@ -1,25 +1,16 @@
 // Verifies one file by MD5 digest or by RSA signature, on the thread pool.
 #include "checksignaturetaskspecification.h"
 
-#include <memory>
 #include <utility>
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QFile>
 
 #include <tomcrypt.h>
 
+#include "crypto/filemd5.h"
 #include "crypto/publickey.h"
 #include "crypto/tomcryptutil.h"
-
-namespace {
-
-// Release files can be several GiB; the digest is taken block by block so
-// that a check needs the same memory whatever the size of the file.
-constexpr qint64 md5BlockSize = 256 * 1024;
-
-} // namespace
 
 CheckSignatureTaskSpecification::CheckSignatureTaskSpecification(
     QString filePath, QString md5, bool failOnMismatch, QObject* parent, double parentProgressRange)
@@ -66,28 +57,19 @@ bool CheckSigFunc::run()
 
 bool CheckSigFunc::checkMD5()
 {
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    // Release files can be several GiB; the digest is taken block by block so
+    // that a check needs the same memory whatever the size of the file.
+    FileMd5 file;
+    switch (file.digest(filePath)) {
+    case FileMd5::Digested:
+        return QString::fromLatin1(file.hex()).compare(md5, Qt::CaseInsensitive) == 0;
+    case FileMd5::NotOpened:
         emit message(QStringLiteral("Could not open file %1 for reading").arg(filePath));
         return false;
-    }
-    const qint64 expectedSize = file.size();
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    const std::unique_ptr<char[]> block(new char[md5BlockSize]);
-    qint64 total = 0;
-    qint64 got = 0;
-    // Read on past the size taken at open, so a file that yields more bytes
-    // is caught too; stop as soon as it has, so a file that never ends cannot
-    // keep the worker busy.
-    while (total <= expectedSize && (got = file.read(block.get(), md5BlockSize)) > 0) {
-        hash.addData(QByteArrayView(block.get(), got));
-        total += got;
-    }
-    if (got < 0 || total != expectedSize) {
+    default:
         emit message(QStringLiteral("could not read file %1 correctly").arg(filePath));
         return false;
     }
-    return QString::fromLatin1(hash.result().toHex()).compare(md5, Qt::CaseInsensitive) == 0;
 }
 
 bool CheckSigFunc::checkRSA()

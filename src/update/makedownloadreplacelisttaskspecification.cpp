@@ -1,13 +1,17 @@
 // Compiles the three work lists from the product ini.
 #include "makedownloadreplacelisttaskspecification.h"
 
+#include <vector>
+
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
+#include <QThread>
 
 #include "base/inivalue.h"
-#include "crypto/checksignaturetaskspecification.h"
+#include "crypto/filemd5.h"
 #include "fileops/pathguard.h"
+#include "update/filecheckpool.h"
 #include "update/specialfiles.h"
 
 namespace {
@@ -107,6 +111,7 @@ bool MakeDownloadReplaceListFunc::run()
     copies.clear();
     installs.clear();
     deletions.clear();
+    candidates.clear();
     const QString path = tempDir + QLatin1Char('/') + clientType + QStringLiteral(".ini");
     emit message(QStringLiteral("Compiling download and replace list"));
     QSettings settings(path, QSettings::IniFormat);
@@ -117,28 +122,29 @@ bool MakeDownloadReplaceListFunc::run()
         return false;
     }
 
-    int n = 0;
+    int deleteKeys = 0;
     const QStringList groups = settings.childGroups();
     for (const QString& group : groups) {
         settings.beginGroup(group);
-        const bool ok = group == deleteSection ? readDeleteSection(settings, n, count)
-                                               : readFileSection(settings, group, n, count);
+        const bool ok = group == deleteSection ? readDeleteSection(settings, deleteKeys)
+                                               : readFileSection(settings, group);
         settings.endGroup();
         if (!ok) {
             // Nothing of a refused product ini may be acted on.
             lists->clear();
+            candidates.clear();
             return false;
         }
     }
+    judgeCandidates(deleteKeys, count);
     return true;
 }
 
-bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& n, int count)
+bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& keysRead)
 {
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
-        ++n;
-        emit progress(double(n) / double(count));
+        ++keysRead;
         if (!PathGuard::isPlainRelativePath(key)) {
             reportUnsafePath(key, deleteSection);
             return false;
@@ -155,14 +161,10 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& n,
     return true;
 }
 
-bool MakeDownloadReplaceListFunc::readFileSection(
-    QSettings& settings, const QString& section, int& n, int count)
+bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QString& section)
 {
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
-        ++n;
-        emit progress(double(n) / double(count));
-
         const QStringList fields = IniValue::text(settings, key).split(fieldSeparator, Qt::KeepEmptyParts);
         const bool packed = fields.size() == 5;
         FileDownloadSpecification download;
@@ -217,24 +219,51 @@ bool MakeDownloadReplaceListFunc::readFileSection(
             && QFileInfo::exists(clientDir + QLatin1Char('/') + old))
             lists->deleteList.append(old);
 
-        const QString installed = clientDir + QLatin1Char('/') + target;
-        if (fileIsCurrent(installed, replace.hasUnzip() ? replace.md5 : download.md5))
-            continue;
-        lists->replaceList.append(replace);
-        if (!fileIsCurrent(tempDir + QLatin1Char('/') + key, download.md5))
-            lists->downloadList.append(download);
+        // Whether the file is installed and current, or waits verified in the
+        // temporary directory, is found out for all files at once, on every
+        // core, once the whole product ini has proved sound.
+        candidates.append({download, replace});
     }
     return true;
 }
 
-bool MakeDownloadReplaceListFunc::fileIsCurrent(const QString& path, const QString& md5)
+void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
 {
-    if (!QFileInfo::exists(path))
-        return false;
-    // Called directly on this worker; its log lines are of no interest here,
-    // a file that cannot be read simply is not current.
-    CheckSigFunc check(path, md5);
-    return check.run();
+    // One verdict per candidate, written by the worker that checked it.
+    enum Verdict : quint8 { Current, CopyWaiting, Needed };
+    std::vector<Verdict> verdicts(size_t(candidates.size()), Needed);
+    const auto check = [this, &verdicts](int index, FileMd5& md5) {
+        const FileDownloadSpecification& download = candidates.at(index).download;
+        const FileReplaceSpecification& replace = candidates.at(index).replace;
+        // The size is known, so a file of another size is not read at all.
+        const QString installed = clientDir + QLatin1Char('/') + replace.destFileName(QString());
+        if (replace.hasUnzip() ? md5.matches(installed, replace.md5, qint64(replace.size))
+                               : md5.matches(installed, download.md5, qint64(download.size))) {
+            verdicts[size_t(index)] = Current;
+        } else if (md5.matches(
+                       tempDir + QLatin1Char('/') + download.fileName, download.md5, qint64(download.size))) {
+            verdicts[size_t(index)] = CopyWaiting;
+        }
+    };
+    // Progress goes out a few times a second, not once per file: a queued
+    // signal per file would flood the GUI thread's event queue.
+    double reported = -1;
+    const auto report = [this, keysDone, count, &reported](int done) {
+        const double fraction = double(keysDone + done) / double(count);
+        if (fraction != reported)
+            emit progress(fraction);
+        reported = fraction;
+    };
+    FileCheckPool::run(int(candidates.size()), QThread::idealThreadCount(), check, report);
+
+    for (int i = 0; i < candidates.size(); ++i) {
+        if (verdicts[size_t(i)] == Current)
+            continue;
+        lists->replaceList.append(candidates.at(i).replace);
+        if (verdicts[size_t(i)] == Needed)
+            lists->downloadList.append(candidates.at(i).download);
+    }
+    candidates.clear();
 }
 
 void MakeDownloadReplaceListFunc::reportDuplicate(const QString& path, const QString& section)

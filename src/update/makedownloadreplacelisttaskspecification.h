@@ -55,9 +55,13 @@ public:
     int getFileCount(QSettings& settings);
 
 private:
-    bool readDeleteSection(QSettings& settings, int& n, int count);
-    bool readFileSection(QSettings& settings, const QString& section, int& n, int count);
-    bool fileIsCurrent(const QString& path, const QString& md5);
+    // keysRead counts the keys of the section.
+    bool readDeleteSection(QSettings& settings, int& keysRead);
+    bool readFileSection(QSettings& settings, const QString& section);
+    // Sorts the files read into the lists: installed and current (none),
+    // verified copy waiting (replace only), or both lists. keysDone keys of
+    // count were handled before.
+    void judgeCandidates(int keysDone, int count);
     void reportUnsafePath(const QString& path, const QString& section);
     void reportDuplicate(const QString& path, const QString& section);
 
@@ -70,4 +74,10 @@ private:
     QSet<QString> copies;
     QSet<QString> installs;
     QSet<QString> deletions;
+    // Every file entry read, in reading order, until it is judged.
+    struct Candidate {
+        FileDownloadSpecification download;
+        FileReplaceSpecification replace;
+    };
+    QList<Candidate> candidates;
 };

@@ -135,6 +135,34 @@ private slots:
             << "[zeta]\n" + plainLine("z1", newContent) + "[alpha]\n" + plainLine("b", newContent)
                 + plainLine("a", newContent)
             << Files() << QStringList {"a", "b", "z1"} << QStringList {"a", "b", "z1"} << QStringList();
+        QTest::newRow("installed file cut short: not current")
+            << "[files]\n" + plainLine(so, newContent) << Files {{"client:lib/b.so", newContent.left(10)}}
+            << QStringList {so} << QStringList {so} << QStringList();
+        QTest::newRow("copy waiting with extra bytes at its end: fetched again")
+            << "[files]\n" + plainLine(so, newContent) << Files {{"temp:lib/b.so", newContent + "x"}}
+            << QStringList {so} << QStringList {so} << QStringList();
+        {
+            // Checked on several threads at once; the lists keep the ini's order.
+            QString ini = QStringLiteral("[files]\n");
+            Files files;
+            QStringList downloads;
+            QStringList replaces;
+            for (int i = 0; i < 60; ++i) {
+                const QString path = QStringLiteral("f%1").arg(i, 2, 10, QLatin1Char('0'));
+                ini += plainLine(path, newContent + path.toUtf8());
+                if (i % 3 == 0) {
+                    files.insert("client:" + path, newContent + path.toUtf8());
+                    continue;
+                }
+                replaces.append(path);
+                if (i % 3 == 1)
+                    files.insert("temp:" + path, newContent + path.toUtf8());
+                else
+                    downloads.append(path);
+            }
+            QTest::newRow("sixty files, some current, some waiting: lists in the ini's order")
+                << ini << files << downloads << replaces << QStringList();
+        }
         QTest::newRow("keys outside any section are ignored")
             << "stray=" + md5(newContent) + "::1\n[files]\n" + plainLine("a", newContent) << Files()
             << QStringList {"a"} << QStringList {"a"} << QStringList();
