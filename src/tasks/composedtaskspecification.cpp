@@ -45,10 +45,20 @@ void ComposedTaskSpecification::connectSignals(TaskSpecification* subTask)
         &ComposedTaskSpecification::onOtherTaskCancelled);
 }
 
+void ComposedTaskSpecification::addSubTasksOnDemand(int count)
+{
+    onDemandCount += count;
+}
+
+TaskSpecification* ComposedTaskSpecification::makeSubTask(int)
+{
+    return nullptr;
+}
+
 void ComposedTaskSpecification::executeSubTasks()
 {
     state = Running;
-    const int n = qMin(int(pendingSubTasks.size()), maxParallel);
+    const int n = qMin(int(pendingSubTasks.size()) + (onDemandCount - onDemandMade), maxParallel);
     if (n == 0) {
         // An empty composite ends at once, in this very call.
         subtasksDone();
@@ -60,8 +70,10 @@ void ComposedTaskSpecification::executeSubTasks()
 
 void ComposedTaskSpecification::onStartNextTask()
 {
-    if (!pendingSubTasks.isEmpty() && !subTaskCanceled && !cancelRequested) {
-        TaskSpecification* next = pendingSubTasks.takeFirst();
+    TaskSpecification* next = nullptr;
+    if (hasPendingSubTasks() && !subTaskCanceled && !cancelRequested)
+        next = takeNextSubTask();
+    if (next) {
         runningSubTasks.append(next);
         next->execute();
     } else if (runningSubTasks.isEmpty() && !doneReported) {
@@ -70,10 +82,53 @@ void ComposedTaskSpecification::onStartNextTask()
     }
 }
 
+TaskSpecification* ComposedTaskSpecification::takeNextSubTask()
+{
+    if (!pendingSubTasks.isEmpty())
+        return pendingSubTasks.takeFirst();
+    TaskSpecification* subTask = makeSubTask(onDemandMade++);
+    if (!subTask)
+        return nullptr;
+    allSubTasks.append(subTask);
+    onDemandAlive.insert(subTask);
+    connectSignals(subTask);
+    return subTask;
+}
+
+void ComposedTaskSpecification::retire(TaskSpecification* subTask)
+{
+    if (!onDemandAlive.remove(subTask))
+        return;
+    if (subTask->state == ErrorCanceled)
+        ++retired.errorCanceled;
+    else if (subTask->state == UserCanceled)
+        ++retired.userCanceled;
+    quint64 done = 0;
+    quint64 total = 0;
+    quint64 speed = 0;
+    bool downloading = false;
+    subTask->timeTick(done, total, speed, downloading);
+    retired.speed += speed;
+    if (total != 0) {
+        retired.downloadDone += done;
+        retired.downloadTotal += total;
+    }
+    // Its share stays in progressSum.
+    countedProgress.remove(subTask);
+    allSubTasks.removeOne(subTask);
+    QObject::disconnect(subTask, nullptr, this, nullptr);
+    QObject::disconnect(this, nullptr, subTask, nullptr);
+    // Deferred: we are inside its own signal.
+    subTask->deleteLater();
+}
+
 void ComposedTaskSpecification::onSubTaskFinished(TaskSpecification* task)
 {
     runningSubTasks.removeOne(task);
-    doneSubTasks.append(task);
+    if (onDemandAlive.contains(task))
+        retire(task);
+    else
+        doneSubTasks.append(task);
     // Each finish frees one slot; what happens next is decided from the event loop.
     emit startNextTask();
 }
@@ -81,7 +136,10 @@ void ComposedTaskSpecification::onSubTaskFinished(TaskSpecification* task)
 void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* task)
 {
     runningSubTasks.removeOne(task);
-    doneSubTasks.append(task);
+    if (onDemandAlive.contains(task))
+        retire(task);
+    else
+        doneSubTasks.append(task);
     if (!subTaskCanceled) {
         // Only the first cancellation of a run is announced to the others.
         subTaskCanceled = true;
@@ -108,8 +166,12 @@ double ComposedTaskSpecification::accountProgress(TaskSpecification* subTask)
 
 int ComposedTaskSpecification::getStateFromSubTasks() const
 {
-    bool allFinished = true;
-    bool anyUserCanceled = false;
+    if (retired.errorCanceled > 0)
+        return ErrorCanceled;
+    bool allFinished = onDemandMade >= onDemandCount;
+    bool anyUserCanceled = retired.userCanceled > 0;
+    if (anyUserCanceled)
+        allFinished = false;
     for (const TaskSpecification* subTask : allSubTasks) {
         switch (subTask->state) {
         case ErrorCanceled:
@@ -188,6 +250,10 @@ void ComposedTaskSpecification::timeTick(
             downloadTotal += total;
         }
     }
+    downloadDone += retired.downloadDone;
+    downloadTotal += retired.downloadTotal;
+    speed += retired.speed;
+    retired.speed = 0;
 }
 
 void ComposedTaskSpecification::clearSubTasks()
@@ -203,6 +269,10 @@ void ComposedTaskSpecification::clearSubTasks()
     doneSubTasks.clear();
     countedProgress.clear();
     progressSum = 0.0L;
+    onDemandCount = 0;
+    onDemandMade = 0;
+    onDemandAlive.clear();
+    retired = Retired();
 }
 
 void ComposedTaskSpecification::reset()

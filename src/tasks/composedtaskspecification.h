@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 
 class ComposedTaskSpecification : public TaskSpecification {
     Q_OBJECT
@@ -48,12 +49,27 @@ protected:
     virtual void subtasksDone();
     virtual void connectSignals(TaskSpecification* subTask);
 
+    // For lists of many subtasks: count more subtasks follow those added,
+    // each made by makeSubTask(index), index 0 to count - 1, only when its
+    // turn to start comes, and deleted (deferred) once it has ended. Its
+    // share of the progress, its final state and its last timeTick figures
+    // stay counted. A composite that uses this resets with clearSubTasks().
+    void addSubTasksOnDemand(int count);
+    // Makes the subtask at index with this as parent and its weight.
+    virtual TaskSpecification* makeSubTask(int index);
+
 private slots:
     void onStartNextTask();
     void onSubTaskFinished(TaskSpecification* task);
     void onSubTaskCanceled(TaskSpecification* task);
 
 private:
+    bool hasPendingSubTasks() const { return !pendingSubTasks.isEmpty() || onDemandMade < onDemandCount; }
+    TaskSpecification* takeNextSubTask();
+    // Deletes a subtask made on demand once it has ended, keeping what the
+    // composite still needs to know of it.
+    void retire(TaskSpecification* subTask);
+
     // A subtask reported progress: takes its new share into this task's progress.
     void onUpdateProgress(TaskSpecification* subTask);
     // Replaces the share of subTask in the running sum with its current
@@ -66,4 +82,17 @@ private:
     // increments far below what anyone could see.
     long double progressSum = 0.0L;
     QHash<TaskSpecification*, double> countedProgress;
+
+    int onDemandCount = 0;
+    int onDemandMade = 0;
+    // Made on demand and not yet retired.
+    QSet<TaskSpecification*> onDemandAlive;
+    // What is left of the retired subtasks.
+    struct Retired {
+        int errorCanceled = 0;
+        int userCanceled = 0;
+        quint64 downloadDone = 0;
+        quint64 downloadTotal = 0;
+        quint64 speed = 0; // not yet reported by a tick
+    } retired;
 };

@@ -35,14 +35,20 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
         return;
 
     emit message(QStringLiteral("Downloading files"));
-    const double weight = 1.0 / fileList->size();
-    for (const FileDownloadSpecification& entry : std::as_const(*fileList)) {
-        addSubTask(
-            new DownloadFileTaskSpecification(entry, networkManager, mirrors, parameters, this, weight));
+    entries = *fileList;
+    for (const FileDownloadSpecification& entry : std::as_const(entries))
         totalBytes += entry.size;
-    }
+    // A file's task exists only while the file is fetched: a release of
+    // 100,000 files would otherwise hold 100,000 of them for the whole stage.
+    addSubTasksOnDemand(int(entries.size()));
     state = Running;
     executeSubTasks();
+}
+
+TaskSpecification* DownloadFileListTaskSpecification::makeSubTask(int index)
+{
+    return new DownloadFileTaskSpecification(
+        entries.at(index), networkManager, mirrors, parameters, this, 1.0 / entries.size());
 }
 
 bool DownloadFileListTaskSpecification::makeSubDirs()
@@ -85,6 +91,7 @@ void DownloadFileListTaskSpecification::timeTick(
 void DownloadFileListTaskSpecification::reset()
 {
     clearSubTasks();
+    entries.clear();
     totalBytes = 0;
     TaskSpecification::reset();
 }

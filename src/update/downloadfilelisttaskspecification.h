@@ -43,4 +43,11 @@ public:
     Mirrors* mirrors;
     UpdateParameters parameters;
     quint64 totalBytes = 0;
+
+protected:
+    TaskSpecification* makeSubTask(int index) override;
+
+private:
+    // The list as the stage found it when it started.
+    QList<FileDownloadSpecification> entries;
 };

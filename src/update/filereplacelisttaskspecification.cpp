@@ -69,9 +69,17 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
 
 void FileReplaceListTaskSpecification::makeFileReplaceTasks(bool hasDirectoryTasks)
 {
-    const double share = (hasDirectoryTasks ? 0.9 : 1.0) / replaceList->size();
-    for (const FileReplaceSpecification& entry : std::as_const(*replaceList))
-        addSubTask(new FileReplaceTaskSpecification(entry, deleteList, &journal, parameters, this, share));
+    // A file's task exists only while the file is installed; the directory
+    // tasks before them are few.
+    entries = *replaceList;
+    fileShare = (hasDirectoryTasks ? 0.9 : 1.0) / entries.size();
+    addSubTasksOnDemand(int(entries.size()));
+}
+
+TaskSpecification* FileReplaceListTaskSpecification::makeSubTask(int index)
+{
+    return new FileReplaceTaskSpecification(
+        entries.at(index), deleteList, &journal, parameters, this, fileShare);
 }
 
 void FileReplaceListTaskSpecification::subtasksDone()
@@ -86,6 +94,7 @@ void FileReplaceListTaskSpecification::subtasksDone()
 void FileReplaceListTaskSpecification::reset()
 {
     clearSubTasks();
+    entries.clear();
     journal.rollback(this);
     TaskSpecification::reset();
 }

@@ -45,4 +45,10 @@ public:
 
 protected:
     void subtasksDone() override;
+    TaskSpecification* makeSubTask(int index) override;
+
+private:
+    // The list as the phase found it when it started, and each file's share.
+    QList<FileReplaceSpecification> entries;
+    double fileShare = 0;
 };

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "taskharness.h"
+#include "tasks/taskspecification.h"
 #include "update/updateparameters.h"
 
 class StageFixture final : public TaskHarness {
@@ -24,5 +25,20 @@ public:
     // Every regular file below root as "path=content", sorted.
     static QStringList files(const QString& root);
 
+    // Each time the stage reports progress, counts its direct children of
+    // type Task that have not started yet; mostWaiting keeps the highest count.
+    template<typename Task>
+    void watchWaiting(TaskSpecification* stage)
+    {
+        QObject::connect(stage, &TaskSpecification::updateProgress, stage, [this, stage] {
+            int waiting = 0;
+            const auto tasks = stage->findChildren<Task*>(Qt::FindDirectChildrenOnly);
+            for (const Task* task : tasks)
+                waiting += task->state == TaskSpecification::NotStarted ? 1 : 0;
+            mostWaiting = qMax(mostWaiting, waiting);
+        });
+    }
+
     UpdateParameters parameters;
+    int mostWaiting = 0;
 };

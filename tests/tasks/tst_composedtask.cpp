@@ -23,6 +23,9 @@ private:
             QCoreApplication::processEvents();
     }
 
+    // Runs the deferred deletions of released subtasks.
+    static void releaseDeleted() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
     static int executions(const QList<FakeLeaf*>& leaves)
     {
         int sum = 0;
@@ -395,6 +398,104 @@ private slots:
         done = total = speed = 0;
         composite.timeTick(done, total, speed, downloading);
         QVERIFY(!downloading);
+    }
+
+    void onDemandSubtasksLiveOnlyWhileTheyRun()
+    {
+        OnDemandComposite composite(2, 5, false);
+        QSignalSpy finished(&composite, &TaskSpecification::finished);
+        composite.execute();
+        drainEvents();
+        QCOMPARE(composite.made.size(), 2);
+
+        for (int i = 0; i < 5; ++i) {
+            FakeLeaf* leaf = composite.alive().first();
+            leaf->setProgress(0.5);
+            QVERIFY(qAbs(composite.progress - (i + 0.5) / 5) < 1e-12);
+            leaf->end();
+            drainEvents();
+            releaseDeleted();
+            // An ended subtask is gone, its share stays; the next one exists.
+            QVERIFY(qAbs(composite.progress - (i + 1) / 5.0) < 1e-12);
+            QCOMPARE(composite.made.size(), qMin(5, i + 3));
+            QCOMPARE(composite.alive().size(), qMin(2, 4 - i));
+        }
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(composite.state, int(State::Finished));
+        QCOMPARE(composite.progress, 1.0);
+    }
+
+    void onDemandSubtasksEndLikeAddedOnes_data()
+    {
+        QTest::addColumn<bool>("transfers");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("expectedState");
+        QTest::addColumn<int>("expectedMade");
+
+        QTest::newRow("a failure makes no further subtask")
+            << false << "fail" << int(State::ErrorCanceled) << 2;
+        QTest::newRow("a user cancel aborts running transfers and makes nothing more")
+            << true << "cancel" << int(State::ErrorCanceled) << 2;
+        QTest::newRow("a user cancel waits for uninterruptible work, then makes nothing more")
+            << false << "cancel" << int(State::UserCanceled) << 2;
+        QTest::newRow("a user-cancelled subtask, once released, still decides the end")
+            << false << "abort" << int(State::UserCanceled) << 2;
+    }
+
+    void onDemandSubtasksEndLikeAddedOnes()
+    {
+        QFETCH(bool, transfers);
+        QFETCH(QString, action);
+        QFETCH(int, expectedState);
+        QFETCH(int, expectedMade);
+
+        OnDemandComposite composite(2, 5, transfers);
+        QSignalSpy ended(&composite, &TaskSpecification::canceled);
+        composite.execute();
+        drainEvents();
+        if (action == QLatin1String("fail"))
+            composite.alive().first()->fail();
+        else if (action == QLatin1String("abort"))
+            composite.alive().first()->abort();
+        else
+            composite.userCanceled();
+        drainEvents();
+        releaseDeleted();
+        // Subtasks that cannot be interrupted run to their end.
+        for (FakeLeaf* leaf : composite.alive()) {
+            if (leaf->state == State::Running)
+                leaf->end();
+        }
+        drainEvents();
+
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(composite.state, expectedState);
+        QCOMPARE(composite.made.size(), expectedMade);
+    }
+
+    void onDemandSubtasksKeepTheirTransferFigures()
+    {
+        OnDemandComposite composite(1, 2, false);
+        composite.tickDone = 100;
+        composite.tickTotal = 100;
+        composite.tickSpeed = 40;
+        composite.execute();
+        drainEvents();
+        composite.alive().first()->end();
+        drainEvents();
+        releaseDeleted();
+
+        // The released file still counts, and its last speed is reported once.
+        quint64 done = 0, total = 0, speed = 0;
+        bool downloading = false;
+        composite.timeTick(done, total, speed, downloading);
+        QCOMPARE(done, 200u);
+        QCOMPARE(total, 200u);
+        QCOMPARE(speed, 80u);
+        done = total = speed = 0;
+        composite.timeTick(done, total, speed, downloading);
+        QCOMPARE(done, 200u);
+        QCOMPARE(speed, 40u);
     }
 
     void messagesAndErrorsTravelUpUnchanged()

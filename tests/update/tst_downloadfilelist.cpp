@@ -13,6 +13,7 @@
 #include "stagefixture.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
+#include "update/downloadfiletaskspecification.h"
 
 namespace {
 
@@ -113,8 +114,11 @@ private slots:
         DownloadFileListTaskSpecification stage(
             &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 0.4);
         world.fixture.watch(&stage);
+        world.fixture.watchWaiting<DownloadFileTaskSpecification>(&stage);
         QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::Finished));
         QCOMPARE(stage.progress, 0.4);
+        // At most the one whose start is under way; made ahead, they would all wait.
+        QVERIFY(world.fixture.mostWaiting <= 1);
 
         QStringList expected;
         for (const QString& file : files) {

@@ -11,6 +11,7 @@
 
 #include "stagefixture.h"
 #include "testfiles.h"
+#include "update/filereplacetaskspecification.h"
 
 namespace {
 
@@ -129,9 +130,12 @@ private slots:
 
         FileReplaceListTaskSpecification phase(&replaceList, &deletes, fixture.parameters, nullptr, 0.4);
         fixture.watch(&phase);
+        fixture.watchWaiting<FileReplaceTaskSpecification>(&phase);
 
         QCOMPARE(fixture.run(&phase), int(TaskSpecification::Finished));
         QCOMPARE(phase.progress, 0.4);
+        // At most the one whose start is under way; made ahead, they would all wait.
+        QVERIFY(fixture.mostWaiting <= 1);
         QCOMPARE(StageFixture::files(fixture.clientPath()), clientAfter);
         QCOMPARE(deletes, deleteList);
         // The downloads are never moved or changed.
