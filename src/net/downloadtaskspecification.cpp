@@ -164,13 +164,15 @@ bool DownloadTaskSpecification::readData()
         }
         if (got == 0)
             return true;
-        // A mirror that sends more than the file's known size is broken or
-        // hostile; without this limit it could fill the disk.
-        if (initialExpectedSize >= 0 && bytesReceived + got > initialExpectedSize) {
-            errorRetry(
-                QStringLiteral("File %1 from mirror %2 is larger than the expected %3 bytes, discarding it")
-                    .arg(remotePath, mirror.name)
-                    .arg(initialExpectedSize));
+        // A mirror that sends more than the file's known size, or more than
+        // any file of its kind can have, is broken or hostile; without this
+        // bound it could fill the disk.
+        const qint64 limit = maxSize();
+        if (limit >= 0 && bytesReceived + got > limit) {
+            const QString bound = initialExpectedSize >= 0 ? QStringLiteral("the expected %1 bytes")
+                                                           : QStringLiteral("the limit of %1 bytes");
+            errorRetry(QStringLiteral("File %1 from mirror %2 is larger than %3, discarding it")
+                           .arg(remotePath, mirror.name, bound.arg(limit)));
             return false;
         }
         const qint64 written = file.write(buffer, got);
@@ -190,6 +192,11 @@ bool DownloadTaskSpecification::readData()
             setProgress(std::min(1.0, double(bytesReceived) / double(expectedSize)));
     }
     return true;
+}
+
+qint64 DownloadTaskSpecification::maxSize() const
+{
+    return initialExpectedSize >= 0 ? initialExpectedSize : sizeLimit;
 }
 
 void DownloadTaskSpecification::onDownloadFinished()

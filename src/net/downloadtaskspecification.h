@@ -20,9 +20,10 @@ class QUrl;
     streamed to the file as it arrives.
 
     On a bad status, a network, read or write error, a stall (see timeTick)
-    or more data than expectedSize, the mirror is charged (or removed), the
-    partial file deleted, and the file fetched again from a freshly drawn
-    mirror, until it is complete or no mirror is left (then ErrorCanceled).
+    or more data than expectedSize (or the size limit), the mirror is charged
+    (or removed), the partial file deleted, and the file fetched again from a
+    freshly drawn mirror, until it is complete or no mirror is left (then
+    ErrorCanceled).
     When every slot is taken the task waits until some reply of the manager
     finishes. A cancelled task leaves no partial file behind.
 
@@ -37,6 +38,10 @@ public:
     DownloadTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors, const QString& remotePath,
         const QString& localPath, qint64 expectedSize, QObject* parent, double parentProgressRange);
     ~DownloadTaskSpecification() override;
+
+    // For a file of unknown size: more than maxBytes count like more data
+    // than an expected size. -1 (the default) sets no limit.
+    void setSizeLimit(qint64 maxBytes) { sizeLimit = maxBytes; }
 
     void execute() override;
     void reset() override;
@@ -67,6 +72,8 @@ private:
     void resetDownload();
     void errorRetry(const QString& reason);
     bool readData();
+    // The most bytes this file may have, or -1 for no bound.
+    qint64 maxSize() const;
     void waitForFreeSlot();
     void stopWaitingForSlot();
     void releaseSlot();
@@ -84,6 +91,7 @@ private:
     qint64 bytesAtLastTick = 0;
     qint64 expectedSize;
     qint64 initialExpectedSize;
+    qint64 sizeLimit = -1;
     qint64 bytesReceived = 0;
     FTPSiteAccessData mirror;
     // Whether this task holds a slot of mirror; the slot is given back once

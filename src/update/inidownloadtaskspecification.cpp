@@ -36,16 +36,17 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
 
     // After a failed check a present copy is exactly what failed, so only
     // the first attempt may reuse what an earlier run left behind.
-    if (retryCount > 0 || !QFileInfo::exists(local)) {
-        addSubTask(
-            new DownloadTaskSpecification(networkManager, mirrors, name, local, -1, this, downloadWeight));
+    const auto addDownload = [&](const QString& remote, const QString& path, qint64 maxBytes) {
+        auto* download =
+            new DownloadTaskSpecification(networkManager, mirrors, remote, path, -1, this, downloadWeight);
+        download->setSizeLimit(maxBytes);
+        addSubTask(download);
         checkWeight -= downloadWeight;
-    }
-    if (retryCount > 0 || !QFileInfo::exists(local + sigSuffix)) {
-        addSubTask(new DownloadTaskSpecification(
-            networkManager, mirrors, name + sigSuffix, local + sigSuffix, -1, this, downloadWeight));
-        checkWeight -= downloadWeight;
-    }
+    };
+    if (retryCount > 0 || !QFileInfo::exists(local))
+        addDownload(name, local, maxProductIniBytes);
+    if (retryCount > 0 || !QFileInfo::exists(local + sigSuffix))
+        addDownload(name + sigSuffix, local + sigSuffix, maxSignatureBytes);
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkWeight);
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
         &IniDownloadTaskSpecification::onSigCheckDone);

@@ -32,6 +32,12 @@ public:
 
     /// Failed verifications after which the stage gives up.
     static constexpr int maxRetries = 1000;
+    /// Nobody announces the size of these two files, so a mirror could send
+    /// them without end. A product ini of a few hundred thousand entries stays
+    /// below the one bound, the signature of the largest key a key file can
+    /// hold far below the other; more is treated like any oversized file.
+    static constexpr qint64 maxProductIniBytes = 64 * 1024 * 1024;
+    static constexpr qint64 maxSignatureBytes = 64 * 1024;
 
 private slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);

@@ -165,6 +165,7 @@ void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother_data()
 {
     QTest::addColumn<Answer>("answerOfA");
     QTest::addColumn<qint64>("expectedSize");
+    QTest::addColumn<qint64>("sizeLimit");
     QTest::addColumn<int>("priorErrors"); // charged to A before the download
     QTest::addColumn<QString>("reason"); // pattern of the retry line; %URL% is A's URL of the file
     QTest::addColumn<int>("errorsOfA"); // afterwards; -1: A has been removed
@@ -177,29 +178,35 @@ void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother_data()
     dropped.dropAfter = 5000;
     Answer endless = Answer::generated(50000);
     endless.sendContentLength = false;
+    const QString beyondLimit = QRegularExpression::escape(
+        "File data/file.bin from mirror A is larger than the limit of 1000 bytes, discarding it");
 
     QTest::newRow("404 removes the mirror at once")
-        << Answer::withStatus(404) << qint64(1000) << 0 << returned + "404" << -1 << false;
+        << Answer::withStatus(404) << qint64(1000) << qint64(-1) << 0 << returned + "404" << -1 << false;
     QTest::newRow("302 removes the mirror, never followed")
-        << Answer::redirect(302, "/elsewhere") << qint64(1000) << 0 << returned + "302" << -1 << false;
+        << Answer::redirect(302, "/elsewhere") << qint64(1000) << qint64(-1) << 0 << returned + "302" << -1
+        << false;
     QTest::newRow("500 removes the mirror at once")
-        << Answer::withStatus(500) << qint64(1000) << 0 << returned + "500" << -1 << false;
+        << Answer::withStatus(500) << qint64(1000) << qint64(-1) << 0 << returned + "500" << -1 << false;
     QTest::newRow("401 removes the mirror")
-        << Answer::authenticationRequired() << qint64(1000) << 0 << ".+" << -1 << false;
+        << Answer::authenticationRequired() << qint64(1000) << qint64(-1) << 0 << ".+" << -1 << false;
     QTest::newRow("dropped connection charges one error")
-        << dropped << qint64(100000) << 0 << ".+" << 1 << false;
+        << dropped << qint64(100000) << qint64(-1) << 0 << ".+" << 1 << false;
     QTest::newRow("third error removes the mirror, logged before the reason")
-        << dropped << qint64(100000) << 2 << ".+" << -1 << true;
+        << dropped << qint64(100000) << qint64(-1) << 2 << ".+" << -1 << true;
     QTest::newRow("more data than announced size charges the mirror")
-        << Answer::generated(5000) << qint64(1000) << 0 << larger << 1 << false;
+        << Answer::generated(5000) << qint64(1000) << qint64(-1) << 0 << larger << 1 << false;
     QTest::newRow("endless data without a length charges the mirror")
-        << endless << qint64(1000) << 0 << larger << 1 << false;
+        << endless << qint64(1000) << qint64(-1) << 0 << larger << 1 << false;
+    QTest::newRow("endless data of unknown size, beyond its limit, charges the mirror")
+        << endless << qint64(-1) << qint64(1000) << 0 << beyondLimit << 1 << false;
 }
 
 void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother()
 {
     QFETCH(Answer, answerOfA);
     QFETCH(qint64, expectedSize);
+    QFETCH(qint64, sizeLimit);
     QFETCH(int, priorErrors);
     QFETCH(QString, reason);
     QFETCH(int, errorsOfA);
@@ -207,10 +214,13 @@ void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother()
 
     QVERIFY(fixture->start({"A", "B"}));
     fixture->server.setAnswer(DownloadFixture::pathOn("A"), answerOfA);
-    fixture->server.setAnswer(DownloadFixture::pathOn("B"), Answer::generated(expectedSize));
+    // What B serves is as large as a file may be.
+    const qint64 size = expectedSize >= 0 ? expectedSize : sizeLimit;
+    fixture->server.setAnswer(DownloadFixture::pathOn("B"), Answer::generated(size));
     for (int i = 0; i < priorErrors; ++i)
         fixture->mirrors.addMirrorError("A");
     DownloadTaskSpecification* task = fixture->makeTask(expectedSize);
+    task->setSizeLimit(sizeLimit);
     fixture->retryOn("B");
     QSignalSpy finished(task, &TaskSpecification::finished);
     QSignalSpy errors(task, &TaskSpecification::error);
@@ -218,7 +228,7 @@ void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother()
     task->execute();
     QVERIFY(finished.wait(10000));
 
-    QCOMPARE(TestFiles::read(fixture->localPath()), TestHttpServer::generatedBytes(0, expectedSize));
+    QCOMPARE(TestFiles::read(fixture->localPath()), TestHttpServer::generatedBytes(0, size));
     QCOMPARE(errors.size(), 0);
     const QStringList paths = fixture->server.requestedPaths();
     QCOMPARE(paths.constFirst(), DownloadFixture::pathOn("A"));

@@ -2,6 +2,7 @@
 // reuse of present copies, retries after a failed signature, the retry limit.
 #include "update/inidownloadtaskspecification.h"
 
+#include "mirrorsfixture.h"
 #include "pipelinefixture.h"
 #include "testfiles.h"
 #include "testrelease.h"
@@ -99,6 +100,53 @@ private slots:
         QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 0);
         QCOMPARE(fixture->canceledCount, 1);
+    }
+
+    void oversizedFileIsFetchedElsewhere_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("limit");
+
+        QTest::newRow("endless signature") << QStringLiteral("client_linux_amd64.ini.sig")
+                                           << IniDownloadTaskSpecification::maxSignatureBytes;
+        QTest::newRow("endless product ini")
+            << QStringLiteral("client_linux_amd64.ini") << IniDownloadTaskSpecification::maxProductIniBytes;
+    }
+
+    // Neither file has a size announced in advance; a mirror that sends one
+    // without end must not fill the temporary directory.
+    void oversizedFileIsFetchedElsewhere()
+    {
+        QFETCH(QString, name);
+        QFETCH(qint64, limit);
+
+        fixture = std::make_unique<PipelineFixture>();
+        QVERIFY(fixture->start({QStringLiteral("A"), QStringLiteral("B")}));
+        local = fixture->configuration.tempDir + QStringLiteral("/client_linux_amd64.ini");
+        release.serve(fixture->server, QStringLiteral("A"));
+        release.serve(fixture->server, QStringLiteral("B"));
+        TestHttpServer::Answer endless = TestHttpServer::Answer::generated(limit + 1);
+        endless.sendContentLength = false;
+        fixture->server.setAnswer(QStringLiteral("/A/42/") + name, endless);
+        const QString overflow =
+            QStringLiteral("File %1 from mirror A is larger than the limit of %2 bytes, discarding it")
+                .arg(name)
+                .arg(limit);
+        // Every download starts on A; the retry after the overflow goes to B.
+        IniDownloadTaskSpecification* task = makeTask();
+        connect(task, &TaskSpecification::message, this, [this, overflow](const QString& line) {
+            if (line.startsWith(QLatin1String("Downloading ")) && !line.endsWith(QLatin1String(" finished")))
+                MirrorsFixture::seedToPick(*fixture->mirrors, QStringLiteral("A"));
+            if (line == overflow)
+                MirrorsFixture::seedToPick(*fixture->mirrors, QStringLiteral("B"));
+        });
+
+        QCOMPARE(fixture->run(task), int(TaskSpecification::Finished));
+        QCOMPARE(fixture->count(overflow), 1);
+        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 0);
+        QCOMPARE(fixture->mirrors->getMirrorList().at(0).errors, 1);
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/B/42/") + name), 1);
+        QCOMPARE(TestFiles::read(local), release.productIni());
     }
 
 private:
