@@ -271,6 +271,7 @@ void DownloadTaskSpecification::resetDownload()
         reply = nullptr;
     }
     stallTicks = 0;
+    pace.restart();
     if (file.isOpen()) {
         file.close();
         file.remove();
@@ -290,11 +291,21 @@ void DownloadTaskSpecification::timeTick(
     bytesAtLastTick = bytesReceived;
     if (state != Running || !reply)
         return;
-    if (++stallTicks <= mirror.timeoutTicks) {
-        downloading = true;
+    if (++stallTicks > mirror.timeoutTicks) {
+        errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
         return;
     }
-    errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
+    // A byte now and then keeps the silence count at zero, and would hold
+    // the update for weeks.
+    if (pace.tooSlow(bytesReceived)) {
+        errorRetry(
+            QStringLiteral("file %1 too slow on mirror %2: less than %3 bytes per second over %4 seconds")
+                .arg(remotePath, mirror.name)
+                .arg(minBytesPerTick)
+                .arg(paceWindowTicks));
+        return;
+    }
+    downloading = true;
 }
 
 void DownloadTaskSpecification::userCanceled()

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "net/mirrors.h"
+#include "net/throughputwindow.h"
 #include "tasks/taskspecification.h"
 
 class QNetworkAccessManager;
@@ -48,13 +49,20 @@ public:
     // downloadDone: bytes of the current attempt; downloadTotal: the expected
     // size or 0 if unknown; speed: bytes since the previous tick. While a
     // transfer runs, each call without new data counts as a silent tick; one
-    // beyond the mirror's timeoutTicks abandons the transfer and retries.
+    // beyond the mirror's timeoutTicks abandons the transfer and retries. So
+    // does a transfer that brings less than minBytesPerTick a tick on average
+    // over the last paceWindowTicks ticks, however steadily it trickles.
     void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
     // Drops the transfer (or stops waiting for a slot) and ends in UserCanceled.
     void userCanceled() override;
     // Drops the transfer (or stops waiting for a slot) and ends in ErrorCanceled.
     void handleOtherTaskCancelled(TaskSpecification* other) override;
     virtual void downloadFinished();
+
+    // The tick is a second: slower than this, a mirror is dropped like one
+    // that has gone silent.
+    static constexpr int paceWindowTicks = 60;
+    static constexpr qint64 minBytesPerTick = 1024;
 
     // The mirror of the current attempt; a finished task keeps it (for a
     // caller that drops a mirror whose file fails its check) until reset.
@@ -86,6 +94,7 @@ private:
     // the program shuts down in the middle of a transfer.
     QPointer<QNetworkReply> reply;
     int stallTicks = 0;
+    ThroughputWindow pace {paceWindowTicks, minBytesPerTick};
     QString remotePath;
     QFile file;
     qint64 bytesAtLastTick = 0;

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "downloadfixture.h"
 #include "net/downloadtaskspecification.h"
@@ -47,7 +48,8 @@ private slots:
     void init();
     void cleanup();
     void sixteenthSilentTickRetries();
-    void steadyDripNeverTimesOut();
+    void dripIsJudgedByItsPace_data();
+    void dripIsJudgedByItsPace();
     void waitsForAFreeSlot();
     void cancelLeavesNoPartialFile_data();
     void cancelLeavesNoPartialFile();
@@ -106,30 +108,62 @@ void TestDownloadTaskScheduling::sixteenthSilentTickRetries()
         (QStringList {DownloadFixture::pathOn("A"), DownloadFixture::pathOn("B")}));
 }
 
-void TestDownloadTaskScheduling::steadyDripNeverTimesOut()
+void TestDownloadTaskScheduling::dripIsJudgedByItsPace_data()
 {
-    QVERIFY(fixture->start({"A"}));
-    Answer drip = Answer::generated(300);
-    drip.dripBytes = 20;
-    drip.dripIntervalMs = 40;
-    fixture->server.setAnswer(DownloadFixture::pathOn("A"), drip);
-    DownloadTaskSpecification* task = fixture->makeTask(300);
+    QTest::addColumn<int>("pieceBytes");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("tooSlow");
 
-    // Ten ticks between pieces: far more ticks than the time-out in all,
-    // but never sixteen without data.
+    // Ticks come every 10 ms and pieces every 20 ms: never a silent stretch
+    // long enough for the time-out, and a window passes in a fraction of a
+    // second. 8 KiB every other tick is four times the pace needed.
+    QTest::newRow("steady and fast enough: kept over many windows") << 8192 << qint64(1024 * 1024) << false;
+    QTest::newRow("a trickle that is never silent: dropped after one window") << 20 << qint64(20000) << true;
+}
+
+void TestDownloadTaskScheduling::dripIsJudgedByItsPace()
+{
+    QFETCH(int, pieceBytes);
+    QFETCH(qint64, size);
+    QFETCH(bool, tooSlow);
+
+    QVERIFY(fixture->start({"A", "B"}));
+    Answer drip = Answer::generated(size);
+    drip.dripBytes = pieceBytes;
+    drip.dripIntervalMs = 20;
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), drip);
+    fixture->server.setAnswer(DownloadFixture::pathOn("B"), Answer::generated(size));
+    DownloadTaskSpecification* task = fixture->makeTask(size);
+    fixture->retryOn("B");
+    QSignalSpy finished(task, &TaskSpecification::finished);
+
+    int ticksOnA = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, task, [&] {
+        const bool onA = task->getMirror().name == QLatin1String("A");
+        if (tick(task).downloading && onA)
+            ++ticksOnA;
+    });
+    ticker.start(10);
     task->execute();
-    int ticks = 0;
-    double seen = 0;
-    while (task->state == TaskSpecification::Running) {
-        QTRY_VERIFY_WITH_TIMEOUT(task->progress > seen || task->state != TaskSpecification::Running, 5000);
-        seen = task->progress;
-        for (int i = 0; i < 10 && task->state == TaskSpecification::Running; ++i, ++ticks)
-            QVERIFY(tick(task).downloading);
+    QVERIFY(finished.wait(30000));
+
+    QCOMPARE(TestFiles::read(fixture->localPath()), TestHttpServer::generatedBytes(0, size));
+    if (tooSlow) {
+        QCOMPARE(fixture->log,
+            (QStringList {"Downloading data/file.bin",
+                "file data/file.bin too slow on mirror A: less than 1024 bytes per second over 60 seconds",
+                "Downloading data/file.bin finished"}));
+        QCOMPARE(ticksOnA, DownloadTaskSpecification::paceWindowTicks - 1);
+        QCOMPARE(fixture->record("A")->errors, 1);
+        QCOMPARE(fixture->server.requestCount(DownloadFixture::pathOn("B")), 1);
+    } else {
+        QCOMPARE(
+            fixture->log, (QStringList {"Downloading data/file.bin", "Downloading data/file.bin finished"}));
+        QVERIFY2(
+            ticksOnA > 2 * DownloadTaskSpecification::paceWindowTicks, qPrintable(QString::number(ticksOnA)));
+        QCOMPARE(fixture->server.requestCount(DownloadFixture::pathOn("B")), 0);
     }
-    QCOMPARE(task->state, int(TaskSpecification::Finished));
-    QVERIFY2(ticks > 16, qPrintable(QString::number(ticks)));
-    QCOMPARE(fixture->log, (QStringList {"Downloading data/file.bin", "Downloading data/file.bin finished"}));
-    QCOMPARE(TestFiles::read(fixture->localPath()), TestHttpServer::generatedBytes(0, 300));
 }
 
 void TestDownloadTaskScheduling::waitsForAFreeSlot()
