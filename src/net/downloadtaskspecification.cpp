@@ -2,11 +2,15 @@
 #include "downloadtaskspecification.h"
 
 #include <algorithm>
+#include <cerrno>
 
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+
+#include "base/writefailure.h"
 
 namespace {
 
@@ -63,10 +67,11 @@ void DownloadTaskSpecification::startDownload()
     }
     holdingSlot = true;
 
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        emit error(QStringLiteral("Unable to create file %1 for saving").arg(file.fileName()));
-        releaseSlot();
-        errorCancel();
+        const int cause = errno;
+        emit message(QStringLiteral("Unable to create file %1 for saving").arg(file.fileName()));
+        stopOnWriteFailure(cause);
         return;
     }
 
@@ -175,16 +180,18 @@ bool DownloadTaskSpecification::readData()
                            .arg(remotePath, mirror.name, bound.arg(limit)));
             return false;
         }
+        errno = 0;
         const qint64 written = file.write(buffer, got);
-        if (written < 0) {
-            errorRetry(file.errorString());
-            return false;
-        }
         if (written < got) {
-            errorRetry(QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
-                           .arg(file.fileName())
-                           .arg(got)
-                           .arg(written));
+            const int cause = errno;
+            if (written >= 0) {
+                emit message(
+                    QStringLiteral("Error writing to file %1. Should write %2 bytes but wrote %3 bytes")
+                        .arg(file.fileName())
+                        .arg(got)
+                        .arg(written));
+            }
+            stopOnWriteFailure(cause);
             return false;
         }
         bytesReceived += got;
@@ -226,8 +233,9 @@ void DownloadTaskSpecification::onDownloadFinished()
         return;
     }
     // The file is buffered: a full disk may only show when the rest is written.
+    errno = 0;
     if (!file.flush()) {
-        errorRetry(file.errorString());
+        stopOnWriteFailure(errno);
         return;
     }
     reply->close();
@@ -251,6 +259,23 @@ void DownloadTaskSpecification::errorRetry(const QString& reason)
     resetDownload();
     emit message(reason);
     startDownload();
+}
+
+void DownloadTaskSpecification::stopOnWriteFailure(int errorCode)
+{
+    // Qt leaves errno as the failed system call set it; should it ever be
+    // lost, the file's own error still tells a full disk from the rest.
+    if (errorCode == 0)
+        errorCode = file.error() == QFileDevice::ResourceError ? ENOSPC : EIO;
+    const qint64 needed = spaceNeeded ? spaceNeeded() : expectedSize;
+    const QString dir = QFileInfo(file.fileName()).absolutePath();
+    // A full disk, a quota, a read-only or unwritable directory: every
+    // mirror would fail the same way, so none is charged, and the update
+    // stops with its session kept for a run after the user has made room.
+    // The partial file goes first, so the free space said is what there is.
+    resetDownload();
+    emit error(WriteFailure::message(dir, errorCode, needed, WriteFailure::freeSpace(dir)));
+    errorCancel();
 }
 
 void DownloadTaskSpecification::releaseSlot()

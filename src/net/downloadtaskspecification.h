@@ -2,6 +2,8 @@
 // failover to another mirror on every kind of failure.
 #pragma once
 
+#include <functional>
+
 #include <QFile>
 #include <QNetworkReply>
 #include <QPointer>
@@ -20,11 +22,14 @@ class QUrl;
     the registry and sends one GET; redirects are never followed. The body is
     streamed to the file as it arrives.
 
-    On a bad status, a network, read or write error, a stall (see timeTick)
-    or more data than expectedSize (or the size limit), the mirror is charged
-    (or removed), the partial file deleted, and the file fetched again from a
+    On a bad status, a network or read error, a stall (see timeTick) or more
+    data than expectedSize (or the size limit), the mirror is charged (or
+    removed), the partial file deleted, and the file fetched again from a
     freshly drawn mirror, until it is complete or no mirror is left (then
-    ErrorCanceled).
+    ErrorCanceled). A file that cannot be written (full disk, quota, read-only
+    or unwritable directory) is this machine's fault: the task reports error
+    with the directory and the cause, charges no mirror and ends in
+    ErrorCanceled.
     When every slot is taken the task waits until some reply of the manager
     finishes. A cancelled task leaves no partial file behind.
 
@@ -43,6 +48,13 @@ public:
     // For a file of unknown size: more than maxBytes count like more data
     // than an expected size. -1 (the default) sets no limit.
     void setSizeLimit(qint64 maxBytes) { sizeLimit = maxBytes; }
+    // What the downloads this one belongs to still need in its directory,
+    // asked when the disk turns out to be full. Unset, it is the size of
+    // this file, unsaid when unknown.
+    void setSpaceNeeded(std::function<qint64()> bytesStillNeeded)
+    {
+        spaceNeeded = std::move(bytesStillNeeded);
+    }
 
     void execute() override;
     void reset() override;
@@ -79,6 +91,9 @@ private:
     void startDownload();
     void resetDownload();
     void errorRetry(const QString& reason);
+    // Ends the task without charging the mirror; errorCode is the errno of
+    // the failed open or write.
+    void stopOnWriteFailure(int errorCode);
     bool readData();
     // The most bytes this file may have, or -1 for no bound.
     qint64 maxSize() const;
@@ -101,6 +116,7 @@ private:
     qint64 expectedSize;
     qint64 initialExpectedSize;
     qint64 sizeLimit = -1;
+    std::function<qint64()> spaceNeeded;
     qint64 bytesReceived = 0;
     FTPSiteAccessData mirror;
     // Whether this task holds a slot of mirror; the slot is given back once

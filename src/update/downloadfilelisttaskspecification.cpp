@@ -1,10 +1,13 @@
 // The download stage of an update.
 #include "downloadfilelisttaskspecification.h"
 
+#include <cerrno>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
+#include "base/writefailure.h"
 #include "fileops/pathguard.h"
 #include "update/downloadfiletaskspecification.h"
 
@@ -31,7 +34,7 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
         finish();
         return;
     }
-    if (!makeSubDirs())
+    if (!fitsOnDisk() || !makeSubDirs())
         return;
 
     emit message(QStringLiteral("Downloading files"));
@@ -47,8 +50,42 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
 
 TaskSpecification* DownloadFileListTaskSpecification::makeSubTask(int index)
 {
-    return new DownloadFileTaskSpecification(
+    auto* file = new DownloadFileTaskSpecification(
         entries.at(index), networkManager, mirrors, parameters, this, 1.0 / entries.size());
+    file->spaceNeeded = [this] { return bytesStillNeeded(); };
+    filesMade = index + 1;
+    return file;
+}
+
+bool DownloadFileListTaskSpecification::fitsOnDisk()
+{
+    // Finding out after hours of downloading that the last file has no room
+    // helps nobody; what cannot fit is not started. A file system that does
+    // not say how much is free is given the benefit of the doubt.
+    qint64 needed = 0;
+    for (const FileDownloadSpecification& entry : std::as_const(*fileList))
+        needed += static_cast<qint64>(entry.size);
+    const qint64 free = WriteFailure::freeSpace(parameters.tempDir);
+    if (free < 0 || needed <= free)
+        return true;
+    emit error(WriteFailure::message(parameters.tempDir, ENOSPC, needed, free));
+    errorCancel();
+    return false;
+}
+
+qint64 DownloadFileListTaskSpecification::bytesStillNeeded() const
+{
+    // The files whose tasks have ended are on disk; those whose tasks run may
+    // be; those not yet started are not.
+    qint64 needed = 0;
+    for (const TaskSpecification* task : allSubTasks) {
+        const auto* file = static_cast<const DownloadFileTaskSpecification*>(task);
+        if (file->needsSpace())
+            needed += static_cast<qint64>(file->fileSpec.size);
+    }
+    for (int index = filesMade; index < entries.size(); ++index)
+        needed += static_cast<qint64>(entries.at(index).size);
+    return needed;
 }
 
 bool DownloadFileListTaskSpecification::makeSubDirs()
@@ -92,6 +129,7 @@ void DownloadFileListTaskSpecification::reset()
 {
     clearSubTasks();
     entries.clear();
+    filesMade = 0;
     totalBytes = 0;
     TaskSpecification::reset();
 }

@@ -17,7 +17,8 @@ class QNetworkAccessManager;
     (packed ones stay packed).
 
     fileList is read when the stage starts, not when it is built. A file name
-    that would lead outside the temporary directory fails the stage before
+    that would lead outside the temporary directory, or a list larger than
+    the free space of the temporary directory, fails the stage before
     anything is created or fetched. Nothing is owned. GUI thread only.
 */
 class DownloadFileListTaskSpecification final : public ComposedTaskSpecification {
@@ -37,6 +38,10 @@ public:
     void makeSubtasksAndStart();
     // False after reporting and cancelling the stage.
     bool makeSubDirs();
+    // False after reporting and cancelling the stage.
+    bool fitsOnDisk();
+    // Bytes the files not yet on disk will take.
+    qint64 bytesStillNeeded() const;
 
     QList<FileDownloadSpecification>* fileList;
     QNetworkAccessManager* networkManager;
@@ -50,4 +55,6 @@ protected:
 private:
     // The list as the stage found it when it started.
     QList<FileDownloadSpecification> entries;
+    // Entries below this index have had their task made.
+    int filesMade = 0;
 };

@@ -34,6 +34,8 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
     const QString remote = fileSpec.section + QLatin1Char('/') + fileSpec.fileName;
     currentDownload = new DownloadTaskSpecification(
         networkManager, mirrors, remote, localPath(), static_cast<qint64>(fileSpec.size), this, 0.8);
+    if (spaceNeeded)
+        currentDownload->setSpaceNeeded(spaceNeeded);
     addSubTask(currentDownload);
 
     auto* check = new CheckSignatureTaskSpecification(localPath(), fileSpec.md5, false, this, 0.2);
@@ -43,6 +45,12 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
 
     state = Running;
     executeSubTasks();
+}
+
+bool DownloadFileTaskSpecification::needsSpace() const
+{
+    // A copy being checked already lies on disk.
+    return state != Finished && !(currentDownload && currentDownload->state == Finished);
 }
 
 void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification*)

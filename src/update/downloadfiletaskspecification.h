@@ -2,6 +2,8 @@
 // by MD5; a copy that fails the check costs its mirror and is fetched again.
 #pragma once
 
+#include <functional>
+
 #include "tasks/composedtaskspecification.h"
 #include "update/filespecifications.h"
 #include "update/updateparameters.h"
@@ -36,12 +38,17 @@ public:
     void handleOtherTaskCancelled(TaskSpecification* other) override;
 
     void makeSubtasksAndStart();
+    // Whether this file still has to be written to the temporary directory.
+    bool needsSpace() const;
 
     FileDownloadSpecification fileSpec;
     QNetworkAccessManager* networkManager;
     Mirrors* mirrors;
     UpdateParameters parameters;
     DownloadTaskSpecification* currentDownload = nullptr;
+    // Passed to every download of the file: what the stage still needs on
+    // disk, for the message about a full disk.
+    std::function<qint64()> spaceNeeded;
 
 private slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);

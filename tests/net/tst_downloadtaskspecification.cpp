@@ -2,7 +2,9 @@
 // is charged or dropped, and the exact log lines on the way.
 #include <memory>
 
+#include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -10,11 +12,15 @@
 
 #include "downloadfixture.h"
 #include "net/downloadtaskspecification.h"
+#include "scratchmount.h"
 #include "testfiles.h"
 
 using Answer = TestHttpServer::Answer;
 
 namespace {
+
+// Where the downloaded file is to be written.
+enum Place { MissingDir, ReadOnlyMount, NoPermission, SmallMount };
 
 bool ended(const TaskSpecification* task)
 {
@@ -37,7 +43,8 @@ private slots:
     void failingMirrorIsLeftForAnother_data();
     void failingMirrorIsLeftForAnother();
     void noMirrorLeftEndsTheTask();
-    void unwritableFileEndsWithoutRetry();
+    void localWriteFailureBlamesNoMirror_data();
+    void localWriteFailureBlamesNoMirror();
     void counters_data();
     void counters();
 
@@ -277,28 +284,76 @@ void TestDownloadTaskSpecification::noMirrorLeftEndsTheTask()
             "There are no (more) known working mirrors available", "Downloading data/file.bin"}));
 }
 
-void TestDownloadTaskSpecification::unwritableFileEndsWithoutRetry()
+void TestDownloadTaskSpecification::localWriteFailureBlamesNoMirror_data()
 {
-    QVERIFY(fixture->start({"A"}));
-    fixture->server.setAnswer(DownloadFixture::pathOn("A"), Answer::generated(1000));
-    const QString path = fixture->dir.filePath("no/such/dir/file.bin");
-    DownloadTaskSpecification* task = fixture->makeTask(1000, 1.0, path);
+    QTest::addColumn<int>("place");
+    QTest::addColumn<bool>("openFails"); // else writing fails
+    QTest::addColumn<QString>("error"); // %DIR% is the file's directory
+
+    const QString full =
+        QStringLiteral("Cannot store the downloads in %DIR%: No space left on device. They "
+                       "still need %1 there, %2 are free.")
+            .arg(QLocale::c().formattedDataSize(200000), QLocale::c().formattedDataSize(65536));
+    QTest::newRow("missing directory")
+        << int(MissingDir) << true << "Cannot store the downloads in %DIR%: No such file or directory.";
+    QTest::newRow("read-only file system")
+        << int(ReadOnlyMount) << true << "Cannot store the downloads in %DIR%: Read-only file system.";
+    QTest::newRow("directory without write permission")
+        << int(NoPermission) << true << "Cannot store the downloads in %DIR%: Permission denied.";
+    QTest::newRow("disk full while writing") << int(SmallMount) << false << full;
+}
+
+// Another mirror would fail the same way: the task stops, and the mirror it
+// used is neither charged nor dropped.
+void TestDownloadTaskSpecification::localWriteFailureBlamesNoMirror()
+{
+    QFETCH(int, place);
+    QFETCH(bool, openFails);
+    QFETCH(QString, error);
+
+    std::unique_ptr<ScratchMount> mount;
+    QString dir = fixture->dir.filePath("no/such/dir");
+    if (place == ReadOnlyMount || place == SmallMount) {
+        mount = std::make_unique<ScratchMount>(
+            65536, place == ReadOnlyMount ? ScratchMount::ReadOnly : ScratchMount::Writable);
+        if (!mount->isMounted())
+            QSKIP(qPrintable(mount->skipReason()));
+        dir = mount->path();
+    } else if (place == NoPermission) {
+        if (!ScratchMount::permissionsApply())
+            QSKIP("root writes whatever the permission bits say");
+        dir = fixture->dir.filePath("locked");
+        QVERIFY(QDir().mkdir(dir));
+        QVERIFY(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    QVERIFY(fixture->start({"A", "B"}));
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), Answer::generated(200000));
+    fixture->server.setAnswer(DownloadFixture::pathOn("B"), Answer::generated(200000));
+    const QString path = dir + "/file.bin";
+    DownloadTaskSpecification* task = fixture->makeTask(200000, 1.0, path);
     QSignalSpy errors(task, &TaskSpecification::error);
     QSignalSpy canceled(task, &TaskSpecification::canceled);
 
     task->execute();
+    QVERIFY(canceled.size() == 1 || canceled.wait(10000));
 
-    QCOMPARE(canceled.size(), 1);
     QCOMPARE(task->state, int(TaskSpecification::ErrorCanceled));
     QCOMPARE(errors.size(), 1);
-    QCOMPARE(errors.at(0).at(0).toString(), QString("Unable to create file %1 for saving").arg(path));
-    QCOMPARE(fixture->log,
-        (QStringList {"Downloading data/file.bin", "error: Unable to create file " + path + " for saving"}));
+    const QString expected = QString(error).replace("%DIR%", dir);
+    QCOMPARE(errors.at(0).at(0).toString(), expected);
+    QStringList log {"Downloading data/file.bin"};
+    if (openFails)
+        log.append(QString("Unable to create file %1 for saving").arg(path));
+    log.append("error: " + expected);
+    QCOMPARE(fixture->log, log);
+    QVERIFY(!QFileInfo::exists(path));
     QCOMPARE(fixture->record("A")->inUse, 0);
     QCOMPARE(fixture->record("A")->errors, 0);
-    // Give a wrongly sent request the chance to arrive before looking.
+    QCOMPARE(fixture->record("B")->errors, 0);
+    // Give a wrongly sent retry the chance to arrive before looking.
     QVERIFY(fixture->fetchOther("/probe"));
-    QCOMPARE(fixture->server.requestedPaths(), QStringList {"/probe"});
+    QCOMPARE(fixture->server.requestCount(DownloadFixture::pathOn("B")), 0);
+    QCOMPARE(fixture->server.requestCount(DownloadFixture::pathOn("A")), openFails ? 0 : 1);
 }
 
 void TestDownloadTaskSpecification::counters_data()

@@ -3,13 +3,16 @@
 // costs its mirror, and the figures the window shows.
 #include "update/downloadfilelisttaskspecification.h"
 
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "mirrorsfixture.h"
 #include "net/mirrors.h"
+#include "scratchmount.h"
 #include "stagefixture.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -275,6 +278,88 @@ private slots:
         stage.timeTick(done, total, speed, downloading);
         QCOMPARE(done, quint64(60));
         QCOMPARE(speed, quint64(0));
+    }
+
+    void diskTooSmall_data()
+    {
+        QTest::addColumn<int>("files"); // of 200,000 bytes each, on a disk of 1 MiB
+        QTest::addColumn<bool>("filledMeanwhile");
+        QTest::addColumn<QString>("error"); // %FREE% stands for any size
+
+        const QLocale c = QLocale::c();
+        const QString start =
+            QStringLiteral("Cannot store the downloads in @temp: No space left on device. ");
+        QTest::newRow("more than the free space: nothing fetched") << 6 << false
+                                                                   << start
+                + QStringLiteral("They still need %1 there, %2 are free.")
+                      .arg(c.formattedDataSize(6 * 200000), c.formattedDataSize(1024 * 1024));
+        // Another program takes the room after the check, leaving less than
+        // any one file needs.
+        QTest::newRow("filled by someone else during the downloads")
+            << 3 << true
+            << QString(start).replace(QStringLiteral("@temp"), QStringLiteral("@temp/lib"))
+                + QStringLiteral("They still need %1 there, %FREE% are free.")
+                      .arg(c.formattedDataSize(3 * 200000));
+    }
+
+    // A full disk is this machine's problem: the stage stops with a message
+    // that says where and how much, charges no mirror, and the session
+    // continues once there is room.
+    void diskTooSmall()
+    {
+        QFETCH(int, files);
+        QFETCH(bool, filledMeanwhile);
+        QFETCH(QString, error);
+
+        ScratchMount mount(1024 * 1024);
+        if (!mount.isMounted())
+            QSKIP(qPrintable(mount.skipReason()));
+        World world;
+        QVERIFY(world.start());
+        world.fixture.parameters.tempDir = mount.path();
+        for (int i = 0; i < files; ++i)
+            world.addFile(QStringLiteral("c"), QStringLiteral("lib/%1").arg(i),
+                TestHttpServer::generatedBytes(i, 200000));
+        const QString filler = mount.path() + QStringLiteral("/filler");
+        auto stage = std::make_unique<DownloadFileListTaskSpecification>(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+        world.fixture.watch(stage.get());
+        if (filledMeanwhile) {
+            connect(stage.get(), &TaskSpecification::message, stage.get(), [filler](const QString& line) {
+                if (line == QLatin1String("Downloading files"))
+                    TestFiles::write(filler, QByteArray(1024 * 1024 - 120000, 'f'));
+            });
+        }
+
+        QCOMPARE(world.fixture.run(stage.get()), int(TaskSpecification::ErrorCanceled));
+        const QStringList errors = world.fixture.log.filter(QRegularExpression(QStringLiteral("^error: ")));
+        QCOMPARE(errors.size(), 1);
+        QStringList parts = (QStringLiteral("error: ") + error).split(QStringLiteral("%FREE%"));
+        for (QString& part : parts)
+            part = QRegularExpression::escape(part.replace(QStringLiteral("@temp"), mount.path()));
+        const QString pattern = parts.join(QStringLiteral(".+"));
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(pattern))
+                     .match(errors.constFirst())
+                     .hasMatch(),
+            qPrintable(errors.constFirst()));
+        QCOMPARE(world.mirrors.getMirrorList().size(), 2);
+        for (const FTPSiteAccessData& mirror : world.mirrors.getMirrorList())
+            QCOMPARE(mirror.errors, 0);
+        if (!filledMeanwhile) {
+            QVERIFY(world.server.requestedPaths().isEmpty());
+            QVERIFY(TestFiles::snapshot(mount.path()).isEmpty());
+            return;
+        }
+
+        // Room made, the next run of the session fetches every file.
+        QVERIFY(QFile::remove(filler));
+        stage = std::make_unique<DownloadFileListTaskSpecification>(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+        QCOMPARE(world.fixture.run(stage.get()), int(TaskSpecification::Finished));
+        for (int i = 0; i < files; ++i) {
+            QCOMPARE(TestFiles::read(mount.path() + QStringLiteral("/lib/%1").arg(i)),
+                TestHttpServer::generatedBytes(i, 200000));
+        }
     }
 
     void refusesBeforeFetching_data()
