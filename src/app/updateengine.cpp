@@ -10,6 +10,9 @@
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -99,6 +102,15 @@ bool UpdateEngine::initialize()
         return false;
     }
 
+    // Checked before any temporary directory exists: without write access
+    // the session could not be recorded, and its directory would be left
+    // behind with nobody knowing of it.
+    const QString clientDir = root.absolutePath();
+    if (::faccessat(AT_FDCWD, QFile::encodeName(clientDir).constData(), W_OK, AT_EACCESS) != 0) {
+        emit fatalError(QStringLiteral("The client directory %1 is not writable").arg(clientDir));
+        return false;
+    }
+
     RandomSource::seed(static_cast<quint32>(QDateTime::currentSecsSinceEpoch()));
 
     int version = 0;
@@ -119,9 +131,18 @@ bool UpdateEngine::initialize()
         }
     }
 
+    const bool newDir = dir.isEmpty();
     if (!configuration->initalizeStart(dir))
         return false;
-    UpdateIniData::modify(configuration->clientVersion, configuration->tempDir, configuration->clientType);
+    if (!UpdateIniData::modify(
+            configuration->clientVersion, configuration->tempDir, configuration->clientType)) {
+        // A directory of no recorded session would never be cleaned up.
+        if (newDir)
+            QDir().rmdir(configuration->tempDir);
+        emit fatalError(
+            QStringLiteral("Cannot record the update session in %1").arg(UpdateIniData::filename()));
+        return false;
+    }
 
     mirrors = new Mirrors(this);
     connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);

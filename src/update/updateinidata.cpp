@@ -48,7 +48,7 @@ bool get(int* version, QString* type, QString* dir)
     return true;
 }
 
-void modify(int version, const QString& dir, const QString& type)
+bool modify(int version, const QString& dir, const QString& type)
 {
     QSettings settings(filename(), QSettings::IniFormat);
     settings.beginGroup(currentGroup);
@@ -56,6 +56,8 @@ void modify(int version, const QString& dir, const QString& type)
     settings.setValue(dirKey, dir);
     settings.setValue(typeKey, type);
     settings.endGroup();
+    settings.sync();
+    return settings.status() == QSettings::NoError;
 }
 
 void cleanup()

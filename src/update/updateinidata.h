@@ -13,8 +13,8 @@ QString filename();
 /// out-parameters filled; otherwise none is touched.
 bool get(int* version, QString* type, QString* dir);
 /// Writes the record; the other groups of update.ini stay as they are.
-/// Failures to write go unnoticed.
-void modify(int version, const QString& dir, const QString& type);
+/// False when update.ini could not be written.
+bool modify(int version, const QString& dir, const QString& type);
 /// Removes the record and nothing else.
 void cleanup();
 

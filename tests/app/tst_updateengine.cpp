@@ -3,6 +3,7 @@
 // its fatal errors, and the clean-up after success.
 #include "app/configuration.h"
 #include "app/updateengine.h"
+#include "scratchmount.h"
 #include "testfiles.h"
 #include "update/updateinidata.h"
 
@@ -34,6 +35,14 @@ enum RecordedDir {
     FileNamedLikeSessionDir,
 };
 
+// The client directory during initialize().
+enum ClientDir {
+    WritableDir,
+    ReadOnlyDir, // on a read-only mount
+    LockedDir, // without write permission
+    RecordBlocked, // writable, but a directory named update.ini keeps the record out
+};
+
 QStringList texts(const QSignalSpy& spy)
 {
     QStringList lines;
@@ -45,6 +54,7 @@ QStringList texts(const QSignalSpy& spy)
 } // namespace
 
 Q_DECLARE_METATYPE(RecordedDir)
+Q_DECLARE_METATYPE(ClientDir)
 
 class tst_UpdateEngine : public QObject {
     Q_OBJECT
@@ -249,35 +259,71 @@ void tst_UpdateEngine::initializeFatalErrors_data()
 {
     QTest::addColumn<int>("channel");
     QTest::addColumn<bool>("mirrorsIni");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<ClientDir>("clientDirKind");
+    QTest::addColumn<QString>("text"); // %CLIENT% is the client directory
 
     const QString missing = QStringLiteral("mirrors.ini is missing, cannot proceed.");
-    QTest::newRow("mirrors.ini missing") << int(Stable) << false << missing;
-    QTest::newRow("mirrors.ini missing on the alpha channel") << int(Alpha) << false << missing;
+    const QString notWritable = QStringLiteral("The client directory %CLIENT% is not writable");
+    QTest::newRow("mirrors.ini missing") << int(Stable) << false << WritableDir << missing;
+    QTest::newRow("mirrors.ini missing on the alpha channel")
+        << int(Alpha) << false << WritableDir << missing;
     // The registry's own report; its wording belongs to the registry.
-    QTest::newRow("alpha channel without an alpha mirror") << int(Alpha) << true << QString();
+    QTest::newRow("alpha channel without an alpha mirror") << int(Alpha) << true << WritableDir << QString();
+    QTest::newRow("client directory on a read-only file system")
+        << int(Stable) << true << ReadOnlyDir << notWritable;
+    QTest::newRow("client directory without write permission")
+        << int(Stable) << true << LockedDir << notWritable;
+    QTest::newRow("session record cannot be written")
+        << int(Stable) << true << RecordBlocked
+        << QStringLiteral("Cannot record the update session in %CLIENT%/update.ini");
 }
 
 void tst_UpdateEngine::initializeFatalErrors()
 {
     QFETCH(int, channel);
     QFETCH(bool, mirrorsIni);
+    QFETCH(ClientDir, clientDirKind);
     QFETCH(QString, text);
 
-    if (mirrorsIni)
-        QVERIFY(TestFiles::write(clientDir->filePath("mirrors.ini"), "[mirrors]\nsize=0\n"));
+    const auto fill = [mirrorsIni](const QString& dir) {
+        if (mirrorsIni)
+            QVERIFY(TestFiles::write(dir + "/mirrors.ini", "[mirrors]\nsize=0\n"));
+    };
+    std::unique_ptr<ScratchMount> mount;
+    QString dir = clientDir->path();
+    if (clientDirKind == ReadOnlyDir) {
+        mount = std::make_unique<ScratchMount>(1024 * 1024, ScratchMount::ReadOnly, fill);
+        if (!mount->isMounted())
+            QSKIP(qPrintable(mount->skipReason()));
+        dir = mount->path();
+        Configuration::setAppRootPathOverride(dir);
+    } else {
+        fill(dir);
+    }
+    if (clientDirKind == LockedDir) {
+        if (!ScratchMount::permissionsApply())
+            QSKIP("root writes whatever the permission bits say");
+        QVERIFY(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    if (clientDirKind == RecordBlocked)
+        QVERIFY(QDir(dir).mkdir("update.ini"));
     makeConfiguration(UpdateChannel(channel));
     QSignalSpy fatal(engine.get(), &UpdateEngine::fatalError);
 
-    QVERIFY(!engine->initialize());
+    const bool initialized = engine->initialize();
+    if (clientDirKind == LockedDir)
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
+    QVERIFY(!initialized);
     QVERIFY(!engine->busy());
     QCOMPARE(fatal.count(), 1);
     if (!text.isEmpty())
-        QCOMPARE(fatal.at(0).at(0).toString(), text);
-    // A missing mirrors.ini stops before any directory or record is made.
-    if (!mirrorsIni) {
-        QVERIFY(TestFiles::snapshot(tempRoot->path()).isEmpty());
+        QCOMPARE(fatal.at(0).at(0).toString(), QString(text).replace("%CLIENT%", dir));
+    // These stop before a directory is made, or remove the one no record
+    // names; no record is left either.
+    if (!mirrorsIni || clientDirKind != WritableDir) {
+        QCOMPARE(QDir(tempRoot->path()).entryList({"corvane_temp_*"}, QDir::AllEntries | QDir::Hidden),
+            QStringList());
         QVERIFY(!UpdateIniData::get(nullptr, nullptr, nullptr));
     }
 }
