@@ -91,8 +91,11 @@ public:
     QList<BenchShell::File> shellFiles() const
     {
         QList<BenchShell::File> files;
+        // The URLs are built here: looking each path up in the release would
+        // take time that grows with the square of the file count.
+        const QString base = QStringLiteral("%1/A/%2/").arg(server.url(0)).arg(release.version());
         for (const TestRelease::Entry& entry : release.entries()) {
-            files.append({server.url(0) + release.serverPath(QStringLiteral("A"), entry.path), entry.path,
+            files.append({base + entry.section + QLatin1Char('/') + entry.path, entry.path,
                 entry.value.section(QStringLiteral("::"), 0, 0)});
         }
         return files;
