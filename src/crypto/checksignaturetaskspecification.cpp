@@ -21,6 +21,16 @@ CheckSignatureTaskSpecification::CheckSignatureTaskSpecification(
 {
 }
 
+void CheckSignatureTaskSpecification::execute()
+{
+    if (knownDigest.isEmpty() || md5.isEmpty()) {
+        ASyncTaskSpecification::execute();
+        return;
+    }
+    state = Running;
+    runDone(QString::fromLatin1(knownDigest).compare(md5, Qt::CaseInsensitive) == 0);
+}
+
 ASyncFunc* CheckSignatureTaskSpecification::createFunction()
 {
     return new CheckSigFunc(filePath, md5);

@@ -19,6 +19,12 @@ public:
     CheckSignatureTaskSpecification(
         QString filePath, QString md5, bool failOnMismatch, QObject* parent, double parentProgressRange);
 
+    // The file's MD5 is already known (taken while it was written): the check
+    // compares md5Hex with the expected digest at once, on this thread,
+    // instead of reading the file.
+    void useDigest(const QByteArray& md5Hex) { knownDigest = md5Hex; }
+    void execute() override;
+
     QString filePath;
     // Expected digest as hexadecimal text, compared ignoring case.
     QString md5;
@@ -32,6 +38,9 @@ signals:
 protected:
     ASyncFunc* createFunction() override;
     void runDone(bool ok) override;
+
+private:
+    QByteArray knownDigest;
 };
 
 // The work of one check; also usable on its own, on any thread, by calling

@@ -11,11 +11,14 @@
 #include <QUrl>
 
 #include "base/writefailure.h"
+#include "net/partialdownload.h"
 
 namespace {
 
 // The body goes to disk in pieces of at most this size, never whole.
 constexpr qint64 chunkSize = 4096;
+// The part of a copy read back at a time to take up its digest when resuming.
+constexpr qint64 prefixBlockSize = 256 * 1024;
 constexpr qint64 readBufferSize = 1024 * 1024;
 
 } // namespace
@@ -67,13 +70,21 @@ void DownloadTaskSpecification::startDownload()
     }
     holdingSlot = true;
 
+    // A copy that an earlier run left half done is continued where it ends,
+    // if the mirror's answer that started it can be named again.
+    const QByteArray validator = resumableValidator();
     errno = 0;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    const bool opened = validator.isEmpty() ? file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                                            : file.open(QIODevice::ReadWrite);
+    if (!opened) {
         const int cause = errno;
         emit message(QStringLiteral("Unable to create file %1 for saving").arg(file.fileName()));
         stopOnWriteFailure(cause);
         return;
     }
+    digest.reset();
+    resumeOffset = validator.isEmpty() ? 0 : takeUpPrefix();
+    bytesReceived = bytesAtLastTick = resumeOffset;
 
     QNetworkRequest request {requestUrl()};
     // The digest we check is that of the file as it lies on the mirror. Left
@@ -83,6 +94,12 @@ void DownloadTaskSpecification::startDownload()
     request.setRawHeader("Accept-Encoding", "identity");
     // Any answer but 200 marks the mirror as unusable, redirects included.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (resumeOffset > 0) {
+        // If-Range: a mirror whose file has changed since sends all of it
+        // (200) instead of a rest that would not fit the copy.
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(resumeOffset) + '-');
+        request.setRawHeader("If-Range", validator);
+    }
     reply = networkManager->get(request);
     if (!reply) {
         emit error(QStringLiteral("Download failed to initialize"));
@@ -143,8 +160,36 @@ void DownloadTaskSpecification::onMetaDataChanged()
     if (!status.isValid())
         return;
     const int code = status.toInt();
-    if (code == 200)
+    if (code == 200) {
+        // The whole file follows: the range was ignored, or the file has
+        // changed since the copy was begun.
+        if (resumeOffset > 0)
+            restartFromZero();
+        if (initialExpectedSize >= PartialDownload::minResumableBytes)
+            PartialDownload::saveValidator(file.fileName(), *reply);
         return;
+    }
+    if (code == 206 && resumeOffset > 0) {
+        if (PartialDownload::continuesAt(
+                reply->rawHeader("Content-Range"), resumeOffset, initialExpectedSize))
+            return;
+        // A rest that does not start where the copy ends, or belongs to a
+        // file of another size, would corrupt the copy.
+        errorRetry(QStringLiteral("%1 answered the request for bytes from %2 with the range %3")
+                       .arg(fileUrl())
+                       .arg(resumeOffset)
+                       .arg(QString::fromLatin1(reply->rawHeader("Content-Range"))));
+        return;
+    }
+    if (code == 416 && resumeOffset > 0) {
+        // The copy cannot be continued there; no fault of the mirror's.
+        resetDownload();
+        emit message(QStringLiteral("%1 cannot continue a copy at byte %2, fetching it from the start")
+                         .arg(fileUrl())
+                         .arg(resumeOffset));
+        startDownload();
+        return;
+    }
     mirrors->removeMirror(mirror.name);
     errorRetry(QStringLiteral("%1 returned %2").arg(fileUrl()).arg(code));
 }
@@ -194,6 +239,7 @@ bool DownloadTaskSpecification::readData()
             stopOnWriteFailure(cause);
             return false;
         }
+        digest.addData(QByteArrayView(buffer, got));
         bytesReceived += got;
         if (expectedSize >= 1)
             setProgress(std::min(1.0, double(bytesReceived) / double(expectedSize)));
@@ -225,10 +271,10 @@ void DownloadTaskSpecification::onDownloadFinished()
     // clean end; the announced length tells the truth.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (announced.isValid() && !reply->hasRawHeader("Content-Encoding")
-        && bytesReceived < announced.toLongLong()) {
+        && bytesReceived - resumeOffset < announced.toLongLong()) {
         errorRetry(QStringLiteral("Transfer of %1 from mirror %2 ended after %3 of %4 bytes")
                        .arg(remotePath, mirror.name)
-                       .arg(bytesReceived)
+                       .arg(bytesReceived - resumeOffset)
                        .arg(announced.toLongLong()));
         return;
     }
@@ -243,7 +289,46 @@ void DownloadTaskSpecification::onDownloadFinished()
     reply->deleteLater();
     reply = nullptr;
     file.close();
+    PartialDownload::forget(file.fileName());
+    receivedMd5 = digest.result().toHex();
+    resumed = resumeOffset > 0;
     downloadFinished();
+}
+
+QByteArray DownloadTaskSpecification::resumableValidator() const
+{
+    if (initialExpectedSize < PartialDownload::minResumableBytes)
+        return {};
+    const qint64 size = QFileInfo(file.fileName()).size();
+    if (size <= 0 || size >= initialExpectedSize)
+        return {};
+    return PartialDownload::loadValidator(file.fileName());
+}
+
+qint64 DownloadTaskSpecification::takeUpPrefix()
+{
+    // The digest covers the whole file, so the bytes already there are read
+    // once more; far less than fetching them again.
+    QByteArray block(prefixBlockSize, Qt::Uninitialized);
+    qint64 done = 0;
+    for (qint64 got; (got = file.read(block.data(), block.size())) > 0;) {
+        digest.addData(QByteArrayView(block.constData(), got));
+        done += got;
+    }
+    if (done > 0 && file.pos() == done)
+        return done;
+    restartFromZero();
+    return 0;
+}
+
+void DownloadTaskSpecification::restartFromZero()
+{
+    file.seek(0);
+    file.resize(0);
+    digest.reset();
+    resumeOffset = 0;
+    bytesReceived = bytesAtLastTick = 0;
+    setProgress(0.0);
 }
 
 void DownloadTaskSpecification::downloadFinished()
@@ -300,7 +385,12 @@ void DownloadTaskSpecification::resetDownload()
     if (file.isOpen()) {
         file.close();
         file.remove();
+        PartialDownload::forget(file.fileName());
     }
+    digest.reset();
+    resumeOffset = 0;
+    receivedMd5.clear();
+    resumed = false;
     bytesAtLastTick = 0;
     bytesReceived = 0;
     expectedSize = initialExpectedSize;

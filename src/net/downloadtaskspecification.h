@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QNetworkReply>
 #include <QPointer>
@@ -79,6 +80,11 @@ public:
     // The mirror of the current attempt; a finished task keeps it (for a
     // caller that drops a mirror whose file fails its check) until reset.
     const FTPSiteAccessData& getMirror() const { return mirror; }
+    // Once finished: the lower-case hexadecimal MD5 of the file, taken as its
+    // bytes arrived, so that checking it needs no second read.
+    const QByteArray& md5Hex() const { return receivedMd5; }
+    // Once finished: whether the file continued a copy left by an earlier run.
+    bool wasResumed() const { return resumed; }
 
 private slots:
     void onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
@@ -95,6 +101,12 @@ private:
     // the failed open or write.
     void stopOnWriteFailure(int errorCode);
     bool readData();
+    // The saved validator of a partial copy worth continuing, or empty.
+    QByteArray resumableValidator() const;
+    // Digests the copy's bytes; returns where the rest goes (0 if unreadable).
+    qint64 takeUpPrefix();
+    // Drops what the copy holds; the body that follows is the whole file.
+    void restartFromZero();
     // The most bytes this file may have, or -1 for no bound.
     qint64 maxSize() const;
     void waitForFreeSlot();
@@ -118,6 +130,12 @@ private:
     qint64 sizeLimit = -1;
     std::function<qint64()> spaceNeeded;
     qint64 bytesReceived = 0;
+    // Where this attempt's body starts in the file: the length of the copy
+    // it continues, or 0.
+    qint64 resumeOffset = 0;
+    QCryptographicHash digest {QCryptographicHash::Md5};
+    QByteArray receivedMd5;
+    bool resumed = false;
     FTPSiteAccessData mirror;
     // Whether this task holds a slot of mirror; the slot is given back once
     // only, however the attempt ends.

@@ -39,6 +39,11 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
     addSubTask(currentDownload);
 
     auto* check = new CheckSignatureTaskSpecification(localPath(), fileSpec.md5, false, this, 0.2);
+    // The download takes the digest as the bytes arrive; the check only
+    // compares it, instead of reading the whole file once more.
+    DownloadTaskSpecification* download = currentDownload;
+    connect(download, &TaskSpecification::finished, check,
+        [download, check] { check->useDigest(download->md5Hex()); });
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
         &DownloadFileTaskSpecification::onSigCheckDone);
     addSubTask(check);
@@ -57,6 +62,19 @@ void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTask
 {
     if (pass)
         return;
+
+    // A copy continued from an earlier run's part may have been stitched
+    // onto a part that was damaged on this disk; the mirror gets the
+    // benefit of the doubt once, and the file is fetched whole.
+    if (currentDownload->wasResumed() && !fetchedWholeAfterResume && !cancelRequested && !stageFailed) {
+        emit message(QStringLiteral("md5 sum for %1 failed after resuming, fetching it again from the start")
+                         .arg(fileSpec.fileName));
+        fetchedWholeAfterResume = true;
+        reset();
+        QFile::remove(localPath());
+        makeSubtasksAndStart();
+        return;
+    }
 
     // Whatever happens next, the mirror that served a bad copy serves no
     // other file of this session.

@@ -67,6 +67,9 @@ private:
     quint64 keptTotal = 0;
     quint64 pendingSpeed = 0;
 
+    // A resumed copy failed its check and the file was fetched again whole.
+    bool fetchedWholeAfterResume = false;
+
     // Another file of the stage failed while this one was being checked.
     bool stageFailed = false;
 };

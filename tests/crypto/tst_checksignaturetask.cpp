@@ -227,6 +227,36 @@ private slots:
         QCOMPARE(task.state, endState);
     }
 
+    void knownDigestIsComparedInsteadOfTheFile_data()
+    {
+        QTest::addColumn<QByteArray>("known");
+        QTest::addColumn<QStringList>("events");
+        const QByteArray other = TestFiles::md5Hex("what was written");
+        QTest::newRow("matching digest passes, whatever the file holds now")
+            << other << QStringList {"checkDone(true)", "finished"};
+        QTest::newRow("another digest fails like a mismatch") << other.toUpper()
+                + "0" << QStringList {"Signature check failed for %1", "checkDone(false)", "canceled"};
+    }
+
+    void knownDigestIsComparedInsteadOfTheFile()
+    {
+        QFETCH(QByteArray, known);
+        QFETCH(QStringList, events);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("client.bin"));
+        QVERIFY(TestFiles::write(path, "payload"));
+        CheckSignatureTaskSpecification task(
+            path, QString::fromLatin1(TestFiles::md5Hex("what was written")), true, nullptr, 0.2);
+        TaskLog log(&task);
+        task.useDigest(known);
+        task.execute();
+        // Decided within execute(): no worker is involved.
+        QVERIFY(log.ended());
+        for (QString& line : events)
+            line.replace(QLatin1String("%1"), path);
+        QCOMPARE(log.lines, events);
+    }
+
     void resultAfterResetIsDropped()
     {
         QTemporaryDir dir;

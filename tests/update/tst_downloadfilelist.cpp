@@ -12,6 +12,7 @@
 
 #include "mirrorsfixture.h"
 #include "net/mirrors.h"
+#include "net/partialdownload.h"
 #include "scratchmount.h"
 #include "stagefixture.h"
 #include "testfiles.h"
@@ -195,6 +196,46 @@ private slots:
             (QStringList {serverPath("A", "client", "lib/x.so"), serverPath("B", "client", "lib/x.so")}));
         if (endState == TaskSpecification::Finished)
             QCOMPARE(TestFiles::read(world.fixture.tempPath(QStringLiteral("lib/x.so"))), contentOf("x"));
+    }
+
+    void resumedCopyFailingItsCheckIsFetchedWholeFirst()
+    {
+        World world;
+        QVERIFY(world.start());
+        // A copy of 3 MiB of a 5 MiB file left by a stopped run, damaged on
+        // this disk; mirror A continues it faithfully, B serves the file whole.
+        constexpr qint64 size = 5 * 1024 * 1024;
+        constexpr qint64 part = 3 * 1024 * 1024;
+        const QByteArray whole = TestHttpServer::generatedBytes(0, size);
+        world.list.append({QStringLiteral("c"), QStringLiteral("big.bin"),
+            QString::fromLatin1(TestFiles::md5Hex(whole)), quint64(size)});
+        const QString copy = world.fixture.tempPath(QStringLiteral("big.bin"));
+        QVERIFY(TestFiles::write(copy, QByteArray(int(part), '\0')));
+        QVERIFY(TestFiles::write(PartialDownload::validatorPath(copy), "\"v1\""));
+        TestHttpServer::Answer rest =
+            TestHttpServer::Answer::withStatus(206, TestHttpServer::generatedBytes(part, size - part));
+        rest.headers.append({"Content-Range",
+            "bytes " + QByteArray::number(part) + '-' + QByteArray::number(size - 1) + '/'
+                + QByteArray::number(size)});
+        world.server.setAnswer(serverPath("A", "c", "big.bin"), rest);
+        world.server.setAnswer(serverPath("B", "c", "big.bin"), TestHttpServer::Answer::generated(size));
+        DownloadFileListTaskSpecification stage(
+            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+        world.fixture.watch(&stage);
+        connect(&stage, &TaskSpecification::message, &stage, [&world](const QString& line) {
+            if (line.contains(QLatin1String("failed after resuming")))
+                MirrorsFixture::seedToPick(world.mirrors, QStringLiteral("B"));
+        });
+
+        QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::Finished));
+        QVERIFY(world.fixture.log.contains(
+            QStringLiteral("md5 sum for big.bin failed after resuming, fetching it again from the start")));
+        // Neither mirror is blamed for the damaged part.
+        QCOMPARE(world.mirrors.getMirrorList().size(), 2);
+        QCOMPARE(world.server.requests().at(0).header("Range"), "bytes=" + QByteArray::number(part) + '-');
+        QCOMPARE(world.server.requests().at(1).path, serverPath("B", "c", "big.bin"));
+        QCOMPARE(world.server.requests().at(1).header("Range"), QByteArray());
+        QCOMPARE(TestFiles::md5Hex(TestFiles::read(copy)), TestFiles::md5Hex(whole));
     }
 
     void badCopyAfterCancelIsNotFetchedAgain()
