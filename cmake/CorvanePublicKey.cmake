@@ -40,7 +40,8 @@ function(corvane_embed_public_key target)
         OUTPUT "${source}"
         COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/crypto"
         COMMAND corvane-keytool embed "${keyfile}" "${source}"
-        DEPENDS "${keyfile}"
+        # What embed writes changes with the tool; the key pair stays.
+        DEPENDS "${keyfile}" corvane-keytool
         COMMENT "Embedding the public key ${keyfile}"
         VERBATIM)
     target_sources(${target} PRIVATE "${source}")

@@ -7,7 +7,10 @@
 #include <memory>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <tomcrypt.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,11 +36,15 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-FilePtr openForWriting(const char* fileName)
+FilePtr openForWriting(const char* fileName, mode_t mode = 0666)
 {
-    FilePtr file(std::fopen(fileName, "wb"));
-    if (!file)
+    const int fd = ::open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    FilePtr file(fd < 0 ? nullptr : ::fdopen(fd, "wb"));
+    if (!file) {
+        if (fd >= 0)
+            ::close(fd);
         throw crypt_exception(std::string("Cannot open file for writing: ") + fileName);
+    }
     return file;
 }
 
@@ -133,7 +140,35 @@ void save_key(Rsa_key* key, int type, const char* fileName)
     unsigned char buffer[KEY_FILE_SIZE] = {};
     unsigned long len = sizeof buffer;
     check_err("rsa_export", rsa_export(buffer, &len, type, key));
-    writeAndClose(openForWriting(fileName), fileName, buffer, sizeof buffer);
+    if (type != PK_PRIVATE) {
+        writeAndClose(openForWriting(fileName), fileName, buffer, sizeof buffer);
+        return;
+    }
+    // Whoever can read the private key can sign releases every updater
+    // accepts. The mode given to open() does not change a file that exists.
+    FilePtr file = openForWriting(fileName, S_IRUSR | S_IWUSR);
+    if (::fchmod(::fileno(file.get()), S_IRUSR | S_IWUSR) != 0)
+        throw crypt_exception(std::string("Cannot make the key file private: ") + fileName);
+    writeAndClose(std::move(file), fileName, buffer, sizeof buffer);
+}
+
+std::string key_fingerprint(Rsa_key* key)
+{
+    requireInit();
+    unsigned char der[KEY_FILE_SIZE];
+    unsigned long derLen = sizeof der;
+    check_err("rsa_export", rsa_export(der, &derLen, PK_PUBLIC, key));
+    hash_state md;
+    unsigned char digest[32];
+    sha256_init(&md);
+    sha256_process(&md, der, derLen);
+    sha256_done(&md, digest);
+    unsigned char text[64];
+    unsigned long textLen = sizeof text;
+    check_err("base64_encode", base64_encode(digest, sizeof digest, text, &textLen));
+    std::string base64(reinterpret_cast<const char*>(text), textLen);
+    base64.erase(base64.find_last_not_of('=') + 1);
+    return "SHA256:" + base64;
 }
 
 void read_file(const char* fileName, unsigned char** data, unsigned long* len)

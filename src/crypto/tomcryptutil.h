@@ -52,8 +52,14 @@ void load_key(Rsa_key* key, const unsigned char* in, unsigned long len);
 // the file is shorter. A file that cannot be read fails as an import error.
 void load_key(Rsa_key* key, const char* fileName);
 // Writes a key file of exactly KEY_FILE_SIZE bytes: the exported key (type is
-// PK_PUBLIC or PK_PRIVATE) followed by zeros.
+// PK_PUBLIC or PK_PRIVATE) followed by zeros. A private key file is made
+// readable and writable by its owner only, also when it existed before.
 void save_key(Rsa_key* key, int type, const char* fileName);
+
+// A short text that names the public half of key, the same for a private key
+// and its public key: "SHA256:" and the unpadded base64 of the SHA-256 digest
+// of the PKCS #1 RSAPublicKey DER encoding.
+std::string key_fingerprint(Rsa_key* key);
 
 // Reads a whole file into *data, which must be null or a malloc'ed block on
 // entry; the caller frees it with free(). *len is the number of bytes read.

@@ -2,9 +2,15 @@
 // exit codes.
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <tomcrypt.h>
+
+#include "crypto/publickey.h"
+#include "crypto/tomcryptutil.h"
 #include "testfiles.h"
 
 namespace {
@@ -26,12 +32,92 @@ Result keytool(const QString& workDir, const QStringList& args)
         QString::fromUtf8(process.readAllStandardError())};
 }
 
+int modeOf(const QString& path)
+{
+    struct stat info { };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
 } // namespace
 
 class TestKeyTool : public QObject {
     Q_OBJECT
 
+    QTemporaryDir others; // a second key pair
+    QString otherPublicKey() const { return others.filePath(QStringLiteral("public.key")); }
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(others.isValid());
+        QCOMPARE(keytool(others.path(), {QStringLiteral("create")}).exitCode, 0);
+        crypt_init();
+    }
+
+    void privateKeyIsWrittenPrivate_data()
+    {
+        QTest::addColumn<bool>("replacing");
+        QTest::newRow("new files") << false;
+        QTest::newRow("replacing readable files with --force") << true;
+    }
+
+    void privateKeyIsWrittenPrivate()
+    {
+        QFETCH(bool, replacing);
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        QStringList args {QStringLiteral("create")};
+        if (replacing) {
+            for (const char* name : {"/private.key", "/public.key"}) {
+                QVERIFY(TestFiles::write(d + QLatin1String(name), "old"));
+                QCOMPARE(::chmod(QFile::encodeName(d + QLatin1String(name)).constData(), 0644), 0);
+            }
+            args << QStringLiteral("--force");
+        }
+        const ::mode_t oldMask = ::umask(022);
+        const Result result = keytool(d, args);
+        ::umask(oldMask);
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(modeOf(d + QStringLiteral("/private.key")), 0600);
+        QCOMPARE(modeOf(d + QStringLiteral("/public.key")), 0644);
+        // Where the secret half went, in full.
+        const QString canonical = QFileInfo(d).canonicalFilePath();
+        QVERIFY2(result.out.contains(
+                     QStringLiteral("private key to %1/private.key (readable by you only").arg(canonical)),
+            qPrintable(result.out));
+    }
+
+    void fingerprintNamesThePublicHalf()
+    {
+        const auto fingerprintOf = [this](const QString& key) {
+            const Result result = keytool(others.path(), {QStringLiteral("fingerprint"), key});
+            return result.exitCode == 0 ? result.out.section(QLatin1Char(' '), 0, 0) : result.err;
+        };
+        const QString ofPublic = fingerprintOf(otherPublicKey());
+        QVERIFY2(QRegularExpression(QStringLiteral("^SHA256:[A-Za-z0-9+/]{43}$")).match(ofPublic).hasMatch(),
+            qPrintable(ofPublic));
+        QCOMPARE(fingerprintOf(others.filePath(QStringLiteral("private.key"))), ofPublic);
+
+        QTemporaryDir dir;
+        QCOMPARE(keytool(dir.path(), {QStringLiteral("create")}).exitCode, 0);
+        QVERIFY(fingerprintOf(dir.filePath(QStringLiteral("public.key"))) != ofPublic);
+    }
+
+    // What a publisher compares with their key's fingerprint.
+    void embeddedKeyShowsTheKeyToolsFingerprint()
+    {
+        rsa_key key;
+        load_key(&key, PUBLIC_KEY, KEY_FILE_SIZE);
+        RsaKeyGuard guard(&key);
+        QCOMPARE(QString::fromStdString(key_fingerprint(&key)), QString::fromLatin1(publicKeyFingerprint));
+
+        const QString devKey =
+            qEnvironmentVariable("CORVANE_TEST_BINARY_DIR") + QStringLiteral("/devkey/public.key");
+        if (!QFileInfo::exists(devKey))
+            QSKIP("The build embeds a publisher's key");
+        const Result result = keytool(others.path(), {QStringLiteral("fingerprint"), devKey});
+        QCOMPARE(result.out.section(QLatin1Char(' '), 0, 0), QString::fromLatin1(publicKeyFingerprint));
+    }
     void createSignVerifyRoundTrip()
     {
         QTemporaryDir dir;
@@ -75,6 +161,13 @@ private slots:
             << args("verify data --key garbage.key") << 4 << "not a key file";
         QTest::newRow("embed private key") << args("embed private.key out.cpp") << 4 << "holds a private key";
         QTest::newRow("signature of 129 bytes") << args("verify long") << 1 << "129 bytes long";
+        QTest::newRow("signature made with another key")
+            << args("verify data --key other.key") << 1
+            << "data.sig does not verify: the signature does not match this key";
+        QTest::newRow("file changed after signing") << args(
+            "verify changed") << 1 << "changed.sig does not verify: the file changed after it was signed";
+        QTest::newRow("fingerprint of a non-key") << args("fingerprint garbage.key") << 4 << "not a key file";
+        QTest::newRow("fingerprint without key") << args("fingerprint") << 2 << "Expected one KEY file";
         QTest::newRow("import of a non-key") << args("import data out.key") << 4 << "not a DER RSA key";
     }
 
@@ -92,6 +185,11 @@ private slots:
         QVERIFY(TestFiles::write(d + QStringLiteral("/long"), "payload"));
         QVERIFY(TestFiles::write(d + QStringLiteral("/long.sig"), QByteArray(129, 'x')));
         QVERIFY(TestFiles::write(d + QStringLiteral("/garbage.key"), QByteArray(2048, 'x')));
+        QVERIFY(QFile::copy(otherPublicKey(), d + QStringLiteral("/other.key")));
+        QCOMPARE(keytool(d, {QStringLiteral("sign"), QStringLiteral("data")}).exitCode, 0);
+        QVERIFY(TestFiles::write(d + QStringLiteral("/changed"), "payload"));
+        QCOMPARE(keytool(d, {QStringLiteral("sign"), QStringLiteral("changed")}).exitCode, 0);
+        QVERIFY(TestFiles::write(d + QStringLiteral("/changed"), "payloaD"));
         QVERIFY(TestFiles::write(
             d + QStringLiteral("/short.key"), TestFiles::read(d + QStringLiteral("/public.key")).left(140)));
 

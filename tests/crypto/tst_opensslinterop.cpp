@@ -130,6 +130,29 @@ private slots:
                      &errors),
             0);
     }
+
+    // A publisher can check a fingerprint with openssl alone: SHA-256 of the
+    // PKCS #1 public key, in base64 without padding.
+    void fingerprintMatchesOpenssl()
+    {
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        QCOMPARE(openssl(d, words("genrsa -out key.pem 2048")), 0);
+        QCOMPARE(openssl(d, words("rsa -in key.pem -RSAPublicKey_out -outform DER -out pub.der")), 0);
+        QCOMPARE(openssl(d, words("dgst -sha256 -binary -out digest.bin pub.der")), 0);
+        const QByteArray expected = "SHA256:"
+            + TestFiles::read(dir.filePath(QStringLiteral("digest.bin")))
+                  .toBase64(QByteArray::OmitTrailingEquals);
+
+        QProcess keytool;
+        keytool.setWorkingDirectory(d);
+        keytool.start(QStringLiteral(CORVANE_KEYTOOL), words("import pub.der public.key"));
+        QVERIFY(keytool.waitForFinished(30000));
+        QCOMPARE(keytool.exitCode(), 0);
+        keytool.start(QStringLiteral(CORVANE_KEYTOOL), words("fingerprint public.key"));
+        QVERIFY(keytool.waitForFinished(30000));
+        QCOMPARE(keytool.readAllStandardOutput().split(' ').first(), expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestOpenSslInterop)

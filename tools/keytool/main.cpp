@@ -1,9 +1,11 @@
 // corvane-keytool: makes the publisher's key pair, signs release files and
 // checks signatures exactly as the updater does, and turns a public key into
 // the source the build embeds.
+#include "common/keyfile.h"
 #include "common/toolmain.h"
 #include "crypto/tomcryptutil.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -19,7 +21,7 @@ enum ExitCode {
     ExitBadSignature = 1,
     ExitUsage = usageExit,
     ExitFile = 3,
-    ExitKey = 4,
+    ExitKey = keyFileExit,
     ExitCrypto = 5,
 };
 
@@ -28,27 +30,34 @@ const char* const usage = R"(Usage: corvane-keytool COMMAND [ARGUMENTS] [OPTIONS
 Commands:
   create [--private FILE] [--public FILE] [--force]
         Make a new 1024-bit RSA key pair and write both halves as 2048-byte key
-        files (default private.key and public.key). Existing files are kept
-        unless --force is given.
+        files (default private.key, readable by you only, and public.key).
+        Existing files are kept unless --force is given.
   sign FILE [--key PRIVATE_KEY]
         Write FILE.sig: the RSASSA-PSS/SHA-1 signature of FILE (default key
         private.key).
   verify FILE [--key PUBLIC_KEY]
         Check FILE.sig against FILE (default key public.key).
+  fingerprint KEY
+        Print the fingerprint of the public half of a key file: the same for a
+        private key and its public key, and the one the updater build prints
+        for the key it embeds.
   import DER_FILE OUTPUT
         Convert a DER-encoded RSA key (PKCS #1 private or public key, or a
         SubjectPublicKeyInfo, as openssl writes them) into a key file.
   embed PUBLIC_KEY OUTPUT
-        Write the C++ source that defines PUBLIC_KEY for the updater build.
+        Write the C++ source that defines PUBLIC_KEY and its fingerprint for
+        the updater build.
   --help
         Show this text.
+
+A private key that group or others can read still works, with a warning.
 
 Exit status:
   0  success (for verify: the signature is valid)
   1  the signature does not verify
   2  bad command line
   3  a file cannot be read or written
-  4  a key file is missing, malformed, of the wrong size or of the wrong type
+  4  a key file is missing, unreadable, malformed, of the wrong size or of the wrong type
   5  the cryptographic library failed
 )";
 
@@ -56,6 +65,12 @@ bool fileExists(const std::string& path)
 {
     struct stat info { };
     return ::stat(path.c_str(), &info) == 0;
+}
+
+std::string absolutePath(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
 std::vector<unsigned char> readWhole(const std::string& path)
@@ -82,29 +97,12 @@ void writeWhole(const std::string& path, std::vector<unsigned char> content)
     }
 }
 
-// Loads a key file after the checks that load_key leaves out, so that a
-// missing, short or wrong key gets a message of its own.
-void loadKeyFile(rsa_key* key, const std::string& path, int wantedType)
+std::string fingerprint(Rsa_key* key)
 {
-    if (!fileExists(path))
-        throw ToolError(ExitKey, "Key file not found: " + path);
-    const std::vector<unsigned char> content = readWhole(path);
-    if (content.size() != KEY_FILE_SIZE)
-        throw ToolError(ExitKey,
-            path + " is " + std::to_string(content.size()) + " bytes long; a key file is "
-                + std::to_string(KEY_FILE_SIZE) + " bytes (convert other keys with 'import')");
     try {
-        load_key(key, path.c_str());
+        return key_fingerprint(key);
     } catch (const crypt_exception& e) {
-        throw ToolError(ExitKey, path + " is not a key file: " + e.what());
-    }
-    if (wantedType == PK_PRIVATE && key->type != PK_PRIVATE) {
-        rsa_free(key);
-        throw ToolError(ExitKey, path + " holds a public key; signing needs the private key");
-    }
-    if (wantedType == PK_PUBLIC && key->type != PK_PUBLIC) {
-        rsa_free(key);
-        throw ToolError(ExitKey, path + " holds a private key; only a public key may be embedded");
+        throw ToolError(ExitCrypto, e.what());
     }
 }
 
@@ -175,7 +173,11 @@ int create(const Arguments& args)
     } catch (const crypt_exception& e) {
         throw ToolError(ExitFile, e.what());
     }
-    std::printf("Wrote %s and %s\n", args.privateKey.c_str(), args.publicKey.c_str());
+    std::printf("Wrote the private key to %s (readable by you only; keep it secret)\n"
+                "Wrote the public key to %s\n"
+                "Fingerprint: %s\n",
+        absolutePath(args.privateKey).c_str(), absolutePath(args.publicKey).c_str(),
+        fingerprint(&key).c_str());
     return ExitOk;
 }
 
@@ -183,14 +185,12 @@ int sign(const Arguments& args)
 {
     expectPositional(args, 1, "one FILE to sign");
     const std::string file = args.positional[0];
-    rsa_key key;
-    loadKeyFile(&key, args.key.empty() ? args.privateKey : args.key, PK_PRIVATE);
-    RsaKeyGuard guard(&key);
+    const KeyFile key(args.key.empty() ? args.privateKey : args.key, KeyFile::Need::PrivateKey);
     const std::vector<unsigned char> data = readWhole(file);
     std::vector<unsigned char> sig(KEY_FILE_SIZE);
     unsigned long sigLen = sig.size();
     try {
-        sign_msg(&key, data.data(), data.size(), sig.data(), &sigLen);
+        sign_msg(key.key(), data.data(), data.size(), sig.data(), &sigLen);
     } catch (const crypt_exception& e) {
         throw ToolError(ExitCrypto, e.what());
     }
@@ -204,29 +204,25 @@ int verify(const Arguments& args)
 {
     expectPositional(args, 1, "one FILE to verify");
     const std::string file = args.positional[0];
-    rsa_key key;
-    loadKeyFile(&key, args.key.empty() ? args.publicKey : args.key, -1);
-    RsaKeyGuard guard(&key);
+    const KeyFile key(args.key.empty() ? args.publicKey : args.key, KeyFile::Need::AnyKey);
     const std::vector<unsigned char> data = readWhole(file);
-    std::vector<unsigned char> sig = readWhole(file + ".sig");
-    const unsigned long modulusLength = rsa_get_size(&key);
-    if (sig.size() != modulusLength) {
-        std::fprintf(stderr, "%s.sig is %zu bytes long; a signature with this key is %lu bytes\n",
-            file.c_str(), sig.size(), modulusLength);
-        return ExitBadSignature;
-    }
-    bool valid = false;
-    try {
-        valid = verify_msg(&key, data.data(), data.size(), sig.data(), sig.size());
-    } catch (const crypt_exception& e) {
-        std::fprintf(stderr, "%s.sig: %s\n", file.c_str(), e.what());
-        return ExitBadSignature;
-    }
-    if (!valid) {
-        std::fprintf(stderr, "%s.sig does not verify\n", file.c_str());
+    const std::vector<unsigned char> sig = readWhole(file + ".sig");
+    const std::string problem = key.signatureProblem(data.data(), data.size(), sig.data(), sig.size());
+    if (!problem.empty()) {
+        std::fprintf(stderr, "%s.sig does not verify: %s\n", file.c_str(), problem.c_str());
         return ExitBadSignature;
     }
     std::printf("%s.sig verifies\n", file.c_str());
+    return ExitOk;
+}
+
+int printFingerprint(const Arguments& args)
+{
+    expectPositional(args, 1, "one KEY file for 'fingerprint'");
+    const std::string& path = args.positional[0];
+    const KeyFile key(path, KeyFile::Need::AnyKey);
+    std::printf("%s  %s (%d-bit RSA, %s key)\n", fingerprint(key.key()).c_str(), path.c_str(), key.bits(),
+        key.isPrivate() ? "private" : "public");
     return ExitOk;
 }
 
@@ -259,23 +255,25 @@ int embed(const Arguments& args)
 {
     expectPositional(args, 2, "PUBLIC_KEY and OUTPUT for 'embed'");
     const std::string& keyFile = args.positional[0];
-    rsa_key key;
-    loadKeyFile(&key, keyFile, PK_PUBLIC);
-    rsa_free(&key);
-    const std::vector<unsigned char> content = readWhole(keyFile);
+    const KeyFile key(keyFile, KeyFile::Need::PublicKey);
+    const std::string keyFingerprint = fingerprint(key.key());
 
     std::string source = "// Generated by corvane-keytool embed from " + keyFile
         + "; do not edit.\n"
           "#include \"crypto/publickey.h\"\n\n"
           "const unsigned char PUBLIC_KEY[KEY_FILE_SIZE] = {";
     char hex[8];
+    const std::vector<unsigned char>& content = key.content();
     for (size_t i = 0; i < content.size(); ++i) {
         source += i % 16 == 0 ? "\n    " : " ";
         std::snprintf(hex, sizeof hex, "0x%02x,", content[i]);
         source += hex;
     }
-    source += "\n};\n";
+    source += "\n};\n\nconst char publicKeyFingerprint[] = \"" + keyFingerprint + "\";\n";
     writeWhole(args.positional[1], std::vector<unsigned char>(source.begin(), source.end()));
+    // The build log shows which key the updater trusts.
+    std::printf("Embedded public key %s (%d-bit RSA), fingerprint %s\n", keyFile.c_str(), key.bits(),
+        keyFingerprint.c_str());
     return ExitOk;
 }
 
@@ -295,6 +293,8 @@ int run(int argc, char** argv)
         return sign(parse(argc, argv, true, false));
     if (command == "verify")
         return verify(parse(argc, argv, true, false));
+    if (command == "fingerprint")
+        return printFingerprint(parse(argc, argv, false, false));
     if (command == "import")
         return import(parse(argc, argv, false, false));
     if (command == "embed")
