@@ -20,6 +20,16 @@ bool write(const QString& path, const QByteArray& data)
     return file.write(data) == data.size();
 }
 
+QByteArray noise(qint64 size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (char& c : data) {
+        seed = seed * 1103515245u + 12345u;
+        c = char(seed >> 24);
+    }
+    return data;
+}
+
 QByteArray read(const QString& path)
 {
     QFile file(path);

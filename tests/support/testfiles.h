@@ -14,6 +14,8 @@ bool write(const QString& path, const QByteArray& data);
 QByteArray read(const QString& path);
 // Lower-case hexadecimal MD5 of data.
 QByteArray md5Hex(const QByteArray& data);
+// size bytes that do not compress, the same for the same seed.
+QByteArray noise(qint64 size, quint32 seed);
 // gzip-packed data (RFC 1952) made with zlib, as GNU gzip would write it.
 QByteArray gzip(const QByteArray& data);
 // Every entry below root (files, directories, symbolic links), keyed by its

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <utility>
+
 #include "testfiles.h"
 #include "toolprocess.h"
 
@@ -24,13 +26,7 @@ struct ReleaseFile {
 
 QByteArray noise(int size)
 {
-    QByteArray data(size, Qt::Uninitialized);
-    quint32 state = 12345;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = char(state >> 24);
-    }
-    return data;
+    return TestFiles::noise(size, 12345);
 }
 
 // Names that need the INI reader's escapes: blanks, umlauts, a comma, an
@@ -85,6 +81,7 @@ private Q_SLOTS:
     void initTestCase();
     void publishesEveryFile_data();
     void publishesEveryFile();
+    void sameInputGivesSameBytes_data();
     void sameInputGivesSameBytes();
     void folderSections();
     void deleteSection_data();
@@ -116,14 +113,17 @@ void tst_Publish::initTestCase()
 
 void tst_Publish::publishesEveryFile_data()
 {
-    QTest::addColumn<bool>("gzip");
-    QTest::newRow("files as they are") << false;
-    QTest::newRow("packed where it saves space") << true;
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("files as they are") << QStringList();
+    QTest::newRow("packed where it saves space") << QStringList {QStringLiteral("--gzip")};
+    QTest::newRow("packed at the fastest level on one thread") << QStringList {QStringLiteral("--gzip"),
+        QStringLiteral("--level"), QStringLiteral("1"), QStringLiteral("--threads"), QStringLiteral("1")};
 }
 
 void tst_Publish::publishesEveryFile()
 {
-    QFETCH(bool, gzip);
+    QFETCH(QStringList, options);
+    const bool gzip = options.contains(QStringLiteral("--gzip"));
     QTemporaryDir dir;
     const QString release = dir.filePath(QStringLiteral("release"));
     const QString out = dir.filePath(QStringLiteral("mirror"));
@@ -132,11 +132,9 @@ void tst_Publish::publishesEveryFile()
     QVERIFY(QFile::setPermissions(release + QStringLiteral("/client.sh"),
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 
-    QStringList args {release, out, QStringLiteral("--version"), QStringLiteral("42"),
-        QStringLiteral("--key"), privateKey()};
-    if (gzip)
-        args << QStringLiteral("--gzip");
-    const auto result = publish(args);
+    const auto result = publish(QStringList {release, out, QStringLiteral("--version"), QStringLiteral("42"),
+                                    QStringLiteral("--key"), privateKey()}
+        + options);
     QVERIFY2(result.exitCode == 0, qPrintable(result.err));
 
     const QString versionDir = out + QStringLiteral("/42");
@@ -174,16 +172,35 @@ void tst_Publish::publishesEveryFile()
         QStringList {QStringLiteral("42")});
 }
 
+void tst_Publish::sameInputGivesSameBytes_data()
+{
+    QTest::addColumn<QString>("firstThreads");
+    QTest::addColumn<QString>("secondThreads");
+    QTest::newRow("two runs alike") << "2"
+                                    << "2";
+    QTest::newRow("one thread and five") << "1"
+                                         << "5";
+}
+
 void tst_Publish::sameInputGivesSameBytes()
 {
+    QFETCH(QString, firstThreads);
+    QFETCH(QString, secondThreads);
     QTemporaryDir dir;
     const QString release = dir.filePath(QStringLiteral("release"));
-    QVERIFY(writeRelease(release, sampleRelease()));
+    // Files of many sizes, so that threads finish them in a different order
+    // from the order of the list.
+    QList<ReleaseFile> files = sampleRelease();
+    for (int i = 0; i < 24; ++i)
+        files.append({QStringLiteral("many/file%1.txt").arg(i),
+            QByteArray("part of a larger release ").repeated(1 + (i * 7919) % 6000) + noise(i * 100), true});
+    QVERIFY(writeRelease(release, files));
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("changes.txt")), "Version 7: better\n"));
-    for (const char* out : {"one", "two"}) {
+    for (const auto& [out, threads] : {std::pair {"one", firstThreads}, std::pair {"two", secondThreads}}) {
         const auto result = publish({release, dir.filePath(QLatin1String(out)), QStringLiteral("--version"),
             QStringLiteral("7"), QStringLiteral("--key"), privateKey(), QStringLiteral("--gzip"),
-            QStringLiteral("--changelog"), dir.filePath(QStringLiteral("changes.txt"))});
+            QStringLiteral("--changelog"), dir.filePath(QStringLiteral("changes.txt")),
+            QStringLiteral("--threads"), threads});
         QVERIFY2(result.exitCode == 0, qPrintable(result.err));
     }
     const auto one = TestFiles::snapshot(dir.filePath(QStringLiteral("one")));
@@ -301,6 +318,24 @@ void tst_Publish::badInput_data()
         << args("release out --version 2 --key private.key --type a/b") << 2 << "client type";
     QTest::newRow("release folder missing")
         << args("nowhere out --version 2 --key private.key") << 3 << "Release folder not found: nowhere";
+    QTest::newRow("release folder is a file") << args("delete-folder.txt out --version 2 --key private.key")
+                                              << 3 << "delete-folder.txt is not a folder";
+    QTest::newRow("output folder inside the release folder")
+        << args("release release/out --version 2 --key private.key") << 2 << "lies inside the release folder";
+    QTest::newRow("output folder is the release folder")
+        << args("release release --version 2 --key private.key") << 2 << "lies inside the release folder";
+    QTest::newRow("output folder reached through a link into the release") << args(
+        "release into-release/out --version 2 --key private.key") << 2 << "lies inside the release folder";
+    QTest::newRow("level beyond zlib's")
+        << args("release out --version 2 --key private.key --gzip --level 10") << 2
+        << "--level takes a number from 1 to 9";
+    QTest::newRow("level without packing")
+        << args("release out --version 2 --key private.key --level 1") << 2 << "give --gzip too";
+    QTest::newRow("no threads") << args("release out --version 2 --key private.key --threads 0") << 2
+                                << "--threads takes a number from 1";
+    QTest::newRow("verify with publishing options")
+        << args("--verify out/2 --key public.key --gzip") << 2 << "--gzip does not go with --verify";
+    QTest::newRow("verify without a key") << args("--verify out/2") << 2 << "--key is required";
     QTest::newRow("previous folder missing")
         << args("release out --version 2 --key private.key --previous nowhere") << 3
         << "Release folder not found: nowhere";
@@ -333,6 +368,8 @@ void tst_Publish::badInput_data()
         << args("linked out --version 2 --key private.key") << 6 << "link.txt is a symbolic link";
     QTest::newRow("reserved name in the release")
         << args("reserved out --version 2 --key private.key") << 6 << "_old_a.txt cannot be published";
+    QTest::newRow("line break in a name") << args("forging out --version 2 --key private.key") << 6
+                                          << "cannot be published: a control character in the name";
     QTest::newRow("file named like the product ini")
         << args("shadowing out --version 2 --key private.key") << 6 << "would overwrite the product ini";
     QTest::newRow("same path in two mirror folders")
@@ -353,7 +390,10 @@ void tst_Publish::badInput()
         {{QStringLiteral("a.txt"), "a", false}, {QStringLiteral("sub/b.txt"), "b", false}}));
     QVERIFY(QDir().mkpath(d + QStringLiteral("/linked")));
     QVERIFY(QFile::link(d + QStringLiteral("/release/a.txt"), d + QStringLiteral("/linked/link.txt")));
+    QVERIFY(QFile::link(d + QStringLiteral("/release/sub"), d + QStringLiteral("/into-release")));
     QVERIFY(writeRelease(d + QStringLiteral("/reserved"), {{QStringLiteral("_old_a.txt"), "a", false}}));
+    QVERIFY(writeRelease(
+        d + QStringLiteral("/forging"), {{QStringLiteral("a.txt\nInstalled b.txt"), "a", false}}));
     QVERIFY(writeRelease(d + QStringLiteral("/shadowing"), {{iniName + QStringLiteral(".sig"), "s", false}}));
     QVERIFY(writeRelease(d + QStringLiteral("/twice"),
         {{QStringLiteral("one/x.txt"), "1", false}, {QStringLiteral("two/x.txt"), "2", false}}));
@@ -376,6 +416,9 @@ void tst_Publish::badInput()
     QVERIFY2(result.err.contains(message), qPrintable(result.err));
     // A failed run leaves no version behind, not even a partial one.
     QVERIFY(!QFileInfo::exists(d + QStringLiteral("/out/2")));
+    QVERIFY(!QFileInfo::exists(d + QStringLiteral("/release/out")));
+    QVERIFY(!QFileInfo::exists(d + QStringLiteral("/release/2")));
+    QVERIFY(!QFileInfo::exists(d + QStringLiteral("/release/sub/out")));
     const QStringList leftovers =
         QDir(d + QStringLiteral("/out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(QLatin1Char(' '))));

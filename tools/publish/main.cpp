@@ -1,23 +1,28 @@
 // corvane-publish: turns a release folder into the mirror tree of one client
-// version, with its signed product ini, packed files and change log.
+// version, with its signed product ini, packed files and change log, and
+// checks a published tree.
 #include "common/toolmain.h"
 #include "publisher.h"
 #include "publishexit.h"
+#include "treeverifier.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <cstdio>
+#include <thread>
 
 namespace {
 
 const char* const usage = R"(Usage: corvane-publish [OPTIONS] RELEASE_DIR OUT_DIR
+       corvane-publish --verify OUT_DIR/VERSION --key PUBLIC_KEY [--type TYPE]
 
 Writes OUT_DIR/<version>/: every file of RELEASE_DIR below its mirror folder,
 the product ini <type>.ini listing each file's MD5 digest and size, its
 signature <type>.ini.sig and, if given, changelog_client.txt. Serve OUT_DIR as
-a mirror's base URL. The same input always gives the same bytes.
+a mirror's base URL. The same input always gives the same bytes, whatever the
+number of threads.
 
 Options:
   --version N          client version number to publish (required; 1 to 2147483647)
@@ -28,6 +33,8 @@ Options:
                        its own; files directly in RELEASE_DIR go to --section
   --gzip               gzip-pack each file whose packed form is smaller; the
                        updater unpacks it when installing
+  --level N            zlib level of --gzip, 1 (fastest) to 9 (smallest); default 6
+  --threads N          files packed at once (default: one per processor core)
   --delete FILE        list of files to delete from the client, one relative path
                        a line ('#' starts a comment line)
   --previous DIR       the previous release folder: its files that are no longer
@@ -36,15 +43,27 @@ Options:
   --force              replace OUT_DIR/<version> if it exists
   --help               show this text
 
+On a terminal a progress line shows the files and bytes packed and the rate.
+
+--verify checks a published version folder, here or on a mirror's disk: the
+product ini's signature with the public key, every listed file's size and MD5,
+what every packed file unpacks to, and that the delete list holds only safe
+paths. It prints one line per problem and a summary.
+
 Exit status:
-  0  published
-  2  bad command line, version number or client type
-  3  release folder, previous folder, deletion list or change log missing or unreadable
-  4  private key missing, unreadable, malformed or public
+  0  published; for --verify: the tree would update a client cleanly
+  1  --verify found problems
+  2  bad command line, version number or client type, or an output folder
+     inside the release folder
+  3  release folder, previous folder, deletion list, change log or version
+     folder missing or unreadable
+  4  key file missing, unreadable, malformed, or public where a private key is needed
   5  output cannot be written, or the version exists (without --force)
   6  the release cannot be published as it is (file names, conflicts, nothing to publish)
   7  packing or signing failed
 )";
+
+constexpr int defaultLevel = 6;
 
 int parseVersion(const QString& text)
 {
@@ -59,7 +78,38 @@ int parseVersion(const QString& text)
     return version;
 }
 
-PublishOptions parseArguments(const QStringList& arguments)
+int parseNumber(const QString& option, const QString& text, int lowest, int highest)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok, 10);
+    if (!ok || number < lowest || number > highest)
+        throw ToolError(PublishUsage,
+            QStringLiteral("--%1 takes a number from %2 to %3, not \"%4\"")
+                .arg(option)
+                .arg(lowest)
+                .arg(highest)
+                .arg(text));
+    return number;
+}
+
+QString clientType(const QString& text)
+{
+    // The type names a file in the updater's temporary directory.
+    static const QRegularExpression typeName(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]*$"));
+    if (!typeName.match(text).hasMatch())
+        throw ToolError(PublishUsage,
+            QStringLiteral("The client type may hold letters, digits, '.', '_' and '-' only, not \"%1\"")
+                .arg(text));
+    return text;
+}
+
+struct Command {
+    bool verify = false;
+    PublishOptions publish;
+    VerifyOptions check;
+};
+
+Command parseArguments(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -69,45 +119,92 @@ PublishOptions parseArguments(const QStringList& arguments)
     const QCommandLineOption section(QStringLiteral("section"), {}, QStringLiteral("NAME"));
     const QCommandLineOption folderSections(QStringLiteral("folder-sections"));
     const QCommandLineOption gzip(QStringLiteral("gzip"));
+    const QCommandLineOption level(QStringLiteral("level"), {}, QStringLiteral("N"));
+    const QCommandLineOption threads(QStringLiteral("threads"), {}, QStringLiteral("N"));
     const QCommandLineOption deleteList(QStringLiteral("delete"), {}, QStringLiteral("FILE"));
     const QCommandLineOption previous(QStringLiteral("previous"), {}, QStringLiteral("DIR"));
     const QCommandLineOption changelog(QStringLiteral("changelog"), {}, QStringLiteral("FILE"));
     const QCommandLineOption force(QStringLiteral("force"));
-    parser.addOptions(
-        {version, key, type, section, folderSections, gzip, deleteList, previous, changelog, force});
+    const QCommandLineOption verify(QStringLiteral("verify"), {}, QStringLiteral("DIR"));
+    parser.addOptions({version, key, type, section, folderSections, gzip, level, threads, deleteList,
+        previous, changelog, force, verify});
     if (!parser.parse(arguments))
         throw ToolError(PublishUsage, parser.errorText());
-
     const QStringList positional = parser.positionalArguments();
+
+    Command command;
+    if (parser.isSet(verify)) {
+        for (const QCommandLineOption& publishing : {version, section, folderSections, gzip, level, threads,
+                 deleteList, previous, changelog, force}) {
+            if (parser.isSet(publishing))
+                throw ToolError(PublishUsage,
+                    QStringLiteral("--%1 does not go with --verify").arg(publishing.names().constFirst()));
+        }
+        if (!positional.isEmpty())
+            throw ToolError(PublishUsage, QStringLiteral("--verify takes no RELEASE_DIR or OUT_DIR"));
+        if (!parser.isSet(key))
+            throw ToolError(PublishUsage, QStringLiteral("--key is required"));
+        command.verify = true;
+        command.check.versionDir = parser.value(verify);
+        command.check.keyFile = parser.value(key);
+        if (parser.isSet(type))
+            command.check.clientType = clientType(parser.value(type));
+        return command;
+    }
+
     if (positional.size() != 2)
         throw ToolError(PublishUsage, QStringLiteral("Expected RELEASE_DIR and OUT_DIR"));
     if (!parser.isSet(version))
         throw ToolError(PublishUsage, QStringLiteral("--version is required"));
     if (!parser.isSet(key))
         throw ToolError(PublishUsage, QStringLiteral("--key is required"));
+    if (parser.isSet(level) && !parser.isSet(gzip))
+        throw ToolError(
+            PublishUsage, QStringLiteral("--level sets the packing level of --gzip; give --gzip too"));
 
-    PublishOptions options;
+    PublishOptions& options = command.publish;
     options.releaseDir = positional.at(0);
     options.outDir = positional.at(1);
     options.version = parseVersion(parser.value(version));
     options.keyFile = parser.value(key);
     if (parser.isSet(type))
-        options.clientType = parser.value(type);
-    // The type names a file in the updater's temporary directory.
-    static const QRegularExpression typeName(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]*$"));
-    if (!typeName.match(options.clientType).hasMatch())
-        throw ToolError(PublishUsage,
-            QStringLiteral("The client type may hold letters, digits, '.', '_' and '-' only, not \"%1\"")
-                .arg(options.clientType));
+        options.clientType = clientType(parser.value(type));
     if (parser.isSet(section))
         options.section = parser.value(section);
     options.folderSections = parser.isSet(folderSections);
     options.gzip = parser.isSet(gzip);
+    options.level =
+        parser.isSet(level) ? parseNumber(QStringLiteral("level"), parser.value(level), 1, 9) : defaultLevel;
+    options.threads = parser.isSet(threads)
+        ? parseNumber(QStringLiteral("threads"), parser.value(threads), 1, 256)
+        : int(qMax(1u, std::thread::hardware_concurrency()));
     options.deleteListFile = parser.value(deleteList);
     options.previousDir = parser.value(previous);
     options.changelogFile = parser.value(changelog);
     options.force = parser.isSet(force);
-    return options;
+    return command;
+}
+
+int runVerify(const VerifyOptions& options)
+{
+    const VerifyReport report = verifyTree(options);
+    for (const QString& problem : report.problems)
+        std::printf("%s\n", qUtf8Printable(problem));
+    std::printf("Checked %s: %d files (%d packed), %d deletions; %s\n", qUtf8Printable(options.versionDir),
+        report.files, report.packed, report.deletions,
+        report.problems.isEmpty()
+            ? "no problems"
+            : qUtf8Printable(QStringLiteral("%1 problems").arg(report.problems.size())));
+    return report.problems.isEmpty() ? PublishOk : PublishProblems;
+}
+
+int runPublish(const PublishOptions& options)
+{
+    const PublishSummary summary = publish(options);
+    std::printf("Published version %d of %s to %s: %d files (%d packed), %d deletions\n", options.version,
+        qUtf8Printable(options.clientType), qUtf8Printable(summary.versionDir), summary.files, summary.packed,
+        summary.deletions);
+    return PublishOk;
 }
 
 } // namespace
@@ -116,11 +213,7 @@ int main(int argc, char** argv)
 {
     return runTool({"corvane-publish", usage}, argc, argv, [&] {
         QCoreApplication app(argc, argv);
-        const PublishOptions options = parseArguments(QCoreApplication::arguments());
-        const PublishSummary summary = publish(options);
-        std::printf("Published version %d of %s to %s: %d files (%d packed), %d deletions\n", options.version,
-            qUtf8Printable(options.clientType), qUtf8Printable(summary.versionDir), summary.files,
-            summary.packed, summary.deletions);
-        return int(PublishOk);
+        const Command command = parseArguments(QCoreApplication::arguments());
+        return command.verify ? runVerify(command.check) : runPublish(command.publish);
     });
 }

@@ -3,10 +3,12 @@
 // read-back check catches whatever it cannot carry all the same.
 #include "productini.h"
 
+#include "filepacker.h"
 #include "publishexit.h"
 
 #include <QMap>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QVariant>
 
 namespace {
@@ -25,13 +27,14 @@ Sections expectedSections(const QList<ProductEntry>& entries, const QStringList&
     return sections;
 }
 
-void verifyReadBack(const QString& path, const Sections& expected)
+// Reads draft back; failures name the product ini as published, target.
+void verifyReadBack(const QString& draft, const QString& target, const Sections& expected)
 {
-    const auto fail = [&path](const QString& what) {
+    const auto fail = [&target](const QString& what) {
         return ToolError(PublishContent,
-            QStringLiteral("The product ini %1 does not read back as written: %2").arg(path, what));
+            QStringLiteral("The product ini %1 does not read back as written: %2").arg(target, what));
     };
-    QSettings settings(path, QSettings::IniFormat);
+    QSettings settings(draft, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError)
         throw fail(QStringLiteral("the file does not parse"));
     if (!settings.childKeys().isEmpty())
@@ -65,8 +68,17 @@ void verifyReadBack(const QString& path, const Sections& expected)
 void writeProductIni(const QString& path, const QList<ProductEntry>& entries, const QStringList& deletions)
 {
     const Sections sections = expectedSections(entries, deletions);
+    // The settings writer says only that it failed, never why; it writes
+    // into a scratch folder, and the copy into the mirror tree names the
+    // reason when the output folder is full or cannot be written.
+    const QTemporaryDir scratch;
+    if (!scratch.isValid())
+        throw ToolError(PublishOutput,
+            QStringLiteral("Cannot create a temporary folder for the product ini: %1")
+                .arg(scratch.errorString()));
+    const QString draft = scratch.filePath(QStringLiteral("product.ini"));
     {
-        QSettings settings(path, QSettings::IniFormat);
+        QSettings settings(draft, QSettings::IniFormat);
         for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
             settings.beginGroup(section.key());
             for (auto entry = section->cbegin(); entry != section->cend(); ++entry)
@@ -75,7 +87,8 @@ void writeProductIni(const QString& path, const QList<ProductEntry>& entries, co
         }
         settings.sync();
         if (settings.status() != QSettings::NoError)
-            throw ToolError(PublishOutput, QStringLiteral("Cannot write the product ini %1").arg(path));
+            throw ToolError(PublishOutput, QStringLiteral("Cannot write the product ini %1").arg(draft));
     }
-    verifyReadBack(path, sections);
+    verifyReadBack(draft, path, sections);
+    copyFile(draft, path);
 }

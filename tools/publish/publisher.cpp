@@ -4,6 +4,9 @@
 #include "publisher.h"
 
 #include "filepacker.h"
+#include "outputfolder.h"
+#include "parallelpacker.h"
+#include "posixfile.h"
 #include "productini.h"
 #include "publishexit.h"
 #include "releasescan.h"
@@ -117,38 +120,39 @@ QString fieldValue(const FileDigest& digest)
     return QString::fromLatin1(digest.md5) + QStringLiteral("::") + QString::number(digest.size);
 }
 
-void makeParent(const QString& filePath)
-{
-    const QString dir = QFileInfo(filePath).path();
-    if (!QDir().mkpath(dir))
-        throw ToolError(PublishOutput, QStringLiteral("Cannot create the folder %1").arg(dir));
-}
-
 // Copies or packs every file into staging and returns its product ini entries.
 QList<ProductEntry> writeFiles(
-    const QList<ReleaseFile>& files, const QString& staging, bool gzip, int& packed)
+    const QList<ReleaseFile>& files, const QString& staging, const PublishOptions& options, int& packed)
 {
     QSet<QString> taken;
     for (const ReleaseFile& file : files)
         taken.insert(file.path);
-    QList<ProductEntry> entries;
+    QList<PackJob> jobs;
+    QSet<QString> folders;
     for (const ReleaseFile& file : files) {
         const QString target = staging + QLatin1Char('/') + file.section + QLatin1Char('/') + file.path;
-        makeParent(target);
-        const QString packedKey = file.path + QStringLiteral(".gz");
-        if (gzip && !taken.contains(packedKey)) {
-            const PackResult result = gzipFile(file.source, target + QStringLiteral(".gz"));
-            // Packing only pays when the download gets smaller.
-            if (result.packed.size < result.unpacked.size) {
-                entries.append({file.section, packedKey,
-                    fieldValue(result.packed) + QStringLiteral("::") + fieldValue(result.unpacked)
-                        + QStringLiteral("::") + file.path});
-                ++packed;
-                continue;
-            }
-            QFile::remove(target + QStringLiteral(".gz"));
+        // A release that holds both "x" and "x.gz" cannot publish "x" packed.
+        const bool tryGzip = options.gzip && !taken.contains(file.path + QStringLiteral(".gz"));
+        jobs.append({file.source, target, tryGzip, file.size});
+        folders.insert(QFileInfo(target).path());
+    }
+    // Made here, once each, so that the packing threads only write files.
+    for (const QString& folder : std::as_const(folders))
+        makeFolders(folder);
+    const QList<PackOutcome> outcomes = packAll(jobs, options.level, options.threads);
+
+    QList<ProductEntry> entries;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const ReleaseFile& file = files.at(i);
+        const PackOutcome& outcome = outcomes.at(i);
+        if (outcome.packed) {
+            entries.append({file.section, file.path + QStringLiteral(".gz"),
+                fieldValue(outcome.onMirror) + QStringLiteral("::") + fieldValue(outcome.unpacked)
+                    + QStringLiteral("::") + file.path});
+            ++packed;
+        } else {
+            entries.append({file.section, file.path, fieldValue(outcome.onMirror)});
         }
-        entries.append({file.section, file.path, fieldValue(copyFile(file.source, target))});
     }
     return entries;
 }
@@ -164,6 +168,7 @@ void copyChangeLog(const QString& source, const QString& target)
 
 PublishSummary publish(const PublishOptions& options)
 {
+    refuseOutputInsideRelease(options.outDir, options.releaseDir);
     // Read every input before the first byte is written.
     const ReleaseSigner signer(options.keyFile);
     const QList<ReleaseFile> files = scanRelease(options.releaseDir, options.section, options.folderSections);
@@ -180,11 +185,10 @@ PublishSummary publish(const PublishOptions& options)
         throw ToolError(PublishInput, QStringLiteral("Change log not found: %1").arg(options.changelogFile));
 
     const QString versionDir = QDir(options.outDir).absoluteFilePath(QString::number(options.version));
+    // Saves a long run that could only fail at its end.
     if (QFileInfo::exists(versionDir) && !options.force)
-        throw ToolError(PublishOutput,
-            QStringLiteral("%1 exists; use --force to replace the published version").arg(versionDir));
-    if (!QDir().mkpath(options.outDir))
-        throw ToolError(PublishOutput, QStringLiteral("Cannot create the folder %1").arg(options.outDir));
+        throw ToolError(PublishOutput, versionExistsText(versionDir));
+    makeFolders(options.outDir);
 
     // Mirrors that sync the output folder never see a half-written version.
     QTemporaryDir staging(QDir(options.outDir).absoluteFilePath(QStringLiteral(".corvane-publish-XXXXXX")));
@@ -196,17 +200,14 @@ PublishSummary publish(const PublishOptions& options)
             | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
 
     PublishSummary summary;
-    const QList<ProductEntry> entries = writeFiles(files, staging.path(), options.gzip, summary.packed);
+    const QList<ProductEntry> entries = writeFiles(files, staging.path(), options, summary.packed);
     const QString ini = staging.path() + QLatin1Char('/') + options.clientType + QStringLiteral(".ini");
     writeProductIni(ini, entries, deletions);
     signer.signFile(ini);
     if (!options.changelogFile.isEmpty())
         copyChangeLog(options.changelogFile, staging.path() + QStringLiteral("/changelog_client.txt"));
 
-    if (QFileInfo::exists(versionDir) && !QDir(versionDir).removeRecursively())
-        throw ToolError(PublishOutput, QStringLiteral("Cannot remove the old %1").arg(versionDir));
-    if (!QDir().rename(staging.path(), versionDir))
-        throw ToolError(PublishOutput, QStringLiteral("Cannot move the new tree to %1").arg(versionDir));
+    moveIntoPlace(staging.path(), versionDir, options.force);
     staging.setAutoRemove(false);
 
     summary.versionDir = versionDir;

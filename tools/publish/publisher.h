@@ -13,6 +13,8 @@ struct PublishOptions {
     QString section = QStringLiteral("client");
     bool folderSections = false;
     bool gzip = false;
+    int level = 6; // zlib's level for --gzip
+    int threads = 1; // packing threads
     QString deleteListFile;
     QString previousDir;
     QString changelogFile;

@@ -6,6 +6,7 @@
 
 enum PublishExit {
     PublishOk = 0,
+    PublishProblems = 1, // --verify found problems in the tree
     PublishUsage = usageExit, // bad command line, version or client type
     PublishInput = 3, // release folder, previous folder, list or change log missing or unreadable
     PublishKey = 4, // private key missing, unreadable, malformed or public

@@ -10,6 +10,21 @@
 
 #include <algorithm>
 
+namespace {
+
+// A line break in a name would forge lines of the updater's log; the updater
+// refuses a product ini with such names.
+bool hasControlCharacter(const QString& name)
+{
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 QString relativePathProblem(const QString& path)
 {
     if (path.isEmpty())
@@ -19,6 +34,8 @@ QString relativePathProblem(const QString& path)
     // The settings reader turns a backslash in a key into a folder separator.
     if (path.contains(QLatin1Char('\\')))
         return QStringLiteral("a backslash in the name");
+    if (hasControlCharacter(path))
+        return QStringLiteral("a control character in the name");
     for (const QString& part : path.split(QLatin1Char('/'))) {
         if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
             return QStringLiteral("an empty, \".\" or \"..\" path component");
@@ -40,14 +57,19 @@ QString sectionNameProblem(const QString& name)
         return QStringLiteral("a folder separator in the name");
     if (name == QLatin1String(".") || name == QLatin1String(".."))
         return QStringLiteral("not a folder name");
+    if (hasControlCharacter(name))
+        return QStringLiteral("a control character in the name");
     return {};
 }
 
 QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSection, bool folderSections)
 {
     const QFileInfo rootInfo(root);
-    if (!rootInfo.isDir())
+    if (!rootInfo.exists())
         throw ToolError(PublishInput, QStringLiteral("Release folder not found: %1").arg(root));
+    if (!rootInfo.isDir())
+        throw ToolError(PublishInput,
+            QStringLiteral("%1 is not a folder; give the folder that holds the release").arg(root));
     const QDir base(rootInfo.absoluteFilePath());
 
     QList<ReleaseFile> files;
@@ -72,6 +94,7 @@ QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSectio
 
         ReleaseFile file;
         file.source = source;
+        file.size = quint64(info.size());
         const int slash = relative.indexOf(QLatin1Char('/'));
         if (folderSections && slash > 0) {
             file.section = relative.left(slash);

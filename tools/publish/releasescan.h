@@ -9,6 +9,7 @@ struct ReleaseFile {
     QString section; // mirror folder
     QString path; // relative path with "/" separators, also the installed path
     QString source; // absolute path of the file on disk
+    quint64 size = 0;
 };
 
 // Every regular file below root, sorted by section and path. With

@@ -1,17 +1,17 @@
 // Signs the product ini with the publisher's private key file.
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 
 #include <memory>
 
-struct Rsa_key;
+class KeyFile;
 
 class ReleaseSigner final {
 public:
-    // Loads the private key file (the key tool's 2048-byte format). Throws
-    // ToolError when it is missing, unreadable, malformed or public.
+    // Loads the private key file (the key tool's format). Throws ToolError
+    // when it is missing, unreadable, malformed or public; warns when group
+    // or others can read it.
     explicit ReleaseSigner(const QString& keyFile);
     ~ReleaseSigner();
     ReleaseSigner(const ReleaseSigner&) = delete;
@@ -23,6 +23,5 @@ public:
     void signFile(const QString& path) const;
 
 private:
-    std::unique_ptr<Rsa_key> key;
-    QByteArray keyBytes;
+    std::unique_ptr<KeyFile> key;
 };

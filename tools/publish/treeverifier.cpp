@@ -1,0 +1,302 @@
+// Mirrors the updater's reading of the product ini (the same value format,
+// the same gzip reader) and the publisher's own path rules, so that a tree
+// that passes here installs cleanly.
+#include "treeverifier.h"
+
+#include "base/inivalue.h"
+#include "common/keyfile.h"
+#include "crypto/tomcryptutil.h"
+#include "posixfile.h"
+#include "publishexit.h"
+#include "releasescan.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSettings>
+
+#include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+
+constexpr qint64 blockSize = 256 * 1024;
+const QString deleteSection = QStringLiteral("delete");
+
+struct Entry {
+    QString section;
+    QString key;
+    QString md5;
+    quint64 size = 0;
+    bool packed = false;
+    QString unpackedMd5;
+    quint64 unpackedSize = 0;
+    QString unpackedPath;
+};
+
+bool isMd5Text(const QString& text)
+{
+    static const QRegularExpression md5(QStringLiteral("^[0-9a-fA-F]{32}$"));
+    return md5.match(text).hasMatch();
+}
+
+bool parseSize(const QString& text, quint64& size)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,19}$"));
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!digits.match(text).hasMatch() || !ok || value < 0)
+        return false;
+    size = quint64(value);
+    return true;
+}
+
+bool parseEntry(const QString& value, Entry& entry)
+{
+    const QStringList fields = value.split(QStringLiteral("::"), Qt::KeepEmptyParts);
+    entry.packed = fields.size() == 5;
+    if ((fields.size() != 2 && !entry.packed) || !isMd5Text(fields.at(0))
+        || !parseSize(fields.at(1), entry.size))
+        return false;
+    entry.md5 = fields.at(0).toLower();
+    if (!entry.packed)
+        return true;
+    entry.unpackedMd5 = fields.at(2).toLower();
+    entry.unpackedPath = fields.at(4);
+    return isMd5Text(fields.at(2)) && parseSize(fields.at(3), entry.unpackedSize)
+        && !entry.unpackedPath.isEmpty();
+}
+
+QString digestOf(const QString& path, quint64& size)
+{
+    PosixFile file = PosixFile::openForReading(path);
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    const std::unique_ptr<char[]> block(new char[blockSize]);
+    size = 0;
+    while (const qint64 got = file.read(block.get(), blockSize)) {
+        md5.addData(QByteArrayView(block.get(), got));
+        size += quint64(got);
+    }
+    return QString::fromLatin1(md5.result().toHex());
+}
+
+// What the updater's gzip reader makes of path: an empty text, or why it
+// cannot unpack it.
+QString unpackedDigestOf(const QString& path, QString& md5Text, quint64& size)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    gzFile gz = fd < 0 ? nullptr : gzdopen(fd, "rb");
+    if (gz == nullptr) {
+        if (fd >= 0)
+            ::close(fd);
+        return systemReason();
+    }
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    const std::unique_ptr<char[]> block(new char[blockSize]);
+    size = 0;
+    int got = 0;
+    while ((got = gzread(gz, block.get(), unsigned(blockSize))) > 0) {
+        md5.addData(QByteArrayView(block.get(), got));
+        size += quint64(got);
+    }
+    // A file cut short ends the reading like a complete one; only the
+    // error state tells them apart.
+    int code = Z_OK;
+    const char* error = gzerror(gz, &code);
+    const QString reason = got < 0 || code != Z_OK ? QString::fromLatin1(error) : QString();
+    gzclose(gz);
+    md5Text = QString::fromLatin1(md5.result().toHex());
+    return reason;
+}
+
+class Verifier final {
+public:
+    explicit Verifier(const VerifyOptions& options)
+        : options(options)
+    {
+    }
+
+    VerifyReport run();
+
+private:
+    void problem(const QString& where, const QString& what)
+    {
+        report.problems.append(where + QStringLiteral(": ") + what);
+    }
+    void checkSignature(const QString& iniName);
+    void readFileSection(QSettings& settings, const QString& section);
+    void readDeleteSection(QSettings& settings);
+    void checkFile(const Entry& entry);
+
+    const VerifyOptions& options;
+    std::unique_ptr<KeyFile> key;
+    VerifyReport report;
+    QSet<QString> copies; // keys: the files in the updater's temporary folder
+    QSet<QString> installs; // the paths installed in the client folder
+};
+
+VerifyReport Verifier::run()
+{
+    const QFileInfo dir(options.versionDir);
+    if (!dir.exists())
+        throw ToolError(PublishInput, QStringLiteral("Version folder not found: %1").arg(options.versionDir));
+    if (!dir.isDir())
+        throw ToolError(PublishInput, QStringLiteral("%1 is not a folder").arg(options.versionDir));
+    key = std::make_unique<KeyFile>(options.keyFile.toStdString(), KeyFile::Need::AnyKey);
+
+    const QString iniName = options.clientType + QStringLiteral(".ini");
+    const QString ini = options.versionDir + QLatin1Char('/') + iniName;
+    if (!QFileInfo(ini).isFile()) {
+        problem(iniName, QStringLiteral("missing (is --type right?)"));
+        return report;
+    }
+    checkSignature(iniName);
+
+    QSettings settings(ini, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        problem(iniName, QStringLiteral("does not parse as an INI file"));
+        return report;
+    }
+    QStringList groups = settings.childGroups();
+    // Deleting what this version installs is a fault whatever the order of
+    // the sections in the file.
+    if (groups.removeAll(deleteSection) > 0)
+        groups.append(deleteSection);
+    for (const QString& group : std::as_const(groups)) {
+        settings.beginGroup(group);
+        const QString sectionProblem = group == deleteSection ? QString() : sectionNameProblem(group);
+        if (!sectionProblem.isEmpty())
+            problem(group, QStringLiteral("not a usable mirror folder: %1").arg(sectionProblem));
+        else if (group == deleteSection)
+            readDeleteSection(settings);
+        else
+            readFileSection(settings, group);
+        settings.endGroup();
+    }
+    if (report.files == 0 && report.deletions == 0)
+        problem(iniName, QStringLiteral("lists no files; the updater refuses it"));
+    return report;
+}
+
+void Verifier::checkSignature(const QString& iniName)
+{
+    const QString sigName = iniName + QStringLiteral(".sig");
+    QFile ini(options.versionDir + QLatin1Char('/') + iniName);
+    QFile sig(options.versionDir + QLatin1Char('/') + sigName);
+    if (!sig.exists()) {
+        problem(sigName, QStringLiteral("missing"));
+        return;
+    }
+    if (!ini.open(QIODevice::ReadOnly) || !sig.open(QIODevice::ReadOnly)) {
+        problem(sigName, QStringLiteral("cannot be read"));
+        return;
+    }
+    const QByteArray data = ini.readAll();
+    const QByteArray signature = sig.readAll();
+    const std::string why =
+        key->signatureProblem(reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()),
+            reinterpret_cast<const unsigned char*>(signature.constData()), size_t(signature.size()));
+    if (!why.empty())
+        problem(sigName, QString::fromStdString(why));
+}
+
+void Verifier::readFileSection(QSettings& settings, const QString& section)
+{
+    const QStringList keys = settings.allKeys();
+    for (const QString& key : keys) {
+        const QString where = section + QLatin1Char('/') + key;
+        Entry entry;
+        entry.section = section;
+        entry.key = key;
+        const QString value = IniValue::text(settings, key);
+        if (!parseEntry(value, entry)) {
+            problem(where, QStringLiteral("not a valid entry: \"%1\"").arg(value));
+            continue;
+        }
+        QString pathProblem = relativePathProblem(key);
+        if (pathProblem.isEmpty() && entry.packed)
+            pathProblem = relativePathProblem(entry.unpackedPath);
+        if (!pathProblem.isEmpty()) {
+            problem(where, QStringLiteral("unsafe path: %1").arg(pathProblem));
+            continue;
+        }
+        const QString target = entry.packed ? entry.unpackedPath : key;
+        if (copies.contains(key) || installs.contains(target))
+            problem(where, QStringLiteral("listed more than once; the updater refuses the product ini"));
+        copies.insert(key);
+        installs.insert(target);
+        checkFile(entry);
+    }
+}
+
+void Verifier::readDeleteSection(QSettings& settings)
+{
+    const QStringList keys = settings.allKeys();
+    for (const QString& key : keys) {
+        const QString where = deleteSection + QLatin1Char('/') + key;
+        ++report.deletions;
+        const QString pathProblem = relativePathProblem(key);
+        if (!pathProblem.isEmpty())
+            problem(where, QStringLiteral("unsafe path: %1").arg(pathProblem));
+        else if (installs.contains(key))
+            problem(where, QStringLiteral("deletes a file this version installs"));
+    }
+}
+
+void Verifier::checkFile(const Entry& entry)
+{
+    ++report.files;
+    if (entry.packed)
+        ++report.packed;
+    const QString where = entry.section + QLatin1Char('/') + entry.key;
+    const QString path = options.versionDir + QLatin1Char('/') + where;
+    if (!QFileInfo(path).isFile()) {
+        problem(where, QStringLiteral("missing"));
+        return;
+    }
+    quint64 size = 0;
+    QString md5;
+    try {
+        md5 = digestOf(path, size);
+    } catch (const ToolError& error) {
+        problem(where, QString::fromStdString(error.what()));
+        return;
+    }
+    if (size != entry.size)
+        problem(where, QStringLiteral("%1 bytes, the product ini lists %2").arg(size).arg(entry.size));
+    else if (md5 != entry.md5)
+        problem(where, QStringLiteral("MD5 %1, the product ini lists %2").arg(md5, entry.md5));
+    if (!entry.packed)
+        return;
+    quint64 unpackedSize = 0;
+    QString unpackedMd5;
+    const QString reason = unpackedDigestOf(path, unpackedMd5, unpackedSize);
+    if (!reason.isEmpty())
+        problem(where, QStringLiteral("does not unpack: %1").arg(reason));
+    else if (unpackedSize != entry.unpackedSize)
+        problem(where,
+            QStringLiteral("unpacks to %1 bytes, the product ini lists %2")
+                .arg(unpackedSize)
+                .arg(entry.unpackedSize));
+    else if (unpackedMd5 != entry.unpackedMd5)
+        problem(where,
+            QStringLiteral("unpacks to MD5 %1, the product ini lists %2")
+                .arg(unpackedMd5, entry.unpackedMd5));
+}
+
+} // namespace
+
+VerifyReport verifyTree(const VerifyOptions& options)
+{
+    try {
+        crypt_init();
+    } catch (const crypt_exception& e) {
+        throw ToolError(PublishCrypto, QString::fromLocal8Bit(e.what()));
+    }
+    return Verifier(options).run();
+}
