@@ -17,32 +17,44 @@ else()
         "${CORVANE_DEVKEY_DIR}. Never ship it; release builds set -DCORVANE_PUBLIC_KEY_FILE=<publisher's public.key>.")
 endif()
 
-# Adds the generated definition of PUBLIC_KEY to target. Call it in the
-# directory that creates target, so the generating commands attach to it.
-function(corvane_embed_public_key target)
-    set(source "${CMAKE_CURRENT_BINARY_DIR}/crypto/publickey.cpp")
-    if(CORVANE_PUBLIC_KEY_FILE)
-        set(keyfile "${CORVANE_PUBLIC_KEY_FILE}")
-    else()
-        set(keyfile "${CORVANE_DEVKEY_DIR}/public.key")
-        # Naming the tool as the command (not as a dependency) builds it first
-        # without making every relink of the tool replace the key pair.
-        add_custom_command(
-            OUTPUT "${CORVANE_DEVKEY_DIR}/private.key" "${CORVANE_DEVKEY_DIR}/public.key"
-            COMMAND ${CMAKE_COMMAND} -E make_directory "${CORVANE_DEVKEY_DIR}"
-            COMMAND corvane-keytool create --force
-                --private "${CORVANE_DEVKEY_DIR}/private.key"
-                --public "${CORVANE_DEVKEY_DIR}/public.key"
-            COMMENT "Generating the development key pair in ${CORVANE_DEVKEY_DIR}"
-            VERBATIM)
-    endif()
+# Makes a key pair of bits bits in dir (dir/private.key and dir/public.key)
+# with corvane-keytool when the build needs it.
+function(corvane_make_key_pair dir bits)
+    # Naming the tool as the command (not as a dependency) builds it first
+    # without making every relink of the tool replace the key pair.
+    add_custom_command(
+        OUTPUT "${dir}/private.key" "${dir}/public.key"
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${dir}"
+        COMMAND corvane-keytool create --force --bits ${bits}
+            --private "${dir}/private.key"
+            --public "${dir}/public.key"
+        COMMENT "Generating a ${bits}-bit key pair in ${dir}"
+        VERBATIM)
+endfunction()
+
+# Adds to target the definition of PUBLIC_KEY (and its fingerprint) made from
+# keyfile, generated into source.
+function(corvane_embed_key_file target keyfile source)
+    get_filename_component(dir "${source}" DIRECTORY)
     add_custom_command(
         OUTPUT "${source}"
-        COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/crypto"
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${dir}"
         COMMAND corvane-keytool embed "${keyfile}" "${source}"
         # What embed writes changes with the tool; the key pair stays.
         DEPENDS "${keyfile}" corvane-keytool
         COMMENT "Embedding the public key ${keyfile}"
         VERBATIM)
     target_sources(${target} PRIVATE "${source}")
+endfunction()
+
+# Adds the generated definition of PUBLIC_KEY to target. Call it in the
+# directory that creates target, so the generating commands attach to it.
+function(corvane_embed_public_key target)
+    if(CORVANE_PUBLIC_KEY_FILE)
+        set(keyfile "${CORVANE_PUBLIC_KEY_FILE}")
+    else()
+        set(keyfile "${CORVANE_DEVKEY_DIR}/public.key")
+        corvane_make_key_pair("${CORVANE_DEVKEY_DIR}" 3072)
+    endif()
+    corvane_embed_key_file(${target} "${keyfile}" "${CMAKE_CURRENT_BINARY_DIR}/crypto/publickey.cpp")
 endfunction()

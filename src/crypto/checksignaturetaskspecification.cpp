@@ -92,7 +92,7 @@ bool CheckSigFunc::checkRSA()
     // check like any other; the caller reports it.
     try {
         rsa_key key;
-        load_key(&key, PUBLIC_KEY, KEY_FILE_SIZE);
+        load_key(&key, PUBLIC_KEY, keyFileSize);
         RsaKeyGuard guard(&key);
         return verify_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()),
             static_cast<unsigned long>(data.size()), reinterpret_cast<unsigned char*>(sig.data()),

@@ -18,10 +18,8 @@ namespace {
 int hash_idx = -1;
 int prng_idx = -1;
 
-constexpr int PSS_SALT_LENGTH = 8;
-constexpr int KEY_SIZE_BYTES = 128;
-constexpr long PUBLIC_EXPONENT = 65537;
-constexpr unsigned long READ_CHUNK = 2048;
+constexpr long publicExponent = 65537;
+constexpr unsigned long readChunkSize = 2048;
 
 // Without a math provider every big-number call jumps through a null pointer;
 // fail like any other library error instead.
@@ -83,9 +81,12 @@ void crypt_init()
 
 void hash_msg(const unsigned char* in, unsigned long len, unsigned char* out)
 {
+    // The hash refuses a null pointer even for no bytes (the process aborts),
+    // and an empty file's buffer may be one.
+    static const unsigned char nothing = 0;
     hash_state md;
     sha1_init(&md);
-    sha1_process(&md, in, len);
+    sha1_process(&md, len > 0 ? in : &nothing, len);
     sha1_done(&md, out);
 }
 
@@ -93,12 +94,12 @@ bool verify_msg(
     Rsa_key* key, const unsigned char* data, unsigned long dataLen, unsigned char* sig, unsigned long sigLen)
 {
     requireInit();
-    unsigned char digest[DIGEST_SIZE];
+    unsigned char digest[digestSize];
     hash_msg(data, dataLen, digest);
     int stat = 0;
     check_err("rsa_verify_hash",
         rsa_verify_hash_ex(
-            sig, sigLen, digest, DIGEST_SIZE, LTC_PKCS_1_PSS, hash_idx, PSS_SALT_LENGTH, &stat, key));
+            sig, sigLen, digest, digestSize, LTC_PKCS_1_PSS, hash_idx, pssSaltLength, &stat, key));
     return stat == 1;
 }
 
@@ -106,22 +107,30 @@ void sign_msg(
     Rsa_key* key, const unsigned char* data, unsigned long len, unsigned char* out, unsigned long* outLen)
 {
     requireInit();
-    unsigned char digest[DIGEST_SIZE];
+    unsigned char digest[digestSize];
     hash_msg(data, len, digest);
     check_err("rsa_sign_hash",
-        rsa_sign_hash_ex(digest, DIGEST_SIZE, out, outLen, LTC_PKCS_1_PSS, nullptr, prng_idx, hash_idx,
-            PSS_SALT_LENGTH, key));
+        rsa_sign_hash_ex(digest, digestSize, out, outLen, LTC_PKCS_1_PSS, nullptr, prng_idx, hash_idx,
+            pssSaltLength, key));
 }
 
-void create_key(Rsa_key* key)
+void create_key(Rsa_key* key, int bits)
 {
     requireInit();
-    check_err("rsa_make_key", rsa_make_key(nullptr, prng_idx, KEY_SIZE_BYTES, PUBLIC_EXPONENT, key));
+    // The library makes keys in whole bytes; beyond maxKeyBits the private
+    // key would not fit a key file.
+    if (bits < minKeyBits || bits > maxKeyBits || bits % 8 != 0)
+        throw crypt_exception("rsa_make_key: keys have " + std::to_string(minKeyBits) + " to "
+            + std::to_string(maxKeyBits) + " bits, a multiple of 8, not " + std::to_string(bits));
+    check_err("rsa_make_key", rsa_make_key(nullptr, prng_idx, bits / 8, publicExponent, key));
 }
 
 void load_key(Rsa_key* key, const unsigned char* in, unsigned long len)
 {
     requireInit();
+    // The library aborts the process on a null pointer; an empty file gives one.
+    if (in == nullptr || len == 0)
+        throw crypt_exception("rsa_import: no key data");
     check_err("rsa_import", rsa_import(in, len, key));
 }
 
@@ -129,7 +138,7 @@ void load_key(Rsa_key* key, const char* fileName)
 {
     // Zeros behind a short or unreadable file make the import fail cleanly
     // instead of parsing leftovers from the stack.
-    unsigned char buffer[KEY_FILE_SIZE] = {};
+    unsigned char buffer[keyFileSize] = {};
     if (FilePtr file {std::fopen(fileName, "rb")})
         std::fread(buffer, 1, sizeof buffer, file.get());
     load_key(key, buffer, sizeof buffer);
@@ -137,7 +146,7 @@ void load_key(Rsa_key* key, const char* fileName)
 
 void save_key(Rsa_key* key, int type, const char* fileName)
 {
-    unsigned char buffer[KEY_FILE_SIZE] = {};
+    unsigned char buffer[keyFileSize] = {};
     unsigned long len = sizeof buffer;
     check_err("rsa_export", rsa_export(buffer, &len, type, key));
     if (type != PK_PRIVATE) {
@@ -155,7 +164,7 @@ void save_key(Rsa_key* key, int type, const char* fileName)
 std::string key_fingerprint(Rsa_key* key)
 {
     requireInit();
-    unsigned char der[KEY_FILE_SIZE];
+    unsigned char der[keyFileSize];
     unsigned long derLen = sizeof der;
     check_err("rsa_export", rsa_export(der, &derLen, PK_PUBLIC, key));
     hash_state md;
@@ -178,13 +187,13 @@ void read_file(const char* fileName, unsigned char** data, unsigned long* len)
     if (!file)
         throw crypt_exception(std::string("Cannot open file for reading: ") + fileName);
     for (;;) {
-        auto* grown = static_cast<unsigned char*>(std::realloc(*data, *len + READ_CHUNK));
+        auto* grown = static_cast<unsigned char*>(std::realloc(*data, *len + readChunkSize));
         if (grown == nullptr)
             throw crypt_exception(std::string("Out of memory reading file: ") + fileName);
         *data = grown;
-        const size_t got = std::fread(*data + *len, 1, READ_CHUNK, file.get());
+        const size_t got = std::fread(*data + *len, 1, readChunkSize, file.get());
         *len += got;
-        if (got < READ_CHUNK)
+        if (got < readChunkSize)
             break;
     }
     // A read error must not pass for the end of a shorter file.

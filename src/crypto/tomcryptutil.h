@@ -7,10 +7,22 @@
 
 struct Rsa_key; // libtomcrypt's key structure; include <tomcrypt.h> to hold one
 
-// Size of a key file and of the buffer keys are exported into.
-constexpr unsigned long KEY_FILE_SIZE = 2048;
+// Size of the key files the tools write, of the embedded key and of the
+// buffer keys are exported into: room for the DER form of a private key of
+// maxKeyBits (about 2350 bytes for 4096 bits), zero-padded.
+constexpr unsigned long keyFileSize = 4096;
+// Size of the key files older tools wrote, which hold keys of up to 3072 bits
+// and are still read as they are.
+constexpr unsigned long oldKeyFileSize = 2048;
 // Length of a SHA-1 digest.
-constexpr unsigned long DIGEST_SIZE = 20;
+constexpr unsigned long digestSize = 20;
+// Length of the RSASSA-PSS salt, in bytes.
+constexpr unsigned long pssSaltLength = 8;
+// Sizes of the keys create_key makes, in bits. Signatures of larger keys that
+// fit a key file verify all the same.
+constexpr int defaultKeyBits = 3072;
+constexpr int minKeyBits = 1024;
+constexpr int maxKeyBits = 4096;
 
 // The only exception the key utilities throw; what() names the failing call.
 class crypt_exception : public std::exception {
@@ -28,7 +40,8 @@ private:
 // with its own key and buffers.
 void crypt_init();
 
-// SHA-1 of len bytes at in into the DIGEST_SIZE bytes at out.
+// SHA-1 of len bytes at in (which may be null when len is 0) into the
+// digestSize bytes at out.
 void hash_msg(const unsigned char* in, unsigned long len, unsigned char* out);
 
 // True if sig is a valid RSASSA-PSS (SHA-1, 8-byte salt) signature of data.
@@ -42,16 +55,18 @@ bool verify_msg(
 void sign_msg(
     Rsa_key* key, const unsigned char* data, unsigned long len, unsigned char* out, unsigned long* outLen);
 
-// Makes a new 1024-bit key pair with public exponent 65537. Free it with rsa_free.
-void create_key(Rsa_key* key);
+// Makes a new key pair of bits bits (minKeyBits to maxKeyBits, a multiple of
+// 8) with public exponent 65537. Free it with rsa_free.
+void create_key(Rsa_key* key, int bits = defaultKeyBits);
 
 // Imports a key (PKCS #1 private or public, or SubjectPublicKeyInfo) from memory.
 // On success the caller frees it with rsa_free; on failure nothing is left to free.
 void load_key(Rsa_key* key, const unsigned char* in, unsigned long len);
-// Imports a key from a key file: its first KEY_FILE_SIZE bytes, zero-padded when
-// the file is shorter. A file that cannot be read fails as an import error.
+// Imports a key from a key file: its first keyFileSize bytes, zero-padded when
+// the file is shorter (as one of oldKeyFileSize is). A file that cannot be
+// read fails as an import error.
 void load_key(Rsa_key* key, const char* fileName);
-// Writes a key file of exactly KEY_FILE_SIZE bytes: the exported key (type is
+// Writes a key file of exactly keyFileSize bytes: the exported key (type is
 // PK_PUBLIC or PK_PRIVATE) followed by zeros. A private key file is made
 // readable and writable by its owner only, also when it existed before.
 void save_key(Rsa_key* key, int type, const char* fileName);

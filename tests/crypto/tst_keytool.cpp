@@ -32,6 +32,12 @@ Result keytool(const QString& workDir, const QStringList& args)
         QString::fromUtf8(process.readAllStandardError())};
 }
 
+// Where the size of the key does not matter: small keys are made quickly.
+QStringList quickCreate()
+{
+    return {QStringLiteral("create"), QStringLiteral("--bits"), QStringLiteral("1024")};
+}
+
 int modeOf(const QString& path)
 {
     struct stat info { };
@@ -50,7 +56,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(others.isValid());
-        QCOMPARE(keytool(others.path(), {QStringLiteral("create")}).exitCode, 0);
+        QCOMPARE(keytool(others.path(), quickCreate()).exitCode, 0);
         crypt_init();
     }
 
@@ -66,7 +72,7 @@ private slots:
         QFETCH(bool, replacing);
         QTemporaryDir dir;
         const QString d = dir.path();
-        QStringList args {QStringLiteral("create")};
+        QStringList args = quickCreate();
         if (replacing) {
             for (const char* name : {"/private.key", "/public.key"}) {
                 QVERIFY(TestFiles::write(d + QLatin1String(name), "old"));
@@ -99,7 +105,7 @@ private slots:
         QCOMPARE(fingerprintOf(others.filePath(QStringLiteral("private.key"))), ofPublic);
 
         QTemporaryDir dir;
-        QCOMPARE(keytool(dir.path(), {QStringLiteral("create")}).exitCode, 0);
+        QCOMPARE(keytool(dir.path(), quickCreate()).exitCode, 0);
         QVERIFY(fingerprintOf(dir.filePath(QStringLiteral("public.key"))) != ofPublic);
     }
 
@@ -107,7 +113,7 @@ private slots:
     void embeddedKeyShowsTheKeyToolsFingerprint()
     {
         rsa_key key;
-        load_key(&key, PUBLIC_KEY, KEY_FILE_SIZE);
+        load_key(&key, PUBLIC_KEY, keyFileSize);
         RsaKeyGuard guard(&key);
         QCOMPARE(QString::fromStdString(key_fingerprint(&key)), QString::fromLatin1(publicKeyFingerprint));
 
@@ -118,20 +124,48 @@ private slots:
         const Result result = keytool(others.path(), {QStringLiteral("fingerprint"), devKey});
         QCOMPARE(result.out.section(QLatin1Char(' '), 0, 0), QString::fromLatin1(publicKeyFingerprint));
     }
+    void createSignVerifyRoundTrip_data()
+    {
+        QTest::addColumn<QStringList>("createOptions");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("keyFileSize"); // the key files cut to this size before signing
+        const QByteArray ini("[client]\nversion=4711\n");
+        QTest::newRow("default key, 3072 bits") << QStringList() << 3072 << ini << 4096;
+        QTest::newRow("1024-bit key, empty file")
+            << QStringList {QStringLiteral("--bits"), QStringLiteral("1024")} << 1024 << QByteArray() << 4096;
+        QTest::newRow("key files of 2048 bytes from older tools")
+            << QStringList {QStringLiteral("--bits"), QStringLiteral("1024")} << 1024 << ini << 2048;
+    }
+
     void createSignVerifyRoundTrip()
     {
+        QFETCH(QStringList, createOptions);
+        QFETCH(int, bits);
+        QFETCH(QByteArray, content);
+        QFETCH(int, keyFileSize);
         QTemporaryDir dir;
         const QString d = dir.path();
-        QCOMPARE(keytool(d, {QStringLiteral("create")}).exitCode, 0);
-        QCOMPARE(QFileInfo(d + QStringLiteral("/private.key")).size(), 2048);
-        QCOMPARE(QFileInfo(d + QStringLiteral("/public.key")).size(), 2048);
+        const Result created = keytool(d, QStringList {QStringLiteral("create")} + createOptions);
+        QCOMPARE(created.exitCode, 0);
+        QVERIFY2(created.out.contains(QStringLiteral("(%1-bit RSA)").arg(bits)), qPrintable(created.out));
+        for (const char* name : {"/private.key", "/public.key"}) {
+            QFile key(d + QLatin1String(name));
+            QCOMPARE(key.size(), 4096);
+            QVERIFY(key.resize(keyFileSize));
+        }
+        const Result described = keytool(d, {QStringLiteral("fingerprint"), QStringLiteral("private.key")});
+        QVERIFY2(described.out.contains(QStringLiteral("(%1-bit RSA, private key)").arg(bits)),
+            qPrintable(described.out + described.err));
 
-        QVERIFY(TestFiles::write(d + QStringLiteral("/product.ini"), "[client]\nversion=4711\n"));
-        QCOMPARE(keytool(d, {QStringLiteral("sign"), QStringLiteral("product.ini")}).exitCode, 0);
-        QCOMPARE(QFileInfo(d + QStringLiteral("/product.ini.sig")).size(), 128);
-        QCOMPARE(keytool(d, {QStringLiteral("verify"), QStringLiteral("product.ini")}).exitCode, 0);
+        QVERIFY(TestFiles::write(d + QStringLiteral("/product.ini"), content));
+        const Result signedFile = keytool(d, {QStringLiteral("sign"), QStringLiteral("product.ini")});
+        QVERIFY2(signedFile.exitCode == 0, qPrintable(signedFile.err));
+        QCOMPARE(QFileInfo(d + QStringLiteral("/product.ini.sig")).size(), bits / 8);
+        const Result verified = keytool(d, {QStringLiteral("verify"), QStringLiteral("product.ini")});
+        QVERIFY2(verified.exitCode == 0, qPrintable(verified.err));
 
-        QVERIFY(TestFiles::write(d + QStringLiteral("/product.ini"), "[client]\nversion=4712\n"));
+        QVERIFY(TestFiles::write(d + QStringLiteral("/product.ini"), content + "x"));
         const Result tampered = keytool(d, {QStringLiteral("verify"), QStringLiteral("product.ini")});
         QCOMPARE(tampered.exitCode, 1);
         QVERIFY2(tampered.err.contains(QStringLiteral("does not verify")), qPrintable(tampered.err));
@@ -169,6 +203,15 @@ private slots:
         QTest::newRow("fingerprint of a non-key") << args("fingerprint garbage.key") << 4 << "not a key file";
         QTest::newRow("fingerprint without key") << args("fingerprint") << 2 << "Expected one KEY file";
         QTest::newRow("import of a non-key") << args("import data out.key") << 4 << "not a DER RSA key";
+        QTest::newRow("import of an empty file") << args("import empty out.key") << 4 << "not a DER RSA key";
+        QTest::newRow("key size below 1024 bits")
+            << args("create --force --bits 512") << 2 << "--bits takes a key size from 1024 to 4096 bits";
+        QTest::newRow("key size above 4096 bits")
+            << args("create --force --bits 8192") << 2 << "not \"8192\"";
+        QTest::newRow("key size not in whole bytes")
+            << args("create --force --bits 2047") << 2 << "a multiple of 8";
+        QTest::newRow("key size not a number") << args("create --force --bits 3k") << 2 << "not \"3k\"";
+        QTest::newRow("key size missing") << args("create --force --bits") << 2 << "--bits needs a number";
     }
 
     void badInputGivesItsExitCode()
@@ -178,10 +221,11 @@ private slots:
         QFETCH(QString, message);
         QTemporaryDir dir;
         const QString d = dir.path();
-        QCOMPARE(keytool(d, {QStringLiteral("create")}).exitCode, 0);
+        QCOMPARE(keytool(d, quickCreate()).exitCode, 0);
         const QByteArray privateKey = TestFiles::read(d + QStringLiteral("/private.key"));
         QVERIFY(TestFiles::write(d + QStringLiteral("/data"), "payload"));
         QVERIFY(TestFiles::write(d + QStringLiteral("/unsigned"), "payload"));
+        QVERIFY(TestFiles::write(d + QStringLiteral("/empty"), QByteArray()));
         QVERIFY(TestFiles::write(d + QStringLiteral("/long"), "payload"));
         QVERIFY(TestFiles::write(d + QStringLiteral("/long.sig"), QByteArray(129, 'x')));
         QVERIFY(TestFiles::write(d + QStringLiteral("/garbage.key"), QByteArray(2048, 'x')));

@@ -51,12 +51,15 @@ private slots:
         QTest::addColumn<QString>("exportPublic"); // openssl arguments writing pub.der from key.pem
         QTest::addColumn<QString>("saltLength");
         QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("bits");
         const QString pkcs1 = QStringLiteral("rsa -in key.pem -RSAPublicKey_out -outform DER -out pub.der");
         const QString spki = QStringLiteral("rsa -in key.pem -pubout -outform DER -out pub.der");
-        QTest::newRow("PKCS #1 public key, 8-byte salt") << pkcs1 << "8" << true;
-        QTest::newRow("SubjectPublicKeyInfo, 8-byte salt") << spki << "8" << true;
+        QTest::newRow("PKCS #1 public key, 8-byte salt") << pkcs1 << "8" << true << 1024;
+        QTest::newRow("SubjectPublicKeyInfo, 8-byte salt") << spki << "8" << true << 1024;
+        QTest::newRow("3072-bit key") << pkcs1 << "8" << true << 3072;
+        QTest::newRow("4096-bit SubjectPublicKeyInfo") << spki << "8" << true << 4096;
         // openssl's default salt is not ours; a publisher must ask for 8 bytes.
-        QTest::newRow("salt as long as the digest is refused") << pkcs1 << "digest" << false;
+        QTest::newRow("salt as long as the digest is refused") << pkcs1 << "digest" << false << 1024;
     }
 
     void opensslSignatureVerifies()
@@ -64,10 +67,11 @@ private slots:
         QFETCH(QString, exportPublic);
         QFETCH(QString, saltLength);
         QFETCH(bool, valid);
+        QFETCH(int, bits);
         QTemporaryDir dir;
         const QString d = dir.path();
         QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("product.ini")), "[client]\nversion=4711\n"));
-        QCOMPARE(openssl(d, words("genrsa -out key.pem 1024")), 0);
+        QCOMPARE(openssl(d, words("genrsa -out key.pem") << QString::number(bits)), 0);
         QCOMPARE(openssl(d, exportPublic.split(QLatin1Char(' '))), 0);
         QCOMPARE(openssl(d,
                      words("dgst -sha1 -sign key.pem -sigopt rsa_padding_mode:pss -sigopt rsa_mgf1_md:sha1 "
@@ -87,7 +91,7 @@ private slots:
         RsaKeyGuard guard(&key);
         const QByteArray data = TestFiles::read(dir.filePath(QStringLiteral("product.ini")));
         QByteArray sig = TestFiles::read(dir.filePath(QStringLiteral("product.ini.sig")));
-        QCOMPARE(sig.size(), 128);
+        QCOMPARE(sig.size(), bits / 8);
         bool verified = false;
         try {
             verified = verify_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()),
@@ -98,20 +102,40 @@ private slots:
         QCOMPARE(verified, valid);
     }
 
+    void ourSignatureVerifiesInOpenssl_data()
+    {
+        QTest::addColumn<int>("opensslBits"); // 0: the key is made here
+        QTest::newRow("key made here") << 0;
+        // About 2350 bytes of DER, more than the key files of older tools held.
+        QTest::newRow("4096-bit private key from openssl, imported") << 4096;
+    }
+
     void ourSignatureVerifiesInOpenssl()
     {
+        QFETCH(int, opensslBits);
         QTemporaryDir dir;
         const QString d = dir.path();
         rsa_key key;
-        create_key(&key);
+        if (opensslBits == 0) {
+            create_key(&key);
+            save_key(
+                &key, PK_PRIVATE, QFile::encodeName(dir.filePath(QStringLiteral("private.key"))).constData());
+        } else {
+            QCOMPARE(openssl(d, words("genrsa -out key.pem") << QString::number(opensslBits)), 0);
+            QCOMPARE(openssl(d, words("rsa -in key.pem -traditional -outform DER -out key.der")), 0);
+            QProcess import;
+            import.setWorkingDirectory(d);
+            import.start(QStringLiteral(CORVANE_KEYTOOL), words("import key.der private.key"));
+            QVERIFY(import.waitForFinished(30000));
+            QVERIFY2(import.exitCode() == 0, import.readAllStandardError().constData());
+            load_key(&key, QFile::encodeName(dir.filePath(QStringLiteral("private.key"))).constData());
+        }
         RsaKeyGuard guard(&key);
-        save_key(
-            &key, PK_PRIVATE, QFile::encodeName(dir.filePath(QStringLiteral("private.key"))).constData());
         save_key(&key, PK_PUBLIC, QFile::encodeName(dir.filePath(QStringLiteral("public.key"))).constData());
         const QByteArray data("[client]\nversion=4711\n");
         QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("product.ini")), data));
-        QByteArray sig(int(KEY_FILE_SIZE), '\0');
-        unsigned long sigLen = KEY_FILE_SIZE;
+        QByteArray sig(int(keyFileSize), '\0');
+        unsigned long sigLen = keyFileSize;
         sign_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()), ulong(data.size()),
             reinterpret_cast<unsigned char*>(sig.data()), &sigLen);
         QVERIFY(

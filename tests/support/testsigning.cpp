@@ -22,8 +22,8 @@ QByteArray sign(const QByteArray& data, const QString& keyFile)
         rsa_key key;
         load_key(&key, QFile::encodeName(keyFile).constData());
         RsaKeyGuard guard(&key);
-        QByteArray sig(int(KEY_FILE_SIZE), '\0');
-        unsigned long sigLen = KEY_FILE_SIZE;
+        QByteArray sig(int(keyFileSize), '\0');
+        unsigned long sigLen = keyFileSize;
         sign_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()),
             static_cast<unsigned long>(data.size()), reinterpret_cast<unsigned char*>(sig.data()), &sigLen);
         sig.resize(qsizetype(sigLen));

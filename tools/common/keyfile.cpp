@@ -28,7 +28,7 @@ std::vector<unsigned char> readKeyFile(const std::string& path, const std::strin
     unsigned char block[4096];
     size_t got = 0;
     // A key file is small; stop soon after any size a key file can have.
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0 && content.size() <= 4 * KEY_FILE_SIZE)
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0 && content.size() <= 4 * keyFileSize)
         content.insert(content.end(), block, block + got);
     const bool failed = std::ferror(file) != 0;
     const int readErrno = errno;
@@ -60,11 +60,11 @@ KeyFile::KeyFile(const std::string& path, Need need)
             (need == Need::PrivateKey ? "Private key file" : "Key file") + std::string(" not found: ")
                 + path);
     bytes = readKeyFile(path, what);
-    if (bytes.size() != KEY_FILE_SIZE)
+    if (bytes.size() != keyFileSize && bytes.size() != oldKeyFileSize)
         throw ToolError(keyFileExit,
             path + " is " + std::to_string(bytes.size()) + " bytes long; a key file is "
-                + std::to_string(KEY_FILE_SIZE)
-                + " bytes (convert other keys with 'corvane-keytool import')");
+                + std::to_string(keyFileSize) + " bytes (" + std::to_string(oldKeyFileSize)
+                + " from older tools; convert other keys with 'corvane-keytool import')");
     auto loaded = std::make_unique<Rsa_key>();
     try {
         load_key(loaded.get(), bytes.data(), static_cast<unsigned long>(bytes.size()));

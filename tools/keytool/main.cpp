@@ -5,6 +5,7 @@
 #include "common/toolmain.h"
 #include "crypto/tomcryptutil.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -28,10 +29,11 @@ enum ExitCode {
 const char* const usage = R"(Usage: corvane-keytool COMMAND [ARGUMENTS] [OPTIONS]
 
 Commands:
-  create [--private FILE] [--public FILE] [--force]
-        Make a new 1024-bit RSA key pair and write both halves as 2048-byte key
-        files (default private.key, readable by you only, and public.key).
-        Existing files are kept unless --force is given.
+  create [--bits N] [--private FILE] [--public FILE] [--force]
+        Make a new RSA key pair of N bits (1024 to 4096, a multiple of 8;
+        default 3072) and write both halves as 4096-byte key files (default
+        private.key, readable by you only, and public.key). Existing files are
+        kept unless --force is given.
   sign FILE [--key PRIVATE_KEY]
         Write FILE.sig: the RSASSA-PSS/SHA-1 signature of FILE (default key
         private.key).
@@ -51,6 +53,8 @@ Commands:
         Show this text.
 
 A private key that group or others can read still works, with a warning.
+Key files of 2048 bytes, as older versions of this tool wrote them, are read
+wherever a key file is.
 
 Exit status:
   0  success (for verify: the signature is valid)
@@ -112,21 +116,37 @@ struct Arguments {
     std::string privateKey = "private.key";
     std::string publicKey = "public.key";
     std::string key;
+    int bits = defaultKeyBits;
     bool force = false;
 };
+
+int parseBits(const std::string& text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long bits = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || bits < minKeyBits || bits > maxKeyBits || bits % 8 != 0)
+        throw ToolError(ExitUsage,
+            "--bits takes a key size from " + std::to_string(minKeyBits) + " to " + std::to_string(maxKeyBits)
+                + " bits, a multiple of 8, not \"" + text + "\"");
+    return int(bits);
+}
 
 Arguments parse(int argc, char** argv, bool allowKey, bool allowCreateOptions)
 {
     Arguments args;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool takesValue =
-            (allowKey && arg == "--key") || (allowCreateOptions && (arg == "--private" || arg == "--public"));
+        const bool takesValue = (allowKey && arg == "--key")
+            || (allowCreateOptions && (arg == "--private" || arg == "--public" || arg == "--bits"));
         if (takesValue) {
             if (i + 1 >= argc)
-                throw ToolError(ExitUsage, "Option " + arg + " needs a file name");
+                throw ToolError(ExitUsage,
+                    "Option " + arg + (arg == "--bits" ? " needs a number" : " needs a file name"));
             const std::string value = argv[++i];
-            if (arg == "--key")
+            if (arg == "--bits")
+                args.bits = parseBits(value);
+            else if (arg == "--key")
                 args.key = value;
             else if (arg == "--private")
                 args.privateKey = value;
@@ -162,7 +182,7 @@ int create(const Arguments& args)
     }
     rsa_key key;
     try {
-        create_key(&key);
+        create_key(&key, args.bits);
     } catch (const crypt_exception& e) {
         throw ToolError(ExitCrypto, e.what());
     }
@@ -175,9 +195,9 @@ int create(const Arguments& args)
     }
     std::printf("Wrote the private key to %s (readable by you only; keep it secret)\n"
                 "Wrote the public key to %s\n"
-                "Fingerprint: %s\n",
+                "Fingerprint: %s (%d-bit RSA)\n",
         absolutePath(args.privateKey).c_str(), absolutePath(args.publicKey).c_str(),
-        fingerprint(&key).c_str());
+        fingerprint(&key).c_str(), args.bits);
     return ExitOk;
 }
 
@@ -187,7 +207,7 @@ int sign(const Arguments& args)
     const std::string file = args.positional[0];
     const KeyFile key(args.key.empty() ? args.privateKey : args.key, KeyFile::Need::PrivateKey);
     const std::vector<unsigned char> data = readWhole(file);
-    std::vector<unsigned char> sig(KEY_FILE_SIZE);
+    std::vector<unsigned char> sig(keyFileSize);
     unsigned long sigLen = sig.size();
     try {
         sign_msg(key.key(), data.data(), data.size(), sig.data(), &sigLen);
@@ -231,9 +251,9 @@ int import(const Arguments& args)
     expectPositional(args, 2, "DER_FILE and OUTPUT for 'import'");
     const std::string& der = args.positional[0];
     const std::vector<unsigned char> content = readWhole(der);
-    if (content.size() > KEY_FILE_SIZE)
+    if (content.size() > keyFileSize)
         throw ToolError(
-            ExitKey, der + " is longer than a key file (" + std::to_string(KEY_FILE_SIZE) + " bytes)");
+            ExitKey, der + " is longer than a key file (" + std::to_string(keyFileSize) + " bytes)");
     rsa_key key;
     try {
         load_key(&key, content.data(), content.size());
@@ -261,7 +281,7 @@ int embed(const Arguments& args)
     std::string source = "// Generated by corvane-keytool embed from " + keyFile
         + "; do not edit.\n"
           "#include \"crypto/publickey.h\"\n\n"
-          "const unsigned char PUBLIC_KEY[KEY_FILE_SIZE] = {";
+          "const unsigned char PUBLIC_KEY[keyFileSize] = {";
     char hex[8];
     const std::vector<unsigned char>& content = key.content();
     for (size_t i = 0; i < content.size(); ++i) {

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr unsigned long pssSaltLength = 8;
-
 QByteArray readAll(const QString& path, PublishExit code, const QString& what)
 {
     QFile file(path);
@@ -50,7 +48,7 @@ ReleaseSigner::~ReleaseSigner() = default;
 void ReleaseSigner::signFile(const QString& path) const
 {
     const QByteArray data = readAll(path, PublishOutput, QStringLiteral("the product ini"));
-    unsigned char digest[DIGEST_SIZE];
+    unsigned char digest[digestSize];
     hash_msg(bytes(data), static_cast<unsigned long>(data.size()), digest);
 
     const std::vector<unsigned char>& keyBytes = key->content();
@@ -61,14 +59,14 @@ void ReleaseSigner::signFile(const QString& path) const
     const int prngIdx = register_prng(&chacha20_prng_desc);
     const int hashIdx = find_hash("sha1");
     prng_state prng;
-    unsigned char sig[KEY_FILE_SIZE];
+    unsigned char sig[keyFileSize];
     unsigned long sigLen = sizeof sig;
     try {
         check_err("chacha20_prng_start", chacha20_prng_start(&prng));
         check_err("chacha20_prng_add_entropy",
             chacha20_prng_add_entropy(bytes(seed), static_cast<unsigned long>(seed.size()), &prng));
         check_err("chacha20_prng_ready", chacha20_prng_ready(&prng));
-        const int err = rsa_sign_hash_ex(digest, DIGEST_SIZE, sig, &sigLen, LTC_PKCS_1_PSS, &prng, prngIdx,
+        const int err = rsa_sign_hash_ex(digest, digestSize, sig, &sigLen, LTC_PKCS_1_PSS, &prng, prngIdx,
             hashIdx, pssSaltLength, key->key());
         chacha20_prng_done(&prng);
         check_err("rsa_sign_hash_ex", err);
