@@ -31,6 +31,9 @@ const QString clientType = QStringLiteral("client_linux_amd64");
 const QStringList localFiles {QStringLiteral("update"), QStringLiteral("mirrors.ini"),
     QStringLiteral("update.ini"), QStringLiteral("davuzodur_runscript.sh")};
 constexpr int runTimeoutMs = 90000;
+// The arguments of an unattended update to version 2.
+const QStringList toVersion2 {
+    QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
 
 QByteArray noise(int size, quint32 seed)
 {
@@ -84,7 +87,7 @@ public:
         const QByteArray body = "#!/bin/sh\necho started >> '" + QFile::encodeName(startedLog()) + "'\n";
         const auto executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
         return TestFiles::write(script, body) && QFile::setPermissions(script, executable)
-            && QFile::copy(QStringLiteral(CORVANE_UPDATE_BINARY), client() + QStringLiteral("/update"))
+            && QFile::copy(updaterBinary, client() + QStringLiteral("/update"))
             && QFile::setPermissions(client() + QStringLiteral("/update"), executable);
     }
 
@@ -106,13 +109,19 @@ public:
             || !TestFiles::write(path(QStringLiteral("changes.txt")), "Version 2: all new\n"))
             return false;
         extra << QStringLiteral("--version") << QString::number(version) << QStringLiteral("--key")
-              << TestSigning::devPrivateKeyPath() << QStringLiteral("--previous") << before
-              << QStringLiteral("--changelog") << path(QStringLiteral("changes.txt"));
+              << signingKey << QStringLiteral("--previous") << before << QStringLiteral("--changelog")
+              << path(QStringLiteral("changes.txt"));
         const auto result =
             ToolProcess::run(QStringLiteral(CORVANE_PUBLISH), QStringList {release, mirror()} + extra);
         if (result.exitCode != 0)
             qWarning("corvane-publish: %s", qPrintable(result.err));
         return result.exitCode == 0;
+    }
+
+    // Serves the mirror tree from one nginx site and points the client at it.
+    bool serveMirror()
+    {
+        return nginx.start(path(QStringLiteral("nginx")), {{mirror()}}) && writeMirrorsIni({nginx.url(0)});
     }
 
     bool writeMirrorsIni(const QStringList& urls) const
@@ -160,6 +169,9 @@ public:
     QTemporaryDir dir;
     NginxServer nginx;
     QString updateServer;
+    // The updater put into the client directory and the key releases are signed with.
+    QString updaterBinary = QStringLiteral(CORVANE_UPDATE_BINARY);
+    QString signingKey = TestSigning::devPrivateKeyPath();
 };
 
 // The paths a site served, as the updater asked for them (URL-decoded).
@@ -204,6 +216,8 @@ private Q_SLOTS:
     void corruptMirrorIsLeftForAGoodOne();
     void proxyFromUpdateIniCarriesEveryRequest();
     void changeLogComesThroughNginx();
+    void keysOfOtherSizesUpdateEndToEnd_data();
+    void keysOfOtherSizesUpdateEndToEnd();
 };
 
 void tst_EndToEnd::initTestCase()
@@ -246,14 +260,10 @@ void tst_EndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
     Scene scene;
     QVERIFY(scene.installClient(version1()));
     QVERIFY(scene.publish(2, version2(), version1()));
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
-        qPrintable(scene.nginx.errorText()));
-    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
 
     UpdaterRun run;
-    QVERIFY(run.start(scene.client(),
-        {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
-        scene.environment()));
+    QVERIFY(run.start(scene.client(), toVersion2, scene.environment()));
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
     QCOMPARE(scene.releaseFilesInClient(), version2());
     QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
@@ -447,6 +457,48 @@ void tst_EndToEnd::changeLogComesThroughNginx()
     QCOMPARE(servedPaths(scene.nginx, 0), QStringList {QStringLiteral("/2/changelog_client.txt 200")});
     text->window()->close();
     Configuration::setAppRootPathOverride(QString());
+}
+
+void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
+{
+    QTest::addColumn<int>("bits"); // of the key pair the updater was built with
+    QTest::addColumn<bool>("signedWithItsKey");
+    QTest::newRow("3072-bit key") << 3072 << true;
+    QTest::newRow("4096-bit key") << 4096 << true;
+    QTest::newRow("4096-bit updater, release signed with another key") << 4096 << false;
+}
+
+// A publisher's key pair of another size, from corvane-keytool: its public
+// half built into the updater, its private half given to corvane-publish.
+void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd()
+{
+    QFETCH(int, bits);
+    QFETCH(bool, signedWithItsKey);
+    const QString keys = QStringLiteral(CORVANE_KEYS_DIR "/key%1").arg(bits);
+    Scene scene;
+    scene.updaterBinary = keys + QStringLiteral("/update");
+    if (signedWithItsKey)
+        scene.signingKey = keys + QStringLiteral("/private.key");
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, version2(), version1(), {QStringLiteral("--gzip")}));
+    const auto verified = ToolProcess::run(QStringLiteral(CORVANE_PUBLISH),
+        {QStringLiteral("--verify"), scene.mirror() + QStringLiteral("/2"), QStringLiteral("--key"),
+            keys + QStringLiteral("/public.key")});
+    QCOMPARE(verified.exitCode, signedWithItsKey ? 0 : 1);
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
+
+    UpdaterRun run;
+    QVERIFY(run.start(scene.client(), toVersion2, scene.environment()));
+    if (signedWithItsKey) {
+        QCOMPARE(run.waitForExit(runTimeoutMs), 0);
+        QVERIFY2(run.log().contains(QStringLiteral("Update successfully finished")),
+            qPrintable(diagnostics(scene, run)));
+        QCOMPARE(scene.releaseFilesInClient(), version2());
+    } else {
+        QVERIFY2(run.waitForLog(QStringLiteral("Could not verify the product ini file"), runTimeoutMs),
+            qPrintable(diagnostics(scene, run)));
+        QCOMPARE(scene.releaseFilesInClient(), version1());
+    }
 }
 
 QTEST_MAIN(tst_EndToEnd)
