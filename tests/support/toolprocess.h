@@ -16,4 +16,8 @@ struct Result {
 Result run(const QString& program, const QStringList& args, const QString& workDir = QString(),
     int timeoutMs = 60000);
 
+// Runs program with a pseudo-terminal as its standard input, output and
+// error, as a person at a terminal would; out holds all it wrote there.
+Result runOnTerminal(const QString& program, const QStringList& args, int timeoutMs = 60000);
+
 } // namespace ToolProcess

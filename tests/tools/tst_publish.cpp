@@ -90,6 +90,8 @@ private Q_SLOTS:
     void badInput_data();
     void badInput();
     void helpText();
+    void progressOnTerminalsOnly_data();
+    void progressOnTerminalsOnly();
 
 private:
     ToolProcess::Result publish(const QStringList& args);
@@ -430,6 +432,33 @@ void tst_Publish::helpText()
     QCOMPARE(result.exitCode, 0);
     QVERIFY(result.out.startsWith(QStringLiteral("Usage: corvane-publish")));
     QVERIFY(result.out.contains(QStringLiteral("Exit status")));
+}
+
+void tst_Publish::progressOnTerminalsOnly_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("on a terminal") << true;
+    QTest::newRow("into a pipe") << false;
+}
+
+// A publisher at a terminal sees the packing go on; a release pipeline's log
+// gets only the closing line, without carriage returns or escapes.
+void tst_Publish::progressOnTerminalsOnly()
+{
+    QFETCH(bool, terminal);
+    QTemporaryDir dir;
+    const QString release = dir.filePath(QStringLiteral("release"));
+    QVERIFY(writeRelease(release, sampleRelease()));
+    const QStringList args {release, dir.filePath(QStringLiteral("out")), QStringLiteral("--version"),
+        QStringLiteral("2"), QStringLiteral("--key"), privateKey(), QStringLiteral("--gzip")};
+    const ToolProcess::Result result =
+        terminal ? ToolProcess::runOnTerminal(publishTool, args) : publish(args);
+    QCOMPARE(result.exitCode, 0);
+    const QString shown = result.out + result.err;
+    QVERIFY2(shown.contains(QStringLiteral("Published version 2")), qPrintable(shown));
+    const QString fileCount = QString::number(sampleRelease().size());
+    QCOMPARE(shown.contains(QStringLiteral("\rPacking: %1/%1 files").arg(fileCount)), terminal);
+    QCOMPARE(shown.contains(QLatin1Char('\033')), terminal);
 }
 
 QTEST_GUILESS_MAIN(tst_Publish)
