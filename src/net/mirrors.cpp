@@ -1,8 +1,10 @@
 // The download mirrors of one update session.
 #include "mirrors.h"
 
+#include <algorithm>
 #include <limits>
 
+#include <QSet>
 #include <QSettings>
 #include <QStringList>
 
@@ -38,16 +40,45 @@ Mirrors::Mirrors(QObject* parent)
 bool Mirrors::initDefault(const QString& iniPath, int version)
 {
     QSettings settings(iniPath, QSettings::IniFormat);
-    const int size = settings.beginReadArray(QStringLiteral("mirrors"));
-    for (int i = 0; i < size; ++i) {
-        settings.setArrayIndex(i);
+    for (const QString& name : listedNames(settings)) {
         FTPSiteAccessData mirror;
-        mirror.name = IniValue::text(settings, QStringLiteral("mirror"));
+        mirror.name = name;
         mirrorList.append(mirror);
     }
-    settings.endArray();
     setDefaults(settings, version);
     return true;
+}
+
+QStringList Mirrors::listedNames(QSettings& settings)
+{
+    const int size = settings.beginReadArray(QStringLiteral("mirrors"));
+    // The file is edited by hand: a size far beyond the entries it holds
+    // must not cost a loop and a record per missing index, so only the
+    // entries present are visited. The toolkit writes entry i as group i + 1.
+    QList<int> indices;
+    for (const QString& group : settings.childGroups()) {
+        bool ok = false;
+        const int number = group.toInt(&ok);
+        if (ok && number >= 1 && number <= size && group == QString::number(number))
+            indices.append(number - 1);
+    }
+    std::sort(indices.begin(), indices.end());
+
+    // Later calls know a mirror by its name alone: a name listed twice (or
+    // two entries without one) would split one mirror's slots and errors
+    // over two records, and a nameless entry has no group for its address.
+    QStringList names;
+    QSet<QString> seen;
+    for (const int index : qAsConst(indices)) {
+        settings.setArrayIndex(index);
+        const QString name = IniValue::text(settings, QStringLiteral("mirror"));
+        if (name.isEmpty() || seen.contains(name))
+            continue;
+        seen.insert(name);
+        names.append(name);
+    }
+    settings.endArray();
+    return names;
 }
 
 void Mirrors::setDefaults(QSettings& settings, int version)

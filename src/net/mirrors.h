@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 class QSettings;
@@ -41,6 +42,10 @@ public:
     // appended to every base URL. A missing file or an empty list gives an
     // empty registry; always true.
     bool initDefault(const QString& iniPath, int version);
+    // The names in the [mirrors] array of a mirrors.ini, in array order.
+    // Entries beyond the array's size, entries without a name and names
+    // listed before are left out; only the entries the file holds are read.
+    static QStringList listedNames(QSettings& settings);
     // Loads the single alpha mirror from the [Channel] alpha key of the
     // update.ini at updateIniPath. Without it: fatalError and false.
     bool initAlpha(const QString& updateIniPath, int version);

@@ -17,6 +17,7 @@
 #include "app/configuration.h"
 #include "base/inivalue.h"
 #include "base/randomsource.h"
+#include "net/mirrors.h"
 #include "update/updateinidata.h"
 
 namespace {
@@ -131,14 +132,8 @@ QString ChangeLogViewer::getRemoteUrl()
     if (!QFile::exists(mirrorsIni))
         return {};
     QSettings settings(mirrorsIni, QSettings::IniFormat);
-    QStringList names;
-    const int size = settings.beginReadArray(QStringLiteral("mirrors"));
-    for (int i = 0; i < size; ++i) {
-        settings.setArrayIndex(i);
-        names.append(IniValue::text(settings, QStringLiteral("mirror")));
-    }
-    settings.endArray();
-    for (const QString& name : qAsConst(names)) {
+    const QStringList names = Mirrors::listedNames(settings);
+    for (const QString& name : names) {
         const QString url = IniValue::text(settings, name + QStringLiteral("/url"));
         if (!url.isEmpty())
             mirrorUrls.append(url);

@@ -48,6 +48,8 @@ private slots:
     void cleanup();
     void loading_data();
     void loading();
+    void listedEntries_data();
+    void listedEntries();
     void selection_data();
     void selection();
     void errorsRemoveAMirror_data();
@@ -134,6 +136,56 @@ void TestMirrors::loading()
     QCOMPARE(mirror.retries, retries);
     QCOMPARE(mirror.timeoutTicks, 15);
     QCOMPARE(mirror.inUse, 0);
+}
+
+void TestMirrors::listedEntries_data()
+{
+    QTest::addColumn<QByteArray>("array"); // the [mirrors] group
+    QTest::addColumn<QStringList>("names");
+
+    QTest::newRow("in array order") << QByteArray("size=3\n3\\mirror=C\n1\\mirror=A\n2\\mirror=B\n")
+                                    << QStringList {"A", "B", "C"};
+    QTest::newRow("entries beyond the size left out")
+        << QByteArray("size=1\n1\\mirror=A\n2\\mirror=B\n") << QStringList {"A"};
+    QTest::newRow("no size, no entries") << QByteArray("1\\mirror=A\n") << QStringList();
+    QTest::newRow("gaps skipped") << QByteArray("size=5\n2\\mirror=B\n5\\mirror=E\n")
+                                  << QStringList {"B", "E"};
+    // Read one index at a time, this size held the updater for hours and
+    // took gigabytes for nameless records.
+    QTest::newRow("huge size costs nothing")
+        << QByteArray("size=2000000000\n1\\mirror=A\n2\\mirror=B\n") << QStringList {"A", "B"};
+    QTest::newRow("entry without a name left out")
+        << QByteArray("size=3\n1\\mirror=A\n2\\url=http://b\n3\\mirror=C\n") << QStringList {"A", "C"};
+    QTest::newRow("name listed twice loaded once")
+        << QByteArray("size=3\n1\\mirror=A\n2\\mirror=B\n3\\mirror=A\n") << QStringList {"A", "B"};
+}
+
+void TestMirrors::listedEntries()
+{
+    QFETCH(QByteArray, array);
+    QFETCH(QStringList, names);
+
+    Mirrors mirrors(nullptr);
+    QVERIFY(mirrors.initDefault(
+        writeIni("[mirrors]\n" + array + "\n[A]\nurl=http://a\n[B]\nurl=http://b\n[C]\nurl=http://c\n"), 1));
+    QStringList loaded;
+    for (const FTPSiteAccessData& mirror : mirrors.getMirrorList())
+        loaded.append(mirror.name);
+    QCOMPARE(loaded, names);
+
+    // A name listed twice is one mirror: each slot taken is given back to it.
+    int maxTotal = 0;
+    int inUseTotal = 0;
+    mirrors.calcUseStats(maxTotal, inUseTotal);
+    QList<QString> taken;
+    FTPSiteAccessData out;
+    while (mirrors.getRandomMirror(out) == Mirrors::MirrorSelected)
+        taken.append(out.name);
+    QCOMPARE(taken.size(), maxTotal);
+    for (const QString& name : qAsConst(taken))
+        mirrors.releaseMirror(name);
+    for (const FTPSiteAccessData& mirror : mirrors.getMirrorList())
+        QCOMPARE(mirror.inUse, 0);
 }
 
 void TestMirrors::selection_data()
