@@ -67,7 +67,7 @@ bool sendRequest(int fd, const sockaddr_in& to, char command)
 }
 
 // Receives one datagram of at most maxBytes (the rest of a longer one is
-// dropped by the kernel) and decodes it as Latin-1 up to its first zero byte.
+// dropped by the kernel) and decodes it.
 bool receiveText(int fd, size_t maxBytes, QString* text)
 {
     QByteArray buffer(static_cast<qsizetype>(maxBytes), '\0');
@@ -78,10 +78,7 @@ bool receiveText(int fd, size_t maxBytes, QString* text)
     if (received < 0)
         return false;
     buffer.truncate(received);
-    const qsizetype zero = buffer.indexOf('\0');
-    if (zero >= 0)
-        buffer.truncate(zero);
-    *text = QString::fromLatin1(buffer);
+    *text = UpdateChecker::replyText(buffer);
     return true;
 }
 
@@ -115,16 +112,7 @@ bool UpdateChecker::readFromServer()
     QString versionReply;
     if (!receiveText(socket.fd(), versionReplyMax, &versionReply))
         return false;
-    // A retry on the same checker starts from a clean list.
-    versions.clear();
-    const QStringList entries = versionReply.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive);
-    for (const QString& entry : entries) {
-        const qsizetype hash = entry.indexOf(QLatin1Char('#'));
-        if (hash >= 0)
-            versions.append(qMakePair(entry.left(hash), entry.mid(hash + 1)));
-        else
-            versions.append(qMakePair(entry, QString()));
-    }
+    readVersionReply(versionReply);
 
     if (!sendRequest(socket.fd(), address, '*'))
         return false;
@@ -133,6 +121,26 @@ bool UpdateChecker::readFromServer()
         return false;
     newsText = news;
     return true;
+}
+
+QString UpdateChecker::replyText(const QByteArray& datagram)
+{
+    const qsizetype zero = datagram.indexOf('\0');
+    return QString::fromLatin1(zero >= 0 ? datagram.left(zero) : datagram);
+}
+
+void UpdateChecker::readVersionReply(const QString& reply)
+{
+    // A retry on the same checker starts from a clean list.
+    versions.clear();
+    const QStringList entries = reply.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    for (const QString& entry : entries) {
+        const qsizetype hash = entry.indexOf(QLatin1Char('#'));
+        if (hash >= 0)
+            versions.append(qMakePair(entry.left(hash), entry.mid(hash + 1)));
+        else
+            versions.append(qMakePair(entry, QString()));
+    }
 }
 
 QPair<QString, QString> UpdateChecker::getClientVersionByChannel(UpdateChannel channel) const

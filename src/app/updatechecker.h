@@ -4,6 +4,7 @@
 
 #include "updatechannel.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -17,6 +18,12 @@ public:
     // calling thread for up to 5000 ms per reply plus name resolution.
     bool checkUpdate();
     bool readFromServer();
+
+    // The text of one reply datagram: Latin-1 up to its first zero byte.
+    static QString replyText(const QByteArray& datagram);
+    // Replaces versions with the entries of a version reply's text: comma
+    // separated, each "number#display text" or a bare number.
+    void readVersionReply(const QString& reply);
 
     // The entry of the channel's position in the version reply, or two empty
     // texts when the reply had no such entry.

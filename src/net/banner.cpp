@@ -86,9 +86,20 @@ void Banner::onReadyRead()
     if (size < 0)
         return;
     answer.truncate(size);
+    QString bannerUrl;
+    QString clickUrl;
+    if (readAnswer(answer, bannerUrl, clickUrl))
+        emit bannerFound(bannerUrl, clickUrl);
+}
+
+bool Banner::readAnswer(const QByteArray& answer, QString& bannerUrl, QString& clickUrl)
+{
     const QStringList parts = QString::fromLatin1(answer).split(QLatin1Char(','), Qt::KeepEmptyParts);
-    if (parts.size() == 2)
-        emit bannerFound(parts[0], parts[1]);
+    if (parts.size() != 2)
+        return false;
+    bannerUrl = parts[0];
+    clickUrl = parts[1];
+    return true;
 }
 
 void Banner::onError(QAbstractSocket::SocketError /*socketError*/)

@@ -35,6 +35,10 @@ public:
     // Starts the query; call it once.
     void run();
 
+    // Reads an answer datagram as Latin-1 "imageUrl,clickUrl"; false, with
+    // both texts untouched, for anything else.
+    static bool readAnswer(const QByteArray& answer, QString& bannerUrl, QString& clickUrl);
+
 signals:
     void bannerFound(QString bannerUrl, QString clickUrl);
 

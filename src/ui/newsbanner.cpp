@@ -23,23 +23,6 @@ void openLink(const QString& link)
     QDesktopServices::openUrl(QUrl(link));
 }
 
-// The address of a "<!--URL=address-->" comment, or an empty string. The
-// match is greedy on purpose: it runs from the first "<!--" to the last "-->",
-// across line breaks, which is how news authors have always had it behave.
-QString defaultUrlOf(const QString& news)
-{
-    static const QRegularExpression comment(
-        QStringLiteral("<!--(.+)-->"), QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch match = comment.match(news);
-    if (!match.hasMatch())
-        return {};
-    const QString entry = match.captured(1);
-    const int equals = entry.indexOf(QLatin1Char('='));
-    if (equals < 0 || entry.left(equals) != QLatin1String("URL"))
-        return {};
-    return entry.mid(equals + 1);
-}
-
 } // namespace
 
 NewsBanner::NewsBanner(QWidget* parent)
@@ -72,6 +55,22 @@ void NewsBanner::setNews(const QString& news)
     setMinimumHeight(documentHeight);
     setMaximumHeight(documentHeight);
     timer.start(stepMs, this);
+}
+
+// The match is greedy on purpose: it runs from the first "<!--" to the last "-->",
+// across line breaks, which is how news authors have always had it behave.
+QString NewsBanner::defaultUrlOf(const QString& news)
+{
+    static const QRegularExpression comment(
+        QStringLiteral("<!--(.+)-->"), QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = comment.match(news);
+    if (!match.hasMatch())
+        return {};
+    const QString entry = match.captured(1);
+    const int equals = entry.indexOf(QLatin1Char('='));
+    if (equals < 0 || entry.left(equals) != QLatin1String("URL"))
+        return {};
+    return entry.mid(equals + 1);
 }
 
 QString NewsBanner::anchorAt(const QPoint& pos) const

@@ -23,6 +23,8 @@ public:
     void setNews(const QString& news);
     // The link target at pos (widget coordinates), or an empty string.
     QString anchorAt(const QPoint& pos) const;
+    // The address of a "<!--URL=address-->" comment in news, or an empty string.
+    static QString defaultUrlOf(const QString& news);
 
     // Read-only views for the window and for tests.
     const QString& getDefaultUrl() const { return defaultUrl; }
