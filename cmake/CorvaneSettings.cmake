@@ -11,16 +11,42 @@ target_compile_definitions(corvane_settings INTERFACE
     LTM_DESC
     $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
 
+if(CORVANE_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "CORVANE_FUZZ needs clang (scripts/fuzz.sh configures clang-14)")
+    endif()
+    set(CORVANE_SANITIZE ON)
+    # Coverage feedback for libFuzzer from all of our code; only the fuzz
+    # targets link libFuzzer's main.
+    target_compile_options(corvane_settings INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 if(CORVANE_SANITIZE AND CORVANE_TSAN)
     message(FATAL_ERROR "CORVANE_SANITIZE and CORVANE_TSAN cannot be combined")
 endif()
 if(CORVANE_SANITIZE)
-    target_compile_options(corvane_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+    # Undefined behaviour stops the program like a memory fault, so a test or
+    # fuzz run cannot pass over it with a printed warning.
+    target_compile_options(corvane_settings INTERFACE
+        -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     target_link_options(corvane_settings INTERFACE -fsanitize=address,undefined)
 endif()
 if(CORVANE_TSAN)
     target_compile_options(corvane_settings INTERFACE -fsanitize=thread)
     target_link_options(corvane_settings INTERFACE -fsanitize=thread)
+endif()
+
+# The environment of every test. Under a sanitizer it names the suppression
+# files (each entry there says why it is not our fault) and asks for stack
+# traces; programs a test starts inherit it.
+set(CORVANE_TEST_ENVIRONMENT "LC_ALL=C.UTF-8" "CORVANE_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+if(CORVANE_SANITIZE)
+    list(APPEND CORVANE_TEST_ENVIRONMENT
+        "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/sanitizers/lsan.supp:print_suppressions=0"
+        "UBSAN_OPTIONS=print_stacktrace=1")
+endif()
+if(CORVANE_TSAN)
+    list(APPEND CORVANE_TEST_ENVIRONMENT
+        "TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/sanitizers/tsan.supp:second_deadlock_stack=1")
 endif()
 
 # One QtTest executable per unit, registered with CTest. GUI tests need no
@@ -37,7 +63,7 @@ function(corvane_add_test name)
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${ARG_LABELS}"
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;CORVANE_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${CORVANE_TEST_ENVIRONMENT}")
 endfunction()
 
 # Benchmarks print figures and never take part in a test run.

@@ -1,0 +1,50 @@
+// Fuzz target: signature checks with arbitrary signature bytes and key files:
+// the key utilities with a key file the input brings, and the updater's own
+// check of a product ini and its ".sig" file against the built-in key.
+// Input: key file, signature and signed data, as three parts.
+#include "fuzzsupport.h"
+
+#include <QFile>
+
+#include <tomcrypt.h>
+
+#include "crypto/checksignaturetaskspecification.h"
+#include "crypto/tomcryptutil.h"
+
+using namespace FuzzSupport;
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    startApplication(argc, argv);
+    crypt_init();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QList<QByteArray> parts = split(bytes(data, size), 3);
+    QByteArray signature = parts[1];
+    const QByteArray& signedData = parts[2];
+
+    const QString keyFile = freshPath(QStringLiteral("public.key"));
+    writeFile(keyFile, parts[0]);
+    try {
+        rsa_key key;
+        load_key(&key, QFile::encodeName(keyFile).constData());
+        RsaKeyGuard guard(&key);
+        verify_msg(&key, reinterpret_cast<const unsigned char*>(signedData.constData()),
+            static_cast<unsigned long>(signedData.size()), reinterpret_cast<unsigned char*>(signature.data()),
+            static_cast<unsigned long>(signature.size()));
+    } catch (const crypt_exception&) {
+        // A malformed key or signature is refused; that is all it may do.
+    }
+    remove(keyFile);
+
+    const QString product = freshPath(QStringLiteral("client.ini"));
+    writeFile(product, signedData);
+    writeFile(product + QStringLiteral(".sig"), parts[1]);
+    CheckSigFunc(product, QString()).run();
+    remove(product);
+    remove(product + QStringLiteral(".sig"));
+    return 0;
+}
