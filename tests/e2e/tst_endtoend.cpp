@@ -12,8 +12,7 @@
 #include <QUrl>
 
 #include "app/configuration.h"
-#include "mirrorsfixture.h"
-#include "nginxserver.h"
+#include "scene.h"
 #include "testfiles.h"
 #include "testsigning.h"
 #include "toolprocess.h"
@@ -23,33 +22,17 @@
 
 namespace {
 
-using Files = QMap<QString, QByteArray>;
-
 const QString clientType = QStringLiteral("client_linux_amd64");
-// What the client directory holds besides the release: the updater, its
-// settings and the start script, which the tests put there themselves.
-const QStringList localFiles {QStringLiteral("update"), QStringLiteral("mirrors.ini"),
-    QStringLiteral("update.ini"), QStringLiteral("davuzodur_runscript.sh")};
 constexpr int runTimeoutMs = 90000;
 // The arguments of an unattended update to version 2.
 const QStringList toVersion2 {
     QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
 
-QByteArray noise(int size, quint32 seed)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    for (char& c : data) {
-        seed = seed * 1103515245u + 12345u;
-        c = char(seed >> 24);
-    }
-    return data;
-}
-
 Files version1()
 {
     return {
         {QStringLiteral("readme.txt"), "Corvane 1\n"},
-        {QStringLiteral("lib/libcorvane.so"), noise(20000, 1)},
+        {QStringLiteral("lib/libcorvane.so"), Scene::noise(20000, 1)},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("docs/Alte Datei.txt"), "gone in version 2\n"},
     };
@@ -59,120 +42,12 @@ Files version2()
 {
     return {
         {QStringLiteral("readme.txt"), "Corvane 2\n"},
-        {QStringLiteral("lib/libcorvane.so"), noise(20000, 2)},
+        {QStringLiteral("lib/libcorvane.so"), Scene::noise(20000, 2)},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("docs/Neue Datei, mit Komma.txt"), QByteArray("new in version 2\n").repeated(100)},
         {QStringLiteral("docs/Grüße an alle.txt"), "Willkommen\n"},
     };
 }
-
-// One scene of an end-to-end test: a client directory, a release folder, the
-// mirror tree, the updater's temporary directory and the servers.
-class Scene {
-public:
-    QString path(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
-    QString client() const { return path(QStringLiteral("client")); }
-    QString mirror() const { return path(QStringLiteral("mirror")); }
-    QString startedLog() const { return path(QStringLiteral("client-started.log")); }
-
-    bool installClient(const Files& files) const
-    {
-        if (!QDir().mkpath(client()) || !QDir().mkpath(path(QStringLiteral("tmp"))))
-            return false;
-        for (auto it = files.cbegin(); it != files.cend(); ++it) {
-            if (!TestFiles::write(client() + QLatin1Char('/') + it.key(), it.value()))
-                return false;
-        }
-        const QString script = client() + QStringLiteral("/davuzodur_runscript.sh");
-        const QByteArray body = "#!/bin/sh\necho started >> '" + QFile::encodeName(startedLog()) + "'\n";
-        const auto executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-        return TestFiles::write(script, body) && QFile::setPermissions(script, executable)
-            && QFile::copy(updaterBinary, client() + QStringLiteral("/update"))
-            && QFile::setPermissions(client() + QStringLiteral("/update"), executable);
-    }
-
-    // Publishes files as version into the mirror tree, deleting what the
-    // previous release had and this one has not.
-    bool publish(int version, const Files& files, const Files& previous, QStringList extra = {}) const
-    {
-        const QString release = path(QStringLiteral("release-%1").arg(version));
-        const QString before = path(QStringLiteral("previous-%1").arg(version));
-        for (auto it = files.cbegin(); it != files.cend(); ++it) {
-            if (!TestFiles::write(release + QLatin1Char('/') + it.key(), it.value()))
-                return false;
-        }
-        for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
-            if (!TestFiles::write(before + QLatin1Char('/') + it.key(), it.value()))
-                return false;
-        }
-        if (!QDir().mkpath(before)
-            || !TestFiles::write(path(QStringLiteral("changes.txt")), "Version 2: all new\n"))
-            return false;
-        extra << QStringLiteral("--version") << QString::number(version) << QStringLiteral("--key")
-              << signingKey << QStringLiteral("--previous") << before << QStringLiteral("--changelog")
-              << path(QStringLiteral("changes.txt"));
-        const auto result =
-            ToolProcess::run(QStringLiteral(CORVANE_PUBLISH), QStringList {release, mirror()} + extra);
-        if (result.exitCode != 0)
-            qWarning("corvane-publish: %s", qPrintable(result.err));
-        return result.exitCode == 0;
-    }
-
-    // Serves the mirror tree from one nginx site and points the client at it.
-    bool serveMirror()
-    {
-        return nginx.start(path(QStringLiteral("nginx")), {{mirror()}}) && writeMirrorsIni({nginx.url(0)});
-    }
-
-    bool writeMirrorsIni(const QStringList& urls) const
-    {
-        QList<MirrorsFixture::Entry> mirrors;
-        for (int i = 0; i < urls.size(); ++i)
-            mirrors.append({QStringLiteral("m%1").arg(i + 1), urls.at(i)});
-        return TestFiles::write(client() + QStringLiteral("/mirrors.ini"), MirrorsFixture::ini(mirrors));
-    }
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env;
-        env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
-        // Nobody answers there: the banner stays empty and costs nothing.
-        env.insert(QStringLiteral("CORVANE_BANNER_SERVER"), QStringLiteral("127.0.0.1:9"));
-        env.insert(QStringLiteral("CORVANE_UPDATE_SERVER"),
-            updateServer.isEmpty() ? QStringLiteral("127.0.0.1:9") : updateServer);
-        return env;
-    }
-
-    // The client directory's files that came from a release, by content.
-    Files releaseFilesInClient() const
-    {
-        Files files;
-        QDirIterator it(client(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString file = it.next();
-            const QString relative = QDir(client()).relativeFilePath(file);
-            if (!localFiles.contains(relative))
-                files.insert(relative, TestFiles::read(file));
-        }
-        return files;
-    }
-
-    // What the updater left in the system's temporary directory.
-    QStringList tempLeftovers() const
-    {
-        return QDir(path(QStringLiteral("tmp")))
-            .entryList({QStringLiteral("corvane_temp_*")}, QDir::AllEntries);
-    }
-
-    int clientStarts() const { return int(TestFiles::read(startedLog()).count("started")); }
-
-    QTemporaryDir dir;
-    NginxServer nginx;
-    QString updateServer;
-    // The updater put into the client directory and the key releases are signed with.
-    QString updaterBinary = QStringLiteral(CORVANE_UPDATE_BINARY);
-    QString signingKey = TestSigning::devPrivateKeyPath();
-};
 
 // The paths a site served, as the updater asked for them (URL-decoded).
 QStringList servedPaths(const NginxServer& nginx, int site)
@@ -195,11 +70,6 @@ bool installationUnderWay(const QString& client)
         return true;
     QDirIterator it(client, {QStringLiteral("_old_*")}, QDir::Files, QDirIterator::Subdirectories);
     return it.hasNext();
-}
-
-QString diagnostics(Scene& scene, UpdaterRun& run)
-{
-    return QStringLiteral("updater log:\n%1\nnginx:\n%2").arg(run.log(), scene.nginx.errorText());
 }
 
 } // namespace
@@ -294,7 +164,7 @@ void tst_EndToEnd::killedRunIsCompletedByTheNext()
     Files release = version2();
     // Big enough that a transfer at the slow site's rate, or the unpacking,
     // is still running when the kill comes.
-    release.insert(QStringLiteral("payload.bin"), noise(1 << 20, 3));
+    release.insert(QStringLiteral("payload.bin"), Scene::noise(1 << 20, 3));
     release.insert(
         QStringLiteral("zz/huge.txt"), QByteArray("Corvane level data, line after line\n").repeated(1 << 20));
     QVERIFY(scene.installClient(version1()));
@@ -476,10 +346,9 @@ void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd()
     QFETCH(bool, signedWithItsKey);
     const QString keys = QStringLiteral(CORVANE_KEYS_DIR "/key%1").arg(bits);
     Scene scene;
-    scene.updaterBinary = keys + QStringLiteral("/update");
     if (signedWithItsKey)
         scene.signingKey = keys + QStringLiteral("/private.key");
-    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.installClient(version1(), TestFiles::read(keys + QStringLiteral("/update"))));
     QVERIFY(scene.publish(2, version2(), version1(), {QStringLiteral("--gzip")}));
     const auto verified = ToolProcess::run(QStringLiteral(CORVANE_PUBLISH),
         {QStringLiteral("--verify"), scene.mirror() + QStringLiteral("/2"), QStringLiteral("--key"),
