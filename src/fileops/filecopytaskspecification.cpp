@@ -5,7 +5,7 @@
 
 #include <QFile>
 
-#include "fileops/newfile.h"
+#include "fileops/stagedfile.h"
 
 FileCopyTaskSpecification::FileCopyTaskSpecification(RollbackDataList* list, const QString& source,
     const QString& destination, QObject* parent, double parentProgressRange)
@@ -16,21 +16,23 @@ FileCopyTaskSpecification::FileCopyTaskSpecification(RollbackDataList* list, con
 
 ASyncFunc* FileCopyTaskSpecification::createFunction()
 {
-    return new FileCopyFunc(source, destination);
+    return new FileCopyFunc(source, destination, options);
 }
 
-FileCopyFunc::FileCopyFunc(const QString& source, const QString& destination)
-    : SlowFileOpFunc(source, destination)
+FileCopyFunc::FileCopyFunc(const QString& source, const QString& destination, const InstallOptions& options)
+    : SlowFileOpFunc(source, destination, options)
 {
 }
 
 bool FileCopyFunc::run()
 {
+    if (!destinationIsFree())
+        return false;
     QFile input(source);
     if (!input.open(QIODevice::ReadOnly))
         return false;
 
-    NewFile output(destination);
+    StagedFile output(destination, creationMode());
     if (!output.isOpen())
         return false;
 
@@ -44,9 +46,11 @@ bool FileCopyFunc::run()
         if (!output.write(buffer.constData(), n))
             return false;
     }
-    // Like a plain copy, the new file takes the source's permission bits.
+    // Like a plain copy, the new file takes the source's permission bits
+    // unless told otherwise.
     struct stat info;
-    if (::fstat(input.handle(), &info) != 0 || !output.setMode(int(info.st_mode & 0777)))
+    if (options.mode < 0
+        && (::fstat(input.handle(), &info) != 0 || !output.setMode(int(info.st_mode & 0777))))
         return false;
-    return output.commit();
+    return installStaged(output);
 }

@@ -1,5 +1,5 @@
 // Copies a downloaded file to its place in the client directory, on the
-// thread pool; never overwrites.
+// thread pool.
 #pragma once
 
 #include "fileops/slowfileoptaskspecification.h"
@@ -17,10 +17,11 @@ protected:
 class FileCopyFunc final : public SlowFileOpFunc {
     Q_OBJECT
 public:
-    FileCopyFunc(const QString& source, const QString& destination);
+    FileCopyFunc(const QString& source, const QString& destination, const InstallOptions& options = {});
 
-    /// Worker thread. Fails, touching nothing, if destination exists; on any
-    /// other failure no destination is left behind. The copy is on stable
-    /// storage before this returns true.
+    /// Worker thread. Writes the copy beside destination and puts it in
+    /// place only once it is whole, checked and on stable storage (see
+    /// InstallOptions). On any failure destination is as it was and nothing
+    /// is left behind.
     bool run() override;
 };

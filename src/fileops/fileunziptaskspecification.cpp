@@ -10,7 +10,7 @@
 
 #include <zlib.h>
 
-#include "fileops/newfile.h"
+#include "fileops/stagedfile.h"
 
 namespace {
 
@@ -27,11 +27,11 @@ FileUnzipTaskSpecification::FileUnzipTaskSpecification(RollbackDataList* list, c
 
 ASyncFunc* FileUnzipTaskSpecification::createFunction()
 {
-    return new FileUnzipFunc(source, destination);
+    return new FileUnzipFunc(source, destination, options);
 }
 
-FileUnzipFunc::FileUnzipFunc(const QString& source, const QString& destination)
-    : SlowFileOpFunc(source, destination)
+FileUnzipFunc::FileUnzipFunc(const QString& source, const QString& destination, const InstallOptions& options)
+    : SlowFileOpFunc(source, destination, options)
 {
 }
 
@@ -39,7 +39,7 @@ bool FileUnzipFunc::run()
 {
     // A failed unpack cleans up after itself; removing destination here as
     // well could delete a file that was there before and is not ours.
-    return unzipFile(destination, source);
+    return destinationIsFree() && unzipFile(destination, source);
 }
 
 bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
@@ -60,7 +60,7 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
     }
     gzrewind(stream);
 
-    NewFile output(destination);
+    StagedFile output(destination, creationMode());
     if (!output.isOpen()) {
         gzclose(stream);
         return false;
@@ -78,7 +78,7 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
             gzerror(stream, &errnum);
             const bool complete = errnum == Z_OK;
             gzclose(stream);
-            return complete && output.commit();
+            return complete && installStaged(output);
         }
         if (!output.write(buffer, n))
             break;

@@ -17,10 +17,10 @@ protected:
 class FileUnzipFunc final : public SlowFileOpFunc {
     Q_OBJECT
 public:
-    FileUnzipFunc(const QString& source, const QString& destination);
+    FileUnzipFunc(const QString& source, const QString& destination, const InstallOptions& options = {});
 
-    /// Worker thread. Same guarantees as the copy: never overwrites, leaves
-    /// nothing behind on failure, on stable storage before returning true.
+    /// Worker thread. Same guarantees as the copy; the digest is that of the
+    /// unpacked bytes.
     bool run() override;
     /// Streams source through one fixed buffer; memory use does not grow with
     /// the file. Note the order: output first.

@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include "fileops/atomicreplace.h"
 #include "fileops/renamenoreplace.h"
 
 RollbackData::RollbackData(Operation operation, const QString& path)
@@ -36,6 +37,12 @@ bool RollbackData::rollback(QObject* receiver) const
         if (QFile::remove(path))
             return true;
         message(receiver, QStringLiteral("warning: rollback create file %1 failed").arg(path));
+        return false;
+    case Replace:
+        // The previous content takes its name back in one step, as it left.
+        if (AtomicReplace::restoreOld(previousPath, path))
+            return true;
+        message(receiver, QStringLiteral("warning: rollback rename %1 to %2 failed").arg(path, previousPath));
         return false;
     case CreateDir:
         // rmdir removes only an empty directory, so files we did not create survive.

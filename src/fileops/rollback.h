@@ -13,12 +13,16 @@ public:
     enum Operation {
         Rename = 0, ///< the file previousPath was renamed to path
         CreateFile = 1, ///< the file path was created
-        CreateDir = 2 ///< the directory path was created
+        CreateDir = 2, ///< the directory path was created
+        /// the file path got new content in one step; its previous
+        /// content was kept under the name previousPath
+        Replace = 3
     };
 
     /// For CreateFile and CreateDir.
     RollbackData(Operation operation, const QString& path);
-    /// For Rename, arguments in the order of the rename itself (old, new).
+    /// For Rename, arguments in the order of the rename itself (old, new);
+    /// for Replace, where the previous content is kept, then the replaced file.
     RollbackData(Operation operation, const QString& from, const QString& to);
 
     /// Undoes this change; false if the file system refused, after reporting

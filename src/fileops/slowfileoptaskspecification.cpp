@@ -3,7 +3,12 @@
 
 #include <utility>
 
+#include <sys/stat.h>
+
+#include <QFile>
+
 #include "fileops/rollback.h"
+#include "fileops/stagedfile.h"
 
 SlowFileOpSpecification::SlowFileOpSpecification(QString failureMessage, RollbackDataList* list,
     const QString& source, const QString& destination, QObject* parent, double parentProgressRange)
@@ -15,19 +20,48 @@ SlowFileOpSpecification::SlowFileOpSpecification(QString failureMessage, Rollbac
 {
 }
 
+void SlowFileOpSpecification::setInstallOptions(const InstallOptions& installOptions)
+{
+    options = installOptions;
+}
+
 void SlowFileOpSpecification::runDone(bool ok)
 {
     if (!ok)
         emit message(failureMessage);
-    // Journaled whatever our state: the file exists now, and only the journal
-    // will ever remove it again.
-    if (ok && rollbackList)
-        rollbackList->add(RollbackData(RollbackData::CreateFile, destination));
+    // Journaled whatever our state: the file is in place now, and only the
+    // journal will ever take it away again.
+    if (ok && rollbackList) {
+        rollbackList->add(options.oldPath.isEmpty()
+                ? RollbackData(RollbackData::CreateFile, destination)
+                : RollbackData(RollbackData::Replace, options.oldPath, destination));
+    }
     ASyncTaskSpecification::runDone(ok);
 }
 
-SlowFileOpFunc::SlowFileOpFunc(const QString& source, const QString& destination)
+SlowFileOpFunc::SlowFileOpFunc(
+    const QString& source, const QString& destination, const InstallOptions& options)
     : source(source)
     , destination(destination)
+    , options(options)
 {
+}
+
+bool SlowFileOpFunc::destinationIsFree() const
+{
+    struct stat info;
+    return !options.oldPath.isEmpty() || ::lstat(QFile::encodeName(destination).constData(), &info) != 0;
+}
+
+bool SlowFileOpFunc::installStaged(StagedFile& staged)
+{
+    // Checked on the bytes as they were written, not as they lie in the
+    // download: a file changed after its download check is never installed.
+    if (!options.md5.isEmpty() && staged.md5Hex() != options.md5.toLower().toLatin1()) {
+        emit message(QStringLiteral("Signature check failed for %1").arg(destination));
+        return false;
+    }
+    if (options.keepReplacedMode && !options.oldPath.isEmpty() && !staged.takeModeOf(destination))
+        return false;
+    return staged.install(options.oldPath);
 }

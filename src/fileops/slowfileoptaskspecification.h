@@ -1,10 +1,12 @@
 // Base of the file operations that run on the thread pool (copy, unpack) and
-// journal the file they created once the worker reports success.
+// journal the file they put in place once the worker reports success.
 #pragma once
 
+#include "fileops/installoptions.h"
 #include "tasks/asynctaskspecification.h"
 
 class RollbackDataList;
+class StagedFile;
 
 class SlowFileOpSpecification : public ASyncTaskSpecification {
     Q_OBJECT
@@ -14,6 +16,9 @@ public:
     SlowFileOpSpecification(QString failureMessage, RollbackDataList* list, const QString& source,
         const QString& destination, QObject* parent, double parentProgressRange);
 
+    /// Before execute(): how the new file is checked and put in place.
+    void setInstallOptions(const InstallOptions& options);
+
 protected:
     /// GUI thread, with the worker's result.
     void runDone(bool ok) override;
@@ -22,15 +27,25 @@ protected:
     QString source;
     QString destination;
     QString failureMessage;
+    InstallOptions options;
 };
 
-/// Worker base: holds its own copies of the two paths.
+/// Worker base: holds its own copies of the paths and options.
 class SlowFileOpFunc : public ASyncFunc {
     Q_OBJECT
 public:
-    SlowFileOpFunc(const QString& source, const QString& destination);
+    SlowFileOpFunc(const QString& source, const QString& destination, const InstallOptions& options = {});
 
 protected:
+    /// The permission bits the new file is created with, before the umask.
+    int creationMode() const { return options.mode >= 0 ? options.mode : 0666; }
+    /// False, touching nothing, when the destination exists and is not to be replaced.
+    bool destinationIsFree() const;
+    /// Checks the staged content against the expected digest, settles its
+    /// permission bits and puts it in place.
+    bool installStaged(StagedFile& staged);
+
     QString source;
     QString destination;
+    InstallOptions options;
 };

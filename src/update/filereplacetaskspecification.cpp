@@ -1,13 +1,10 @@
 // Installs one downloaded file into the client directory.
 #include "filereplacetaskspecification.h"
 
-#include <QFile>
 #include <QFileInfo>
 
-#include "crypto/checksignaturetaskspecification.h"
 #include "fileops/filecopytaskspecification.h"
 #include "fileops/filedeletetaskspecification.h"
-#include "fileops/filerenametaskspecification.h"
 #include "fileops/fileunziptaskspecification.h"
 #include "fileops/pathguard.h"
 #include "update/specialfiles.h"
@@ -20,8 +17,11 @@ const QStringList FileReplaceTaskSpecification::executableSuffixes {
 
 namespace {
 
-// A link at the path counts as a file there even when it dangles: it is
-// renamed out of the way like any other installed file.
+// Read and run by all, changed by the owner alone; the umask may take more away.
+constexpr int executableMode = 0755;
+
+// A link at the path counts as a file there even when it dangles: it is set
+// aside like any other installed file.
 bool isTaken(const QString& path)
 {
     const QFileInfo info(path);
@@ -71,24 +71,34 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     }
 
     double remaining = 1.0;
+    InstallOptions options;
+    // Checked on the bytes the installation writes, so a download changed
+    // after its own check is never installed.
+    options.md5 = replaceSpec.md5;
     // A leftover "_old_" copy next to a file that is not installed stays
-    // alone: nothing is renamed onto it.
+    // alone: nothing is set aside onto it.
     if (isTaken(target)) {
         if (isTaken(old)) {
             addSubTask(new FileDeleteTaskSpecification(true, old, this, 0.1));
             remaining -= 0.1;
         }
         oldRenamed = true;
-        addSubTask(new FileRenameTaskSpecification(target, old, &journal, this, 0.1));
-        remaining -= 0.1;
+        options.oldPath = old;
     }
+    // A program or library must never be writable by others: anyone could
+    // then change what the next update or client start runs. Everything else
+    // keeps the bits the user gave the file it replaces.
+    if (isExecutable(target))
+        options.mode = executableMode;
+    else
+        options.keepReplacedMode = true;
 
-    if (replaceSpec.hasUnzip()) {
-        addSubTask(new FileUnzipTaskSpecification(&journal, source, target, this, remaining - 0.2));
-        addSubTask(new CheckSignatureTaskSpecification(target, replaceSpec.md5, true, this, 0.2));
-    } else {
-        addSubTask(new FileCopyTaskSpecification(&journal, source, target, this, remaining));
-    }
+    SlowFileOpSpecification* install = replaceSpec.hasUnzip()
+        ? static_cast<SlowFileOpSpecification*>(
+            new FileUnzipTaskSpecification(&journal, source, target, this, remaining))
+        : new FileCopyTaskSpecification(&journal, source, target, this, remaining);
+    install->setInstallOptions(options);
+    addSubTask(install);
 
     state = Running;
     executeSubTasks();
@@ -104,8 +114,6 @@ void FileReplaceTaskSpecification::subtasksDone()
         if (oldRenamed
             && !SpecialFiles::isSpecialFileName(QFileInfo(replaceSpec.pureDestFilePath()).fileName()))
             deleteList->append(replaceSpec.oldDestFileName());
-        makeSingleFileExecutable(
-            parameters.clientDir + QLatin1Char('/') + replaceSpec.destFileName(QString()));
     } else {
         journal.rollback(this);
     }
@@ -121,11 +129,10 @@ void FileReplaceTaskSpecification::subtasksDone()
         errorCancel();
 }
 
-void FileReplaceTaskSpecification::makeSingleFileExecutable(const QString& path)
+bool FileReplaceTaskSpecification::isExecutable(const QString& path)
 {
     const QFileInfo info(path);
-    if (executableFiles.contains(info.fileName()) || executableSuffixes.contains(info.completeSuffix()))
-        QFile::setPermissions(path, QFileDevice::Permissions(0x7777));
+    return executableFiles.contains(info.fileName()) || executableSuffixes.contains(info.completeSuffix());
 }
 
 void FileReplaceTaskSpecification::reset()

@@ -1,6 +1,7 @@
-// Installs one downloaded file into the client directory: the installed
-// version moves aside under its "_old_" name, the new one is copied or
-// unpacked in its place, and every change is journaled for undo.
+// Installs one downloaded file into the client directory: the new version is
+// copied or unpacked beside it, checked, and put in its place in one step
+// while the installed version stays under its "_old_" name; every change is
+// journaled for undo.
 #pragma once
 
 #include "fileops/rollback.h"
@@ -12,16 +13,19 @@
 
 /*!
     Runs, one after the other: deleting a leftover "_old_" copy (only when
-    the file is installed already), moving the installed file to its "_old_"
-    name, then copying the download, or unpacking it and checking the
-    unpacked content's MD5.
+    the file is installed already), then copying the download or unpacking
+    it. The copy or unpack writes beside the target, refuses content whose
+    MD5 differs from the record's, and replaces the target in one atomic step
+    that keeps the installed version under its "_old_" name, so the target
+    always holds one whole version. Executables and libraries get mode 0755
+    less the umask; any other file that is replaced keeps its permission bits.
 
-    On success the file's journal is handed to listJournal, the "_old_" name
-    goes on deleteList (not for the updater's own files, which are in use
-    while it runs) and executables and libraries get mode 0777. On failure
-    or cancel the file's own changes are undone at once. Paths that would
-    lead outside the client or temporary directory are refused before
-    anything is touched. Nothing is owned but the file's journal. GUI thread only.
+    On success the file's journal is handed to listJournal and the "_old_"
+    name goes on deleteList (not for the updater's own files, which are in use
+    while it runs). On failure or cancel the file's own changes are undone at
+    once. Paths that would lead outside the client or temporary directory are
+    refused before anything is touched. Nothing is owned but the file's
+    journal. GUI thread only.
 */
 class FileReplaceTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
@@ -35,7 +39,8 @@ public:
     void reset() override;
 
     void makeSubtasksAndStart();
-    static void makeSingleFileExecutable(const QString& path);
+    // Whether the file at path is a program or library by its name.
+    static bool isExecutable(const QString& path);
 
     // The download in the temporary directory, the installed file and its
     // "_old_" name; false when any of them would lie outside its directory.

@@ -23,7 +23,8 @@ struct FileReplaceSpecification {
     QString section;
     /// Relative path of the downloaded copy below the temporary directory.
     QString fileName;
-    /// MD5 of the unpacked content; empty when the copy is installed as is.
+    /// MD5 of the installed content: the unpacked content of a packed file,
+    /// the download itself otherwise. The installation refuses other bytes.
     QString md5;
     /// Size of the unpacked content; 0 when the copy is installed as is.
     quint64 size = 0;

@@ -10,6 +10,7 @@
 
 #include "base/inivalue.h"
 #include "crypto/filemd5.h"
+#include "fileops/atomicreplace.h"
 #include "fileops/pathguard.h"
 #include "update/filecheckpool.h"
 #include "update/specialfiles.h"
@@ -193,10 +194,9 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
         download.md5 = fields.at(0);
         replace.section = section;
         replace.fileName = key;
-        if (packed) {
-            replace.md5 = fields.at(2);
+        replace.md5 = packed ? fields.at(2) : download.md5;
+        if (packed)
             replace.unzipName = fields.at(4);
-        }
 
         // Two entries for one file would race each other: two downloads into
         // one copy (blaming the mirrors for the mix) or two installations of
@@ -218,6 +218,11 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
         if (!SpecialFiles::isSpecialFileName(QFileInfo(target).fileName())
             && QFileInfo::exists(clientDir + QLatin1Char('/') + old))
             lists->deleteList.append(old);
+        // So can the new content of a file that was being written; it is
+        // never in use. Writing the file again starts afresh in any case.
+        const QString staged = replace.destFileName(AtomicReplace::stagingPrefix());
+        if (QFileInfo::exists(clientDir + QLatin1Char('/') + staged))
+            lists->deleteList.append(staged);
 
         // Whether the file is installed and current, or waits verified in the
         // temporary directory, is found out for all files at once, on every

@@ -68,7 +68,8 @@ bool installationUnderWay(const QString& client)
 {
     if (QFileInfo::exists(client + QStringLiteral("/zz/huge.txt")))
         return true;
-    QDirIterator it(client, {QStringLiteral("_old_*")}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(client, {QStringLiteral("_old_*"), QStringLiteral("_new_*")}, QDir::Files,
+        QDirIterator::Subdirectories);
     return it.hasNext();
 }
 
@@ -188,8 +189,8 @@ void tst_EndToEnd::killedRunIsCompletedByTheNext()
                     .hasNext(),
                 20000);
         } else {
-            // Cut as soon as the client directory changes: an old file moved
-            // aside or the big file being unpacked. Poll tightly, the phase is short.
+            // Cut as soon as the client directory changes: a new file being
+            // written beside its target or an old one set aside. Poll tightly, the phase is short.
             QElapsedTimer waited;
             waited.start();
             while (!installationUnderWay(scene.client()) && waited.elapsed() < 20000)

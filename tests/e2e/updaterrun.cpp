@@ -45,6 +45,16 @@ int UpdaterRun::waitForExit(int timeoutMs)
     return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
+bool UpdaterRun::stillRunning()
+{
+    // Without an event loop the process object learns of output and of the
+    // end only while it waits.
+    if (m_process.state() != QProcess::NotRunning)
+        m_process.waitForFinished(0);
+    log();
+    return m_process.state() != QProcess::NotRunning;
+}
+
 void UpdaterRun::killHard()
 {
     m_process.kill(); // SIGKILL: no clean-up code of the updater runs

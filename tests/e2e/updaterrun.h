@@ -24,6 +24,9 @@ public:
     int waitForExit(int timeoutMs);
     // Ends the run at once, as a power cut or the task manager would.
     void killHard();
+    // Takes in what the run wrote so far and whether it has ended, without
+    // waiting; true while the updater still runs.
+    bool stillRunning();
 
     // Everything the updater logged so far (standard error and output).
     QString log();

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "fileops/atomicreplace.h"
 #include "fileops/filedeletetaskspecification.h"
 #include "fileops/rollback.h"
 #include "testfiles.h"
@@ -24,6 +25,7 @@ void TestRollback::undoesNewestFirst()
     // are handed over to the phase's journal as the files complete.
     QTemporaryDir dir;
     QVERIFY(TestFiles::write(dir.filePath("x"), "old x"));
+    QVERIFY(TestFiles::write(dir.filePath("y"), "old y"));
     const auto before = TestFiles::snapshot(dir.path());
 
     RollbackDataList phase;
@@ -37,8 +39,14 @@ void TestRollback::undoesNewestFirst()
     replacedFile.add(RollbackData(RollbackData::Rename, dir.filePath("x"), dir.filePath("_old_x")));
     QVERIFY(TestFiles::write(dir.filePath("x"), "new x"));
     replacedFile.add(RollbackData(RollbackData::CreateFile, dir.filePath("x")));
+    RollbackDataList swappedFile;
+    QVERIFY(TestFiles::write(dir.filePath("_new_y"), "new y"));
+    QVERIFY(
+        AtomicReplace::replaceKeepingOld(dir.filePath("_new_y"), dir.filePath("y"), dir.filePath("_old_y")));
+    swappedFile.add(RollbackData(RollbackData::Replace, dir.filePath("_old_y"), dir.filePath("y")));
     phase.appendList(newFile);
     phase.appendList(replacedFile);
+    phase.appendList(swappedFile);
 
     FileDeleteTaskSpecification owner(false, QString(), nullptr, 1.0);
     QSignalSpy messages(&owner, &TaskSpecification::message);
@@ -60,6 +68,8 @@ void TestRollback::failedStep_data()
         << "dir" << true << "warning: rollback create dir %1/d failed";
     QTest::newRow("created file already gone")
         << "file" << true << "warning: rollback create file %1/gone failed";
+    QTest::newRow("replaced file whose old copy is gone")
+        << "replace" << true << "warning: rollback rename %1/a to %1/_old_a failed";
     QTest::newRow("no receiver") << "file" << false << QString();
 }
 
@@ -77,6 +87,9 @@ void TestRollback::failedStep()
         QVERIFY(TestFiles::write(dir.filePath("new"), "moved"));
         QVERIFY(TestFiles::write(dir.filePath("old"), "someone else's"));
         journal.add(RollbackData(RollbackData::Rename, dir.filePath("old"), dir.filePath("new")));
+    } else if (kind == "replace") {
+        QVERIFY(TestFiles::write(dir.filePath("a"), "new a"));
+        journal.add(RollbackData(RollbackData::Replace, dir.filePath("_old_a"), dir.filePath("a")));
     } else if (kind == "dir") {
         QVERIFY(TestFiles::write(dir.filePath("d/foreign"), "x"));
         journal.add(RollbackData(RollbackData::CreateDir, dir.filePath("d")));
@@ -97,6 +110,8 @@ void TestRollback::failedStep()
         QCOMPARE(TestFiles::read(dir.filePath("new")), QByteArray("moved"));
         QCOMPARE(TestFiles::read(dir.filePath("old")), QByteArray("someone else's"));
     }
+    if (kind == "replace")
+        QCOMPARE(TestFiles::read(dir.filePath("a")), QByteArray("new a"));
     QCOMPARE(messages.count(), withReceiver ? 1 : 0);
     if (withReceiver)
         QCOMPARE(messages.first().first().toString(), expectedMessage.arg(dir.path()));

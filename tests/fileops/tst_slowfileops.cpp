@@ -3,7 +3,10 @@
 #include <memory>
 #include <optional>
 
+#include <sys/stat.h>
+
 #include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -51,6 +54,10 @@ private slots:
     void fileOp_data();
     void fileOp();
     void createdFileJournaledAfterReset();
+    void installsInOneStep_data();
+    void installsInOneStep();
+    void permissionBits_data();
+    void permissionBits();
 };
 
 void TestSlowFileOps::fileOp_data()
@@ -167,6 +174,158 @@ void TestSlowFileOps::createdFileJournaledAfterReset()
     QCOMPARE(journal.first().path, to);
     QCOMPARE(finished.count(), 0);
     QCOMPARE(task.state, int(TaskSpecification::NotStarted));
+}
+
+void TestSlowFileOps::installsInOneStep_data()
+{
+    QTest::addColumn<bool>("unzip");
+    QTest::addColumn<Bytes>("installed"); // nullopt: a new file
+    QTest::addColumn<bool>("oldTaken"); // the "_old_" name is in use
+    QTest::addColumn<Bytes>("leftover"); // a staging file from a cut-off run
+    QTest::addColumn<QString>("digest"); // "right", "RIGHT", "wrong" or empty
+    QTest::addColumn<QString>("failure"); // empty: succeeds
+
+    const Bytes none;
+    const QString refused = QStringLiteral("Signature check failed for %1");
+    QTest::newRow("copy replaces, the old content kept")
+        << false << Bytes("installed") << false << none << "right"
+        << "";
+    QTest::newRow("unpack replaces, the old content kept")
+        << true << Bytes("installed") << false << none << "right"
+        << "";
+    QTest::newRow("digest in capitals") << false << none << false << none << "RIGHT"
+                                        << "";
+    QTest::newRow("no digest, no check") << true << none << false << none << ""
+                                         << "";
+    QTest::newRow("a cut-off run's staging file is written afresh")
+        << false << Bytes("installed") << false << Bytes("half") << "right"
+        << "";
+    QTest::newRow("copy with a wrong digest leaves the installed file")
+        << false << Bytes("installed") << false << none << "wrong" << refused;
+    QTest::newRow("unpack with a wrong digest creates nothing")
+        << true << none << false << none << "wrong" << refused;
+    QTest::newRow("old name in use: nothing changes")
+        << false << Bytes("installed") << true << none << "right"
+        << "Could not copy '%2' to '%1'";
+}
+
+// The new content appears at its name in one step, only when it is what the
+// digest says, with the previous content kept for the journal to restore.
+void TestSlowFileOps::installsInOneStep()
+{
+    QFETCH(bool, unzip);
+    QFETCH(Bytes, installed);
+    QFETCH(bool, oldTaken);
+    QFETCH(Bytes, leftover);
+    QFETCH(QString, digest);
+    QFETCH(QString, failure);
+
+    QTemporaryDir dir;
+    const QByteArray content("the new version\n");
+    const QString from = dir.filePath(unzip ? "temp/a.gz" : "temp/a");
+    const QString to = dir.filePath("client/a");
+    const QString old = dir.filePath("client/_old_a");
+    QVERIFY(TestFiles::write(from, unzip ? TestFiles::gzip(content) : content));
+    QVERIFY(QDir(dir.path()).mkpath("client"));
+    if (installed)
+        QVERIFY(TestFiles::write(to, *installed));
+    if (oldTaken)
+        QVERIFY(TestFiles::write(old, "someone else's"));
+    const auto before = TestFiles::snapshot(dir.filePath("client"));
+    if (leftover)
+        QVERIFY(TestFiles::write(dir.filePath("client/_new_a"), *leftover));
+
+    InstallOptions options;
+    if (digest == QLatin1String("wrong"))
+        options.md5 = QString::fromLatin1(TestFiles::md5Hex(content + "x"));
+    else if (!digest.isEmpty())
+        options.md5 = QString::fromLatin1(TestFiles::md5Hex(content));
+    if (digest == QLatin1String("RIGHT"))
+        options.md5 = options.md5.toUpper();
+    if (installed)
+        options.oldPath = old;
+    RollbackDataList journal;
+    std::unique_ptr<SlowFileOpSpecification> task;
+    if (unzip)
+        task = std::make_unique<FileUnzipTaskSpecification>(&journal, from, to, nullptr, 1.0);
+    else
+        task = std::make_unique<FileCopyTaskSpecification>(&journal, from, to, nullptr, 1.0);
+    task->setInstallOptions(options);
+    QSignalSpy messages(task.get(), &TaskSpecification::message);
+    QSignalSpy ended(task.get(), &TaskSpecification::canceled);
+    QSignalSpy finished(task.get(), &TaskSpecification::finished);
+    task->execute();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count() + ended.count(), 1, 10000);
+    QVERIFY(!QFileInfo::exists(dir.filePath("client/_new_a")));
+
+    if (!failure.isEmpty()) {
+        QCOMPARE(task->state, int(TaskSpecification::ErrorCanceled));
+        QCOMPARE(messages.first().first().toString(), QString(failure).replace("%1", to).replace("%2", from));
+        QCOMPARE(TestFiles::snapshot(dir.filePath("client")), before);
+        QVERIFY(journal.isEmpty());
+        return;
+    }
+    QCOMPARE(task->state, int(TaskSpecification::Finished));
+    QCOMPARE(TestFiles::read(to), content);
+    QCOMPARE(journal.size(), 1);
+    if (installed) {
+        QCOMPARE(TestFiles::read(old), *installed);
+        QCOMPARE(journal.first().operation, RollbackData::Replace);
+    }
+    // Undone, the directory is as it was, the staging file of the
+    // cut-off run aside.
+    QVERIFY(journal.rollback(nullptr));
+    QCOMPARE(TestFiles::snapshot(dir.filePath("client")), before);
+}
+
+void TestSlowFileOps::permissionBits_data()
+{
+    QTest::addColumn<int>("installedMode"); // -1: a new file
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("keepReplacedMode");
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("program: 0755 less the umask") << -1 << 0755 << false << 022 << 0755;
+    QTest::newRow("program, private umask") << -1 << 0755 << false << 077 << 0700;
+    QTest::newRow("program, empty umask: still writable by its owner alone")
+        << -1 << 0755 << false << 0 << 0755;
+    QTest::newRow("program replacing a world-writable copy") << 0777 << 0755 << false << 022 << 0755;
+    QTest::newRow("replaced file keeps its execute bits") << 0751 << -1 << true << 022 << 0751;
+    QTest::newRow("replaced file keeps its private bits") << 0600 << -1 << true << 022 << 0600;
+    QTest::newRow("new file takes the download's bits") << -1 << -1 << true << 022 << 0640;
+}
+
+void TestSlowFileOps::permissionBits()
+{
+    QFETCH(int, installedMode);
+    QFETCH(int, mode);
+    QFETCH(bool, keepReplacedMode);
+    QFETCH(int, umask);
+    QFETCH(int, expected);
+
+    QTemporaryDir dir;
+    const QString from = dir.filePath("a.dl");
+    const QString to = dir.filePath("a");
+    QVERIFY(TestFiles::write(from, "program"));
+    QVERIFY(::chmod(QFile::encodeName(from).constData(), 0640) == 0);
+    InstallOptions options;
+    options.mode = mode;
+    options.keepReplacedMode = keepReplacedMode;
+    if (installedMode >= 0) {
+        QVERIFY(TestFiles::write(to, "installed"));
+        QVERIFY(::chmod(QFile::encodeName(to).constData(), mode_t(installedMode)) == 0);
+        options.oldPath = dir.filePath("_old_a");
+    }
+
+    const mode_t saved = ::umask(mode_t(umask));
+    FileCopyFunc copy(from, to, options);
+    const bool copied = copy.run();
+    ::umask(saved);
+    QVERIFY(copied);
+    struct stat info;
+    QVERIFY(::stat(QFile::encodeName(to).constData(), &info) == 0);
+    QCOMPARE(int(info.st_mode & 07777), expected);
 }
 
 QTEST_GUILESS_MAIN(TestSlowFileOps)

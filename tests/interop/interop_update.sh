@@ -215,8 +215,8 @@ same "$work/new/lizenz.txt" "$client/lizenz.txt"
 [ "$(stat -c %Y "$client/lizenz.txt")" = "$(date -d '2001-01-01 00:00' +%s)" ] ||
     fail "the current lizenz.txt was rewritten"
 [ ! -e "$client/veraltet/Alte Datei ä.txt" ] || fail "the obsolete file is still there"
-leftovers=$(find "$client" -name '_old_*' ! -name '_old_update')
-[ -z "$leftovers" ] || fail "old copies left behind: $leftovers"
+leftovers=$(find "$client" \( -name '_old_*' ! -name '_old_update' \) -o -name '_new_*')
+[ -z "$leftovers" ] || fail "old or half-written copies left behind: $leftovers"
 [ -z "$(ls -A "$temp" | grep corvane_temp_ || true)" ] || fail "temporary directory left behind"
 for _ in $(seq 100); do
     [ -e "$client/client started" ] && break

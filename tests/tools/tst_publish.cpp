@@ -372,6 +372,8 @@ void tst_Publish::badInput_data()
         << args("reserved out --version 2 --key private.key") << 6 << "_old_a.txt cannot be published";
     QTest::newRow("line break in a name") << args("forging out --version 2 --key private.key") << 6
                                           << "cannot be published: a control character in the name";
+    QTest::newRow("name of a file being installed in the release")
+        << args("reserved-new out --version 2 --key private.key") << 6 << "_new_a.txt cannot be published";
     QTest::newRow("file named like the product ini")
         << args("shadowing out --version 2 --key private.key") << 6 << "would overwrite the product ini";
     QTest::newRow("same path in two mirror folders")
@@ -396,6 +398,7 @@ void tst_Publish::badInput()
     QVERIFY(writeRelease(d + QStringLiteral("/reserved"), {{QStringLiteral("_old_a.txt"), "a", false}}));
     QVERIFY(writeRelease(
         d + QStringLiteral("/forging"), {{QStringLiteral("a.txt\nInstalled b.txt"), "a", false}}));
+    QVERIFY(writeRelease(d + QStringLiteral("/reserved-new"), {{QStringLiteral("_new_a.txt"), "a", false}}));
     QVERIFY(writeRelease(d + QStringLiteral("/shadowing"), {{iniName + QStringLiteral(".sig"), "s", false}}));
     QVERIFY(writeRelease(d + QStringLiteral("/twice"),
         {{QStringLiteral("one/x.txt"), "1", false}, {QStringLiteral("two/x.txt"), "2", false}}));

@@ -3,6 +3,7 @@
 // leaves the client directory byte-for-byte as it found it.
 #include "update/filereplacelisttaskspecification.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -16,9 +17,10 @@
 namespace {
 
 // Downloads are described by short entries: "a.txt" is a plain file,
-// "a.txt.gz>a.txt" a packed one installed unpacked. A trailing "!" gives a
-// packed entry a wrong unpacked MD5; a trailing "?" leaves the download out
-// of the temporary directory. The new content of a file is "new:" + its path.
+// "a.txt.gz>a.txt" a packed one installed unpacked. A trailing "!" gives the
+// entry a wrong MD5 of its installed content (a download changed after its
+// check); a trailing "?" leaves the download out of the temporary directory.
+// The new content of a file is "new:" + its path.
 QByteArray newContent(const QString& installedPath)
 {
     return "new:" + installedPath.toUtf8();
@@ -44,6 +46,7 @@ private:
         if (arrow < 0) {
             record.fileName = entry;
             download = newContent(entry);
+            record.md5 = QString::fromLatin1(TestFiles::md5Hex(wrongMd5 ? download + "x" : download));
         } else {
             record.fileName = entry.left(arrow);
             record.unzipName = entry.mid(arrow + 1);
@@ -144,51 +147,69 @@ private slots:
         QVERIFY(!fixture.logged(QStringLiteral("rolling back")));
     }
 
-    void executableBits_data()
+    void permissionBits_data()
     {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("installed");
-        QTest::addColumn<bool>("executable");
+        QTest::addColumn<int>("installedMode"); // -1: not installed yet
+        QTest::addColumn<int>("expected");
 
+        // Programs and libraries by name: 0755 less the umask (022 here).
         QTest::newRow("the updater") << "update"
-                                     << "update" << true;
+                                     << "update" << -1 << 0755;
+        QTest::newRow("the updater replacing a world-writable copy") << "update"
+                                                                     << "update" << 0777 << 0755;
         QTest::newRow("the client binary") << "davuzodur_linux_amd64"
-                                           << "davuzodur_linux_amd64" << true;
+                                           << "davuzodur_linux_amd64" << 0700 << 0755;
         QTest::newRow("the start script") << "davuzodur_runscript.sh"
-                                          << "davuzodur_runscript.sh" << true;
+                                          << "davuzodur_runscript.sh" << -1 << 0755;
         QTest::newRow(".so in a directory") << "lib/libfoo.so"
-                                            << "lib/libfoo.so" << true;
+                                            << "lib/libfoo.so" << 0666 << 0755;
         QTest::newRow(".so.4") << "libQtCore.so.4"
-                               << "libQtCore.so.4" << true;
+                               << "libQtCore.so.4" << -1 << 0755;
         QTest::newRow("packed .so, by its unpacked name")
             << "imageformats/libqgif.so.gz>imageformats/libqgif.so"
-            << "imageformats/libqgif.so" << true;
+            << "imageformats/libqgif.so" << -1 << 0755;
+        // Anything else keeps what the file it replaces had.
+        QTest::newRow("a program the list does not name keeps its execute bit")
+            << "bin/corvane-tool"
+            << "bin/corvane-tool" << 0750 << 0750;
+        QTest::newRow("a private file stays private") << "save.dat"
+                                                      << "save.dat" << 0600 << 0600;
+        QTest::newRow("packed, replacing") << "doc.txt.gz>doc.txt"
+                                           << "doc.txt" << 0664 << 0664;
         QTest::newRow(".so.4.8 is not a library suffix") << "libfoo.so.4.8"
-                                                         << "libfoo.so.4.8" << false;
-        QTest::newRow("a text file") << "readme.txt"
-                                     << "readme.txt" << false;
+                                                         << "libfoo.so.4.8" << -1 << 0644;
+        QTest::newRow("a new text file") << "readme.txt"
+                                         << "readme.txt" << -1 << 0644;
         QTest::newRow("names compare case-sensitively") << "Update"
-                                                        << "Update" << false;
+                                                        << "Update" << -1 << 0644;
     }
 
-    void executableBits()
+    void permissionBits()
     {
         QFETCH(QString, entry);
         QFETCH(QString, installed);
-        QFETCH(bool, executable);
+        QFETCH(int, installedMode);
+        QFETCH(int, expected);
 
+        const mode_t saved = ::umask(022);
         StageFixture fixture;
         QList<FileReplaceSpecification> replaceList {stage(fixture, entry)};
+        const QByteArray path = QFile::encodeName(fixture.clientPath(installed));
+        if (installedMode >= 0) {
+            TestFiles::write(fixture.clientPath(installed), "old");
+            QVERIFY(::chmod(path.constData(), mode_t(installedMode)) == 0);
+        }
         QList<QString> deletes;
         FileReplaceListTaskSpecification phase(&replaceList, &deletes, fixture.parameters, nullptr, 1.0);
-        QCOMPARE(fixture.run(&phase), int(TaskSpecification::Finished));
+        const int outcome = fixture.run(&phase);
+        ::umask(saved);
+        QCOMPARE(outcome, int(TaskSpecification::Finished));
 
-        const int mode = QFileInfo(fixture.clientPath(installed)).permissions() & 0x7777;
-        if (executable)
-            QCOMPARE(mode, 0x7777);
-        else
-            QVERIFY2(!(mode & (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther)),
-                qPrintable(QString::number(mode, 16)));
+        struct stat info;
+        QVERIFY(::stat(path.constData(), &info) == 0);
+        QCOMPARE(int(info.st_mode & 07777), expected);
     }
 
     void failureRollsBack_data()
@@ -212,6 +233,9 @@ private slots:
         QTest::newRow("wrong MD5 replacing an installed file")
             << before + QStringList {"z.txt=old z"} << good + QStringList {"z.txt.gz>z.txt!"} << QString()
             << QStringLiteral("Signature check failed for %1");
+        QTest::newRow("plain download changed after its check")
+            << before + QStringList {"z.txt=old z"} << good + QStringList {"z.txt!"} << QString()
+            << QStringLiteral("Signature check failed for %1");
         QTest::newRow("download gone from the temporary directory")
             << before << good + QStringList {"z.txt?"} << QString() << QStringLiteral("Could not copy '");
         QTest::newRow("a file where a directory must be created")
@@ -219,7 +243,7 @@ private slots:
             << QStringLiteral("because it already exists and is not a dir");
         QTest::newRow("read-only target directory")
             << before + QStringList {"ro/z.txt=old z"} << good + QStringList {"ro/z.txt"}
-            << QStringLiteral("ro") << QStringLiteral("Could not rename '");
+            << QStringLiteral("ro") << QStringLiteral("Could not copy '");
     }
 
     void failureRollsBack()

@@ -40,10 +40,13 @@ QByteArray damaged(QByteArray data)
     return data;
 }
 
-bool isExecutableForAll(const QString& path)
+// Runnable by everyone, changeable by its owner alone.
+bool hasProgramMode(const QString& path)
 {
-    const QFile::Permissions all = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther | QFile::WriteOther;
-    return (QFile::permissions(path) & all) == all;
+    const QFile::Permissions runnable = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    const QFile::Permissions writableByOthers = QFile::WriteGroup | QFile::WriteOther;
+    const QFile::Permissions mode = QFile::permissions(path);
+    return (mode & runnable) == runnable && !(mode & writableByOthers);
 }
 
 // The release every scenario installs unless it says otherwise.
@@ -213,11 +216,11 @@ private slots:
             {"_old_update", "updater 1\n"},
         };
         QCOMPARE(contentsOf(fx->clientDir), expected);
-        QVERIFY(isExecutableForAll(client + QStringLiteral("update")));
-        QVERIFY(isExecutableForAll(client + QStringLiteral("bin/davuzodur_linux_amd64")));
-        QVERIFY(isExecutableForAll(client + QStringLiteral("lib/libQtCore.so.4")));
-        QVERIFY(!isExecutableForAll(client + QStringLiteral("lib/libfoo.so.4.8")));
-        QVERIFY(!isExecutableForAll(client + QStringLiteral("a.txt")));
+        QVERIFY(hasProgramMode(client + QStringLiteral("update")));
+        QVERIFY(hasProgramMode(client + QStringLiteral("bin/davuzodur_linux_amd64")));
+        QVERIFY(hasProgramMode(client + QStringLiteral("lib/libQtCore.so.4")));
+        QVERIFY(!hasProgramMode(client + QStringLiteral("lib/libfoo.so.4.8")));
+        QVERIFY(!hasProgramMode(client + QStringLiteral("a.txt")));
         QCOMPARE(fx->count(QStringLiteral("Starting deleting files")), 1);
     }
 

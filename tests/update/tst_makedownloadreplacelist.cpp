@@ -128,6 +128,14 @@ private slots:
             << "[files]\n" + plainLine("update", newContent)
             << Files {{"client:update", newContent}, {"client:_old_update", oldContent}} << QStringList()
             << QStringList() << QStringList();
+        QTest::newRow("current file beside its half-written new content: that is deleted")
+            << "[files]\n" + plainLine(so, newContent)
+            << Files {{"client:lib/b.so", newContent}, {"client:lib/_new_b.so", "half"}} << QStringList()
+            << QStringList() << QStringList {"lib/_new_b.so"};
+        QTest::newRow("the updater's own half-written new content is deleted too")
+            << "[files]\n" + plainLine("update", newContent)
+            << Files {{"client:update", oldContent}, {"client:_new_update", "half"}} << QStringList {"update"}
+            << QStringList {"update"} << QStringList {"_new_update"};
         QTest::newRow("only a delete section")
             << QStringLiteral("[delete]\nx=1\ny=1\n") << Files {{"client:x", oldContent}} << QStringList()
             << QStringList() << QStringList {"x"};
@@ -207,6 +215,16 @@ private slots:
         QCOMPARE(replace.md5, md5(readme));
         QCOMPARE(replace.size, quint64(readme.size()));
         QCOMPARE(replace.unzipName, QStringLiteral("doc/readme.txt"));
+    }
+
+    // The installation checks what it writes against this digest, so a plain
+    // file's record carries the download's own.
+    void plainRecordCarriesTheDownloadDigest()
+    {
+        writeProductIni(("[files]\n" + plainLine("lib/b.so", newContent)).toUtf8());
+        FileSpecifications lists;
+        QCOMPARE(run(lists), int(TaskSpecification::Finished));
+        QCOMPARE(lists.replaceList.value(0).md5, md5(newContent));
     }
 
     void refusesTheWholeProductIni_data()

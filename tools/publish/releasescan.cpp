@@ -39,10 +39,13 @@ QString relativePathProblem(const QString& path)
     for (const QString& part : path.split(QLatin1Char('/'))) {
         if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
             return QStringLiteral("an empty, \".\" or \"..\" path component");
-        // The updater keeps replaced files under this prefix and deletes such
-        // names as its own leftovers.
-        if (part.startsWith(QLatin1String("_old_")))
-            return QStringLiteral("a name starting with \"_old_\", which the updater reserves");
+        // The updater keeps replaced files under "_old_", writes new ones
+        // under "_new_" before they take their names, and deletes such names
+        // as its own leftovers.
+        for (const QLatin1String prefix : {QLatin1String("_old_"), QLatin1String("_new_")}) {
+            if (part.startsWith(prefix))
+                return QStringLiteral("a name starting with \"%1\", which the updater reserves").arg(prefix);
+        }
     }
     return {};
 }

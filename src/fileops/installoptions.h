@@ -1,0 +1,20 @@
+// How a copy or an unpack puts the file it writes in place.
+#pragma once
+
+#include <QString>
+
+/// The defaults create a destination that must not exist yet.
+struct InstallOptions {
+    /// Expected MD5 of the bytes written, hexadecimal in either case; a file
+    /// that does not match is never put in place. Empty: not checked.
+    QString md5;
+    /// Permission bits of the new file before the umask; -1: the copy takes
+    /// the source's bits, the unpack 0666.
+    int mode = -1;
+    /// When a file is replaced, the new one takes over its permission bits.
+    bool keepReplacedMode = false;
+    /// Replace the destination, keeping its previous content under this name
+    /// in the same directory (which must not exist). Empty: the destination
+    /// must not exist.
+    QString oldPath;
+};
