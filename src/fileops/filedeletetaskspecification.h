@@ -6,7 +6,8 @@
 class FileDeleteTaskSpecification final : public FastFileOpTaskSpecification {
     Q_OBJECT
 public:
-    /// mustSucceed false: a file that cannot be removed is passed over silently.
+    /// mustSucceed false: a file that cannot be removed is passed over, with
+    /// "Could not delete %1: %2" as a message unless it is gone already.
     FileDeleteTaskSpecification(
         bool mustSucceed, const QString& filePath, QObject* parent, double parentProgressRange);
 

@@ -11,8 +11,9 @@ struct UpdateParameters;
 
 /*!
     Deletes each entry of fileList (paths relative to the client directory),
-    one at a time, in list order. A file that is missing or cannot be removed
-    is passed over silently; the stage still finishes. An entry that would
+    one at a time, in list order. A file that is missing is passed over
+    silently, one that cannot be removed with "Could not delete %1: %2" in the
+    log; the stage still finishes. An entry that would
     lead outside the client directory is never touched: it is reported and
     passed over.
 

@@ -153,29 +153,36 @@ void TestFastFileOps::rename()
 
 void TestFastFileOps::deleteFile_data()
 {
-    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("atPath"); // "file", "nothing" or "directory"
     QTest::addColumn<bool>("mustSucceed");
     QTest::addColumn<bool>("fails");
+    QTest::addColumn<QString>("message");
 
-    QTest::newRow("existing file") << true << true << false;
-    QTest::newRow("missing file, may fail") << false << false << false;
-    QTest::newRow("missing file, must succeed") << false << true << true;
+    QTest::newRow("existing file") << "file" << true << false << QString();
+    QTest::newRow("missing file, may fail") << "nothing" << false << false << QString();
+    QTest::newRow("missing file, must succeed") << "nothing" << true << true << "Could not delete '%1'";
+    // Still best effort, but a file left behind shows in the details.
+    QTest::newRow("undeletable, may fail: reported and passed over")
+        << "directory" << false << false << "Could not delete %1: Is a directory";
 }
 
 void TestFastFileOps::deleteFile()
 {
-    QFETCH(bool, exists);
+    QFETCH(QString, atPath);
     QFETCH(bool, mustSucceed);
     QFETCH(bool, fails);
+    QFETCH(QString, message);
 
     QTemporaryDir dir;
     const QString path = dir.filePath("_old_a");
-    if (exists)
+    if (atPath == QLatin1String("file"))
         QVERIFY(TestFiles::write(path, "x"));
+    else if (atPath == QLatin1String("directory"))
+        QVERIFY(TestFiles::write(path + "/inside", "x"));
     FileDeleteTaskSpecification task(mustSucceed, path, nullptr, 1.0);
     QCOMPARE(runToEnd(task, fails ? TaskSpecification::ErrorCanceled : TaskSpecification::Finished),
-        fails ? QStringList("Could not delete '" + path + "'") : QStringList());
-    QVERIFY(!QFile::exists(path));
+        message.isEmpty() ? QStringList() : QStringList(message.arg(path)));
+    QCOMPARE(QFile::exists(path), atPath == QLatin1String("directory"));
 }
 
 QTEST_GUILESS_MAIN(TestFastFileOps)
