@@ -1,6 +1,7 @@
 // Compiles the three work lists from the product ini.
 #include "makedownloadreplacelisttaskspecification.h"
 
+#include <algorithm>
 #include <vector>
 
 #include <QFileInfo>
@@ -54,6 +55,29 @@ bool parseSize(const QString& text, quint64& size)
         return false;
     size = quint64(value);
     return true;
+}
+
+// A line break or another control character in a name would forge lines in
+// the log and the details window (which also breaks lines at the Unicode
+// separators), and no release has a reason to use one.
+bool isControl(QChar c)
+{
+    const QChar::Category category = c.category();
+    return category == QChar::Other_Control || category == QChar::Separator_Line
+        || category == QChar::Separator_Paragraph;
+}
+
+bool hasControlCharacter(const QString& text)
+{
+    return std::any_of(text.cbegin(), text.cend(), isControl);
+}
+
+// The text with its control characters shown as U+FFFD, for a log line that
+// must name it.
+QString printable(QString text)
+{
+    std::replace_if(text.begin(), text.end(), isControl, QChar(QChar::ReplacementCharacter));
+    return text;
 }
 
 } // namespace
@@ -126,6 +150,11 @@ bool MakeDownloadReplaceListFunc::run()
     int deleteKeys = 0;
     const QStringList groups = settings.childGroups();
     for (const QString& group : groups) {
+        if (hasControlCharacter(group)) {
+            reportInvalidLine(printable(group));
+            lists->clear();
+            return false;
+        }
         settings.beginGroup(group);
         const bool ok = group == deleteSection ? readDeleteSection(settings, deleteKeys)
                                                : readFileSection(settings, group);
@@ -146,6 +175,10 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& ke
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
         ++keysRead;
+        if (hasControlCharacter(key)) {
+            reportInvalidLine(deleteSection);
+            return false;
+        }
         if (!PathGuard::isPlainRelativePath(key)) {
             reportUnsafePath(key, deleteSection);
             return false;
@@ -175,9 +208,8 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
         if (valid && packed)
             valid =
                 isMd5Text(fields.at(2)) && parseSize(fields.at(3), replace.size) && !fields.at(4).isEmpty();
-        if (!valid) {
-            emit message(
-                QStringLiteral("Warning: product ini contains invalid line in section %1").arg(section));
+        if (!valid || hasControlCharacter(key) || (packed && hasControlCharacter(fields.at(4)))) {
+            reportInvalidLine(section);
             return false;
         }
         if (!PathGuard::isPlainRelativePath(key)) {
@@ -269,6 +301,11 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
             lists->downloadList.append(candidates.at(i).download);
     }
     candidates.clear();
+}
+
+void MakeDownloadReplaceListFunc::reportInvalidLine(const QString& section)
+{
+    emit message(QStringLiteral("Warning: product ini contains invalid line in section %1").arg(section));
 }
 
 void MakeDownloadReplaceListFunc::reportDuplicate(const QString& path, const QString& section)

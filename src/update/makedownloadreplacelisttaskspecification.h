@@ -62,6 +62,7 @@ private:
     // verified copy waiting (replace only), or both lists. keysDone keys of
     // count were handled before.
     void judgeCandidates(int keysDone, int count);
+    void reportInvalidLine(const QString& section);
     void reportUnsafePath(const QString& path, const QString& section);
     void reportDuplicate(const QString& path, const QString& section);
 

@@ -262,6 +262,16 @@ private slots:
         QTest::newRow("packed with bad unpacked digest") << "[files]\nb.gz=" + digest + "::1::xyz::1::b\n"
                                                          << invalid.arg("files");
 
+        // A name that breaks lines would forge log lines.
+        QTest::newRow("line break in a file name") << "[files]\na%0Aforged line.txt=" + digest + "::1\n"
+                                                   << invalid.arg("files");
+        // Values are read with C escapes: a backslash and an n make a line break.
+        QTest::newRow("line break in the unpacked name") << "[files]\nb.gz=" + digest + "::1::" + digest
+                + "::1::b\\nforged line.txt\n" << invalid.arg("files");
+        QTest::newRow("Unicode line separator in a delete key")
+            << "[delete]\nx%U2028y=1\n[files]\n" + good << invalid.arg("delete");
+        QTest::newRow("control character in a section name, shown replaced")
+            << "[fi%0Bles]\n" + good << invalid.arg(QStringLiteral("fi\uFFFDles"));
         QTest::newRow("key with a parent component") << "[files]\n../evil.so=" + digest + "::1\n"
                                                      << unsafe.arg("../evil.so", "files");
         QTest::newRow("key climbing out through a sub-directory")
