@@ -11,6 +11,7 @@
 #include "update/updateparameters.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -46,6 +47,17 @@ QString sessionDirectory(const QString& recorded)
     if (!QFileInfo(canonical).fileName().startsWith(QLatin1String("corvane_temp_")))
         return {};
     return canonical;
+}
+
+// Whether a session directory is ours alone. The temporary folder is shared:
+// once the directory is gone (a reboot, a temp cleaner) any local user can
+// create one of the recorded name and swap files into it after their
+// download check. Such a directory is neither continued in nor emptied.
+bool isPrivateDirectory(const QString& dir)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(dir).constData(), &info) == 0 && S_ISDIR(info.st_mode)
+        && info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 } // namespace
@@ -118,6 +130,13 @@ bool UpdateEngine::initialize()
     QString dir;
     if (UpdateIniData::get(&version, nullptr, &recorded))
         dir = sessionDirectory(recorded);
+    if (!dir.isEmpty() && !isPrivateDirectory(dir)) {
+        emit message(
+            QStringLiteral("Not using %1 of an earlier session: it is not a private directory of this user")
+                .arg(recorded));
+        UpdateIniData::cleanup();
+        dir.clear();
+    }
     if (!dir.isEmpty()) {
         if (version == configuration->clientVersion) {
             // The downloads verified so far are kept and not fetched again.
@@ -299,7 +318,7 @@ void UpdateEngine::cleanup()
     if (UpdateIniData::get(nullptr, nullptr, &recorded)) {
         const QString dir = sessionDirectory(recorded);
         // A record naming anything else counts as none and stays untouched.
-        if (!dir.isEmpty()) {
+        if (!dir.isEmpty() && isPrivateDirectory(dir)) {
             removeSessionDirectory(dir, false);
             UpdateIniData::cleanup();
         }

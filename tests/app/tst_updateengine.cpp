@@ -7,6 +7,10 @@
 #include "testfiles.h"
 #include "update/updateinidata.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -33,6 +37,8 @@ enum RecordedDir {
     LinkToForeignDir, // a link named like a session directory, to that one
     DotDotOutOfSessionDir, // "corvane_temp_5/.." is the temporary folder itself
     FileNamedLikeSessionDir,
+    OtherUsersSessionDir, // a session directory of user nobody (needs root)
+    SessionDirOthersMayWrite, // a session directory of ours, writable by the group and others
 };
 
 // The client directory during initialize().
@@ -157,6 +163,16 @@ QString tst_UpdateEngine::makeRecordedDir(RecordedDir kind)
     case FileNamedLikeSessionDir:
         TestFiles::write(session, "not a directory");
         return session;
+    case OtherUsersSessionDir:
+    case SessionDirOthersMayWrite:
+        TestFiles::write(session + "/partial.bin", "swapped in");
+        if (kind == SessionDirOthersMayWrite) {
+            ::chmod(QFile::encodeName(session).constData(), 0777);
+        } else if (const passwd* nobody = ::getpwnam("nobody")) {
+            for (const QString& path : {session, session + "/partial.bin"})
+                ::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid);
+        }
+        return session;
     }
     return {};
 }
@@ -188,6 +204,14 @@ void tst_UpdateEngine::session_data()
         << DotDotOutOfSessionDir << 1000 << QStringList() << false;
     QTest::newRow("a file named like a session directory is no directory")
         << FileNamedLikeSessionDir << installing << QStringList() << false;
+    const QString notPrivate =
+        QStringLiteral("Not using %DIR% of an earlier session: it is not a private directory of this user");
+    QTest::newRow("another user's directory of the same version is neither used nor emptied")
+        << OtherUsersSessionDir << installing << QStringList {notPrivate} << false;
+    QTest::newRow("another user's directory of another version is not emptied")
+        << OtherUsersSessionDir << 1000 << QStringList {notPrivate} << false;
+    QTest::newRow("a directory others may write to is neither used nor emptied")
+        << SessionDirOthersMayWrite << installing << QStringList {notPrivate} << false;
 }
 
 void tst_UpdateEngine::session()
@@ -196,6 +220,8 @@ void tst_UpdateEngine::session()
     QFETCH(int, recordedVersion);
     QFETCH(QStringList, log);
     QFETCH(bool, continued);
+    if (recorded == OtherUsersSessionDir && ::geteuid() != 0)
+        QSKIP("needs root to make a directory of another user");
 
     QVERIFY(TestFiles::write(clientDir->filePath("mirrors.ini"), "[mirrors]\nsize=0\n"));
     QVERIFY(TestFiles::write(clientDir->filePath("home/letter.txt"), "dear"));
@@ -229,7 +255,10 @@ void tst_UpdateEngine::session()
         QCOMPARE(TestFiles::snapshot(tempDir), sessionBefore);
         return;
     }
-    // A fresh, empty session directory in the temporary folder.
+    // A fresh, empty and private session directory in the temporary folder.
+    struct stat info;
+    QVERIFY(::stat(QFile::encodeName(tempDir).constData(), &info) == 0);
+    QCOMPARE(int(info.st_mode & 0777), 0700);
     QCOMPARE(QFileInfo(tempDir).absolutePath(), tempRoot->path());
     QVERIFY(QFileInfo(tempDir).fileName().startsWith("corvane_temp_"));
     QVERIFY(TestFiles::snapshot(tempDir).isEmpty());
@@ -337,12 +366,15 @@ void tst_UpdateEngine::cleanupAfterSuccess_data()
     QTest::newRow("without a record only the lines are logged") << NoRecord << false;
     QTest::newRow("a foreign directory stays, and so does the record") << ForeignDir << false;
     QTest::newRow("a link named like a session directory stays") << LinkToForeignDir << false;
+    QTest::newRow("a directory taken over by another user stays") << OtherUsersSessionDir << false;
 }
 
 void tst_UpdateEngine::cleanupAfterSuccess()
 {
     QFETCH(RecordedDir, recorded);
     QFETCH(bool, removed);
+    if (recorded == OtherUsersSessionDir && ::geteuid() != 0)
+        QSKIP("needs root to make a directory of another user");
 
     QVERIFY(TestFiles::write(clientDir->filePath("home/letter.txt"), "dear"));
     const QString recordedDir = makeRecordedDir(recorded);
