@@ -135,6 +135,10 @@ version from update server.</source>
 vom Aktualisierungsserver abfragen.</translation>
     </message>
     <message>
+        <source>The installation in %1 is being updated by another updater. Nothing was changed; try again when it has finished.</source>
+        <translation>Die Installation in %1 wird gerade von einem anderen Updater aktualisiert. Es wurde nichts geändert; versuchen Sie es erneut, wenn er fertig ist.</translation>
+    </message>
+    <message>
         <source>Invalid version nr (%1)</source>
         <translation>Ungültige Versionsnummer (%1)</translation>
     </message>

@@ -38,7 +38,8 @@ scene_start_updateserver
 
 export LC_ALL=C
 snapshot() {
-    (cd "$1" && find . -type f -printf '%P\n' | sort | while IFS= read -r f; do
+    # update.lock is the updater's lock file, not part of the client.
+    (cd "$1" && find . -type f ! -name update.lock -printf '%P\n' | sort | while IFS= read -r f; do
         printf '%s\t%s\n' "$f" "$(md5sum < "$f" | cut -c1-32)"
     done)
 }

@@ -1,6 +1,7 @@
 // Entry point of the updater: brings it up in a fixed order and reports how
 // the run ended through the exit code.
 #include "app/configuration.h"
+#include "app/installationlock.h"
 #include "app/singleinstancechecker.h"
 #include "app/updateengine.h"
 #include "ui/mainwindow.h"
@@ -10,14 +11,64 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <cstdio>
 #include <memory>
+
+namespace {
+
+// Another updater, perhaps of another user, is changing this installation.
+constexpr int installationBusyExitCode = 3;
+
+// Our own catalogue and Qt's for the system's language, installed while this
+// object lives.
+class Translations final {
+public:
+    Translations()
+    {
+        const QString locale = QLocale::system().name();
+        (void)own.load(QStringLiteral(":/i18n/update_") + locale);
+        QCoreApplication::installTranslator(&own);
+        (void)qt.load(QStringLiteral("translations/qt_") + locale);
+        QCoreApplication::installTranslator(&qt);
+    }
+    Q_DISABLE_COPY(Translations)
+
+private:
+    QTranslator own;
+    QTranslator qt;
+};
+
+// Says that the installation is busy: on standard error always, in a box
+// unless the run is unattended and nobody would close it.
+int reportInstallationBusy(const QString& root)
+{
+    const Translations translations;
+    const QString text = InstallationLock::busyMessage(root);
+    std::fprintf(stderr, "%s\n", qUtf8Printable(text));
+    if (QCoreApplication::arguments().value(1) != QLatin1String("--nouser"))
+        MainWindow::showError(nullptr, text);
+    return installationBusyExitCode;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     auto app = std::make_unique<QApplication>(argc, argv);
-
-    // Leftovers of a self-update go first, even if another updater runs.
     const QString root = Configuration::getAppRootPath();
+
+    // Held until the end: two updaters changing one installation at once,
+    // whoever started them, would tear it apart.
+    InstallationLock lock;
+    if (lock.acquire(root) == InstallationLock::HeldElsewhere) {
+        // Our own updater comes to the front; anyone else's is only named.
+        // Either way nothing here changes, leftovers included.
+        if (SingleInstanceChecker::checkExistingInstance(QStringLiteral("#")))
+            return 0;
+        return reportInstallationBusy(root);
+    }
+
+    // Leftovers of a self-update go first.
     UpdateEngine::removeOldFiles(root);
     UpdateEngine::removeOldFiles(root + QStringLiteral("/imageformats"));
     UpdateEngine::removeOldFiles(root + QStringLiteral("/accessible"));
@@ -25,14 +76,7 @@ int main(int argc, char** argv)
     if (SingleInstanceChecker::checkExistingInstance(QStringLiteral("#")))
         return 0;
 
-    const QString locale = QLocale::system().name();
-    auto ownTranslator = std::make_unique<QTranslator>();
-    (void)ownTranslator->load(QStringLiteral(":/i18n/update_") + locale);
-    QCoreApplication::installTranslator(ownTranslator.get());
-    auto qtTranslator = std::make_unique<QTranslator>();
-    (void)qtTranslator->load(QStringLiteral("translations/qt_") + locale);
-    QCoreApplication::installTranslator(qtTranslator.get());
-
+    auto translations = std::make_unique<Translations>();
     auto configuration = std::make_unique<Configuration>();
     auto window = std::make_unique<MainWindow>(*configuration);
 
@@ -48,8 +92,7 @@ int main(int argc, char** argv)
 
     window.reset();
     configuration.reset();
-    qtTranslator.reset();
-    ownTranslator.reset();
+    translations.reset();
     app.reset();
     return exitCode;
 }

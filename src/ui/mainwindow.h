@@ -28,6 +28,8 @@ public:
     void setUIToConfigSpecs();
     // Hands the configuration's news text to the ticker.
     void setNews();
+    // The updater's error box: the translated title "Error" and one OK button.
+    static void showError(QWidget* parent, const QString& errorMessage);
 
 public Q_SLOTS:
     void onFatalConfigError(QString errorMessage);
@@ -53,7 +55,6 @@ private:
     // Makes room for the widest figures and button texts, so the window
     // keeps one size however they change.
     void reserveSpace();
-    void showError(QWidget* parent, const QString& errorMessage);
 
     Ui_MainWindow ui;
     Configuration* configuration;

@@ -1,7 +1,8 @@
 // Start-up of the real updater binary, copied into a temporary client
-// directory: the single-instance hand-over, the take-over after a crash, the
-// removal of self-update leftovers and the exit codes. Also the restart of
-// the client and the fatal-error box of an unresolvable command line.
+// directory: the single-instance hand-over, the installation lock against
+// another user's updater, the take-over after a crash, the removal of
+// self-update leftovers and the exit codes. Also the restart of the client
+// and the fatal-error box of an unresolvable command line.
 #include "app/configuration.h"
 #include "app/processtools.h"
 #include "app/singleinstancechecker.h"
@@ -22,12 +23,24 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
 #include <memory>
 
 namespace {
 
 const QByteArray versionRequest("3\0", 2);
 const QByteArray newsRequest("*\0", 2);
+// Leftovers of a self-update that a start deletes, and look-alikes it keeps.
+const QStringList leftovers {"_old_update", "imageformats/_old_libqjpeg.so",
+    "accessible/_old_libqtaccessiblewidgets.so", "_old_libQtCore.so.4"};
+const QStringList lookAlikes {
+    "_old_client.bin", "imageformats/libqjpeg.so", "_old_update.txt", "plugins/_old_libqgif.so"};
+// Keeps an updater running without a window of its own: unattended on the
+// alpha channel, it stops at the box that says mirrors.ini is missing.
+const QByteArray alphaWithoutMirrors("[Channel]\nalpha=http://alpha.example\n");
 
 } // namespace
 
@@ -38,7 +51,9 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void secondStartHandsOverAndExits();
+    void startDeletesSelfUpdateLeftovers();
+    void secondStartHandsOverAndChangesNothing();
+    void otherUsersUpdaterIsToldAndChangesNothing();
     void killedInstanceDoesNotDisableTheGuard();
     void unresolvableStartEndsWithOne_data();
     void unresolvableStartEndsWithOne();
@@ -47,7 +62,9 @@ private Q_SLOTS:
     void startDavUzodurRunsScriptWithBlankInPath();
 
 private:
-    QProcess* startUpdater(const QStringList& arguments);
+    // Starts the updater in the client directory, as user nobody when asked.
+    QProcess* startUpdater(const QStringList& arguments, bool asNobody = false);
+    void writeLeftovers() const;
     bool isListening() const;
 
     UdpResponder m_server;
@@ -94,7 +111,7 @@ void tst_Startup::cleanup()
     Configuration::setAppRootPathOverride(QString());
 }
 
-QProcess* tst_Startup::startUpdater(const QStringList& arguments)
+QProcess* tst_Startup::startUpdater(const QStringList& arguments, bool asNobody)
 {
     auto* process = new QProcess;
     m_processes.append(process);
@@ -104,8 +121,25 @@ QProcess* tst_Startup::startUpdater(const QStringList& arguments)
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(m_client->path());
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (asNobody) {
+        process->setProcessChannelMode(QProcess::SeparateChannels);
+        const passwd* nobody = ::getpwnam("nobody");
+        const uid_t uid = nobody ? nobody->pw_uid : 0;
+        const gid_t gid = nobody ? nobody->pw_gid : 0;
+        // Between fork and exec: plain system calls only.
+        process->setChildProcessModifier([uid, gid] {
+            if (uid == 0 || ::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(127);
+        });
+    }
     process->start(m_binary, arguments);
     return process;
+}
+
+void tst_Startup::writeLeftovers() const
+{
+    for (const QString& name : leftovers + lookAlikes)
+        QVERIFY(TestFiles::write(m_client->filePath(name), "old"));
 }
 
 bool tst_Startup::isListening() const
@@ -115,32 +149,73 @@ bool tst_Startup::isListening() const
     return probe.waitForConnected(100);
 }
 
-void tst_Startup::secondStartHandsOverAndExits()
+void tst_Startup::startDeletesSelfUpdateLeftovers()
+{
+    writeLeftovers();
+    // An unattended start on a channel without a mirror ends by itself.
+    QVERIFY(TestFiles::write(m_client->filePath(QStringLiteral("update.ini")), alphaWithoutMirrors));
+    QProcess* updater = startUpdater({"--nouser"});
+    QVERIFY(updater->waitForFinished(20000));
+    QCOMPARE(updater->exitCode(), 1);
+    for (const QString& name : leftovers)
+        QVERIFY2(!QFileInfo::exists(m_client->filePath(name)), qPrintable(name));
+    for (const QString& name : lookAlikes)
+        QVERIFY2(QFileInfo::exists(m_client->filePath(name)), qPrintable(name));
+}
+
+void tst_Startup::secondStartHandsOverAndChangesNothing()
 {
     const QStringList arguments {"--nouser", "client_linux_amd64", "1234", "#"};
     QProcess* first = startUpdater(arguments);
     QVERIFY(first->waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(isListening(), 10000);
 
-    // Leftovers of a self-update go even when the start then hands over.
-    const QStringList leftovers {"_old_update", "imageformats/_old_libqjpeg.so",
-        "accessible/_old_libqtaccessiblewidgets.so", "_old_libQtCore.so.4"};
-    const QStringList kept {
-        "_old_client.bin", "imageformats/libqjpeg.so", "_old_update.txt", "plugins/_old_libqgif.so"};
-    for (const QString& name : leftovers + kept)
-        QVERIFY(TestFiles::write(m_client->filePath(name), "old"));
-
+    // The first updater may be replacing its own files right now: their old
+    // copies are not the second one's to delete.
+    writeLeftovers();
+    const auto before = TestFiles::snapshot(m_client->path());
+    const qsizetype queries = m_server.requests().size();
     QProcess* second = startUpdater(arguments);
     QVERIFY(second->waitForFinished(10000));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
 
-    for (const QString& name : leftovers)
-        QVERIFY2(!QFileInfo::exists(m_client->filePath(name)), qPrintable(name));
-    for (const QString& name : kept)
-        QVERIFY2(QFileInfo::exists(m_client->filePath(name)), qPrintable(name));
+    QCOMPARE(TestFiles::snapshot(m_client->path()), before);
     QCOMPARE(first->state(), QProcess::Running);
-    QVERIFY(m_server.requests().isEmpty());
+    QCOMPARE(m_server.requests().size(), queries);
+}
+
+void tst_Startup::otherUsersUpdaterIsToldAndChangesNothing()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to run an updater as another user");
+    // Everyone may read the installation; only root may change it.
+    for (const QString& dir : {m_tmp.path(), m_client->path()})
+        QVERIFY(QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther));
+    QVERIFY(TestFiles::write(m_client->filePath(QStringLiteral("update.ini")), alphaWithoutMirrors));
+    QProcess* first = startUpdater({"--nouser", "client_linux_amd64", "1234", "#"});
+    QTRY_VERIFY_WITH_TIMEOUT(isListening(), 10000);
+
+    writeLeftovers();
+    const auto before = TestFiles::snapshot(m_client->path());
+    QProcess* second = startUpdater({"--nouser"}, true);
+    QVERIFY(second->waitForFinished(10000));
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 3);
+    const QString told = QString::fromUtf8(second->readAllStandardError());
+    QVERIFY2(told.contains(QStringLiteral("The installation in %1 is being updated by another updater")
+                               .arg(m_client->path())),
+        qPrintable(told));
+    QCOMPARE(TestFiles::snapshot(m_client->path()), before);
+    QCOMPARE(first->state(), QProcess::Running);
+
+    // The lock goes with its process, however that ends.
+    first->kill();
+    QVERIFY(first->waitForFinished(5000));
+    QProcess* third = startUpdater({"--nouser"}, true);
+    QVERIFY(third->waitForFinished(20000));
+    QCOMPARE(third->exitCode(), 1);
+    QVERIFY(!third->readAllStandardError().contains("is being updated"));
 }
 
 void tst_Startup::killedInstanceDoesNotDisableTheGuard()

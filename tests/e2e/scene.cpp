@@ -14,9 +14,9 @@
 namespace {
 
 // What the client directory holds besides the release: the updater, its
-// settings and the start script, which the tests put there themselves.
+// settings, its lock file and the start script.
 const QStringList localFiles {QStringLiteral("update"), QStringLiteral("mirrors.ini"),
-    QStringLiteral("update.ini"), QStringLiteral("davuzodur_runscript.sh")};
+    QStringLiteral("update.ini"), QStringLiteral("update.lock"), QStringLiteral("davuzodur_runscript.sh")};
 
 } // namespace
 

@@ -84,6 +84,11 @@ void tst_Resources::germanTexts_data()
         {"QObject", "Invalid version nr (%1)", "Ungültige Versionsnummer (%1)"},
         {"QObject", "Update server returned invalid version nr (%1)",
             "Update Server meldete ungültige Versionsnummer (%1)"},
+        {"QObject",
+            "The installation in %1 is being updated by another updater. Nothing was changed; try again when "
+            "it has finished.",
+            "Die Installation in %1 wird gerade von einem anderen Updater aktualisiert. Es wurde nichts "
+            "geändert; versuchen Sie es erneut, wenn er fertig ist."},
         // Texts outside the catalogue stay English under German too.
         {"MainWindow", "Details", "Details"},
         {"MainWindow", "Stable", "Stable"},

@@ -1,0 +1,68 @@
+// The lock that keeps two updaters from changing one installation at once:
+// refused while held, free again once its holder is gone (even when that
+// holder started a program that still runs), and open to every user.
+#include "app/installationlock.h"
+
+#include <sys/stat.h>
+
+#include <memory>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_InstallationLock : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void heldUntilItsHolderIsGone();
+    void notInheritedByStartedPrograms();
+    void lockFileOpenToEveryoneWhateverTheUmask();
+};
+
+void tst_InstallationLock::heldUntilItsHolderIsGone()
+{
+    QTemporaryDir client;
+    auto first = std::make_unique<InstallationLock>();
+    QCOMPARE(first->acquire(client.path()), InstallationLock::Acquired);
+    // A second open of the file is a second holder, as another process is.
+    InstallationLock second;
+    QCOMPARE(second.acquire(client.path()), InstallationLock::HeldElsewhere);
+    first.reset();
+    QCOMPARE(second.acquire(client.path()), InstallationLock::Acquired);
+    QCOMPARE(InstallationLock().acquire(client.path() + "/gone"), InstallationLock::Unavailable);
+}
+
+void tst_InstallationLock::notInheritedByStartedPrograms()
+{
+    // The client the updater starts at the end outlives it; were the lock
+    // handed down, no update could run while the client does.
+    QTemporaryDir client;
+    QProcess child;
+    {
+        InstallationLock lock;
+        QCOMPARE(lock.acquire(client.path()), InstallationLock::Acquired);
+        child.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(child.waitForStarted(5000));
+    }
+    QCOMPARE(InstallationLock().acquire(client.path()), InstallationLock::Acquired);
+    child.kill();
+    child.waitForFinished(5000);
+}
+
+void tst_InstallationLock::lockFileOpenToEveryoneWhateverTheUmask()
+{
+    QTemporaryDir client;
+    const mode_t saved = ::umask(077);
+    InstallationLock lock;
+    const InstallationLock::Outcome outcome = lock.acquire(client.path());
+    ::umask(saved);
+    QCOMPARE(outcome, InstallationLock::Acquired);
+    struct stat info;
+    QVERIFY(::stat(QFile::encodeName(client.filePath(InstallationLock::fileName())).constData(), &info) == 0);
+    QCOMPARE(int(info.st_mode & 0777), 0644);
+}
+
+QTEST_GUILESS_MAIN(tst_InstallationLock)
+#include "tst_installationlock.moc"
