@@ -143,7 +143,16 @@ void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* task)
     if (!subTaskCanceled) {
         // Only the first cancellation of a run is announced to the others.
         subTaskCanceled = true;
-        emit otherTaskCancelled(task);
+        if (task->state == UserCanceled) {
+            // The user's wish, not a failure: siblings still running stop the
+            // way the user asked, so the run ends as the user's cancel and
+            // not as an error.
+            const QList<TaskSpecification*> running = runningSubTasks;
+            for (TaskSpecification* sibling : running)
+                sibling->userCanceled();
+        } else {
+            emit otherTaskCancelled(task);
+        }
     }
     if (runningSubTasks.isEmpty() && !doneReported) {
         doneReported = true;

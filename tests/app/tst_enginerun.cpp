@@ -21,9 +21,17 @@
 namespace {
 
 const QString finalProgress = QStringLiteral("progress 0 0 0 false");
-const QString stalledFile = QStringLiteral("big.bin");
-// Where version 42 of a test release keeps that file on mirror A.
-const QString stalledPath = QStringLiteral("/A/42/files/big.bin");
+// The large files that stall on their way, and where version 42 of a test
+// release keeps them on mirror A.
+QString stalledFile(int i)
+{
+    return QStringLiteral("big%1.bin").arg(i);
+}
+
+QString stalledPath(int i)
+{
+    return QStringLiteral("/A/42/files/") + stalledFile(i);
+}
 
 } // namespace
 
@@ -46,9 +54,9 @@ private:
     void makeEngine(int version);
     // initialize() and startUpdate(); waits for the outcome signal.
     bool runUpdate(bool expectFinished);
-    // Starts an update whose one large file stalls, and cancels it once that
-    // file is on its way and the progress tick has reported it.
-    bool runUntilUserCancel();
+    // Starts an update whose stalled files are all on their way at once, and
+    // cancels it once the progress tick has reported them.
+    bool runUntilUserCancel(int stalledFiles);
     QString recordedDir() const;
     QStringList tail(int count) const { return events.mid(events.size() - count); }
 
@@ -141,7 +149,7 @@ bool tst_EngineRun::runUpdate(bool expectFinished)
     return outcome.wait(30000);
 }
 
-bool tst_EngineRun::runUntilUserCancel()
+bool tst_EngineRun::runUntilUserCancel(int stalledFiles)
 {
     QSignalSpy canceled(engine.get(), &UpdateEngine::updateCanceled);
     if (!engine->initialize())
@@ -153,8 +161,10 @@ bool tst_EngineRun::runUntilUserCancel()
             return !events.filter(QRegularExpression("^progress \\d+ [1-9]\\d* \\d+ true$")).isEmpty();
         },
         10000);
-    if (!reported || server->requestCount(stalledPath) != 1)
-        return false;
+    for (int i = 0; i < stalledFiles; ++i) {
+        if (!reported || !QTest::qWaitFor([&] { return server->requestCount(stalledPath(i)) == 1; }, 10000))
+            return false;
+    }
     // The tree may wind down within the call already.
     engine->cancelUpdate();
     return !canceled.isEmpty() || canceled.wait(10000);
@@ -232,25 +242,32 @@ void tst_EngineRun::errorKeepsTheSession()
 
 void tst_EngineRun::userCancelThenNextStart_data()
 {
+    QTest::addColumn<int>("stalledFiles");
     QTest::addColumn<int>("nextVersion");
-    QTest::newRow("the same version continues in the directory") << 42;
-    QTest::newRow("another version clears it first") << 43;
+    QTest::newRow("the same version continues in the directory") << 1 << 42;
+    QTest::newRow("another version clears it first") << 1 << 43;
+    // The first transfer takes the cancel; the others must not turn it into an error.
+    QTest::newRow("several downloads running") << 3 << 42;
 }
 
 void tst_EngineRun::userCancelThenNextStart()
 {
+    QFETCH(int, stalledFiles);
     QFETCH(int, nextVersion);
 
     TestRelease first;
     first.addFile("a.txt", "alpha");
-    first.addGeneratedFile(stalledFile, 4 << 20);
+    for (int i = 0; i < stalledFiles; ++i)
+        first.addGeneratedFile(stalledFile(i), 4 << 20);
     first.serve(*server, "A");
-    TestHttpServer::Answer stalled = server->answerFor(stalledPath);
-    stalled.stallAfter = 1000;
-    server->setAnswer(stalledPath, stalled);
+    for (int i = 0; i < stalledFiles; ++i) {
+        TestHttpServer::Answer stalled = server->answerFor(stalledPath(i));
+        stalled.stallAfter = 1000;
+        server->setAnswer(stalledPath(i), stalled);
+    }
     makeEngine(first.version());
 
-    QVERIFY(runUntilUserCancel());
+    QVERIFY(runUntilUserCancel(stalledFiles));
 
     QCOMPARE(tail(3), (QStringList {"User aborted update", finalProgress, "canceled"}));
     // Directory and record stay for the next start; nothing was installed.
@@ -268,7 +285,8 @@ void tst_EngineRun::userCancelThenNextStart()
     // The next program start, with the stall gone.
     TestRelease next(nextVersion);
     next.addFile("a.txt", "alpha");
-    next.addGeneratedFile(stalledFile, 4 << 20);
+    for (int i = 0; i < stalledFiles; ++i)
+        next.addGeneratedFile(stalledFile(i), 4 << 20);
     next.serve(*server, "A");
     makeEngine(nextVersion);
     events.clear();
@@ -283,7 +301,9 @@ void tst_EngineRun::userCancelThenNextStart()
                 QStringLiteral("Cleanup previous session (v. 42, %1) files...").arg(firstDir), "Ok"}));
     }
     QCOMPARE(tail(2), (QStringList {finalProgress, "finished"}));
-    QVERIFY(TestFiles::read(clientDir + "/" + stalledFile) == TestHttpServer::generatedBytes(0, 4 << 20));
+    for (int i = 0; i < stalledFiles; ++i)
+        QVERIFY(
+            TestFiles::read(clientDir + "/" + stalledFile(i)) == TestHttpServer::generatedBytes(0, 4 << 20));
     QVERIFY(!QFileInfo::exists(firstDir));
     QVERIFY(!QFileInfo::exists(configuration->tempDir));
 }

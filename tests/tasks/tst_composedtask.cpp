@@ -247,15 +247,16 @@ private slots:
 
         root.userCanceled();
         drainEvents();
-        // The first running transfer reached takes the user cancel; its
-        // siblings hear of it before the loop reaches them and end in error.
+        // The first running transfer reached takes the user cancel and its
+        // siblings stop the same way: the user's cancel is never an error.
         QCOMPARE(transfers[0]->state, int(State::UserCanceled));
-        QCOMPARE(transfers[1]->state, int(State::ErrorCanceled));
-        QCOMPARE(transfers[2]->state, int(State::ErrorCanceled));
+        QCOMPARE(transfers[1]->state, int(State::UserCanceled));
+        QCOMPARE(transfers[2]->state, int(State::UserCanceled));
+        QCOMPARE(transfers[1]->noticesReceived + transfers[2]->noticesReceived, 0);
         QCOMPARE(transfers[3]->state, int(State::NotStarted));
         QCOMPARE(transfers[3]->executions, 0);
-        QCOMPARE(list->state, int(State::ErrorCanceled));
-        QCOMPARE(root.state, int(State::ErrorCanceled));
+        QCOMPARE(list->state, int(State::UserCanceled));
+        QCOMPARE(root.state, int(State::UserCanceled));
         QCOMPARE(rootCanceled.size(), 1);
     }
 
@@ -434,8 +435,9 @@ private slots:
 
         QTest::newRow("a failure makes no further subtask")
             << false << "fail" << int(State::ErrorCanceled) << 2;
+        // The running transfers all stop as the user asked: no error.
         QTest::newRow("a user cancel aborts running transfers and makes nothing more")
-            << true << "cancel" << int(State::ErrorCanceled) << 2;
+            << true << "cancel" << int(State::UserCanceled) << 2;
         QTest::newRow("a user cancel waits for uninterruptible work, then makes nothing more")
             << false << "cancel" << int(State::UserCanceled) << 2;
         QTest::newRow("a user-cancelled subtask, once released, still decides the end")
