@@ -52,6 +52,8 @@ bool isMd5(const QString& text)
 
 void expectInside(const QString& root, const QString& relative, const char* what)
 {
+    // The system would read the name only up to a zero character.
+    expect(!relative.contains(QChar(0)), what, relative);
     expect(PathGuard::isPlainRelativePath(relative), what, relative);
     expect(!PathGuard::pathInside(root, relative).isEmpty(), what, relative);
 }
