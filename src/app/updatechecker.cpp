@@ -1,6 +1,7 @@
 // The latest-version query over plain POSIX UDP sockets.
 #include "updatechecker.h"
 
+#include "base/filedescriptor.h"
 #include "base/serveraddress.h"
 #include "buildconfig.h"
 
@@ -20,26 +21,6 @@ namespace {
 constexpr int receiveTimeoutMs = 5000;
 constexpr size_t versionReplyMax = 511;
 constexpr size_t newsReplyMax = 4095;
-
-// Closes the socket on every way out of the query.
-class SocketGuard final {
-public:
-    explicit SocketGuard(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~SocketGuard()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    SocketGuard(const SocketGuard&) = delete;
-    SocketGuard& operator=(const SocketGuard&) = delete;
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 bool resolve(const ServerAddress& server, sockaddr_in* result)
 {
@@ -91,7 +72,7 @@ bool UpdateChecker::checkUpdate()
 
 bool UpdateChecker::readFromServer()
 {
-    const SocketGuard socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    const FileDescriptor socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     if (socket.fd() < 0)
         return false;
 

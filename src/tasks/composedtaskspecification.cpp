@@ -209,7 +209,12 @@ int ComposedTaskSpecification::getStateFromSubTasks() const
 
 void ComposedTaskSpecification::subtasksDone()
 {
-    switch (getStateFromSubTasks()) {
+    endWith(getStateFromSubTasks());
+}
+
+void ComposedTaskSpecification::endWith(int outcome)
+{
+    switch (outcome) {
     case Finished:
         finish();
         break;

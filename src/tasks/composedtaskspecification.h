@@ -47,6 +47,8 @@ signals:
 protected:
     // Called once when nothing runs and nothing will start; ends this task.
     virtual void subtasksDone();
+    // Ends this task in outcome: Finished, UserCanceled, or else ErrorCanceled.
+    void endWith(int outcome);
     virtual void connectSignals(TaskSpecification* subTask);
 
     // For lists of many subtasks: count more subtasks follow those added,
