@@ -57,6 +57,16 @@ bool exchangeThenSetAside(
 
 namespace AtomicReplace {
 
+namespace {
+
+void flushDirectoryOf(const QString& path, DirectoryFlush flush)
+{
+    if (flush == DirectoryFlush::Now)
+        syncDirectoryOf(path);
+}
+
+} // namespace
+
 const QString& stagingPrefix()
 {
     static const QString prefix = QStringLiteral("_new_");
@@ -69,14 +79,14 @@ QString stagingPath(const QString& target)
     return info.path() + QLatin1Char('/') + stagingPrefix() + info.fileName();
 }
 
-bool replaceKeepingOld(const QString& fresh, const QString& target, const QString& old)
+bool replaceKeepingOld(const QString& fresh, const QString& target, const QString& old, DirectoryFlush flush)
 {
     const QByteArray freshPath = QFile::encodeName(fresh);
     const QByteArray targetPath = QFile::encodeName(target);
     const QByteArray oldPath = QFile::encodeName(old);
     if (::link(targetPath.constData(), oldPath.constData()) == 0) {
         if (::rename(freshPath.constData(), targetPath.constData()) == 0) {
-            syncDirectoryOf(target);
+            flushDirectoryOf(target, flush);
             return true;
         }
         const SavedErrno keep;
@@ -87,7 +97,7 @@ bool replaceKeepingOld(const QString& fresh, const QString& target, const QStrin
         return false;
 
     if (exchangeThenSetAside(freshPath, targetPath, fresh, old)) {
-        syncDirectoryOf(target);
+        flushDirectoryOf(target, flush);
         return true;
     }
     if (!unsupported(errno))
@@ -102,15 +112,15 @@ bool replaceKeepingOld(const QString& fresh, const QString& target, const QStrin
         ::rename(oldPath.constData(), targetPath.constData());
         return false;
     }
-    syncDirectoryOf(target);
+    flushDirectoryOf(target, flush);
     return true;
 }
 
-bool putInPlace(const QString& fresh, const QString& target)
+bool putInPlace(const QString& fresh, const QString& target, DirectoryFlush flush)
 {
     if (!renameNoReplace(fresh, target))
         return false;
-    syncDirectoryOf(target);
+    flushDirectoryOf(target, flush);
     return true;
 }
 

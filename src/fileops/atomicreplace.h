@@ -8,6 +8,11 @@ class QString;
 
 namespace AtomicReplace {
 
+/// Whether a step flushes its directory itself, or the caller flushes it
+/// once after many steps (and before anything relies on them surviving a
+/// power cut).
+enum class DirectoryFlush { Now, ByCaller };
+
 /// "_new_": put before the last path component of a file's new content while
 /// it is written beside the file. A name with this prefix is never a finished
 /// file; whoever finds one that no run is writing may delete it.
@@ -24,11 +29,12 @@ QString stagingPath(const QString& target);
 /// is target missing for the instant between two renames. The directory is
 /// flushed to stable storage before this returns. On failure nothing has
 /// changed.
-bool replaceKeepingOld(const QString& fresh, const QString& target, const QString& old);
+bool replaceKeepingOld(const QString& fresh, const QString& target, const QString& old,
+    DirectoryFlush flush = DirectoryFlush::Now);
 
 /// Puts the complete file fresh at target, which must not exist, in one step;
 /// flushed like replaceKeepingOld. On failure nothing has changed.
-bool putInPlace(const QString& fresh, const QString& target);
+bool putInPlace(const QString& fresh, const QString& target, DirectoryFlush flush = DirectoryFlush::Now);
 
 /// The undo of replaceKeepingOld: old takes target's name again in one step,
 /// and the content target had goes. Flushed like the others.

@@ -17,4 +17,8 @@ struct InstallOptions {
     /// in the same directory (which must not exist). Empty: the destination
     /// must not exist.
     QString oldPath;
+    /// Leave the checked content, unflushed, under its staging name
+    /// (AtomicReplace::stagingPath) for BatchInstall, which flushes many such
+    /// files at once and then puts them in place; nothing is journaled here.
+    bool deferPlacing = false;
 };

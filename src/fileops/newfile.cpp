@@ -56,6 +56,13 @@ bool NewFile::commit()
     // would leave an empty or torn file and nothing to fall back on.
     if (::fsync(fd) != 0)
         return false;
+    return keepUnflushed();
+}
+
+bool NewFile::keepUnflushed()
+{
+    if (fd < 0)
+        return false;
     // close() can report a deferred write error (NFS); then the data is not safe.
     const int rc = ::close(fd);
     fd = -1;

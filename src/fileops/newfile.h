@@ -23,6 +23,10 @@ public:
     /// Flushes the content to stable storage and closes the file; only a file
     /// committed successfully is kept.
     bool commit();
+    /// Closes the file and keeps it without flushing it: for content that is
+    /// not in use under this name and is flushed later together with others
+    /// (see BatchInstall). False (a deferred write error) removes the file.
+    bool keepUnflushed();
     /// Sets the permission bits exactly (no umask); false on failure.
     bool setMode(int mode);
 

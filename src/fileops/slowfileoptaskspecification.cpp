@@ -30,8 +30,9 @@ void SlowFileOpSpecification::runDone(bool ok)
     if (!ok)
         emit message(failureMessage);
     // Journaled whatever our state: the file is in place now, and only the
-    // journal will ever take it away again.
-    if (ok && rollbackList) {
+    // journal will ever take it away again. A staged file is journaled once
+    // it is put in place.
+    if (ok && rollbackList && !options.deferPlacing) {
         rollbackList->add(options.oldPath.isEmpty()
                 ? RollbackData(RollbackData::CreateFile, destination)
                 : RollbackData(RollbackData::Replace, options.oldPath, destination));
@@ -63,5 +64,5 @@ bool SlowFileOpFunc::installStaged(StagedFile& staged)
     }
     if (options.keepReplacedMode && !options.oldPath.isEmpty() && !staged.takeModeOf(destination))
         return false;
-    return staged.install(options.oldPath);
+    return options.deferPlacing ? staged.keepStaged() : staged.install(options.oldPath);
 }

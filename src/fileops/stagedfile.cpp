@@ -32,7 +32,7 @@ StagedFile::StagedFile(const QString& destination, int mode)
 StagedFile::~StagedFile()
 {
     // An uncommitted file is removed by NewFile itself.
-    if (committed && !installed)
+    if (committed && !installed && !kept)
         QFile::remove(staging);
 }
 
@@ -69,4 +69,10 @@ bool StagedFile::install(const QString& oldPath)
     installed = oldPath.isEmpty() ? AtomicReplace::putInPlace(staging, destination)
                                   : AtomicReplace::replaceKeepingOld(staging, destination, oldPath);
     return installed;
+}
+
+bool StagedFile::keepStaged()
+{
+    kept = file.keepUnflushed();
+    return kept;
 }

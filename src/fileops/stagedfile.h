@@ -35,6 +35,10 @@ public:
     /// or, with an empty oldPath, only where no file is. False leaves the
     /// destination as it was.
     bool install(const QString& oldPath);
+    /// Leaves the content, unflushed, at the staging name for BatchInstall to
+    /// flush and put in place together with other files; the destination is
+    /// not touched. False removes what was staged.
+    bool keepStaged();
 
 private:
     QString destination;
@@ -43,4 +47,5 @@ private:
     QCryptographicHash hash;
     bool committed = false;
     bool installed = false;
+    bool kept = false;
 };

@@ -1,12 +1,17 @@
 // The installation phase of an update.
 #include "filereplacelisttaskspecification.h"
 
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QStringList>
 
+#include "fileops/atomicreplace.h"
+#include "fileops/batchinstalltaskspecification.h"
 #include "fileops/dircreatetaskspecification.h"
-#include "update/filereplacetaskspecification.h"
 
 FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
     QList<FileReplaceSpecification>* replaceList, QList<QString>* deleteList,
@@ -78,23 +83,91 @@ void FileReplaceListTaskSpecification::makeFileReplaceTasks(bool hasDirectoryTas
 
 TaskSpecification* FileReplaceListTaskSpecification::makeSubTask(int index)
 {
-    return new FileReplaceTaskSpecification(
+    // A batch that failed ends the phase: no more files are staged.
+    if (placingFailed)
+        return nullptr;
+    // A slot has just freed: a good moment to hand a full batch over.
+    if (!placing && staged.size() >= placingBatchFiles)
+        startPlacing();
+    auto* task = new FileReplaceTaskSpecification(
         entries.at(index), deleteList, &journal, parameters, this, fileShare);
+    task->leavePlacingTo(&staged);
+    return task;
+}
+
+void FileReplaceListTaskSpecification::startPlacing()
+{
+    QList<InstallStep> steps;
+    steps.reserve(staged.size());
+    for (const StagedReplacement& file : std::as_const(staged))
+        steps.append({file.target, file.old});
+    beingPlaced = staged;
+    staged.clear();
+    placing = new BatchInstallTaskSpecification(steps, &journal, this, 0.0);
+    connect(placing, &TaskSpecification::message, this, &TaskSpecification::message);
+    connect(placing, &TaskSpecification::finished, this, &FileReplaceListTaskSpecification::onPlacingEnded);
+    connect(placing, &TaskSpecification::canceled, this, &FileReplaceListTaskSpecification::onPlacingEnded);
+    placing->execute();
+}
+
+void FileReplaceListTaskSpecification::onPlacingEnded()
+{
+    // The batch has journaled what it did.
+    const int placed = placing->placedCount();
+    for (int i = 0; i < placed; ++i) {
+        if (!beingPlaced.at(i).old.isEmpty())
+            FileReplaceTaskSpecification::listOldCopy(beingPlaced.at(i).entry, deleteList);
+    }
+    if (placed < beingPlaced.size())
+        placingFailed = true;
+    beingPlaced.clear();
+    placing->deleteLater();
+    placing = nullptr;
+    if (endAfterPlacing)
+        subtasksDone();
+}
+
+void FileReplaceListTaskSpecification::discardStaged()
+{
+    for (const StagedReplacement& file : std::as_const(staged))
+        ::unlink(QFile::encodeName(AtomicReplace::stagingPath(file.target)).constData());
+    staged.clear();
 }
 
 void FileReplaceListTaskSpecification::subtasksDone()
 {
-    if (getStateFromSubTasks() != Finished) {
+    endAfterPlacing = true;
+    if (placing)
+        return;
+    const int outcome = placingFailed ? int(ErrorCanceled) : getStateFromSubTasks();
+    if (outcome == Finished && !staged.isEmpty()) {
+        startPlacing();
+        return;
+    }
+    endAfterPlacing = false;
+    if (outcome != Finished) {
+        discardStaged();
         emit message(QStringLiteral("rolling back file updates"));
         journal.rollback(this);
     }
-    ComposedTaskSpecification::subtasksDone();
+    endWith(outcome);
 }
 
 void FileReplaceListTaskSpecification::reset()
 {
     clearSubTasks();
     entries.clear();
+    if (placing) {
+        // Waits for the worker; its report of what it placed is still queued.
+        placing->reset();
+        QCoreApplication::sendPostedEvents(placing, QEvent::MetaCall);
+        placing->deleteLater();
+        placing = nullptr;
+    }
+    beingPlaced.clear();
+    discardStaged();
+    placingFailed = false;
+    endAfterPlacing = false;
     journal.rollback(this);
     TaskSpecification::reset();
 }

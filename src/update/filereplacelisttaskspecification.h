@@ -5,8 +5,11 @@
 
 #include "fileops/rollback.h"
 #include "tasks/composedtaskspecification.h"
+#include "update/filereplacetaskspecification.h"
 #include "update/filespecifications.h"
 #include "update/updateparameters.h"
+
+class BatchInstallTaskSpecification;
 
 /*!
     Directory tasks first, then one FileReplaceTaskSpecification per entry of
@@ -16,6 +19,12 @@
     newest change first, so the client directory is as it was before the
     phase, created directories included. Deletions of leftover "_old_" copies
     are the one change not undone.
+
+    Each file task only stages its file (see FileReplaceTaskSpecification::
+    leavePlacingTo); batches of staged files are put in place by a
+    BatchInstallTaskSpecification, while the next files are staged, so that a
+    release of thousands of files costs a few flushes instead of two per file.
+    The phase ends once the last batch is in place.
 
     A replace list naming a path outside the client or temporary directory
     fails the phase before anything is touched. The lists are not owned and
@@ -38,6 +47,10 @@ public:
     int makeSubdirTasks();
     void makeFileReplaceTasks(bool hasDirectoryTasks);
 
+    /// Staged files put in place at once at most. Larger batches mean fewer
+    /// flushes; the bound keeps the paths of a batch small in memory.
+    int placingBatchFiles = 2000;
+
     QList<FileReplaceSpecification>* replaceList;
     QList<QString>* deleteList;
     RollbackDataList journal;
@@ -48,7 +61,21 @@ protected:
     TaskSpecification* makeSubTask(int index) override;
 
 private:
+    // Puts the files staged so far in place, while more are staged.
+    void startPlacing();
+    void onPlacingEnded();
+    // Removes the staged files that were never put in place.
+    void discardStaged();
+
     // The list as the phase found it when it started, and each file's share.
     QList<FileReplaceSpecification> entries;
     double fileShare = 0;
+
+    QList<StagedReplacement> staged;
+    // The batch being put in place, at most one at a time.
+    BatchInstallTaskSpecification* placing = nullptr;
+    QList<StagedReplacement> beingPlaced;
+    bool placingFailed = false;
+    // Every file task has ended; the phase ends with the running batch.
+    bool endAfterPlacing = false;
 };

@@ -97,6 +97,9 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
         ? static_cast<SlowFileOpSpecification*>(
             new FileUnzipTaskSpecification(&journal, source, target, this, remaining))
         : new FileCopyTaskSpecification(&journal, source, target, this, remaining);
+    options.deferPlacing = stagedList != nullptr;
+    stagedTarget = target;
+    stagedOld = old;
     install->setInstallOptions(options);
     addSubTask(install);
 
@@ -111,9 +114,10 @@ void FileReplaceTaskSpecification::subtasksDone()
         // From now on the phase undoes this file's changes if it fails.
         listJournal->appendList(journal);
         journal.clear();
-        if (oldRenamed
-            && !SpecialFiles::isSpecialFileName(QFileInfo(replaceSpec.pureDestFilePath()).fileName()))
-            deleteList->append(replaceSpec.oldDestFileName());
+        if (stagedList)
+            stagedList->append({replaceSpec, stagedTarget, oldRenamed ? stagedOld : QString()});
+        else if (oldRenamed)
+            listOldCopy(replaceSpec, deleteList);
     } else {
         journal.rollback(this);
     }
@@ -121,12 +125,16 @@ void FileReplaceTaskSpecification::subtasksDone()
     // The steps have nothing more to say; a release of 20,000 files would
     // otherwise keep some 80,000 of them alive until the phase ends.
     clearSubTasks();
-    if (outcome == Finished)
-        finish();
-    else if (outcome == UserCanceled)
-        userCancel();
-    else
-        errorCancel();
+    endWith(outcome);
+}
+
+void FileReplaceTaskSpecification::listOldCopy(
+    const FileReplaceSpecification& entry, QList<QString>* deleteList)
+{
+    // The updater's own files are in use while it runs; their old copies go
+    // at its next start.
+    if (!SpecialFiles::isSpecialFileName(QFileInfo(entry.pureDestFilePath()).fileName()))
+        deleteList->append(entry.oldDestFileName());
 }
 
 bool FileReplaceTaskSpecification::isExecutable(const QString& path)

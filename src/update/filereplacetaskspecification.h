@@ -11,6 +11,18 @@
 
 #include <QStringList>
 
+/// A file whose new content waits, checked, beside its target (under its
+/// staging name) for the installation list to put it in place together with
+/// other files.
+struct StagedReplacement {
+    FileReplaceSpecification entry;
+    /// The installed file's path, checked to lie in the client directory.
+    QString target;
+    /// Where the installed file's content is to be kept; empty when nothing
+    /// is installed at target.
+    QString old;
+};
+
 /*!
     Runs, one after the other: deleting a leftover "_old_" copy (only when
     the file is installed already), then copying the download or unpacking
@@ -26,6 +38,11 @@
     once. Paths that would lead outside the client or temporary directory are
     refused before anything is touched. Nothing is owned but the file's
     journal. GUI thread only.
+
+    After leavePlacingTo(), the checked content stays unflushed under its
+    staging name and, on success, the file is appended to the given list
+    instead; putting it in place, journaling that and naming the "_old_" copy
+    on deleteList are then the caller's.
 */
 class FileReplaceTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
@@ -39,6 +56,11 @@ public:
     void reset() override;
 
     void makeSubtasksAndStart();
+    /// Before execute(): stage the file only, see above.
+    void leavePlacingTo(QList<StagedReplacement>* staged) { stagedList = staged; }
+    /// Puts the "_old_" name of a replaced file on deleteList, unless it is
+    /// one of the updater's own.
+    static void listOldCopy(const FileReplaceSpecification& entry, QList<QString>* deleteList);
     // Whether the file at path is a program or library by its name.
     static bool isExecutable(const QString& path);
 
@@ -56,6 +78,9 @@ public:
     RollbackDataList journal;
     UpdateParameters parameters;
     bool oldRenamed = false;
+    QList<StagedReplacement>* stagedList = nullptr;
+    QString stagedTarget;
+    QString stagedOld;
 
 protected:
     void subtasksDone() override;

@@ -214,40 +214,50 @@ private slots:
 
     void failureRollsBack_data()
     {
+        QTest::addColumn<int>("placingBatch");
         QTest::addColumn<QStringList>("clientBefore");
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("readOnlyDir");
         QTest::addColumn<QString>("expectedLine");
 
         // Files before the bad one replace, create and unpack, so the undo
-        // has renames, new files and new directories to take back.
+        // has renames, new files and new directories to take back. The files
+        // before it are either still staged when it fails, or already put in
+        // place by batches of their own.
         const QStringList before {"a.txt=old a", "c.txt=old c", "lib/x.so=old x"};
         const QStringList good {"a.txt", "new/dir/b.so", "c.txt.gz>c.txt", "lib/x.so"};
+        for (const int batch : {1000, 1}) {
+            const auto newRow = [batch](const char* name) -> QTestData& {
+                return QTest::addRow("%s, %s", name, batch == 1 ? "each file placed at once" : "one batch")
+                    << batch;
+            };
 
-        QTest::newRow("unpacked content with the wrong MD5")
-            << before << good + QStringList {"z.txt.gz>z.txt!"} << QString()
-            << QStringLiteral("Signature check failed for %1");
-        QTest::newRow("wrong MD5 on the first file")
-            << before << QStringList {"z.txt.gz>z.txt!"} + good << QString()
-            << QStringLiteral("Signature check failed for %1");
-        QTest::newRow("wrong MD5 replacing an installed file")
-            << before + QStringList {"z.txt=old z"} << good + QStringList {"z.txt.gz>z.txt!"} << QString()
-            << QStringLiteral("Signature check failed for %1");
-        QTest::newRow("plain download changed after its check")
-            << before + QStringList {"z.txt=old z"} << good + QStringList {"z.txt!"} << QString()
-            << QStringLiteral("Signature check failed for %1");
-        QTest::newRow("download gone from the temporary directory")
-            << before << good + QStringList {"z.txt?"} << QString() << QStringLiteral("Could not copy '");
-        QTest::newRow("a file where a directory must be created")
-            << before + QStringList {"blocker=file"} << good + QStringList {"blocker/z.txt"} << QString()
-            << QStringLiteral("because it already exists and is not a dir");
-        QTest::newRow("read-only target directory")
-            << before + QStringList {"ro/z.txt=old z"} << good + QStringList {"ro/z.txt"}
-            << QStringLiteral("ro") << QStringLiteral("Could not copy '");
+            newRow("unpacked content with the wrong MD5")
+                << before << good + QStringList {"z.txt.gz>z.txt!"} << QString()
+                << QStringLiteral("Signature check failed for %1");
+            newRow("wrong MD5 on the first file")
+                << before << QStringList {"z.txt.gz>z.txt!"} + good << QString()
+                << QStringLiteral("Signature check failed for %1");
+            newRow("wrong MD5 replacing an installed file")
+                << before + QStringList {"z.txt=old z"} << good + QStringList {"z.txt.gz>z.txt!"} << QString()
+                << QStringLiteral("Signature check failed for %1");
+            newRow("plain download changed after its check")
+                << before + QStringList {"z.txt=old z"} << good + QStringList {"z.txt!"} << QString()
+                << QStringLiteral("Signature check failed for %1");
+            newRow("download gone from the temporary directory")
+                << before << good + QStringList {"z.txt?"} << QString() << QStringLiteral("Could not copy '");
+            newRow("a file where a directory must be created")
+                << before + QStringList {"blocker=file"} << good + QStringList {"blocker/z.txt"} << QString()
+                << QStringLiteral("because it already exists and is not a dir");
+            newRow("read-only target directory")
+                << before + QStringList {"ro/z.txt=old z"} << good + QStringList {"ro/z.txt"}
+                << QStringLiteral("ro") << QStringLiteral("Could not copy '");
+        }
     }
 
     void failureRollsBack()
     {
+        QFETCH(int, placingBatch);
         QFETCH(QStringList, clientBefore);
         QFETCH(QStringList, entries);
         QFETCH(QString, readOnlyDir);
@@ -266,6 +276,7 @@ private slots:
         QList<QString> deletes {QStringLiteral("obsolete.txt")};
 
         FileReplaceListTaskSpecification phase(&replaceList, &deletes, fixture.parameters, nullptr, 1.0);
+        phase.placingBatchFiles = placingBatch;
         fixture.watch(&phase);
 
         QCOMPARE(fixture.run(&phase), int(TaskSpecification::ErrorCanceled));
@@ -277,8 +288,16 @@ private slots:
         QVERIFY(!fixture.logged(QStringLiteral("warning: rollback")));
     }
 
+    void userCancelRollsBack_data()
+    {
+        QTest::addColumn<int>("placingBatch");
+        QTest::newRow("files still staged") << 1000;
+        QTest::newRow("files already put in place") << 1;
+    }
+
     void userCancelRollsBack()
     {
+        QFETCH(int, placingBatch);
         StageFixture fixture;
         StageFixture::writeFiles(fixture.clientPath(), {"a.txt=old a", "b.txt=old b", "c.txt=old c"});
         QList<FileReplaceSpecification> replaceList =
@@ -287,6 +306,7 @@ private slots:
         QList<QString> deletes;
 
         FileReplaceListTaskSpecification phase(&replaceList, &deletes, fixture.parameters, nullptr, 1.0);
+        phase.placingBatchFiles = placingBatch;
         fixture.watch(&phase);
         // The user cancels as the third file begins, with two installed or
         // being installed.
