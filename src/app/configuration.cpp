@@ -7,11 +7,11 @@
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
 #include "updatechecker.h"
+#include "userquestions.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
 #include <QSettings>
 
 #include <sys/stat.h>
@@ -121,11 +121,10 @@ bool Configuration::getDefaultParameters()
 QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel channel, QString& news)
 {
     UpdateChecker checker;
+    int failedTries = 0;
     while (!checker.checkUpdate()) {
-        const QMessageBox::StandardButton answer = QMessageBox::critical(nullptr, QObject::tr("Error"),
-            QObject::tr("Failed to query latest client\nversion from update server."),
-            QMessageBox::Retry | QMessageBox::Abort);
-        if (answer != QMessageBox::Retry)
+        ++failedTries;
+        if (!questions || !questions->retryLatestVersionQuery(failedTries))
             return {};
     }
     news = checker.newsText;
@@ -210,6 +209,11 @@ bool Configuration::isSpecialFileName(const QString& name)
 const QString& Configuration::getSpecialFileRenamePrefix()
 {
     return SpecialFiles::renamePrefix();
+}
+
+void Configuration::setQuestions(UserQuestions* questions)
+{
+    this->questions = questions;
 }
 
 UpdateParameters Configuration::updateParameters() const

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+class UserQuestions;
 struct UpdateParameters;
 
 class Configuration final : public QObject {
@@ -29,8 +30,9 @@ public:
     bool getClientTypeVersion(const QStringList& arguments, int index);
     bool getClientVersionFromString(const QString& text, const QString& errorFormat);
     bool getDefaultParameters();
-    // Asks the update server, offering Retry/Abort while it fails. Returns
-    // (version number text, display text), both empty after Abort.
+    // Asks the update server while it fails and the questions say to try
+    // again. Returns (version number text, display text), both empty when
+    // it gave up.
     QPair<QString, QString> getLatestClientVersion(UpdateChannel channel, QString& news);
     void getProxyAndDownloadConcurrency();
     // Uses dir as the temporary directory, or creates a fresh one when dir is empty.
@@ -49,6 +51,10 @@ public:
     static bool isSpecialFileName(const QString& name);
     static const QString& getSpecialFileRenamePrefix();
 
+    // Who is asked when the update server does not answer; not owned. Without
+    // one, the first failed query gives up.
+    void setQuestions(UserQuestions* questions);
+
     // The values the stages of an update need, taken when it starts.
     UpdateParameters updateParameters() const;
 
@@ -65,4 +71,7 @@ public:
 Q_SIGNALS:
     void fatalError(QString errorMessage);
     void message(QString message);
+
+private:
+    UserQuestions* questions = nullptr;
 };

@@ -85,8 +85,23 @@ MainWindow::MainWindow(Configuration& configuration)
     connect(singleInstance, &SingleInstanceChecker::otherInstanceActivate, this,
         &MainWindow::onOtherInstanceActivate);
     connect(&configuration, &Configuration::fatalError, this, &MainWindow::onFatalConfigError);
+    configuration.setQuestions(this);
 
     engine->getBanner();
+}
+
+MainWindow::~MainWindow()
+{
+    configuration->setQuestions(nullptr);
+}
+
+bool MainWindow::retryLatestVersionQuery(int /*failedTries*/)
+{
+    // No parent: the window is not shown while the command line is resolved.
+    return QMessageBox::critical(nullptr, QObject::tr("Error"),
+               QObject::tr("Failed to query latest client\nversion from update server."),
+               QMessageBox::Retry | QMessageBox::Abort)
+        == QMessageBox::Retry;
 }
 
 void MainWindow::reserveSpace()

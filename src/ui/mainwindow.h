@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include "app/userquestions.h"
 #include "ui_mainwindow.h"
 
 class Configuration;
@@ -15,13 +16,14 @@ class UpdateEngine;
     setUIToConfigSpecs(), shows it and calls setNews(). A fatal error of the
     configuration ends the event loop with 1, one of the engine with 2.
 */
-class MainWindow final : public QWidget {
+class MainWindow final : public QWidget, public UserQuestions {
     Q_OBJECT
     Q_DISABLE_COPY(MainWindow)
 
 public:
     // The configuration is not owned and must outlive the window.
     explicit MainWindow(Configuration& configuration);
+    ~MainWindow() override;
 
     // Shows the target version and channel; disables the start button in
     // unattended runs, which start by themselves.
@@ -30,6 +32,8 @@ public:
     void setNews();
     // The updater's error box: the translated title "Error" and one OK button.
     static void showError(QWidget* parent, const QString& errorMessage);
+    // Asks Retry or Abort in a message box.
+    bool retryLatestVersionQuery(int failedTries) override;
 
 public Q_SLOTS:
     void onFatalConfigError(QString errorMessage);

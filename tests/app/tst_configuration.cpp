@@ -1,7 +1,8 @@
 // Configuration: the command line and update.ini matrix, the latest-version
-// query with its Retry/Abort box, and the private temporary directory.
+// query and the question whether to try again, and the private temporary
+// directory.
 #include "app/configuration.h"
-#include "messageboxcatcher.h"
+#include "app/userquestions.h"
 #include "testfiles.h"
 #include "udpresponder.h"
 
@@ -13,12 +14,32 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+
 namespace {
 
 const QByteArray versionRequest("3\0", 2);
 const QByteArray newsRequest("*\0", 2);
 const QByteArray defaultReply("12345#3.0.1,12400#3.1.0 Beta,12500");
 const QByteArray newsReply("Welcome <b>back</b>");
+
+// Answers the retry question as a test says and records each time it was asked.
+class ScriptedQuestions final : public UserQuestions {
+public:
+    explicit ScriptedQuestions(std::function<bool(int)> answer)
+        : answer(std::move(answer))
+    {
+    }
+
+    bool retryLatestVersionQuery(int failedTries) override
+    {
+        asked.append(failedTries);
+        return answer(failedTries);
+    }
+
+    std::function<bool(int)> answer;
+    QList<int> asked;
+};
 
 } // namespace
 
@@ -34,7 +55,8 @@ private Q_SLOTS:
     void updateSection_data();
     void updateSection();
     void retryUntilServerAnswers();
-    void abortEndsQuietly();
+    void givingUpEndsQuietly_data();
+    void givingUpEndsQuietly();
     void createTempDir_data();
     void createTempDir();
     void createTempDirGivesUp_data();
@@ -188,7 +210,8 @@ void tst_Configuration::resolve()
 
     Configuration configuration;
     QSignalSpy fatal(&configuration, &Configuration::fatalError);
-    MessageBoxCatcher boxes(QMessageBox::Abort);
+    ScriptedQuestions questions([](int) { return false; });
+    configuration.setQuestions(&questions);
     const bool resolved = configuration.parseCommandLineOptions(QStringList {"update"} + arguments);
 
     QTEST(resolved, "resolved");
@@ -204,7 +227,7 @@ void tst_Configuration::resolve()
         QCOMPARE(fatal.at(0).at(0).toString(), fatalError);
     QFETCH(bool, queried);
     QCOMPARE(m_server.requests().size() > requestsBefore, queried);
-    QCOMPARE(boxes.texts, QStringList());
+    QCOMPARE(questions.asked, QList<int>());
 }
 
 void tst_Configuration::updateSection_data()
@@ -242,35 +265,46 @@ void tst_Configuration::retryUntilServerAnswers()
 {
     // Name resolution fails at once, so each failed query costs no time-out.
     qputenv("CORVANE_UPDATE_SERVER", "nohost.invalid");
-    MessageBoxCatcher boxes(QMessageBox::Retry);
-    boxes.beforeAnswer = [&](const QString&) {
-        if (boxes.texts.size() == 3)
+    ScriptedQuestions questions([&](int failedTries) {
+        if (failedTries == 3)
             qputenv("CORVANE_UPDATE_SERVER", m_server.hostAndPort().toUtf8());
-    };
+        return true;
+    });
 
     Configuration configuration;
+    configuration.setQuestions(&questions);
     QSignalSpy fatal(&configuration, &Configuration::fatalError);
     QVERIFY(configuration.parseCommandLineOptions({"update"}));
 
     QCOMPARE(configuration.clientVersion, 12345);
     QCOMPARE(configuration.news, QString::fromLatin1(newsReply));
-    QCOMPARE(boxes.titles, QStringList(3, QStringLiteral("Error")));
-    QCOMPARE(boxes.texts,
-        QStringList(3, QStringLiteral("Failed to query latest client\nversion from update server.")));
+    QCOMPARE(questions.asked, QList<int>({1, 2, 3}));
     QCOMPARE(fatal.size(), 0);
 }
 
-void tst_Configuration::abortEndsQuietly()
+void tst_Configuration::givingUpEndsQuietly_data()
 {
+    QTest::addColumn<bool>("askable");
+    QTest::addColumn<QList<int>>("asked");
+
+    QTest::newRow("the answer is to give up") << true << QList<int> {1};
+    QTest::newRow("nobody to ask gives up at the first failure") << false << QList<int>();
+}
+
+void tst_Configuration::givingUpEndsQuietly()
+{
+    QFETCH(bool, askable);
     qputenv("CORVANE_UPDATE_SERVER", "nohost.invalid");
-    MessageBoxCatcher boxes(QMessageBox::Abort);
+    ScriptedQuestions questions([](int) { return false; });
 
     Configuration configuration;
+    if (askable)
+        configuration.setQuestions(&questions);
     QSignalSpy fatal(&configuration, &Configuration::fatalError);
     QString news = QStringLiteral("earlier news");
     QCOMPARE(configuration.getLatestClientVersion(Stable, news), qMakePair(QString(), QString()));
     QCOMPARE(news, QStringLiteral("earlier news"));
-    QCOMPARE(boxes.texts.size(), 1);
+    QTEST(questions.asked, "asked");
 
     QVERIFY(!configuration.parseCommandLineOptions({"update", "--nouser"}));
     QCOMPARE(configuration.runMode, 0);

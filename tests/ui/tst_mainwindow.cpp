@@ -1,6 +1,7 @@
 // The main window through its slots and the form's named widgets: sizes and
 // speed, the details log, the banner image, a second start, errors and their
-// exit codes, the change log button, the start of the client, and one window
+// exit codes, the Retry/Abort question when the update server does not
+// answer, the change log button, the start of the client, and one window
 // size through a whole update.
 #include <QBuffer>
 #include <QFile>
@@ -23,6 +24,7 @@
 #include "mirrorsfixture.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
+#include "udpresponder.h"
 #include "ui/changelogviewer.h"
 #include "ui/mainwindow.h"
 #include "ui/urlclicklabel.h"
@@ -59,6 +61,8 @@ private Q_SLOTS:
     void errors_data();
     void errors();
     void cancelledUpdateOffersRestart();
+    void versionQueryAsksRetryOrAbort_data();
+    void versionQueryAsksRetryOrAbort();
     void changelogButtonAsksForTheTargetVersion();
     void clientStartAfterSuccess_data();
     void clientStartAfterSuccess();
@@ -304,6 +308,41 @@ void TestMainWindow::cancelledUpdateOffersRestart()
     QCOMPARE(catcher.titles, QStringList {QStringLiteral("Update")});
     QCOMPARE(
         catcher.texts, QStringList {QStringLiteral("Update cancelled. Push \"Details\" to check reasons.")});
+}
+
+void TestMainWindow::versionQueryAsksRetryOrAbort_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<QString>("version");
+
+    QTest::newRow("Retry asks again until the server answers") << QMessageBox::Retry << 2 << "12345";
+    QTest::newRow("Abort gives up after one box") << QMessageBox::Abort << 1 << QString();
+}
+
+void TestMainWindow::versionQueryAsksRetryOrAbort()
+{
+    QFETCH(QMessageBox::StandardButton, answer);
+    UdpResponder server;
+    QVERIFY(server.start());
+    server.setReply(QByteArray("3\0", 2), "12345#3.0.1");
+    server.setReply(QByteArray("*\0", 2), "news");
+    // Name resolution fails at once, so a failed query costs no time-out.
+    qputenv("CORVANE_UPDATE_SERVER", "nohost.invalid");
+    MessageBoxCatcher catcher(answer);
+    catcher.beforeAnswer = [&](const QString&) {
+        if (catcher.texts.size() == 2)
+            qputenv("CORVANE_UPDATE_SERVER", server.hostAndPort().toUtf8());
+    };
+
+    QString news;
+    const QPair<QString, QString> latest = configuration->getLatestClientVersion(Stable, news);
+    qunsetenv("CORVANE_UPDATE_SERVER");
+    QTEST(latest.first, "version");
+    QFETCH(int, boxes);
+    QCOMPARE(catcher.titles, QStringList(boxes, QStringLiteral("Error")));
+    QCOMPARE(catcher.texts,
+        QStringList(boxes, QStringLiteral("Failed to query latest client\nversion from update server.")));
 }
 
 void TestMainWindow::changelogButtonAsksForTheTargetVersion()
