@@ -22,6 +22,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
@@ -98,7 +99,9 @@ void UpdateEngine::applyProxy()
         QNetworkProxy::HttpProxy, url.host(), static_cast<quint16>(url.port(defaultProxyPort))));
 }
 
-bool UpdateEngine::initialize()
+UpdateEngine::~UpdateEngine() = default;
+
+bool UpdateEngine::prepareSession()
 {
     try {
         crypt_init();
@@ -107,29 +110,55 @@ bool UpdateEngine::initialize()
         return false;
     }
 
-    const QDir root(Configuration::getAppRootPath());
     const QString mirrorsIni = QStringLiteral("mirrors.ini");
-    if (!QFileInfo::exists(root.filePath(mirrorsIni))) {
+    if (!QFileInfo::exists(QDir(Configuration::getAppRootPath()).filePath(mirrorsIni))) {
         emit fatalError(QStringLiteral("%1 is missing, cannot proceed.").arg(mirrorsIni));
         return false;
     }
 
+    RandomSource::seed(static_cast<quint32>(QDateTime::currentSecsSinceEpoch()));
+    return true;
+}
+
+QString UpdateEngine::recordedSession(int* version, QString* recorded) const
+{
+    QString text;
+    if (!UpdateIniData::get(version, nullptr, &text))
+        return {};
+    if (recorded)
+        *recorded = text;
+    return sessionDirectory(text);
+}
+
+bool UpdateEngine::loadMirrors()
+{
+    mirrors = new Mirrors(this);
+    connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
+    connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
+    return configuration->channel == Alpha
+        ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion)
+        : mirrors->initDefault(QDir(Configuration::getAppRootPath()).filePath(QStringLiteral("mirrors.ini")),
+            configuration->clientVersion);
+}
+
+bool UpdateEngine::initialize()
+{
+    if (!prepareSession())
+        return false;
+
     // Checked before any temporary directory exists: without write access
     // the session could not be recorded, and its directory would be left
-    // behind with nobody knowing of it.
-    const QString clientDir = root.absolutePath();
+    // behind with nobody knowing of it. A check writes nothing there and
+    // may run as a user who only reads the installation.
+    const QString clientDir = QDir(Configuration::getAppRootPath()).absolutePath();
     if (::faccessat(AT_FDCWD, QFile::encodeName(clientDir).constData(), W_OK, AT_EACCESS) != 0) {
         emit fatalError(QStringLiteral("The client directory %1 is not writable").arg(clientDir));
         return false;
     }
 
-    RandomSource::seed(static_cast<quint32>(QDateTime::currentSecsSinceEpoch()));
-
     int version = 0;
     QString recorded;
-    QString dir;
-    if (UpdateIniData::get(&version, nullptr, &recorded))
-        dir = sessionDirectory(recorded);
+    QString dir = recordedSession(&version, &recorded);
     if (!dir.isEmpty() && !isPrivateDirectory(dir)) {
         emit message(
             QStringLiteral("Not using %1 of an earlier session: it is not a private directory of this user")
@@ -163,31 +192,72 @@ bool UpdateEngine::initialize()
         return false;
     }
 
-    mirrors = new Mirrors(this);
-    connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
-    connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
-    const bool loaded = configuration->channel == Alpha
-        ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion)
-        : mirrors->initDefault(root.filePath(mirrorsIni), configuration->clientVersion);
-    if (!loaded)
+    if (!loadMirrors())
         return false;
+    checking = false;
     state = EngineInitialized;
     return true;
 }
 
 bool UpdateEngine::startUpdate()
 {
-    mainTask =
-        new MainTaskSpecification(networkManager, mirrors, configuration->updateParameters(), this, 1.0);
+    startTask(
+        new MainTaskSpecification(networkManager, mirrors, configuration->updateParameters(), this, 1.0));
+    return true;
+}
+
+bool UpdateEngine::initializeCheck()
+{
+    if (!prepareSession())
+        return false;
+
+    // Named unlike session directories, so that nothing ever takes it for one.
+    auto scratch =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvane_check_XXXXXX"));
+    if (!scratch->isValid()) {
+        emit fatalError(QStringLiteral("Unable to create temp directory."));
+        return false;
+    }
+    int version = 0;
+    const QString dir = recordedSession(&version);
+    // Only downloads an update would continue with count as done.
+    checkDownloadsDir =
+        version == configuration->clientVersion && !dir.isEmpty() && isPrivateDirectory(dir) ? dir : QString();
+    if (!loadMirrors())
+        return false;
+    checkDir = std::move(scratch);
+    checking = true;
+    state = EngineInitialized;
+    return true;
+}
+
+bool UpdateEngine::startCheck()
+{
+    UpdateParameters parameters = configuration->updateParameters();
+    parameters.productIniDir = checkDir->path();
+    parameters.tempDir = checkDownloadsDir.isEmpty() ? checkDir->path() : checkDownloadsDir;
+    startTask(new MainTaskSpecification(
+        networkManager, mirrors, parameters, this, 1.0, MainTaskSpecification::ListsOnly));
+    return true;
+}
+
+void UpdateEngine::startTask(MainTaskSpecification* task)
+{
+    mainTask = task;
     connect(mainTask, &TaskSpecification::finished, this, &UpdateEngine::onTaskFinished);
     connect(mainTask, &TaskSpecification::canceled, this, &UpdateEngine::onTaskCanceled);
     connect(mainTask, &TaskSpecification::error, this, &UpdateEngine::error);
     connect(mainTask, &TaskSpecification::updateProgress, this, &UpdateEngine::updateProgress);
     connect(mainTask, &TaskSpecification::message, this, &UpdateEngine::message);
+    connect(mainTask, &MainTaskSpecification::listsCompiled, this, &UpdateEngine::listsCompiled);
     state = EngineRunning;
     timer->start(tickMs);
     mainTask->execute();
-    return true;
+}
+
+UpdateStage UpdateEngine::stage() const
+{
+    return mainTask ? mainTask->currentStage() : UpdateStage::None;
 }
 
 void UpdateEngine::onTimer()
@@ -212,6 +282,14 @@ void UpdateEngine::cancelUpdate()
 void UpdateEngine::onTaskFinished()
 {
     timer->stop();
+    if (checking) {
+        checkDir.reset();
+        state = EngineFinished;
+        releaseMainTask();
+        emit downloadProgress(0, 0, 0, false);
+        emit checkFinished();
+        return;
+    }
     cleanup();
     state = EngineFinished;
     emit message(QStringLiteral("Update successfully finished"));
@@ -228,6 +306,8 @@ void UpdateEngine::onTaskCanceled()
     if (mainTask->state == TaskSpecification::UserCanceled)
         emit message(QStringLiteral("User aborted update"));
     // The directory and the record stay: the next start continues in them.
+    // A check's scratch directory holds nothing worth keeping.
+    checkDir.reset();
     releaseMainTask();
     emit downloadProgress(0, 0, 0, false);
     emit updateCanceled();
@@ -243,6 +323,8 @@ void UpdateEngine::releaseMainTask()
 void UpdateEngine::reset()
 {
     state = EngineIdle;
+    checking = false;
+    checkDir.reset();
     if (mainTask) {
         disconnect(mainTask, nullptr, this, nullptr);
         releaseMainTask();
@@ -360,4 +442,12 @@ void UpdateEngine::removeOldFiles(const QString& dir)
     const QString& prefix = Configuration::getSpecialFileRenamePrefix();
     for (const QString& name : Configuration::getSpecialFileNames())
         QFile::remove(dir + QLatin1Char('/') + prefix + name);
+}
+
+void UpdateEngine::removeSelfUpdateLeftovers()
+{
+    const QString root = Configuration::getAppRootPath();
+    removeOldFiles(root);
+    removeOldFiles(root + QStringLiteral("/imageformats"));
+    removeOldFiles(root + QStringLiteral("/accessible"));
 }

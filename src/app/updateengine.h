@@ -6,11 +6,17 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+#include "update/filespecifications.h"
+#include "update/updatestage.h"
+
 class Configuration;
 class MainTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTemporaryDir;
 class QTimer;
 
 /*!
@@ -38,6 +44,7 @@ public:
     // proxy in "update.ini" is reported through fatalError once control is
     // back in the event loop, so listeners connected after construction hear it.
     UpdateEngine(Configuration& configuration, QObject* parent);
+    ~UpdateEngine() override;
 
     // Prepares a session: checks the signature library and "mirrors.ini",
     // continues in or clears the temporary directory of an earlier session,
@@ -47,6 +54,17 @@ public:
     // Runs the update prepared by a successful initialize(). Always true; the
     // outcome arrives as updateFinished or updateCanceled.
     bool startUpdate();
+    // Prepares a check: what an update to the configured version would do,
+    // found without changing anything. The product ini goes to a scratch
+    // directory that the check removes; the session directory and record
+    // are only read, so downloads an interrupted update verified count as
+    // done. False after a fatalError.
+    bool initializeCheck();
+    // Runs the check prepared by initializeCheck(). Always true; listsCompiled
+    // then checkFinished follow, or updateCanceled when it fails.
+    bool startCheck();
+    // The stage of the running update or check.
+    UpdateStage stage() const;
     // True while a session is prepared or running.
     bool busy() const;
     // Back to idle after a cancelled update; an update still held is
@@ -65,6 +83,8 @@ public:
     // earlier self-update renamed because they were in use. Missing files and
     // failed deletions are silent.
     static void removeOldFiles(const QString& dir);
+    // removeOldFiles for the program's directory and its two plug-in folders.
+    static void removeSelfUpdateLeftovers();
 
 signals:
     void fatalError(QString errorMessage);
@@ -74,6 +94,10 @@ signals:
     void message(QString message);
     void updateFinished();
     void updateCanceled();
+    // The running update or check has compared the release with the installation.
+    void listsCompiled(WorkListSummary summary);
+    // A check has ended; its scratch directory is gone.
+    void checkFinished();
     void bannerFound(QByteArray bannerImage, QString clickUrl);
 
 public slots:
@@ -92,6 +116,14 @@ private slots:
 
 private:
     void applyProxy();
+    // What every session needs: the signature library, "mirrors.ini" and a
+    // seeded random source. False after a fatalError.
+    bool prepareSession();
+    // The recorded session directory, its version and the directory as
+    // recorded; empty when there is no usable record.
+    QString recordedSession(int* version, QString* recorded = nullptr) const;
+    bool loadMirrors();
+    void startTask(MainTaskSpecification* task);
     // Empties the session directory dir and removes it; the result is
     // logged when report is set.
     void removeSessionDirectory(const QString& dir, bool report);
@@ -104,6 +136,10 @@ private:
     MainTaskSpecification* mainTask = nullptr;
     QTimer* timer;
     QNetworkAccessManager* networkManager;
+    // Set while a check is prepared or runs, with its scratch directory.
+    bool checking = false;
+    std::unique_ptr<QTemporaryDir> checkDir;
+    QString checkDownloadsDir;
     QString bannerClickUrl;
     QNetworkReply* bannerReply = nullptr;
 };

@@ -28,3 +28,14 @@ void FileSpecifications::clear()
     replaceList.clear();
     deleteList.clear();
 }
+
+WorkListSummary FileSpecifications::summary() const
+{
+    WorkListSummary summary;
+    summary.downloads = int(downloadList.size());
+    for (const FileDownloadSpecification& entry : downloadList)
+        summary.downloadBytes += entry.size;
+    summary.installs = int(replaceList.size());
+    summary.deletions = int(deleteList.size());
+    return summary;
+}

@@ -42,6 +42,19 @@ struct FileReplaceSpecification {
     QString oldDestFileName() const;
 };
 
+/// How much work compiled lists hold: what a front-end tells the user
+/// before and after an update, and what a check reports.
+struct WorkListSummary {
+    int downloads = 0;
+    /// Bytes of the files to download, as the product ini gives them.
+    quint64 downloadBytes = 0;
+    int installs = 0;
+    int deletions = 0;
+
+    /// True when an update would change nothing in the client directory.
+    bool nothingToDo() const { return installs == 0 && deletions == 0; }
+};
+
 /// The download, replace and delete lists of one update. The main task owns
 /// one and hands its members to the stages by pointer.
 struct FileSpecifications {
@@ -51,4 +64,5 @@ struct FileSpecifications {
     QList<QString> deleteList;
 
     void clear();
+    WorkListSummary summary() const;
 };

@@ -30,7 +30,7 @@ void IniDownloadTaskSpecification::execute()
 void IniDownloadTaskSpecification::makeSubtasksAndStart()
 {
     const QString name = parameters.clientType + QStringLiteral(".ini");
-    const QString local = parameters.tempDir + QLatin1Char('/') + name;
+    const QString local = parameters.productIniPath();
     const QString sigSuffix = QStringLiteral(".sig");
     double checkWeight = 1.0;
 

@@ -7,12 +7,21 @@
 #include "update/inidownloadtaskspecification.h"
 #include "update/makedownloadreplacelisttaskspecification.h"
 
+namespace {
+
+// The product ini's share when only it and the lists are done: its
+// download usually takes longer than comparing the files.
+constexpr double listsOnlyIniWeight = 0.67;
+
+} // namespace
+
 MainTaskSpecification::MainTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors,
-    const UpdateParameters& parameters, QObject* parent, double parentProgressRange)
+    const UpdateParameters& parameters, QObject* parent, double parentProgressRange, Scope scope)
     : ComposedTaskSpecification(1, parentProgressRange, parent)
     , networkManager(manager)
     , mirrors(mirrors)
     , parameters(parameters)
+    , scope(scope)
 {
 }
 
@@ -24,18 +33,52 @@ void MainTaskSpecification::execute()
 
 void MainTaskSpecification::makeSubtasksAndStart()
 {
+    const bool whole = scope == WholeUpdate;
     // All stages exist from the start; the later ones hold pointers into
     // fileSpecs and read the lists only when they start, after the list
     // stage has published them.
-    addSubTask(new IniDownloadTaskSpecification(networkManager, mirrors, parameters, this, 0.1));
-    addSubTask(new MakeDownloadReplaceListTaskSpecification(parameters, fileSpecs, this, 0.05));
-    addSubTask(new DownloadFileListTaskSpecification(
-        &fileSpecs.downloadList, networkManager, mirrors, parameters, this, 0.4));
-    addSubTask(new FileReplaceListTaskSpecification(
-        &fileSpecs.replaceList, &fileSpecs.deleteList, parameters, this, 0.4));
-    addSubTask(new FileDeleteListTaskSpecification(&fileSpecs.deleteList, parameters, this, 0.05));
+    addSubTask(new IniDownloadTaskSpecification(
+        networkManager, mirrors, parameters, this, whole ? 0.1 : listsOnlyIniWeight));
+    auto* lists = new MakeDownloadReplaceListTaskSpecification(
+        parameters, fileSpecs, this, whole ? 0.05 : 1.0 - listsOnlyIniWeight);
+    // Connected before the composite's own handler, which may start the
+    // next stage: the summary is of the lists as compiled.
+    connect(lists, &TaskSpecification::finished, this, [this] { emit listsCompiled(fileSpecs.summary()); });
+    addSubTask(lists);
+    if (whole) {
+        addSubTask(new DownloadFileListTaskSpecification(
+            &fileSpecs.downloadList, networkManager, mirrors, parameters, this, 0.4));
+        addSubTask(new FileReplaceListTaskSpecification(
+            &fileSpecs.replaceList, &fileSpecs.deleteList, parameters, this, 0.4));
+        addSubTask(new FileDeleteListTaskSpecification(&fileSpecs.deleteList, parameters, this, 0.05));
+    }
     state = Running;
     executeSubTasks();
+}
+
+UpdateStage MainTaskSpecification::currentStage() const
+{
+    // Stages run one at a time, in the order they were added; between two
+    // of them the next one counts.
+    TaskSpecification* current = nullptr;
+    if (!runningSubTasks.isEmpty())
+        current = runningSubTasks.first();
+    else if (state == Running && !pendingSubTasks.isEmpty())
+        current = pendingSubTasks.first();
+    switch (allSubTasks.indexOf(current)) {
+    case 0:
+        return UpdateStage::ProductIni;
+    case 1:
+        return UpdateStage::Lists;
+    case 2:
+        return UpdateStage::Downloads;
+    case 3:
+        return UpdateStage::Installation;
+    case 4:
+        return UpdateStage::Deletion;
+    default:
+        return UpdateStage::None;
+    }
 }
 
 void MainTaskSpecification::reset()

@@ -111,7 +111,7 @@ void MakeDownloadReplaceListTaskSpecification::runDone(bool res)
 
 MakeDownloadReplaceListFunc::MakeDownloadReplaceListFunc(
     const UpdateParameters& parameters, std::shared_ptr<FileSpecifications> lists)
-    : clientType(parameters.clientType)
+    : productIni(parameters.productIniPath())
     , tempDir(parameters.tempDir)
     , clientDir(parameters.clientDir)
     , lists(std::move(lists))
@@ -137,7 +137,7 @@ bool MakeDownloadReplaceListFunc::run()
     installs.clear();
     deletions.clear();
     candidates.clear();
-    const QString path = tempDir + QLatin1Char('/') + clientType + QStringLiteral(".ini");
+    const QString path = productIni;
     emit message(QStringLiteral("Compiling download and replace list"));
     QSettings settings(path, QSettings::IniFormat);
 

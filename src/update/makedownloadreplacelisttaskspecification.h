@@ -66,7 +66,7 @@ private:
     void reportUnsafePath(const QString& path, const QString& section);
     void reportDuplicate(const QString& path, const QString& section);
 
-    QString clientType;
+    QString productIni;
     QString tempDir;
     QString clientDir;
     std::shared_ptr<FileSpecifications> lists;

@@ -15,4 +15,15 @@ struct UpdateParameters {
     int clientVersion = 0;
     /// Files downloaded at once.
     int downloadConcurrency = 6;
+    /// Where the product ini is fetched to and read from, when not tempDir:
+    /// a check fetches it into a scratch folder and only reads what an
+    /// earlier, interrupted run left in tempDir.
+    QString productIniDir;
+
+    /// The product ini's path: "<clientType>.ini" in productIniDir, or in tempDir.
+    QString productIniPath() const
+    {
+        return (productIniDir.isEmpty() ? tempDir : productIniDir) + QLatin1Char('/') + clientType
+            + QStringLiteral(".ini");
+    }
 };
