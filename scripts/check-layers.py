@@ -27,6 +27,7 @@ RANKS = {
     "update": 3,
     "app": 4,
     "ui": 5,
+    "console": 5,
 }
 TOOL_LAYERS = {"base", "crypto"}
 # Written by the build into include directories of their own.
@@ -144,6 +145,7 @@ def self_test():
                    "src/net/b.h": ""}, 0),
         ("upward", {"src/app/c.h": "", "src/net/b.cpp": '#include "app/c.h"\n'}, 1),
         ("peer", {"src/fileops/d.h": "", "src/net/b.cpp": '#include "fileops/d.h"\n'}, 1),
+        ("front-ends are peers", {"src/ui/w.h": "", "src/console/c.cpp": '#include "ui/w.h"\n'}, 1),
         ("circle", {"src/update/x.h": '#include "y.h"\n', "src/update/y.h": '#include "x.h"\n'}, 1),
         ("tool", {"src/ui/w.h": "", "tools/t/main.cpp": '#include "ui/w.h"\n'}, 1),
     ]

@@ -1,9 +1,14 @@
 // Entry point of the updater: brings it up in a fixed order and reports how
-// the run ended through the exit code.
+// the run ended through the exit code. The console forms of the command line
+// run without a window, on the core application alone, so they need neither
+// a display nor a platform plugin.
 #include "app/configuration.h"
+#include "app/exitcodes.h"
 #include "app/installationlock.h"
 #include "app/singleinstancechecker.h"
 #include "app/updateengine.h"
+#include "console/consolefrontend.h"
+#include "console/consoleoptions.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -15,9 +20,6 @@
 #include <memory>
 
 namespace {
-
-// Another updater, perhaps of another user, is changing this installation.
-constexpr int installationBusyExitCode = 3;
 
 // Our own catalogue and Qt's for the system's language, installed while this
 // object lives.
@@ -47,13 +49,23 @@ int reportInstallationBusy(const QString& root)
     std::fprintf(stderr, "%s\n", qUtf8Printable(text));
     if (QCoreApplication::arguments().value(1) != QLatin1String("--nouser"))
         MainWindow::showError(nullptr, text);
-    return installationBusyExitCode;
+    return ExitCode::otherUpdater;
+}
+
+int runConsole(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const Translations translations;
+    return ConsoleFrontEnd::run(QCoreApplication::arguments());
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && ConsoleOptions::isConsoleCommand(QString::fromLocal8Bit(argv[1])))
+        return runConsole(argc, argv);
+
     auto app = std::make_unique<QApplication>(argc, argv);
     const QString root = Configuration::getAppRootPath();
 
@@ -64,23 +76,21 @@ int main(int argc, char** argv)
         // Our own updater comes to the front; anyone else's is only named.
         // Either way nothing here changes, leftovers included.
         if (SingleInstanceChecker::checkExistingInstance(QStringLiteral("#")))
-            return 0;
+            return ExitCode::success;
         return reportInstallationBusy(root);
     }
 
     // Leftovers of a self-update go first.
-    UpdateEngine::removeOldFiles(root);
-    UpdateEngine::removeOldFiles(root + QStringLiteral("/imageformats"));
-    UpdateEngine::removeOldFiles(root + QStringLiteral("/accessible"));
+    UpdateEngine::removeSelfUpdateLeftovers();
 
     if (SingleInstanceChecker::checkExistingInstance(QStringLiteral("#")))
-        return 0;
+        return ExitCode::success;
 
     auto translations = std::make_unique<Translations>();
     auto configuration = std::make_unique<Configuration>();
     auto window = std::make_unique<MainWindow>(*configuration);
 
-    int exitCode = 1;
+    int exitCode = ExitCode::configuration;
     if (configuration->parseCommandLineOptions()) {
         if (configuration->runMode == 1)
             QTimer::singleShot(2000, window.get(), &MainWindow::onAutoStartUpdate);

@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include "app/configuration.h"
+#include "app/exitcodes.h"
 #include "app/processtools.h"
 #include "app/singleinstancechecker.h"
 #include "app/updateengine.h"
@@ -22,8 +23,6 @@ namespace {
 
 const char* const makerHomePage = "https://www.corvane.example/";
 constexpr int unattendedClientStartMs = 1000;
-constexpr int configurationExitCode = 1;
-constexpr int engineExitCode = 2;
 // The widest figures the size and speed labels make room for: transfers
 // below 10 GB at below 10 GB/s never change the window's width.
 constexpr quint64 widestSizeKb = 9999999;
@@ -161,14 +160,14 @@ void MainWindow::onFatalConfigError(QString errorMessage)
     std::fprintf(stderr, "%s\n", qUtf8Printable(errorMessage));
     // No parent: the window may never have been shown.
     showError(nullptr, errorMessage);
-    QApplication::exit(configurationExitCode);
+    QApplication::exit(ExitCode::configuration);
 }
 
 void MainWindow::onFatalError(QString errorMessage)
 {
     std::fprintf(stderr, "%s\n", qUtf8Printable(errorMessage));
     showError(this, errorMessage);
-    QApplication::exit(engineExitCode);
+    QApplication::exit(ExitCode::updateFailed);
 }
 
 void MainWindow::onError(QString errorMessage)

@@ -1,0 +1,108 @@
+// Console output.
+#include "consoleoutput.h"
+
+#include <cerrno>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <QByteArray>
+
+#include "consoletext.h"
+
+namespace {
+
+constexpr int defaultWidth = 80;
+// Back to the start of the line and erase it.
+const QByteArray eraseLine("\r\x1b[K");
+
+void writeAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        // A reader that went away (a closed pipe) must not stop the update.
+        if (written <= 0)
+            return;
+        data += written;
+        left -= written;
+    }
+}
+
+} // namespace
+
+ConsoleOutput::Mode ConsoleOutput::detect(bool quiet)
+{
+    if (quiet)
+        return Quiet;
+    const QByteArray term = qgetenv("TERM");
+    return ::isatty(STDERR_FILENO) && term != "dumb" ? Terminal : Lines;
+}
+
+ConsoleOutput::ConsoleOutput(Mode mode)
+    : m_mode(mode)
+{
+}
+
+ConsoleOutput::~ConsoleOutput()
+{
+    clearProgress();
+}
+
+void ConsoleOutput::log(const QString& line)
+{
+    if (m_mode != Quiet)
+        writeLine(line);
+}
+
+void ConsoleOutput::error(const QString& line)
+{
+    writeLine(QStringLiteral("error: ") + line);
+}
+
+void ConsoleOutput::writeLine(const QString& line)
+{
+    QByteArray bytes;
+    if (!m_progress.isEmpty())
+        bytes += eraseLine;
+    bytes += ConsoleText::plain(line).toUtf8() + '\n';
+    if (!m_progress.isEmpty())
+        bytes += m_progress.toUtf8();
+    writeAll(STDERR_FILENO, bytes);
+}
+
+void ConsoleOutput::progress(const QString& line)
+{
+    const QString text = ConsoleText::plain(line);
+    if (m_mode != Terminal || text == m_progress)
+        return;
+    m_progress = text;
+    writeAll(STDERR_FILENO, eraseLine + m_progress.toUtf8());
+}
+
+void ConsoleOutput::clearProgress()
+{
+    if (m_progress.isEmpty())
+        return;
+    m_progress.clear();
+    writeAll(STDERR_FILENO, eraseLine);
+}
+
+void ConsoleOutput::result(const QString& line)
+{
+    if (m_mode == Quiet)
+        return;
+    clearProgress();
+    writeAll(STDOUT_FILENO, ConsoleText::plain(line).toUtf8() + '\n');
+}
+
+int ConsoleOutput::width()
+{
+    winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return defaultWidth;
+}
