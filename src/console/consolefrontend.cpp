@@ -304,14 +304,16 @@ void ConsoleFrontEnd::onUpdateCanceled()
 
 void ConsoleFrontEnd::onSignal(int signalNumber)
 {
-    if (ending)
-        return;
+    // A cancel may have ended before the bytes of further signals were read;
+    // they are still reported, a finishing run's are not.
     if (cancelSignal != 0) {
         output.error(QStringLiteral("%1 received: still cancelling; the program ends as soon as the changes "
                                     "made so far are undone")
                          .arg(signalName(signalNumber)));
         return;
     }
+    if (ending)
+        return;
     cancelSignal = signalNumber;
     if (!running) {
         end(ExitCode::signalBase + signalNumber);
