@@ -1,0 +1,496 @@
+// The updater without a window, as scripts and servers run it: the real
+// binary with no display variables and no platform plugin set, against
+// nginx on loopback. What it prints into pipes and onto a terminal, its exit
+// codes, a check that changes nothing, and signals that cancel with rollback.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <vector>
+
+#include "scene.h"
+#include "testfiles.h"
+#include "testsigning.h"
+#include "updateserverprocess.h"
+
+namespace {
+
+const QString clientType = QStringLiteral("client_linux_amd64");
+constexpr int runTimeoutMs = 90000;
+// Variables that would let a run reach a display or pick a platform plugin.
+const QStringList displayVariables {
+    QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("QT_QPA_PLATFORM")};
+
+Files version1()
+{
+    return {
+        {QStringLiteral("readme.txt"), "Corvane 1\n"},
+        {QStringLiteral("lib/libcorvane.so"), Scene::noise(20000, 1)},
+        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
+        {QStringLiteral("docs/old.txt"), "gone in version 2\n"},
+    };
+}
+
+Files version2()
+{
+    return {
+        {QStringLiteral("readme.txt"), "Corvane 2\n"},
+        {QStringLiteral("lib/libcorvane.so"), Scene::noise(20000, 2)},
+        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
+        {QStringLiteral("docs/new.txt"), QByteArray("new in version 2\n").repeated(100)},
+    };
+}
+
+// Version 2 with a payload that a trickling site needs seconds for, and a
+// big file whose unpacking the installation needs a moment for.
+Files bigVersion2()
+{
+    Files files = version2();
+    files.insert(QStringLiteral("payload.bin"), Scene::noise(1 << 20, 3));
+    files.insert(
+        QStringLiteral("zz/huge.txt"), QByteArray("Corvane level data, line after line\n").repeated(1 << 20));
+    return files;
+}
+
+QProcessEnvironment consoleEnvironment(const Scene& scene)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : displayVariables)
+        env.remove(name);
+    const QProcessEnvironment own = scene.environment();
+    for (const QString& key : own.keys())
+        env.insert(key, own.value(key));
+    return env;
+}
+
+// The first byte that would not show as itself in a log file, or -1.
+int controlCharacterAt(const QByteArray& text)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text.at(i));
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7f)
+            return i;
+    }
+    return -1;
+}
+
+// True once the installation has changed the client directory.
+bool installationUnderWay(const QString& client)
+{
+    if (QFileInfo::exists(client + QStringLiteral("/zz/huge.txt")))
+        return true;
+    QDirIterator it(client, {QStringLiteral("_old_*"), QStringLiteral("_new_*")}, QDir::Files,
+        QDirIterator::Subdirectories);
+    return it.hasNext();
+}
+
+// Everything in the scene's temporary folder, session directories and
+// scratch folders alike.
+QMap<QString, QString> tempTree(const Scene& scene)
+{
+    return TestFiles::snapshot(scene.path(QStringLiteral("tmp")));
+}
+
+// A console run with standard output and standard error apart, each a pipe.
+class ConsoleRun final {
+public:
+    ~ConsoleRun()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(10000);
+        }
+    }
+
+    bool start(const Scene& scene, const QStringList& args)
+    {
+        process.setProcessEnvironment(consoleEnvironment(scene));
+        process.setWorkingDirectory(scene.client());
+        process.start(scene.client() + QStringLiteral("/update"), args);
+        return process.waitForStarted(10000);
+    }
+
+    // Waits until standard error holds text; false when the run ends first.
+    bool waitForError(const QString& text, int timeoutMs)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!err().contains(text)) {
+            if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
+                return err().contains(text);
+            process.waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(100))));
+        }
+        return true;
+    }
+
+    void signal(int signalNumber) const { ::kill(pid_t(process.processId()), signalNumber); }
+
+    // The exit code, or -1 after a crash or the time-out.
+    int waitForExit(int timeoutMs)
+    {
+        if (!process.waitForFinished(timeoutMs))
+            return -1;
+        out();
+        err();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    QString out()
+    {
+        stdoutBytes += process.readAllStandardOutput();
+        return QString::fromUtf8(stdoutBytes);
+    }
+    QString err()
+    {
+        stderrBytes += process.readAllStandardError();
+        return QString::fromUtf8(stderrBytes);
+    }
+    QString both() { return err() + QStringLiteral("\nstandard output:\n") + out(); }
+
+    QProcess process;
+    QByteArray stdoutBytes;
+    QByteArray stderrBytes;
+};
+
+// One run to its end with a console run's exit code and output.
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Outcome runToEnd(const Scene& scene, const QStringList& args)
+{
+    ConsoleRun run;
+    if (!run.start(scene, args))
+        return {};
+    const int exitCode = run.waitForExit(runTimeoutMs);
+    return {exitCode, run.out(), run.err()};
+}
+
+// A run on a pseudo-terminal of 100 columns: all it wrote there and its
+// exit code (-1 after the time-out).
+struct TerminalRun {
+    int exitCode = -1;
+    QByteArray output;
+};
+
+TerminalRun runOnTerminal(const Scene& scene, const QStringList& args)
+{
+    // Everything the child needs is made before the fork: after it, only
+    // async-signal-safe calls are allowed.
+    QProcessEnvironment environment = consoleEnvironment(scene);
+    environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm"));
+    const QByteArray program = QFile::encodeName(scene.client() + QStringLiteral("/update"));
+    const QByteArray dir = QFile::encodeName(scene.client());
+    std::vector<QByteArray> storage {program};
+    for (const QString& arg : args)
+        storage.push_back(arg.toLocal8Bit());
+    const size_t argCount = storage.size();
+    for (const QString& entry : environment.toStringList())
+        storage.push_back(entry.toLocal8Bit());
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    for (size_t i = 0; i < storage.size(); ++i)
+        (i < argCount ? argv : envp).push_back(storage[i].data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    winsize size {};
+    size.ws_col = 100;
+    size.ws_row = 30;
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid < 0)
+        return {};
+    if (pid == 0) {
+        if (::chdir(dir.constData()) == 0)
+            ::execve(program.constData(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+
+    TerminalRun result;
+    const QDeadlineTimer deadline(runTimeoutMs);
+    char buffer[4096];
+    // The terminal reports an error on reading once the last writer is gone.
+    while (!deadline.hasExpired()) {
+        pollfd readable {master, POLLIN, 0};
+        if (::poll(&readable, 1, 100) <= 0)
+            continue;
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        result.output.append(buffer, int(got));
+    }
+    if (deadline.hasExpired())
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    if (!deadline.hasExpired() && WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    return result;
+}
+
+} // namespace
+
+class tst_Console : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void checkUpdateCheckAgainWithoutADisplay();
+    void failuresEndWithTheirExitCode_data();
+    void failuresEndWithTheirExitCode();
+    void signalCancelsWithRollback_data();
+    void signalCancelsWithRollback();
+    void progressLineOnATerminal();
+};
+
+void tst_Console::initTestCase()
+{
+    if (NginxServer::binary().isEmpty())
+        QSKIP("nginx is not installed (scripts/setup.sh installs it); the console tests need a real web "
+              "server");
+    if (TestSigning::devPrivateKeyPath().isEmpty())
+        QSKIP("This build embeds a publisher's key; the console tests sign with the development key");
+}
+
+void tst_Console::checkUpdateCheckAgainWithoutADisplay()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, version2(), version1()));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
+        qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+    // The version comes from the update server, as in the unattended form.
+    UpdateServerProcess server;
+    QVERIFY2(server.start(
+                 QStringLiteral(CORVANE_UPDATESERVER), {QStringLiteral("--stable"), QStringLiteral("2#2.0")}),
+        qPrintable(server.errorText()));
+    scene.updateServer = server.versionServer();
+
+    // The check fetches the product ini and compares, and changes nothing:
+    // no file, no lock, no session record, no scratch folder.
+    const QMap<QString, QString> clientBefore = TestFiles::snapshot(scene.client());
+    Outcome check = runToEnd(scene, {QStringLiteral("--check")});
+    QVERIFY2(check.exitCode == 100, qPrintable(check.err));
+    QCOMPARE(check.out,
+        QStringLiteral(
+            "Update to 2.0 available: 3 files to download (21.7 kB, 21710 bytes), 3 to install, 1 to delete\n"));
+    QCOMPARE(TestFiles::snapshot(scene.client()), clientBefore);
+    QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
+    QStringList served = scene.nginx.accessLog(0);
+    QCOMPARE(served.size(), 2); // the product ini and its signature, nothing else
+
+    // The update: the same release, no client start without --start-client.
+    ConsoleRun update;
+    QVERIFY(update.start(scene, {QStringLiteral("--console")}));
+    QCOMPARE(update.waitForExit(runTimeoutMs), 0);
+    QCOMPARE(scene.releaseFilesInClient(), version2());
+    static const QRegularExpression summary(QStringLiteral(
+        "^Updated to 2\\.0: 3 files installed, 1 deleted, 21\\.7 kB downloaded in \\d+\\.\\d s\\n$"));
+    QVERIFY2(summary.match(update.out()).hasMatch(), qPrintable(update.both()));
+    QVERIFY2(update.err().contains(QStringLiteral("Update successfully finished\n")), qPrintable(update.err()));
+    // A pipe gets plain lines: no progress line, no escape sequences.
+    const int control = controlCharacterAt(update.stderrBytes + update.stdoutBytes);
+    QVERIFY2(control < 0, qPrintable(QStringLiteral("control character at %1 in:\n%2").arg(control).arg(update.both())));
+    QCOMPARE(scene.tempLeftovers(), QStringList());
+    QCOMPARE(scene.clientStarts(), 0);
+
+    // Checked again: nothing to do, exit 0; a quiet check prints nothing at all.
+    check = runToEnd(scene, {QStringLiteral("--check"), clientType, QStringLiteral("2")});
+    QCOMPARE(check.exitCode, 0);
+    QCOMPARE(check.out, QStringLiteral("Up to date: 2 is installed\n"));
+    check = runToEnd(scene, {QStringLiteral("--check"), QStringLiteral("--quiet")});
+    QCOMPARE(check.exitCode, 0);
+    QCOMPARE(check.out + check.err, QString());
+
+    // Already current, the client starts when asked to.
+    const Outcome again =
+        runToEnd(scene, {QStringLiteral("--console"), QStringLiteral("--start-client"), clientType, QStringLiteral("2")});
+    QCOMPARE(again.exitCode, 0);
+    QCOMPARE(again.out, QStringLiteral("Already up to date: 2\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
+    QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
+}
+
+void tst_Console::failuresEndWithTheirExitCode_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+
+    const QStringList update {QStringLiteral("--console"), clientType, QStringLiteral("2")};
+    QTest::newRow("a type without a version") << QStringList {QStringLiteral("--console"), clientType} << QString()
+                                              << 1 << "a client type needs a version";
+    QTest::newRow("an invalid version")
+        << QStringList {QStringLiteral("--console"), clientType, QStringLiteral("2x")} << QString() << 1
+        << "Invalid version nr (2x)";
+    QTest::newRow("the update server never answers")
+        << QStringList {QStringLiteral("--console")} << "no update server" << 1
+        << "No answer from the update server after 3 tries";
+    QTest::newRow("no mirror serves the release") << update << "empty mirror" << 2 << "Update of 2 failed";
+    QTest::newRow("a check against no mirror") << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")}
+                                               << "empty mirror" << 2 << "Check of 2 failed";
+}
+
+void tst_Console::failuresEndWithTheirExitCode()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, setup);
+    Scene scene;
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, version2(), version1()));
+    // The empty site answers every request with 404.
+    QVERIFY(QDir().mkpath(scene.path(QStringLiteral("empty"))));
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")),
+                 {{scene.mirror()}, {scene.path(QStringLiteral("empty"))}}),
+        qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(setup == QLatin1String("empty mirror") ? 1 : 0)}));
+    if (setup == QLatin1String("no update server"))
+        scene.updateServer = QStringLiteral("nohost.invalid");
+    const QMap<QString, QString> before = TestFiles::snapshot(scene.client());
+
+    ConsoleRun run;
+    QVERIFY(run.start(scene, args));
+    QFETCH(int, exitCode);
+    QCOMPARE(run.waitForExit(runTimeoutMs), exitCode);
+    QFETCH(QString, error);
+    QVERIFY2(run.err().contains(error + QLatin1Char('\n')), qPrintable(run.both()));
+    QCOMPARE(run.out(), QString());
+    QCOMPARE(scene.releaseFilesInClient(), version1());
+    // A failed update keeps its record, so that the next run continues its
+    // downloads; nothing else writes anything.
+    if (!(exitCode == 2 && args.first() == QLatin1String("--console")))
+        QCOMPARE(TestFiles::snapshot(scene.client()), before);
+}
+
+void tst_Console::signalCancelsWithRollback_data()
+{
+    QTest::addColumn<QString>("cutAt");
+    QTest::addColumn<int>("firstSignal");
+    QTest::addColumn<int>("secondSignal"); // 0 for none
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("SIGINT during the downloads") << "downloads" << SIGINT << 0 << 130;
+    QTest::newRow("SIGINT during the installation") << "installation" << SIGINT << 0 << 130;
+    QTest::newRow("SIGTERM during the installation, then SIGINT")
+        << "installation" << SIGTERM << SIGINT << 143;
+}
+
+void tst_Console::signalCancelsWithRollback()
+{
+    QFETCH(QString, cutAt);
+    QFETCH(int, firstSignal);
+    QFETCH(int, secondSignal);
+    const bool duringDownloads = cutAt == QLatin1String("downloads");
+    Scene scene;
+    const Files release = bigVersion2();
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, release, version1(), {QStringLiteral("--gzip")}));
+    // Site 0 trickles, site 1 serves at full speed; both serve the same tree.
+    QVERIFY2(scene.nginx.start(
+                 scene.path(QStringLiteral("nginx")), {{scene.mirror(), false, 64 * 1024}, {scene.mirror()}}),
+        qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(duringDownloads ? 0 : 1)}));
+    const QStringList args {QStringLiteral("--console"), clientType, QStringLiteral("2")};
+
+    ConsoleRun run;
+    QVERIFY(run.start(scene, args));
+    if (duringDownloads) {
+        QVERIFY2(run.waitForError(QStringLiteral("Downloading files"), runTimeoutMs), qPrintable(run.both()));
+        // Bytes of the trickled file have arrived.
+        QTRY_VERIFY_WITH_TIMEOUT(QDirIterator(scene.path(QStringLiteral("tmp")), {QStringLiteral("payload.bin")},
+                                     QDir::Files, QDirIterator::Subdirectories)
+                                     .hasNext(),
+            20000);
+    } else {
+        QVERIFY2(run.waitForError(QStringLiteral("Starting file updates"), runTimeoutMs), qPrintable(run.both()));
+        // As soon as the client directory changes. Poll tightly, the phase is short.
+        QElapsedTimer waited;
+        waited.start();
+        while (!installationUnderWay(scene.client()) && waited.elapsed() < 20000)
+            QThread::usleep(200);
+        QVERIFY2(installationUnderWay(scene.client()), qPrintable(run.both()));
+    }
+    run.signal(firstSignal);
+    if (secondSignal != 0)
+        run.signal(secondSignal);
+
+    // Exits by itself, after the rollback: the client is version 1 again.
+    QTEST(run.waitForExit(runTimeoutMs), "exitCode");
+    QCOMPARE(scene.releaseFilesInClient(), version1());
+    const QString name = firstSignal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
+    QVERIFY2(run.err().contains(QStringLiteral("error: Update cancelled by %1\n").arg(name)), qPrintable(run.both()));
+    if (secondSignal != 0)
+        QVERIFY2(run.err().contains(QStringLiteral("SIGINT received: still cancelling")), qPrintable(run.both()));
+    QCOMPARE(run.out(), QString());
+    QCOMPARE(scene.clientStarts(), 0);
+
+    if (duringDownloads) {
+        // A check reads what the cancelled run kept and changes none of it.
+        const QMap<QString, QString> kept = tempTree(scene);
+        QVERIFY(!kept.isEmpty());
+        const Outcome check = runToEnd(scene, {QStringLiteral("--check"), clientType, QStringLiteral("2")});
+        QCOMPARE(check.exitCode, 100);
+        QCOMPARE(tempTree(scene), kept);
+    }
+
+    // The next run converges on the release and leaves nothing behind.
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(1)}));
+    const Outcome rerun = runToEnd(scene, args);
+    QVERIFY2(rerun.exitCode == 0, qPrintable(rerun.err));
+    QCOMPARE(scene.releaseFilesInClient(), release);
+    QCOMPARE(scene.tempLeftovers(), QStringList());
+}
+
+void tst_Console::progressLineOnATerminal()
+{
+    Scene scene;
+    Files release = version2();
+    release.insert(QStringLiteral("payload.bin"), Scene::noise(300 * 1000, 4));
+    QVERIFY(scene.installClient(version1()));
+    QVERIFY(scene.publish(2, release, version1()));
+    // Trickled, so that the downloads last long enough to be drawn.
+    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror(), false, 200 * 1000}}),
+        qPrintable(scene.nginx.errorText()));
+    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+
+    const TerminalRun run = runOnTerminal(scene, {QStringLiteral("--console"), clientType, QStringLiteral("2")});
+    const QString output = QString::fromUtf8(run.output);
+    QVERIFY2(run.exitCode == 0, qPrintable(output));
+    QCOMPARE(scene.releaseFilesInClient(), release);
+
+    // The line is redrawn in place: back to the start of the line, erased, drawn.
+    static const QRegularExpression progress(
+        QStringLiteral("\r\x1b\\[KDownloading +\\d+%  \\d+(\\.\\d)? k?B / 3\\d\\d\\.\\d kB"));
+    QVERIFY2(progress.match(output).hasMatch(), qPrintable(output));
+    // No drawn line is wider than the terminal minus its last column.
+    for (const QString& drawn : output.split(QStringLiteral("\x1b[K"))) {
+        const QString line = drawn.section(QLatin1Char('\r'), 0, 0).section(QLatin1Char('\n'), 0, 0);
+        QVERIFY2(line.size() < 100, qPrintable(line));
+    }
+    // Log lines come above the line, the summary last, with the line gone.
+    QVERIFY2(output.contains(QStringLiteral("Update successfully finished\r\n")), qPrintable(output));
+    static const QRegularExpression summary(QStringLiteral("\r\x1b\\[KUpdated to 2: 4 files installed, [^\r]*\r\n$"));
+    QVERIFY2(summary.match(output).hasMatch(), qPrintable(output));
+}
+
+QTEST_GUILESS_MAIN(tst_Console)
+#include "tst_console.moc"
