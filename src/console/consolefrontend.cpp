@@ -13,6 +13,7 @@
 #include "app/updateengine.h"
 #include "buildconfig.h"
 #include "consoleoutput.h"
+#include "crypto/publickey.h"
 #include "signalwatcher.h"
 
 namespace {
@@ -53,11 +54,12 @@ void print(std::FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
-// The fingerprint of the embedded verification key is to join the version
-// here once the key utilities can compute one.
+// The key fingerprint lets a publisher see which key this build trusts
+// without a signed release at hand.
 QString versionText()
 {
-    return QStringLiteral("update (Corvane Client updater) %1\n").arg(QLatin1String(CORVANE_VERSION));
+    return QStringLiteral("update (Corvane Client updater) %1\nRelease signing key: %2\n")
+        .arg(QLatin1String(CORVANE_VERSION), QLatin1String(publicKeyFingerprint));
 }
 
 } // namespace
@@ -314,6 +316,15 @@ void ConsoleFrontEnd::onSignal(int signalNumber)
     }
     if (ending)
         return;
+    if (running && options.command == ConsoleOptions::Update && engine->stage() == UpdateStage::Deletion) {
+        // The new version is in place and its installation can no longer be
+        // undone; cancelling now would only leave the "_old_" copies and the
+        // obsolete files behind, and an exit code that claims the old
+        // version is still there. The last stage is short: it finishes.
+        output.error(QStringLiteral("%1 received: the update is installed; finishing its clean-up")
+                         .arg(signalName(signalNumber)));
+        return;
+    }
     cancelSignal = signalNumber;
     if (!running) {
         end(ExitCode::signalBase + signalNumber);

@@ -85,12 +85,16 @@ starts the client afterwards.
                   changing nothing.
   --quiet         Print errors only.
   --start-client  Start the client after a successful update (--console only).
+  --version       Print the updater's version and the fingerprint of the key
+                  it checks releases against.
 
 Without a version, the version comes from update.ini (alpha channel) or from
 the update server, which is asked up to 3 times.
 
 SIGINT (Ctrl+C), SIGTERM and SIGHUP cancel the update; a cut-short
-installation is rolled back before the program exits.
+installation is rolled back before the program exits. Once every file is
+installed, only obsolete files remain to be deleted: a signal then lets the
+update finish.
 
 Exit codes:
   0    updated, or already up to date; --check: nothing to do
