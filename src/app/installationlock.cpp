@@ -66,6 +66,27 @@ InstallationLock::Outcome InstallationLock::acquire(const QString& clientDir)
     return Acquired;
 }
 
+bool InstallationLock::heldElsewhere(const QString& clientDir)
+{
+    const QByteArray path = QFile::encodeName(clientDir + QLatin1Char('/') + fileName());
+    int fd;
+    do {
+        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    } while (fd < 0 && errno == EINTR);
+    // Without the file nobody has ever locked this installation.
+    if (fd < 0)
+        return false;
+    // A shared lock is refused only while someone holds the exclusive one;
+    // closing the file drops it again at once.
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_SH | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    const bool held = rc != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
 QString InstallationLock::busyMessage(const QString& clientDir)
 {
     return QObject::tr("The installation in %1 is being updated by another updater. Nothing was "

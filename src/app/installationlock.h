@@ -29,6 +29,9 @@ public:
     /// Takes the lock without waiting. Unavailable also means that this user
     /// cannot change the installation, which later steps report.
     Outcome acquire(const QString& clientDir);
+    /// Whether another updater holds the lock now. Neither makes the lock
+    /// file nor keeps a lock: for runs that change nothing.
+    static bool heldElsewhere(const QString& clientDir);
     /// What a front-end tells the user after HeldElsewhere; translated.
     static QString busyMessage(const QString& clientDir);
     /// "update.lock"

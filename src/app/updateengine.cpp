@@ -221,8 +221,9 @@ bool UpdateEngine::initializeCheck()
     int version = 0;
     const QString dir = recordedSession(&version);
     // Only downloads an update would continue with count as done.
-    checkDownloadsDir =
-        version == configuration->clientVersion && !dir.isEmpty() && isPrivateDirectory(dir) ? dir : QString();
+    checkDownloadsDir = version == configuration->clientVersion && !dir.isEmpty() && isPrivateDirectory(dir)
+        ? dir
+        : QString();
     if (!loadMirrors())
         return false;
     checkDir = std::move(scratch);

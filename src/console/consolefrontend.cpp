@@ -8,8 +8,8 @@
 
 #include "app/configuration.h"
 #include "app/exitcodes.h"
+#include "app/installationlock.h"
 #include "app/processtools.h"
-#include "app/singleinstancechecker.h"
 #include "app/updateengine.h"
 #include "buildconfig.h"
 #include "consoleoutput.h"
@@ -90,6 +90,7 @@ int ConsoleFrontEnd::run(const QStringList& arguments)
 ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleOptions& options, ConsoleOutput& output)
     : options(options)
     , output(output)
+    , lock(std::make_unique<InstallationLock>())
 {
 }
 
@@ -104,21 +105,21 @@ int ConsoleFrontEnd::exec()
     auto* signalWatcher = new SignalWatcher(this);
     connect(signalWatcher, &SignalWatcher::received, this, &ConsoleFrontEnd::onSignal);
 
+    // An update holds the installation's lock until the program ends, as
+    // the window does. A check changes nothing, so it only looks whether an
+    // updater holds the lock now, without making the lock file.
+    const QString root = Configuration::getAppRootPath();
     const bool update = options.command == ConsoleOptions::Update;
+    const bool busy = update ? lock->acquire(root) == InstallationLock::HeldElsewhere
+                             : InstallationLock::heldElsewhere(root);
+    if (busy) {
+        output.error(InstallationLock::busyMessage(root));
+        return ExitCode::otherUpdater;
+    }
     // Leftovers of a self-update go first, as in the window; a check
     // changes nothing, not even these.
     if (update)
         UpdateEngine::removeSelfUpdateLeftovers();
-    // Any message but "#" leaves a running window where it is.
-    if (SingleInstanceChecker::checkExistingInstance(QStringLiteral("console"))) {
-        output.error(QStringLiteral("Another updater is updating this installation"));
-        return ExitCode::otherUpdater;
-    }
-    if (update) {
-        auto* guard = new SingleInstanceChecker(this);
-        connect(guard, &SingleInstanceChecker::otherInstanceActivate, this,
-            &ConsoleFrontEnd::onOtherInstanceActivate);
-    }
 
     configuration = std::make_unique<Configuration>();
     configuration->setQuestions(this);
@@ -333,11 +334,6 @@ void ConsoleFrontEnd::onSignal(int signalNumber)
     output.log(QStringLiteral("%1 received: cancelling the update").arg(signalName(signalNumber)));
     engine->cancelUpdate();
     drawProgress(true);
-}
-
-void ConsoleFrontEnd::onOtherInstanceActivate(QString /*message*/)
-{
-    output.log(QStringLiteral("Another start of the updater was turned away: this update runs"));
 }
 
 void ConsoleFrontEnd::end(int exitCode)

@@ -15,6 +15,7 @@
 
 class Configuration;
 class ConsoleOutput;
+class InstallationLock;
 class UpdateEngine;
 
 /*!
@@ -58,7 +59,6 @@ private Q_SLOTS:
     void onCheckFinished();
     void onUpdateCanceled();
     void onSignal(int signalNumber);
-    void onOtherInstanceActivate(QString message);
 
 private:
     int resolveFailureCode();
@@ -75,6 +75,8 @@ private:
 
     ConsoleOptions options;
     ConsoleOutput& output;
+    // Held from the start of an update until the front-end is gone.
+    std::unique_ptr<InstallationLock> lock;
     std::unique_ptr<Configuration> configuration;
     // Declared after the configuration it refers to, so it goes first.
     std::unique_ptr<UpdateEngine> engine;

@@ -19,6 +19,7 @@ private Q_SLOTS:
     void heldUntilItsHolderIsGone();
     void notInheritedByStartedPrograms();
     void lockFileOpenToEveryoneWhateverTheUmask();
+    void lookingChangesNothing();
 };
 
 void tst_InstallationLock::heldUntilItsHolderIsGone()
@@ -62,6 +63,23 @@ void tst_InstallationLock::lockFileOpenToEveryoneWhateverTheUmask()
     struct stat info;
     QVERIFY(::stat(QFile::encodeName(client.filePath(InstallationLock::fileName())).constData(), &info) == 0);
     QCOMPARE(int(info.st_mode & 0777), 0644);
+}
+
+void tst_InstallationLock::lookingChangesNothing()
+{
+    // A check only looks: it makes no lock file and keeps no lock that
+    // would turn an update away.
+    QTemporaryDir client;
+    QVERIFY(!InstallationLock::heldElsewhere(client.path()));
+    QVERIFY(!QFile::exists(client.filePath(InstallationLock::fileName())));
+    {
+        InstallationLock holder;
+        QCOMPARE(holder.acquire(client.path()), InstallationLock::Acquired);
+        QVERIFY(InstallationLock::heldElsewhere(client.path()));
+    }
+    QVERIFY(!InstallationLock::heldElsewhere(client.path()));
+    InstallationLock update;
+    QCOMPARE(update.acquire(client.path()), InstallationLock::Acquired);
 }
 
 QTEST_GUILESS_MAIN(tst_InstallationLock)

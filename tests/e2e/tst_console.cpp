@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 
@@ -385,6 +386,10 @@ void tst_Console::failuresEndWithTheirExitCode_data()
     QTest::newRow("the update server never answers")
         << QStringList {QStringLiteral("--console")} << "no update server" << 1
         << "No answer from the update server after 3 tries";
+    QTest::newRow("another updater holds the installation")
+        << update << "locked" << 3 << "is being updated by another updater";
+    QTest::newRow("a check while another updater holds it") << QStringList {QStringLiteral("--check"),
+        clientType, QStringLiteral("2")} << "locked" << 3 << "is being updated by another updater";
     QTest::newRow("no mirror serves the release") << update << "empty mirror" << 2 << "Update of 2 failed";
     QTest::newRow("a check against no mirror")
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "empty mirror" << 2
@@ -406,6 +411,18 @@ void tst_Console::failuresEndWithTheirExitCode()
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(setup == QLatin1String("empty mirror") ? 1 : 0)}));
     if (setup == QLatin1String("no update server"))
         scene.updateServer = QStringLiteral("nohost.invalid");
+    // The lock of another updater, of any user: the same kind of lock on
+    // the same file.
+    int lockFd = -1;
+    const auto unlock = qScopeGuard([&] {
+        if (lockFd >= 0)
+            ::close(lockFd);
+    });
+    if (setup == QLatin1String("locked")) {
+        lockFd = ::open(QFile::encodeName(scene.client() + QStringLiteral("/update.lock")).constData(),
+            O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0);
+    }
     const QMap<QString, QString> before = TestFiles::snapshot(scene.client());
 
     ConsoleRun run;
