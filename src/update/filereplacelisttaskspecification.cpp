@@ -139,7 +139,13 @@ void FileReplaceListTaskSpecification::subtasksDone()
     endAfterPlacing = true;
     if (placing)
         return;
-    const int outcome = placingFailed ? int(ErrorCanceled) : getStateFromSubTasks();
+    int outcome = placingFailed ? int(ErrorCanceled) : getStateFromSubTasks();
+    // A cancel that came once every file was staged or in place, before the
+    // phase ended, is a cancel all the same: the later phases will not run,
+    // and finishing here would leave the new files with the "_old_" copies
+    // beside them while the update reports itself cancelled.
+    if (outcome == Finished && cancelRequested)
+        outcome = UserCanceled;
     if (outcome == Finished && !staged.isEmpty()) {
         startPlacing();
         return;
