@@ -22,6 +22,7 @@
 
 #include <csignal>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "crypto/publickey.h"
@@ -387,9 +388,11 @@ void tst_Console::failuresEndWithTheirExitCode_data()
         << QStringList {QStringLiteral("--console")} << "no update server" << 1
         << "No answer from the update server after 3 tries";
     QTest::newRow("another updater holds the installation")
-        << update << "locked" << 3 << "is being updated by another updater";
-    QTest::newRow("a check while another updater holds it") << QStringList {QStringLiteral("--check"),
-        clientType, QStringLiteral("2")} << "locked" << 3 << "is being updated by another updater";
+        << update << "locked" << 3
+        << "is being updated by another updater. Nothing was changed; try again when it has finished.";
+    QTest::newRow("a check while another updater holds it")
+        << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "locked" << 3
+        << "is being updated by another updater. Nothing was changed; try again when it has finished.";
     QTest::newRow("no mirror serves the release") << update << "empty mirror" << 2 << "Update of 2 failed";
     QTest::newRow("a check against no mirror")
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "empty mirror" << 2
@@ -435,8 +438,12 @@ void tst_Console::failuresEndWithTheirExitCode()
     QCOMPARE(scene.releaseFilesInClient(), version1());
     // A failed update keeps its record, so that the next run continues its
     // downloads; nothing else writes anything.
+    // An update makes the lock file, as the window does; a check does not.
+    QMap<QString, QString> after = TestFiles::snapshot(scene.client());
+    if (args.first() == QLatin1String("--console") && !before.contains(QStringLiteral("update.lock")))
+        after.remove(QStringLiteral("update.lock"));
     if (!(exitCode == 2 && args.first() == QLatin1String("--console")))
-        QCOMPARE(TestFiles::snapshot(scene.client()), before);
+        QCOMPARE(after, before);
 }
 
 void tst_Console::signalCancelsWithRollback_data()
@@ -446,8 +453,9 @@ void tst_Console::signalCancelsWithRollback_data()
     QTest::addColumn<int>("secondSignal"); // 0 for none
 
     QTest::newRow("SIGINT during the downloads") << "downloads" << SIGINT << 0;
+    QTest::newRow("SIGTERM during the downloads") << "downloads" << SIGTERM << 0;
     QTest::newRow("SIGINT during the installation") << "installation" << SIGINT << 0;
-    QTest::newRow("SIGTERM during the installation, then SIGINT") << "installation" << SIGTERM << SIGINT;
+    QTest::newRow("SIGINT during the installation, then SIGTERM") << "installation" << SIGINT << SIGTERM;
 }
 
 void tst_Console::signalCancelsWithRollback()
@@ -509,14 +517,22 @@ void tst_Console::signalCancelsWithRollback()
         QVERIFY2(attempt < attempts, "every signal came after the installation had ended");
     }
 
-    // Exits by itself, after the rollback: the client is version 1 again.
-    QVERIFY2(exitCode == (firstSignal == SIGINT ? 130 : 143), qPrintable(run->both()));
+    // Two signals sent at once may be taken by two threads of the updater,
+    // in either order: the one it acted on sets the exit code, the other is
+    // reported. Either way it exits by itself, after the rollback.
+    const auto name = [](int signalNumber) {
+        return signalNumber == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
+    };
+    int actedOn = firstSignal;
+    if (secondSignal != 0
+        && run->err().contains(name(secondSignal) + QStringLiteral(" received: cancelling")))
+        std::swap(actedOn, secondSignal);
+    QVERIFY2(exitCode == 128 + actedOn, qPrintable(run->both()));
     QCOMPARE(scene->releaseFilesInClient(), version1());
-    const QString name = firstSignal == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM");
-    QVERIFY2(run->err().contains(QStringLiteral("error: Update cancelled by %1\n").arg(name)),
+    QVERIFY2(run->err().contains(QStringLiteral("error: Update cancelled by %1\n").arg(name(actedOn))),
         qPrintable(run->both()));
     if (secondSignal != 0)
-        QVERIFY2(run->err().contains(QStringLiteral("SIGINT received: still cancelling")),
+        QVERIFY2(run->err().contains(name(secondSignal) + QStringLiteral(" received: still cancelling")),
             qPrintable(run->both()));
     QCOMPARE(run->out(), QString());
     QCOMPARE(scene->clientStarts(), 0);
