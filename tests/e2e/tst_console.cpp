@@ -3,10 +3,7 @@
 // nginx on loopback. What it prints into pipes and onto a terminal, its exit
 // codes, a check that changes nothing, and signals that cancel with rollback.
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -23,12 +20,12 @@
 #include <csignal>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "crypto/publickey.h"
 #include "scene.h"
 #include "testfiles.h"
 #include "testsigning.h"
+#include "toolprocess.h"
 #include "updateserverprocess.h"
 
 namespace {
@@ -185,68 +182,13 @@ Outcome runToEnd(const Scene& scene, const QStringList& args)
     return {exitCode, run.out(), run.err()};
 }
 
-// A run on a pseudo-terminal of 100 columns: all it wrote there and its
-// exit code (-1 after the time-out).
-struct TerminalRun {
-    int exitCode = -1;
-    QByteArray output;
-};
-
-TerminalRun runOnTerminal(const Scene& scene, const QStringList& args)
+// A run on a pseudo-terminal of 100 columns: all it wrote there is in out.
+ToolProcess::Result runOnTerminal(const Scene& scene, const QStringList& args)
 {
-    // Everything the child needs is made before the fork: after it, only
-    // async-signal-safe calls are allowed.
-    QProcessEnvironment environment = consoleEnvironment(scene);
-    environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm"));
-    const QByteArray program = QFile::encodeName(scene.client() + QStringLiteral("/update"));
-    const QByteArray dir = QFile::encodeName(scene.client());
-    std::vector<QByteArray> storage {program};
-    for (const QString& arg : args)
-        storage.push_back(arg.toLocal8Bit());
-    const size_t argCount = storage.size();
-    for (const QString& entry : environment.toStringList())
-        storage.push_back(entry.toLocal8Bit());
-    std::vector<char*> argv;
-    std::vector<char*> envp;
-    for (size_t i = 0; i < storage.size(); ++i)
-        (i < argCount ? argv : envp).push_back(storage[i].data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-
-    winsize size {};
-    size.ws_col = 100;
-    size.ws_row = 30;
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
-    if (pid < 0)
-        return {};
-    if (pid == 0) {
-        if (::chdir(dir.constData()) == 0)
-            ::execve(program.constData(), argv.data(), envp.data());
-        ::_exit(127);
-    }
-
-    TerminalRun result;
-    const QDeadlineTimer deadline(runTimeoutMs);
-    char buffer[4096];
-    // The terminal reports an error on reading once the last writer is gone.
-    while (!deadline.hasExpired()) {
-        pollfd readable {master, POLLIN, 0};
-        if (::poll(&readable, 1, 100) <= 0)
-            continue;
-        const ssize_t got = ::read(master, buffer, sizeof buffer);
-        if (got <= 0)
-            break;
-        result.output.append(buffer, int(got));
-    }
-    if (deadline.hasExpired())
-        ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::close(master);
-    if (!deadline.hasExpired() && WIFEXITED(status))
-        result.exitCode = WEXITSTATUS(status);
-    return result;
+    ToolProcess::Terminal terminal {scene.client(), consoleEnvironment(scene), 100, 30};
+    terminal.environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm"));
+    return ToolProcess::runOnTerminal(
+        scene.client() + QStringLiteral("/update"), args, runTimeoutMs, terminal);
 }
 
 } // namespace
@@ -596,9 +538,9 @@ void tst_Console::progressLineOnATerminal()
         qPrintable(scene.nginx.errorText()));
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
 
-    const TerminalRun run =
+    const ToolProcess::Result run =
         runOnTerminal(scene, {QStringLiteral("--console"), clientType, QStringLiteral("2")});
-    const QString output = QString::fromUtf8(run.output);
+    const QString& output = run.out;
     QVERIFY2(run.exitCode == 0, qPrintable(output));
     QCOMPARE(scene.releaseFilesInClient(), release);
 

@@ -34,7 +34,7 @@ Result run(const QString& program, const QStringList& args, const QString& workD
     return result;
 }
 
-Result runOnTerminal(const QString& program, const QStringList& args, int timeoutMs)
+Result runOnTerminal(const QString& program, const QStringList& args, int timeoutMs, const Terminal& setup)
 {
     // Everything the child needs is made before the fork: after it, only
     // async-signal-safe calls may run there.
@@ -45,13 +45,25 @@ Result runOnTerminal(const QString& program, const QStringList& args, int timeou
     for (QByteArray& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    std::vector<QByteArray> entries;
+    for (const QString& entry : setup.environment.toStringList())
+        entries.push_back(entry.toLocal8Bit());
+    std::vector<char*> envp;
+    for (QByteArray& entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const QByteArray workDir = QFile::encodeName(setup.workDir);
+    winsize size {};
+    size.ws_col = setup.columns;
+    size.ws_row = setup.rows;
 
     int terminal = -1;
-    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
     if (pid < 0)
         return {};
     if (pid == 0) {
-        ::execv(argv[0], argv.data());
+        if (workDir.isEmpty() || ::chdir(workDir.constData()) == 0)
+            ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     QByteArray written;
