@@ -16,12 +16,10 @@
 namespace {
 
 // The file system (or its policy, such as protected hard links for files of
-// another owner) does not offer the operation, as opposed to refusing it
-// because of the names involved.
+// another owner, or a file at its link limit) does not offer the operation.
 bool unsupported(int error)
 {
-    return error == EPERM || error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP
-        || error == EMLINK;
+    return renameWayUnsupported(error) || error == EMLINK;
 }
 
 // Keeps errno across clean-up calls, so the caller's failure report names the first cause.

@@ -11,16 +11,10 @@
 #include <QFile>
 #include <QString>
 
-namespace {
-
-// The file system cannot do what we asked in this way, as opposed to saying
-// no because of the names involved.
-bool unsupported(int error)
+bool renameWayUnsupported(int error)
 {
     return error == EINVAL || error == ENOSYS || error == EPERM || error == ENOTSUP || error == EOPNOTSUPP;
 }
-
-} // namespace
 
 bool renameNoReplace(const QString& from, const QString& to)
 {
@@ -29,7 +23,7 @@ bool renameNoReplace(const QString& from, const QString& to)
 
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
         return true;
-    if (!unsupported(errno))
+    if (!renameWayUnsupported(errno))
         return false;
 
     // Some file systems (older NFS, FUSE) lack the flag: a hard link refuses
@@ -40,7 +34,7 @@ bool renameNoReplace(const QString& from, const QString& to)
         ::unlink(target.constData());
         return false;
     }
-    if (!unsupported(errno))
+    if (!renameWayUnsupported(errno))
         return false;
 
     // No hard links either (FAT and friends): check, then rename. There is a
