@@ -32,7 +32,9 @@ bool FileCopyFunc::run()
     if (!input.open(QIODevice::ReadOnly))
         return false;
 
-    StagedFile output(destination, creationMode());
+    // A file installed with bits of its own is written; one that takes the
+    // download's bits may be the download itself under a second name.
+    StagedFile output(destination, creationMode(), options.mode < 0 ? input.handle() : -1);
     if (!output.isOpen())
         return false;
 

@@ -11,13 +11,21 @@
 class NewFile final {
 public:
     /// mode: permission bits for the new file, before the umask.
-    explicit NewFile(const QString& path, int mode = 0666);
+    /// sameContent: an open regular file of this user's whose content the new
+    /// file is to have, or -1. Where the file system allows, path then becomes
+    /// a second name of that file (a hard link): nothing needs writing, and
+    /// the file keeps its own permission bits rather than mode. Otherwise, and
+    /// always without sameContent, path is a new, empty file.
+    explicit NewFile(const QString& path, int mode = 0666, int sameContent = -1);
     ~NewFile();
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
 
     /// False if the file could not be created (it exists, no permission, ...).
     bool isOpen() const { return fd >= 0; }
+    /// Whether path is a second name of sameContent: its content is there
+    /// already, and write() is refused.
+    bool sharesContent() const { return linked; }
     /// Writes all of size bytes; false on any error or short write.
     bool write(const char* data, qint64 size);
     /// Flushes the content to stable storage and closes the file; only a file
@@ -31,9 +39,11 @@ public:
     bool setMode(int mode);
 
 private:
+    bool linkTo(int sameContent);
     void discard();
 
     QByteArray nativePath;
     int fd = -1;
+    bool linked = false;
     bool committed = false;
 };

@@ -21,10 +21,10 @@ QString clearedStagingPath(const QString& destination)
 
 } // namespace
 
-StagedFile::StagedFile(const QString& destination, int mode)
+StagedFile::StagedFile(const QString& destination, int mode, int sameContent)
     : destination(destination)
     , staging(clearedStagingPath(destination))
-    , file(staging, mode)
+    , file(staging, mode, sameContent)
     , hash(QCryptographicHash::Md5)
 {
 }
@@ -39,7 +39,7 @@ StagedFile::~StagedFile()
 bool StagedFile::write(const char* data, qint64 size)
 {
     hash.addData(QByteArrayView(data, size));
-    return file.write(data, size);
+    return file.sharesContent() || file.write(data, size);
 }
 
 QByteArray StagedFile::md5Hex() const

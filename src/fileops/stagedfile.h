@@ -14,14 +14,16 @@ class StagedFile final {
 public:
     /// Creates the staging file (AtomicReplace::stagingPath) with mode before
     /// the umask. A staging file of that name that a cut-off run left behind
-    /// is removed first.
-    StagedFile(const QString& destination, int mode);
+    /// is removed first. sameContent: see NewFile.
+    StagedFile(const QString& destination, int mode, int sameContent = -1);
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
 
     bool isOpen() const { return file.isOpen(); }
-    /// Writes all of size bytes and adds them to the digest.
+    /// Writes all of size bytes and adds them to the digest. A staging file
+    /// that is a second name of its source has them already: they are only
+    /// digested, so the check still covers every byte installed.
     bool write(const char* data, qint64 size);
     /// MD5 of every byte written so far, lower-case hexadecimal.
     QByteArray md5Hex() const;

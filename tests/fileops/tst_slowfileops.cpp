@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -58,6 +59,8 @@ private slots:
     void installsInOneStep();
     void permissionBits_data();
     void permissionBits();
+    void copySharesTheDownload_data();
+    void copySharesTheDownload();
 };
 
 void TestSlowFileOps::fileOp_data()
@@ -326,6 +329,59 @@ void TestSlowFileOps::permissionBits()
     struct stat info;
     QVERIFY(::stat(QFile::encodeName(to).constData(), &info) == 0);
     QCOMPARE(int(info.st_mode & 07777), expected);
+}
+
+void TestSlowFileOps::copySharesTheDownload_data()
+{
+    QTest::addColumn<QString>("downloads"); // empty: beside the client directory
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner");
+    QTest::addColumn<bool>("shared");
+
+    QTest::newRow("same file system: a second name") << "" << -1 << false << true;
+    QTest::newRow("program with bits of its own: written") << "" << 0755 << false << false;
+    QTest::newRow("another user's download: written") << "" << -1 << true << false;
+    QTest::newRow("another file system: written") << "/dev/shm" << -1 << false << false;
+}
+
+void TestSlowFileOps::copySharesTheDownload()
+{
+    QFETCH(QString, downloads);
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    QFETCH(bool, shared);
+
+    QTemporaryDir dir;
+    std::optional<QTemporaryDir> elsewhere;
+    if (!downloads.isEmpty()) {
+        elsewhere.emplace(downloads + "/tst_slowfileops-XXXXXX");
+        struct stat here, there;
+        if (!elsewhere->isValid() || ::stat(QFile::encodeName(dir.path()).constData(), &here) != 0
+            || ::stat(QFile::encodeName(elsewhere->path()).constData(), &there) != 0
+            || here.st_dev == there.st_dev)
+            QSKIP("no second file system to download to");
+    }
+    if (otherOwner && ::geteuid() != 0)
+        QSKIP("handing a file to another user needs root");
+    const QString from = (elsewhere ? elsewhere->path() : dir.path()) + "/a.dl";
+    const QString to = dir.filePath("a");
+    const QByteArray content = TestFiles::noise(100 * 1024, 7);
+    QVERIFY(TestFiles::write(from, content));
+    if (otherOwner)
+        QVERIFY(::chown(QFile::encodeName(from).constData(), 65534, 65534) == 0);
+    InstallOptions options;
+    options.mode = mode;
+    options.md5 = QString::fromLatin1(TestFiles::md5Hex(content));
+
+    FileCopyFunc copy(from, to, options);
+    QVERIFY(copy.run());
+    QCOMPARE(TestFiles::read(to), content);
+    QCOMPARE(TestFiles::read(from), content);
+    struct stat source, target;
+    QVERIFY(::stat(QFile::encodeName(from).constData(), &source) == 0);
+    QVERIFY(::stat(QFile::encodeName(to).constData(), &target) == 0);
+    QCOMPARE(source.st_dev == target.st_dev && source.st_ino == target.st_ino, shared);
+    QCOMPARE(int(target.st_nlink), shared ? 2 : 1);
 }
 
 QTEST_GUILESS_MAIN(TestSlowFileOps)
