@@ -20,6 +20,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 #include "benchshell.h"
 #include "benchupdater.h"
 #include "mirrorsfixture.h"
@@ -157,10 +159,14 @@ public:
         Case c(base, server, mirrorRoot, std::move(release));
         if (!c.prepare() || (shell == Md5sum && !c.release.install(c.setup.clientDir)))
             return row;
+        // Both sides flush what they write; neither pays for the mirror's
+        // files or for what the other left to be written back.
+        ::sync();
         const BenchUpdater::Result updater = BenchUpdater::run(program, c.setup);
         printUpdater(updater);
         BenchShell::Timing timing;
         timing.ok = true;
+        ::sync();
         if (shell == Pipeline) {
             timing = BenchShell::pipeline(c.shellFiles(), c.path(QStringLiteral("pipeline")),
                 c.path(QStringLiteral("pipeline-client")));
