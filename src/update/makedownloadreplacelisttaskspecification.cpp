@@ -137,37 +137,50 @@ bool MakeDownloadReplaceListFunc::run()
     installs.clear();
     deletions.clear();
     candidates.clear();
-    const QString path = productIni;
     emit message(QStringLiteral("Compiling download and replace list"));
-    QSettings settings(path, QSettings::IniFormat);
+    int count = 0;
+    int deleteKeys = 0;
+    if (!readProductIni(count, deleteKeys)) {
+        // Nothing of a refused product ini may be acted on.
+        lists->clear();
+        candidates = {};
+        return false;
+    }
+    judgeCandidates(deleteKeys, count);
+    return true;
+}
 
-    const int count = getFileCount(settings);
+bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
+{
+    // The parsed file and the sets against duplicates take more memory than
+    // the lists made from them (a release of 100,000 files): they are gone
+    // before the files are judged and the lists filled.
+    QSettings settings(productIni, QSettings::IniFormat);
+    count = getFileCount(settings);
     if (count == 0) {
         emit message(QStringLiteral("No files in product ini"));
         return false;
     }
-
-    int deleteKeys = 0;
+    candidates.reserve(count);
     const QStringList groups = settings.childGroups();
+    bool ok = true;
     for (const QString& group : groups) {
         if (hasControlCharacter(group)) {
             reportInvalidLine(printable(group));
-            lists->clear();
-            return false;
+            ok = false;
+            break;
         }
         settings.beginGroup(group);
-        const bool ok = group == deleteSection ? readDeleteSection(settings, deleteKeys)
-                                               : readFileSection(settings, group);
+        ok = group == deleteSection ? readDeleteSection(settings, deleteKeys)
+                                    : readFileSection(settings, group);
         settings.endGroup();
-        if (!ok) {
-            // Nothing of a refused product ini may be acted on.
-            lists->clear();
-            candidates.clear();
-            return false;
-        }
+        if (!ok)
+            break;
     }
-    judgeCandidates(deleteKeys, count);
-    return true;
+    copies = {};
+    installs = {};
+    deletions = {};
+    return ok;
 }
 
 bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& keysRead)
@@ -293,14 +306,22 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
     };
     FileCheckPool::run(int(candidates.size()), QThread::idealThreadCount(), check, report);
 
+    // Lists of exactly the size they need; each entry moves over, so no file
+    // is held twice.
+    const auto replaced =
+        std::count_if(verdicts.begin(), verdicts.end(), [](Verdict v) { return v != Current; });
+    const auto fetched = std::count(verdicts.begin(), verdicts.end(), Needed);
+    lists->replaceList.reserve(lists->replaceList.size() + replaced);
+    lists->downloadList.reserve(lists->downloadList.size() + fetched);
     for (int i = 0; i < candidates.size(); ++i) {
         if (verdicts[size_t(i)] == Current)
             continue;
-        lists->replaceList.append(candidates.at(i).replace);
+        Candidate& candidate = candidates[i];
+        lists->replaceList.append(std::move(candidate.replace));
         if (verdicts[size_t(i)] == Needed)
-            lists->downloadList.append(candidates.at(i).download);
+            lists->downloadList.append(std::move(candidate.download));
     }
-    candidates.clear();
+    candidates = {};
 }
 
 void MakeDownloadReplaceListFunc::reportInvalidLine(const QString& section)

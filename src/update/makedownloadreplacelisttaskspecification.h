@@ -58,6 +58,9 @@ private:
     // keysRead counts the keys of the section.
     bool readDeleteSection(QSettings& settings, int& keysRead);
     bool readFileSection(QSettings& settings, const QString& section);
+    // Reads every section into candidates and the delete list; count: the
+    // keys of all sections, deleteKeys: those of the delete section.
+    bool readProductIni(int& count, int& deleteKeys);
     // Sorts the files read into the lists: installed and current (none),
     // verified copy waiting (replace only), or both lists. keysDone keys of
     // count were handled before.

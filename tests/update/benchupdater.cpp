@@ -82,10 +82,14 @@ int childMain(const QStringList& arguments)
     auto* task = new MainTaskSpecification(&manager, &mirrors, parameters, nullptr, 1.0);
     QElapsedTimer clock;
     QList<qint64> stageStart;
+    // The peak resident memory when each stage began: which stage raised it.
+    QList<qint64> peakBefore;
     QStringList failures;
     QObject::connect(task, &TaskSpecification::message, [&](const QString& line) {
-        if (stageLines.value(stageStart.size()) == line)
+        if (stageLines.value(stageStart.size()) == line) {
             stageStart.append(clock.elapsed());
+            peakBefore.append(ProcessMemory::statusKiB("VmHWM"));
+        }
         if ((line.startsWith(QLatin1String("Warning")) || line.startsWith(QLatin1String("Could not")))
             && failures.size() < 5)
             failures.append(line);
@@ -110,10 +114,12 @@ int childMain(const QStringList& arguments)
 
     QString stages;
     stageStart.append(wallMs);
+    peakBefore.append(ProcessMemory::statusKiB("VmHWM"));
     for (int i = 0; i + 1 < stageStart.size(); ++i) {
-        stages += QStringLiteral("%1%2 %3 s")
-                      .arg(i == 0 ? QString() : QStringLiteral(", "), stageNames.at(i))
-                      .arg((stageStart.at(i + 1) - stageStart.at(i)) / 1000.0, 0, 'f', 2);
+        stages += QStringLiteral("%1%2 %3 s, peak %4 MiB")
+                      .arg(i == 0 ? QString() : QStringLiteral("; "), stageNames.at(i))
+                      .arg((stageStart.at(i + 1) - stageStart.at(i)) / 1000.0, 0, 'f', 2)
+                      .arg(peakBefore.at(i + 1) / 1024.0, 0, 'f', 1);
     }
     std::printf("result %d %lld %lld\nstages %s\n", ok ? 1 : 0, static_cast<long long>(wallMs),
         static_cast<long long>(ProcessMemory::statusKiB("VmHWM")), qPrintable(stages));

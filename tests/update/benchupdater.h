@@ -21,7 +21,7 @@ struct Result {
     bool killed = false; // ended by runAndKill on purpose
     double seconds = 0; // from the start of the main task to its end
     double peakMiB = 0; // peak resident memory of the whole updater process
-    QString stages; // time per stage
+    QString stages; // time per stage, and the peak memory by its end
     QStringList failures; // the first warnings and failure lines
 };
 
