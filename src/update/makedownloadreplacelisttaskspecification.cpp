@@ -2,6 +2,7 @@
 #include "makedownloadreplacelisttaskspecification.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include <QFileInfo>
@@ -254,25 +255,12 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
         copies.insert(key);
         installs.insert(target);
 
-        // An installation cut short (power loss, killed process) can leave an
-        // old copy beside a file that is current now, or with no file beside
-        // it at all; the installation only deals with a copy when it moves an
-        // existing file aside. The updater's own files keep theirs until the
-        // next start, as after a normal self-update.
-        const QString old = replace.oldDestFileName();
-        if (!SpecialFiles::isSpecialFileName(QFileInfo(target).fileName())
-            && QFileInfo::exists(clientDir + QLatin1Char('/') + old))
-            lists->deleteList.append(old);
-        // So can the new content of a file that was being written; it is
-        // never in use. Writing the file again starts afresh in any case.
-        const QString staged = replace.destFileName(AtomicReplace::stagingPrefix());
-        if (QFileInfo::exists(clientDir + QLatin1Char('/') + staged))
-            lists->deleteList.append(staged);
-
         // Whether the file is installed and current, or waits verified in the
-        // temporary directory, is found out for all files at once, on every
-        // core, once the whole product ini has proved sound.
-        candidates.append({download, replace});
+        // temporary directory, and what a cut-off run left beside it, is found
+        // out for all files at once, on every core, once the whole product ini
+        // has proved sound. Its leftovers join the delete list where they
+        // would have been found in reading order.
+        candidates.append({download, replace, lists->deleteList.size()});
     }
     return true;
 }
@@ -282,9 +270,11 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
     // One verdict per candidate, written by the worker that checked it.
     enum Verdict : quint8 { Current, CopyWaiting, Needed };
     std::vector<Verdict> verdicts(size_t(candidates.size()), Needed);
-    const auto check = [this, &verdicts](int index, FileMd5& md5) {
+    std::vector<quint8> leftovers(size_t(candidates.size()), 0);
+    const auto check = [this, &verdicts, &leftovers](int index, FileMd5& md5) {
         const FileDownloadSpecification& download = candidates.at(index).download;
         const FileReplaceSpecification& replace = candidates.at(index).replace;
+        leftovers[size_t(index)] = findLeftovers(replace);
         // The size is known, so a file of another size is not read at all.
         const QString installed = clientDir + QLatin1Char('/') + replace.destFileName(QString());
         if (replace.hasUnzip() ? md5.matches(installed, replace.md5, qint64(replace.size))
@@ -306,6 +296,7 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
     };
     FileCheckPool::run(int(candidates.size()), QThread::idealThreadCount(), check, report);
 
+    mergeLeftovers(leftovers);
     // Lists of exactly the size they need; each entry moves over, so no file
     // is held twice.
     const auto replaced =
@@ -322,6 +313,42 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
             lists->downloadList.append(std::move(candidate.download));
     }
     candidates = {};
+}
+
+quint8 MakeDownloadReplaceListFunc::findLeftovers(const FileReplaceSpecification& replace) const
+{
+    // An installation cut short (power loss, killed process) can leave an
+    // old copy beside a file that is current now, or with no file beside it
+    // at all; the installation only deals with a copy when it moves an
+    // existing file aside. The updater's own files keep theirs until the next
+    // start, as after a normal self-update.
+    quint8 found = 0;
+    const QString dir = clientDir + QLatin1Char('/');
+    if (!SpecialFiles::isSpecialFileName(QFileInfo(replace.pureDestFilePath()).fileName())
+        && QFileInfo::exists(dir + replace.oldDestFileName()))
+        found |= OldCopyLeft;
+    // So can the new content of a file that was being written; it is never in
+    // use. Writing the file again starts afresh in any case.
+    if (QFileInfo::exists(dir + replace.destFileName(AtomicReplace::stagingPrefix())))
+        found |= StagedCopyLeft;
+    return found;
+}
+
+void MakeDownloadReplaceListFunc::mergeLeftovers(const std::vector<quint8>& leftovers)
+{
+    const QList<QString> listed = std::exchange(lists->deleteList, {});
+    qsizetype next = 0;
+    for (int i = 0; i < candidates.size(); ++i) {
+        const Candidate& candidate = candidates.at(i);
+        while (next < candidate.deleteListPosition)
+            lists->deleteList.append(listed.at(next++));
+        if (leftovers[size_t(i)] & OldCopyLeft)
+            lists->deleteList.append(candidate.replace.oldDestFileName());
+        if (leftovers[size_t(i)] & StagedCopyLeft)
+            lists->deleteList.append(candidate.replace.destFileName(AtomicReplace::stagingPrefix()));
+    }
+    while (next < listed.size())
+        lists->deleteList.append(listed.at(next++));
 }
 
 void MakeDownloadReplaceListFunc::reportInvalidLine(const QString& section)

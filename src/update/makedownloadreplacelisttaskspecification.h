@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include <QSet>
 
@@ -82,6 +83,13 @@ private:
     struct Candidate {
         FileDownloadSpecification download;
         FileReplaceSpecification replace;
+        // How long the delete list was when the entry was read.
+        qsizetype deleteListPosition;
     };
+    // What a cut-off run left beside an installed file.
+    enum Leftover : quint8 { OldCopyLeft = 1, StagedCopyLeft = 2 };
+    quint8 findLeftovers(const FileReplaceSpecification& replace) const;
+    // Puts the leftovers found (one entry per candidate) into the delete list.
+    void mergeLeftovers(const std::vector<quint8>& leftovers);
     QList<Candidate> candidates;
 };

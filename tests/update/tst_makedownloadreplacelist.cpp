@@ -136,6 +136,14 @@ private slots:
             << "[files]\n" + plainLine("update", newContent)
             << Files {{"client:update", oldContent}, {"client:_new_update", "half"}} << QStringList {"update"}
             << QStringList {"update"} << QStringList {"_new_update"};
+        QTest::newRow("leftovers and obsolete files in reading order")
+            << "[alpha]\n" + plainLine("a", newContent) + "[delete]\ngone=1\n[files]\n"
+                + plainLine("b", newContent) + plainLine("c", newContent)
+            << Files {{"client:a", newContent}, {"client:_old_a", oldContent}, {"client:gone", oldContent},
+                   {"client:b", newContent}, {"client:_new_b", "half"}, {"client:_old_c", oldContent},
+                   {"client:_new_c", "half"}}
+            << QStringList {"c"} << QStringList {"c"}
+            << QStringList {"_old_a", "gone", "_new_b", "_old_c", "_new_c"};
         QTest::newRow("only a delete section")
             << QStringLiteral("[delete]\nx=1\ny=1\n") << Files {{"client:x", oldContent}} << QStringList()
             << QStringList() << QStringList {"x"};
