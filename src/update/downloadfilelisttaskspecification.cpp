@@ -91,8 +91,9 @@ qint64 DownloadFileListTaskSpecification::bytesStillNeeded() const
 bool DownloadFileListTaskSpecification::makeSubDirs()
 {
     // Every name is looked at before the first directory is made.
+    const PathGuard::Root root(parameters.tempDir);
     for (const FileDownloadSpecification& entry : std::as_const(*fileList)) {
-        if (PathGuard::pathInside(parameters.tempDir, entry.fileName).isEmpty()) {
+        if (root.pathInside(entry.fileName).isEmpty()) {
             emit message(
                 QStringLiteral("Refusing to download %1: its path leads outside the temporary directory")
                     .arg(entry.fileName));

@@ -23,12 +23,12 @@ void FileDeleteListTaskSpecification::execute()
 
 void FileDeleteListTaskSpecification::makeSubtasksAndStart()
 {
-    const QString& root = clientDir;
+    const PathGuard::Root root(clientDir);
     QStringList paths;
     for (const QString& entry : std::as_const(*fileList)) {
         // An absolute entry or one with ".." would delete outside the
         // installation; so would one that runs through a linked directory.
-        const QString path = PathGuard::pathInside(root, entry);
+        const QString path = root.pathInside(entry);
         if (path.isEmpty())
             emit message(QStringLiteral("Refusing to delete %1: its path leads outside the client directory")
                              .arg(entry));

@@ -33,11 +33,13 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
 {
     // Refuse the whole list before the first directory is made, rather than
     // find a bad entry halfway and have to undo.
+    clientRoot.emplace(parameters.clientDir);
+    tempRoot.emplace(parameters.tempDir);
     for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
         QString source;
         QString target;
         QString old;
-        if (!FileReplaceTaskSpecification::installPaths(entry, parameters, source, target, old)) {
+        if (!FileReplaceTaskSpecification::installPaths(entry, *clientRoot, *tempRoot, source, target, old)) {
             state = Running;
             emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
                              .arg(entry.pureDestFilePath()));
@@ -92,6 +94,7 @@ TaskSpecification* FileReplaceListTaskSpecification::makeSubTask(int index)
     auto* task = new FileReplaceTaskSpecification(
         entries.at(index), deleteList, &journal, parameters, this, fileShare);
     task->leavePlacingTo(&staged);
+    task->judgePathsBy(&*clientRoot, &*tempRoot);
     return task;
 }
 
@@ -175,5 +178,7 @@ void FileReplaceListTaskSpecification::reset()
     placingFailed = false;
     endAfterPlacing = false;
     journal.rollback(this);
+    clientRoot.reset();
+    tempRoot.reset();
     TaskSpecification::reset();
 }

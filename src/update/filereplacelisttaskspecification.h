@@ -3,6 +3,8 @@
 // complete.
 #pragma once
 
+#include <optional>
+
 #include "fileops/rollback.h"
 #include "tasks/composedtaskspecification.h"
 #include "update/filereplacetaskspecification.h"
@@ -55,6 +57,9 @@ public:
     QList<QString>* deleteList;
     RollbackDataList journal;
     UpdateParameters parameters;
+    // The two directories every path of the phase is judged by.
+    std::optional<PathGuard::Root> clientRoot;
+    std::optional<PathGuard::Root> tempRoot;
 
 protected:
     void subtasksDone() override;

@@ -1,6 +1,8 @@
 // Installs one downloaded file into the client directory.
 #include "filereplacetaskspecification.h"
 
+#include <optional>
+
 #include <QFileInfo>
 
 #include "fileops/filecopytaskspecification.h"
@@ -42,12 +44,12 @@ FileReplaceTaskSpecification::FileReplaceTaskSpecification(const FileReplaceSpec
 }
 
 bool FileReplaceTaskSpecification::installPaths(const FileReplaceSpecification& entry,
-    const UpdateParameters& parameters, QString& source, QString& target, QString& old)
+    const PathGuard::Root& clientDir, const PathGuard::Root& tempDir, QString& source, QString& target,
+    QString& old)
 {
-    const QString root = parameters.clientDir;
-    source = PathGuard::pathInside(parameters.tempDir, entry.fileName);
-    target = PathGuard::pathInside(root, entry.destFileName(QString()));
-    old = PathGuard::pathInside(root, entry.oldDestFileName());
+    source = tempDir.pathInside(entry.fileName);
+    target = clientDir.pathInside(entry.destFileName(QString()));
+    old = clientDir.pathInside(entry.oldDestFileName());
     return !source.isEmpty() && !target.isEmpty() && !old.isEmpty();
 }
 
@@ -62,7 +64,11 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     QString source;
     QString target;
     QString old;
-    if (!installPaths(replaceSpec, parameters, source, target, old)) {
+    std::optional<PathGuard::Root> ownClientRoot;
+    std::optional<PathGuard::Root> ownTempRoot;
+    const PathGuard::Root& client = clientRoot ? *clientRoot : ownClientRoot.emplace(parameters.clientDir);
+    const PathGuard::Root& temp = tempRoot ? *tempRoot : ownTempRoot.emplace(parameters.tempDir);
+    if (!installPaths(replaceSpec, client, temp, source, target, old)) {
         state = Running;
         emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
                          .arg(replaceSpec.pureDestFilePath()));

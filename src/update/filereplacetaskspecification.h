@@ -4,6 +4,7 @@
 // journaled for undo.
 #pragma once
 
+#include "fileops/pathguard.h"
 #include "fileops/rollback.h"
 #include "tasks/composedtaskspecification.h"
 #include "update/filespecifications.h"
@@ -58,6 +59,13 @@ public:
     void makeSubtasksAndStart();
     /// Before execute(): stage the file only, see above.
     void leavePlacingTo(QList<StagedReplacement>* staged) { stagedList = staged; }
+    /// Before execute(): judge the paths by these roots, which the caller
+    /// keeps for many files, instead of looking the directories up afresh.
+    void judgePathsBy(const PathGuard::Root* clientDir, const PathGuard::Root* tempDir)
+    {
+        clientRoot = clientDir;
+        tempRoot = tempDir;
+    }
     /// Puts the "_old_" name of a replaced file on deleteList, unless it is
     /// one of the updater's own.
     static void listOldCopy(const FileReplaceSpecification& entry, QList<QString>* deleteList);
@@ -66,8 +74,8 @@ public:
 
     // The download in the temporary directory, the installed file and its
     // "_old_" name; false when any of them would lie outside its directory.
-    static bool installPaths(const FileReplaceSpecification& entry, const UpdateParameters& parameters,
-        QString& source, QString& target, QString& old);
+    static bool installPaths(const FileReplaceSpecification& entry, const PathGuard::Root& clientDir,
+        const PathGuard::Root& tempDir, QString& source, QString& target, QString& old);
 
     static const QStringList executableFiles;
     static const QStringList executableSuffixes;
@@ -79,6 +87,8 @@ public:
     UpdateParameters parameters;
     bool oldRenamed = false;
     QList<StagedReplacement>* stagedList = nullptr;
+    const PathGuard::Root* clientRoot = nullptr;
+    const PathGuard::Root* tempRoot = nullptr;
     QString stagedTarget;
     QString stagedOld;
 
