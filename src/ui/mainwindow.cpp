@@ -9,6 +9,8 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 
@@ -27,6 +29,12 @@ constexpr int unattendedClientStartMs = 1000;
 // below 10 GB at below 10 GB/s never change the window's width.
 constexpr quint64 widestSizeKb = 9999999;
 constexpr quint64 widestSpeedKbPerS = 9999999;
+// The details log keeps this many of its latest lines, and drops the oldest
+// ones this many at a time: a release of 100,000 files writes some 300,000
+// lines, which the window would otherwise hold to the end (about 100 MB).
+// Standard error keeps the whole log.
+constexpr int logLinesKept = 10000;
+constexpr int logLinesDroppedAtOnce = 5000;
 
 QString sizeText(quint64 kilobytes)
 {
@@ -77,6 +85,9 @@ MainWindow::MainWindow(Configuration& configuration)
     ui.corvaneLabel->setUrl(QString::fromLatin1(makerHomePage));
 
     reserveSpace();
+    // Nobody edits the log: without this every appended line stays in the
+    // undo history as well, whatever is dropped from the view.
+    ui.outputTextEdit->setUndoRedoEnabled(false);
     ui.outputTextEdit->hide();
     onDownloadProgress(0, 0, 0, false);
 
@@ -200,6 +211,14 @@ void MainWindow::on_startButton_clicked()
 void MainWindow::onAppendText(QString text)
 {
     ui.outputTextEdit->append(text);
+    QTextDocument* log = ui.outputTextEdit->document();
+    if (log->blockCount() > logLinesKept + logLinesDroppedAtOnce) {
+        // Many lines in one edit: dropped one by one, each line would make a
+        // shown log lay itself out again.
+        QTextCursor oldest(log);
+        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, logLinesDroppedAtOnce);
+        oldest.removeSelectedText();
+    }
     // The details log goes to standard error as well: an unattended run has
     // nobody looking at the window, and its caller keeps the log this way.
     std::fprintf(stderr, "%s\n", qUtf8Printable(text));

@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTranslator>
@@ -54,6 +55,7 @@ private Q_SLOTS:
     void downloadProgress_data();
     void downloadProgress();
     void detailsShowTheEndOfTheLog();
+    void aLongLogKeepsItsLatestLines();
     void bannerImage_data();
     void bannerImage();
     void otherInstance_data();
@@ -191,6 +193,20 @@ void TestMainWindow::detailsShowTheEndOfTheLog()
 
     QTest::mouseClick(details, Qt::LeftButton);
     QVERIFY(!log->isVisible());
+}
+
+void TestMainWindow::aLongLogKeepsItsLatestLines()
+{
+    // A release of many files logs lines by the hundred thousand; the window
+    // keeps the latest ones, in order, and drops the oldest in bulk.
+    auto* log = widget<QTextEdit>("outputTextEdit");
+    for (int i = 0; i < 16000; ++i)
+        window->onAppendText(QStringLiteral("line %1").arg(i));
+    const QStringList lines = log->toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 11000);
+    QCOMPARE(lines.first(), QStringLiteral("line 5000"));
+    QCOMPARE(lines.last(), QStringLiteral("line 15999"));
+    QVERIFY(!log->document()->isUndoAvailable());
 }
 
 void TestMainWindow::bannerImage_data()
