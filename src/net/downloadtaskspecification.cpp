@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 
@@ -10,10 +11,12 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThreadPool>
 #include <QUrl>
 
 #include "base/writefailure.h"
 #include "net/partialdownload.h"
+#include "tasks/asynctaskspecification.h"
 
 namespace {
 
@@ -22,6 +25,52 @@ constexpr qint64 chunkSize = 64 * 1024;
 // The part of a copy read back at a time to take up its digest when resuming.
 constexpr qint64 prefixBlockSize = 256 * 1024;
 constexpr qint64 readBufferSize = 1024 * 1024;
+
+// Digests whole blocks of a file from its current position to its end; the
+// number of bytes read, or -1 if a read failed.
+qint64 digestRest(QFile& file, QCryptographicHash& hash)
+{
+    QByteArray block(prefixBlockSize, Qt::Uninitialized);
+    qint64 done = 0;
+    for (qint64 got; (got = file.read(block.data(), block.size())) != 0; done += got) {
+        if (got < 0)
+            return -1;
+        hash.addData(QByteArrayView(block.constData(), got));
+    }
+    return done;
+}
+
+} // namespace
+
+// The digest of a copy that a stopped run left, read back on the thread pool.
+struct ResumePrefix {
+    std::unique_ptr<QCryptographicHash> hash = std::make_unique<QCryptographicHash>(QCryptographicHash::Md5);
+    // How many bytes the digest covers, or -1 if the copy could not be read.
+    qint64 length = -1;
+};
+
+namespace {
+
+class PrefixDigestFunc final : public ASyncFunc {
+public:
+    PrefixDigestFunc(const QString& path, std::shared_ptr<ResumePrefix> prefix)
+        : path(path)
+        , prefix(std::move(prefix))
+    {
+    }
+
+    bool run() override
+    {
+        QFile copy(path);
+        if (copy.open(QIODevice::ReadOnly))
+            prefix->length = digestRest(copy, *prefix->hash);
+        return prefix->length > 0;
+    }
+
+private:
+    QString path;
+    std::shared_ptr<ResumePrefix> prefix;
+};
 
 } // namespace
 
@@ -35,6 +84,7 @@ DownloadTaskSpecification::DownloadTaskSpecification(QNetworkAccessManager* mana
     , file(localPath)
     , expectedSize(expectedSize)
     , initialExpectedSize(expectedSize)
+    , digest(std::make_unique<QCryptographicHash>(QCryptographicHash::Md5))
 {
 }
 
@@ -50,6 +100,31 @@ void DownloadTaskSpecification::execute()
 {
     emit message(QStringLiteral("Downloading %1").arg(remotePath));
     state = Running;
+    if (resumableValidator().isEmpty())
+        startDownload();
+    else
+        digestPrefixFirst();
+}
+
+void DownloadTaskSpecification::digestPrefixFirst()
+{
+    const auto prefix = std::make_shared<ResumePrefix>();
+    pendingPrefix = prefix;
+    auto* func = new PrefixDigestFunc(file.fileName(), prefix);
+    // Tied to this task: a result for a task that is gone reaches nobody.
+    connect(
+        func, &ASyncFunc::runResult, this, [this, prefix](bool) { onPrefixDigested(prefix); },
+        Qt::QueuedConnection);
+    QThreadPool::globalInstance()->start(new ASyncRun(func));
+}
+
+void DownloadTaskSpecification::onPrefixDigested(const std::shared_ptr<ResumePrefix>& prefix)
+{
+    // A digest that was under way when the task was cancelled or reset
+    // belongs to a copy that is gone.
+    if (prefix != pendingPrefix || state != Running)
+        return;
+    readyPrefix = std::move(pendingPrefix);
     startDownload();
 }
 
@@ -84,7 +159,7 @@ void DownloadTaskSpecification::startDownload()
         stopOnWriteFailure(cause);
         return;
     }
-    digest.reset();
+    digest->reset();
     resumeOffset = validator.isEmpty() ? 0 : takeUpPrefix();
     bytesReceived = bytesAtLastTick = resumeOffset;
 
@@ -241,7 +316,7 @@ bool DownloadTaskSpecification::readData()
             stopOnWriteFailure(cause);
             return false;
         }
-        digest.addData(QByteArrayView(buffer, got));
+        digest->addData(QByteArrayView(buffer, got));
         bytesReceived += got;
         if (expectedSize >= 1)
             setProgress(std::min(1.0, double(bytesReceived) / double(expectedSize)));
@@ -295,7 +370,7 @@ void DownloadTaskSpecification::onDownloadFinished()
     reply = nullptr;
     file.close();
     PartialDownload::forget(file.fileName());
-    receivedMd5 = digest.result().toHex();
+    receivedMd5 = digest->result().toHex();
     resumed = resumeOffset > 0;
     downloadFinished();
 }
@@ -313,13 +388,14 @@ QByteArray DownloadTaskSpecification::resumableValidator() const
 qint64 DownloadTaskSpecification::takeUpPrefix()
 {
     // The digest covers the whole file, so the bytes already there are read
-    // once more; far less than fetching them again.
-    QByteArray block(prefixBlockSize, Qt::Uninitialized);
-    qint64 done = 0;
-    for (qint64 got; (got = file.read(block.data(), block.size())) > 0;) {
-        digest.addData(QByteArrayView(block.constData(), got));
-        done += got;
+    // once more; far less than fetching them again. Normally that happened
+    // on the thread pool; a copy that has changed size since is read here.
+    const std::shared_ptr<ResumePrefix> prefix = std::exchange(readyPrefix, nullptr);
+    if (prefix && prefix->length > 0 && prefix->length == file.size() && file.seek(prefix->length)) {
+        digest = std::move(prefix->hash);
+        return prefix->length;
     }
+    const qint64 done = digestRest(file, *digest);
     if (done > 0 && file.pos() == done)
         return done;
     restartFromZero();
@@ -330,7 +406,7 @@ void DownloadTaskSpecification::restartFromZero()
 {
     file.seek(0);
     file.resize(0);
-    digest.reset();
+    digest->reset();
     resumeOffset = 0;
     bytesReceived = bytesAtLastTick = 0;
     setProgress(0.0);
@@ -387,12 +463,15 @@ void DownloadTaskSpecification::resetDownload()
     }
     stallTicks = 0;
     pace.restart();
-    if (file.isOpen()) {
+    // A copy being read back for its digest goes like one being written to.
+    if (file.isOpen() || pendingPrefix) {
         file.close();
         file.remove();
         PartialDownload::forget(file.fileName());
     }
-    digest.reset();
+    pendingPrefix.reset();
+    readyPrefix.reset();
+    digest->reset();
     resumeOffset = 0;
     receivedMd5.clear();
     resumed = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -16,6 +17,7 @@
 
 class QNetworkAccessManager;
 class QUrl;
+struct ResumePrefix;
 
 /*!
     Downloads remotePath (below the mirror's versioned base URL, no leading
@@ -103,7 +105,11 @@ private:
     bool readData();
     // The saved validator of a partial copy worth continuing, or empty.
     QByteArray resumableValidator() const;
-    // Digests the copy's bytes; returns where the rest goes (0 if unreadable).
+    // Reads the copy back on the thread pool for its digest, then starts.
+    void digestPrefixFirst();
+    void onPrefixDigested(const std::shared_ptr<ResumePrefix>& prefix);
+    // Takes over the copy's digest (read back now if it was not already);
+    // returns where the rest goes (0 if unreadable).
     qint64 takeUpPrefix();
     // Drops what the copy holds; the body that follows is the whole file.
     void restartFromZero();
@@ -133,7 +139,13 @@ private:
     // Where this attempt's body starts in the file: the length of the copy
     // it continues, or 0.
     qint64 resumeOffset = 0;
-    QCryptographicHash digest {QCryptographicHash::Md5};
+    std::unique_ptr<QCryptographicHash> digest;
+    // A copy of a GiB takes seconds to read back, which the window would
+    // spend frozen: its digest is taken on the thread pool. pendingPrefix is
+    // the digest under way (a result for any other is stale), readyPrefix
+    // the one that the first request continues.
+    std::shared_ptr<ResumePrefix> pendingPrefix;
+    std::shared_ptr<ResumePrefix> readyPrefix;
     QByteArray receivedMd5;
     bool resumed = false;
     FTPSiteAccessData mirror;

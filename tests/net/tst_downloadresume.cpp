@@ -11,6 +11,7 @@
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 #include "downloadfixture.h"
 #include "mirrorsfixture.h"
@@ -168,6 +169,32 @@ private slots:
         QCOMPARE(task->wasResumed(), !changed);
         QTRY_COMPARE_WITH_TIMEOUT(nginx.bytesSent(0, DownloadFixture::remotePath()),
             changed ? fileSize : fileSize - partSize, 5000);
+    }
+
+    // The copy is read back on the thread pool before anything is asked of
+    // a mirror; a cancel meanwhile drops the copy and the late digest alike.
+    void cancelWhileTheCopyIsReadBack()
+    {
+        DownloadFixture fixture;
+        QVERIFY(fixture.start({QStringLiteral("A")}));
+        fixture.server.setAnswer(
+            DownloadFixture::pathOn(QStringLiteral("A")), TestHttpServer::Answer::generated(fileSize));
+        QVERIFY(TestFiles::write(fixture.localPath(), TestHttpServer::generatedBytes(0, partSize)));
+        QVERIFY(TestFiles::write(PartialDownload::validatorPath(fixture.localPath()), "\"v1\""));
+
+        DownloadTaskSpecification* task = fixture.makeTask(fileSize);
+        QSignalSpy canceled(task, &TaskSpecification::canceled);
+        task->execute();
+        QCOMPARE(task->state, int(TaskSpecification::Running));
+        task->userCanceled();
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+
+        QCOMPARE(task->state, int(TaskSpecification::UserCanceled));
+        QCOMPARE(canceled.count(), 1);
+        QVERIFY(fixture.server.requests().isEmpty());
+        QVERIFY(!QFile::exists(fixture.localPath()));
+        QVERIFY(!QFile::exists(PartialDownload::validatorPath(fixture.localPath())));
     }
 };
 
