@@ -120,14 +120,18 @@ bool UpdateEngine::prepareSession()
     return true;
 }
 
-QString UpdateEngine::recordedSession(int* version, QString* recorded) const
+QString UpdateEngine::recordedSession(int* version, QString* recorded, bool* notPrivate) const
 {
     QString text;
     if (!UpdateIniData::get(version, nullptr, &text))
         return {};
     if (recorded)
         *recorded = text;
-    return sessionDirectory(text);
+    const QString dir = sessionDirectory(text);
+    const bool foreign = !dir.isEmpty() && !isPrivateDirectory(dir);
+    if (notPrivate)
+        *notPrivate = foreign;
+    return foreign ? QString() : dir;
 }
 
 bool UpdateEngine::loadMirrors()
@@ -158,13 +162,13 @@ bool UpdateEngine::initialize()
 
     int version = 0;
     QString recorded;
-    QString dir = recordedSession(&version, &recorded);
-    if (!dir.isEmpty() && !isPrivateDirectory(dir)) {
+    bool notPrivate = false;
+    QString dir = recordedSession(&version, &recorded, &notPrivate);
+    if (notPrivate) {
         emit message(
             QStringLiteral("Not using %1 of an earlier session: it is not a private directory of this user")
                 .arg(recorded));
         UpdateIniData::cleanup();
-        dir.clear();
     }
     if (!dir.isEmpty()) {
         if (version == configuration->clientVersion) {
@@ -221,9 +225,7 @@ bool UpdateEngine::initializeCheck()
     int version = 0;
     const QString dir = recordedSession(&version);
     // Only downloads an update would continue with count as done.
-    checkDownloadsDir = version == configuration->clientVersion && !dir.isEmpty() && isPrivateDirectory(dir)
-        ? dir
-        : QString();
+    checkDownloadsDir = version == configuration->clientVersion ? dir : QString();
     if (!loadMirrors())
         return false;
     checkDir = std::move(scratch);
@@ -397,14 +399,11 @@ void UpdateEngine::onBannerDownloadFinished()
 void UpdateEngine::cleanup()
 {
     emit message(QStringLiteral("Remove temporary files..."));
-    QString recorded;
-    if (UpdateIniData::get(nullptr, nullptr, &recorded)) {
-        const QString dir = sessionDirectory(recorded);
-        // A record naming anything else counts as none and stays untouched.
-        if (!dir.isEmpty() && isPrivateDirectory(dir)) {
-            removeSessionDirectory(dir, false);
-            UpdateIniData::cleanup();
-        }
+    // A record naming anything else counts as none and stays untouched.
+    const QString dir = recordedSession(nullptr);
+    if (!dir.isEmpty()) {
+        removeSessionDirectory(dir, false);
+        UpdateIniData::cleanup();
     }
     emit message(QStringLiteral("Temporary files removed."));
 }

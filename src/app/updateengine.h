@@ -120,8 +120,10 @@ private:
     // seeded random source. False after a fatalError.
     bool prepareSession();
     // The recorded session directory, its version and the directory as
-    // recorded; empty when there is no usable record.
-    QString recordedSession(int* version, QString* recorded = nullptr) const;
+    // recorded; empty when there is no usable record. A directory that is
+    // not this user's alone (see isPrivateDirectory) is never handed out;
+    // notPrivate says when that was the reason.
+    QString recordedSession(int* version, QString* recorded = nullptr, bool* notPrivate = nullptr) const;
     bool loadMirrors();
     void startTask(MainTaskSpecification* task);
     // Empties the session directory dir and removes it; the result is
