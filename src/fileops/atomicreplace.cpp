@@ -77,6 +77,11 @@ QString stagingPath(const QString& target)
     return info.path() + QLatin1Char('/') + stagingPrefix() + info.fileName();
 }
 
+void discardStaged(const QString& target)
+{
+    ::unlink(QFile::encodeName(stagingPath(target)).constData());
+}
+
 bool replaceKeepingOld(const QString& fresh, const QString& target, const QString& old, DirectoryFlush flush)
 {
     const QByteArray freshPath = QFile::encodeName(fresh);
@@ -120,6 +125,11 @@ bool putInPlace(const QString& fresh, const QString& target, DirectoryFlush flus
         return false;
     flushDirectoryOf(target, flush);
     return true;
+}
+
+bool place(const QString& fresh, const QString& target, const QString& old, DirectoryFlush flush)
+{
+    return old.isEmpty() ? putInPlace(fresh, target, flush) : replaceKeepingOld(fresh, target, old, flush);
 }
 
 bool restoreOld(const QString& old, const QString& target)

@@ -19,6 +19,8 @@ enum class DirectoryFlush { Now, ByCaller };
 const QString& stagingPrefix();
 /// The staging name of target: the same directory, the prefix before its name.
 QString stagingPath(const QString& target);
+/// Removes the staging file of target, if there is one.
+void discardStaged(const QString& target);
 
 /// Puts the complete file fresh at target and keeps target's previous content
 /// at old, which must not exist; all three lie in one directory. At every
@@ -35,6 +37,10 @@ bool replaceKeepingOld(const QString& fresh, const QString& target, const QStrin
 /// Puts the complete file fresh at target, which must not exist, in one step;
 /// flushed like replaceKeepingOld. On failure nothing has changed.
 bool putInPlace(const QString& fresh, const QString& target, DirectoryFlush flush = DirectoryFlush::Now);
+
+/// replaceKeepingOld with old set, putInPlace with old empty.
+bool place(const QString& fresh, const QString& target, const QString& old,
+    DirectoryFlush flush = DirectoryFlush::Now);
 
 /// The undo of replaceKeepingOld: old takes target's name again in one step,
 /// and the content target had goes. Flushed like the others.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSet>
 
@@ -29,6 +30,14 @@ BatchInstallTaskSpecification::BatchInstallTaskSpecification(
 {
 }
 
+void BatchInstallTaskSpecification::reset()
+{
+    // Waits for the worker; its report of what it placed is still queued and
+    // must reach the journal, or the placed files could not be undone.
+    ASyncTaskSpecification::reset();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
 ASyncFunc* BatchInstallTaskSpecification::createFunction()
 {
     placed = 0;
@@ -44,9 +53,7 @@ void BatchInstallTaskSpecification::onPlaced(int count)
 {
     placed = count;
     for (int i = 0; i < count; ++i) {
-        const InstallStep& step = steps.at(i);
-        journal->add(step.old.isEmpty() ? RollbackData(RollbackData::CreateFile, step.target)
-                                        : RollbackData(RollbackData::Replace, step.old, step.target));
+        journal->add(RollbackData::placed(steps.at(i).target, steps.at(i).old));
     }
 }
 
@@ -67,11 +74,7 @@ bool BatchInstallFunc::run()
     for (; done < steps.size(); ++done) {
         const InstallStep& step = steps.at(done);
         const QString staging = AtomicReplace::stagingPath(step.target);
-        const bool ok = step.old.isEmpty()
-            ? AtomicReplace::putInPlace(staging, step.target, AtomicReplace::DirectoryFlush::ByCaller)
-            : AtomicReplace::replaceKeepingOld(
-                staging, step.target, step.old, AtomicReplace::DirectoryFlush::ByCaller);
-        if (!ok) {
+        if (!AtomicReplace::place(staging, step.target, step.old, AtomicReplace::DirectoryFlush::ByCaller)) {
             emit message(QStringLiteral("Could not move '%1' to '%2'").arg(staging, step.target));
             break;
         }
@@ -111,7 +114,7 @@ bool BatchInstallFunc::flushStaged() const
 void BatchInstallFunc::discardFrom(int first) const
 {
     for (int i = first; i < steps.size(); ++i)
-        ::unlink(QFile::encodeName(AtomicReplace::stagingPath(steps.at(i).target)).constData());
+        AtomicReplace::discardStaged(steps.at(i).target);
 }
 
 void BatchInstallFunc::flushDirectories(int count) const

@@ -33,7 +33,8 @@ public:
     BatchInstallTaskSpecification(
         QList<InstallStep> steps, RollbackDataList* journal, QObject* parent, double parentProgressRange);
 
-    const QList<InstallStep>& getSteps() const { return steps; }
+    /// Also waits for a running worker and journals what it placed.
+    void reset() override;
     /// How many steps, from the first, are done; valid once the task has ended.
     int placedCount() const { return placed; }
 

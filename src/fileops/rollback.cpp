@@ -23,6 +23,11 @@ RollbackData::RollbackData(Operation operation, const QString& from, const QStri
 {
 }
 
+RollbackData RollbackData::placed(const QString& target, const QString& old)
+{
+    return old.isEmpty() ? RollbackData(CreateFile, target) : RollbackData(Replace, old, target);
+}
+
 bool RollbackData::rollback(QObject* receiver) const
 {
     switch (operation) {

@@ -25,6 +25,10 @@ public:
     /// for Replace, where the previous content is kept, then the replaced file.
     RollbackData(Operation operation, const QString& from, const QString& to);
 
+    /// The record of a file put in place: CreateFile when old is empty,
+    /// otherwise Replace with the previous content kept at old.
+    static RollbackData placed(const QString& target, const QString& old);
+
     /// Undoes this change; false if the file system refused, after reporting
     /// a warning to receiver (which may be null).
     bool rollback(QObject* receiver) const;

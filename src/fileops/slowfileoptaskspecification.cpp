@@ -33,9 +33,7 @@ void SlowFileOpSpecification::runDone(bool ok)
     // journal will ever take it away again. A staged file is journaled once
     // it is put in place.
     if (ok && rollbackList && !options.deferPlacing) {
-        rollbackList->add(options.oldPath.isEmpty()
-                ? RollbackData(RollbackData::CreateFile, destination)
-                : RollbackData(RollbackData::Replace, options.oldPath, destination));
+        rollbackList->add(RollbackData::placed(destination, options.oldPath));
     }
     ASyncTaskSpecification::runDone(ok);
 }

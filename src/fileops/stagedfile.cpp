@@ -14,9 +14,8 @@ namespace {
 // run that was cut off while writing it.
 QString clearedStagingPath(const QString& destination)
 {
-    const QString staging = AtomicReplace::stagingPath(destination);
-    ::unlink(QFile::encodeName(staging).constData());
-    return staging;
+    AtomicReplace::discardStaged(destination);
+    return AtomicReplace::stagingPath(destination);
 }
 
 } // namespace
@@ -32,7 +31,7 @@ StagedFile::StagedFile(const QString& destination, int mode, int sameContent)
 StagedFile::~StagedFile()
 {
     // An uncommitted file is removed by NewFile itself.
-    if (committed && !installed && !kept)
+    if (committed && !installed)
         QFile::remove(staging);
 }
 
@@ -66,13 +65,11 @@ bool StagedFile::install(const QString& oldPath)
     if (!file.commit())
         return false;
     committed = true;
-    installed = oldPath.isEmpty() ? AtomicReplace::putInPlace(staging, destination)
-                                  : AtomicReplace::replaceKeepingOld(staging, destination, oldPath);
+    installed = AtomicReplace::place(staging, destination, oldPath);
     return installed;
 }
 
 bool StagedFile::keepStaged()
 {
-    kept = file.keepUnflushed();
-    return kept;
+    return file.keepUnflushed();
 }

@@ -49,5 +49,4 @@ private:
     QCryptographicHash hash;
     bool committed = false;
     bool installed = false;
-    bool kept = false;
 };

@@ -1,9 +1,6 @@
 // The installation phase of an update.
 #include "filereplacelisttaskspecification.h"
 
-#include <unistd.h>
-
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -133,7 +130,7 @@ void FileReplaceListTaskSpecification::onPlacingEnded()
 void FileReplaceListTaskSpecification::discardStaged()
 {
     for (const StagedReplacement& file : std::as_const(staged))
-        ::unlink(QFile::encodeName(AtomicReplace::stagingPath(file.target)).constData());
+        AtomicReplace::discardStaged(file.target);
     staged.clear();
 }
 
@@ -167,9 +164,7 @@ void FileReplaceListTaskSpecification::reset()
     clearSubTasks();
     entries.clear();
     if (placing) {
-        // Waits for the worker; its report of what it placed is still queued.
         placing->reset();
-        QCoreApplication::sendPostedEvents(placing, QEvent::MetaCall);
         placing->deleteLater();
         placing = nullptr;
     }
