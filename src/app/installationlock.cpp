@@ -12,18 +12,22 @@
 #include <QObject>
 #include <QString>
 
+#include "base/filedescriptor.h"
+
 namespace {
 
 // Everyone who may update the installation must be able to open the file
 // to lock it, whatever the umask of the first one who made it.
 constexpr mode_t lockFileMode = 0644;
 
+QByteArray lockPath(const QString& clientDir)
+{
+    return QFile::encodeName(clientDir + QLatin1Char('/') + InstallationLock::fileName());
+}
+
 int openLockFile(const QByteArray& path)
 {
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, lockFileMode);
-    } while (fd < 0 && errno == EINTR);
+    int fd = openRetrying(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, lockFileMode);
     if (fd >= 0) {
         struct stat info;
         if (::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 0777) != lockFileMode)
@@ -32,10 +36,7 @@ int openLockFile(const QByteArray& path)
     }
     // A shared installation's lock file belongs to whoever made it; a lock
     // needs no more than reading.
-    do {
-        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return openRetrying(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
 }
 
 } // namespace
@@ -50,14 +51,11 @@ InstallationLock::Outcome InstallationLock::acquire(const QString& clientDir)
 {
     if (fd >= 0)
         return Acquired;
-    const int opened = openLockFile(QFile::encodeName(clientDir + QLatin1Char('/') + fileName()));
+    const int opened = openLockFile(lockPath(clientDir));
     if (opened < 0)
         return Unavailable;
-    int rc;
-    do {
-        rc = ::flock(opened, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    // Non-blocking: it never waits, so no signal can interrupt it.
+    if (::flock(opened, LOCK_EX | LOCK_NB) != 0) {
         const bool held = errno == EWOULDBLOCK;
         ::close(opened);
         return held ? HeldElsewhere : Unavailable;
@@ -68,23 +66,14 @@ InstallationLock::Outcome InstallationLock::acquire(const QString& clientDir)
 
 bool InstallationLock::heldElsewhere(const QString& clientDir)
 {
-    const QByteArray path = QFile::encodeName(clientDir + QLatin1Char('/') + fileName());
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    } while (fd < 0 && errno == EINTR);
+    const FileDescriptor file(
+        openRetrying(lockPath(clientDir).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     // Without the file nobody has ever locked this installation.
-    if (fd < 0)
+    if (file.fd() < 0)
         return false;
     // A shared lock is refused only while someone holds the exclusive one;
     // closing the file drops it again at once.
-    int rc;
-    do {
-        rc = ::flock(fd, LOCK_SH | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    const bool held = rc != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return held;
+    return ::flock(file.fd(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 QString InstallationLock::busyMessage(const QString& clientDir)

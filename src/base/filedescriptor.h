@@ -1,7 +1,21 @@
 // A file descriptor that is closed on every way out of its scope.
 #pragma once
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <unistd.h>
+
+/// open(2) of a native path, again while a signal interrupts it; -1 with
+/// errno set on failure.
+inline int openRetrying(const char* path, int flags, mode_t mode = 0)
+{
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
 
 class FileDescriptor final {
 public:

@@ -22,6 +22,7 @@ constexpr qint64 blockSize = 256 * 1024;
 
 FileMd5::FileMd5()
     : block(new char[blockSize])
+    , hash(QCryptographicHash::Md5)
 {
 }
 
@@ -32,10 +33,7 @@ FileMd5::Outcome FileMd5::digest(const QString& path, qint64 requiredSize)
     lastHex.clear();
     // The no-op check opens every installed file: the plain system calls,
     // without a file object's bookkeeping around them.
-    int fd;
-    do {
-        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = openRetrying(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return NotOpened;
     const FileDescriptor guard(fd);
@@ -52,7 +50,7 @@ FileMd5::Outcome FileMd5::digest(const QString& path, qint64 requiredSize)
     if (size > 2 * blockSize)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    QCryptographicHash hash(QCryptographicHash::Md5);
+    hash.reset();
     qint64 total = 0;
     // Read on past the size taken at open, so a file that yields more bytes
     // is caught too; stop as soon as it has, so a file that never ends cannot

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QString>
 
 /// One object per thread; it is not shared. Memory stays at one block
@@ -34,5 +35,6 @@ public:
 
 private:
     std::unique_ptr<char[]> block;
+    QCryptographicHash hash;
     QByteArray lastHex;
 };

@@ -10,6 +10,7 @@
 
 #include <zlib.h>
 
+#include "base/filedescriptor.h"
 #include "fileops/stagedfile.h"
 
 namespace {
@@ -47,10 +48,7 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
     // We open the source ourselves, with the file-system encoding, and hand
     // zlib the descriptor: its own open takes a narrow name, and names
     // outside ASCII must work.
-    int fd;
-    do {
-        fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = openRetrying(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     gzFile stream = gzdopen(fd, "rb");

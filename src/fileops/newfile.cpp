@@ -9,14 +9,14 @@
 
 #include <QFile>
 
+#include "base/filedescriptor.h"
+
 NewFile::NewFile(const QString& path, int mode, int sameContent)
     : nativePath(QFile::encodeName(path))
 {
     if (sameContent >= 0 && linkTo(sameContent))
         return;
-    do {
-        fd = ::open(nativePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
+    fd = openRetrying(nativePath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode_t(mode));
 }
 
 bool NewFile::linkTo(int sameContent)
@@ -88,7 +88,7 @@ bool NewFile::commit()
     // name flushes the same way: the download itself was never flushed.
     if (::fsync(fd) != 0)
         return false;
-    return keepUnflushed();
+    return closeKept();
 }
 
 bool NewFile::keepUnflushed()
@@ -98,6 +98,11 @@ bool NewFile::keepUnflushed()
     // The flush comes later, for many files at once; the disk starts on this
     // one now instead of idling until then. Only a hint: errors show later.
     ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    return closeKept();
+}
+
+bool NewFile::closeKept()
+{
     // close() can report a deferred write error (NFS); then the data is not safe.
     const int rc = ::close(fd);
     fd = -1;

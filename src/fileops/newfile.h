@@ -40,6 +40,8 @@ public:
 
 private:
     bool linkTo(int sameContent);
+    // Closes the file and keeps it, unless close() reports a write error.
+    bool closeKept();
     void discard();
 
     QByteArray nativePath;
