@@ -134,10 +134,6 @@ int MakeDownloadReplaceListFunc::getFileCount(QSettings& settings)
 bool MakeDownloadReplaceListFunc::run()
 {
     lists->clear();
-    copies.clear();
-    installs.clear();
-    deletions.clear();
-    candidates.clear();
     emit message(QStringLiteral("Compiling download and replace list"));
     int count = 0;
     int deleteKeys = 0;
@@ -186,6 +182,7 @@ bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
 
 bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& keysRead)
 {
+    candidatesBeforeDeletes = candidates.size();
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
         ++keysRead;
@@ -260,7 +257,7 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
         // out for all files at once, on every core, once the whole product ini
         // has proved sound. Its leftovers join the delete list where they
         // would have been found in reading order.
-        candidates.append({download, replace, lists->deleteList.size()});
+        candidates.append({download, replace});
     }
     return true;
 }
@@ -336,19 +333,22 @@ quint8 MakeDownloadReplaceListFunc::findLeftovers(const FileReplaceSpecification
 
 void MakeDownloadReplaceListFunc::mergeLeftovers(const std::vector<quint8>& leftovers)
 {
+    // Only the delete section fills the list while reading: the leftovers of
+    // the files read before it come first, those read after it follow it.
     const QList<QString> listed = std::exchange(lists->deleteList, {});
-    qsizetype next = 0;
-    for (int i = 0; i < candidates.size(); ++i) {
-        const Candidate& candidate = candidates.at(i);
-        while (next < candidate.deleteListPosition)
-            lists->deleteList.append(listed.at(next++));
-        if (leftovers[size_t(i)] & OldCopyLeft)
-            lists->deleteList.append(candidate.replace.oldDestFileName());
-        if (leftovers[size_t(i)] & StagedCopyLeft)
-            lists->deleteList.append(candidate.replace.destFileName(AtomicReplace::stagingPrefix()));
-    }
-    while (next < listed.size())
-        lists->deleteList.append(listed.at(next++));
+    const auto addLeftovers = [&](qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i) {
+            const FileReplaceSpecification& replace = candidates.at(i).replace;
+            if (leftovers[size_t(i)] & OldCopyLeft)
+                lists->deleteList.append(replace.oldDestFileName());
+            if (leftovers[size_t(i)] & StagedCopyLeft)
+                lists->deleteList.append(replace.destFileName(AtomicReplace::stagingPrefix()));
+        }
+    };
+    const qsizetype split = candidatesBeforeDeletes < 0 ? candidates.size() : candidatesBeforeDeletes;
+    addLeftovers(0, split);
+    lists->deleteList.append(listed);
+    addLeftovers(split, candidates.size());
 }
 
 void MakeDownloadReplaceListFunc::reportInvalidLine(const QString& section)

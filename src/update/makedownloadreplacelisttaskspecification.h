@@ -83,8 +83,6 @@ private:
     struct Candidate {
         FileDownloadSpecification download;
         FileReplaceSpecification replace;
-        // How long the delete list was when the entry was read.
-        qsizetype deleteListPosition;
     };
     // What a cut-off run left beside an installed file.
     enum Leftover : quint8 { OldCopyLeft = 1, StagedCopyLeft = 2 };
@@ -92,4 +90,6 @@ private:
     // Puts the leftovers found (one entry per candidate) into the delete list.
     void mergeLeftovers(const std::vector<quint8>& leftovers);
     QList<Candidate> candidates;
+    // How many candidates were read before the delete section; -1: none yet.
+    qsizetype candidatesBeforeDeletes = -1;
 };
