@@ -70,17 +70,20 @@ void ConsoleOutput::writeLine(const QString& line)
         bytes += eraseLine;
     bytes += ConsoleText::plain(line).toUtf8() + '\n';
     if (!m_progress.isEmpty())
-        bytes += m_progress.toUtf8();
+        bytes += m_progress;
     writeAll(STDERR_FILENO, bytes);
 }
 
 void ConsoleOutput::progress(const QString& line)
 {
-    const QString text = ConsoleText::plain(line);
-    if (m_mode != Terminal || text == m_progress)
+    if (m_mode != Terminal)
+        return;
+    // Kept encoded: every log line written under it writes it again.
+    const QByteArray text = ConsoleText::plain(line).toUtf8();
+    if (text == m_progress)
         return;
     m_progress = text;
-    writeAll(STDERR_FILENO, eraseLine + m_progress.toUtf8());
+    writeAll(STDERR_FILENO, eraseLine + m_progress);
 }
 
 void ConsoleOutput::clearProgress()

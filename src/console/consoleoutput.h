@@ -38,5 +38,5 @@ private:
     void writeLine(const QString& line);
 
     Mode m_mode;
-    QString m_progress;
+    QByteArray m_progress;
 };

@@ -167,13 +167,7 @@ public:
 };
 
 // One run to its end with a console run's exit code and output.
-struct Outcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Outcome runToEnd(const Scene& scene, const QStringList& args)
+ToolProcess::Result runToEnd(const Scene& scene, const QStringList& args)
 {
     ConsoleRun run;
     if (!run.start(scene, args))
@@ -242,7 +236,7 @@ void tst_Console::helpAndVersion()
     Scene scene;
     QVERIFY(scene.installClient({}));
     const QMap<QString, QString> before = TestFiles::snapshot(scene.client());
-    const Outcome run = runToEnd(scene, {option});
+    const ToolProcess::Result run = runToEnd(scene, {option});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString());
     QFETCH(QStringList, lines);
@@ -269,7 +263,7 @@ void tst_Console::checkUpdateCheckAgainWithoutADisplay()
     // The check fetches the product ini and compares, and changes nothing:
     // no file, no lock, no session record, no scratch folder.
     const QMap<QString, QString> clientBefore = TestFiles::snapshot(scene.client());
-    Outcome check = runToEnd(scene, {QStringLiteral("--check")});
+    ToolProcess::Result check = runToEnd(scene, {QStringLiteral("--check")});
     QVERIFY2(check.exitCode == 100, qPrintable(check.err));
     QCOMPARE(check.out,
         QStringLiteral("Update to 2.0 available: 3 files to download (21.7 kB, 21710 bytes), 3 to install, 1 "
@@ -305,7 +299,7 @@ void tst_Console::checkUpdateCheckAgainWithoutADisplay()
     QCOMPARE(check.out + check.err, QString());
 
     // Already current, the client starts when asked to.
-    const Outcome again = runToEnd(scene,
+    const ToolProcess::Result again = runToEnd(scene,
         {QStringLiteral("--console"), QStringLiteral("--start-client"), clientType, QStringLiteral("2")});
     QCOMPARE(again.exitCode, 0);
     QCOMPARE(again.out, QStringLiteral("Already up to date: 2\n"));
@@ -483,14 +477,15 @@ void tst_Console::signalCancelsWithRollback()
         // A check reads what the cancelled run kept and changes none of it.
         const QMap<QString, QString> kept = tempTree(*scene);
         QVERIFY(!kept.isEmpty());
-        const Outcome check = runToEnd(*scene, {QStringLiteral("--check"), clientType, QStringLiteral("2")});
+        const ToolProcess::Result check =
+            runToEnd(*scene, {QStringLiteral("--check"), clientType, QStringLiteral("2")});
         QCOMPARE(check.exitCode, 100);
         QCOMPARE(tempTree(*scene), kept);
     }
 
     // The next run converges on the release and leaves nothing behind.
     QVERIFY(scene->writeMirrorsIni({scene->nginx.url(1)}));
-    const Outcome rerun = runToEnd(*scene, args);
+    const ToolProcess::Result rerun = runToEnd(*scene, args);
     QVERIFY2(rerun.exitCode == 0, qPrintable(rerun.err));
     QCOMPARE(scene->releaseFilesInClient(), release);
     QCOMPARE(scene->tempLeftovers(), QStringList());
