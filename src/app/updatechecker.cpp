@@ -19,8 +19,6 @@
 namespace {
 
 constexpr int receiveTimeoutMs = 5000;
-constexpr size_t versionReplyMax = 511;
-constexpr size_t newsReplyMax = 4095;
 
 bool resolve(const ServerAddress& server, sockaddr_in* result)
 {

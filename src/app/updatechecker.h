@@ -13,6 +13,9 @@ class UpdateChecker final {
 public:
     // UDP port of the update server unless CORVANE_UPDATE_SERVER names another.
     static constexpr quint16 defaultPort = 17384;
+    // The longest replies read, in bytes; anything beyond is cut off.
+    static constexpr size_t versionReplyMax = 511;
+    static constexpr size_t newsReplyMax = 4095;
 
     // Runs the whole exchange; true when both replies arrived. Blocks the
     // calling thread for up to 5000 ms per reply plus name resolution.

@@ -16,7 +16,6 @@ const char* const BANNER_SERVER = CORVANE_DEFAULT_BANNER_SERVER;
 namespace {
 
 constexpr int answerTimeoutMs = 5000;
-constexpr qint64 maxAnswerSize = 1024;
 
 } // namespace
 

@@ -38,6 +38,8 @@ public:
     // Reads an answer datagram as Latin-1 "imageUrl,clickUrl"; false, with
     // both texts untouched, for anything else.
     static bool readAnswer(const QByteArray& answer, QString& bannerUrl, QString& clickUrl);
+    // The longest answer read, in bytes; anything beyond is cut off.
+    static constexpr qint64 maxAnswerSize = 1024;
 
 signals:
     void bannerFound(QString bannerUrl, QString clickUrl);

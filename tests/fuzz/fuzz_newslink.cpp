@@ -15,8 +15,6 @@ using namespace FuzzSupport;
 
 namespace {
 
-// What the query reads of the news datagram at most.
-constexpr qsizetype maxNewsBytes = 4095;
 constexpr int tickerWidthPx = 400;
 constexpr int frameHeightPx = 40;
 // How far left of the widget the text is probed, in pixels: the text enters
@@ -41,7 +39,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QString news = UpdateChecker::replyText(bytes(data, size).left(maxNewsBytes));
+    const QString news = UpdateChecker::replyText(bytes(data, size).left(UpdateChecker::newsReplyMax));
 
     const QString defaultUrl = NewsBanner::defaultUrlOf(news);
     expect(defaultUrl.isEmpty()

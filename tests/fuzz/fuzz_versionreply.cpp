@@ -8,14 +8,6 @@
 
 using namespace FuzzSupport;
 
-namespace {
-
-// What the query reads of each datagram at most; the kernel drops the rest.
-constexpr qsizetype maxVersionBytes = 511;
-constexpr qsizetype maxNewsBytes = 4095;
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     startApplication(argc, argv);
@@ -25,8 +17,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QList<QByteArray> datagrams = split(bytes(data, size), 2);
-    const QString versionText = UpdateChecker::replyText(datagrams[0].left(maxVersionBytes));
-    const QString news = UpdateChecker::replyText(datagrams[1].left(maxNewsBytes));
+    const QString versionText = UpdateChecker::replyText(datagrams[0].left(UpdateChecker::versionReplyMax));
+    const QString news = UpdateChecker::replyText(datagrams[1].left(UpdateChecker::newsReplyMax));
     expect(!versionText.contains(QChar(0)) && !news.contains(QChar(0)), "reply text runs past a zero byte");
 
     UpdateChecker checker;

@@ -32,9 +32,9 @@ void drain(Mirrors& mirrors)
     int slotCount = 0;
     int inUse = 0;
     mirrors.calcUseStats(slotCount, inUse);
-    expect(inUse == 0, "a fresh registry has slotCount in use");
+    expect(inUse == 0, "a fresh registry has slots in use");
     for (const FTPSiteAccessData& mirror : mirrors.getMirrorList()) {
-        expect(mirror.maxConnections >= 1, "a mirror without slotCount", mirror.name);
+        expect(mirror.maxConnections >= 1, "a mirror without slots", mirror.name);
         expect(mirror.retries >= 0, "a mirror with a negative error allowance", mirror.name);
     }
     if (slotCount > drawLimit)
@@ -50,12 +50,12 @@ void drain(Mirrors& mirrors)
     }
     FTPSiteAccessData none;
     const int full = mirrors.getRandomMirror(none);
-    expect(full == (slotCount == 0 ? Mirrors::NoMirrorLeft : Mirrors::AllSlotsTaken),
-        "slotCount beyond the count");
+    expect(
+        full == (slotCount == 0 ? Mirrors::NoMirrorLeft : Mirrors::AllSlotsTaken), "slots beyond the count");
     for (const QString& name : taken)
         mirrors.releaseMirror(name);
     mirrors.calcUseStats(slotCount, inUse);
-    expect(inUse == 0, "slotCount still in use after all were given back");
+    expect(inUse == 0, "slots still in use after all were given back");
     expectSlotsKept(mirrors);
 
     for (int errors = 0; !mirrors.getMirrorList().isEmpty() && errors < drawLimit; ++errors)
