@@ -88,11 +88,8 @@ TaskSpecification* FileReplaceListTaskSpecification::makeSubTask(int index)
     // A slot has just freed: a good moment to hand a full batch over.
     if (!placing && staged.size() >= placingBatchFiles)
         startPlacing();
-    auto* task = new FileReplaceTaskSpecification(
-        entries.at(index), deleteList, &journal, parameters, this, fileShare);
-    task->leavePlacingTo(&staged);
-    task->judgePathsBy(&*clientRoot, &*tempRoot);
-    return task;
+    return new FileReplaceTaskSpecification(
+        entries.at(index), &staged, &journal, *clientRoot, *tempRoot, this, fileShare);
 }
 
 void FileReplaceListTaskSpecification::startPlacing()

@@ -1,8 +1,6 @@
 // Installs one downloaded file into the client directory.
 #include "filereplacetaskspecification.h"
 
-#include <optional>
-
 #include <QFileInfo>
 
 #include "fileops/filecopytaskspecification.h"
@@ -33,13 +31,14 @@ bool isTaken(const QString& path)
 } // namespace
 
 FileReplaceTaskSpecification::FileReplaceTaskSpecification(const FileReplaceSpecification& entry,
-    QList<QString>* deleteList, RollbackDataList* listJournal, const UpdateParameters& parameters,
-    QObject* parent, double parentProgressRange)
+    QList<StagedReplacement>* staged, RollbackDataList* listJournal, const PathGuard::Root& clientDir,
+    const PathGuard::Root& tempDir, QObject* parent, double parentProgressRange)
     : ComposedTaskSpecification(1, parentProgressRange, parent)
     , replaceSpec(entry)
-    , deleteList(deleteList)
+    , stagedList(staged)
     , listJournal(listJournal)
-    , parameters(parameters)
+    , clientRoot(clientDir)
+    , tempRoot(tempDir)
 {
 }
 
@@ -64,11 +63,7 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     QString source;
     QString target;
     QString old;
-    std::optional<PathGuard::Root> ownClientRoot;
-    std::optional<PathGuard::Root> ownTempRoot;
-    const PathGuard::Root& client = clientRoot ? *clientRoot : ownClientRoot.emplace(parameters.clientDir);
-    const PathGuard::Root& temp = tempRoot ? *tempRoot : ownTempRoot.emplace(parameters.tempDir);
-    if (!installPaths(replaceSpec, client, temp, source, target, old)) {
+    if (!installPaths(replaceSpec, clientRoot, tempRoot, source, target, old)) {
         state = Running;
         emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
                          .arg(replaceSpec.pureDestFilePath()));
@@ -88,7 +83,6 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
             addSubTask(new FileDeleteTaskSpecification(true, old, this, 0.1));
             remaining -= 0.1;
         }
-        oldRenamed = true;
         options.oldPath = old;
     }
     // A program or library must never be writable by others: anyone could
@@ -103,9 +97,9 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
         ? static_cast<SlowFileOpSpecification*>(
             new FileUnzipTaskSpecification(&journal, source, target, this, remaining))
         : new FileCopyTaskSpecification(&journal, source, target, this, remaining);
-    options.deferPlacing = stagedList != nullptr;
+    options.deferPlacing = true;
     stagedTarget = target;
-    stagedOld = old;
+    stagedOld = options.oldPath;
     install->setInstallOptions(options);
     addSubTask(install);
 
@@ -120,10 +114,7 @@ void FileReplaceTaskSpecification::subtasksDone()
         // From now on the phase undoes this file's changes if it fails.
         listJournal->appendList(journal);
         journal.clear();
-        if (stagedList)
-            stagedList->append({replaceSpec, stagedTarget, oldRenamed ? stagedOld : QString()});
-        else if (oldRenamed)
-            listOldCopy(replaceSpec, deleteList);
+        stagedList->append({replaceSpec, stagedTarget, stagedOld});
     } else {
         journal.rollback(this);
     }
@@ -153,6 +144,5 @@ void FileReplaceTaskSpecification::reset()
 {
     clearSubTasks();
     journal.rollback(this);
-    oldRenamed = false;
     TaskSpecification::reset();
 }

@@ -8,7 +8,6 @@
 #include "fileops/rollback.h"
 #include "tasks/composedtaskspecification.h"
 #include "update/filespecifications.h"
-#include "update/updateparameters.h"
 
 #include <QStringList>
 
@@ -27,45 +26,32 @@ struct StagedReplacement {
 /*!
     Runs, one after the other: deleting a leftover "_old_" copy (only when
     the file is installed already), then copying the download or unpacking
-    it. The copy or unpack writes beside the target, refuses content whose
-    MD5 differs from the record's, and replaces the target in one atomic step
-    that keeps the installed version under its "_old_" name, so the target
-    always holds one whole version. Executables and libraries get mode 0755
-    less the umask; any other file that is replaced keeps its permission bits.
+    it. The copy or unpack writes beside the target under its staging name
+    and refuses content whose MD5 differs from the record's. Executables and
+    libraries get mode 0755 less the umask; any other file that is replaced
+    keeps its permission bits.
 
-    On success the file's journal is handed to listJournal and the "_old_"
-    name goes on deleteList (not for the updater's own files, which are in use
-    while it runs). On failure or cancel the file's own changes are undone at
-    once. Paths that would lead outside the client or temporary directory are
-    refused before anything is touched. Nothing is owned but the file's
-    journal. GUI thread only.
-
-    After leavePlacingTo(), the checked content stays unflushed under its
-    staging name and, on success, the file is appended to the given list
-    instead; putting it in place, journaling that and naming the "_old_" copy
-    on deleteList are then the caller's.
+    On success the file's journal is handed to listJournal and the file is
+    appended to staged, its content left unflushed under the staging name:
+    putting it in place (keeping the installed version under its "_old_"
+    name), journaling that and naming the "_old_" copy for deletion are the
+    caller's. On failure or cancel the file's own changes are undone at once.
+    Paths that would lead outside the client or temporary directory, judged
+    by the caller's roots, are refused before anything is touched. Nothing is
+    owned but the file's journal. GUI thread only.
 */
 class FileReplaceTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
 
 public:
-    FileReplaceTaskSpecification(const FileReplaceSpecification& entry, QList<QString>* deleteList,
-        RollbackDataList* listJournal, const UpdateParameters& parameters, QObject* parent,
-        double parentProgressRange);
+    FileReplaceTaskSpecification(const FileReplaceSpecification& entry, QList<StagedReplacement>* staged,
+        RollbackDataList* listJournal, const PathGuard::Root& clientDir, const PathGuard::Root& tempDir,
+        QObject* parent, double parentProgressRange);
 
     void execute() override;
     void reset() override;
 
     void makeSubtasksAndStart();
-    /// Before execute(): stage the file only, see above.
-    void leavePlacingTo(QList<StagedReplacement>* staged) { stagedList = staged; }
-    /// Before execute(): judge the paths by these roots, which the caller
-    /// keeps for many files, instead of looking the directories up afresh.
-    void judgePathsBy(const PathGuard::Root* clientDir, const PathGuard::Root* tempDir)
-    {
-        clientRoot = clientDir;
-        tempRoot = tempDir;
-    }
     /// Puts the "_old_" name of a replaced file on deleteList, unless it is
     /// one of the updater's own.
     static void listOldCopy(const FileReplaceSpecification& entry, QList<QString>* deleteList);
@@ -81,15 +67,13 @@ public:
     static const QStringList executableSuffixes;
 
     FileReplaceSpecification replaceSpec;
-    QList<QString>* deleteList;
+    QList<StagedReplacement>* stagedList;
     RollbackDataList* listJournal;
     RollbackDataList journal;
-    UpdateParameters parameters;
-    bool oldRenamed = false;
-    QList<StagedReplacement>* stagedList = nullptr;
-    const PathGuard::Root* clientRoot = nullptr;
-    const PathGuard::Root* tempRoot = nullptr;
+    const PathGuard::Root& clientRoot;
+    const PathGuard::Root& tempRoot;
     QString stagedTarget;
+    // Where the installed content is to be kept; empty for a new file.
     QString stagedOld;
 
 protected:
