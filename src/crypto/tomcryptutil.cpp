@@ -119,7 +119,7 @@ void create_key(Rsa_key* key, int bits)
     requireInit();
     // The library makes keys in whole bytes; beyond maxKeyBits the private
     // key would not fit a key file.
-    if (bits < minKeyBits || bits > maxKeyBits || bits % 8 != 0)
+    if (!validKeyBits(bits))
         throw crypt_exception("rsa_make_key: keys have " + std::to_string(minKeyBits) + " to "
             + std::to_string(maxKeyBits) + " bits, a multiple of 8, not " + std::to_string(bits));
     check_err("rsa_make_key", rsa_make_key(nullptr, prng_idx, bits / 8, publicExponent, key));

@@ -23,6 +23,11 @@ constexpr unsigned long pssSaltLength = 8;
 constexpr int defaultKeyBits = 3072;
 constexpr int minKeyBits = 1024;
 constexpr int maxKeyBits = 4096;
+// Whether a key of bits bits can be made and stored: in range, whole bytes.
+constexpr bool validKeyBits(long bits)
+{
+    return bits >= minKeyBits && bits <= maxKeyBits && bits % 8 == 0;
+}
 
 // The only exception the key utilities throw; what() names the failing call.
 class crypt_exception : public std::exception {

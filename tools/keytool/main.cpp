@@ -125,7 +125,7 @@ int parseBits(const std::string& text)
     char* end = nullptr;
     errno = 0;
     const long bits = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || bits < minKeyBits || bits > maxKeyBits || bits % 8 != 0)
+    if (text.empty() || *end != '\0' || errno != 0 || !validKeyBits(bits))
         throw ToolError(ExitUsage,
             "--bits takes a key size from " + std::to_string(minKeyBits) + " to " + std::to_string(maxKeyBits)
                 + " bits, a multiple of 8, not \"" + text + "\"");
