@@ -198,7 +198,7 @@ bool UpdateEngine::initialize()
 
     if (!loadMirrors())
         return false;
-    checking = false;
+    checkDir.reset();
     state = EngineInitialized;
     return true;
 }
@@ -229,7 +229,6 @@ bool UpdateEngine::initializeCheck()
     if (!loadMirrors())
         return false;
     checkDir = std::move(scratch);
-    checking = true;
     state = EngineInitialized;
     return true;
 }
@@ -285,20 +284,19 @@ void UpdateEngine::cancelUpdate()
 void UpdateEngine::onTaskFinished()
 {
     timer->stop();
-    if (checking) {
-        checkDir.reset();
-        state = EngineFinished;
-        releaseMainTask();
-        emit downloadProgress(0, 0, 0, false);
-        emit checkFinished();
-        return;
-    }
-    cleanup();
+    const bool wasCheck = checkDir != nullptr;
+    if (!wasCheck)
+        cleanup();
+    checkDir.reset();
     state = EngineFinished;
-    emit message(QStringLiteral("Update successfully finished"));
+    if (!wasCheck)
+        emit message(QStringLiteral("Update successfully finished"));
     releaseMainTask();
     emit downloadProgress(0, 0, 0, false);
-    emit updateFinished();
+    if (wasCheck)
+        emit checkFinished();
+    else
+        emit updateFinished();
 }
 
 void UpdateEngine::onTaskCanceled()
@@ -326,7 +324,6 @@ void UpdateEngine::releaseMainTask()
 void UpdateEngine::reset()
 {
     state = EngineIdle;
-    checking = false;
     checkDir.reset();
     if (mainTask) {
         disconnect(mainTask, nullptr, this, nullptr);

@@ -138,8 +138,8 @@ private:
     MainTaskSpecification* mainTask = nullptr;
     QTimer* timer;
     QNetworkAccessManager* networkManager;
-    // Set while a check is prepared or runs, with its scratch directory.
-    bool checking = false;
+    // The scratch directory of a check, while one is prepared or runs: set
+    // exactly then.
     std::unique_ptr<QTemporaryDir> checkDir;
     QString checkDownloadsDir;
     QString bannerClickUrl;
