@@ -4,8 +4,8 @@
 Each folder of src/ is one layer. A file may include headers of its own folder
 and of the layers below it; never of a layer above, never of a peer on the same
 level. Files must not include each other in a circle either (a header and its
-source count as one unit). The tools may use the helpers and the key utilities
-only.
+source count as one unit). The tools may use the helpers, the release format
+and the key utilities only.
 
 Usage: check-layers.py [SOURCE_ROOT]   (default: the tree this script is in)
        check-layers.py --self-test
@@ -21,6 +21,7 @@ import tempfile
 RANKS = {
     "base": 0,
     "tasks": 1,
+    "release": 1,
     "net": 2,
     "fileops": 2,
     "crypto": 2,
@@ -29,7 +30,7 @@ RANKS = {
     "ui": 5,
     "console": 5,
 }
-TOOL_LAYERS = {"base", "crypto"}
+TOOL_LAYERS = {"base", "crypto", "release"}
 # Written by the build into include directories of their own.
 GENERATED = {"buildconfig.h"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
@@ -146,6 +147,8 @@ def self_test():
         ("upward", {"src/app/c.h": "", "src/net/b.cpp": '#include "app/c.h"\n'}, 1),
         ("peer", {"src/fileops/d.h": "", "src/net/b.cpp": '#include "fileops/d.h"\n'}, 1),
         ("front-ends are peers", {"src/ui/w.h": "", "src/console/c.cpp": '#include "ui/w.h"\n'}, 1),
+        ("the release format knows no tasks",
+         {"src/tasks/t.h": "", "src/release/r.cpp": '#include "tasks/t.h"\n'}, 1),
         ("circle", {"src/update/x.h": '#include "y.h"\n', "src/update/y.h": '#include "x.h"\n'}, 1),
         ("tool", {"src/ui/w.h": "", "tools/t/main.cpp": '#include "ui/w.h"\n'}, 1),
     ]
