@@ -3,6 +3,7 @@
 
 #include "base/approotpath.h"
 #include "base/inivalue.h"
+#include "release/releasenames.h"
 #include "update/specialfiles.h"
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
@@ -208,7 +209,7 @@ bool Configuration::isSpecialFileName(const QString& name)
 
 const QString& Configuration::getSpecialFileRenamePrefix()
 {
-    return SpecialFiles::renamePrefix();
+    return ReleaseNames::oldPrefix();
 }
 
 void Configuration::setQuestions(UserQuestions* questions)

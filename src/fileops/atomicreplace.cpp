@@ -12,6 +12,7 @@
 #include <QString>
 
 #include "fileops/renamenoreplace.h"
+#include "release/releasenames.h"
 
 namespace {
 
@@ -65,16 +66,9 @@ void flushDirectoryOf(const QString& path, DirectoryFlush flush)
 
 } // namespace
 
-const QString& stagingPrefix()
-{
-    static const QString prefix = QStringLiteral("_new_");
-    return prefix;
-}
-
 QString stagingPath(const QString& target)
 {
-    const QFileInfo info(target);
-    return info.path() + QLatin1Char('/') + stagingPrefix() + info.fileName();
+    return ReleaseNames::withPrefix(target, ReleaseNames::stagingPrefix());
 }
 
 void discardStaged(const QString& target)

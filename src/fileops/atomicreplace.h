@@ -13,11 +13,10 @@ namespace AtomicReplace {
 /// power cut).
 enum class DirectoryFlush { Now, ByCaller };
 
-/// "_new_": put before the last path component of a file's new content while
-/// it is written beside the file. A name with this prefix is never a finished
-/// file; whoever finds one that no run is writing may delete it.
-const QString& stagingPrefix();
-/// The staging name of target: the same directory, the prefix before its name.
+/// The staging name of target, where its new content is written: the same
+/// directory, ReleaseNames::stagingPrefix() before its name. A name with that
+/// prefix is never a finished file; whoever finds one that no run is writing
+/// may delete it.
 QString stagingPath(const QString& target);
 /// Removes the staging file of target, if there is one.
 void discardStaged(const QString& target);

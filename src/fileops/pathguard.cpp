@@ -4,21 +4,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QString>
-#include <QStringList>
+
+#include "release/releasenames.h"
 
 namespace PathGuard {
-
-bool isPlainRelativePath(const QString& relative)
-{
-    if (relative.isEmpty() || relative.startsWith(QLatin1Char('/')))
-        return false;
-    const QStringList parts = relative.split(QLatin1Char('/'));
-    for (const QString& part : parts) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return false;
-    }
-    return true;
-}
 
 namespace {
 
@@ -44,7 +33,7 @@ Root::Root(const QString& root)
 
 QString Root::pathInside(const QString& relative) const
 {
-    if (canonicalRoot.isEmpty() || !isPlainRelativePath(relative))
+    if (canonicalRoot.isEmpty() || !ReleaseNames::isPlainRelativePath(relative))
         return {};
     const QString full = root + QLatin1Char('/') + relative;
     return directoryInside(QFileInfo(full).path()) ? full : QString();

@@ -8,11 +8,8 @@
 
 namespace PathGuard {
 
-/// True for a non-empty relative path made of plain names: no leading "/",
-/// no "." or ".." component, no empty component.
-bool isPlainRelativePath(const QString& relative);
-
-/// root + "/" + relative when relative is a plain relative path and no
+/// root + "/" + relative when relative is a plain relative path
+/// (ReleaseNames::isPlainRelativePath) and no
 /// existing directory on the way (a symbolic link, say) leads outside root;
 /// otherwise an empty string. Only the directories are looked at: a file at
 /// the end that is itself a link is renamed or removed as the link it is.

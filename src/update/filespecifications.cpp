@@ -1,25 +1,16 @@
 // Name helpers of the work list records.
 #include "filespecifications.h"
 
-#include <QFileInfo>
-
-#include "specialfiles.h"
+#include "release/releasenames.h"
 
 QString FileReplaceSpecification::destFileName(const QString& prefix) const
 {
-    const QString path = pureDestFilePath();
-    if (prefix.isEmpty())
-        return path;
-    const QFileInfo info(path);
-    const QString dir = info.path();
-    if (dir == QLatin1String("."))
-        return prefix + info.fileName();
-    return dir + QLatin1Char('/') + prefix + info.fileName();
+    return ReleaseNames::withPrefix(pureDestFilePath(), prefix);
 }
 
 QString FileReplaceSpecification::oldDestFileName() const
 {
-    return destFileName(SpecialFiles::renamePrefix());
+    return destFileName(ReleaseNames::oldPrefix());
 }
 
 void FileSpecifications::clear()

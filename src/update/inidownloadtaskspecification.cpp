@@ -5,6 +5,7 @@
 
 #include "crypto/checksignaturetaskspecification.h"
 #include "net/downloadtaskspecification.h"
+#include "release/releasenames.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ void IniDownloadTaskSpecification::execute()
 
 void IniDownloadTaskSpecification::makeSubtasksAndStart()
 {
-    const QString name = parameters.clientType + QStringLiteral(".ini");
+    const QString name = ReleaseNames::productIniName(parameters.clientType);
     const QString local = parameters.productIniPath();
     const QString sigSuffix = QStringLiteral(".sig");
     double checkWeight = 1.0;

@@ -12,76 +12,12 @@
 
 #include "base/inivalue.h"
 #include "crypto/filemd5.h"
-#include "fileops/atomicreplace.h"
-#include "fileops/pathguard.h"
+#include "release/productentry.h"
+#include "release/releasenames.h"
 #include "update/filecheckpool.h"
 #include "update/specialfiles.h"
 
-namespace {
-
-const QString deleteSection = QStringLiteral("delete");
-const QString fieldSeparator = QStringLiteral("::");
-
-// The product ini is signed, but a publishing mistake must not turn into
-// blamed mirrors: a digest that is not an MD5 can never match a download, so
-// every mirror would be dropped for delivering the file the ini describes.
-bool isMd5Text(const QString& text)
-{
-    if (text.size() != 32)
-        return false;
-    for (const QChar c : text) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-                || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
-                || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
-            return false;
-    }
-    return true;
-}
-
-// A size that is not a plain decimal number would read as 0, and one beyond
-// the signed range would lift the download's size limit; the download stops
-// a transfer that exceeds the size, so both would fail every mirror or let
-// one fill the disk.
-bool parseSize(const QString& text, quint64& size)
-{
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok);
-    if (!ok || value < 0)
-        return false;
-    size = quint64(value);
-    return true;
-}
-
-// A line break or another control character in a name would forge lines in
-// the log and the details window (which also breaks lines at the Unicode
-// separators), and no release has a reason to use one.
-bool isControl(QChar c)
-{
-    const QChar::Category category = c.category();
-    return category == QChar::Other_Control || category == QChar::Separator_Line
-        || category == QChar::Separator_Paragraph;
-}
-
-bool hasControlCharacter(const QString& text)
-{
-    return std::any_of(text.cbegin(), text.cend(), isControl);
-}
-
-// The text with its control characters shown as U+FFFD, for a log line that
-// must name it.
-QString printable(QString text)
-{
-    std::replace_if(text.begin(), text.end(), isControl, QChar(QChar::ReplacementCharacter));
-    return text;
-}
-
-} // namespace
+using ReleaseNames::Rules;
 
 MakeDownloadReplaceListTaskSpecification::MakeDownloadReplaceListTaskSpecification(
     const UpdateParameters& parameters, FileSpecifications& outputLists, QObject* parent,
@@ -162,14 +98,14 @@ bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
     const QStringList groups = settings.childGroups();
     bool ok = true;
     for (const QString& group : groups) {
-        if (hasControlCharacter(group)) {
-            reportInvalidLine(printable(group));
+        if (!ReleaseNames::sectionProblem(group, Rules::Updater).isEmpty()) {
+            reportInvalidLine(ReleaseNames::printable(group));
             ok = false;
             break;
         }
         settings.beginGroup(group);
-        ok = group == deleteSection ? readDeleteSection(settings, deleteKeys)
-                                    : readFileSection(settings, group);
+        ok = group == ReleaseNames::deleteSection() ? readDeleteSection(settings, deleteKeys)
+                                                    : readFileSection(settings, group);
         settings.endGroup();
         if (!ok)
             break;
@@ -186,17 +122,17 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& ke
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
         ++keysRead;
-        if (hasControlCharacter(key)) {
-            reportInvalidLine(deleteSection);
+        if (ReleaseNames::hasControlCharacter(key)) {
+            reportInvalidLine(ReleaseNames::deleteSection());
             return false;
         }
-        if (!PathGuard::isPlainRelativePath(key)) {
-            reportUnsafePath(key, deleteSection);
+        if (!ReleaseNames::deletionProblem(key, Rules::Updater).isEmpty()) {
+            reportUnsafePath(key, ReleaseNames::deleteSection());
             return false;
         }
         // Deleting what the same release installs would leave it incomplete.
         if (installs.contains(key)) {
-            reportDuplicate(key, deleteSection);
+            reportDuplicate(key, ReleaseNames::deleteSection());
             return false;
         }
         deletions.insert(key);
@@ -210,36 +146,29 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
 {
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
-        const QStringList fields = IniValue::text(settings, key).split(fieldSeparator, Qt::KeepEmptyParts);
-        const bool packed = fields.size() == 5;
-        FileDownloadSpecification download;
-        FileReplaceSpecification replace;
-        bool valid = (fields.size() == 2 || packed) && isMd5Text(fields.at(0))
-            && parseSize(fields.at(1), download.size);
-        if (valid && packed)
-            valid =
-                isMd5Text(fields.at(2)) && parseSize(fields.at(3), replace.size) && !fields.at(4).isEmpty();
-        if (!valid || hasControlCharacter(key) || (packed && hasControlCharacter(fields.at(4)))) {
+        const std::optional<ProductEntry> entry = ProductEntry::parse(IniValue::text(settings, key));
+        if (!entry || ReleaseNames::hasControlCharacter(key)
+            || ReleaseNames::hasControlCharacter(entry->unpackedName)) {
             reportInvalidLine(section);
             return false;
         }
-        if (!PathGuard::isPlainRelativePath(key)) {
+        if (!ReleaseNames::fileNameProblem(key, Rules::Updater).isEmpty()) {
             reportUnsafePath(key, section);
             return false;
         }
-        if (packed && !PathGuard::isPlainRelativePath(fields.at(4))) {
-            reportUnsafePath(fields.at(4), section);
+        if (entry->isPacked()
+            && !ReleaseNames::fileNameProblem(entry->unpackedName, Rules::Updater).isEmpty()) {
+            reportUnsafePath(entry->unpackedName, section);
             return false;
         }
 
-        download.section = section;
-        download.fileName = key;
-        download.md5 = fields.at(0);
+        const FileDownloadSpecification download {section, key, entry->md5, entry->size};
+        FileReplaceSpecification replace;
         replace.section = section;
         replace.fileName = key;
-        replace.md5 = packed ? fields.at(2) : download.md5;
-        if (packed)
-            replace.unzipName = fields.at(4);
+        replace.md5 = entry->isPacked() ? entry->unpackedMd5 : entry->md5;
+        replace.size = entry->unpackedSize;
+        replace.unzipName = entry->unpackedName;
 
         // Two entries for one file would race each other: two downloads into
         // one copy (blaming the mirrors for the mix) or two installations of
@@ -326,7 +255,7 @@ quint8 MakeDownloadReplaceListFunc::findLeftovers(const FileReplaceSpecification
         found |= OldCopyLeft;
     // So can the new content of a file that was being written; it is never in
     // use. Writing the file again starts afresh in any case.
-    if (QFileInfo::exists(dir + replace.destFileName(AtomicReplace::stagingPrefix())))
+    if (QFileInfo::exists(dir + replace.destFileName(ReleaseNames::stagingPrefix())))
         found |= StagedCopyLeft;
     return found;
 }
@@ -342,7 +271,7 @@ void MakeDownloadReplaceListFunc::mergeLeftovers(const std::vector<quint8>& left
             if (leftovers[size_t(i)] & OldCopyLeft)
                 lists->deleteList.append(replace.oldDestFileName());
             if (leftovers[size_t(i)] & StagedCopyLeft)
-                lists->deleteList.append(replace.destFileName(AtomicReplace::stagingPrefix()));
+                lists->deleteList.append(replace.destFileName(ReleaseNames::stagingPrefix()));
         }
     };
     const qsizetype split = candidatesBeforeDeletes < 0 ? candidates.size() : candidatesBeforeDeletes;

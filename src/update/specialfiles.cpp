@@ -1,4 +1,4 @@
-// The updater's own files and the prefix of files moved aside.
+// The updater's own files.
 #include "specialfiles.h"
 
 #include <QString>
@@ -23,12 +23,6 @@ const QStringList& names()
 bool isSpecialFileName(const QString& name)
 {
     return names().contains(name, Qt::CaseSensitive);
-}
-
-const QString& renamePrefix()
-{
-    static const QString prefix = QStringLiteral("_old_");
-    return prefix;
 }
 
 } // namespace SpecialFiles

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "release/releasenames.h"
+
 struct UpdateParameters {
     /// The client directory that the update changes.
     QString clientDir;
@@ -23,7 +25,7 @@ struct UpdateParameters {
     /// The product ini's path: "<clientType>.ini" in productIniDir, or in tempDir.
     QString productIniPath() const
     {
-        return (productIniDir.isEmpty() ? tempDir : productIniDir) + QLatin1Char('/') + clientType
-            + QStringLiteral(".ini");
+        return (productIniDir.isEmpty() ? tempDir : productIniDir) + QLatin1Char('/')
+            + ReleaseNames::productIniName(clientType);
     }
 };

@@ -12,6 +12,8 @@
 #include <QSet>
 
 #include "fileops/pathguard.h"
+#include "release/releasefields.h"
+#include "release/releasenames.h"
 #include "update/filespecifications.h"
 #include "update/makedownloadreplacelisttaskspecification.h"
 #include "update/updateparameters.h"
@@ -38,23 +40,11 @@ void installClient(const QString& clientDir)
     writeFile(dir.filePath(QStringLiteral("obsolete.txt")), "to be deleted\n");
 }
 
-bool isMd5(const QString& text)
-{
-    static const QString hexDigits = QStringLiteral("0123456789abcdefABCDEF");
-    if (text.size() != 32)
-        return false;
-    for (const QChar c : text) {
-        if (!hexDigits.contains(c))
-            return false;
-    }
-    return true;
-}
-
 void expectInside(const QString& root, const QString& relative, const char* what)
 {
     // The system would read the name only up to a zero character.
     expect(!relative.contains(QChar(0)), what, relative);
-    expect(PathGuard::isPlainRelativePath(relative), what, relative);
+    expect(ReleaseNames::fileNameProblem(relative, ReleaseNames::Rules::Updater).isEmpty(), what, relative);
     expect(!PathGuard::pathInside(root, relative).isEmpty(), what, relative);
 }
 
@@ -72,7 +62,7 @@ void checkAccepted(const FileSpecifications& lists)
         expect(!targets.contains(target), "target installed twice", target);
         copies.insert(entry.fileName);
         targets.insert(target);
-        expect(!entry.hasUnzip() || (isMd5(entry.md5) && entry.size <= maxSizeBytes),
+        expect(!entry.hasUnzip() || (ReleaseFields::isMd5Text(entry.md5) && entry.size <= maxSizeBytes),
             "unsound unpacked entry", entry.fileName);
     }
     QSet<QString> downloads;
@@ -80,7 +70,7 @@ void checkAccepted(const FileSpecifications& lists)
         expect(copies.contains(entry.fileName), "download without installation", entry.fileName);
         expect(!downloads.contains(entry.fileName), "file downloaded twice", entry.fileName);
         downloads.insert(entry.fileName);
-        expect(isMd5(entry.md5), "download digest is not an MD5", entry.md5);
+        expect(ReleaseFields::isMd5Text(entry.md5), "download digest is not an MD5", entry.md5);
         expect(entry.size <= maxSizeBytes, "download size beyond the signed range", entry.fileName);
     }
     for (const QString& path : lists.deleteList) {

@@ -26,6 +26,7 @@
 #include "benchupdater.h"
 #include "mirrorsfixture.h"
 #include "nginxserver.h"
+#include "release/productentry.h"
 #include "testfiles.h"
 #include "testrelease.h"
 
@@ -98,7 +99,7 @@ public:
         const QString base = QStringLiteral("%1/A/%2/").arg(server.url(0)).arg(release.version());
         for (const TestRelease::Entry& entry : release.entries()) {
             files.append({base + entry.section + QLatin1Char('/') + entry.path, entry.path,
-                entry.value.section(QStringLiteral("::"), 0, 0)});
+                ProductEntry::parse(entry.value).value_or(ProductEntry()).md5});
         }
         return files;
     }

@@ -250,25 +250,7 @@ private slots:
         QTest::newRow("only keys outside sections") << QByteArray("a=1\n") << "No files in product ini";
         QTest::newRow("three fields") << "[aaa]\n" + good + "[files]\nb=" + digest + "::1::2\n"
                                       << invalid.arg("files");
-        QTest::newRow("one field") << "[files]\nb=" + digest + "\n" << invalid.arg("files");
-        QTest::newRow("six fields") << "[files]\nb=" + digest + "::1::" + digest + "::1::b::x\n"
-                                    << invalid.arg("files");
-        // A digest that can never match would get every mirror dropped for
-        // delivering exactly the file the product ini describes.
-        QTest::newRow("empty digest") << QByteArray("[files]\nb=::0\n") << invalid.arg("files");
-        QTest::newRow("digest not hexadecimal") << "[files]\nb=" + digest.left(31) + "g::1\n"
-                                                << invalid.arg("files");
-        QTest::newRow("digest too short") << "[files]\nb=" + digest.left(31) + "::1\n"
-                                          << invalid.arg("files");
-        QTest::newRow("size not a number") << "[files]\nb=" + digest + "::12k\n" << invalid.arg("files");
-        QTest::newRow("size negative") << "[files]\nb=" + digest + "::-1\n" << invalid.arg("files");
-        QTest::newRow("size empty") << "[files]\nb=" + digest + "::\n" << invalid.arg("files");
-        QTest::newRow("size beyond 63 bits") << "[files]\nb=" + digest + "::9223372036854775808\n"
-                                             << invalid.arg("files");
-        QTest::newRow("packed without unpacked path") << "[files]\nb.gz=" + digest + "::1::" + digest
-                + "::1::\n" << invalid.arg("files");
-        QTest::newRow("packed with bad unpacked digest") << "[files]\nb.gz=" + digest + "::1::xyz::1::b\n"
-                                                         << invalid.arg("files");
+        // Which values are entries at all is the product entry's own test.
 
         // A name that breaks lines would forge log lines.
         QTest::newRow("line break in a file name") << "[files]\na%0Aforged line.txt=" + digest + "::1\n"
