@@ -21,7 +21,7 @@ const QString iniName = QStringLiteral("client_linux_amd64.ini");
 struct ReleaseFile {
     QString path;
     QByteArray content;
-    bool packs; // gzip makes it smaller
+    bool packs; // published packed with --gzip
 };
 
 QByteArray noise(int size)
@@ -30,7 +30,8 @@ QByteArray noise(int size)
 }
 
 // Names that need the INI reader's escapes: blanks, umlauts, a comma, an
-// equals sign, a semicolon, a leading '#', and a section name of its own.
+// equals sign, a semicolon, a leading '#', and a section name of its own;
+// and a name that a packed entry cannot carry.
 QList<ReleaseFile> sampleRelease()
 {
     const QByteArray text = QByteArray("Corvane client line of text\n").repeated(200);
@@ -39,6 +40,7 @@ QList<ReleaseFile> sampleRelease()
         {QStringLiteral("bin/corvane client"), text + "binary", true},
         {QStringLiteral("Dokumente/Grüße an alle.txt"), text + "grüße", true},
         {QStringLiteral("lib/a,b;c=d.txt"), text, true},
+        {QStringLiteral("docs/two::colons.txt"), text, false},
         {QStringLiteral("#notes.txt"), "x", false},
         {QStringLiteral("General"), "y", false},
         {QStringLiteral("empty.dat"), QByteArray(), false},

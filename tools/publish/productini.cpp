@@ -5,6 +5,7 @@
 
 #include "filepacker.h"
 #include "publishexit.h"
+#include "release/releasenames.h"
 
 #include <QMap>
 #include <QSettings>
@@ -15,15 +16,13 @@ namespace {
 
 using Sections = QMap<QString, QMap<QString, QString>>;
 
-const QString deleteSection = QStringLiteral("delete");
-
-Sections expectedSections(const QList<ProductEntry>& entries, const QStringList& deletions)
+Sections expectedSections(const QList<ListedFile>& files, const QStringList& deletions)
 {
     Sections sections;
-    for (const ProductEntry& entry : entries)
-        sections[entry.section].insert(entry.key, entry.value);
+    for (const ListedFile& file : files)
+        sections[file.section].insert(file.key, file.entry.toText());
     for (const QString& path : deletions)
-        sections[deleteSection].insert(path, QString());
+        sections[ReleaseNames::deleteSection()].insert(path, QString());
     return sections;
 }
 
@@ -65,9 +64,9 @@ void verifyReadBack(const QString& draft, const QString& target, const Sections&
 
 } // namespace
 
-void writeProductIni(const QString& path, const QList<ProductEntry>& entries, const QStringList& deletions)
+void writeProductIni(const QString& path, const QList<ListedFile>& files, const QStringList& deletions)
 {
-    const Sections sections = expectedSections(entries, deletions);
+    const Sections sections = expectedSections(files, deletions);
     // The settings writer says only that it failed, never why; it writes
     // into a scratch folder, and the copy into the mirror tree names the
     // reason when the output folder is full or cannot be written.

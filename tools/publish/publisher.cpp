@@ -9,6 +9,8 @@
 #include "posixfile.h"
 #include "productini.h"
 #include "publishexit.h"
+#include "release/productentry.h"
+#include "release/releasenames.h"
 #include "releasescan.h"
 #include "releasesigner.h"
 
@@ -55,7 +57,7 @@ void checkOnePathEach(const QList<ReleaseFile>& files, const QString& clientType
                 QStringLiteral("%1 is a file in one mirror folder and a folder in another").arg(path));
     }
     // The product ini and its signature lie in the same temporary directory.
-    const QString ini = clientType + QStringLiteral(".ini");
+    const QString ini = ReleaseNames::productIniName(clientType);
     for (const QString& reserved : {ini, ini + QStringLiteral(".sig")}) {
         if (taken.contains(reserved))
             throw ToolError(PublishContent,
@@ -84,18 +86,8 @@ QStringList readDeleteList(const QString& listFile)
 QStringList computeDeletions(const PublishOptions& options, const QSet<QString>& installed)
 {
     QStringList candidates;
-    if (!options.deleteListFile.isEmpty()) {
+    if (!options.deleteListFile.isEmpty())
         candidates = readDeleteList(options.deleteListFile);
-        for (const QString& path : std::as_const(candidates)) {
-            const QString problem = relativePathProblem(path);
-            if (!problem.isEmpty())
-                throw ToolError(PublishContent, QStringLiteral("Cannot delete %1: %2").arg(path, problem));
-            // The delete stage runs after the new files are installed.
-            if (installed.contains(path))
-                throw ToolError(
-                    PublishContent, QStringLiteral("%1 is both published and listed for deletion").arg(path));
-        }
-    }
     if (!options.previousDir.isEmpty()) {
         const QList<ReleaseFile> previous =
             scanRelease(options.previousDir, options.section, options.folderSections);
@@ -106,6 +98,13 @@ QStringList computeDeletions(const PublishOptions& options, const QSet<QString>&
     }
     const QSet<QString> folders = parentFolders(installed);
     for (const QString& path : std::as_const(candidates)) {
+        const QString problem = ReleaseNames::deletionProblem(path, ReleaseNames::Rules::Publisher);
+        if (!problem.isEmpty())
+            throw ToolError(PublishContent, QStringLiteral("Cannot delete %1: %2").arg(path, problem));
+        // The delete stage runs after the new files are installed.
+        if (installed.contains(path))
+            throw ToolError(
+                PublishContent, QStringLiteral("%1 is both published and listed for deletion").arg(path));
         if (folders.contains(path))
             throw ToolError(
                 PublishContent, QStringLiteral("%1 is deleted but is a folder of the new release").arg(path));
@@ -115,13 +114,8 @@ QStringList computeDeletions(const PublishOptions& options, const QSet<QString>&
     return candidates;
 }
 
-QString fieldValue(const FileDigest& digest)
-{
-    return QString::fromLatin1(digest.md5) + QStringLiteral("::") + QString::number(digest.size);
-}
-
 // Copies or packs every file into staging and returns its product ini entries.
-QList<ProductEntry> writeFiles(
+QList<ListedFile> writeFiles(
     const QList<ReleaseFile>& files, const QString& staging, const PublishOptions& options, int& packed)
 {
     QSet<QString> taken;
@@ -131,8 +125,11 @@ QList<ProductEntry> writeFiles(
     QSet<QString> folders;
     for (const ReleaseFile& file : files) {
         const QString target = staging + QLatin1Char('/') + file.section + QLatin1Char('/') + file.path;
-        // A release that holds both "x" and "x.gz" cannot publish "x" packed.
-        const bool tryGzip = options.gzip && !taken.contains(file.path + QStringLiteral(".gz"));
+        // A release that holds both "x" and "x.gz" cannot publish "x" packed,
+        // nor can a packed entry name a file whose name holds the separator of
+        // its fields; such a file goes as it is.
+        const bool tryGzip = options.gzip && !taken.contains(file.path + QStringLiteral(".gz"))
+            && ProductEntry::canCarryUnpackedName(file.path);
         jobs.append({file.source, target, tryGzip, file.size});
         folders.insert(QFileInfo(target).path());
     }
@@ -141,20 +138,24 @@ QList<ProductEntry> writeFiles(
         makeFolders(folder);
     const QList<PackOutcome> outcomes = packAll(jobs, options.level, options.threads);
 
-    QList<ProductEntry> entries;
+    QList<ListedFile> listed;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const ReleaseFile& file = files.at(i);
         const PackOutcome& outcome = outcomes.at(i);
+        ProductEntry entry;
+        entry.md5 = QString::fromLatin1(outcome.onMirror.md5);
+        entry.size = outcome.onMirror.size;
         if (outcome.packed) {
-            entries.append({file.section, file.path + QStringLiteral(".gz"),
-                fieldValue(outcome.onMirror) + QStringLiteral("::") + fieldValue(outcome.unpacked)
-                    + QStringLiteral("::") + file.path});
+            entry.unpackedMd5 = QString::fromLatin1(outcome.unpacked.md5);
+            entry.unpackedSize = outcome.unpacked.size;
+            entry.unpackedName = file.path;
+            listed.append({file.section, file.path + QStringLiteral(".gz"), entry});
             ++packed;
         } else {
-            entries.append({file.section, file.path, fieldValue(outcome.onMirror)});
+            listed.append({file.section, file.path, entry});
         }
     }
-    return entries;
+    return listed;
 }
 
 void copyChangeLog(const QString& source, const QString& target)
@@ -200,9 +201,9 @@ PublishSummary publish(const PublishOptions& options)
             | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
 
     PublishSummary summary;
-    const QList<ProductEntry> entries = writeFiles(files, staging.path(), options, summary.packed);
-    const QString ini = staging.path() + QLatin1Char('/') + options.clientType + QStringLiteral(".ini");
-    writeProductIni(ini, entries, deletions);
+    const QList<ListedFile> listed = writeFiles(files, staging.path(), options, summary.packed);
+    const QString ini = staging.path() + QLatin1Char('/') + ReleaseNames::productIniName(options.clientType);
+    writeProductIni(ini, listed, deletions);
     signer.signFile(ini);
     if (!options.changelogFile.isEmpty())
         copyChangeLog(options.changelogFile, staging.path() + QStringLiteral("/changelog_client.txt"));

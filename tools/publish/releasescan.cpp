@@ -3,6 +3,7 @@
 #include "releasescan.h"
 
 #include "publishexit.h"
+#include "release/releasenames.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -10,60 +11,7 @@
 
 #include <algorithm>
 
-namespace {
-
-// A line break in a name would forge lines of the updater's log; the updater
-// refuses a product ini with such names.
-bool hasControlCharacter(const QString& name)
-{
-    for (const QChar c : name) {
-        if (c.category() == QChar::Other_Control)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
-QString relativePathProblem(const QString& path)
-{
-    if (path.isEmpty())
-        return QStringLiteral("an empty path");
-    if (path.startsWith(QLatin1Char('/')))
-        return QStringLiteral("an absolute path");
-    // The settings reader turns a backslash in a key into a folder separator.
-    if (path.contains(QLatin1Char('\\')))
-        return QStringLiteral("a backslash in the name");
-    if (hasControlCharacter(path))
-        return QStringLiteral("a control character in the name");
-    for (const QString& part : path.split(QLatin1Char('/'))) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return QStringLiteral("an empty, \".\" or \"..\" path component");
-        // The updater keeps replaced files under "_old_", writes new ones
-        // under "_new_" before they take their names, and deletes such names
-        // as its own leftovers.
-        for (const QLatin1String prefix : {QLatin1String("_old_"), QLatin1String("_new_")}) {
-            if (part.startsWith(prefix))
-                return QStringLiteral("a name starting with \"%1\", which the updater reserves").arg(prefix);
-        }
-    }
-    return {};
-}
-
-QString sectionNameProblem(const QString& name)
-{
-    if (name.isEmpty())
-        return QStringLiteral("an empty name");
-    if (name == QLatin1String("delete"))
-        return QStringLiteral("the name of the deletion list");
-    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
-        return QStringLiteral("a folder separator in the name");
-    if (name == QLatin1String(".") || name == QLatin1String(".."))
-        return QStringLiteral("not a folder name");
-    if (hasControlCharacter(name))
-        return QStringLiteral("a control character in the name");
-    return {};
-}
+using ReleaseNames::Rules;
 
 QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSection, bool folderSections)
 {
@@ -106,12 +54,12 @@ QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSectio
             file.section = defaultSection;
             file.path = relative;
         }
-        const QString sectionProblem = sectionNameProblem(file.section);
+        const QString sectionProblem = ReleaseNames::sectionProblem(file.section, Rules::Publisher);
         if (!sectionProblem.isEmpty())
             throw ToolError(PublishContent,
                 QStringLiteral("The folder %1 cannot be a mirror folder: %2")
                     .arg(file.section, sectionProblem));
-        const QString pathProblem = relativePathProblem(file.path);
+        const QString pathProblem = ReleaseNames::fileNameProblem(file.path, Rules::Publisher);
         if (!pathProblem.isEmpty())
             throw ToolError(
                 PublishContent, QStringLiteral("%1 cannot be published: %2").arg(relative, pathProblem));

@@ -18,10 +18,3 @@ struct ReleaseFile {
 // Throws ToolError for a missing folder, symbolic links, special files and
 // names the updater cannot carry.
 QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSection, bool folderSections);
-
-// Checks a relative path as it would travel in the product ini; returns an
-// empty text when it is fine, otherwise what is wrong with it.
-QString relativePathProblem(const QString& path);
-
-// An empty text for a usable section name, otherwise what is wrong with it.
-QString sectionNameProblem(const QString& name);

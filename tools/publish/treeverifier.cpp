@@ -1,6 +1,6 @@
-// Mirrors the updater's reading of the product ini (the same value format,
-// the same gzip reader) and the publisher's own path rules, so that a tree
-// that passes here installs cleanly.
+// Reads the product ini with the updater's entry format and gzip reader and
+// judges its names by the publisher's rules, so that a tree that passes here
+// installs cleanly.
 #include "treeverifier.h"
 
 #include "base/inivalue.h"
@@ -8,12 +8,12 @@
 #include "crypto/tomcryptutil.h"
 #include "posixfile.h"
 #include "publishexit.h"
-#include "releasescan.h"
+#include "release/productentry.h"
+#include "release/releasenames.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
 
@@ -23,54 +23,11 @@
 #include <unistd.h>
 #include <zlib.h>
 
+using ReleaseNames::Rules;
+
 namespace {
 
 constexpr qint64 blockSize = 256 * 1024;
-const QString deleteSection = QStringLiteral("delete");
-
-struct Entry {
-    QString section;
-    QString key;
-    QString md5;
-    quint64 size = 0;
-    bool packed = false;
-    QString unpackedMd5;
-    quint64 unpackedSize = 0;
-    QString unpackedPath;
-};
-
-bool isMd5Text(const QString& text)
-{
-    static const QRegularExpression md5(QStringLiteral("^[0-9a-fA-F]{32}$"));
-    return md5.match(text).hasMatch();
-}
-
-bool parseSize(const QString& text, quint64& size)
-{
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,19}$"));
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok);
-    if (!digits.match(text).hasMatch() || !ok || value < 0)
-        return false;
-    size = quint64(value);
-    return true;
-}
-
-bool parseEntry(const QString& value, Entry& entry)
-{
-    const QStringList fields = value.split(QStringLiteral("::"), Qt::KeepEmptyParts);
-    entry.packed = fields.size() == 5;
-    if ((fields.size() != 2 && !entry.packed) || !isMd5Text(fields.at(0))
-        || !parseSize(fields.at(1), entry.size))
-        return false;
-    entry.md5 = fields.at(0).toLower();
-    if (!entry.packed)
-        return true;
-    entry.unpackedMd5 = fields.at(2).toLower();
-    entry.unpackedPath = fields.at(4);
-    return isMd5Text(fields.at(2)) && parseSize(fields.at(3), entry.unpackedSize)
-        && !entry.unpackedPath.isEmpty();
-}
 
 QString digestOf(const QString& path, quint64& size)
 {
@@ -131,7 +88,8 @@ private:
     void checkSignature(const QString& iniName);
     void readFileSection(QSettings& settings, const QString& section);
     void readDeleteSection(QSettings& settings);
-    void checkFile(const Entry& entry);
+    // where: the section and key, also the file's path below the version folder.
+    void checkFile(const QString& where, const ProductEntry& entry);
 
     const VerifyOptions& options;
     std::unique_ptr<KeyFile> key;
@@ -149,7 +107,7 @@ VerifyReport Verifier::run()
         throw ToolError(PublishInput, QStringLiteral("%1 is not a folder").arg(options.versionDir));
     key = std::make_unique<KeyFile>(options.keyFile.toStdString(), KeyFile::Need::AnyKey);
 
-    const QString iniName = options.clientType + QStringLiteral(".ini");
+    const QString iniName = ReleaseNames::productIniName(options.clientType);
     const QString ini = options.versionDir + QLatin1Char('/') + iniName;
     if (!QFileInfo(ini).isFile()) {
         problem(iniName, QStringLiteral("missing (is --type right?)"));
@@ -165,11 +123,13 @@ VerifyReport Verifier::run()
     QStringList groups = settings.childGroups();
     // Deleting what this version installs is a fault whatever the order of
     // the sections in the file.
+    const QString& deleteSection = ReleaseNames::deleteSection();
     if (groups.removeAll(deleteSection) > 0)
         groups.append(deleteSection);
     for (const QString& group : std::as_const(groups)) {
         settings.beginGroup(group);
-        const QString sectionProblem = group == deleteSection ? QString() : sectionNameProblem(group);
+        const QString sectionProblem =
+            group == deleteSection ? QString() : ReleaseNames::sectionProblem(group, Rules::Publisher);
         if (!sectionProblem.isEmpty())
             problem(group, QStringLiteral("not a usable mirror folder: %1").arg(sectionProblem));
         else if (group == deleteSection)
@@ -210,27 +170,25 @@ void Verifier::readFileSection(QSettings& settings, const QString& section)
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
         const QString where = section + QLatin1Char('/') + key;
-        Entry entry;
-        entry.section = section;
-        entry.key = key;
         const QString value = IniValue::text(settings, key);
-        if (!parseEntry(value, entry)) {
+        const std::optional<ProductEntry> entry = ProductEntry::parse(value);
+        if (!entry) {
             problem(where, QStringLiteral("not a valid entry: \"%1\"").arg(value));
             continue;
         }
-        QString pathProblem = relativePathProblem(key);
-        if (pathProblem.isEmpty() && entry.packed)
-            pathProblem = relativePathProblem(entry.unpackedPath);
+        QString pathProblem = ReleaseNames::fileNameProblem(key, Rules::Publisher);
+        if (pathProblem.isEmpty() && entry->isPacked())
+            pathProblem = ReleaseNames::fileNameProblem(entry->unpackedName, Rules::Publisher);
         if (!pathProblem.isEmpty()) {
             problem(where, QStringLiteral("unsafe path: %1").arg(pathProblem));
             continue;
         }
-        const QString target = entry.packed ? entry.unpackedPath : key;
+        const QString target = entry->isPacked() ? entry->unpackedName : key;
         if (copies.contains(key) || installs.contains(target))
             problem(where, QStringLiteral("listed more than once; the updater refuses the product ini"));
         copies.insert(key);
         installs.insert(target);
-        checkFile(entry);
+        checkFile(where, *entry);
     }
 }
 
@@ -238,9 +196,9 @@ void Verifier::readDeleteSection(QSettings& settings)
 {
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
-        const QString where = deleteSection + QLatin1Char('/') + key;
+        const QString where = ReleaseNames::deleteSection() + QLatin1Char('/') + key;
         ++report.deletions;
-        const QString pathProblem = relativePathProblem(key);
+        const QString pathProblem = ReleaseNames::deletionProblem(key, Rules::Publisher);
         if (!pathProblem.isEmpty())
             problem(where, QStringLiteral("unsafe path: %1").arg(pathProblem));
         else if (installs.contains(key))
@@ -248,12 +206,11 @@ void Verifier::readDeleteSection(QSettings& settings)
     }
 }
 
-void Verifier::checkFile(const Entry& entry)
+void Verifier::checkFile(const QString& where, const ProductEntry& entry)
 {
     ++report.files;
-    if (entry.packed)
+    if (entry.isPacked())
         ++report.packed;
-    const QString where = entry.section + QLatin1Char('/') + entry.key;
     const QString path = options.versionDir + QLatin1Char('/') + where;
     if (!QFileInfo(path).isFile()) {
         problem(where, QStringLiteral("missing"));
@@ -267,11 +224,13 @@ void Verifier::checkFile(const Entry& entry)
         problem(where, QString::fromStdString(error.what()));
         return;
     }
+    // The updater compares digests ignoring case.
+    const QString listedMd5 = entry.md5.toLower();
     if (size != entry.size)
         problem(where, QStringLiteral("%1 bytes, the product ini lists %2").arg(size).arg(entry.size));
-    else if (md5 != entry.md5)
-        problem(where, QStringLiteral("MD5 %1, the product ini lists %2").arg(md5, entry.md5));
-    if (!entry.packed)
+    else if (md5 != listedMd5)
+        problem(where, QStringLiteral("MD5 %1, the product ini lists %2").arg(md5, listedMd5));
+    if (!entry.isPacked())
         return;
     quint64 unpackedSize = 0;
     QString unpackedMd5;
@@ -283,10 +242,10 @@ void Verifier::checkFile(const Entry& entry)
             QStringLiteral("unpacks to %1 bytes, the product ini lists %2")
                 .arg(unpackedSize)
                 .arg(entry.unpackedSize));
-    else if (unpackedMd5 != entry.unpackedMd5)
+    else if (unpackedMd5 != entry.unpackedMd5.toLower())
         problem(where,
             QStringLiteral("unpacks to MD5 %1, the product ini lists %2")
-                .arg(unpackedMd5, entry.unpackedMd5));
+                .arg(unpackedMd5, entry.unpackedMd5.toLower()));
 }
 
 } // namespace
