@@ -304,7 +304,7 @@ void UpdateEngine::onTaskCanceled()
     timer->stop();
     state = EngineCanceled;
     // After an error the task has said why; only the user's wish needs a line.
-    if (mainTask->state == TaskSpecification::UserCanceled)
+    if (mainTask->state() == TaskSpecification::UserCanceled)
         emit message(QStringLiteral("User aborted update"));
     // The directory and the record stay: the next start continues in them.
     // A check's scratch directory holds nothing worth keeping.

@@ -99,7 +99,7 @@ DownloadTaskSpecification::~DownloadTaskSpecification()
 void DownloadTaskSpecification::execute()
 {
     emit message(QStringLiteral("Downloading %1").arg(remotePath));
-    state = Running;
+    setRunning();
     if (resumableValidator().isEmpty())
         startDownload();
     else
@@ -122,7 +122,7 @@ void DownloadTaskSpecification::onPrefixDigested(const std::shared_ptr<ResumePre
 {
     // A digest that was under way when the task was cancelled or reset
     // belongs to a copy that is gone.
-    if (prefix != pendingPrefix || state != Running)
+    if (prefix != pendingPrefix || state() != Running)
         return;
     readyPrefix = std::move(pendingPrefix);
     startDownload();
@@ -219,7 +219,7 @@ void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
     stopWaitingForSlot();
     // A task cancelled while it waited stays cancelled, even if a notice was
     // already queued.
-    if (state == Running && !reply)
+    if (state() == Running && !reply)
         startDownload();
 }
 
@@ -488,7 +488,7 @@ void DownloadTaskSpecification::timeTick(
     downloadTotal = quint64(std::max<qint64>(expectedSize, 0));
     speed = quint64(bytesReceived - bytesAtLastTick);
     bytesAtLastTick = bytesReceived;
-    if (state != Running || !reply)
+    if (state() != Running || !reply)
         return;
     if (++stallTicks > mirror.timeoutTicks) {
         errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
@@ -510,7 +510,7 @@ void DownloadTaskSpecification::timeTick(
 void DownloadTaskSpecification::userCanceled()
 {
     TaskSpecification::userCanceled();
-    if (state != Running)
+    if (state() != Running)
         return;
     resetDownload();
     userCancel();

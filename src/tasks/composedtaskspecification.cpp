@@ -57,7 +57,7 @@ TaskSpecification* ComposedTaskSpecification::makeSubTask(int)
 
 void ComposedTaskSpecification::executeSubTasks()
 {
-    state = Running;
+    setRunning();
     const int n = qMin(int(pendingSubTasks.size()) + (onDemandCount - onDemandMade), maxParallel);
     if (n == 0) {
         // An empty composite ends at once, in this very call.
@@ -71,7 +71,7 @@ void ComposedTaskSpecification::executeSubTasks()
 void ComposedTaskSpecification::onStartNextTask()
 {
     TaskSpecification* next = nullptr;
-    if (hasPendingSubTasks() && !subTaskCanceled && !cancelRequested)
+    if (hasPendingSubTasks() && !subTaskCanceled && !cancelRequested())
         next = takeNextSubTask();
     if (next) {
         runningSubTasks.append(next);
@@ -99,9 +99,9 @@ void ComposedTaskSpecification::retire(TaskSpecification* subTask)
 {
     if (!onDemandAlive.remove(subTask))
         return;
-    if (subTask->state == ErrorCanceled)
+    if (subTask->state() == ErrorCanceled)
         ++retired.errorCanceled;
-    else if (subTask->state == UserCanceled)
+    else if (subTask->state() == UserCanceled)
         ++retired.userCanceled;
     quint64 done = 0;
     quint64 total = 0;
@@ -143,7 +143,7 @@ void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* task)
     if (!subTaskCanceled) {
         // Only the first cancellation of a run is announced to the others.
         subTaskCanceled = true;
-        if (task->state == UserCanceled) {
+        if (task->state() == UserCanceled) {
             // The user's wish, not a failure: siblings still running stop the
             // way the user asked, so the run ends as the user's cancel and
             // not as an error.
@@ -168,12 +168,12 @@ void ComposedTaskSpecification::onUpdateProgress(TaskSpecification* subTask)
 double ComposedTaskSpecification::accountProgress(TaskSpecification* subTask)
 {
     double& counted = countedProgress[subTask];
-    progressSum += static_cast<long double>(subTask->progress) - counted;
-    counted = subTask->progress;
+    progressSum += static_cast<long double>(subTask->progress()) - counted;
+    counted = subTask->progress();
     return static_cast<double>(progressSum);
 }
 
-int ComposedTaskSpecification::getStateFromSubTasks() const
+TaskSpecification::TaskState ComposedTaskSpecification::getStateFromSubTasks() const
 {
     if (retired.errorCanceled > 0)
         return ErrorCanceled;
@@ -182,7 +182,7 @@ int ComposedTaskSpecification::getStateFromSubTasks() const
     if (anyUserCanceled)
         allFinished = false;
     for (const TaskSpecification* subTask : allSubTasks) {
-        switch (subTask->state) {
+        switch (subTask->state()) {
         case ErrorCanceled:
             return ErrorCanceled;
         case UserCanceled:
@@ -200,7 +200,7 @@ int ComposedTaskSpecification::getStateFromSubTasks() const
         return UserCanceled;
     if (allFinished)
         return Finished;
-    if (cancelRequested)
+    if (cancelRequested())
         return UserCanceled;
     if (subTaskCanceled)
         return ErrorCanceled;
@@ -212,7 +212,7 @@ void ComposedTaskSpecification::subtasksDone()
     endWith(getStateFromSubTasks());
 }
 
-void ComposedTaskSpecification::endWith(int outcome)
+void ComposedTaskSpecification::endWith(TaskState outcome)
 {
     switch (outcome) {
     case Finished:
@@ -231,7 +231,7 @@ void ComposedTaskSpecification::endWith(int outcome)
 void ComposedTaskSpecification::userCanceled()
 {
     TaskSpecification::userCanceled();
-    if (state != Running)
+    if (state() != Running)
         return;
     // Iterate over a copy: a subtask that cancels changes the lists under us.
     const QList<TaskSpecification*> subTasks = allSubTasks;

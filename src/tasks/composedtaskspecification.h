@@ -29,17 +29,9 @@ public:
     // Starts the run: sets Running and queues up to maxParallel starts.
     void executeSubTasks();
     // The final state the subtasks call for: error before user cancel before success.
-    int getStateFromSubTasks() const;
+    TaskState getStateFromSubTasks() const;
     // Disconnects and schedules the deletion of every subtask, then empties the lists.
     void clearSubTasks();
-
-    QList<TaskSpecification*> allSubTasks;
-    QList<TaskSpecification*> pendingSubTasks;
-    QList<TaskSpecification*> runningSubTasks;
-    QList<TaskSpecification*> doneSubTasks;
-    int maxParallel;
-    bool subTaskCanceled = false;
-    bool doneReported = false;
 
 signals:
     void startNextTask();
@@ -48,7 +40,7 @@ protected:
     // Called once when nothing runs and nothing will start; ends this task.
     virtual void subtasksDone();
     // Ends this task in outcome: Finished, UserCanceled, or else ErrorCanceled.
-    void endWith(int outcome);
+    void endWith(TaskState outcome);
     virtual void connectSignals(TaskSpecification* subTask);
 
     // For lists of many subtasks: count more subtasks follow those added,
@@ -60,12 +52,27 @@ protected:
     // Makes the subtask at index with this as parent and its weight.
     virtual TaskSpecification* makeSubTask(int index);
 
+    // The subtasks of this run, kept by the composite; subclasses read them.
+    // Every subtask added (and not yet released), in order of addition.
+    QList<TaskSpecification*> allSubTasks;
+    // Added and not yet started; the front starts next.
+    QList<TaskSpecification*> pendingSubTasks;
+    QList<TaskSpecification*> runningSubTasks;
+    // Ended, in order of ending.
+    QList<TaskSpecification*> doneSubTasks;
+    // Some subtask was cancelled during this run: nothing more starts.
+    bool subTaskCanceled = false;
+
 private slots:
     void onStartNextTask();
     void onSubTaskFinished(TaskSpecification* task);
     void onSubTaskCanceled(TaskSpecification* task);
 
 private:
+    const int maxParallel;
+    // subtasksDone() has been called during this run.
+    bool doneReported = false;
+
     bool hasPendingSubTasks() const { return !pendingSubTasks.isEmpty() || onDemandMade < onDemandCount; }
     TaskSpecification* takeNextSubTask();
     // Deletes a subtask made on demand once it has ended, keeping what the

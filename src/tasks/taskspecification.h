@@ -41,11 +41,12 @@ public:
     // Another task of the same composite was cancelled while this one runs.
     virtual void handleOtherTaskCancelled(TaskSpecification* other);
 
-    bool cancelRequested = false;
-    double parentProgressRange;
-    // Already weighted: runs from 0 to parentProgressRange.
-    double progress = 0.0;
-    int state = NotStarted;
+    TaskState state() const { return m_state; }
+    // Already weighted: runs from 0 to parentProgressRange().
+    double progress() const { return m_progress; }
+    double parentProgressRange() const { return m_parentProgressRange; }
+    // Set by userCanceled(), cleared by reset().
+    bool cancelRequested() const { return m_cancelRequested; }
 
 signals:
     void finished(TaskSpecification* task);
@@ -59,8 +60,16 @@ protected slots:
     void onOtherTaskCancelled(TaskSpecification* other);
 
 protected:
+    // A subclass's execute() marks the start of its run.
+    void setRunning() { m_state = Running; }
     // The three ways a run ends; each is called once per run by a subclass.
     void finish();
     void errorCancel();
     void userCancel();
+
+private:
+    bool m_cancelRequested = false;
+    double m_parentProgressRange;
+    double m_progress = 0.0;
+    TaskState m_state = NotStarted;
 };

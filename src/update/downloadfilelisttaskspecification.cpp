@@ -44,7 +44,7 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
     // A file's task exists only while the file is fetched: a release of
     // 100,000 files would otherwise hold 100,000 of them for the whole stage.
     addSubTasksOnDemand(int(entries.size()));
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 

@@ -48,14 +48,14 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
         &DownloadFileTaskSpecification::onSigCheckDone);
     addSubTask(check);
 
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 
 bool DownloadFileTaskSpecification::needsSpace() const
 {
     // A copy being checked already lies on disk.
-    return state != Finished && !(currentDownload && currentDownload->state == Finished);
+    return state() != Finished && !(currentDownload && currentDownload->state() == Finished);
 }
 
 void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification*)
@@ -66,7 +66,7 @@ void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTask
     // A copy continued from an earlier run's part may have been stitched
     // onto a part that was damaged on this disk; the mirror gets the
     // benefit of the doubt once, and the file is fetched whole.
-    if (currentDownload->wasResumed() && !fetchedWholeAfterResume && !cancelRequested && !stageFailed) {
+    if (currentDownload->wasResumed() && !fetchedWholeAfterResume && !cancelRequested() && !stageFailed) {
         emit message(QStringLiteral("md5 sum for %1 failed after resuming, fetching it again from the start")
                          .arg(fileSpec.fileName));
         fetchedWholeAfterResume = true;
@@ -80,13 +80,13 @@ void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTask
     // other file of this session.
     mirrors->removeMirror(currentDownload->getMirror().name);
 
-    if (cancelRequested || stageFailed) {
+    if (cancelRequested() || stageFailed) {
         emit message(QStringLiteral("md5 sum for %1 failed, invalidating mirror").arg(fileSpec.fileName));
         // Fetching again would start a transfer after the stage has given up
         // (a retry resets the cancel request). The check would finish this
         // task as if the copy were good, so end it here, before the check's
         // own end, which reaches nobody once the subtasks are cleared.
-        const bool byUser = cancelRequested;
+        const bool byUser = cancelRequested();
         clearSubTasks();
         currentDownload = nullptr;
         QFile::remove(localPath());

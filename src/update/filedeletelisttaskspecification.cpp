@@ -38,7 +38,7 @@ void FileDeleteListTaskSpecification::makeSubtasksAndStart()
 
     for (const QString& path : std::as_const(paths))
         addSubTask(new FileDeleteTaskSpecification(false, path, this, 1.0 / paths.size()));
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 

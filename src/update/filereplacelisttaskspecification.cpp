@@ -37,7 +37,7 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
         QString target;
         QString old;
         if (!FileReplaceTaskSpecification::installPaths(entry, *clientRoot, *tempRoot, source, target, old)) {
-            state = Running;
+            setRunning();
             emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
                              .arg(entry.pureDestFilePath()));
             errorCancel();
@@ -47,7 +47,7 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
 
     const int directoryTasks = makeSubdirTasks();
     makeFileReplaceTasks(directoryTasks > 0);
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 
@@ -136,12 +136,12 @@ void FileReplaceListTaskSpecification::subtasksDone()
     endAfterPlacing = true;
     if (placing)
         return;
-    int outcome = placingFailed ? int(ErrorCanceled) : getStateFromSubTasks();
+    TaskState outcome = placingFailed ? ErrorCanceled : getStateFromSubTasks();
     // A cancel that came once every file was staged or in place, before the
     // phase ended, is a cancel all the same: the later phases will not run,
     // and finishing here would leave the new files with the "_old_" copies
     // beside them while the update reports itself cancelled.
-    if (outcome == Finished && cancelRequested)
+    if (outcome == Finished && cancelRequested())
         outcome = UserCanceled;
     if (outcome == Finished && !staged.isEmpty()) {
         startPlacing();

@@ -64,7 +64,7 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     QString target;
     QString old;
     if (!installPaths(replaceSpec, clientRoot, tempRoot, source, target, old)) {
-        state = Running;
+        setRunning();
         emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
                          .arg(replaceSpec.pureDestFilePath()));
         errorCancel();
@@ -103,13 +103,13 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     install->setInstallOptions(options);
     addSubTask(install);
 
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 
 void FileReplaceTaskSpecification::subtasksDone()
 {
-    const int outcome = getStateFromSubTasks();
+    const TaskState outcome = getStateFromSubTasks();
     if (outcome == Finished) {
         // From now on the phase undoes this file's changes if it fails.
         listJournal->appendList(journal);

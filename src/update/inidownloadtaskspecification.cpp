@@ -52,7 +52,7 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
         &IniDownloadTaskSpecification::onSigCheckDone);
     addSubTask(check);
 
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 

@@ -52,7 +52,7 @@ void MainTaskSpecification::makeSubtasksAndStart()
             &fileSpecs.replaceList, &fileSpecs.deleteList, parameters, this, 0.4));
         addSubTask(new FileDeleteListTaskSpecification(&fileSpecs.deleteList, parameters, this, 0.05));
     }
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 
@@ -63,7 +63,7 @@ UpdateStage MainTaskSpecification::currentStage() const
     TaskSpecification* current = nullptr;
     if (!runningSubTasks.isEmpty())
         current = runningSubTasks.first();
-    else if (state == Running && !pendingSubTasks.isEmpty())
+    else if (state() == Running && !pendingSubTasks.isEmpty())
         current = pendingSubTasks.first();
     switch (allSubTasks.indexOf(current)) {
     case 0:

@@ -24,8 +24,8 @@ QStringList runToEnd(TaskSpecification& task, int expectedState)
     QStringList lines;
     for (const QList<QVariant>& args : messages)
         lines << args.at(0).toString();
-    if (ended.count() != 1 || task.state != expectedState)
-        lines << QStringLiteral("(ended in state %1)").arg(task.state);
+    if (ended.count() != 1 || task.state() != expectedState)
+        lines << QStringLiteral("(ended in state %1)").arg(task.state());
     return lines;
 }
 

@@ -89,7 +89,7 @@ qint64 runTask(QNetworkAccessManager& manager, const QString& iniPath, const QSt
     task.execute();
     loop.exec();
     const qint64 ms = clock.elapsed();
-    return task.state == TaskSpecification::Finished && spotCheck(target, size) ? ms : -1;
+    return task.state() == TaskSpecification::Finished && spotCheck(target, size) ? ms : -1;
 }
 
 // Milliseconds for one curl run, -1 on failure.

@@ -175,7 +175,7 @@ void TestDownloadTaskScheduling::waitsForAFreeSlot()
     QSignalSpy finished(task, &TaskSpecification::finished);
 
     task->execute();
-    QCOMPARE(task->state, int(TaskSpecification::Running));
+    QCOMPARE(task->state(), int(TaskSpecification::Running));
     // Other transfers end, but every slot is still held: the task asks again
     // after each and keeps waiting.
     QVERIFY(fixture->fetchOther("/other1"));
@@ -241,7 +241,7 @@ void TestDownloadTaskScheduling::cancelLeavesNoPartialFile()
     else
         QVERIFY(QMetaObject::invokeMethod(task, "onOtherTaskCancelled", Q_ARG(TaskSpecification*, sibling)));
 
-    QCOMPARE(task->state, state);
+    QCOMPARE(task->state(), state);
     QCOMPARE(canceled.size(), 1);
     QVERIFY(!QFileInfo::exists(fixture->localPath()));
     QCOMPARE(fixture->record("A")->inUse, waiting ? 3 : 0);
@@ -255,7 +255,7 @@ void TestDownloadTaskScheduling::cancelLeavesNoPartialFile()
     }
     QVERIFY(fixture->fetchOther("/other"));
     QVERIFY(fixture->fetchOther("/other"));
-    QCOMPARE(task->state, state);
+    QCOMPARE(task->state(), state);
     QCOMPARE(canceled.size(), 1);
     QCOMPARE(fixture->server.requestCount(DownloadFixture::pathOn("A")), waiting ? 0 : 1);
     QCOMPARE(fixture->record("A")->inUse, 0);

@@ -91,7 +91,7 @@ int TaskHarness::run(TaskSpecification* task, int timeoutMs)
     QThreadPool::globalInstance()->waitForDone(timeoutMs);
     QEventLoop lateEvents;
     execFor(lateEvents, lateEventsMs);
-    return endings() == 1 ? task->state : -2;
+    return endings() == 1 ? task->state() : -2;
 }
 
 bool TaskHarness::logged(const QString& text) const

@@ -19,13 +19,13 @@ public:
     void execute() override
     {
         ++executions;
-        state = Running;
+        setRunning();
     }
 
     void userCanceled() override
     {
         TaskSpecification::userCanceled();
-        if (transfer && state == Running)
+        if (transfer && state() == Running)
             userCancel();
     }
 

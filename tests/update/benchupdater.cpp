@@ -109,7 +109,7 @@ int childMain(const QStringList& arguments)
     task->execute();
     loop.exec();
     const qint64 wallMs = clock.elapsed();
-    const bool ok = task->state == TaskSpecification::Finished;
+    const bool ok = task->state() == TaskSpecification::Finished;
     delete task;
 
     QString stages;

@@ -120,7 +120,7 @@ private slots:
         world.fixture.watch(&stage);
         world.fixture.watchWaiting<DownloadFileTaskSpecification>(&stage);
         QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::Finished));
-        QCOMPARE(stage.progress, 0.4);
+        QCOMPARE(stage.progress(), 0.4);
         // At most the one whose start is under way; made ahead, they would all wait.
         QVERIFY(world.fixture.mostWaiting <= 1);
 
@@ -283,7 +283,7 @@ private slots:
         stage.userCanceled();
         QVERIFY(canceled.count() == 1 || canceled.wait(5000));
         // Every running transfer ends as cancelled by the user, so the stage does too.
-        QCOMPARE(stage.state, int(TaskSpecification::UserCanceled));
+        QCOMPARE(stage.state(), int(TaskSpecification::UserCanceled));
         QCOMPARE(StageFixture::files(world.fixture.tempPath()), QStringList());
     }
 

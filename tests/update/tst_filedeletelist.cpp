@@ -59,7 +59,7 @@ private slots:
         FileDeleteListTaskSpecification stage(&deleteList, fixture.parameters, nullptr, 0.05);
         fixture.watch(&stage);
         QCOMPARE(fixture.run(&stage), int(TaskSpecification::Finished));
-        QCOMPARE(stage.progress, 0.05);
+        QCOMPARE(stage.progress(), 0.05);
 
         QCOMPARE(StageFixture::files(fixture.clientPath()), clientAfter);
         QCOMPARE(TestFiles::read(fixture.outsidePath(QStringLiteral("precious.txt"))), QByteArray("keep"));
@@ -94,7 +94,7 @@ private slots:
         // Deletions start from the event loop; the request comes first.
         stage.userCanceled();
         QVERIFY(canceled.wait(5000));
-        QCOMPARE(stage.state, int(TaskSpecification::UserCanceled));
+        QCOMPARE(stage.state(), int(TaskSpecification::UserCanceled));
         QCOMPARE(StageFixture::files(fixture.clientPath()), (QStringList {"a.txt=a", "b.txt=b"}));
     }
 };

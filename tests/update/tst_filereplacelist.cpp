@@ -136,7 +136,7 @@ private slots:
         fixture.watchWaiting<FileReplaceTaskSpecification>(&phase);
 
         QCOMPARE(fixture.run(&phase), int(TaskSpecification::Finished));
-        QCOMPARE(phase.progress, 0.4);
+        QCOMPARE(phase.progress(), 0.4);
         // At most the one whose start is under way; made ahead, they would all wait.
         QVERIFY(fixture.mostWaiting <= 1);
         QCOMPARE(StageFixture::files(fixture.clientPath()), clientAfter);
