@@ -266,13 +266,9 @@ void UpdateEngine::onTimer()
 {
     if (state != EngineRunning)
         return;
-    quint64 downloadDone = 0;
-    quint64 downloadTotal = 0;
-    quint64 speed = 0;
-    bool downloading = false;
     // The tick also drives the stall detection of the transfers.
-    mainTask->timeTick(downloadDone, downloadTotal, speed, downloading);
-    emit downloadProgress(downloadDone, downloadTotal, speed, downloading);
+    const TransferFigures figures = mainTask->timeTick();
+    emit downloadProgress(figures.done, figures.total, figures.speed, figures.active);
 }
 
 void UpdateEngine::cancelUpdate()

@@ -481,18 +481,18 @@ void DownloadTaskSpecification::resetDownload()
     setProgress(0.0);
 }
 
-void DownloadTaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures DownloadTaskSpecification::timeTick()
 {
-    downloadDone = quint64(bytesReceived);
-    downloadTotal = quint64(std::max<qint64>(expectedSize, 0));
-    speed = quint64(bytesReceived - bytesAtLastTick);
+    TransferFigures figures;
+    figures.done = quint64(bytesReceived);
+    figures.total = quint64(std::max<qint64>(expectedSize, 0));
+    figures.speed = quint64(bytesReceived - bytesAtLastTick);
     bytesAtLastTick = bytesReceived;
     if (state() != Running || !reply)
-        return;
+        return figures;
     if (++stallTicks > mirror.timeoutTicks) {
         errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
-        return;
+        return figures;
     }
     // A byte now and then keeps the silence count at zero, and would hold
     // the update for weeks.
@@ -502,9 +502,10 @@ void DownloadTaskSpecification::timeTick(
                 .arg(remotePath, mirror.name)
                 .arg(minBytesPerTick)
                 .arg(paceWindowTicks));
-        return;
+        return figures;
     }
-    downloading = true;
+    figures.active = true;
+    return figures;
 }
 
 void DownloadTaskSpecification::userCanceled()

@@ -103,16 +103,10 @@ void ComposedTaskSpecification::retire(TaskSpecification* subTask)
         ++retired.errorCanceled;
     else if (subTask->state() == UserCanceled)
         ++retired.userCanceled;
-    quint64 done = 0;
-    quint64 total = 0;
-    quint64 speed = 0;
-    bool downloading = false;
-    subTask->timeTick(done, total, speed, downloading);
-    retired.speed += speed;
-    if (total != 0) {
-        retired.downloadDone += done;
-        retired.downloadTotal += total;
-    }
+    TransferFigures last = subTask->timeTick();
+    // It has ended: nothing of it is transferring any more.
+    last.active = false;
+    retired.figures += last;
     // Its share stays in progressSum.
     countedProgress.remove(subTask);
     allSubTasks.removeOne(subTask);
@@ -244,30 +238,15 @@ void ComposedTaskSpecification::handleOtherTaskCancelled(TaskSpecification* othe
     emit otherTaskCancelled(other);
 }
 
-void ComposedTaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures ComposedTaskSpecification::timeTick()
 {
-    downloading = false;
-    for (TaskSpecification* subTask : std::as_const(allSubTasks)) {
-        quint64 done = 0;
-        quint64 total = 0;
-        quint64 subSpeed = 0;
-        bool subDownloading = false;
-        subTask->timeTick(done, total, subSpeed, subDownloading);
-        if (subDownloading)
-            downloading = true;
-        speed += subSpeed;
-        // A subtask without a known total adds its speed only; ended
-        // downloads keep counting so the totals never shrink.
-        if (total != 0) {
-            downloadDone += done;
-            downloadTotal += total;
-        }
-    }
-    downloadDone += retired.downloadDone;
-    downloadTotal += retired.downloadTotal;
-    speed += retired.speed;
-    retired.speed = 0;
+    // Ended downloads keep counting, so the totals never shrink.
+    TransferFigures figures;
+    for (TaskSpecification* subTask : std::as_const(allSubTasks))
+        figures += subTask->timeTick();
+    figures += retired.figures;
+    retired.figures.speed = 0;
+    return figures;
 }
 
 void ComposedTaskSpecification::clearSubTasks()

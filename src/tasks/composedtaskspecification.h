@@ -19,7 +19,8 @@ public:
     ~ComposedTaskSpecification() override;
 
     void reset() override;
-    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+    // The sum of the subtasks' figures, ended ones included (see TransferFigures::operator+=).
+    TransferFigures timeTick() override;
     // Passes the request to every subtask while running; pending ones will not start.
     void userCanceled() override;
     void handleOtherTaskCancelled(TaskSpecification* other) override;
@@ -100,8 +101,7 @@ private:
     struct Retired {
         int errorCanceled = 0;
         int userCanceled = 0;
-        quint64 downloadDone = 0;
-        quint64 downloadTotal = 0;
-        quint64 speed = 0; // not yet reported by a tick
+        // Their last figures; the speed until a tick has reported it.
+        TransferFigures figures;
     } retired;
 };

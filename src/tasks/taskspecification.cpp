@@ -25,13 +25,9 @@ void TaskSpecification::reset()
     setProgress(0.0);
 }
 
-void TaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures TaskSpecification::timeTick()
 {
-    downloadDone = 0;
-    downloadTotal = 0;
-    speed = 0;
-    downloading = false;
+    return {};
 }
 
 void TaskSpecification::userCanceled()

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include "tasks/transferfigures.h"
+
 class TaskSpecification : public QObject {
     Q_OBJECT
 
@@ -31,10 +33,9 @@ public:
     virtual void execute() = 0;
     // Returns the task to NotStarted so that execute() may run again.
     virtual void reset();
-    // Polled once a second through the tree. The caller passes zeros and
-    // false; download tasks report bytes received, bytes expected, bytes since
-    // the previous tick and whether a transfer is active.
-    virtual void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading);
+    // Polled once a second through the tree; download tasks report their
+    // figures, every other task zeros and no active transfer.
+    virtual TransferFigures timeTick();
     // The user asked the task to stop. The base only records the request:
     // a task that cannot be interrupted runs its current work to its end.
     virtual void userCanceled();

@@ -119,11 +119,11 @@ bool DownloadFileListTaskSpecification::makeSubDirs()
     return true;
 }
 
-void DownloadFileListTaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures DownloadFileListTaskSpecification::timeTick()
 {
-    ComposedTaskSpecification::timeTick(downloadDone, downloadTotal, speed, downloading);
-    downloadTotal = totalBytes;
+    TransferFigures figures = ComposedTaskSpecification::timeTick();
+    figures.total = totalBytes;
+    return figures;
 }
 
 void DownloadFileListTaskSpecification::reset()

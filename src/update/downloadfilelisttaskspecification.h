@@ -33,7 +33,7 @@ public:
     void reset() override;
     // The composite sum, except that the total is the size of the whole list
     // from the first tick on, not only of the downloads started so far.
-    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+    TransferFigures timeTick() override;
 
     void makeSubtasksAndStart();
     // False after reporting and cancelling the stage.

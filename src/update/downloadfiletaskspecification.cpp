@@ -109,26 +109,21 @@ void DownloadFileTaskSpecification::subtasksDone()
         ComposedTaskSpecification::subtasksDone();
         return;
     }
-    bool downloading = false;
-    ComposedTaskSpecification::timeTick(keptDone, keptTotal, pendingSpeed, downloading);
+    kept = ComposedTaskSpecification::timeTick();
+    kept.active = false;
     figuresKept = true;
     clearSubTasks();
     currentDownload = nullptr;
     finish();
 }
 
-void DownloadFileTaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures DownloadFileTaskSpecification::timeTick()
 {
-    if (!figuresKept) {
-        ComposedTaskSpecification::timeTick(downloadDone, downloadTotal, speed, downloading);
-        return;
-    }
-    downloading = false;
-    downloadDone += keptDone;
-    downloadTotal += keptTotal;
-    speed += pendingSpeed;
-    pendingSpeed = 0;
+    if (!figuresKept)
+        return ComposedTaskSpecification::timeTick();
+    const TransferFigures figures = kept;
+    kept.speed = 0;
+    return figures;
 }
 
 void DownloadFileTaskSpecification::handleOtherTaskCancelled(TaskSpecification* other)
@@ -143,6 +138,6 @@ void DownloadFileTaskSpecification::reset()
     currentDownload = nullptr;
     stageFailed = false;
     figuresKept = false;
-    keptDone = keptTotal = pendingSpeed = 0;
+    kept = TransferFigures();
     TaskSpecification::reset();
 }

@@ -105,12 +105,10 @@ void TestDownloadTaskSpecification::downloadsTheFile()
     QCOMPARE(task->progress(), 0.4);
 
     // A finished task keeps reporting its size, so totals keep counting it.
-    quint64 done = 0, total = 0, speed = 0;
-    bool downloading = false;
-    task->timeTick(done, total, speed, downloading);
-    QCOMPARE(done, quint64(answer.bodySize()));
-    QCOMPARE(total, reportedTotal);
-    QVERIFY(!downloading);
+    const TransferFigures figures = task->timeTick();
+    QCOMPARE(figures.done, quint64(answer.bodySize()));
+    QCOMPARE(figures.total, reportedTotal);
+    QVERIFY(!figures.active);
 
     // Its slot went back when it finished; a reset must not give it back again.
     task->reset();
@@ -391,15 +389,13 @@ void TestDownloadTaskSpecification::counters()
     QTRY_COMPARE_WITH_TIMEOUT(*received, qint64(2500), 10000);
 
     QCOMPARE(task->progress(), fraction * 0.5);
-    quint64 done = 0, reportedTotal = 0, speed = 0;
-    bool downloading = false;
-    task->timeTick(done, reportedTotal, speed, downloading);
-    QCOMPARE(done, quint64(2500));
-    QCOMPARE(reportedTotal, total);
-    QCOMPARE(speed, quint64(2500));
-    QVERIFY(downloading);
-    task->timeTick(done, reportedTotal, speed, downloading);
-    QCOMPARE(speed, quint64(0));
+    TransferFigures figures = task->timeTick();
+    QCOMPARE(figures.done, quint64(2500));
+    QCOMPARE(figures.total, total);
+    QCOMPARE(figures.speed, quint64(2500));
+    QVERIFY(figures.active);
+    figures = task->timeTick();
+    QCOMPARE(figures.speed, quint64(0));
     QVERIFY(!ended(task));
 }
 

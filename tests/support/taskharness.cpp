@@ -69,9 +69,9 @@ int TaskHarness::run(TaskSpecification* task, int timeoutMs)
     // The engine's tick, at the pace the fixture chose.
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, task, [this, task] {
-        quint64 speed = 0;
-        bool downloading = false;
-        task->timeTick(lastDone, lastTotal, speed, downloading);
+        const TransferFigures figures = task->timeTick();
+        lastDone = figures.done;
+        lastTotal = figures.total;
     });
     if (tickIntervalMs > 0)
         ticker.start(tickIntervalMs);

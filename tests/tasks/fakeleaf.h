@@ -36,13 +36,7 @@ public:
             errorCancel();
     }
 
-    void timeTick(quint64& done, quint64& total, quint64& speed, bool& downloading) override
-    {
-        done = tickDone;
-        total = tickTotal;
-        speed = tickSpeed;
-        downloading = tickDownloading;
-    }
+    TransferFigures timeTick() override { return {tickDone, tickTotal, tickSpeed, tickDownloading}; }
 
     void end() { finish(); }
     void fail() { errorCancel(); }

@@ -104,13 +104,11 @@ private slots:
             void execute() override { setRunning(); }
         } task;
         task.execute();
-        quint64 done = 7, total = 7, speed = 7;
-        bool downloading = true;
-        task.timeTick(done, total, speed, downloading);
-        QCOMPARE(done, 0u);
-        QCOMPARE(total, 0u);
-        QCOMPARE(speed, 0u);
-        QVERIFY(!downloading);
+        const TransferFigures figures = task.timeTick();
+        QCOMPARE(figures.done, 0u);
+        QCOMPARE(figures.total, 0u);
+        QCOMPARE(figures.speed, 0u);
+        QVERIFY(!figures.active);
     }
 
     void stateFromSubTasks_data()
@@ -400,18 +398,15 @@ private slots:
         for (FakeLeaf* leaf : {finished, running, unknownSize})
             composite.addSubTask(leaf);
 
-        quint64 done = 0, total = 0, speed = 0;
-        bool downloading = false;
-        composite.timeTick(done, total, speed, downloading);
-        QCOMPARE(done, 130u);
-        QCOMPARE(total, 300u);
-        QCOMPARE(speed, 42u);
-        QVERIFY(downloading);
+        TransferFigures figures = composite.timeTick();
+        QCOMPARE(figures.done, 130u);
+        QCOMPARE(figures.total, 300u);
+        QCOMPARE(figures.speed, 42u);
+        QVERIFY(figures.active);
 
         running->tickDownloading = false;
-        done = total = speed = 0;
-        composite.timeTick(done, total, speed, downloading);
-        QVERIFY(!downloading);
+        figures = composite.timeTick();
+        QVERIFY(!figures.active);
     }
 
     void onDemandSubtasksLiveOnlyWhileTheyRun()
@@ -501,16 +496,13 @@ private slots:
         releaseDeleted();
 
         // The released file still counts, and its last speed is reported once.
-        quint64 done = 0, total = 0, speed = 0;
-        bool downloading = false;
-        composite.timeTick(done, total, speed, downloading);
-        QCOMPARE(done, 200u);
-        QCOMPARE(total, 200u);
-        QCOMPARE(speed, 80u);
-        done = total = speed = 0;
-        composite.timeTick(done, total, speed, downloading);
-        QCOMPARE(done, 200u);
-        QCOMPARE(speed, 40u);
+        TransferFigures figures = composite.timeTick();
+        QCOMPARE(figures.done, 200u);
+        QCOMPARE(figures.total, 200u);
+        QCOMPARE(figures.speed, 80u);
+        figures = composite.timeTick();
+        QCOMPARE(figures.done, 200u);
+        QCOMPARE(figures.speed, 40u);
     }
 
     void messagesAndErrorsTravelUpUnchanged()

@@ -299,25 +299,21 @@ private slots:
 
         QSignalSpy finished(&stage, &TaskSpecification::finished);
         stage.execute();
-        quint64 done = 0, total = 0, speed = 0;
-        bool downloading = false;
-        stage.timeTick(done, total, speed, downloading);
-        QCOMPARE(total, quint64(60));
-        QCOMPARE(done, quint64(0));
+        TransferFigures figures = stage.timeTick();
+        QCOMPARE(figures.total, quint64(60));
+        QCOMPARE(figures.done, quint64(0));
 
         QVERIFY(finished.wait(20000));
         // Finished files keep counting; the bytes since the previous tick
         // count as speed once.
-        done = total = speed = 0;
-        stage.timeTick(done, total, speed, downloading);
-        QCOMPARE(total, quint64(60));
-        QCOMPARE(done, quint64(60));
-        QCOMPARE(speed, quint64(60));
-        QVERIFY(!downloading);
-        done = total = speed = 0;
-        stage.timeTick(done, total, speed, downloading);
-        QCOMPARE(done, quint64(60));
-        QCOMPARE(speed, quint64(0));
+        figures = stage.timeTick();
+        QCOMPARE(figures.total, quint64(60));
+        QCOMPARE(figures.done, quint64(60));
+        QCOMPARE(figures.speed, quint64(60));
+        QVERIFY(!figures.active);
+        figures = stage.timeTick();
+        QCOMPARE(figures.done, quint64(60));
+        QCOMPARE(figures.speed, quint64(0));
     }
 
     void diskTooSmall_data()

@@ -161,13 +161,9 @@ private slots:
             if (fetched.contains(entry.path))
                 bytes += entry.served.size();
         }
-        quint64 done = 0;
-        quint64 total = 0;
-        quint64 speed = 0;
-        bool downloading = false;
-        root->timeTick(done, total, speed, downloading);
-        QCOMPARE(total, quint64(bytes));
-        QCOMPARE(done, quint64(bytes));
+        const TransferFigures figures = root->timeTick();
+        QCOMPARE(figures.total, quint64(bytes));
+        QCOMPARE(figures.done, quint64(bytes));
     }
 
     void replacesInstallsAndCleansUp()
