@@ -151,7 +151,7 @@ void FileReplaceListTaskSpecification::subtasksDone()
     if (outcome != Finished) {
         discardStaged();
         emit message(QStringLiteral("rolling back file updates"));
-        journal.rollback(this);
+        journal.rollback([this](const QString& warning) { emit message(warning); });
     }
     endWith(outcome);
 }
@@ -169,7 +169,7 @@ void FileReplaceListTaskSpecification::reset()
     discardStaged();
     placingFailed = false;
     endAfterPlacing = false;
-    journal.rollback(this);
+    journal.rollback([this](const QString& warning) { emit message(warning); });
     clientRoot.reset();
     tempRoot.reset();
     TaskSpecification::reset();

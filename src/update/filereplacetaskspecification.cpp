@@ -116,7 +116,7 @@ void FileReplaceTaskSpecification::subtasksDone()
         journal.clear();
         stagedList->append({replaceSpec, stagedTarget, stagedOld});
     } else {
-        journal.rollback(this);
+        journal.rollback([this](const QString& warning) { emit message(warning); });
     }
 
     // The steps have nothing more to say; a release of 20,000 files would
@@ -143,6 +143,6 @@ bool FileReplaceTaskSpecification::isExecutable(const QString& path)
 void FileReplaceTaskSpecification::reset()
 {
     clearSubTasks();
-    journal.rollback(this);
+    journal.rollback([this](const QString& warning) { emit message(warning); });
     TaskSpecification::reset();
 }
