@@ -11,7 +11,7 @@
 #include "fileops/dircreatetaskspecification.h"
 
 FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
-    QList<FileReplaceSpecification>* replaceList, QList<QString>* deleteList,
+    const QList<FileReplaceSpecification>& replaceList, QList<QString>& deleteList,
     const UpdateParameters& parameters, QObject* parent, double parentProgressRange)
     : ComposedTaskSpecification(2, parentProgressRange, parent)
     , replaceList(replaceList)
@@ -32,7 +32,7 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
     // find a bad entry halfway and have to undo.
     clientRoot.emplace(parameters.clientDir);
     tempRoot.emplace(parameters.tempDir);
-    for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
+    for (const FileReplaceSpecification& entry : replaceList) {
         QString source;
         QString target;
         QString old;
@@ -56,7 +56,7 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
     const QString root = parameters.clientDir;
     QSet<QString> seen;
     QStringList missing;
-    for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
+    for (const FileReplaceSpecification& entry : replaceList) {
         const QString dir = QFileInfo(root + QLatin1Char('/') + entry.destFileName(QString())).path();
         if (seen.contains(dir))
             continue;
@@ -75,7 +75,7 @@ void FileReplaceListTaskSpecification::makeFileReplaceTasks(bool hasDirectoryTas
 {
     // A file's task exists only while the file is installed; the directory
     // tasks before them are few.
-    entries = *replaceList;
+    entries = replaceList;
     fileShare = (hasDirectoryTasks ? 0.9 : 1.0) / entries.size();
     addSubTasksOnDemand(int(entries.size()));
 }
@@ -89,7 +89,7 @@ TaskSpecification* FileReplaceListTaskSpecification::makeSubTask(int index)
     if (!placing && staged.size() >= placingBatchFiles)
         startPlacing();
     return new FileReplaceTaskSpecification(
-        entries.at(index), &staged, &journal, *clientRoot, *tempRoot, this, fileShare);
+        entries.at(index), staged, journal, *clientRoot, *tempRoot, this, fileShare);
 }
 
 void FileReplaceListTaskSpecification::startPlacing()

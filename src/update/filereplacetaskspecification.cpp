@@ -31,7 +31,7 @@ bool isTaken(const QString& path)
 } // namespace
 
 FileReplaceTaskSpecification::FileReplaceTaskSpecification(const FileReplaceSpecification& entry,
-    QList<StagedReplacement>* staged, RollbackDataList* listJournal, const PathGuard::Root& clientDir,
+    QList<StagedReplacement>& staged, RollbackDataList& listJournal, const PathGuard::Root& clientDir,
     const PathGuard::Root& tempDir, QObject* parent, double parentProgressRange)
     : ComposedTaskSpecification(1, parentProgressRange, parent)
     , replaceSpec(entry)
@@ -112,9 +112,9 @@ void FileReplaceTaskSpecification::subtasksDone()
     const TaskState outcome = getStateFromSubTasks();
     if (outcome == Finished) {
         // From now on the phase undoes this file's changes if it fails.
-        listJournal->appendList(journal);
+        listJournal.appendList(journal);
         journal.clear();
-        stagedList->append({replaceSpec, stagedTarget, stagedOld});
+        stagedList.append({replaceSpec, stagedTarget, stagedOld});
     } else {
         journal.rollback([this](const QString& warning) { emit message(warning); });
     }
@@ -126,12 +126,12 @@ void FileReplaceTaskSpecification::subtasksDone()
 }
 
 void FileReplaceTaskSpecification::listOldCopy(
-    const FileReplaceSpecification& entry, QList<QString>* deleteList)
+    const FileReplaceSpecification& entry, QList<QString>& deleteList)
 {
     // The updater's own files are in use while it runs; their old copies go
     // at its next start.
     if (!SpecialFiles::isSpecialFileName(QFileInfo(entry.pureDestFilePath()).fileName()))
-        deleteList->append(entry.oldDestFileName());
+        deleteList.append(entry.oldDestFileName());
 }
 
 bool FileReplaceTaskSpecification::isExecutable(const QString& path)
