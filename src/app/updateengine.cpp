@@ -80,7 +80,7 @@ UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
 
 void UpdateEngine::applyProxy()
 {
-    const QString& text = configuration->proxy;
+    const QString text = configuration->proxy();
     if (text.isEmpty()) {
         networkManager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
         return;
@@ -139,10 +139,10 @@ bool UpdateEngine::loadMirrors()
     mirrors = new Mirrors(this);
     connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
     connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
-    return configuration->channel == Alpha
-        ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion)
+    return configuration->channel() == Alpha
+        ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion())
         : mirrors->initDefault(QDir(Configuration::getAppRootPath()).filePath(QStringLiteral("mirrors.ini")),
-            configuration->clientVersion);
+            configuration->clientVersion());
 }
 
 bool UpdateEngine::initialize()
@@ -171,7 +171,7 @@ bool UpdateEngine::initialize()
         UpdateIniData::cleanup();
     }
     if (!dir.isEmpty()) {
-        if (version == configuration->clientVersion) {
+        if (version == configuration->clientVersion()) {
             // The downloads verified so far are kept and not fetched again.
             emit message(QStringLiteral("Previous update session for v. %1 found").arg(version));
         } else {
@@ -184,13 +184,13 @@ bool UpdateEngine::initialize()
     }
 
     const bool newDir = dir.isEmpty();
-    if (!configuration->initalizeStart(dir))
+    if (!configuration->initializeStart(dir))
         return false;
     if (!UpdateIniData::modify(
-            configuration->clientVersion, configuration->tempDir, configuration->clientType)) {
+            configuration->clientVersion(), configuration->tempDir(), configuration->clientType())) {
         // A directory of no recorded session would never be cleaned up.
         if (newDir)
-            QDir().rmdir(configuration->tempDir);
+            QDir().rmdir(configuration->tempDir());
         emit fatalError(
             QStringLiteral("Cannot record the update session in %1").arg(UpdateIniData::filename()));
         return false;
@@ -225,7 +225,7 @@ bool UpdateEngine::initializeCheck()
     int version = 0;
     const QString dir = recordedSession(&version);
     // Only downloads an update would continue with count as done.
-    checkDownloadsDir = version == configuration->clientVersion ? dir : QString();
+    checkDownloadsDir = version == configuration->clientVersion() ? dir : QString();
     if (!loadMirrors())
         return false;
     checkDir = std::move(scratch);

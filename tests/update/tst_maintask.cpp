@@ -111,13 +111,13 @@ private slots:
             QVERIFY(previous.install(fx->clientDir));
         if (installed == QLatin1String("current"))
             QVERIFY(release.install(fx->clientDir));
-        const QString tempIni = fx->configuration.tempDir + QLatin1Char('/') + release.productIniName();
+        const QString tempIni = fx->configuration.tempDir() + QLatin1Char('/') + release.productIniName();
         if (copiesWaiting) {
             // What an interrupted run of the same version leaves behind.
             QVERIFY(TestFiles::write(tempIni, release.productIni()));
             QVERIFY(TestFiles::write(tempIni + QStringLiteral(".sig"), release.signature()));
-            QVERIFY(
-                TestFiles::write(fx->configuration.tempDir + QStringLiteral("/a.txt"), "alpha version 2\n"));
+            QVERIFY(TestFiles::write(
+                fx->configuration.tempDir() + QStringLiteral("/a.txt"), "alpha version 2\n"));
         }
         if (staleProductIni)
             QVERIFY(TestFiles::write(tempIni, previous.productIni()));
