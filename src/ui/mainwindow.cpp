@@ -122,7 +122,7 @@ void MainWindow::reserveSpace()
     reserveWidthFor(ui.startButton, {ui.startButton->text(), tr("Start Corvane"), tr("Restart")});
     // Between transfers the figures are hidden, but their place stays.
     const QList<QWidget*> figures {
-        ui.totalSizeLabel, ui.totalTotalSizeLabel, ui.downloadSpeedLabel, ui.label_6};
+        ui.totalSizeLabel, ui.totalTotalSizeLabel, ui.downloadSpeedLabel, ui.sizeSeparatorLabel};
     for (QWidget* figure : figures) {
         QSizePolicy policy = figure->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
@@ -236,7 +236,7 @@ void MainWindow::onDownloadProgress(
     ui.totalSizeLabel->setVisible(downloading);
     ui.totalTotalSizeLabel->setVisible(downloading);
     ui.downloadSpeedLabel->setVisible(downloading);
-    ui.label_6->setVisible(downloading);
+    ui.sizeSeparatorLabel->setVisible(downloading);
     if (!downloading)
         return;
     ui.totalSizeLabel->setText(sizeText(downloadDone / 1000));

@@ -93,8 +93,8 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     else
         options.keepReplacedMode = true;
 
-    SlowFileOpSpecification* install = replaceSpec.hasUnzip()
-        ? static_cast<SlowFileOpSpecification*>(
+    SlowFileOpTaskSpecification* install = replaceSpec.hasUnzip()
+        ? static_cast<SlowFileOpTaskSpecification*>(
             new FileUnzipTaskSpecification(&journal, source, target, this, remaining))
         : new FileCopyTaskSpecification(&journal, source, target, this, remaining);
     options.deferPlacing = true;

@@ -125,7 +125,7 @@ void TestSlowFileOps::fileOp()
 
     RollbackDataList journal;
     RollbackDataList* list = withJournal ? &journal : nullptr;
-    std::unique_ptr<SlowFileOpSpecification> task;
+    std::unique_ptr<SlowFileOpTaskSpecification> task;
     if (unzip)
         task = std::make_unique<FileUnzipTaskSpecification>(list, from, to, nullptr, 1.0);
     else
@@ -248,7 +248,7 @@ void TestSlowFileOps::installsInOneStep()
     if (installed)
         options.oldPath = old;
     RollbackDataList journal;
-    std::unique_ptr<SlowFileOpSpecification> task;
+    std::unique_ptr<SlowFileOpTaskSpecification> task;
     if (unzip)
         task = std::make_unique<FileUnzipTaskSpecification>(&journal, from, to, nullptr, 1.0);
     else

@@ -161,7 +161,7 @@ void TestMainWindow::downloadProgress()
     QFETCH(QString, speedText);
 
     const QList<QLabel*> labels {widget<QLabel>("totalSizeLabel"), widget<QLabel>("totalTotalSizeLabel"),
-        widget<QLabel>("downloadSpeedLabel"), widget<QLabel>("label_6")};
+        widget<QLabel>("downloadSpeedLabel"), widget<QLabel>("sizeSeparatorLabel")};
     for (QLabel* label : labels)
         QVERIFY2(!label->isVisible(), "hidden before any transfer");
 
