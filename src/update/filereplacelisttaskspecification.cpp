@@ -100,7 +100,7 @@ void FileReplaceListTaskSpecification::startPlacing()
         steps.append({file.target, file.old});
     beingPlaced = staged;
     staged.clear();
-    placing = new BatchInstallTaskSpecification(steps, &journal, this, 0.0);
+    placing = new BatchInstallTaskSpecification(steps, journal, this, 0.0);
     connect(placing, &TaskSpecification::message, this, &TaskSpecification::message);
     connect(placing, &TaskSpecification::finished, this, &FileReplaceListTaskSpecification::onPlacingEnded);
     connect(placing, &TaskSpecification::canceled, this, &FileReplaceListTaskSpecification::onPlacingEnded);

@@ -73,7 +73,7 @@ private slots:
         }
 
         RollbackDataList journal;
-        BatchInstallTaskSpecification task(batch, &journal, nullptr, 1.0);
+        BatchInstallTaskSpecification task(batch, journal, nullptr, 1.0);
         const bool complete = placed == steps.size();
         QCOMPARE(harness.run(&task),
             int(complete ? TaskSpecification::Finished : TaskSpecification::ErrorCanceled));
