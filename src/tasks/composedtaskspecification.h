@@ -83,10 +83,10 @@ private:
     // A subtask reported progress: takes its new share into this task's progress.
     void onUpdateProgress(TaskSpecification* subTask);
     // Replaces the share of subTask in the running sum with its current
-    // progress field and returns the new sum.
+    // progress and returns the new sum.
     double accountProgress(TaskSpecification* subTask);
 
-    // The sum of the subtasks' progress fields, kept up to date report by
+    // The sum of the subtasks' progress, kept up to date report by
     // report so that a progress report costs the same however many subtasks
     // there are. long double keeps the rounding drift of millions of
     // increments far below what anyone could see.
