@@ -52,6 +52,10 @@ int reportInstallationBusy(const QString& root)
     return ExitCode::otherUpdater;
 }
 
+// An unattended run presses Start by itself this long after start-up, once
+// the window is up and the event loop runs.
+constexpr int unattendedStartDelayMs = 2000;
+
 int runConsole(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -92,8 +96,8 @@ int main(int argc, char** argv)
 
     int exitCode = ExitCode::configuration;
     if (configuration->parseCommandLineOptions()) {
-        if (configuration->runMode == 1)
-            QTimer::singleShot(2000, window.get(), &MainWindow::onAutoStartUpdate);
+        if (configuration->runMode() == Configuration::RunMode::Unattended)
+            QTimer::singleShot(unattendedStartDelayMs, window.get(), &MainWindow::onAutoStartUpdate);
         window->setUIToConfigSpecs();
         window->show();
         window->setNews();

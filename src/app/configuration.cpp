@@ -38,19 +38,19 @@ bool Configuration::parseCommandLineOptions()
 bool Configuration::parseCommandLineOptions(const QStringList& arguments)
 {
     getUpdateChannel();
-    runMode = 0;
+    m_runMode = RunMode::Interactive;
     const int count = static_cast<int>(arguments.size()) - 1;
 
     if (count >= 1 && arguments.at(1) == QLatin1String("--nouser")) {
         if (count >= 3 && !getClientTypeVersion(arguments, 2))
             return false;
         if (count >= 4 && arguments.at(4) != QLatin1String("#"))
-            versionString = arguments.at(4);
+            m_versionString = arguments.at(4);
         if (count >= 5)
-            news = arguments.at(5);
+            m_news = arguments.at(5);
         if (!getDefaultParameters())
             return false;
-        runMode = 1;
+        m_runMode = RunMode::Unattended;
         return true;
     }
     if (count == 2)
@@ -63,11 +63,11 @@ void Configuration::getUpdateChannel()
     QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("Channel"));
     if (!IniValue::text(settings, QStringLiteral("alpha")).isEmpty()) {
-        channel = Alpha;
-        clientVersion = settings.value(QStringLiteral("alphaRevno"), 0).toInt();
+        m_channel = Alpha;
+        m_clientVersion = settings.value(QStringLiteral("alphaRevno"), 0).toInt();
     } else {
-        channel = settings.value(QStringLiteral("beta"), false).toBool() ? Beta : Stable;
-        clientVersion = 0;
+        m_channel = settings.value(QStringLiteral("beta"), false).toBool() ? Beta : Stable;
+        m_clientVersion = 0;
     }
     settings.endGroup();
 }
@@ -78,7 +78,7 @@ bool Configuration::getClientTypeVersion(const QStringList& arguments, int index
         Q_EMIT fatalError(QStringLiteral("No client type specified"));
         return false;
     }
-    clientType = arguments.at(index);
+    m_clientType = arguments.at(index);
     if (index + 1 >= arguments.size()) {
         Q_EMIT fatalError(QStringLiteral("No client version specified"));
         return false;
@@ -90,10 +90,10 @@ bool Configuration::getClientVersionFromString(const QString& text, const QStrin
 {
     // A version set earlier (alphaRevno on the alpha channel) wins over the
     // command line and the server.
-    if (clientVersion != 0)
+    if (m_clientVersion != 0)
         return true;
     bool ok = false;
-    clientVersion = text.toInt(&ok, 10);
+    m_clientVersion = text.toInt(&ok, 10);
     if (!ok) {
         Q_EMIT fatalError(errorFormat.arg(text));
         return false;
@@ -103,19 +103,19 @@ bool Configuration::getClientVersionFromString(const QString& text, const QStrin
 
 bool Configuration::getDefaultParameters()
 {
-    if (clientType.isEmpty())
-        clientType = getUpdateType();
-    if (clientVersion != 0)
+    if (m_clientType.isEmpty())
+        m_clientType = getUpdateType();
+    if (m_clientVersion != 0)
         return true;
 
-    const QPair<QString, QString> latest = getLatestClientVersion(channel, news);
+    const QPair<QString, QString> latest = getLatestClientVersion(m_channel, m_news);
     // Abort, or no entry for our channel: the start ends without a message.
     if (latest.first.isEmpty())
         return false;
     if (!getClientVersionFromString(
             latest.first, QObject::tr("Update server returned invalid version nr (%1)")))
         return false;
-    versionString = latest.second;
+    m_versionString = latest.second;
     return true;
 }
 
@@ -136,18 +136,18 @@ void Configuration::getProxyAndDownloadConcurrency()
 {
     QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("update"));
-    proxy = IniValue::text(settings, QStringLiteral("proxy"));
-    downloadConcurrency = settings.value(QStringLiteral("streams"), defaultStreams).toInt();
-    if (downloadConcurrency < 1)
-        downloadConcurrency = defaultStreams;
+    m_proxy = IniValue::text(settings, QStringLiteral("proxy"));
+    m_downloadConcurrency = settings.value(QStringLiteral("streams"), defaultStreams).toInt();
+    if (m_downloadConcurrency < 1)
+        m_downloadConcurrency = defaultStreams;
     settings.endGroup();
 }
 
-bool Configuration::initalizeStart(const QString& dir)
+bool Configuration::initializeStart(const QString& dir)
 {
     if (dir.isEmpty())
         return createTempDir();
-    tempDir = dir;
+    m_tempDir = dir;
     return true;
 }
 
@@ -169,7 +169,7 @@ bool Configuration::createTempDir()
     for (int n = 0; n < tempDirCandidates; ++n) {
         const QString candidate = base + QString::number(n);
         if (::mkdir(QFile::encodeName(candidate).constData(), S_IRWXU) == 0) {
-            tempDir = candidate;
+            m_tempDir = candidate;
             return true;
         }
     }
@@ -221,9 +221,9 @@ UpdateParameters Configuration::updateParameters() const
 {
     UpdateParameters parameters;
     parameters.clientDir = getAppRootPath();
-    parameters.tempDir = tempDir;
-    parameters.clientType = clientType;
-    parameters.clientVersion = clientVersion;
-    parameters.downloadConcurrency = downloadConcurrency;
+    parameters.tempDir = m_tempDir;
+    parameters.clientType = m_clientType;
+    parameters.clientVersion = m_clientVersion;
+    parameters.downloadConcurrency = m_downloadConcurrency;
     return parameters;
 }

@@ -17,6 +17,11 @@ class Configuration final : public QObject {
     Q_DISABLE_COPY(Configuration)
 
 public:
+    // Unattended: started with "--nouser" and its parameters resolved; the
+    // update then starts by itself, and so does the client after it.
+    enum class RunMode { Interactive = 0, Unattended = 1 };
+    Q_ENUM(RunMode)
+
     explicit Configuration(QObject* parent = nullptr);
 
     // Resolves the run's parameters from the application's arguments,
@@ -36,7 +41,7 @@ public:
     QPair<QString, QString> getLatestClientVersion(UpdateChannel channel, QString& news);
     void getProxyAndDownloadConcurrency();
     // Uses dir as the temporary directory, or creates a fresh one when dir is empty.
-    bool initalizeStart(const QString& dir);
+    bool initializeStart(const QString& dir);
     bool createTempDir();
 
     // The client directory that an update changes: the program's own directory.
@@ -58,15 +63,29 @@ public:
     // The values the stages of an update need, taken when it starts.
     UpdateParameters updateParameters() const;
 
-    int runMode = 0;
-    UpdateChannel channel = Stable;
-    QString clientType;
-    int clientVersion = 0;
-    QString versionString;
-    QString news;
-    QString tempDir;
-    QString proxy;
-    int downloadConcurrency = 0;
+    RunMode runMode() const { return m_runMode; }
+    UpdateChannel channel() const { return m_channel; }
+    QString clientType() const { return m_clientType; }
+    // The version number to install; 0 while none is set.
+    int clientVersion() const { return m_clientVersion; }
+    // The version's display text; empty for none.
+    QString versionString() const { return m_versionString; }
+    // The news text for the ticker.
+    QString news() const { return m_news; }
+    // The temporary directory of the current update, absolute.
+    QString tempDir() const { return m_tempDir; }
+    // The proxy as written in "update.ini"; empty for none.
+    QString proxy() const { return m_proxy; }
+    // Files downloaded at once: at least 1 once "update.ini" was read, 0 before.
+    int downloadConcurrency() const { return m_downloadConcurrency; }
+
+    // For a run whose parameters are settled elsewhere than on the command line.
+    void setRunMode(RunMode mode) { m_runMode = mode; }
+    void setChannel(UpdateChannel channel) { m_channel = channel; }
+    void setClientType(const QString& type) { m_clientType = type; }
+    void setClientVersion(int version) { m_clientVersion = version; }
+    void setVersionString(const QString& text) { m_versionString = text; }
+    void setNews(const QString& text) { m_news = text; }
 
 Q_SIGNALS:
     void fatalError(QString errorMessage);
@@ -74,4 +93,13 @@ Q_SIGNALS:
 
 private:
     UserQuestions* questions = nullptr;
+    RunMode m_runMode = RunMode::Interactive;
+    UpdateChannel m_channel = Stable;
+    QString m_clientType;
+    int m_clientVersion = 0;
+    QString m_versionString;
+    QString m_news;
+    QString m_tempDir;
+    QString m_proxy;
+    int m_downloadConcurrency = 0;
 };

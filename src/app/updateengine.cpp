@@ -80,7 +80,7 @@ UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
 
 void UpdateEngine::applyProxy()
 {
-    const QString& text = configuration->proxy;
+    const QString text = configuration->proxy();
     if (text.isEmpty()) {
         networkManager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
         return;
@@ -139,10 +139,10 @@ bool UpdateEngine::loadMirrors()
     mirrors = new Mirrors(this);
     connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
     connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
-    return configuration->channel == Alpha
-        ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion)
+    return configuration->channel() == Alpha
+        ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion())
         : mirrors->initDefault(QDir(Configuration::getAppRootPath()).filePath(QStringLiteral("mirrors.ini")),
-            configuration->clientVersion);
+            configuration->clientVersion());
 }
 
 bool UpdateEngine::initialize()
@@ -171,7 +171,7 @@ bool UpdateEngine::initialize()
         UpdateIniData::cleanup();
     }
     if (!dir.isEmpty()) {
-        if (version == configuration->clientVersion) {
+        if (version == configuration->clientVersion()) {
             // The downloads verified so far are kept and not fetched again.
             emit message(QStringLiteral("Previous update session for v. %1 found").arg(version));
         } else {
@@ -184,13 +184,13 @@ bool UpdateEngine::initialize()
     }
 
     const bool newDir = dir.isEmpty();
-    if (!configuration->initalizeStart(dir))
+    if (!configuration->initializeStart(dir))
         return false;
     if (!UpdateIniData::modify(
-            configuration->clientVersion, configuration->tempDir, configuration->clientType)) {
+            configuration->clientVersion(), configuration->tempDir(), configuration->clientType())) {
         // A directory of no recorded session would never be cleaned up.
         if (newDir)
-            QDir().rmdir(configuration->tempDir);
+            QDir().rmdir(configuration->tempDir());
         emit fatalError(
             QStringLiteral("Cannot record the update session in %1").arg(UpdateIniData::filename()));
         return false;
@@ -225,7 +225,7 @@ bool UpdateEngine::initializeCheck()
     int version = 0;
     const QString dir = recordedSession(&version);
     // Only downloads an update would continue with count as done.
-    checkDownloadsDir = version == configuration->clientVersion ? dir : QString();
+    checkDownloadsDir = version == configuration->clientVersion() ? dir : QString();
     if (!loadMirrors())
         return false;
     checkDir = std::move(scratch);
@@ -266,13 +266,9 @@ void UpdateEngine::onTimer()
 {
     if (state != EngineRunning)
         return;
-    quint64 downloadDone = 0;
-    quint64 downloadTotal = 0;
-    quint64 speed = 0;
-    bool downloading = false;
     // The tick also drives the stall detection of the transfers.
-    mainTask->timeTick(downloadDone, downloadTotal, speed, downloading);
-    emit downloadProgress(downloadDone, downloadTotal, speed, downloading);
+    const TransferFigures figures = mainTask->timeTick();
+    emit downloadProgress(figures.done, figures.total, figures.speed, figures.active);
 }
 
 void UpdateEngine::cancelUpdate()
@@ -304,7 +300,7 @@ void UpdateEngine::onTaskCanceled()
     timer->stop();
     state = EngineCanceled;
     // After an error the task has said why; only the user's wish needs a line.
-    if (mainTask->state == TaskSpecification::UserCanceled)
+    if (mainTask->state() == TaskSpecification::UserCanceled)
         emit message(QStringLiteral("User aborted update"));
     // The directory and the record stay: the next start continues in them.
     // A check's scratch directory holds nothing worth keeping.

@@ -162,7 +162,7 @@ int ConsoleFrontEnd::resolveFailureCode()
             QStringLiteral("No answer from the update server after %1 tries").arg(versionQueryTries));
     else
         output.error(QStringLiteral("The update server names no version for the %1 channel")
-                         .arg(channelName(configuration->channel)));
+                         .arg(channelName(configuration->channel())));
     return ExitCode::configuration;
 }
 
@@ -189,9 +189,9 @@ void ConsoleFrontEnd::onStart()
     const bool check = options.command == ConsoleOptions::Check;
     output.log(
         QStringLiteral("%1 %2 %3 %4 (version %5, %6 channel)")
-            .arg(check ? QStringLiteral("Checking") : QStringLiteral("Updating"), configuration->clientType,
+            .arg(check ? QStringLiteral("Checking") : QStringLiteral("Updating"), configuration->clientType(),
                 check ? QStringLiteral("for") : QStringLiteral("to"), targetVersion(),
-                QString::number(configuration->clientVersion), channelName(configuration->channel)));
+                QString::number(configuration->clientVersion()), channelName(configuration->channel())));
     const bool initialized = check ? engine->initializeCheck() : engine->initialize();
     if (!initialized) {
         // The engine or the configuration has said why, as a fatal error
@@ -395,6 +395,6 @@ QString ConsoleFrontEnd::what() const
 
 QString ConsoleFrontEnd::targetVersion() const
 {
-    return configuration->versionString.isEmpty() ? QString::number(configuration->clientVersion)
-                                                  : configuration->versionString;
+    return configuration->versionString().isEmpty() ? QString::number(configuration->clientVersion())
+                                                    : configuration->versionString();
 }

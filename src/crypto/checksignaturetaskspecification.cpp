@@ -27,7 +27,7 @@ void CheckSignatureTaskSpecification::execute()
         ASyncTaskSpecification::execute();
         return;
     }
-    state = Running;
+    setRunning();
     runDone(QString::fromLatin1(knownDigest).compare(md5, Qt::CaseInsensitive) == 0);
 }
 
@@ -39,7 +39,7 @@ ASyncFunc* CheckSignatureTaskSpecification::createFunction()
 void CheckSignatureTaskSpecification::runDone(bool ok)
 {
     // A result that arrives after reset() belongs to a run nobody waits for.
-    if (state != Running)
+    if (state() != Running)
         return;
     if (ok) {
         emit checkDone(true, this);

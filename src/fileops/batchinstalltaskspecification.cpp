@@ -23,7 +23,7 @@ QString directoryOf(const QString& path)
 } // namespace
 
 BatchInstallTaskSpecification::BatchInstallTaskSpecification(
-    QList<InstallStep> steps, RollbackDataList* journal, QObject* parent, double parentProgressRange)
+    QList<InstallStep> steps, RollbackDataList& journal, QObject* parent, double parentProgressRange)
     : ASyncTaskSpecification(parent, parentProgressRange)
     , steps(std::move(steps))
     , journal(journal)
@@ -53,7 +53,7 @@ void BatchInstallTaskSpecification::onPlaced(int count)
 {
     placed = count;
     for (int i = 0; i < count; ++i) {
-        journal->add(RollbackData::placed(steps.at(i).target, steps.at(i).old));
+        journal.add(RollbackData::placed(steps.at(i).target, steps.at(i).old));
     }
 }
 

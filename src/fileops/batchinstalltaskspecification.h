@@ -23,15 +23,16 @@ struct InstallStep {
     directories once. So no name ever refers to content that a power cut
     could still take away, and the steps cost one flush instead of two per
     file. Each step done is journaled (in order, whatever the task's state);
-    on the first failure the remaining staged files are removed. GUI thread;
-    the work runs on the thread pool.
+    on the first failure the remaining staged files are removed. The journal
+    is not owned and must outlive the task. GUI thread; the work runs on the
+    thread pool.
 */
 class BatchInstallTaskSpecification final : public ASyncTaskSpecification {
     Q_OBJECT
 
 public:
     BatchInstallTaskSpecification(
-        QList<InstallStep> steps, RollbackDataList* journal, QObject* parent, double parentProgressRange);
+        QList<InstallStep> steps, RollbackDataList& journal, QObject* parent, double parentProgressRange);
 
     /// Also waits for a running worker and journals what it placed.
     void reset() override;
@@ -45,7 +46,7 @@ private:
     void onPlaced(int count);
 
     QList<InstallStep> steps;
-    RollbackDataList* journal;
+    RollbackDataList& journal;
     int placed = 0;
 };
 

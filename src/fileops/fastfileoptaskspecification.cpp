@@ -13,7 +13,7 @@ FastFileOpTaskSpecification::FastFileOpTaskSpecification(
 
 void FastFileOpTaskSpecification::execute()
 {
-    state = Running;
+    setRunning();
     if (doOp())
         finish();
     else

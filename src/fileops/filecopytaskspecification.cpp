@@ -9,8 +9,8 @@
 
 FileCopyTaskSpecification::FileCopyTaskSpecification(RollbackDataList* list, const QString& source,
     const QString& destination, QObject* parent, double parentProgressRange)
-    : SlowFileOpSpecification(QStringLiteral("Could not copy '%1' to '%2'").arg(source, destination), list,
-        source, destination, parent, parentProgressRange)
+    : SlowFileOpTaskSpecification(QStringLiteral("Could not copy '%1' to '%2'").arg(source, destination),
+        list, source, destination, parent, parentProgressRange)
 {
 }
 

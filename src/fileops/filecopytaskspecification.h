@@ -4,7 +4,7 @@
 
 #include "fileops/slowfileoptaskspecification.h"
 
-class FileCopyTaskSpecification final : public SlowFileOpSpecification {
+class FileCopyTaskSpecification final : public SlowFileOpTaskSpecification {
     Q_OBJECT
 public:
     FileCopyTaskSpecification(RollbackDataList* list, const QString& source, const QString& destination,

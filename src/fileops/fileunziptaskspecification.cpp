@@ -21,8 +21,8 @@ constexpr unsigned bufferSize = 0x4000;
 
 FileUnzipTaskSpecification::FileUnzipTaskSpecification(RollbackDataList* list, const QString& source,
     const QString& destination, QObject* parent, double parentProgressRange)
-    : SlowFileOpSpecification(QStringLiteral("Could not unzip '%1' to '%2'").arg(source, destination), list,
-        source, destination, parent, parentProgressRange)
+    : SlowFileOpTaskSpecification(QStringLiteral("Could not unzip '%1' to '%2'").arg(source, destination),
+        list, source, destination, parent, parentProgressRange)
 {
 }
 

@@ -4,7 +4,7 @@
 
 #include "fileops/slowfileoptaskspecification.h"
 
-class FileUnzipTaskSpecification final : public SlowFileOpSpecification {
+class FileUnzipTaskSpecification final : public SlowFileOpTaskSpecification {
     Q_OBJECT
 public:
     FileUnzipTaskSpecification(RollbackDataList* list, const QString& source, const QString& destination,

@@ -2,10 +2,14 @@
 // the client directory, undone newest first when the phase does not complete.
 #pragma once
 
+#include <functional>
+
 #include <QList>
 #include <QString>
 
-class QObject;
+/// Receives the warning of an undo step that failed. May be empty: the
+/// journal is undone all the same and the warnings go nowhere.
+using RollbackWarning = std::function<void(const QString& text)>;
 
 /// One undoable change. A plain value; touched on the GUI thread only.
 class RollbackData {
@@ -29,11 +33,9 @@ public:
     /// otherwise Replace with the previous content kept at old.
     static RollbackData placed(const QString& target, const QString& old);
 
-    /// Undoes this change; false if the file system refused, after reporting
-    /// a warning to receiver (which may be null).
-    bool rollback(QObject* receiver) const;
-    /// Invokes receiver's "message(QString)" by name; a null receiver is ignored.
-    static void message(QObject* receiver, const QString& text);
+    /// Undoes this change; false if the file system refused, after passing
+    /// a warning to warn.
+    bool rollback(const RollbackWarning& warn) const;
 
     QString path;
     QString previousPath;
@@ -48,5 +50,5 @@ public:
     /// Undoes every record, newest first, and leaves the journal empty even
     /// when a step fails (each failure is reported once, never retried).
     /// True if every step succeeded.
-    bool rollback(QObject* receiver);
+    bool rollback(const RollbackWarning& warn);
 };

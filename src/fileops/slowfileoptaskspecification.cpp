@@ -10,7 +10,7 @@
 #include "fileops/rollback.h"
 #include "fileops/stagedfile.h"
 
-SlowFileOpSpecification::SlowFileOpSpecification(QString failureMessage, RollbackDataList* list,
+SlowFileOpTaskSpecification::SlowFileOpTaskSpecification(QString failureMessage, RollbackDataList* list,
     const QString& source, const QString& destination, QObject* parent, double parentProgressRange)
     : ASyncTaskSpecification(parent, parentProgressRange)
     , rollbackList(list)
@@ -20,12 +20,12 @@ SlowFileOpSpecification::SlowFileOpSpecification(QString failureMessage, Rollbac
 {
 }
 
-void SlowFileOpSpecification::setInstallOptions(const InstallOptions& installOptions)
+void SlowFileOpTaskSpecification::setInstallOptions(const InstallOptions& installOptions)
 {
     options = installOptions;
 }
 
-void SlowFileOpSpecification::runDone(bool ok)
+void SlowFileOpTaskSpecification::runDone(bool ok)
 {
     if (!ok)
         emit message(failureMessage);

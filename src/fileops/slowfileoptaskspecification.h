@@ -8,12 +8,12 @@
 class RollbackDataList;
 class StagedFile;
 
-class SlowFileOpSpecification : public ASyncTaskSpecification {
+class SlowFileOpTaskSpecification : public ASyncTaskSpecification {
     Q_OBJECT
 public:
     /// failureMessage: the complete log line for a failure.
     /// list: journal to record into, not owned; null records nothing.
-    SlowFileOpSpecification(QString failureMessage, RollbackDataList* list, const QString& source,
+    SlowFileOpTaskSpecification(QString failureMessage, RollbackDataList* list, const QString& source,
         const QString& destination, QObject* parent, double parentProgressRange);
 
     /// Before execute(): how the new file is checked and put in place.

@@ -99,7 +99,7 @@ DownloadTaskSpecification::~DownloadTaskSpecification()
 void DownloadTaskSpecification::execute()
 {
     emit message(QStringLiteral("Downloading %1").arg(remotePath));
-    state = Running;
+    setRunning();
     if (resumableValidator().isEmpty())
         startDownload();
     else
@@ -122,7 +122,7 @@ void DownloadTaskSpecification::onPrefixDigested(const std::shared_ptr<ResumePre
 {
     // A digest that was under way when the task was cancelled or reset
     // belongs to a copy that is gone.
-    if (prefix != pendingPrefix || state != Running)
+    if (prefix != pendingPrefix || state() != Running)
         return;
     readyPrefix = std::move(pendingPrefix);
     startDownload();
@@ -219,7 +219,7 @@ void DownloadTaskSpecification::onOtherDownloadFinished(QNetworkReply*)
     stopWaitingForSlot();
     // A task cancelled while it waited stays cancelled, even if a notice was
     // already queued.
-    if (state == Running && !reply)
+    if (state() == Running && !reply)
         startDownload();
 }
 
@@ -481,18 +481,18 @@ void DownloadTaskSpecification::resetDownload()
     setProgress(0.0);
 }
 
-void DownloadTaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures DownloadTaskSpecification::timeTick()
 {
-    downloadDone = quint64(bytesReceived);
-    downloadTotal = quint64(std::max<qint64>(expectedSize, 0));
-    speed = quint64(bytesReceived - bytesAtLastTick);
+    TransferFigures figures;
+    figures.done = quint64(bytesReceived);
+    figures.total = quint64(std::max<qint64>(expectedSize, 0));
+    figures.speed = quint64(bytesReceived - bytesAtLastTick);
     bytesAtLastTick = bytesReceived;
-    if (state != Running || !reply)
-        return;
+    if (state() != Running || !reply)
+        return figures;
     if (++stallTicks > mirror.timeoutTicks) {
         errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
-        return;
+        return figures;
     }
     // A byte now and then keeps the silence count at zero, and would hold
     // the update for weeks.
@@ -502,15 +502,16 @@ void DownloadTaskSpecification::timeTick(
                 .arg(remotePath, mirror.name)
                 .arg(minBytesPerTick)
                 .arg(paceWindowTicks));
-        return;
+        return figures;
     }
-    downloading = true;
+    figures.active = true;
+    return figures;
 }
 
 void DownloadTaskSpecification::userCanceled()
 {
     TaskSpecification::userCanceled();
-    if (state != Running)
+    if (state() != Running)
         return;
     resetDownload();
     userCancel();

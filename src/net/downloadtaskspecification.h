@@ -61,13 +61,13 @@ public:
 
     void execute() override;
     void reset() override;
-    // downloadDone: bytes of the current attempt; downloadTotal: the expected
-    // size or 0 if unknown; speed: bytes since the previous tick. While a
+    // done: bytes of the current attempt; total: the expected size or 0 if
+    // unknown; speed: bytes since the previous tick. While a
     // transfer runs, each call without new data counts as a silent tick; one
     // beyond the mirror's timeoutTicks abandons the transfer and retries. So
     // does a transfer that brings less than minBytesPerTick a tick on average
     // over the last paceWindowTicks ticks, however steadily it trickles.
-    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+    TransferFigures timeTick() override;
     // Drops the transfer (or stops waiting for a slot) and ends in UserCanceled.
     void userCanceled() override;
     // Drops the transfer (or stops waiting for a slot) and ends in ErrorCanceled.

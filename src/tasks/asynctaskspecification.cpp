@@ -42,7 +42,7 @@ void ASyncTaskSpecification::execute()
     QThreadPool::globalInstance()->start(new ASyncRun(func), 0);
     // Safe after the hand-over: the result can only arrive through this
     // thread's event loop.
-    state = Running;
+    setRunning();
 }
 
 void ASyncTaskSpecification::connectDefaultSignals(ASyncFunc* func)
@@ -65,7 +65,7 @@ void ASyncTaskSpecification::onProgress(qreal progress)
 
 void ASyncTaskSpecification::runDone(bool res)
 {
-    if (state != Running)
+    if (state() != Running)
         return;
     if (res)
         finish();

@@ -57,7 +57,7 @@ TaskSpecification* ComposedTaskSpecification::makeSubTask(int)
 
 void ComposedTaskSpecification::executeSubTasks()
 {
-    state = Running;
+    setRunning();
     const int n = qMin(int(pendingSubTasks.size()) + (onDemandCount - onDemandMade), maxParallel);
     if (n == 0) {
         // An empty composite ends at once, in this very call.
@@ -71,7 +71,7 @@ void ComposedTaskSpecification::executeSubTasks()
 void ComposedTaskSpecification::onStartNextTask()
 {
     TaskSpecification* next = nullptr;
-    if (hasPendingSubTasks() && !subTaskCanceled && !cancelRequested)
+    if (hasPendingSubTasks() && !subTaskCanceled && !cancelRequested())
         next = takeNextSubTask();
     if (next) {
         runningSubTasks.append(next);
@@ -99,20 +99,14 @@ void ComposedTaskSpecification::retire(TaskSpecification* subTask)
 {
     if (!onDemandAlive.remove(subTask))
         return;
-    if (subTask->state == ErrorCanceled)
+    if (subTask->state() == ErrorCanceled)
         ++retired.errorCanceled;
-    else if (subTask->state == UserCanceled)
+    else if (subTask->state() == UserCanceled)
         ++retired.userCanceled;
-    quint64 done = 0;
-    quint64 total = 0;
-    quint64 speed = 0;
-    bool downloading = false;
-    subTask->timeTick(done, total, speed, downloading);
-    retired.speed += speed;
-    if (total != 0) {
-        retired.downloadDone += done;
-        retired.downloadTotal += total;
-    }
+    TransferFigures last = subTask->timeTick();
+    // It has ended: nothing of it is transferring any more.
+    last.active = false;
+    retired.figures += last;
     // Its share stays in progressSum.
     countedProgress.remove(subTask);
     allSubTasks.removeOne(subTask);
@@ -143,7 +137,7 @@ void ComposedTaskSpecification::onSubTaskCanceled(TaskSpecification* task)
     if (!subTaskCanceled) {
         // Only the first cancellation of a run is announced to the others.
         subTaskCanceled = true;
-        if (task->state == UserCanceled) {
+        if (task->state() == UserCanceled) {
             // The user's wish, not a failure: siblings still running stop the
             // way the user asked, so the run ends as the user's cancel and
             // not as an error.
@@ -168,12 +162,12 @@ void ComposedTaskSpecification::onUpdateProgress(TaskSpecification* subTask)
 double ComposedTaskSpecification::accountProgress(TaskSpecification* subTask)
 {
     double& counted = countedProgress[subTask];
-    progressSum += static_cast<long double>(subTask->progress) - counted;
-    counted = subTask->progress;
+    progressSum += static_cast<long double>(subTask->progress()) - counted;
+    counted = subTask->progress();
     return static_cast<double>(progressSum);
 }
 
-int ComposedTaskSpecification::getStateFromSubTasks() const
+TaskSpecification::TaskState ComposedTaskSpecification::getStateFromSubTasks() const
 {
     if (retired.errorCanceled > 0)
         return ErrorCanceled;
@@ -182,7 +176,7 @@ int ComposedTaskSpecification::getStateFromSubTasks() const
     if (anyUserCanceled)
         allFinished = false;
     for (const TaskSpecification* subTask : allSubTasks) {
-        switch (subTask->state) {
+        switch (subTask->state()) {
         case ErrorCanceled:
             return ErrorCanceled;
         case UserCanceled:
@@ -200,7 +194,7 @@ int ComposedTaskSpecification::getStateFromSubTasks() const
         return UserCanceled;
     if (allFinished)
         return Finished;
-    if (cancelRequested)
+    if (cancelRequested())
         return UserCanceled;
     if (subTaskCanceled)
         return ErrorCanceled;
@@ -212,7 +206,7 @@ void ComposedTaskSpecification::subtasksDone()
     endWith(getStateFromSubTasks());
 }
 
-void ComposedTaskSpecification::endWith(int outcome)
+void ComposedTaskSpecification::endWith(TaskState outcome)
 {
     switch (outcome) {
     case Finished:
@@ -231,7 +225,7 @@ void ComposedTaskSpecification::endWith(int outcome)
 void ComposedTaskSpecification::userCanceled()
 {
     TaskSpecification::userCanceled();
-    if (state != Running)
+    if (state() != Running)
         return;
     // Iterate over a copy: a subtask that cancels changes the lists under us.
     const QList<TaskSpecification*> subTasks = allSubTasks;
@@ -244,30 +238,15 @@ void ComposedTaskSpecification::handleOtherTaskCancelled(TaskSpecification* othe
     emit otherTaskCancelled(other);
 }
 
-void ComposedTaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures ComposedTaskSpecification::timeTick()
 {
-    downloading = false;
-    for (TaskSpecification* subTask : std::as_const(allSubTasks)) {
-        quint64 done = 0;
-        quint64 total = 0;
-        quint64 subSpeed = 0;
-        bool subDownloading = false;
-        subTask->timeTick(done, total, subSpeed, subDownloading);
-        if (subDownloading)
-            downloading = true;
-        speed += subSpeed;
-        // A subtask without a known total adds its speed only; ended
-        // downloads keep counting so the totals never shrink.
-        if (total != 0) {
-            downloadDone += done;
-            downloadTotal += total;
-        }
-    }
-    downloadDone += retired.downloadDone;
-    downloadTotal += retired.downloadTotal;
-    speed += retired.speed;
-    retired.speed = 0;
+    // Ended downloads keep counting, so the totals never shrink.
+    TransferFigures figures;
+    for (TaskSpecification* subTask : std::as_const(allSubTasks))
+        figures += subTask->timeTick();
+    figures += retired.figures;
+    retired.figures.speed = 0;
+    return figures;
 }
 
 void ComposedTaskSpecification::clearSubTasks()

@@ -19,7 +19,8 @@ public:
     ~ComposedTaskSpecification() override;
 
     void reset() override;
-    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+    // The sum of the subtasks' figures, ended ones included (see TransferFigures::operator+=).
+    TransferFigures timeTick() override;
     // Passes the request to every subtask while running; pending ones will not start.
     void userCanceled() override;
     void handleOtherTaskCancelled(TaskSpecification* other) override;
@@ -29,17 +30,9 @@ public:
     // Starts the run: sets Running and queues up to maxParallel starts.
     void executeSubTasks();
     // The final state the subtasks call for: error before user cancel before success.
-    int getStateFromSubTasks() const;
+    TaskState getStateFromSubTasks() const;
     // Disconnects and schedules the deletion of every subtask, then empties the lists.
     void clearSubTasks();
-
-    QList<TaskSpecification*> allSubTasks;
-    QList<TaskSpecification*> pendingSubTasks;
-    QList<TaskSpecification*> runningSubTasks;
-    QList<TaskSpecification*> doneSubTasks;
-    int maxParallel;
-    bool subTaskCanceled = false;
-    bool doneReported = false;
 
 signals:
     void startNextTask();
@@ -48,7 +41,7 @@ protected:
     // Called once when nothing runs and nothing will start; ends this task.
     virtual void subtasksDone();
     // Ends this task in outcome: Finished, UserCanceled, or else ErrorCanceled.
-    void endWith(int outcome);
+    void endWith(TaskState outcome);
     virtual void connectSignals(TaskSpecification* subTask);
 
     // For lists of many subtasks: count more subtasks follow those added,
@@ -60,12 +53,27 @@ protected:
     // Makes the subtask at index with this as parent and its weight.
     virtual TaskSpecification* makeSubTask(int index);
 
+    // The subtasks of this run, kept by the composite; subclasses read them.
+    // Every subtask added (and not yet released), in order of addition.
+    QList<TaskSpecification*> allSubTasks;
+    // Added and not yet started; the front starts next.
+    QList<TaskSpecification*> pendingSubTasks;
+    QList<TaskSpecification*> runningSubTasks;
+    // Ended, in order of ending.
+    QList<TaskSpecification*> doneSubTasks;
+    // Some subtask was cancelled during this run: nothing more starts.
+    bool subTaskCanceled = false;
+
 private slots:
     void onStartNextTask();
     void onSubTaskFinished(TaskSpecification* task);
     void onSubTaskCanceled(TaskSpecification* task);
 
 private:
+    const int maxParallel;
+    // subtasksDone() has been called during this run.
+    bool doneReported = false;
+
     bool hasPendingSubTasks() const { return !pendingSubTasks.isEmpty() || onDemandMade < onDemandCount; }
     TaskSpecification* takeNextSubTask();
     // Deletes a subtask made on demand once it has ended, keeping what the
@@ -75,10 +83,10 @@ private:
     // A subtask reported progress: takes its new share into this task's progress.
     void onUpdateProgress(TaskSpecification* subTask);
     // Replaces the share of subTask in the running sum with its current
-    // progress field and returns the new sum.
+    // progress and returns the new sum.
     double accountProgress(TaskSpecification* subTask);
 
-    // The sum of the subtasks' progress fields, kept up to date report by
+    // The sum of the subtasks' progress, kept up to date report by
     // report so that a progress report costs the same however many subtasks
     // there are. long double keeps the rounding drift of millions of
     // increments far below what anyone could see.
@@ -93,8 +101,7 @@ private:
     struct Retired {
         int errorCanceled = 0;
         int userCanceled = 0;
-        quint64 downloadDone = 0;
-        quint64 downloadTotal = 0;
-        quint64 speed = 0; // not yet reported by a tick
+        // Their last figures; the speed until a tick has reported it.
+        TransferFigures figures;
     } retired;
 };

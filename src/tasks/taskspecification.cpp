@@ -3,47 +3,43 @@
 
 TaskSpecification::TaskSpecification(QObject* parent, double parentProgressRange)
     : QObject(parent)
-    , parentProgressRange(parentProgressRange)
+    , m_parentProgressRange(parentProgressRange)
 {
 }
 
 void TaskSpecification::setProgress(double fraction)
 {
-    progress = fraction * parentProgressRange;
-    emit updateProgress(progress);
+    m_progress = fraction * m_parentProgressRange;
+    emit updateProgress(m_progress);
 }
 
 void TaskSpecification::setParentProgressRange(double range)
 {
-    parentProgressRange = range;
+    m_parentProgressRange = range;
 }
 
 void TaskSpecification::reset()
 {
-    cancelRequested = false;
-    state = NotStarted;
+    m_cancelRequested = false;
+    m_state = NotStarted;
     setProgress(0.0);
 }
 
-void TaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures TaskSpecification::timeTick()
 {
-    downloadDone = 0;
-    downloadTotal = 0;
-    speed = 0;
-    downloading = false;
+    return {};
 }
 
 void TaskSpecification::userCanceled()
 {
-    cancelRequested = true;
+    m_cancelRequested = true;
 }
 
 void TaskSpecification::handleOtherTaskCancelled(TaskSpecification*) { }
 
 void TaskSpecification::onOtherTaskCancelled(TaskSpecification* other)
 {
-    if (other == this || state != Running)
+    if (other == this || m_state != Running)
         return;
     handleOtherTaskCancelled(other);
 }
@@ -51,19 +47,19 @@ void TaskSpecification::onOtherTaskCancelled(TaskSpecification* other)
 void TaskSpecification::finish()
 {
     // The state is set first so that receivers of the signals see Finished.
-    state = Finished;
+    m_state = Finished;
     setProgress(1.0);
     emit finished(this);
 }
 
 void TaskSpecification::errorCancel()
 {
-    state = ErrorCanceled;
+    m_state = ErrorCanceled;
     emit canceled(this);
 }
 
 void TaskSpecification::userCancel()
 {
-    state = UserCanceled;
+    m_state = UserCanceled;
     emit canceled(this);
 }

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include "tasks/transferfigures.h"
+
 class TaskSpecification : public QObject {
     Q_OBJECT
 
@@ -31,21 +33,21 @@ public:
     virtual void execute() = 0;
     // Returns the task to NotStarted so that execute() may run again.
     virtual void reset();
-    // Polled once a second through the tree. The caller passes zeros and
-    // false; download tasks report bytes received, bytes expected, bytes since
-    // the previous tick and whether a transfer is active.
-    virtual void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading);
+    // Polled once a second through the tree; download tasks report their
+    // figures, every other task zeros and no active transfer.
+    virtual TransferFigures timeTick();
     // The user asked the task to stop. The base only records the request:
     // a task that cannot be interrupted runs its current work to its end.
     virtual void userCanceled();
     // Another task of the same composite was cancelled while this one runs.
     virtual void handleOtherTaskCancelled(TaskSpecification* other);
 
-    bool cancelRequested = false;
-    double parentProgressRange;
-    // Already weighted: runs from 0 to parentProgressRange.
-    double progress = 0.0;
-    int state = NotStarted;
+    TaskState state() const { return m_state; }
+    // Already weighted: runs from 0 to parentProgressRange().
+    double progress() const { return m_progress; }
+    double parentProgressRange() const { return m_parentProgressRange; }
+    // Set by userCanceled(), cleared by reset().
+    bool cancelRequested() const { return m_cancelRequested; }
 
 signals:
     void finished(TaskSpecification* task);
@@ -59,8 +61,16 @@ protected slots:
     void onOtherTaskCancelled(TaskSpecification* other);
 
 protected:
+    // A subclass's execute() marks the start of its run.
+    void setRunning() { m_state = Running; }
     // The three ways a run ends; each is called once per run by a subclass.
     void finish();
     void errorCancel();
     void userCancel();
+
+private:
+    bool m_cancelRequested = false;
+    double m_parentProgressRange;
+    double m_progress = 0.0;
+    TaskState m_state = NotStarted;
 };

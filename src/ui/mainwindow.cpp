@@ -122,7 +122,7 @@ void MainWindow::reserveSpace()
     reserveWidthFor(ui.startButton, {ui.startButton->text(), tr("Start Corvane"), tr("Restart")});
     // Between transfers the figures are hidden, but their place stays.
     const QList<QWidget*> figures {
-        ui.totalSizeLabel, ui.totalTotalSizeLabel, ui.downloadSpeedLabel, ui.label_6};
+        ui.totalSizeLabel, ui.totalTotalSizeLabel, ui.downloadSpeedLabel, ui.sizeSeparatorLabel};
     for (QWidget* figure : figures) {
         QSizePolicy policy = figure->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
@@ -133,7 +133,7 @@ void MainWindow::reserveSpace()
 void MainWindow::setUIToConfigSpecs()
 {
     QString channelName;
-    switch (configuration->channel) {
+    switch (configuration->channel()) {
     case Stable:
         channelName = tr("Stable");
         break;
@@ -145,20 +145,20 @@ void MainWindow::setUIToConfigSpecs()
         break;
     }
     QString text;
-    if (!configuration->versionString.isEmpty())
+    if (!configuration->versionString().isEmpty())
         text = QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
-            + tr("Update to Corvane %1.").arg(configuration->versionString) + QStringLiteral("</div>");
+            + tr("Update to Corvane %1.").arg(configuration->versionString()) + QStringLiteral("</div>");
     text += QStringLiteral("<div style=\"margin-top:8px\">")
         + tr("You are currently on <strong>%1 channel</strong>.").arg(channelName) + QStringLiteral("</div>");
     ui.versionLabel->setText(text);
 
-    if (configuration->runMode == 1)
+    if (configuration->runMode() == Configuration::RunMode::Unattended)
         ui.startButton->setEnabled(false);
 }
 
 void MainWindow::setNews()
 {
-    ui.newsBanner->setNews(configuration->news);
+    ui.newsBanner->setNews(configuration->news());
 }
 
 void MainWindow::showError(QWidget* parent, const QString& errorMessage)
@@ -236,7 +236,7 @@ void MainWindow::onDownloadProgress(
     ui.totalSizeLabel->setVisible(downloading);
     ui.totalTotalSizeLabel->setVisible(downloading);
     ui.downloadSpeedLabel->setVisible(downloading);
-    ui.label_6->setVisible(downloading);
+    ui.sizeSeparatorLabel->setVisible(downloading);
     if (!downloading)
         return;
     ui.totalSizeLabel->setText(sizeText(downloadDone / 1000));
@@ -252,7 +252,7 @@ void MainWindow::onUpdateFinished()
     ui.startButton->setFocus();
 
     // An open change log means someone is reading: leave the start to them.
-    if (configuration->runMode == 1 && !ChangeLogViewer::instance())
+    if (configuration->runMode() == Configuration::RunMode::Unattended && !ChangeLogViewer::instance())
         QTimer::singleShot(unattendedClientStartMs, this, &MainWindow::on_startButton_clicked);
 }
 
@@ -302,7 +302,7 @@ void MainWindow::onDetailsPressed()
 
 void MainWindow::on_changelogButton_clicked()
 {
-    ChangeLogViewer::showRemoteChangeLogDialog(this, QString::number(configuration->clientVersion));
+    ChangeLogViewer::showRemoteChangeLogDialog(this, QString::number(configuration->clientVersion()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -12,7 +12,7 @@
 #include "update/downloadfiletaskspecification.h"
 
 DownloadFileListTaskSpecification::DownloadFileListTaskSpecification(
-    QList<FileDownloadSpecification>* fileList, QNetworkAccessManager* manager, Mirrors* mirrors,
+    const QList<FileDownloadSpecification>& fileList, QNetworkAccessManager* manager, Mirrors* mirrors,
     const UpdateParameters& parameters, QObject* parent, double parentProgressRange)
     : ComposedTaskSpecification(parameters.downloadConcurrency, parentProgressRange, parent)
     , fileList(fileList)
@@ -29,7 +29,7 @@ void DownloadFileListTaskSpecification::execute()
 
 void DownloadFileListTaskSpecification::makeSubtasksAndStart()
 {
-    if (fileList->isEmpty()) {
+    if (fileList.isEmpty()) {
         emit message(QStringLiteral("No downloads needed"));
         finish();
         return;
@@ -38,13 +38,13 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
         return;
 
     emit message(QStringLiteral("Downloading files"));
-    entries = *fileList;
+    entries = fileList;
     for (const FileDownloadSpecification& entry : std::as_const(entries))
         totalBytes += entry.size;
     // A file's task exists only while the file is fetched: a release of
     // 100,000 files would otherwise hold 100,000 of them for the whole stage.
     addSubTasksOnDemand(int(entries.size()));
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 
@@ -63,7 +63,7 @@ bool DownloadFileListTaskSpecification::fitsOnDisk()
     // helps nobody; what cannot fit is not started. A file system that does
     // not say how much is free is given the benefit of the doubt.
     qint64 needed = 0;
-    for (const FileDownloadSpecification& entry : std::as_const(*fileList))
+    for (const FileDownloadSpecification& entry : fileList)
         needed += static_cast<qint64>(entry.size);
     const qint64 free = WriteFailure::freeSpace(parameters.tempDir);
     if (free < 0 || needed <= free)
@@ -92,7 +92,7 @@ bool DownloadFileListTaskSpecification::makeSubDirs()
 {
     // Every name is looked at before the first directory is made.
     const PathGuard::Root root(parameters.tempDir);
-    for (const FileDownloadSpecification& entry : std::as_const(*fileList)) {
+    for (const FileDownloadSpecification& entry : fileList) {
         if (root.pathInside(entry.fileName).isEmpty()) {
             emit message(
                 QStringLiteral("Refusing to download %1: its path leads outside the temporary directory")
@@ -104,7 +104,7 @@ bool DownloadFileListTaskSpecification::makeSubDirs()
 
     const QDir dir(parameters.tempDir);
     QSet<QString> made {QStringLiteral(".")};
-    for (const FileDownloadSpecification& entry : std::as_const(*fileList)) {
+    for (const FileDownloadSpecification& entry : fileList) {
         const QString path = QFileInfo(entry.fileName).path();
         if (made.contains(path))
             continue;
@@ -119,11 +119,11 @@ bool DownloadFileListTaskSpecification::makeSubDirs()
     return true;
 }
 
-void DownloadFileListTaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures DownloadFileListTaskSpecification::timeTick()
 {
-    ComposedTaskSpecification::timeTick(downloadDone, downloadTotal, speed, downloading);
-    downloadTotal = totalBytes;
+    TransferFigures figures = ComposedTaskSpecification::timeTick();
+    figures.total = totalBytes;
+    return figures;
 }
 
 void DownloadFileListTaskSpecification::reset()

@@ -25,7 +25,7 @@ class DownloadFileListTaskSpecification final : public ComposedTaskSpecification
     Q_OBJECT
 
 public:
-    DownloadFileListTaskSpecification(QList<FileDownloadSpecification>* fileList,
+    DownloadFileListTaskSpecification(const QList<FileDownloadSpecification>& fileList,
         QNetworkAccessManager* manager, Mirrors* mirrors, const UpdateParameters& parameters, QObject* parent,
         double parentProgressRange);
 
@@ -33,7 +33,7 @@ public:
     void reset() override;
     // The composite sum, except that the total is the size of the whole list
     // from the first tick on, not only of the downloads started so far.
-    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+    TransferFigures timeTick() override;
 
     void makeSubtasksAndStart();
     // False after reporting and cancelling the stage.
@@ -43,16 +43,15 @@ public:
     // Bytes the files not yet on disk will take.
     qint64 bytesStillNeeded() const;
 
-    QList<FileDownloadSpecification>* fileList;
-    QNetworkAccessManager* networkManager;
-    Mirrors* mirrors;
-    UpdateParameters parameters;
-    quint64 totalBytes = 0;
-
 protected:
     TaskSpecification* makeSubTask(int index) override;
 
 private:
+    const QList<FileDownloadSpecification>& fileList;
+    QNetworkAccessManager* networkManager;
+    Mirrors* mirrors;
+    UpdateParameters parameters;
+    quint64 totalBytes = 0;
     // The list as the stage found it when it started.
     QList<FileDownloadSpecification> entries;
     // Entries below this index have had their task made.

@@ -48,14 +48,14 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
         &DownloadFileTaskSpecification::onSigCheckDone);
     addSubTask(check);
 
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 
 bool DownloadFileTaskSpecification::needsSpace() const
 {
     // A copy being checked already lies on disk.
-    return state != Finished && !(currentDownload && currentDownload->state == Finished);
+    return state() != Finished && !(currentDownload && currentDownload->state() == Finished);
 }
 
 void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification*)
@@ -66,7 +66,7 @@ void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTask
     // A copy continued from an earlier run's part may have been stitched
     // onto a part that was damaged on this disk; the mirror gets the
     // benefit of the doubt once, and the file is fetched whole.
-    if (currentDownload->wasResumed() && !fetchedWholeAfterResume && !cancelRequested && !stageFailed) {
+    if (currentDownload->wasResumed() && !fetchedWholeAfterResume && !cancelRequested() && !stageFailed) {
         emit message(QStringLiteral("md5 sum for %1 failed after resuming, fetching it again from the start")
                          .arg(fileSpec.fileName));
         fetchedWholeAfterResume = true;
@@ -80,13 +80,13 @@ void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTask
     // other file of this session.
     mirrors->removeMirror(currentDownload->getMirror().name);
 
-    if (cancelRequested || stageFailed) {
+    if (cancelRequested() || stageFailed) {
         emit message(QStringLiteral("md5 sum for %1 failed, invalidating mirror").arg(fileSpec.fileName));
         // Fetching again would start a transfer after the stage has given up
         // (a retry resets the cancel request). The check would finish this
         // task as if the copy were good, so end it here, before the check's
         // own end, which reaches nobody once the subtasks are cleared.
-        const bool byUser = cancelRequested;
+        const bool byUser = cancelRequested();
         clearSubTasks();
         currentDownload = nullptr;
         QFile::remove(localPath());
@@ -109,26 +109,21 @@ void DownloadFileTaskSpecification::subtasksDone()
         ComposedTaskSpecification::subtasksDone();
         return;
     }
-    bool downloading = false;
-    ComposedTaskSpecification::timeTick(keptDone, keptTotal, pendingSpeed, downloading);
+    kept = ComposedTaskSpecification::timeTick();
+    kept.active = false;
     figuresKept = true;
     clearSubTasks();
     currentDownload = nullptr;
     finish();
 }
 
-void DownloadFileTaskSpecification::timeTick(
-    quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading)
+TransferFigures DownloadFileTaskSpecification::timeTick()
 {
-    if (!figuresKept) {
-        ComposedTaskSpecification::timeTick(downloadDone, downloadTotal, speed, downloading);
-        return;
-    }
-    downloading = false;
-    downloadDone += keptDone;
-    downloadTotal += keptTotal;
-    speed += pendingSpeed;
-    pendingSpeed = 0;
+    if (!figuresKept)
+        return ComposedTaskSpecification::timeTick();
+    const TransferFigures figures = kept;
+    kept.speed = 0;
+    return figures;
 }
 
 void DownloadFileTaskSpecification::handleOtherTaskCancelled(TaskSpecification* other)
@@ -143,6 +138,6 @@ void DownloadFileTaskSpecification::reset()
     currentDownload = nullptr;
     stageFailed = false;
     figuresKept = false;
-    keptDone = keptTotal = pendingSpeed = 0;
+    kept = TransferFigures();
     TaskSpecification::reset();
 }

@@ -34,7 +34,7 @@ public:
     void execute() override;
     void reset() override;
     // Once the file is done its figures are those of its last transfer.
-    void timeTick(quint64& downloadDone, quint64& downloadTotal, quint64& speed, bool& downloading) override;
+    TransferFigures timeTick() override;
     void handleOtherTaskCancelled(TaskSpecification* other) override;
 
     void makeSubtasksAndStart();
@@ -61,11 +61,9 @@ private:
 
     // The figures of a finished file, kept after its steps are released: a
     // release of 20,000 files would otherwise keep 40,000 of them alive for
-    // the whole stage. pendingSpeed is what arrived since the last tick.
+    // the whole stage. Their speed is what arrived since the last tick.
     bool figuresKept = false;
-    quint64 keptDone = 0;
-    quint64 keptTotal = 0;
-    quint64 pendingSpeed = 0;
+    TransferFigures kept;
 
     // A resumed copy failed its check and the file was fetched again whole.
     bool fetchedWholeAfterResume = false;

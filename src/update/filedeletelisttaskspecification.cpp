@@ -7,8 +7,8 @@
 #include "fileops/pathguard.h"
 #include "update/updateparameters.h"
 
-FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(
-    QList<QString>* fileList, const UpdateParameters& parameters, QObject* parent, double parentProgressRange)
+FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(const QList<QString>& fileList,
+    const UpdateParameters& parameters, QObject* parent, double parentProgressRange)
     : ComposedTaskSpecification(1, parentProgressRange, parent)
     , fileList(fileList)
     , clientDir(parameters.clientDir)
@@ -25,7 +25,7 @@ void FileDeleteListTaskSpecification::makeSubtasksAndStart()
 {
     const PathGuard::Root root(clientDir);
     QStringList paths;
-    for (const QString& entry : std::as_const(*fileList)) {
+    for (const QString& entry : fileList) {
         // An absolute entry or one with ".." would delete outside the
         // installation; so would one that runs through a linked directory.
         const QString path = root.pathInside(entry);
@@ -38,7 +38,7 @@ void FileDeleteListTaskSpecification::makeSubtasksAndStart()
 
     for (const QString& path : std::as_const(paths))
         addSubTask(new FileDeleteTaskSpecification(false, path, this, 1.0 / paths.size()));
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 

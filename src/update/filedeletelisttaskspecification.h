@@ -24,7 +24,7 @@ class FileDeleteListTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
 
 public:
-    FileDeleteListTaskSpecification(QList<QString>* fileList, const UpdateParameters& parameters,
+    FileDeleteListTaskSpecification(const QList<QString>& fileList, const UpdateParameters& parameters,
         QObject* parent, double parentProgressRange);
 
     void execute() override;
@@ -32,8 +32,7 @@ public:
 
     void makeSubtasksAndStart();
 
-    QList<QString>* fileList;
-
 private:
+    const QList<QString>& fileList;
     QString clientDir;
 };

@@ -11,7 +11,7 @@
 #include "fileops/dircreatetaskspecification.h"
 
 FileReplaceListTaskSpecification::FileReplaceListTaskSpecification(
-    QList<FileReplaceSpecification>* replaceList, QList<QString>* deleteList,
+    const QList<FileReplaceSpecification>& replaceList, QList<QString>& deleteList,
     const UpdateParameters& parameters, QObject* parent, double parentProgressRange)
     : ComposedTaskSpecification(2, parentProgressRange, parent)
     , replaceList(replaceList)
@@ -32,12 +32,12 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
     // find a bad entry halfway and have to undo.
     clientRoot.emplace(parameters.clientDir);
     tempRoot.emplace(parameters.tempDir);
-    for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
+    for (const FileReplaceSpecification& entry : replaceList) {
         QString source;
         QString target;
         QString old;
         if (!FileReplaceTaskSpecification::installPaths(entry, *clientRoot, *tempRoot, source, target, old)) {
-            state = Running;
+            setRunning();
             emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
                              .arg(entry.pureDestFilePath()));
             errorCancel();
@@ -47,7 +47,7 @@ void FileReplaceListTaskSpecification::makeSubtasksAndStart()
 
     const int directoryTasks = makeSubdirTasks();
     makeFileReplaceTasks(directoryTasks > 0);
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 
@@ -56,7 +56,7 @@ int FileReplaceListTaskSpecification::makeSubdirTasks()
     const QString root = parameters.clientDir;
     QSet<QString> seen;
     QStringList missing;
-    for (const FileReplaceSpecification& entry : std::as_const(*replaceList)) {
+    for (const FileReplaceSpecification& entry : replaceList) {
         const QString dir = QFileInfo(root + QLatin1Char('/') + entry.destFileName(QString())).path();
         if (seen.contains(dir))
             continue;
@@ -75,7 +75,7 @@ void FileReplaceListTaskSpecification::makeFileReplaceTasks(bool hasDirectoryTas
 {
     // A file's task exists only while the file is installed; the directory
     // tasks before them are few.
-    entries = *replaceList;
+    entries = replaceList;
     fileShare = (hasDirectoryTasks ? 0.9 : 1.0) / entries.size();
     addSubTasksOnDemand(int(entries.size()));
 }
@@ -89,7 +89,7 @@ TaskSpecification* FileReplaceListTaskSpecification::makeSubTask(int index)
     if (!placing && staged.size() >= placingBatchFiles)
         startPlacing();
     return new FileReplaceTaskSpecification(
-        entries.at(index), &staged, &journal, *clientRoot, *tempRoot, this, fileShare);
+        entries.at(index), staged, journal, *clientRoot, *tempRoot, this, fileShare);
 }
 
 void FileReplaceListTaskSpecification::startPlacing()
@@ -100,7 +100,7 @@ void FileReplaceListTaskSpecification::startPlacing()
         steps.append({file.target, file.old});
     beingPlaced = staged;
     staged.clear();
-    placing = new BatchInstallTaskSpecification(steps, &journal, this, 0.0);
+    placing = new BatchInstallTaskSpecification(steps, journal, this, 0.0);
     connect(placing, &TaskSpecification::message, this, &TaskSpecification::message);
     connect(placing, &TaskSpecification::finished, this, &FileReplaceListTaskSpecification::onPlacingEnded);
     connect(placing, &TaskSpecification::canceled, this, &FileReplaceListTaskSpecification::onPlacingEnded);
@@ -136,12 +136,12 @@ void FileReplaceListTaskSpecification::subtasksDone()
     endAfterPlacing = true;
     if (placing)
         return;
-    int outcome = placingFailed ? int(ErrorCanceled) : getStateFromSubTasks();
+    TaskState outcome = placingFailed ? ErrorCanceled : getStateFromSubTasks();
     // A cancel that came once every file was staged or in place, before the
     // phase ended, is a cancel all the same: the later phases will not run,
     // and finishing here would leave the new files with the "_old_" copies
     // beside them while the update reports itself cancelled.
-    if (outcome == Finished && cancelRequested)
+    if (outcome == Finished && cancelRequested())
         outcome = UserCanceled;
     if (outcome == Finished && !staged.isEmpty()) {
         startPlacing();
@@ -151,7 +151,7 @@ void FileReplaceListTaskSpecification::subtasksDone()
     if (outcome != Finished) {
         discardStaged();
         emit message(QStringLiteral("rolling back file updates"));
-        journal.rollback(this);
+        journal.rollback([this](const QString& warning) { emit message(warning); });
     }
     endWith(outcome);
 }
@@ -169,7 +169,7 @@ void FileReplaceListTaskSpecification::reset()
     discardStaged();
     placingFailed = false;
     endAfterPlacing = false;
-    journal.rollback(this);
+    journal.rollback([this](const QString& warning) { emit message(warning); });
     clientRoot.reset();
     tempRoot.reset();
     TaskSpecification::reset();

@@ -37,8 +37,9 @@ class FileReplaceListTaskSpecification final : public ComposedTaskSpecification 
     Q_OBJECT
 
 public:
-    FileReplaceListTaskSpecification(QList<FileReplaceSpecification>* replaceList, QList<QString>* deleteList,
-        const UpdateParameters& parameters, QObject* parent, double parentProgressRange);
+    FileReplaceListTaskSpecification(const QList<FileReplaceSpecification>& replaceList,
+        QList<QString>& deleteList, const UpdateParameters& parameters, QObject* parent,
+        double parentProgressRange);
 
     void execute() override;
     // Also undoes whatever the last run left in the journal.
@@ -53,19 +54,19 @@ public:
     /// flushes; the bound keeps the paths of a batch small in memory.
     int placingBatchFiles = 2000;
 
-    QList<FileReplaceSpecification>* replaceList;
-    QList<QString>* deleteList;
+protected:
+    void subtasksDone() override;
+    TaskSpecification* makeSubTask(int index) override;
+
+private:
+    const QList<FileReplaceSpecification>& replaceList;
+    QList<QString>& deleteList;
     RollbackDataList journal;
     UpdateParameters parameters;
     // The two directories every path of the phase is judged by.
     std::optional<PathGuard::Root> clientRoot;
     std::optional<PathGuard::Root> tempRoot;
 
-protected:
-    void subtasksDone() override;
-    TaskSpecification* makeSubTask(int index) override;
-
-private:
     // Puts the files staged so far in place, while more are staged.
     void startPlacing();
     void onPlacingEnded();

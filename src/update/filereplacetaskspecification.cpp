@@ -31,7 +31,7 @@ bool isTaken(const QString& path)
 } // namespace
 
 FileReplaceTaskSpecification::FileReplaceTaskSpecification(const FileReplaceSpecification& entry,
-    QList<StagedReplacement>* staged, RollbackDataList* listJournal, const PathGuard::Root& clientDir,
+    QList<StagedReplacement>& staged, RollbackDataList& listJournal, const PathGuard::Root& clientDir,
     const PathGuard::Root& tempDir, QObject* parent, double parentProgressRange)
     : ComposedTaskSpecification(1, parentProgressRange, parent)
     , replaceSpec(entry)
@@ -64,7 +64,7 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     QString target;
     QString old;
     if (!installPaths(replaceSpec, clientRoot, tempRoot, source, target, old)) {
-        state = Running;
+        setRunning();
         emit message(QStringLiteral("Refusing to install %1: its path leads outside the client directory")
                          .arg(replaceSpec.pureDestFilePath()));
         errorCancel();
@@ -93,8 +93,8 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     else
         options.keepReplacedMode = true;
 
-    SlowFileOpSpecification* install = replaceSpec.hasUnzip()
-        ? static_cast<SlowFileOpSpecification*>(
+    SlowFileOpTaskSpecification* install = replaceSpec.hasUnzip()
+        ? static_cast<SlowFileOpTaskSpecification*>(
             new FileUnzipTaskSpecification(&journal, source, target, this, remaining))
         : new FileCopyTaskSpecification(&journal, source, target, this, remaining);
     options.deferPlacing = true;
@@ -103,20 +103,20 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     install->setInstallOptions(options);
     addSubTask(install);
 
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 
 void FileReplaceTaskSpecification::subtasksDone()
 {
-    const int outcome = getStateFromSubTasks();
+    const TaskState outcome = getStateFromSubTasks();
     if (outcome == Finished) {
         // From now on the phase undoes this file's changes if it fails.
-        listJournal->appendList(journal);
+        listJournal.appendList(journal);
         journal.clear();
-        stagedList->append({replaceSpec, stagedTarget, stagedOld});
+        stagedList.append({replaceSpec, stagedTarget, stagedOld});
     } else {
-        journal.rollback(this);
+        journal.rollback([this](const QString& warning) { emit message(warning); });
     }
 
     // The steps have nothing more to say; a release of 20,000 files would
@@ -126,12 +126,12 @@ void FileReplaceTaskSpecification::subtasksDone()
 }
 
 void FileReplaceTaskSpecification::listOldCopy(
-    const FileReplaceSpecification& entry, QList<QString>* deleteList)
+    const FileReplaceSpecification& entry, QList<QString>& deleteList)
 {
     // The updater's own files are in use while it runs; their old copies go
     // at its next start.
     if (!SpecialFiles::isSpecialFileName(QFileInfo(entry.pureDestFilePath()).fileName()))
-        deleteList->append(entry.oldDestFileName());
+        deleteList.append(entry.oldDestFileName());
 }
 
 bool FileReplaceTaskSpecification::isExecutable(const QString& path)
@@ -143,6 +143,6 @@ bool FileReplaceTaskSpecification::isExecutable(const QString& path)
 void FileReplaceTaskSpecification::reset()
 {
     clearSubTasks();
-    journal.rollback(this);
+    journal.rollback([this](const QString& warning) { emit message(warning); });
     TaskSpecification::reset();
 }

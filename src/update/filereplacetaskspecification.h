@@ -44,8 +44,8 @@ class FileReplaceTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
 
 public:
-    FileReplaceTaskSpecification(const FileReplaceSpecification& entry, QList<StagedReplacement>* staged,
-        RollbackDataList* listJournal, const PathGuard::Root& clientDir, const PathGuard::Root& tempDir,
+    FileReplaceTaskSpecification(const FileReplaceSpecification& entry, QList<StagedReplacement>& staged,
+        RollbackDataList& listJournal, const PathGuard::Root& clientDir, const PathGuard::Root& tempDir,
         QObject* parent, double parentProgressRange);
 
     void execute() override;
@@ -54,7 +54,7 @@ public:
     void makeSubtasksAndStart();
     /// Puts the "_old_" name of a replaced file on deleteList, unless it is
     /// one of the updater's own.
-    static void listOldCopy(const FileReplaceSpecification& entry, QList<QString>* deleteList);
+    static void listOldCopy(const FileReplaceSpecification& entry, QList<QString>& deleteList);
     // Whether the file at path is a program or library by its name.
     static bool isExecutable(const QString& path);
 
@@ -66,16 +66,17 @@ public:
     static const QStringList executableFiles;
     static const QStringList executableSuffixes;
 
+protected:
+    void subtasksDone() override;
+
+private:
     FileReplaceSpecification replaceSpec;
-    QList<StagedReplacement>* stagedList;
-    RollbackDataList* listJournal;
+    QList<StagedReplacement>& stagedList;
+    RollbackDataList& listJournal;
     RollbackDataList journal;
     const PathGuard::Root& clientRoot;
     const PathGuard::Root& tempRoot;
     QString stagedTarget;
     // Where the installed content is to be kept; empty for a new file.
     QString stagedOld;
-
-protected:
-    void subtasksDone() override;
 };

@@ -56,7 +56,7 @@ struct WorkListSummary {
 };
 
 /// The download, replace and delete lists of one update. The main task owns
-/// one and hands its members to the stages by pointer.
+/// one and hands its members to the stages by reference.
 struct FileSpecifications {
     QList<FileDownloadSpecification> downloadList;
     QList<FileReplaceSpecification> replaceList;

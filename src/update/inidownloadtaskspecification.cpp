@@ -53,7 +53,7 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
         &IniDownloadTaskSpecification::onSigCheckDone);
     addSubTask(check);
 
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 

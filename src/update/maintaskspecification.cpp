@@ -34,9 +34,9 @@ void MainTaskSpecification::execute()
 void MainTaskSpecification::makeSubtasksAndStart()
 {
     const bool whole = scope == WholeUpdate;
-    // All stages exist from the start; the later ones hold pointers into
-    // fileSpecs and read the lists only when they start, after the list
-    // stage has published them.
+    // All stages exist from the start; the later ones hold references to
+    // the lists of fileSpecs and read them only when they start, after the
+    // list stage has published them.
     addSubTask(new IniDownloadTaskSpecification(
         networkManager, mirrors, parameters, this, whole ? 0.1 : listsOnlyIniWeight));
     auto* lists = new MakeDownloadReplaceListTaskSpecification(
@@ -47,12 +47,12 @@ void MainTaskSpecification::makeSubtasksAndStart()
     addSubTask(lists);
     if (whole) {
         addSubTask(new DownloadFileListTaskSpecification(
-            &fileSpecs.downloadList, networkManager, mirrors, parameters, this, 0.4));
+            fileSpecs.downloadList, networkManager, mirrors, parameters, this, 0.4));
         addSubTask(new FileReplaceListTaskSpecification(
-            &fileSpecs.replaceList, &fileSpecs.deleteList, parameters, this, 0.4));
-        addSubTask(new FileDeleteListTaskSpecification(&fileSpecs.deleteList, parameters, this, 0.05));
+            fileSpecs.replaceList, fileSpecs.deleteList, parameters, this, 0.4));
+        addSubTask(new FileDeleteListTaskSpecification(fileSpecs.deleteList, parameters, this, 0.05));
     }
-    state = Running;
+    setRunning();
     executeSubTasks();
 }
 
@@ -63,7 +63,7 @@ UpdateStage MainTaskSpecification::currentStage() const
     TaskSpecification* current = nullptr;
     if (!runningSubTasks.isEmpty())
         current = runningSubTasks.first();
-    else if (state == Running && !pendingSubTasks.isEmpty())
+    else if (state() == Running && !pendingSubTasks.isEmpty())
         current = pendingSubTasks.first();
     switch (allSubTasks.indexOf(current)) {
     case 0:

@@ -38,7 +38,7 @@ void MakeDownloadReplaceListTaskSpecification::runDone(bool res)
 {
     // A result after reset() belongs to an abandoned run; the base drops it,
     // and its lists must not be published either.
-    if (res && state == Running && workLists) {
+    if (res && state() == Running && workLists) {
         outputLists.downloadList = workLists->downloadList;
         outputLists.replaceList = workLists->replaceList;
         outputLists.deleteList = workLists->deleteList;

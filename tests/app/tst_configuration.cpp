@@ -215,12 +215,12 @@ void tst_Configuration::resolve()
     const bool resolved = configuration.parseCommandLineOptions(QStringList {"update"} + arguments);
 
     QTEST(resolved, "resolved");
-    QTEST(int(configuration.channel), "channel");
-    QTEST(configuration.clientType, "clientType");
-    QTEST(configuration.clientVersion, "clientVersion");
-    QTEST(configuration.versionString, "versionString");
-    QTEST(configuration.news, "news");
-    QTEST(configuration.runMode, "runMode");
+    QTEST(int(configuration.channel()), "channel");
+    QTEST(configuration.clientType(), "clientType");
+    QTEST(configuration.clientVersion(), "clientVersion");
+    QTEST(configuration.versionString(), "versionString");
+    QTEST(configuration.news(), "news");
+    QTEST(int(configuration.runMode()), "runMode");
     QFETCH(QString, fatalError);
     QCOMPARE(fatal.size(), fatalError.isEmpty() ? 0 : 1);
     if (!fatalError.isEmpty())
@@ -257,8 +257,8 @@ void tst_Configuration::updateSection()
 
     Configuration configuration;
     configuration.getProxyAndDownloadConcurrency();
-    QTEST(configuration.proxy, "proxy");
-    QTEST(configuration.downloadConcurrency, "downloadConcurrency");
+    QTEST(configuration.proxy(), "proxy");
+    QTEST(configuration.downloadConcurrency(), "downloadConcurrency");
 }
 
 void tst_Configuration::retryUntilServerAnswers()
@@ -276,8 +276,8 @@ void tst_Configuration::retryUntilServerAnswers()
     QSignalSpy fatal(&configuration, &Configuration::fatalError);
     QVERIFY(configuration.parseCommandLineOptions({"update"}));
 
-    QCOMPARE(configuration.clientVersion, 12345);
-    QCOMPARE(configuration.news, QString::fromLatin1(newsReply));
+    QCOMPARE(configuration.clientVersion(), 12345);
+    QCOMPARE(configuration.news(), QString::fromLatin1(newsReply));
     QCOMPARE(questions.asked, QList<int>({1, 2, 3}));
     QCOMPARE(fatal.size(), 0);
 }
@@ -307,7 +307,7 @@ void tst_Configuration::givingUpEndsQuietly()
     QTEST(questions.asked, "asked");
 
     QVERIFY(!configuration.parseCommandLineOptions({"update", "--nouser"}));
-    QCOMPARE(configuration.runMode, 0);
+    QCOMPARE(configuration.runMode(), Configuration::RunMode::Interactive);
     QCOMPARE(fatal.size(), 0);
 }
 
@@ -344,13 +344,13 @@ void tst_Configuration::createTempDir()
 
     Configuration configuration;
     QSignalSpy fatal(&configuration, &Configuration::fatalError);
-    QVERIFY(configuration.initalizeStart(QString()));
-    QCOMPARE(configuration.tempDir, m_tmpDir + QLatin1Char('/') + expected);
+    QVERIFY(configuration.initializeStart(QString()));
+    QCOMPARE(configuration.tempDir(), m_tmpDir + QLatin1Char('/') + expected);
     QCOMPARE(fatal.size(), 0);
     QVERIFY(!QFileInfo::exists(linkTarget));
 
     struct stat info { };
-    QCOMPARE(::stat(QFile::encodeName(configuration.tempDir).constData(), &info), 0);
+    QCOMPARE(::stat(QFile::encodeName(configuration.tempDir()).constData(), &info), 0);
     QVERIFY(S_ISDIR(info.st_mode));
     QCOMPARE(info.st_mode & 07777, mode_t(0700));
 }
@@ -380,7 +380,7 @@ void tst_Configuration::createTempDirGivesUp()
     QVERIFY(!configuration.createTempDir());
     QCOMPARE(fatal.size(), 1);
     QTEST(fatal.at(0).at(0).toString(), "fatalError");
-    QVERIFY(configuration.tempDir.isEmpty());
+    QVERIFY(configuration.tempDir().isEmpty());
     QCOMPARE(QFileInfo::exists(folder), folderExists);
 }
 

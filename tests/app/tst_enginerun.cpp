@@ -119,8 +119,8 @@ void tst_EngineRun::makeEngine(int version)
 {
     engine.reset();
     configuration = std::make_unique<Configuration>();
-    configuration->clientVersion = version;
-    configuration->clientType = Configuration::getUpdateType();
+    configuration->setClientVersion(version);
+    configuration->setClientType(Configuration::getUpdateType());
     engine = std::make_unique<UpdateEngine>(*configuration, nullptr);
     UpdateEngine* e = engine.get();
     connect(e, &UpdateEngine::message, this, [this](const QString& line) { events.append(line); });
@@ -187,7 +187,7 @@ void tst_EngineRun::successfulUpdate()
     engine->cancelUpdate();
 
     QVERIFY(engine->initialize());
-    const QString tempDir = configuration->tempDir;
+    const QString tempDir = configuration->tempDir();
     QCOMPARE(QFileInfo(tempDir).absolutePath(), tempRoot);
     QVERIFY(QFileInfo(tempDir).fileName().startsWith("corvane_temp_"));
     QVERIFY(QFileInfo(tempDir).isDir());
@@ -235,8 +235,8 @@ void tst_EngineRun::errorKeepsTheSession()
     QVERIFY(events.contains(server->baseUrl() + "/A/42/files/b.txt returned 404"));
     QVERIFY(events.contains("There are no (more) known working mirrors available"));
     QVERIFY(!events.contains("User aborted update"));
-    QVERIFY(QFileInfo(configuration->tempDir).isDir());
-    QCOMPARE(recordedDir(), configuration->tempDir);
+    QVERIFY(QFileInfo(configuration->tempDir()).isDir());
+    QCOMPARE(recordedDir(), configuration->tempDir());
     QVERIFY(!engine->busy());
 }
 
@@ -271,7 +271,7 @@ void tst_EngineRun::userCancelThenNextStart()
 
     QCOMPARE(tail(3), (QStringList {"User aborted update", finalProgress, "canceled"}));
     // Directory and record stay for the next start; nothing was installed.
-    const QString firstDir = configuration->tempDir;
+    const QString firstDir = configuration->tempDir();
     QVERIFY(QFileInfo(firstDir).isDir());
     QCOMPARE(recordedDir(), firstDir);
     QVERIFY(!QFileInfo::exists(clientDir + "/a.txt"));
@@ -294,7 +294,7 @@ void tst_EngineRun::userCancelThenNextStart()
 
     if (nextVersion == 42) {
         QCOMPARE(events.first(), QStringLiteral("Previous update session for v. 42 found"));
-        QCOMPARE(configuration->tempDir, firstDir);
+        QCOMPARE(configuration->tempDir(), firstDir);
     } else {
         QCOMPARE(events.mid(0, 2),
             (QStringList {
@@ -305,7 +305,7 @@ void tst_EngineRun::userCancelThenNextStart()
         QVERIFY(
             TestFiles::read(clientDir + "/" + stalledFile(i)) == TestHttpServer::generatedBytes(0, 4 << 20));
     QVERIFY(!QFileInfo::exists(firstDir));
-    QVERIFY(!QFileInfo::exists(configuration->tempDir));
+    QVERIFY(!QFileInfo::exists(configuration->tempDir()));
 }
 
 void tst_EngineRun::proxyCarriesEveryRequest()

@@ -129,9 +129,9 @@ void tst_UpdateEngine::cleanupTestCase()
 void tst_UpdateEngine::makeConfiguration(UpdateChannel channel)
 {
     configuration = std::make_unique<Configuration>();
-    configuration->clientVersion = installing;
-    configuration->clientType = clientType;
-    configuration->channel = channel;
+    configuration->setClientVersion(installing);
+    configuration->setClientType(clientType);
+    configuration->setChannel(channel);
     engine = std::make_unique<UpdateEngine>(*configuration, nullptr);
 }
 
@@ -241,7 +241,7 @@ void tst_UpdateEngine::session()
     QVERIFY(engine->busy());
     QCOMPARE(fatal.count(), 0);
     QCOMPARE(texts(messages), log.replaceInStrings("%DIR%", recordedDir));
-    const QString tempDir = configuration->tempDir;
+    const QString tempDir = configuration->tempDir();
     int version = 0;
     QString type;
     QString dir;

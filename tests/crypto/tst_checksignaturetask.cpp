@@ -229,7 +229,7 @@ private slots:
         for (QString& line : events)
             line.replace(QLatin1String("%1"), path);
         QCOMPARE(log.lines, events);
-        QCOMPARE(task.state, endState);
+        QCOMPARE(task.state(), endState);
     }
 
     void knownDigestIsComparedInsteadOfTheFile_data()
@@ -273,7 +273,7 @@ private slots:
         task.reset(); // waits for the worker, whose result is now queued
         QCoreApplication::sendPostedEvents();
         QCOMPARE(log.lines, QStringList());
-        QCOMPARE(task.state, int(TaskSpecification::NotStarted));
+        QCOMPARE(task.state(), int(TaskSpecification::NotStarted));
 
         // The task can run again and reports exactly once.
         task.execute();

@@ -73,7 +73,7 @@ private slots:
         }
 
         RollbackDataList journal;
-        BatchInstallTaskSpecification task(batch, &journal, nullptr, 1.0);
+        BatchInstallTaskSpecification task(batch, journal, nullptr, 1.0);
         const bool complete = placed == steps.size();
         QCOMPARE(harness.run(&task),
             int(complete ? TaskSpecification::Finished : TaskSpecification::ErrorCanceled));
@@ -91,7 +91,7 @@ private slots:
         QCOMPARE(found, after);
 
         // The journal takes back exactly what was done.
-        QVERIFY(journal.rollback(&task));
+        QVERIFY(journal.rollback({}));
         QCOMPARE(TestFiles::snapshot(root), snapshot);
     }
 };

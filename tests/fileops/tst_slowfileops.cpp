@@ -125,7 +125,7 @@ void TestSlowFileOps::fileOp()
 
     RollbackDataList journal;
     RollbackDataList* list = withJournal ? &journal : nullptr;
-    std::unique_ptr<SlowFileOpSpecification> task;
+    std::unique_ptr<SlowFileOpTaskSpecification> task;
     if (unzip)
         task = std::make_unique<FileUnzipTaskSpecification>(list, from, to, nullptr, 1.0);
     else
@@ -138,7 +138,7 @@ void TestSlowFileOps::fileOp()
     QTRY_COMPARE_WITH_TIMEOUT(finished.count() + canceled.count(), 1, 10000);
 
     if (expected) {
-        QCOMPARE(task->state, int(TaskSpecification::Finished));
+        QCOMPARE(task->state(), int(TaskSpecification::Finished));
         QCOMPARE(messages.count(), 0);
         QCOMPARE(TestFiles::read(to), *expected);
         QCOMPARE(journal.size(), withJournal ? 1 : 0);
@@ -147,7 +147,7 @@ void TestSlowFileOps::fileOp()
             QCOMPARE(journal.first().path, to);
         }
     } else {
-        QCOMPARE(task->state, int(TaskSpecification::ErrorCanceled));
+        QCOMPARE(task->state(), int(TaskSpecification::ErrorCanceled));
         const QString text = unzip ? "Could not unzip '%1' to '%2'" : "Could not copy '%1' to '%2'";
         QCOMPARE(messages.count(), 1);
         QCOMPARE(messages.first().first().toString(), text.arg(from, to));
@@ -176,7 +176,7 @@ void TestSlowFileOps::createdFileJournaledAfterReset()
     QTRY_COMPARE_WITH_TIMEOUT(journal.size(), 1, 10000);
     QCOMPARE(journal.first().path, to);
     QCOMPARE(finished.count(), 0);
-    QCOMPARE(task.state, int(TaskSpecification::NotStarted));
+    QCOMPARE(task.state(), int(TaskSpecification::NotStarted));
 }
 
 void TestSlowFileOps::installsInOneStep_data()
@@ -248,7 +248,7 @@ void TestSlowFileOps::installsInOneStep()
     if (installed)
         options.oldPath = old;
     RollbackDataList journal;
-    std::unique_ptr<SlowFileOpSpecification> task;
+    std::unique_ptr<SlowFileOpTaskSpecification> task;
     if (unzip)
         task = std::make_unique<FileUnzipTaskSpecification>(&journal, from, to, nullptr, 1.0);
     else
@@ -262,13 +262,13 @@ void TestSlowFileOps::installsInOneStep()
     QVERIFY(!QFileInfo::exists(dir.filePath("client/_new_a")));
 
     if (!failure.isEmpty()) {
-        QCOMPARE(task->state, int(TaskSpecification::ErrorCanceled));
+        QCOMPARE(task->state(), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(messages.first().first().toString(), QString(failure).replace("%1", to).replace("%2", from));
         QCOMPARE(TestFiles::snapshot(dir.filePath("client")), before);
         QVERIFY(journal.isEmpty());
         return;
     }
-    QCOMPARE(task->state, int(TaskSpecification::Finished));
+    QCOMPARE(task->state(), int(TaskSpecification::Finished));
     QCOMPARE(TestFiles::read(to), content);
     QCOMPARE(journal.size(), 1);
     if (installed) {
@@ -277,7 +277,7 @@ void TestSlowFileOps::installsInOneStep()
     }
     // Undone, the directory is as it was, the staging file of the
     // cut-off run aside.
-    QVERIFY(journal.rollback(nullptr));
+    QVERIFY(journal.rollback({}));
     QCOMPARE(TestFiles::snapshot(dir.filePath("client")), before);
 }
 

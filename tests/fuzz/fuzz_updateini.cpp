@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool resolved = configuration.parseCommandLineOptions(
         {QStringLiteral("update"), QStringLiteral("client_linux_amd64"), QStringLiteral("17")});
     expect(resolved, "a valid command line was refused");
-    expect(configuration.clientVersion != 0, "no version after a resolved command line");
+    expect(configuration.clientVersion() != 0, "no version after a resolved command line");
     configuration.getProxyAndDownloadConcurrency();
-    expect(configuration.downloadConcurrency >= 1, "no download may run");
+    expect(configuration.downloadConcurrency() >= 1, "no download may run");
 
     int version = 0;
     QString type;
@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     else
         expect(version == 0 && type.isNull() && dir.isNull(), "a refused session record filled values");
 
-    if (configuration.channel == Alpha) {
+    if (configuration.channel() == Alpha) {
         Mirrors mirrors(nullptr);
-        if (mirrors.initAlpha(UpdateIniData::filename(), configuration.clientVersion)) {
+        if (mirrors.initAlpha(UpdateIniData::filename(), configuration.clientVersion())) {
             expect(mirrors.getMirrorList().size() == 1, "the alpha channel has one mirror");
             MirrorBooks::drain(mirrors);
         }

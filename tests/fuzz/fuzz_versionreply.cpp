@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (latest.first.isEmpty())
             continue;
         Configuration configuration;
-        configuration.channel = channel;
+        configuration.setChannel(channel);
         configuration.getClientVersionFromString(latest.first, QStringLiteral("invalid (%1)"));
     }
     return 0;

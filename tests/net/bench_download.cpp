@@ -72,11 +72,7 @@ qint64 runTask(QNetworkAccessManager& manager, const QString& iniPath, const QSt
 
     // The engine's one-second tick runs during a real update, so it runs here.
     QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &task, [&task] {
-        quint64 done = 0, total = 0, speed = 0;
-        bool downloading = false;
-        task.timeTick(done, total, speed, downloading);
-    });
+    QObject::connect(&tick, &QTimer::timeout, &task, [&task] { task.timeTick(); });
     QEventLoop loop;
     QObject::connect(&task, &TaskSpecification::finished, &loop, &QEventLoop::quit);
     QObject::connect(&task, &TaskSpecification::canceled, &loop, &QEventLoop::quit);
@@ -89,7 +85,7 @@ qint64 runTask(QNetworkAccessManager& manager, const QString& iniPath, const QSt
     task.execute();
     loop.exec();
     const qint64 ms = clock.elapsed();
-    return task.state == TaskSpecification::Finished && spotCheck(target, size) ? ms : -1;
+    return task.state() == TaskSpecification::Finished && spotCheck(target, size) ? ms : -1;
 }
 
 // Milliseconds for one curl run, -1 on failure.

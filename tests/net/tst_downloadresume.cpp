@@ -185,12 +185,12 @@ private slots:
         DownloadTaskSpecification* task = fixture.makeTask(fileSize);
         QSignalSpy canceled(task, &TaskSpecification::canceled);
         task->execute();
-        QCOMPARE(task->state, int(TaskSpecification::Running));
+        QCOMPARE(task->state(), int(TaskSpecification::Running));
         task->userCanceled();
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents();
 
-        QCOMPARE(task->state, int(TaskSpecification::UserCanceled));
+        QCOMPARE(task->state(), int(TaskSpecification::UserCanceled));
         QCOMPARE(canceled.count(), 1);
         QVERIFY(fixture.server.requests().isEmpty());
         QVERIFY(!QFile::exists(fixture.localPath()));

@@ -15,20 +15,6 @@ using Answer = TestHttpServer::Answer;
 
 namespace {
 
-struct Tick {
-    quint64 done = 0;
-    quint64 total = 0;
-    quint64 speed = 0;
-    bool downloading = false;
-};
-
-Tick tick(TaskSpecification* task)
-{
-    Tick result;
-    task->timeTick(result.done, result.total, result.speed, result.downloading);
-    return result;
-}
-
 // A first answer that sends 100 of 1000 bytes after the progress report
 // interval of the network stack, so the test can see them arrive, then nothing.
 Answer stallingAnswer()
@@ -93,11 +79,11 @@ void TestDownloadTaskScheduling::sixteenthSilentTickRetries()
     QTRY_COMPARE_WITH_TIMEOUT(*received, qint64(100), 10000);
 
     for (int silent = 1; silent <= 15; ++silent) {
-        QVERIFY2(tick(task).downloading, qPrintable(QString::number(silent)));
+        QVERIFY2(task->timeTick().active, qPrintable(QString::number(silent)));
         QCOMPARE(task->getMirror().name, QString("A"));
     }
-    const Tick sixteenth = tick(task);
-    QVERIFY(!sixteenth.downloading);
+    const TransferFigures sixteenth = task->timeTick();
+    QVERIFY(!sixteenth.active);
     QCOMPARE(fixture->log.value(1), QString("file data/file.bin timed out on mirror A"));
     QCOMPARE(fixture->record("A")->errors, 1);
     QCOMPARE(fixture->record("A")->inUse, 0);
@@ -141,7 +127,7 @@ void TestDownloadTaskScheduling::dripIsJudgedByItsPace()
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, task, [&] {
         const bool onA = task->getMirror().name == QLatin1String("A");
-        if (tick(task).downloading && onA)
+        if (task->timeTick().active && onA)
             ++ticksOnA;
     });
     ticker.start(10);
@@ -175,7 +161,7 @@ void TestDownloadTaskScheduling::waitsForAFreeSlot()
     QSignalSpy finished(task, &TaskSpecification::finished);
 
     task->execute();
-    QCOMPARE(task->state, int(TaskSpecification::Running));
+    QCOMPARE(task->state(), int(TaskSpecification::Running));
     // Other transfers end, but every slot is still held: the task asks again
     // after each and keeps waiting.
     QVERIFY(fixture->fetchOther("/other1"));
@@ -241,12 +227,12 @@ void TestDownloadTaskScheduling::cancelLeavesNoPartialFile()
     else
         QVERIFY(QMetaObject::invokeMethod(task, "onOtherTaskCancelled", Q_ARG(TaskSpecification*, sibling)));
 
-    QCOMPARE(task->state, state);
+    QCOMPARE(task->state(), state);
     QCOMPARE(canceled.size(), 1);
     QVERIFY(!QFileInfo::exists(fixture->localPath()));
     QCOMPARE(fixture->record("A")->inUse, waiting ? 3 : 0);
     QCOMPARE(fixture->log, log);
-    QCOMPARE(tick(task).downloading, false);
+    QCOMPARE(task->timeTick().active, false);
 
     // A cancelled task does not come back to life when slots free up.
     if (waiting) {
@@ -255,7 +241,7 @@ void TestDownloadTaskScheduling::cancelLeavesNoPartialFile()
     }
     QVERIFY(fixture->fetchOther("/other"));
     QVERIFY(fixture->fetchOther("/other"));
-    QCOMPARE(task->state, state);
+    QCOMPARE(task->state(), state);
     QCOMPARE(canceled.size(), 1);
     QCOMPARE(fixture->server.requestCount(DownloadFixture::pathOn("A")), waiting ? 0 : 1);
     QCOMPARE(fixture->record("A")->inUse, 0);

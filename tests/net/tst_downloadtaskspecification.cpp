@@ -24,7 +24,7 @@ enum Place { MissingDir, ReadOnlyMount, NoPermission, SmallMount };
 
 bool ended(const TaskSpecification* task)
 {
-    return task->state != TaskSpecification::NotStarted && task->state != TaskSpecification::Running;
+    return task->state() != TaskSpecification::NotStarted && task->state() != TaskSpecification::Running;
 }
 
 } // namespace
@@ -95,22 +95,20 @@ void TestDownloadTaskSpecification::downloadsTheFile()
     task->execute();
     QVERIFY(finished.wait(10000));
 
-    QCOMPARE(task->state, int(TaskSpecification::Finished));
+    QCOMPARE(task->state(), int(TaskSpecification::Finished));
     QCOMPARE(canceled.size(), 0);
     QCOMPARE(TestFiles::read(fixture->localPath()), TestHttpServer::generatedBytes(0, answer.bodySize()));
     QCOMPARE(fixture->server.requestedPaths(), QStringList {DownloadFixture::pathOn("A")});
     QCOMPARE(fixture->log, (QStringList {"Downloading data/file.bin", "Downloading data/file.bin finished"}));
     QCOMPARE(fixture->record("A")->inUse, 0);
     QCOMPARE(task->getMirror().name, QString("A"));
-    QCOMPARE(task->progress, 0.4);
+    QCOMPARE(task->progress(), 0.4);
 
     // A finished task keeps reporting its size, so totals keep counting it.
-    quint64 done = 0, total = 0, speed = 0;
-    bool downloading = false;
-    task->timeTick(done, total, speed, downloading);
-    QCOMPARE(done, quint64(answer.bodySize()));
-    QCOMPARE(total, reportedTotal);
-    QVERIFY(!downloading);
+    const TransferFigures figures = task->timeTick();
+    QCOMPARE(figures.done, quint64(answer.bodySize()));
+    QCOMPARE(figures.total, reportedTotal);
+    QVERIFY(!figures.active);
 
     // Its slot went back when it finished; a reset must not give it back again.
     task->reset();
@@ -270,14 +268,14 @@ void TestDownloadTaskSpecification::noMirrorLeftEndsTheTask()
 
     task->execute();
     QVERIFY(canceled.wait(10000));
-    QCOMPARE(task->state, int(TaskSpecification::ErrorCanceled));
+    QCOMPARE(task->state(), int(TaskSpecification::ErrorCanceled));
     QCOMPARE(errors.size(), 0);
     QVERIFY(!QFileInfo::exists(fixture->localPath()));
 
     // A later task finds the registry empty at once and says nothing new.
     DownloadTaskSpecification* later = fixture->makeTask(1000);
     later->execute();
-    QCOMPARE(later->state, int(TaskSpecification::ErrorCanceled));
+    QCOMPARE(later->state(), int(TaskSpecification::ErrorCanceled));
 
     QCOMPARE(fixture->log,
         (QStringList {"Downloading data/file.bin", fixture->urlOn("A") + " returned 404",
@@ -337,7 +335,7 @@ void TestDownloadTaskSpecification::localWriteFailureBlamesNoMirror()
     task->execute();
     QVERIFY(canceled.size() == 1 || canceled.wait(10000));
 
-    QCOMPARE(task->state, int(TaskSpecification::ErrorCanceled));
+    QCOMPARE(task->state(), int(TaskSpecification::ErrorCanceled));
     QCOMPARE(errors.size(), 1);
     const QString expected = QString(error).replace("%DIR%", dir);
     QCOMPARE(errors.at(0).at(0).toString(), expected);
@@ -390,16 +388,14 @@ void TestDownloadTaskSpecification::counters()
     const std::shared_ptr<qint64> received = fixture->watchNewestReply();
     QTRY_COMPARE_WITH_TIMEOUT(*received, qint64(2500), 10000);
 
-    QCOMPARE(task->progress, fraction * 0.5);
-    quint64 done = 0, reportedTotal = 0, speed = 0;
-    bool downloading = false;
-    task->timeTick(done, reportedTotal, speed, downloading);
-    QCOMPARE(done, quint64(2500));
-    QCOMPARE(reportedTotal, total);
-    QCOMPARE(speed, quint64(2500));
-    QVERIFY(downloading);
-    task->timeTick(done, reportedTotal, speed, downloading);
-    QCOMPARE(speed, quint64(0));
+    QCOMPARE(task->progress(), fraction * 0.5);
+    TransferFigures figures = task->timeTick();
+    QCOMPARE(figures.done, quint64(2500));
+    QCOMPARE(figures.total, total);
+    QCOMPARE(figures.speed, quint64(2500));
+    QVERIFY(figures.active);
+    figures = task->timeTick();
+    QCOMPARE(figures.speed, quint64(0));
     QVERIFY(!ended(task));
 }
 

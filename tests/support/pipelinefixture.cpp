@@ -23,13 +23,14 @@ bool PipelineFixture::start(const QStringList& mirrorNames)
     if (!dir.isValid() || !server.listen())
         return false;
     clientDir = dir.filePath(QStringLiteral("client"));
-    configuration.tempDir = dir.filePath(QStringLiteral("corvane_temp_1"));
-    if (!QDir().mkpath(clientDir) || !QDir().mkpath(configuration.tempDir))
+    const QString tempDir = dir.filePath(QStringLiteral("corvane_temp_1"));
+    if (!QDir().mkpath(clientDir) || !QDir().mkpath(tempDir) || !configuration.initializeStart(tempDir))
         return false;
     Configuration::setAppRootPathOverride(clientDir);
-    configuration.clientType = Configuration::getUpdateType();
-    configuration.clientVersion = version;
-    configuration.downloadConcurrency = 6;
+    configuration.setClientType(Configuration::getUpdateType());
+    configuration.setClientVersion(version);
+    // No "update.ini" in the client directory: six streams, no proxy.
+    configuration.getProxyAndDownloadConcurrency();
     manager.setProxy(QNetworkProxy::NoProxy);
 
     const QString iniPath = clientDir + QStringLiteral("/mirrors.ini");

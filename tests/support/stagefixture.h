@@ -34,7 +34,7 @@ public:
             int waiting = 0;
             const auto tasks = stage->findChildren<Task*>(Qt::FindDirectChildrenOnly);
             for (const Task* task : tasks)
-                waiting += task->state == TaskSpecification::NotStarted ? 1 : 0;
+                waiting += task->state() == TaskSpecification::NotStarted ? 1 : 0;
             mostWaiting = qMax(mostWaiting, waiting);
         });
     }

@@ -69,9 +69,9 @@ int TaskHarness::run(TaskSpecification* task, int timeoutMs)
     // The engine's tick, at the pace the fixture chose.
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, task, [this, task] {
-        quint64 speed = 0;
-        bool downloading = false;
-        task->timeTick(lastDone, lastTotal, speed, downloading);
+        const TransferFigures figures = task->timeTick();
+        lastDone = figures.done;
+        lastTotal = figures.total;
     });
     if (tickIntervalMs > 0)
         ticker.start(tickIntervalMs);
@@ -91,7 +91,7 @@ int TaskHarness::run(TaskSpecification* task, int timeoutMs)
     QThreadPool::globalInstance()->waitForDone(timeoutMs);
     QEventLoop lateEvents;
     execFor(lateEvents, lateEventsMs);
-    return endings() == 1 ? task->state : -2;
+    return endings() == 1 ? task->state() : -2;
 }
 
 bool TaskHarness::logged(const QString& text) const

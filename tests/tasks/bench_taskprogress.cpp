@@ -31,7 +31,7 @@ public:
 
     void execute() override
     {
-        state = Running;
+        setRunning();
         QMetaObject::invokeMethod(
             this, [this] { step(); }, Qt::QueuedConnection);
     }
@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     std::printf("run: %.3f s, %.0f leaf reports, %.3f us per report (starting and ending the leaves "
                 "included)\n",
         seconds, leafReports, seconds * 1e6 / leafReports);
-    std::printf("root progress: %.12f (reports seen at the root: %llu)\n", root.progress,
+    std::printf("root progress: %.12f (reports seen at the root: %llu)\n", root.progress(),
         static_cast<unsigned long long>(reports));
     return rc;
 }

@@ -19,13 +19,13 @@ public:
     void execute() override
     {
         ++executions;
-        state = Running;
+        setRunning();
     }
 
     void userCanceled() override
     {
         TaskSpecification::userCanceled();
-        if (transfer && state == Running)
+        if (transfer && state() == Running)
             userCancel();
     }
 
@@ -36,13 +36,7 @@ public:
             errorCancel();
     }
 
-    void timeTick(quint64& done, quint64& total, quint64& speed, bool& downloading) override
-    {
-        done = tickDone;
-        total = tickTotal;
-        speed = tickSpeed;
-        downloading = tickDownloading;
-    }
+    TransferFigures timeTick() override { return {tickDone, tickTotal, tickSpeed, tickDownloading}; }
 
     void end() { finish(); }
     void fail() { errorCancel(); }

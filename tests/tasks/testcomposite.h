@@ -16,6 +16,8 @@ public:
     }
 
     void execute() override { executeSubTasks(); }
+    // As if a subtask had been cancelled during this run.
+    void markSubTaskCanceled() { subTaskCanceled = true; }
 
     int subtasksDoneCalls = 0;
 

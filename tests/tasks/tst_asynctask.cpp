@@ -93,8 +93,8 @@ private slots:
         connect(&task, &TaskSpecification::canceled, this, [&] { order << QStringLiteral("canceled"); });
 
         task.execute();
-        QCOMPARE(task.state, int(TaskSpecification::Running));
-        QTRY_COMPARE_WITH_TIMEOUT(task.state, endState, 5000);
+        QCOMPARE(task.state(), int(TaskSpecification::Running));
+        QTRY_COMPARE_WITH_TIMEOUT(task.state(), endState, 5000);
 
         QStringList expected {
             QStringLiteral("progress 0.2"), QStringLiteral("progress 0.4"), QStringLiteral("working")};
@@ -125,7 +125,7 @@ private slots:
         // The result is still queued; delivering it now must change nothing.
         QTest::qWait(50);
         QCoreApplication::processEvents();
-        QCOMPARE(task.state, int(TaskSpecification::NotStarted));
+        QCOMPARE(task.state(), int(TaskSpecification::NotStarted));
         QCOMPARE(finished.size(), 0);
         QCOMPARE(canceled.size(), 0);
     }
@@ -138,10 +138,10 @@ private slots:
         QSignalSpy finished(&task, &TaskSpecification::finished);
         task.execute();
         task.userCanceled();
-        QVERIFY(task.cancelRequested);
+        QVERIFY(task.cancelRequested());
         script->gate.release();
         QVERIFY(finished.wait(5000));
-        QCOMPARE(task.state, int(TaskSpecification::Finished));
+        QCOMPARE(task.state(), int(TaskSpecification::Finished));
     }
 
     void manyTasksAtOnce()
@@ -157,7 +157,7 @@ private slots:
         for (int i = 0; i < 32; ++i) {
             const int expected =
                 (i % 3 != 0) ? TaskSpecification::Finished : TaskSpecification::ErrorCanceled;
-            QTRY_COMPARE_WITH_TIMEOUT(tasks[i]->state, expected, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(tasks[i]->state(), expected, 5000);
         }
     }
 };

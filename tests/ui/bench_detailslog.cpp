@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     QTemporaryDir clientDir;
     Configuration::setAppRootPathOverride(clientDir.path());
     Configuration configuration;
-    configuration.clientType = QStringLiteral("client_linux_amd64");
+    configuration.setClientType(QStringLiteral("client_linux_amd64"));
     MainWindow window(configuration);
     window.show();
     QCoreApplication::processEvents();

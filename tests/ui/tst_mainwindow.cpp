@@ -107,9 +107,9 @@ void TestMainWindow::init()
     QVERIFY(QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner));
 
     configuration = std::make_unique<Configuration>();
-    configuration->clientType = QStringLiteral("client_linux_amd64");
-    configuration->clientVersion = 1234;
-    configuration->versionString = QStringLiteral("1.2.34");
+    configuration->setClientType(QStringLiteral("client_linux_amd64"));
+    configuration->setClientVersion(1234);
+    configuration->setVersionString(QStringLiteral("1.2.34"));
     window = std::make_unique<MainWindow>(*configuration);
     window->setUIToConfigSpecs();
     window->show();
@@ -161,7 +161,7 @@ void TestMainWindow::downloadProgress()
     QFETCH(QString, speedText);
 
     const QList<QLabel*> labels {widget<QLabel>("totalSizeLabel"), widget<QLabel>("totalTotalSizeLabel"),
-        widget<QLabel>("downloadSpeedLabel"), widget<QLabel>("label_6")};
+        widget<QLabel>("downloadSpeedLabel"), widget<QLabel>("sizeSeparatorLabel")};
     for (QLabel* label : labels)
         QVERIFY2(!label->isVisible(), "hidden before any transfer");
 
@@ -386,25 +386,27 @@ void TestMainWindow::changelogButtonAsksForTheTargetVersion()
 
 void TestMainWindow::clientStartAfterSuccess_data()
 {
-    QTest::addColumn<int>("runMode");
+    QTest::addColumn<Configuration::RunMode>("runMode");
     QTest::addColumn<bool>("viewerOpen");
     QTest::addColumn<bool>("startsByItself");
 
-    QTest::newRow("unattended starts the client") << 1 << false << true;
-    QTest::newRow("unattended waits while the change log is open") << 1 << true << false;
-    QTest::newRow("interactive waits for the button") << 0 << false << false;
+    QTest::newRow("unattended starts the client") << Configuration::RunMode::Unattended << false << true;
+    QTest::newRow("unattended waits while the change log is open")
+        << Configuration::RunMode::Unattended << true << false;
+    QTest::newRow("interactive waits for the button")
+        << Configuration::RunMode::Interactive << false << false;
 }
 
 void TestMainWindow::clientStartAfterSuccess()
 {
-    QFETCH(int, runMode);
+    QFETCH(Configuration::RunMode, runMode);
     QFETCH(bool, viewerOpen);
     QFETCH(bool, startsByItself);
 
-    configuration->runMode = runMode;
+    configuration->setRunMode(runMode);
     window->setUIToConfigSpecs();
     auto* start = widget<QPushButton>("startButton");
-    QCOMPARE(start->isEnabled(), runMode == 0);
+    QCOMPARE(start->isEnabled(), runMode == Configuration::RunMode::Interactive);
     if (viewerOpen)
         window->on_changelogButton_clicked();
 
@@ -510,7 +512,7 @@ void TestMainWindow::keepsItsSize()
                            .arg(shown.height());
     };
 
-    configuration->news = news;
+    configuration->setNews(news);
     step(QStringLiteral("news"), [&] { window->setNews(); });
     if (banner)
         step(QStringLiteral("banner"),

@@ -42,7 +42,7 @@ private Q_SLOTS:
     void closeConfirmedAfterTheUpdateEnded();
 
 private:
-    void makeWindow(int runMode);
+    void makeWindow(Configuration::RunMode runMode);
     QPushButton* startButton() const
     {
         return window->findChild<QPushButton*>(QStringLiteral("startButton"));
@@ -110,12 +110,12 @@ void TestMainWindowUpdate::cleanupTestCase()
         qunsetenv("TMPDIR");
 }
 
-void TestMainWindowUpdate::makeWindow(int runMode)
+void TestMainWindowUpdate::makeWindow(Configuration::RunMode runMode)
 {
     configuration = std::make_unique<Configuration>();
-    configuration->clientType = Configuration::getUpdateType();
-    configuration->clientVersion = TestRelease().version();
-    configuration->runMode = runMode;
+    configuration->setClientType(Configuration::getUpdateType());
+    configuration->setClientVersion(TestRelease().version());
+    configuration->setRunMode(runMode);
     window = std::make_unique<MainWindow>(*configuration);
     window->setUIToConfigSpecs();
     window->show();
@@ -124,14 +124,14 @@ void TestMainWindowUpdate::makeWindow(int runMode)
 
 void TestMainWindowUpdate::wholeUpdate_data()
 {
-    QTest::addColumn<int>("runMode");
-    QTest::newRow("interactive: the button starts the client") << 0;
-    QTest::newRow("unattended: the client starts by itself") << 1;
+    QTest::addColumn<Configuration::RunMode>("runMode");
+    QTest::newRow("interactive: the button starts the client") << Configuration::RunMode::Interactive;
+    QTest::newRow("unattended: the client starts by itself") << Configuration::RunMode::Unattended;
 }
 
 void TestMainWindowUpdate::wholeUpdate()
 {
-    QFETCH(int, runMode);
+    QFETCH(Configuration::RunMode, runMode);
 
     TestRelease release;
     release.addFile(QStringLiteral("a.txt"), "alpha");
@@ -140,9 +140,9 @@ void TestMainWindowUpdate::wholeUpdate()
     makeWindow(runMode);
     QPushButton* start = startButton();
     QCOMPARE(start->text(), QStringLiteral("Start Update"));
-    QCOMPARE(start->isEnabled(), runMode == 0);
+    QCOMPARE(start->isEnabled(), runMode == Configuration::RunMode::Interactive);
 
-    if (runMode == 0)
+    if (runMode == Configuration::RunMode::Interactive)
         QTest::mouseClick(start, Qt::LeftButton);
     else
         window->onAutoStartUpdate();
@@ -155,7 +155,7 @@ void TestMainWindowUpdate::wholeUpdate()
     QVERIFY(log().contains(QLatin1String("Update successfully finished")));
     QVERIFY(!window->findChild<QLabel*>(QStringLiteral("totalSizeLabel"))->isVisible());
 
-    if (runMode == 0) {
+    if (runMode == Configuration::RunMode::Interactive) {
         QVERIFY(start->isEnabled());
         QTest::qWait(1500); // no start by itself
         QVERIFY(!QFile::exists(clientFile(QStringLiteral("client-started"))));
@@ -173,7 +173,7 @@ void TestMainWindowUpdate::cancelledUpdateRestarts()
     release.serve(*server, QStringLiteral("A"));
     server->setAnswer(release.serverPath(QStringLiteral("A"), QStringLiteral("b.txt")),
         TestHttpServer::Answer::withStatus(404));
-    makeWindow(0);
+    makeWindow(Configuration::RunMode::Interactive);
     QPushButton* start = startButton();
 
     MessageBoxCatcher catcher;
@@ -210,7 +210,7 @@ void TestMainWindowUpdate::closeDuringUpdate()
     TestHttpServer::Answer stalled = server->answerFor(stalledPath);
     stalled.stallAfter = 1000;
     server->setAnswer(stalledPath, stalled);
-    makeWindow(0);
+    makeWindow(Configuration::RunMode::Interactive);
 
     QTest::mouseClick(startButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(server->requestCount(stalledPath), 1, updateTimeoutMs);
@@ -251,7 +251,7 @@ void TestMainWindowUpdate::closeConfirmedAfterTheUpdateEnded()
     slow.dripBytes = 2000;
     slow.dripIntervalMs = 50;
     server->setAnswer(slowPath, slow);
-    makeWindow(0);
+    makeWindow(Configuration::RunMode::Interactive);
 
     QTest::mouseClick(startButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(server->requestCount(slowPath), 1, updateTimeoutMs);

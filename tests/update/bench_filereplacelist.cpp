@@ -34,9 +34,9 @@ double runToEnd(TaskSpecification& task)
     QElapsedTimer timer;
     timer.start();
     task.execute();
-    if (task.state == TaskSpecification::Running)
+    if (task.state() == TaskSpecification::Running)
         loop.exec();
-    return task.state == TaskSpecification::Running ? -1 : double(timer.nsecsElapsed()) / 1e6;
+    return task.state() == TaskSpecification::Running ? -1 : double(timer.nsecsElapsed()) / 1e6;
 }
 
 struct Release {
@@ -81,13 +81,13 @@ void measure(const QString& base, int count, bool lastIsBad)
     parameters.clientDir = release.client;
     QList<QString> deleteList;
 
-    FileReplaceListTaskSpecification phase(&release.replaceList, &deleteList, parameters, nullptr, 1.0);
+    FileReplaceListTaskSpecification phase(release.replaceList, deleteList, parameters, nullptr, 1.0);
     const double replaceMs = runToEnd(phase);
     std::printf("%-28s %6d files: %9.0f ms, %6.3f ms per file, state %d, %lld _old_ names\n",
         lastIsBad ? "install, last packed bad:" : "install:", count, replaceMs, replaceMs / count,
-        phase.state, static_cast<long long>(deleteList.size()));
+        int(phase.state()), static_cast<long long>(deleteList.size()));
     if (!lastIsBad) {
-        FileDeleteListTaskSpecification cleanup(&deleteList, parameters, nullptr, 1.0);
+        FileDeleteListTaskSpecification cleanup(deleteList, parameters, nullptr, 1.0);
         const double deleteMs = runToEnd(cleanup);
         std::printf("%-28s %6lld files: %9.0f ms\n",
             "delete _old_ copies:", static_cast<long long>(deleteList.size()), deleteMs);

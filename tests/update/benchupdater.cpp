@@ -95,11 +95,7 @@ int childMain(const QStringList& arguments)
             failures.append(line);
     });
     QTimer ticker; // the engine's one-second poll, which also drives the stall time-out
-    QObject::connect(&ticker, &QTimer::timeout, task, [task] {
-        quint64 done = 0, total = 0, speed = 0;
-        bool downloading = false;
-        task->timeTick(done, total, speed, downloading);
-    });
+    QObject::connect(&ticker, &QTimer::timeout, task, [task] { task->timeTick(); });
     QEventLoop loop;
     QObject::connect(task, &TaskSpecification::finished, &loop, &QEventLoop::quit);
     QObject::connect(task, &TaskSpecification::canceled, &loop, &QEventLoop::quit);
@@ -109,7 +105,7 @@ int childMain(const QStringList& arguments)
     task->execute();
     loop.exec();
     const qint64 wallMs = clock.elapsed();
-    const bool ok = task->state == TaskSpecification::Finished;
+    const bool ok = task->state() == TaskSpecification::Finished;
     delete task;
 
     QString stages;

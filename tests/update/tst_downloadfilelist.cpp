@@ -116,11 +116,11 @@ private slots:
         }
 
         DownloadFileListTaskSpecification stage(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 0.4);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 0.4);
         world.fixture.watch(&stage);
         world.fixture.watchWaiting<DownloadFileTaskSpecification>(&stage);
         QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::Finished));
-        QCOMPARE(stage.progress, 0.4);
+        QCOMPARE(stage.progress(), 0.4);
         // At most the one whose start is under way; made ahead, they would all wait.
         QVERIFY(world.fixture.mostWaiting <= 1);
 
@@ -146,7 +146,7 @@ private slots:
         const QByteArray packed = TestFiles::gzip("the unpacked text");
         world.addFile(QStringLiteral("client"), QStringLiteral("readme.txt.gz"), packed);
         DownloadFileListTaskSpecification stage(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
         QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::Finished));
         QCOMPARE(TestFiles::read(world.fixture.tempPath(QStringLiteral("readme.txt.gz"))), packed);
     }
@@ -179,7 +179,7 @@ private slots:
         QVERIFY(world.start());
         world.addFile(QStringLiteral("client"), QStringLiteral("lib/x.so"), contentOf("x"), badOn);
         DownloadFileListTaskSpecification stage(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
         world.fixture.watch(&stage);
 
         QCOMPARE(world.fixture.run(&stage), endState);
@@ -220,7 +220,7 @@ private slots:
         world.server.setAnswer(serverPath("A", "c", "big.bin"), rest);
         world.server.setAnswer(serverPath("B", "c", "big.bin"), TestHttpServer::Answer::generated(size));
         DownloadFileListTaskSpecification stage(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
         world.fixture.watch(&stage);
         connect(&stage, &TaskSpecification::message, &stage, [&world](const QString& line) {
             if (line.contains(QLatin1String("failed after resuming")))
@@ -244,7 +244,7 @@ private slots:
         QVERIFY(world.start());
         world.addFile(QStringLiteral("client"), QStringLiteral("x.so"), contentOf("x"), {"A"});
         DownloadFileListTaskSpecification stage(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
         world.fixture.watch(&stage);
         // The user cancels while the copy is being checked: checks are not
         // interrupted, so the verdict arrives afterwards. Its failure line
@@ -275,7 +275,7 @@ private slots:
             world.server.setAnswer(serverPath("B", "c", name), answer);
         }
         DownloadFileListTaskSpecification stage(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
         QSignalSpy canceled(&stage, &TaskSpecification::canceled);
         stage.execute();
         QTRY_COMPARE_WITH_TIMEOUT(world.server.requestedPaths().size(), 2, 10000);
@@ -283,7 +283,7 @@ private slots:
         stage.userCanceled();
         QVERIFY(canceled.count() == 1 || canceled.wait(5000));
         // Every running transfer ends as cancelled by the user, so the stage does too.
-        QCOMPARE(stage.state, int(TaskSpecification::UserCanceled));
+        QCOMPARE(stage.state(), int(TaskSpecification::UserCanceled));
         QCOMPARE(StageFixture::files(world.fixture.tempPath()), QStringList());
     }
 
@@ -295,29 +295,25 @@ private slots:
         world.addFile(QStringLiteral("c"), QStringLiteral("twenty"), QByteArray(20, 'b'));
         world.addFile(QStringLiteral("c"), QStringLiteral("thirty"), QByteArray(30, 'c'));
         DownloadFileListTaskSpecification stage(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
 
         QSignalSpy finished(&stage, &TaskSpecification::finished);
         stage.execute();
-        quint64 done = 0, total = 0, speed = 0;
-        bool downloading = false;
-        stage.timeTick(done, total, speed, downloading);
-        QCOMPARE(total, quint64(60));
-        QCOMPARE(done, quint64(0));
+        TransferFigures figures = stage.timeTick();
+        QCOMPARE(figures.total, quint64(60));
+        QCOMPARE(figures.done, quint64(0));
 
         QVERIFY(finished.wait(20000));
         // Finished files keep counting; the bytes since the previous tick
         // count as speed once.
-        done = total = speed = 0;
-        stage.timeTick(done, total, speed, downloading);
-        QCOMPARE(total, quint64(60));
-        QCOMPARE(done, quint64(60));
-        QCOMPARE(speed, quint64(60));
-        QVERIFY(!downloading);
-        done = total = speed = 0;
-        stage.timeTick(done, total, speed, downloading);
-        QCOMPARE(done, quint64(60));
-        QCOMPARE(speed, quint64(0));
+        figures = stage.timeTick();
+        QCOMPARE(figures.total, quint64(60));
+        QCOMPARE(figures.done, quint64(60));
+        QCOMPARE(figures.speed, quint64(60));
+        QVERIFY(!figures.active);
+        figures = stage.timeTick();
+        QCOMPARE(figures.done, quint64(60));
+        QCOMPARE(figures.speed, quint64(0));
     }
 
     void diskTooSmall_data()
@@ -362,7 +358,7 @@ private slots:
                 TestHttpServer::generatedBytes(i, 200000));
         const QString filler = mount.path() + QStringLiteral("/filler");
         auto stage = std::make_unique<DownloadFileListTaskSpecification>(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
         world.fixture.watch(stage.get());
         if (filledMeanwhile) {
             connect(stage.get(), &TaskSpecification::message, stage.get(), [filler](const QString& line) {
@@ -394,7 +390,7 @@ private slots:
         // Room made, the next run of the session fetches every file.
         QVERIFY(QFile::remove(filler));
         stage = std::make_unique<DownloadFileListTaskSpecification>(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
         QCOMPARE(world.fixture.run(stage.get()), int(TaskSpecification::Finished));
         for (int i = 0; i < files; ++i) {
             QCOMPARE(TestFiles::read(mount.path() + QStringLiteral("/lib/%1").arg(i)),
@@ -433,7 +429,7 @@ private slots:
         const auto outside = TestFiles::snapshot(world.fixture.outsidePath());
 
         DownloadFileListTaskSpecification stage(
-            &world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
+            world.list, &world.manager, &world.mirrors, world.fixture.parameters, nullptr, 1.0);
         world.fixture.watch(&stage);
         QCOMPARE(world.fixture.run(&stage), int(TaskSpecification::ErrorCanceled));
         QVERIFY2(world.fixture.logged(resolve(line)), qPrintable(world.fixture.log.join('\n')));

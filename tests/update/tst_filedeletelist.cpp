@@ -56,10 +56,10 @@ private slots:
         StageFixture::writeFiles(fixture.outsidePath(), {"precious.txt=keep"});
         QVERIFY(QFile::link(fixture.outsidePath(), fixture.clientPath(QStringLiteral("linked"))));
 
-        FileDeleteListTaskSpecification stage(&deleteList, fixture.parameters, nullptr, 0.05);
+        FileDeleteListTaskSpecification stage(deleteList, fixture.parameters, nullptr, 0.05);
         fixture.watch(&stage);
         QCOMPARE(fixture.run(&stage), int(TaskSpecification::Finished));
-        QCOMPARE(stage.progress, 0.05);
+        QCOMPARE(stage.progress(), 0.05);
 
         QCOMPARE(StageFixture::files(fixture.clientPath()), clientAfter);
         QCOMPARE(TestFiles::read(fixture.outsidePath(QStringLiteral("precious.txt"))), QByteArray("keep"));
@@ -76,7 +76,7 @@ private slots:
         StageFixture fixture;
         StageFixture::writeFiles(fixture.clientPath(), {"_old_a.txt=old", "a.txt=new"});
         QList<QString> deleteList;
-        FileDeleteListTaskSpecification stage(&deleteList, fixture.parameters, nullptr, 1.0);
+        FileDeleteListTaskSpecification stage(deleteList, fixture.parameters, nullptr, 1.0);
         // The installation stage appends its "_old_" names after the stage was made.
         deleteList.append(QStringLiteral("_old_a.txt"));
         QCOMPARE(fixture.run(&stage), int(TaskSpecification::Finished));
@@ -88,13 +88,13 @@ private slots:
         StageFixture fixture;
         StageFixture::writeFiles(fixture.clientPath(), {"a.txt=a", "b.txt=b"});
         QList<QString> deleteList {QStringLiteral("a.txt"), QStringLiteral("b.txt")};
-        FileDeleteListTaskSpecification stage(&deleteList, fixture.parameters, nullptr, 1.0);
+        FileDeleteListTaskSpecification stage(deleteList, fixture.parameters, nullptr, 1.0);
         QSignalSpy canceled(&stage, &TaskSpecification::canceled);
         stage.execute();
         // Deletions start from the event loop; the request comes first.
         stage.userCanceled();
         QVERIFY(canceled.wait(5000));
-        QCOMPARE(stage.state, int(TaskSpecification::UserCanceled));
+        QCOMPARE(stage.state(), int(TaskSpecification::UserCanceled));
         QCOMPARE(StageFixture::files(fixture.clientPath()), (QStringList {"a.txt=a", "b.txt=b"}));
     }
 };

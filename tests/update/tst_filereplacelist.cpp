@@ -131,12 +131,12 @@ private slots:
         const auto tempBefore = TestFiles::snapshot(fixture.tempPath());
         QList<QString> deletes;
 
-        FileReplaceListTaskSpecification phase(&replaceList, &deletes, fixture.parameters, nullptr, 0.4);
+        FileReplaceListTaskSpecification phase(replaceList, deletes, fixture.parameters, nullptr, 0.4);
         fixture.watch(&phase);
         fixture.watchWaiting<FileReplaceTaskSpecification>(&phase);
 
         QCOMPARE(fixture.run(&phase), int(TaskSpecification::Finished));
-        QCOMPARE(phase.progress, 0.4);
+        QCOMPARE(phase.progress(), 0.4);
         // At most the one whose start is under way; made ahead, they would all wait.
         QVERIFY(fixture.mostWaiting <= 1);
         QCOMPARE(StageFixture::files(fixture.clientPath()), clientAfter);
@@ -202,7 +202,7 @@ private slots:
             QVERIFY(::chmod(path.constData(), mode_t(installedMode)) == 0);
         }
         QList<QString> deletes;
-        FileReplaceListTaskSpecification phase(&replaceList, &deletes, fixture.parameters, nullptr, 1.0);
+        FileReplaceListTaskSpecification phase(replaceList, deletes, fixture.parameters, nullptr, 1.0);
         const int outcome = fixture.run(&phase);
         ::umask(saved);
         QCOMPARE(outcome, int(TaskSpecification::Finished));
@@ -275,7 +275,7 @@ private slots:
         const auto snapshot = TestFiles::snapshot(fixture.clientPath());
         QList<QString> deletes {QStringLiteral("obsolete.txt")};
 
-        FileReplaceListTaskSpecification phase(&replaceList, &deletes, fixture.parameters, nullptr, 1.0);
+        FileReplaceListTaskSpecification phase(replaceList, deletes, fixture.parameters, nullptr, 1.0);
         phase.placingBatchFiles = placingBatch;
         fixture.watch(&phase);
 
@@ -305,7 +305,7 @@ private slots:
         const auto snapshot = TestFiles::snapshot(fixture.clientPath());
         QList<QString> deletes;
 
-        FileReplaceListTaskSpecification phase(&replaceList, &deletes, fixture.parameters, nullptr, 1.0);
+        FileReplaceListTaskSpecification phase(replaceList, deletes, fixture.parameters, nullptr, 1.0);
         phase.placingBatchFiles = placingBatch;
         fixture.watch(&phase);
         // The user cancels as the third file begins, with two installed or
@@ -360,7 +360,7 @@ private slots:
         const auto outside = TestFiles::snapshot(fixture.outsidePath());
         QList<QString> deletes;
 
-        FileReplaceListTaskSpecification phase(&replaceList, &deletes, fixture.parameters, nullptr, 1.0);
+        FileReplaceListTaskSpecification phase(replaceList, deletes, fixture.parameters, nullptr, 1.0);
         fixture.watch(&phase);
         QCOMPARE(fixture.run(&phase), int(TaskSpecification::ErrorCanceled));
         QVERIFY(fixture.logged(QStringLiteral("Refusing to install")));

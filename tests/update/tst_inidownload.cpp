@@ -22,7 +22,7 @@ private slots:
         release = TestRelease();
         release.addFile(QStringLiteral("a.txt"), "alpha");
         release.serve(fixture->server, QStringLiteral("A"));
-        local = fixture->configuration.tempDir + QStringLiteral("/client_linux_amd64.ini");
+        local = fixture->configuration.tempDir() + QStringLiteral("/client_linux_amd64.ini");
     }
 
     // The harness keeps the directories and prints the log of a failed test.
@@ -122,7 +122,7 @@ private slots:
 
         fixture = std::make_unique<PipelineFixture>();
         QVERIFY(fixture->start({QStringLiteral("A"), QStringLiteral("B")}));
-        local = fixture->configuration.tempDir + QStringLiteral("/client_linux_amd64.ini");
+        local = fixture->configuration.tempDir() + QStringLiteral("/client_linux_amd64.ini");
         release.serve(fixture->server, QStringLiteral("A"));
         release.serve(fixture->server, QStringLiteral("B"));
         TestHttpServer::Answer endless = TestHttpServer::Answer::generated(limit + 1);

@@ -111,13 +111,13 @@ private slots:
             QVERIFY(previous.install(fx->clientDir));
         if (installed == QLatin1String("current"))
             QVERIFY(release.install(fx->clientDir));
-        const QString tempIni = fx->configuration.tempDir + QLatin1Char('/') + release.productIniName();
+        const QString tempIni = fx->configuration.tempDir() + QLatin1Char('/') + release.productIniName();
         if (copiesWaiting) {
             // What an interrupted run of the same version leaves behind.
             QVERIFY(TestFiles::write(tempIni, release.productIni()));
             QVERIFY(TestFiles::write(tempIni + QStringLiteral(".sig"), release.signature()));
-            QVERIFY(
-                TestFiles::write(fx->configuration.tempDir + QStringLiteral("/a.txt"), "alpha version 2\n"));
+            QVERIFY(TestFiles::write(
+                fx->configuration.tempDir() + QStringLiteral("/a.txt"), "alpha version 2\n"));
         }
         if (staleProductIni)
             QVERIFY(TestFiles::write(tempIni, previous.productIni()));
@@ -161,13 +161,9 @@ private slots:
             if (fetched.contains(entry.path))
                 bytes += entry.served.size();
         }
-        quint64 done = 0;
-        quint64 total = 0;
-        quint64 speed = 0;
-        bool downloading = false;
-        root->timeTick(done, total, speed, downloading);
-        QCOMPARE(total, quint64(bytes));
-        QCOMPARE(done, quint64(bytes));
+        const TransferFigures figures = root->timeTick();
+        QCOMPARE(figures.total, quint64(bytes));
+        QCOMPARE(figures.done, quint64(bytes));
     }
 
     void replacesInstallsAndCleansUp()

@@ -330,7 +330,7 @@ private slots:
         task.reset();
         QCOMPARE(fixture->run(&task), int(TaskSpecification::Finished));
         QCOMPARE(keysOf(lists.downloadList), QStringList {"a"});
-        QCOMPARE(task.progress, 1.0);
+        QCOMPARE(task.progress(), 1.0);
     }
 
 private:
