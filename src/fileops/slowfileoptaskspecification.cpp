@@ -29,13 +29,22 @@ void SlowFileOpSpecification::runDone(bool ok)
 {
     if (!ok)
         emit message(failureMessage);
-    // Journaled whatever our state: the file is in place now, and only the
-    // journal will ever take it away again. A staged file is journaled once
-    // it is put in place.
-    if (ok && rollbackList && !options.deferPlacing) {
-        rollbackList->add(RollbackData::placed(destination, options.oldPath));
-    }
+    journalPlaced(ok);
     ASyncTaskSpecification::runDone(ok);
+}
+
+void SlowFileOpSpecification::abandonedRunDone(bool ok)
+{
+    journalPlaced(ok);
+}
+
+void SlowFileOpSpecification::journalPlaced(bool ok)
+{
+    // Journaled whatever became of the run: the file is in place now, and
+    // only the journal will ever take it away again. A staged file is
+    // journaled once it is put in place.
+    if (ok && rollbackList && !options.deferPlacing)
+        rollbackList->add(RollbackData::placed(destination, options.oldPath));
 }
 
 SlowFileOpFunc::SlowFileOpFunc(
