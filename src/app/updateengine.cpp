@@ -136,6 +136,7 @@ QString UpdateEngine::recordedSession(int* version, QString* recorded, bool* not
 
 bool UpdateEngine::loadMirrors()
 {
+    releaseMirrors();
     mirrors = new Mirrors(this);
     connect(mirrors, &Mirrors::fatalError, this, &UpdateEngine::fatalError);
     connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
@@ -312,9 +313,24 @@ void UpdateEngine::onTaskCanceled()
 
 void UpdateEngine::releaseMainTask()
 {
+    releaseMirrors();
     // The task may still be on the call stack that reported its end.
     mainTask->deleteLater();
     mainTask = nullptr;
+}
+
+void UpdateEngine::releaseMirrors()
+{
+    if (!mirrors)
+        return;
+    // The task, and what it still has queued (a transfer that ends, a slot
+    // given back), uses the registry until the task itself is gone: the two
+    // go together. One that no task took goes now.
+    if (mainTask)
+        mirrors->setParent(mainTask);
+    else
+        delete mirrors;
+    mirrors = nullptr;
 }
 
 void UpdateEngine::reset()

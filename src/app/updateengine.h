@@ -130,10 +130,14 @@ private:
     // logged when report is set.
     void removeSessionDirectory(const QString& dir, bool report);
     void releaseMainTask();
+    // Gives up the session's registry: with the main task that uses it, or
+    // at once when there is none.
+    void releaseMirrors();
     void dropBannerDownload();
 
     EngineState state = EngineIdle;
     Configuration* configuration;
+    // The registry of the session prepared or running; null before and after.
     Mirrors* mirrors = nullptr;
     MainTaskSpecification* mainTask = nullptr;
     QTimer* timer;

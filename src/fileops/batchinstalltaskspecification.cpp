@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QSet>
 
@@ -28,14 +27,6 @@ BatchInstallTaskSpecification::BatchInstallTaskSpecification(
     , steps(std::move(steps))
     , journal(journal)
 {
-}
-
-void BatchInstallTaskSpecification::reset()
-{
-    // Waits for the worker; its report of what it placed is still queued and
-    // must reach the journal, or the placed files could not be undone.
-    ASyncTaskSpecification::reset();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 ASyncFunc* BatchInstallTaskSpecification::createFunction()

@@ -34,13 +34,15 @@ public:
     BatchInstallTaskSpecification(
         QList<InstallStep> steps, RollbackDataList& journal, QObject* parent, double parentProgressRange);
 
-    /// Also waits for a running worker and journals what it placed.
-    void reset() override;
     /// How many steps, from the first, are done; valid once the task has ended.
     int placedCount() const { return placed; }
 
 protected:
     ASyncFunc* createFunction() override;
+    /// reset() waits for a worker at work and journals what it placed, or
+    /// the placed files could not be undone. A batch that had not begun
+    /// never begins: its files stay staged, placedCount() is 0.
+    bool waitsForAbandonedRun() const override { return true; }
 
 private:
     void onPlaced(int count);

@@ -40,6 +40,9 @@ bool FileCopyFunc::run()
 
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
     for (;;) {
+        // Given up: the staged file goes, and the task waits for no more.
+        if (abandoned())
+            return false;
         const qint64 n = input.read(buffer.data(), buffer.size());
         if (n < 0)
             return false;

@@ -66,6 +66,9 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
 
     char buffer[bufferSize];
     for (;;) {
+        // Given up: the staged file goes, and the task waits for no more.
+        if (abandoned())
+            break;
         const int n = gzread(stream, buffer, bufferSize);
         if (n < 0)
             break;

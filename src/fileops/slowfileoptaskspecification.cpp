@@ -29,13 +29,22 @@ void SlowFileOpTaskSpecification::runDone(bool ok)
 {
     if (!ok)
         emit message(failureMessage);
-    // Journaled whatever our state: the file is in place now, and only the
-    // journal will ever take it away again. A staged file is journaled once
-    // it is put in place.
-    if (ok && rollbackList && !options.deferPlacing) {
-        rollbackList->add(RollbackData::placed(destination, options.oldPath));
-    }
+    journalPlaced(ok);
     ASyncTaskSpecification::runDone(ok);
+}
+
+void SlowFileOpTaskSpecification::abandonedRunDone(bool ok)
+{
+    journalPlaced(ok);
+}
+
+void SlowFileOpTaskSpecification::journalPlaced(bool ok)
+{
+    // Journaled whatever became of the run: the file is in place now, and
+    // only the journal will ever take it away again. A staged file is
+    // journaled once it is put in place.
+    if (ok && rollbackList && !options.deferPlacing)
+        rollbackList->add(RollbackData::placed(destination, options.oldPath));
 }
 
 SlowFileOpFunc::SlowFileOpFunc(

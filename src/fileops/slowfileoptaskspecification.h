@@ -22,12 +22,19 @@ public:
 protected:
     /// GUI thread, with the worker's result.
     void runDone(bool ok) override;
+    /// A file the abandoned run put in place is journaled all the same.
+    void abandonedRunDone(bool ok) override;
+    /// The worker writes into the destination's directory.
+    bool waitsForAbandonedRun() const override { return true; }
 
     RollbackDataList* rollbackList;
     QString source;
     QString destination;
     QString failureMessage;
     InstallOptions options;
+
+private:
+    void journalPlaced(bool ok);
 };
 
 /// Worker base: holds its own copies of the paths and options.

@@ -5,7 +5,11 @@
 
 #include "taskspecification.h"
 
+#include <memory>
+
 #include <QRunnable>
+
+class ASyncRunState;
 
 // The work of one asynchronous task. Created without a parent on the GUI
 // thread, used once, deleted on the worker right after run() returns, so the
@@ -21,15 +25,26 @@ public:
     virtual bool run() = 0;
     // Runs run() and emits runResult with its result.
     void execute();
+    // True once the task has given this run up (reset or deleted); its
+    // result will be dropped, so a long run may stop early. Any thread.
+    bool abandoned() const;
 
 signals:
     void runResult(bool res);
     void message(QString message);
     void error(QString errorMessage);
     void progress(qreal progress);
+
+private:
+    friend class ASyncRun;
+    friend class ASyncTaskSpecification;
+    // Shared with the task that started the run; null for a function
+    // started by hand.
+    std::shared_ptr<ASyncRunState> runState;
 };
 
-// Carries one ASyncFunc through the thread pool and owns it.
+// Carries one ASyncFunc through the thread pool and owns it. A function
+// whose run was abandoned before it began is deleted without running.
 class ASyncRun final : public QRunnable {
 public:
     explicit ASyncRun(ASyncFunc* func);
@@ -46,21 +61,33 @@ class ASyncTaskSpecification : public TaskSpecification {
 
 public:
     ASyncTaskSpecification(QObject* parent, double parentProgressRange);
+    // Abandons a run still under way; see waitsForAbandonedRun().
+    ~ASyncTaskSpecification() override;
 
     void execute() override;
-    // Waits until every runnable of the global pool has ended (not only this
-    // task's), so a stale result can no longer race with the next run.
+    // Abandons the run under way, if any: a run not yet begun never begins,
+    // and the result and progress of one at work are dropped, also after the
+    // next execute(). Returns at once unless waitsForAbandonedRun().
     void reset() override;
 
 protected:
     // A new function object loaded with copies of this run's inputs.
     virtual ASyncFunc* createFunction() = 0;
     virtual void connectDefaultSignals(ASyncFunc* func);
-    // Ends the task from the function's result; a result that arrives when
-    // the task no longer runs (after reset()) is dropped.
+    // Ends the task from the result of its current run.
     virtual void runDone(bool res);
+    // The result of a run abandoned while at work, for a task that must
+    // learn what it did (a file it put in place); by default nothing.
+    virtual void abandonedRunDone(bool res);
+    // True for a function that writes files: reset() and the destructor
+    // then also wait until a run at work has stopped, so its late writes
+    // cannot meet those of the next run, and reset() delivers what it
+    // reported before returning. Only this task's run is waited for.
+    virtual bool waitsForAbandonedRun() const { return false; }
 
-protected slots:
-    void onRunResult(bool res);
-    void onProgress(qreal progress);
+private:
+    void abandonRun();
+    void onRunResult(const std::shared_ptr<ASyncRunState>& run, bool res);
+
+    std::shared_ptr<ASyncRunState> currentRun;
 };

@@ -162,6 +162,9 @@ void FileReplaceListTaskSpecification::reset()
     entries.clear();
     if (placing) {
         placing->reset();
+        // A batch stopped before it began leaves its files staged.
+        for (qsizetype i = placing->placedCount(); i < beingPlaced.size(); ++i)
+            AtomicReplace::discardStaged(beingPlaced.at(i).target);
         placing->deleteLater();
         placing = nullptr;
     }

@@ -8,13 +8,12 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
-#include <QThread>
 
 #include "base/inivalue.h"
+#include "base/parallelfor.h"
 #include "crypto/filemd5.h"
 #include "release/productentry.h"
 #include "release/releasenames.h"
-#include "update/filecheckpool.h"
 #include "update/specialfiles.h"
 
 using ReleaseNames::Rules;
@@ -220,7 +219,11 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
             emit progress(fraction);
         reported = fraction;
     };
-    FileCheckPool::run(int(candidates.size()), QThread::idealThreadCount(), check, report);
+    ParallelFor pool(candidates.size());
+    pool.setProgress(report);
+    // A run the task has given up on would only keep the disks busy.
+    pool.setCancel([this] { return abandoned(); });
+    pool.runWith<FileMd5>(check);
 
     mergeLeftovers(leftovers);
     // Lists of exactly the size they need; each entry moves over, so no file

@@ -3,6 +3,7 @@
 // its fatal errors, and the clean-up after success.
 #include "app/configuration.h"
 #include "app/updateengine.h"
+#include "net/mirrors.h"
 #include "scratchmount.h"
 #include "testfiles.h"
 #include "update/updateinidata.h"
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -79,6 +81,7 @@ private Q_SLOTS:
     void cleanupAfterSuccess_data();
     void cleanupAfterSuccess();
     void cleanupDirectoryKeepsLinksAndTheirTargets();
+    void restartsKeepOneMirrorRegistry();
 
 private:
     // Builds the directory kind names and returns the path to record.
@@ -475,6 +478,26 @@ void tst_UpdateEngine::cleanupDirectoryKeepsLinksAndTheirTargets()
     expected.insert("dangling", "-> " + outside.filePath("gone"));
     QCOMPARE(TestFiles::snapshot(root), expected);
     QCOMPARE(TestFiles::snapshot(outside.path()), outsideBefore);
+}
+
+// Every start loads the registry anew. The one before goes; one that a task
+// used goes with that task, which may still be reporting late.
+void tst_UpdateEngine::restartsKeepOneMirrorRegistry()
+{
+    QVERIFY(TestFiles::write(clientDir->filePath("mirrors.ini"), "[mirrors]\nsize=0\n"));
+    makeConfiguration();
+    QVERIFY(engine->initialize() && engine->initialize());
+    QCOMPARE(engine->findChildren<Mirrors*>().size(), 1);
+
+    // Without a mirror the update ends at its first download.
+    const QPointer<Mirrors> used = engine->findChild<Mirrors*>();
+    QSignalSpy canceled(engine.get(), &UpdateEngine::updateCanceled);
+    engine->startUpdate();
+    QVERIFY(!canceled.isEmpty() || canceled.wait(5000));
+    engine->reset();
+    QVERIFY(engine->initialize());
+    QTRY_VERIFY_WITH_TIMEOUT(used.isNull(), 5000);
+    QCOMPARE(engine->findChildren<Mirrors*>().size(), 1);
 }
 
 QTEST_MAIN(tst_UpdateEngine)

@@ -1,13 +1,15 @@
 // Thread-pool tasks: ordering of the queued reports, results, reset and cancel.
 #include "tasks/asynctaskspecification.h"
 
+#include <QDeadlineTimer>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 #include <atomic>
 #include <memory>
-#include <thread>
+#include <vector>
 
 namespace {
 
@@ -18,7 +20,13 @@ struct Script {
     bool result = true;
     QSemaphore gate {0};
     bool waitAtGate = false;
-    std::atomic<bool> completed {false};
+    // Leaves the gate once its run is given up, as a copy stops.
+    bool stopWhenAbandoned = false;
+    std::atomic<bool> began {false};
+    // The function left the gate because its run was given up.
+    std::atomic<bool> sawAbandoned {false};
+    // The function object is gone; its result has been posted.
+    std::atomic<bool> destroyed {false};
 };
 
 class ScriptedFunc final : public ASyncFunc {
@@ -28,16 +36,24 @@ public:
         : script(std::move(script))
     {
     }
+    ~ScriptedFunc() override { script->destroyed = true; }
 
     bool run() override
     {
-        if (script->waitAtGate)
-            script->gate.tryAcquire(1, 10000);
+        script->began = true;
+        if (script->waitAtGate) {
+            QDeadlineTimer bound(10000);
+            while (!script->gate.tryAcquire(1, 10) && !bound.hasExpired()) {
+                if (script->stopWhenAbandoned && abandoned()) {
+                    script->sawAbandoned = true;
+                    break;
+                }
+            }
+        }
         for (qreal p : script->progressSteps)
             emit progress(p);
         if (!script->line.isEmpty())
             emit message(script->line);
-        script->completed = true;
         return script->result;
     }
 
@@ -48,18 +64,32 @@ private:
 class ScriptedTask final : public ASyncTaskSpecification {
     Q_OBJECT
 public:
-    ScriptedTask(std::shared_ptr<Script> script, double weight)
+    ScriptedTask(std::shared_ptr<Script> script, double weight, bool writesFiles = false)
         : ASyncTaskSpecification(nullptr, weight)
         , script(std::move(script))
+        , writesFiles(writesFiles)
     {
     }
 
+    // The script of the next run.
+    void setScript(std::shared_ptr<Script> next) { script = std::move(next); }
+
 protected:
     ASyncFunc* createFunction() override { return new ScriptedFunc(script); }
+    bool waitsForAbandonedRun() const override { return writesFiles; }
 
 private:
     std::shared_ptr<Script> script;
+    bool writesFiles;
 };
+
+std::shared_ptr<Script> gated(bool result = true)
+{
+    auto script = std::make_shared<Script>();
+    script->waitAtGate = true;
+    script->result = result;
+    return script;
+}
 
 } // namespace
 
@@ -103,30 +133,79 @@ private slots:
         QCOMPARE(order, expected);
     }
 
-    void resetWaitsForThePoolAndDropsTheLateResult()
+    void resetAbandonsTheRun_data()
     {
-        auto script = std::make_shared<Script>();
-        script->waitAtGate = true;
-        ScriptedTask task(script, 1.0);
+        QTest::addColumn<bool>("writesFiles");
+        QTest::addColumn<bool>("queued");
+        QTest::newRow("reading: reset returns at once") << false << false;
+        QTest::newRow("writing files: reset waits for the function to stop") << true << false;
+        QTest::newRow("queued behind a full pool: it never runs") << true << true;
+    }
+
+    // Only the task's own run is ever waited for, never the rest of the pool.
+    void resetAbandonsTheRun()
+    {
+        QFETCH(bool, writesFiles);
+        QFETCH(bool, queued);
+        // Tasks holding every thread of the pool, so that ours waits in line.
+        std::vector<std::pair<std::shared_ptr<Script>, std::unique_ptr<ScriptedTask>>> blockers;
+        for (int i = 0; queued && i < QThreadPool::globalInstance()->maxThreadCount(); ++i) {
+            blockers.emplace_back(gated(), nullptr);
+            blockers.back().second = std::make_unique<ScriptedTask>(blockers.back().first, 1.0);
+            blockers.back().second->execute();
+            QTRY_VERIFY_WITH_TIMEOUT(blockers.back().first->began, 5000);
+        }
+        auto script = gated();
+        script->progressSteps = {0.5};
+        script->stopWhenAbandoned = writesFiles;
+        ScriptedTask task(script, 1.0, writesFiles);
+        QSignalSpy ended(&task, &TaskSpecification::finished);
+        QSignalSpy progress(&task, &TaskSpecification::updateProgress);
+        task.execute();
+        QTRY_VERIFY_WITH_TIMEOUT(queued || script->began, 5000);
+
+        task.reset();
+        // Stopped and gone, never begun, or still at work.
+        QCOMPARE(script->began.load(), !queued);
+        QCOMPARE(script->sawAbandoned.load(), writesFiles && !queued);
+        QCOMPARE(script->destroyed.load(), writesFiles && !queued);
+        script->gate.release();
+        for (const auto& blocker : blockers)
+            blocker.first->gate.release();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(10000));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(script->began.load(), !queued);
+        QCOMPARE(task.state(), int(TaskSpecification::NotStarted));
+        QCOMPARE(ended.size(), 0);
+        // Only the reset's own zero.
+        QCOMPARE(progress.size(), 1);
+    }
+
+    // A result still on its way when the task is reset and started again
+    // must not end the new run.
+    void aLateResultDoesNotEndTheNextRun()
+    {
+        auto first = gated(false);
+        first->progressSteps = {0.9};
+        auto second = gated(true);
+        ScriptedTask task(first, 1.0);
         QSignalSpy finished(&task, &TaskSpecification::finished);
         QSignalSpy canceled(&task, &TaskSpecification::canceled);
         task.execute();
-
-        // Opens the gate a little later from another thread: reset() must
-        // block until the function has returned.
-        std::thread opener([script] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            script->gate.release();
-        });
+        QTRY_VERIFY_WITH_TIMEOUT(first->began, 5000);
         task.reset();
-        QVERIFY(script->completed);
-        opener.join();
+        task.setScript(second);
+        task.execute();
 
-        // The result is still queued; delivering it now must change nothing.
-        QTest::qWait(50);
-        QCoreApplication::processEvents();
-        QCOMPARE(task.state(), int(TaskSpecification::NotStarted));
-        QCOMPARE(finished.size(), 0);
+        first->gate.release();
+        QTRY_VERIFY_WITH_TIMEOUT(first->destroyed, 5000);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(task.state(), int(TaskSpecification::Running));
+        QCOMPARE(task.progress(), 0.0);
+
+        second->gate.release();
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(task.state(), int(TaskSpecification::Finished));
         QCOMPARE(canceled.size(), 0);
     }
 
