@@ -2,7 +2,9 @@
 // the kills come at many moments of the installation, timed by watching the
 // client directory with inotify. After every kill each file must hold a whole
 // version of itself and the updater must still start; the run that gets
-// through must leave the release to the byte and nothing else behind.
+// through must leave the release to the byte and nothing else behind. The
+// runs use the console form, which starts at once where the window waits two
+// seconds; one moment is played on the window as well.
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -19,8 +21,6 @@
 
 namespace {
 
-const QString clientType = QStringLiteral("client_linux_amd64");
-constexpr int runTimeoutMs = 90000;
 // Each run of the sweep is cut this many changes of the client directory
 // later than the one before, counted from its own start; the later runs
 // have less left to do, so a small step puts cuts all over the installation.
@@ -154,14 +154,14 @@ private Q_SLOTS:
 private:
     bool resetClient();
     enum Outcome { Killed, EndedByItself, NotStarted };
-    // Runs the update and kills it once stop(event number, event) is true.
-    Outcome runUntil(const std::function<bool(int, const NameEvents::Event&)>& stop, UpdaterRun& run);
+    // Runs the update with args and kills it once stop(event number, event) is true.
+    Outcome runUntil(const QStringList& args, const std::function<bool(int, const NameEvents::Event&)>& stop,
+        UpdaterRun& run);
     QStringList tornFiles() const;
     // Waits for the end of a run that was not killed and checks the result.
     void checkConverged(UpdaterRun& run);
 
     Scene scene;
-    QStringList args {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
 };
 
 void tst_CrashSafety::initTestCase()
@@ -182,14 +182,14 @@ bool tst_CrashSafety::resetClient()
 }
 
 tst_CrashSafety::Outcome tst_CrashSafety::runUntil(
-    const std::function<bool(int, const NameEvents::Event&)>& stop, UpdaterRun& run)
+    const QStringList& args, const std::function<bool(int, const NameEvents::Event&)>& stop, UpdaterRun& run)
 {
     NameEvents events;
     for (const QString& dir : watchedDirs) {
         if (!events.watch(scene.client(), dir))
             return NotStarted;
     }
-    if (!run.start(scene.client(), args, scene.environment()))
+    if (!run.start(scene, args))
         return NotStarted;
     int seen = 0;
     const QDeadlineTimer deadline(runTimeoutMs);
@@ -245,17 +245,7 @@ void tst_CrashSafety::checkConverged(UpdaterRun& run)
     // The updater's own old copy waits for its next start, by design.
     if (installed.value(QStringLiteral("_old_update")) == oldUpdater())
         installed.remove(QStringLiteral("_old_update"));
-    QStringList wrong;
-    for (auto it = installed.cbegin(); it != installed.cend(); ++it) {
-        if (expected.value(it.key()) != it.value())
-            wrong.append(
-                (expected.contains(it.key()) ? QStringLiteral("differs: ") : QStringLiteral("extra: "))
-                + it.key());
-    }
-    for (const QString& name : expected.keys()) {
-        if (!installed.contains(name))
-            wrong.append(QStringLiteral("missing: ") + name);
-    }
+    const QStringList wrong = Scene::differences(expected, installed);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", ")) + QLatin1Char('\n') + run.log()));
     const QString updater = scene.client() + QStringLiteral("/update");
     QVERIFY(TestFiles::read(updater) == newUpdater());
@@ -267,19 +257,25 @@ void tst_CrashSafety::checkConverged(UpdaterRun& run)
 void tst_CrashSafety::killsLeaveWholeFiles_data()
 {
     QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QStringList>("args");
 
+    const QStringList console {QStringLiteral("--console"), clientType, QStringLiteral("2")};
+    const QStringList window {
+        QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
     // Each run is cut a few changes later than the one before, until one
     // gets through: the cuts fall all over the installation.
-    QTest::newRow("one kill after another") << QString();
+    QTest::newRow("one kill after another") << QString() << console;
     // The updater's own file is replaced while it runs.
-    QTest::newRow("when _old_update appears") << QStringLiteral("_old_update");
-    QTest::newRow("while the big file is written") << QStringLiteral("level.dat");
-    QTest::newRow("while the old copies are deleted") << QStringLiteral("-_old_");
+    QTest::newRow("when _old_update appears") << QStringLiteral("_old_update") << console;
+    QTest::newRow("when _old_update appears, in the window") << QStringLiteral("_old_update") << window;
+    QTest::newRow("while the big file is written") << QStringLiteral("level.dat") << console;
+    QTest::newRow("while the old copies are deleted") << QStringLiteral("-_old_") << console;
 }
 
 void tst_CrashSafety::killsLeaveWholeFiles()
 {
     QFETCH(QString, trigger);
+    QFETCH(QStringList, args);
     QVERIFY(resetClient());
     const bool deletion = trigger.startsWith(QLatin1Char('-'));
     if (deletion)
@@ -289,6 +285,7 @@ void tst_CrashSafety::killsLeaveWholeFiles()
         const int at = 1 + sweepStep * attempt;
         UpdaterRun run;
         const Outcome outcome = runUntil(
+            args,
             [&](int number, const NameEvents::Event& event) {
                 if (trigger.isEmpty())
                     return number >= at;
