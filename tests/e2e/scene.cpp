@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <QThread>
 
-#include "mirrorsfixture.h"
+#include "mirrorsini.h"
 #include "testfiles.h"
 #include "testsigning.h"
 #include "toolprocess.h"
