@@ -55,7 +55,7 @@ ToolProcess::Result runOnTerminal(const Scene& scene, const QStringList& args)
 
 } // namespace
 
-class tst_Console : public QObject {
+class TestConsole : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -71,7 +71,7 @@ private Q_SLOTS:
     void progressLineOnATerminal();
 };
 
-void tst_Console::initTestCase()
+void TestConsole::initTestCase()
 {
     if (NginxServer::binary().isEmpty())
         QSKIP("nginx is not installed (scripts/setup.sh installs it); the console tests need a real web "
@@ -80,7 +80,7 @@ void tst_Console::initTestCase()
         QSKIP("This build embeds a publisher's key; the console tests sign with the development key");
 }
 
-void tst_Console::helpAndVersion_data()
+void TestConsole::helpAndVersion_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<QStringList>("lines");
@@ -98,7 +98,7 @@ void tst_Console::helpAndVersion_data()
                QStringLiteral("Release signing key: %1\n").arg(QLatin1String(publicKeyFingerprint))};
 }
 
-void tst_Console::helpAndVersion()
+void TestConsole::helpAndVersion()
 {
     QFETCH(QString, option);
     Scene scene;
@@ -113,7 +113,7 @@ void tst_Console::helpAndVersion()
     QCOMPARE(TestFiles::snapshot(scene.client()), before);
 }
 
-void tst_Console::checkUpdateCheckAgainWithoutADisplay()
+void TestConsole::checkUpdateCheckAgainWithoutADisplay()
 {
     Scene scene;
     QVERIFY(scene.installClient(Scene::version1()));
@@ -173,7 +173,7 @@ void tst_Console::checkUpdateCheckAgainWithoutADisplay()
     QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
 }
 
-void tst_Console::failuresEndWithTheirExitCode_data()
+void TestConsole::failuresEndWithTheirExitCode_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("setup");
@@ -201,7 +201,7 @@ void tst_Console::failuresEndWithTheirExitCode_data()
         << "Check of 2 failed";
 }
 
-void tst_Console::failuresEndWithTheirExitCode()
+void TestConsole::failuresEndWithTheirExitCode()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, setup);
@@ -248,7 +248,7 @@ void tst_Console::failuresEndWithTheirExitCode()
         QCOMPARE(after, before);
 }
 
-void tst_Console::signalCancelsWithRollback_data()
+void TestConsole::signalCancelsWithRollback_data()
 {
     QTest::addColumn<QString>("cutAt");
     QTest::addColumn<int>("firstSignal");
@@ -260,7 +260,7 @@ void tst_Console::signalCancelsWithRollback_data()
     QTest::newRow("SIGINT during the installation, then SIGTERM") << "installation" << SIGINT << SIGTERM;
 }
 
-void tst_Console::signalCancelsWithRollback()
+void TestConsole::signalCancelsWithRollback()
 {
     QFETCH(QString, cutAt);
     QFETCH(int, firstSignal);
@@ -346,7 +346,7 @@ void tst_Console::signalCancelsWithRollback()
     QCOMPARE(scene->tempLeftovers(), QStringList());
 }
 
-void tst_Console::signalDuringTheCleanUpLetsItFinish()
+void TestConsole::signalDuringTheCleanUpLetsItFinish()
 {
     Scene scene;
     // Many obsolete files, so that their deletion, the last stage, takes a while.
@@ -373,7 +373,7 @@ void tst_Console::signalDuringTheCleanUpLetsItFinish()
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
-void tst_Console::progressLineOnATerminal()
+void TestConsole::progressLineOnATerminal()
 {
     Scene scene;
     Files release = Scene::version2();
@@ -407,5 +407,5 @@ void tst_Console::progressLineOnATerminal()
     QVERIFY2(summary.match(output).hasMatch(), qPrintable(output));
 }
 
-QTEST_GUILESS_MAIN(tst_Console)
+QTEST_GUILESS_MAIN(TestConsole)
 #include "tst_console.moc"

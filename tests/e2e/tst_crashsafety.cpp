@@ -143,7 +143,7 @@ bool isInstallationEvent(const NameEvents::Event& event)
 
 } // namespace
 
-class tst_CrashSafety : public QObject {
+class TestCrashSafety : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -164,7 +164,7 @@ private:
     Scene scene;
 };
 
-void tst_CrashSafety::initTestCase()
+void TestCrashSafety::initTestCase()
 {
     if (NginxServer::binary().isEmpty())
         QSKIP("nginx is not installed (scripts/setup.sh installs it); this test needs a real web server");
@@ -175,13 +175,13 @@ void tst_CrashSafety::initTestCase()
         qPrintable(scene.nginx.errorText()));
 }
 
-bool tst_CrashSafety::resetClient()
+bool TestCrashSafety::resetClient()
 {
     QDir(scene.client()).removeRecursively();
     return scene.installClient(version1(), oldUpdater()) && scene.writeMirrorsIni({scene.nginx.url(0)});
 }
 
-tst_CrashSafety::Outcome tst_CrashSafety::runUntil(
+TestCrashSafety::Outcome TestCrashSafety::runUntil(
     const QStringList& args, const std::function<bool(int, const NameEvents::Event&)>& stop, UpdaterRun& run)
 {
     NameEvents events;
@@ -207,7 +207,7 @@ tst_CrashSafety::Outcome tst_CrashSafety::runUntil(
     return EndedByItself;
 }
 
-QStringList tst_CrashSafety::tornFiles() const
+QStringList TestCrashSafety::tornFiles() const
 {
     QStringList torn;
     const Files before = version1();
@@ -233,7 +233,7 @@ QStringList tst_CrashSafety::tornFiles() const
     return torn;
 }
 
-void tst_CrashSafety::checkConverged(UpdaterRun& run)
+void TestCrashSafety::checkConverged(UpdaterRun& run)
 {
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
     QVERIFY2(run.log().contains(QLatin1String("Update successfully finished")),
@@ -254,7 +254,7 @@ void tst_CrashSafety::checkConverged(UpdaterRun& run)
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
-void tst_CrashSafety::killsLeaveWholeFiles_data()
+void TestCrashSafety::killsLeaveWholeFiles_data()
 {
     QTest::addColumn<QString>("trigger");
     QTest::addColumn<QStringList>("args");
@@ -272,7 +272,7 @@ void tst_CrashSafety::killsLeaveWholeFiles_data()
     QTest::newRow("while the old copies are deleted") << QStringLiteral("-_old_") << console;
 }
 
-void tst_CrashSafety::killsLeaveWholeFiles()
+void TestCrashSafety::killsLeaveWholeFiles()
 {
     QFETCH(QString, trigger);
     QFETCH(QStringList, args);
@@ -312,5 +312,5 @@ void tst_CrashSafety::killsLeaveWholeFiles()
     QFAIL("no run got through");
 }
 
-QTEST_GUILESS_MAIN(tst_CrashSafety)
+QTEST_GUILESS_MAIN(TestCrashSafety)
 #include "tst_crashsafety.moc"

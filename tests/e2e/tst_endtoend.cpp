@@ -42,7 +42,7 @@ QStringList servedPaths(const NginxServer& nginx, int site)
 
 } // namespace
 
-class tst_EndToEnd : public QObject {
+class TestEndToEnd : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -58,7 +58,7 @@ private Q_SLOTS:
     void keysOfOtherSizesUpdateEndToEnd();
 };
 
-void tst_EndToEnd::initTestCase()
+void TestEndToEnd::initTestCase()
 {
     if (NginxServer::binary().isEmpty())
         QSKIP("nginx is not installed (scripts/setup.sh installs it); the end-to-end tests need a real web "
@@ -67,7 +67,7 @@ void tst_EndToEnd::initTestCase()
         QSKIP("This build embeds a publisher's key; the end-to-end tests sign with the development key");
 }
 
-void tst_EndToEnd::freshInstallWithTheReferenceServer()
+void TestEndToEnd::freshInstallWithTheReferenceServer()
 {
     Scene scene;
     QVERIFY(scene.installClient({}));
@@ -91,7 +91,7 @@ void tst_EndToEnd::freshInstallWithTheReferenceServer()
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
-void tst_EndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
+void TestEndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
 {
     Scene scene;
     QVERIFY(scene.installClient(Scene::version1()));
@@ -114,14 +114,14 @@ void tst_EndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
     QCOMPARE(served, expected);
 }
 
-void tst_EndToEnd::killedRunIsCompletedByTheNext_data()
+void TestEndToEnd::killedRunIsCompletedByTheNext_data()
 {
     QTest::addColumn<QString>("killAt");
     QTest::newRow("killed during the downloads") << QStringLiteral("Downloading files");
     QTest::newRow("killed during the installation") << QStringLiteral("Starting file updates");
 }
 
-void tst_EndToEnd::killedRunIsCompletedByTheNext()
+void TestEndToEnd::killedRunIsCompletedByTheNext()
 {
     QFETCH(QString, killAt);
     const bool duringDownloads = killAt == QLatin1String("Downloading files");
@@ -166,7 +166,7 @@ void tst_EndToEnd::killedRunIsCompletedByTheNext()
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
-void tst_EndToEnd::corruptMirrorIsLeftForAGoodOne()
+void TestEndToEnd::corruptMirrorIsLeftForAGoodOne()
 {
     Scene scene;
     QVERIFY(scene.installClient(Scene::version1()));
@@ -206,7 +206,7 @@ void tst_EndToEnd::corruptMirrorIsLeftForAGoodOne()
     }
 }
 
-void tst_EndToEnd::proxyFromUpdateIniCarriesEveryRequest()
+void TestEndToEnd::proxyFromUpdateIniCarriesEveryRequest()
 {
     Scene scene;
     QVERIFY(scene.installClient(Scene::version1()));
@@ -239,7 +239,7 @@ void tst_EndToEnd::proxyFromUpdateIniCarriesEveryRequest()
     QCOMPARE(atProxy, atMirror);
 }
 
-void tst_EndToEnd::changeLogComesThroughNginx()
+void TestEndToEnd::changeLogComesThroughNginx()
 {
     Scene scene;
     QVERIFY(scene.installClient(Scene::version1()));
@@ -261,7 +261,7 @@ void tst_EndToEnd::changeLogComesThroughNginx()
     Configuration::setAppRootPathOverride(QString());
 }
 
-void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
+void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
 {
     QTest::addColumn<int>("bits"); // of the key pair the updater was built with
     QTest::addColumn<bool>("signedWithItsKey");
@@ -272,7 +272,7 @@ void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
 
 // A publisher's key pair of another size, from corvane-keytool: its public
 // half built into the updater, its private half given to corvane-publish.
-void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd()
+void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd()
 {
     QFETCH(int, bits);
     QFETCH(bool, signedWithItsKey);
@@ -302,5 +302,5 @@ void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd()
     }
 }
 
-QTEST_MAIN(tst_EndToEnd)
+QTEST_MAIN(TestEndToEnd)
 #include "tst_endtoend.moc"

@@ -24,7 +24,7 @@ constexpr int resendMs = 300;
 
 } // namespace
 
-class tst_Banner : public QObject {
+class TestBanner : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -56,13 +56,13 @@ private:
     std::unique_ptr<UpdateEngine> engine;
 };
 
-void tst_Banner::initTestCase()
+void TestBanner::initTestCase()
 {
     QVERIFY(udp.start());
     QVERIFY(http.listen());
 }
 
-void tst_Banner::init()
+void TestBanner::init()
 {
     qputenv("CORVANE_BANNER_SERVER", udp.hostAndPort().toUtf8());
     clientDir = std::make_unique<QTemporaryDir>();
@@ -70,7 +70,7 @@ void tst_Banner::init()
     Configuration::setAppRootPathOverride(clientDir->path());
 }
 
-void tst_Banner::cleanup()
+void TestBanner::cleanup()
 {
     engine.reset();
     configuration.reset();
@@ -82,7 +82,7 @@ void tst_Banner::cleanup()
         clientDir->setAutoRemove(false);
 }
 
-UpdateEngine* tst_Banner::makeEngine(const QByteArray& updateIni)
+UpdateEngine* TestBanner::makeEngine(const QByteArray& updateIni)
 {
     if (!updateIni.isEmpty())
         TestFiles::write(clientDir->filePath(QStringLiteral("update.ini")), updateIni);
@@ -91,7 +91,7 @@ UpdateEngine* tst_Banner::makeEngine(const QByteArray& updateIni)
     return engine.get();
 }
 
-void tst_Banner::getBanner()
+void TestBanner::getBanner()
 {
     engine->getBanner();
     // The query sends only once the server's name is resolved, which the
@@ -101,18 +101,18 @@ void tst_Banner::getBanner()
     banner->setAnswerTimeout(resendMs);
 }
 
-void tst_Banner::answerWith(const QString& text)
+void TestBanner::answerWith(const QString& text)
 {
     const QString answer = text.contains(QLatin1String("%1")) ? text.arg(http.baseUrl()) : text;
     udp.setReply(bannerRequest, answer.toLatin1());
 }
 
-bool tst_Banner::noDownloadPending() const
+bool TestBanner::noDownloadPending() const
 {
     return engine->findChild<QNetworkReply*>() == nullptr;
 }
 
-void tst_Banner::answers_data()
+void TestBanner::answers_data()
 {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<bool>("found");
@@ -131,7 +131,7 @@ void tst_Banner::answers_data()
         << "http://[broken/banner.png,http://click.example/" << false << QString();
 }
 
-void tst_Banner::answers()
+void TestBanner::answers()
 {
     QFETCH(QString, answer);
     QFETCH(bool, found);
@@ -160,7 +160,7 @@ void tst_Banner::answers()
     QCOMPARE(http.requests().size(), 0);
 }
 
-void tst_Banner::noAnswerAsksTwiceOneTimeOutApart()
+void TestBanner::noAnswerAsksTwiceOneTimeOutApart()
 {
     Banner banner(nullptr);
     banner.setAnswerTimeout(resendMs);
@@ -181,7 +181,7 @@ void tst_Banner::noAnswerAsksTwiceOneTimeOutApart()
     QCOMPARE(spy.count(), 0);
 }
 
-void tst_Banner::imageSize_data()
+void TestBanner::imageSize_data()
 {
     QTest::addColumn<bool>("contentLength");
     QTest::addColumn<qint64>("size");
@@ -194,7 +194,7 @@ void tst_Banner::imageSize_data()
     QTest::newRow("without Content-Length an endless body is stopped") << false << (qint64(1) << 40) << false;
 }
 
-void tst_Banner::imageSize()
+void TestBanner::imageSize()
 {
     QFETCH(bool, contentLength);
     QFETCH(qint64, size);
@@ -217,7 +217,7 @@ void tst_Banner::imageSize()
         QVERIFY(spy.at(0).at(0).toByteArray() == TestHttpServer::generatedBytes(0, size));
 }
 
-void tst_Banner::redirectIsNotFollowed()
+void TestBanner::redirectIsNotFollowed()
 {
     TestHttpServer::Answer moved =
         TestHttpServer::Answer::redirect(302, http.baseUrl().toLatin1() + "/elsewhere.png");
@@ -234,7 +234,7 @@ void tst_Banner::redirectIsNotFollowed()
     QCOMPARE(http.requestedPaths(), QStringList {QStringLiteral("/banner.png")});
 }
 
-void tst_Banner::imageGoesThroughTheProxy()
+void TestBanner::imageGoesThroughTheProxy()
 {
     // The image lives on a host that does not exist: only a request sent to
     // the proxy can reach the test server.
@@ -250,5 +250,5 @@ void tst_Banner::imageGoesThroughTheProxy()
     QCOMPARE(http.requests().at(0).target, QByteArray("http://banner.invalid/banner.png"));
 }
 
-QTEST_MAIN(tst_Banner)
+QTEST_MAIN(TestBanner)
 #include "tst_banner.moc"
