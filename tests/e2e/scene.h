@@ -66,7 +66,7 @@ public:
     // a big file whose unpacking the installation needs a moment for.
     static Files bigVersion2();
 
-    // The bytes of the updater as built.
+    // The bytes of the updater as built, without its debug sections.
     static QByteArray builtUpdater();
     // What keeps actual from being expected: one "differs: ", "extra: " or
     // "missing: " and the path for each file that is not as it should be.
