@@ -147,7 +147,7 @@ Files Scene::version1()
 {
     return {
         {QStringLiteral("readme.txt"), "Corvane 1\n"},
-        {QStringLiteral("lib/libcorvane.so"), noise(20000, 1)},
+        {QStringLiteral("lib/libcorvane.so"), TestFiles::noise(20000, 1)},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("docs/Alte Datei.txt"), "gone in version 2\n"},
     };
@@ -157,7 +157,7 @@ Files Scene::version2()
 {
     return {
         {QStringLiteral("readme.txt"), "Corvane 2\n"},
-        {QStringLiteral("lib/libcorvane.so"), noise(20000, 2)},
+        {QStringLiteral("lib/libcorvane.so"), TestFiles::noise(20000, 2)},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("docs/Neue Datei, mit Komma.txt"), QByteArray("new in version 2\n").repeated(100)},
         {QStringLiteral("docs/Grüße an alle.txt"), "Willkommen\n"},
@@ -167,7 +167,7 @@ Files Scene::version2()
 Files Scene::bigVersion2()
 {
     Files files = version2();
-    files.insert(QStringLiteral("payload.bin"), noise(1 << 20, 3));
+    files.insert(QStringLiteral("payload.bin"), TestFiles::noise(1 << 20, 3));
     files.insert(
         QStringLiteral("zz/huge.txt"), QByteArray("Corvane level data, line after line\n").repeated(1 << 20));
     return files;
@@ -193,16 +193,6 @@ QStringList Scene::differences(const Files& expected, const Files& actual)
             wrong.append(QStringLiteral("missing: ") + it.key());
     }
     return wrong;
-}
-
-QByteArray Scene::noise(int size, quint32 seed)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    for (char& c : data) {
-        seed = seed * 1103515245u + 12345u;
-        c = char(seed >> 24);
-    }
-    return data;
 }
 
 QString diagnostics(const Scene& scene, UpdaterRun& run)

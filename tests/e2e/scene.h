@@ -71,8 +71,6 @@ public:
     // What keeps actual from being expected: one "differs: ", "extra: " or
     // "missing: " and the path for each file that is not as it should be.
     static QStringList differences(const Files& expected, const Files& actual);
-    // Arbitrary but repeatable bytes.
-    static QByteArray noise(int size, quint32 seed);
 
     QTemporaryDir dir;
     NginxServer nginx;

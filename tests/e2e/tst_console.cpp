@@ -377,7 +377,7 @@ void TestConsole::progressLineOnATerminal()
 {
     Scene scene;
     Files release = Scene::version2();
-    release.insert(QStringLiteral("payload.bin"), Scene::noise(300 * 1000, 4));
+    release.insert(QStringLiteral("payload.bin"), TestFiles::noise(300 * 1000, 4));
     QVERIFY(scene.installClient(Scene::version1()));
     QVERIFY(scene.publish(2, release, Scene::version1()));
     // Trickled, so that the downloads last long enough to be drawn.

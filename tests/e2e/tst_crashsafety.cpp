@@ -49,13 +49,13 @@ Files version1()
 {
     Files files {
         {QStringLiteral("readme.txt"), "Corvane 1\n"},
-        {QStringLiteral("payload.bin"), Scene::noise(1 << 20, 1)},
+        {QStringLiteral("payload.bin"), TestFiles::noise(1 << 20, 1)},
         {QStringLiteral("data/level.dat"), text("level data of version 1\n", 1 << 17)},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("docs/obsolete.txt"), "gone in version 2\n"},
     };
     for (int i = 0; i < 8; ++i)
-        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), Scene::noise(40000 + i, 10 + i));
+        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), TestFiles::noise(40000 + i, 10 + i));
     return files;
 }
 
@@ -63,14 +63,14 @@ Files version2()
 {
     Files files {
         {QStringLiteral("readme.txt"), "Corvane 2\n"},
-        {QStringLiteral("payload.bin"), Scene::noise(1 << 20, 2)},
+        {QStringLiteral("payload.bin"), TestFiles::noise(1 << 20, 2)},
         {QStringLiteral("data/level.dat"), text("level data of version 2, longer\n", 1 << 17)},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("extras/new/welcome.txt"), "new in version 2\n"},
         {QStringLiteral("update"), newUpdater()},
     };
     for (int i = 0; i < 8; ++i)
-        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), Scene::noise(40000 + i, 20 + i));
+        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), TestFiles::noise(40000 + i, 20 + i));
     return files;
 }
 
