@@ -49,16 +49,33 @@ if(CORVANE_TSAN)
         "TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/sanitizers/tsan.supp:second_deadlock_stack=1")
 endif()
 
-# One QtTest executable per unit, registered with CTest. GUI tests need no
-# display: every test runs on the offscreen platform.
-#   corvane_add_test(<name> SOURCES <files...> [LIBRARIES <libs...>] [TIMEOUT <s>] [LABELS <labels...>])
+# The test support a test of layer links (none: the helpers that reach into
+# no layer of the updater).
+function(corvane_test_support_of layer result)
+    if(layer)
+        set(${result} corvane_testsupport_${layer} PARENT_SCOPE)
+    else()
+        set(${result} corvane_testsupport PARENT_SCOPE)
+    endif()
+endfunction()
+
+# One QtTest executable per unit, registered with CTest. It links the layer
+# it exercises, LAYER, with the layers below it and their test support, and
+# nothing above: a test of the task framework builds without the network,
+# the engine or the window. Without LAYER it links only the support that
+# reaches into no layer (servers, processes, files), for tests that run the
+# programs. GUI tests need no display: every test runs on the offscreen
+# platform.
+#   corvane_add_test(<name> [LAYER <layer>] SOURCES <files...> [LIBRARIES <libs...>] [TIMEOUT <s>]
+#       [LABELS <labels...>])
 function(corvane_add_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT;LAYER" "SOURCES;LIBRARIES;LABELS" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
+    corvane_test_support_of("${ARG_LAYER}" support)
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE corvane corvane_testsupport Qt6::Test ${ARG_LIBRARIES})
+    target_link_libraries(${name} PRIVATE ${support} Qt6::Test ${ARG_LIBRARIES})
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
@@ -66,12 +83,15 @@ function(corvane_add_test name)
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${CORVANE_TEST_ENVIRONMENT}")
 endfunction()
 
-# Benchmarks print figures and never take part in a test run.
+# Benchmarks print figures and never take part in a test run; they link as
+# tests do.
+#   corvane_add_benchmark(<name> [LAYER <layer>] SOURCES <files...> [LIBRARIES <libs...>])
 function(corvane_add_benchmark name)
     if(NOT CORVANE_BUILD_BENCHMARKS)
         return()
     endif()
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+    cmake_parse_arguments(ARG "" "LAYER" "SOURCES;LIBRARIES" ${ARGN})
+    corvane_test_support_of("${ARG_LAYER}" support)
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE corvane corvane_testsupport ${ARG_LIBRARIES})
+    target_link_libraries(${name} PRIVATE ${support} ${ARG_LIBRARIES})
 endfunction()

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int receiveTimeoutMs = 5000;
-
 bool resolve(const ServerAddress& server, sockaddr_in* result)
 {
     addrinfo hints {};
@@ -84,8 +82,8 @@ bool UpdateChecker::readFromServer()
         return false;
 
     timeval timeout {};
-    timeout.tv_sec = receiveTimeoutMs / 1000;
-    timeout.tv_usec = (receiveTimeoutMs % 1000) * 1000;
+    timeout.tv_sec = replyTimeoutMs / 1000;
+    timeout.tv_usec = (replyTimeoutMs % 1000) * 1000;
     ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
 
     QString versionReply;

@@ -17,10 +17,17 @@ public:
     static constexpr size_t versionReplyMax = 511;
     static constexpr size_t newsReplyMax = 4095;
 
+    // How long the query waits for each reply before it fails.
+    static constexpr int defaultReplyTimeoutMs = 5000;
+
     // Runs the whole exchange; true when both replies arrived. Blocks the
-    // calling thread for up to 5000 ms per reply plus name resolution.
+    // calling thread for up to the reply time-out per reply plus name
+    // resolution.
     bool checkUpdate();
     bool readFromServer();
+
+    // ms must be positive.
+    void setReplyTimeout(int ms) { replyTimeoutMs = ms; }
 
     // The text of one reply datagram: Latin-1 up to its first zero byte.
     static QString replyText(const QByteArray& datagram);
@@ -35,4 +42,7 @@ public:
     // (version number text, display text), in reply order.
     QList<QPair<QString, QString>> versions;
     QString newsText;
+
+private:
+    int replyTimeoutMs = defaultReplyTimeoutMs;
 };

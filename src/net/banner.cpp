@@ -13,12 +13,6 @@
 // matched by the CORVANE_BANNER_SERVER setting that overrides it.
 const char* const BANNER_SERVER = CORVANE_DEFAULT_BANNER_SERVER;
 
-namespace {
-
-constexpr int answerTimeoutMs = 5000;
-
-} // namespace
-
 Banner::Banner(QObject* parent)
     : QObject(parent)
     , socket(new QUdpSocket(this))

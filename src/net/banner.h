@@ -19,10 +19,11 @@ constexpr quint16 bannerPort = 2009;
 
 /*!
     One banner query. run() resolves the server and sends a 2-byte request;
-    without an answer the request goes out once more after 5000 ms, and 5000 ms
-    after that the query gives up. The first datagram that arrives ends the
-    query: "imageUrl,clickUrl" gives bannerFound(), anything else nothing.
-    Every failure is silent. GUI thread only.
+    without an answer the request goes out once more after the answer
+    time-out (5000 ms unless set), and one time-out after that the query gives
+    up. The first datagram that arrives ends the query: "imageUrl,clickUrl"
+    gives bannerFound(), anything else nothing. Every failure is silent. GUI
+    thread only.
 */
 class Banner final : public QObject {
     Q_OBJECT
@@ -34,6 +35,11 @@ public:
 
     // Starts the query; call it once.
     void run();
+
+    // How long each request waits for an answer, in ms; takes effect with the
+    // next request sent.
+    void setAnswerTimeout(int ms) { answerTimeoutMs = ms; }
+    static constexpr int defaultAnswerTimeoutMs = 5000;
 
     // Reads an answer datagram as Latin-1 "imageUrl,clickUrl"; false, with
     // both texts untouched, for anything else.
@@ -60,5 +66,6 @@ private:
     QBasicTimer timer;
     QHostAddress serverAddress;
     int timeouts = 0;
+    int answerTimeoutMs = defaultAnswerTimeoutMs;
     quint16 serverPort = bannerPort;
 };

@@ -43,7 +43,7 @@ public:
 
 } // namespace
 
-class tst_Configuration : public QObject {
+class TestConfiguration : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -71,13 +71,13 @@ private:
     QString m_tmpDir;
 };
 
-void tst_Configuration::initTestCase()
+void TestConfiguration::initTestCase()
 {
     QVERIFY(m_server.start());
     QVERIFY(m_tempRoot.isValid());
 }
 
-void tst_Configuration::init()
+void TestConfiguration::init()
 {
     m_clientDir = std::make_unique<QTemporaryDir>(m_tempRoot.filePath(QStringLiteral("client-XXXXXX")));
     QVERIFY(m_clientDir->isValid());
@@ -91,7 +91,7 @@ void tst_Configuration::init()
     m_server.setReply(newsRequest, newsReply);
 }
 
-void tst_Configuration::cleanup()
+void TestConfiguration::cleanup()
 {
     if (QTest::currentTestFailed())
         m_clientDir->setAutoRemove(false);
@@ -99,13 +99,13 @@ void tst_Configuration::cleanup()
     qunsetenv("TMPDIR");
 }
 
-void tst_Configuration::writeUpdateIni(const QByteArray& content)
+void TestConfiguration::writeUpdateIni(const QByteArray& content)
 {
     if (!content.isNull())
         QVERIFY(TestFiles::write(m_clientDir->filePath(QStringLiteral("update.ini")), content));
 }
 
-void tst_Configuration::resolve_data()
+void TestConfiguration::resolve_data()
 {
     QTest::addColumn<QByteArray>("updateIni");
     QTest::addColumn<QStringList>("arguments");
@@ -198,7 +198,7 @@ void tst_Configuration::resolve_data()
         << QString() << serverNews << 0 << "Update server returned invalid version nr (12a45)" << true;
 }
 
-void tst_Configuration::resolve()
+void TestConfiguration::resolve()
 {
     QFETCH(QByteArray, updateIni);
     QFETCH(QStringList, arguments);
@@ -230,7 +230,7 @@ void tst_Configuration::resolve()
     QCOMPARE(questions.asked, QList<int>());
 }
 
-void tst_Configuration::updateSection_data()
+void TestConfiguration::updateSection_data()
 {
     QTest::addColumn<QByteArray>("updateIni");
     QTest::addColumn<QString>("proxy");
@@ -250,7 +250,7 @@ void tst_Configuration::updateSection_data()
         << QByteArray("[Channel]\nproxy=http://wrong.example\nstreams=2\n") << QString() << 6;
 }
 
-void tst_Configuration::updateSection()
+void TestConfiguration::updateSection()
 {
     QFETCH(QByteArray, updateIni);
     writeUpdateIni(updateIni);
@@ -261,7 +261,7 @@ void tst_Configuration::updateSection()
     QTEST(configuration.downloadConcurrency(), "downloadConcurrency");
 }
 
-void tst_Configuration::retryUntilServerAnswers()
+void TestConfiguration::retryUntilServerAnswers()
 {
     // Name resolution fails at once, so each failed query costs no time-out.
     qputenv("CORVANE_UPDATE_SERVER", "nohost.invalid");
@@ -282,7 +282,7 @@ void tst_Configuration::retryUntilServerAnswers()
     QCOMPARE(fatal.size(), 0);
 }
 
-void tst_Configuration::givingUpEndsQuietly_data()
+void TestConfiguration::givingUpEndsQuietly_data()
 {
     QTest::addColumn<bool>("askable");
     QTest::addColumn<QList<int>>("asked");
@@ -291,7 +291,7 @@ void tst_Configuration::givingUpEndsQuietly_data()
     QTest::newRow("nobody to ask gives up at the first failure") << false << QList<int>();
 }
 
-void tst_Configuration::givingUpEndsQuietly()
+void TestConfiguration::givingUpEndsQuietly()
 {
     QFETCH(bool, askable);
     qputenv("CORVANE_UPDATE_SERVER", "nohost.invalid");
@@ -311,7 +311,7 @@ void tst_Configuration::givingUpEndsQuietly()
     QCOMPARE(fatal.size(), 0);
 }
 
-void tst_Configuration::createTempDir_data()
+void TestConfiguration::createTempDir_data()
 {
     QTest::addColumn<QStringList>("occupied");
     QTest::addColumn<QString>("expected");
@@ -326,7 +326,7 @@ void tst_Configuration::createTempDir_data()
         "dir:corvane_temp_3"} << "corvane_temp_2";
 }
 
-void tst_Configuration::createTempDir()
+void TestConfiguration::createTempDir()
 {
     QFETCH(QStringList, occupied);
     QFETCH(QString, expected);
@@ -355,7 +355,7 @@ void tst_Configuration::createTempDir()
     QCOMPARE(info.st_mode & 07777, mode_t(0700));
 }
 
-void tst_Configuration::createTempDirGivesUp_data()
+void TestConfiguration::createTempDirGivesUp_data()
 {
     QTest::addColumn<bool>("folderExists");
     QTest::addColumn<QString>("fatalError");
@@ -364,7 +364,7 @@ void tst_Configuration::createTempDirGivesUp_data()
     QTest::newRow("all thousand names taken") << true << "Unable to create temp directory.";
 }
 
-void tst_Configuration::createTempDirGivesUp()
+void TestConfiguration::createTempDirGivesUp()
 {
     QFETCH(bool, folderExists);
     const QString folder = m_tmpDir + QStringLiteral("/folder");
@@ -384,5 +384,5 @@ void tst_Configuration::createTempDirGivesUp()
     QCOMPARE(QFileInfo::exists(folder), folderExists);
 }
 
-QTEST_MAIN(tst_Configuration)
+QTEST_MAIN(TestConfiguration)
 #include "tst_configuration.moc"

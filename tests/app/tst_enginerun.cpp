@@ -35,7 +35,7 @@ QString stalledPath(int i)
 
 } // namespace
 
-class tst_EngineRun : public QObject {
+class TestEngineRun : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -72,12 +72,12 @@ private:
     QStringList events;
 };
 
-void tst_EngineRun::initTestCase()
+void TestEngineRun::initTestCase()
 {
     savedTmpDir = qgetenv("TMPDIR");
 }
 
-void tst_EngineRun::init()
+void TestEngineRun::init()
 {
     if (!TestRelease::hasSigningKey())
         QSKIP("this build embeds a publisher's key; nothing here can be signed");
@@ -96,7 +96,7 @@ void tst_EngineRun::init()
     events.clear();
 }
 
-void tst_EngineRun::cleanup()
+void TestEngineRun::cleanup()
 {
     engine.reset();
     configuration.reset();
@@ -109,13 +109,13 @@ void tst_EngineRun::cleanup()
     }
 }
 
-void tst_EngineRun::cleanupTestCase()
+void TestEngineRun::cleanupTestCase()
 {
     if (savedTmpDir.isNull())
         qunsetenv("TMPDIR");
 }
 
-void tst_EngineRun::makeEngine(int version)
+void TestEngineRun::makeEngine(int version)
 {
     engine.reset();
     configuration = std::make_unique<Configuration>();
@@ -139,7 +139,7 @@ void tst_EngineRun::makeEngine(int version)
     connect(e, &UpdateEngine::updateCanceled, this, [this] { events.append("canceled"); });
 }
 
-bool tst_EngineRun::runUpdate(bool expectFinished)
+bool TestEngineRun::runUpdate(bool expectFinished)
 {
     QSignalSpy outcome(
         engine.get(), expectFinished ? &UpdateEngine::updateFinished : &UpdateEngine::updateCanceled);
@@ -149,7 +149,7 @@ bool tst_EngineRun::runUpdate(bool expectFinished)
     return outcome.wait(30000);
 }
 
-bool tst_EngineRun::runUntilUserCancel(int stalledFiles)
+bool TestEngineRun::runUntilUserCancel(int stalledFiles)
 {
     QSignalSpy canceled(engine.get(), &UpdateEngine::updateCanceled);
     if (!engine->initialize())
@@ -170,13 +170,13 @@ bool tst_EngineRun::runUntilUserCancel(int stalledFiles)
     return !canceled.isEmpty() || canceled.wait(10000);
 }
 
-QString tst_EngineRun::recordedDir() const
+QString TestEngineRun::recordedDir() const
 {
     QString dir;
     return UpdateIniData::get(nullptr, nullptr, &dir) ? dir : QString();
 }
 
-void tst_EngineRun::successfulUpdate()
+void TestEngineRun::successfulUpdate()
 {
     TestRelease release;
     release.addFile("a.txt", "alpha");
@@ -218,7 +218,7 @@ void tst_EngineRun::successfulUpdate()
     QCOMPARE(events.size(), before);
 }
 
-void tst_EngineRun::errorKeepsTheSession()
+void TestEngineRun::errorKeepsTheSession()
 {
     TestRelease release;
     release.addFile("a.txt", "alpha");
@@ -240,7 +240,7 @@ void tst_EngineRun::errorKeepsTheSession()
     QVERIFY(!engine->busy());
 }
 
-void tst_EngineRun::userCancelThenNextStart_data()
+void TestEngineRun::userCancelThenNextStart_data()
 {
     QTest::addColumn<int>("stalledFiles");
     QTest::addColumn<int>("nextVersion");
@@ -250,7 +250,7 @@ void tst_EngineRun::userCancelThenNextStart_data()
     QTest::newRow("several downloads running") << 3 << 42;
 }
 
-void tst_EngineRun::userCancelThenNextStart()
+void TestEngineRun::userCancelThenNextStart()
 {
     QFETCH(int, stalledFiles);
     QFETCH(int, nextVersion);
@@ -308,7 +308,7 @@ void tst_EngineRun::userCancelThenNextStart()
     QVERIFY(!QFileInfo::exists(configuration->tempDir()));
 }
 
-void tst_EngineRun::proxyCarriesEveryRequest()
+void TestEngineRun::proxyCarriesEveryRequest()
 {
     // The mirror's host does not exist; only the proxy can answer for it.
     QVERIFY(TestFiles::write(
@@ -331,5 +331,5 @@ void tst_EngineRun::proxyCarriesEveryRequest()
         QVERIFY2(request.target.startsWith("http://mirror.invalid/A/42/"), request.requestLine.constData());
 }
 
-QTEST_MAIN(tst_EngineRun)
+QTEST_MAIN(TestEngineRun)
 #include "tst_enginerun.moc"

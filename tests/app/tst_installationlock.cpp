@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class tst_InstallationLock : public QObject {
+class TestInstallationLock : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -22,7 +22,7 @@ private Q_SLOTS:
     void lookingChangesNothing();
 };
 
-void tst_InstallationLock::heldUntilItsHolderIsGone()
+void TestInstallationLock::heldUntilItsHolderIsGone()
 {
     QTemporaryDir client;
     auto first = std::make_unique<InstallationLock>();
@@ -35,7 +35,7 @@ void tst_InstallationLock::heldUntilItsHolderIsGone()
     QCOMPARE(InstallationLock().acquire(client.path() + "/gone"), InstallationLock::Unavailable);
 }
 
-void tst_InstallationLock::notInheritedByStartedPrograms()
+void TestInstallationLock::notInheritedByStartedPrograms()
 {
     // The client the updater starts at the end outlives it; were the lock
     // handed down, no update could run while the client does.
@@ -52,7 +52,7 @@ void tst_InstallationLock::notInheritedByStartedPrograms()
     child.waitForFinished(5000);
 }
 
-void tst_InstallationLock::lockFileOpenToEveryoneWhateverTheUmask()
+void TestInstallationLock::lockFileOpenToEveryoneWhateverTheUmask()
 {
     QTemporaryDir client;
     const mode_t saved = ::umask(077);
@@ -65,7 +65,7 @@ void tst_InstallationLock::lockFileOpenToEveryoneWhateverTheUmask()
     QCOMPARE(int(info.st_mode & 0777), 0644);
 }
 
-void tst_InstallationLock::lookingChangesNothing()
+void TestInstallationLock::lookingChangesNothing()
 {
     // A check only looks: it makes no lock file and keeps no lock that
     // would turn an update away.
@@ -82,5 +82,5 @@ void tst_InstallationLock::lookingChangesNothing()
     QCOMPARE(update.acquire(client.path()), InstallationLock::Acquired);
 }
 
-QTEST_GUILESS_MAIN(tst_InstallationLock)
+QTEST_GUILESS_MAIN(TestInstallationLock)
 #include "tst_installationlock.moc"

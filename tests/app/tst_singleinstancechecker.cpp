@@ -15,7 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-class tst_SingleInstanceChecker : public QObject {
+class TestSingleInstanceChecker : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -39,7 +39,7 @@ private:
     QTemporaryDir m_tmp;
 };
 
-void tst_SingleInstanceChecker::initTestCase()
+void TestSingleInstanceChecker::initTestCase()
 {
     // The local socket files live in the temporary folder; keep ours apart.
     QVERIFY(m_tmp.isValid());
@@ -47,12 +47,12 @@ void tst_SingleInstanceChecker::initTestCase()
     QCOMPARE(QDir::tempPath(), m_tmp.path());
 }
 
-QString tst_SingleInstanceChecker::socketPath() const
+QString TestSingleInstanceChecker::socketPath() const
 {
     return m_tmp.filePath(SingleInstanceChecker::getLocalServerName());
 }
 
-void tst_SingleInstanceChecker::serverName_data()
+void TestSingleInstanceChecker::serverName_data()
 {
     QTest::addColumn<QString>("applicationFilePath");
     QTest::addColumn<QString>("homePath");
@@ -75,14 +75,14 @@ void tst_SingleInstanceChecker::serverName_data()
                                                     << "DAVUzodurUpdate5fae";
 }
 
-void tst_SingleInstanceChecker::serverName()
+void TestSingleInstanceChecker::serverName()
 {
     QFETCH(QString, applicationFilePath);
     QFETCH(QString, homePath);
     QTEST(SingleInstanceChecker::localServerNameFor(applicationFilePath, homePath), "name");
 }
 
-void tst_SingleInstanceChecker::namesDifferPerUserAndInstallation_data()
+void TestSingleInstanceChecker::namesDifferPerUserAndInstallation_data()
 {
     QTest::addColumn<QString>("otherPath");
     QTest::addColumn<QString>("otherHome");
@@ -95,7 +95,7 @@ void tst_SingleInstanceChecker::namesDifferPerUserAndInstallation_data()
                                           << "/home/ann";
 }
 
-void tst_SingleInstanceChecker::namesDifferPerUserAndInstallation()
+void TestSingleInstanceChecker::namesDifferPerUserAndInstallation()
 {
     QFETCH(QString, otherPath);
     QFETCH(QString, otherHome);
@@ -104,7 +104,7 @@ void tst_SingleInstanceChecker::namesDifferPerUserAndInstallation()
         != SingleInstanceChecker::localServerNameFor(otherPath, otherHome));
 }
 
-void tst_SingleInstanceChecker::handOver_data()
+void TestSingleInstanceChecker::handOver_data()
 {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("received");
@@ -116,7 +116,7 @@ void tst_SingleInstanceChecker::handOver_data()
                                                            << "hello";
 }
 
-void tst_SingleInstanceChecker::handOver()
+void TestSingleInstanceChecker::handOver()
 {
     QFETCH(QString, message);
     SingleInstanceChecker checker;
@@ -128,7 +128,7 @@ void tst_SingleInstanceChecker::handOver()
     QTEST(activated.at(0).at(0).toString(), "received");
 }
 
-void tst_SingleInstanceChecker::emptyMessageIsNotSent()
+void TestSingleInstanceChecker::emptyMessageIsNotSent()
 {
     SingleInstanceChecker checker;
     QSignalSpy activated(&checker, &SingleInstanceChecker::otherInstanceActivate);
@@ -141,7 +141,7 @@ void tst_SingleInstanceChecker::emptyMessageIsNotSent()
     QCOMPARE(activated.at(0).at(0).toString(), QStringLiteral("#"));
 }
 
-void tst_SingleInstanceChecker::onlyTheFirstReadCounts()
+void TestSingleInstanceChecker::onlyTheFirstReadCounts()
 {
     SingleInstanceChecker checker;
     QSignalSpy activated(&checker, &SingleInstanceChecker::otherInstanceActivate);
@@ -162,7 +162,7 @@ void tst_SingleInstanceChecker::onlyTheFirstReadCounts()
     QCOMPARE(activated.at(1).at(0).toString(), QStringLiteral("next"));
 }
 
-void tst_SingleInstanceChecker::noInstanceAnswers()
+void TestSingleInstanceChecker::noInstanceAnswers()
 {
     QElapsedTimer timer;
     timer.start();
@@ -170,7 +170,7 @@ void tst_SingleInstanceChecker::noInstanceAnswers()
     QVERIFY2(timer.elapsed() < 1500, "no socket means no wait beyond the connection time-out");
 }
 
-void tst_SingleInstanceChecker::socketIsPrivateToTheUser()
+void TestSingleInstanceChecker::socketIsPrivateToTheUser()
 {
     SingleInstanceChecker checker;
     const QFileInfo socket(socketPath());
@@ -180,7 +180,7 @@ void tst_SingleInstanceChecker::socketIsPrivateToTheUser()
     QCOMPARE(socket.permissions() & others, QFile::Permissions());
 }
 
-void tst_SingleInstanceChecker::staleSocketIsTakenOver()
+void TestSingleInstanceChecker::staleSocketIsTakenOver()
 {
     // What a killed updater leaves: a socket file nobody listens on.
     const QByteArray path = QFile::encodeName(socketPath());
@@ -201,7 +201,7 @@ void tst_SingleInstanceChecker::staleSocketIsTakenOver()
     QVERIFY(activated.wait(2000));
 }
 
-void tst_SingleInstanceChecker::liveInstanceKeepsItsName()
+void TestSingleInstanceChecker::liveInstanceKeepsItsName()
 {
     SingleInstanceChecker first;
     QSignalSpy firstActivated(&first, &SingleInstanceChecker::otherInstanceActivate);
@@ -215,5 +215,5 @@ void tst_SingleInstanceChecker::liveInstanceKeepsItsName()
     QCOMPARE(secondActivated.size(), 0);
 }
 
-QTEST_MAIN(tst_SingleInstanceChecker)
+QTEST_MAIN(TestSingleInstanceChecker)
 #include "tst_singleinstancechecker.moc"

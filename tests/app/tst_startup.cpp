@@ -44,7 +44,7 @@ const QByteArray alphaWithoutMirrors("[Channel]\nalpha=http://alpha.example\n");
 
 } // namespace
 
-class tst_Startup : public QObject {
+class TestStartup : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -75,7 +75,7 @@ private:
     QList<QProcess*> m_processes;
 };
 
-void tst_Startup::initTestCase()
+void TestStartup::initTestCase()
 {
     QVERIFY(m_server.start());
     QVERIFY(m_tmp.isValid());
@@ -83,7 +83,7 @@ void tst_Startup::initTestCase()
     qputenv("TMPDIR", QFile::encodeName(m_tmp.path()));
 }
 
-void tst_Startup::init()
+void TestStartup::init()
 {
     m_client = std::make_unique<QTemporaryDir>(m_tmp.filePath(QStringLiteral("client dir-XXXXXX")));
     QVERIFY(m_client->isValid());
@@ -98,7 +98,7 @@ void tst_Startup::init()
     m_server.setReply(newsRequest, "news");
 }
 
-void tst_Startup::cleanup()
+void TestStartup::cleanup()
 {
     for (QProcess* process : std::as_const(m_processes)) {
         process->kill();
@@ -111,7 +111,7 @@ void tst_Startup::cleanup()
     Configuration::setAppRootPathOverride(QString());
 }
 
-QProcess* tst_Startup::startUpdater(const QStringList& arguments, bool asNobody)
+QProcess* TestStartup::startUpdater(const QStringList& arguments, bool asNobody)
 {
     auto* process = new QProcess;
     m_processes.append(process);
@@ -136,20 +136,20 @@ QProcess* tst_Startup::startUpdater(const QStringList& arguments, bool asNobody)
     return process;
 }
 
-void tst_Startup::writeLeftovers() const
+void TestStartup::writeLeftovers() const
 {
     for (const QString& name : leftovers + lookAlikes)
         QVERIFY(TestFiles::write(m_client->filePath(name), "old"));
 }
 
-bool tst_Startup::isListening() const
+bool TestStartup::isListening() const
 {
     QLocalSocket probe;
     probe.connectToServer(m_serverName);
     return probe.waitForConnected(100);
 }
 
-void tst_Startup::startDeletesSelfUpdateLeftovers()
+void TestStartup::startDeletesSelfUpdateLeftovers()
 {
     writeLeftovers();
     // An unattended start on a channel without a mirror ends by itself.
@@ -163,7 +163,7 @@ void tst_Startup::startDeletesSelfUpdateLeftovers()
         QVERIFY2(QFileInfo::exists(m_client->filePath(name)), qPrintable(name));
 }
 
-void tst_Startup::secondStartHandsOverAndChangesNothing()
+void TestStartup::secondStartHandsOverAndChangesNothing()
 {
     const QStringList arguments {"--nouser", "client_linux_amd64", "1234", "#"};
     QProcess* first = startUpdater(arguments);
@@ -185,7 +185,7 @@ void tst_Startup::secondStartHandsOverAndChangesNothing()
     QCOMPARE(m_server.requests().size(), queries);
 }
 
-void tst_Startup::otherUsersUpdaterIsToldAndChangesNothing()
+void TestStartup::otherUsersUpdaterIsToldAndChangesNothing()
 {
     if (::geteuid() != 0)
         QSKIP("needs root to run an updater as another user");
@@ -218,7 +218,7 @@ void tst_Startup::otherUsersUpdaterIsToldAndChangesNothing()
     QVERIFY(!third->readAllStandardError().contains("is being updated"));
 }
 
-void tst_Startup::killedInstanceDoesNotDisableTheGuard()
+void TestStartup::killedInstanceDoesNotDisableTheGuard()
 {
     const QStringList arguments {"client_linux_amd64", "1234"};
     QProcess* crashed = startUpdater(arguments);
@@ -236,7 +236,7 @@ void tst_Startup::killedInstanceDoesNotDisableTheGuard()
     QCOMPARE(next->state(), QProcess::Running);
 }
 
-void tst_Startup::unresolvableStartEndsWithOne_data()
+void TestStartup::unresolvableStartEndsWithOne_data()
 {
     QTest::addColumn<QByteArray>("updateIni");
     QTest::addColumn<QStringList>("arguments");
@@ -248,7 +248,7 @@ void tst_Startup::unresolvableStartEndsWithOne_data()
         << QByteArray("[Channel]\nalpha=http://alpha.example\n") << QStringList {"--nouser"};
 }
 
-void tst_Startup::unresolvableStartEndsWithOne()
+void TestStartup::unresolvableStartEndsWithOne()
 {
     QFETCH(QByteArray, updateIni);
     QFETCH(QStringList, arguments);
@@ -261,7 +261,7 @@ void tst_Startup::unresolvableStartEndsWithOne()
     QVERIFY(m_server.requests().contains(versionRequest));
 }
 
-void tst_Startup::invalidVersionShowsTranslatedBoxAndNoWindow_data()
+void TestStartup::invalidVersionShowsTranslatedBoxAndNoWindow_data()
 {
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("text");
@@ -271,7 +271,7 @@ void tst_Startup::invalidVersionShowsTranslatedBoxAndNoWindow_data()
                                          << "Invalid version nr (x12)";
 }
 
-void tst_Startup::invalidVersionShowsTranslatedBoxAndNoWindow()
+void TestStartup::invalidVersionShowsTranslatedBoxAndNoWindow()
 {
     QFETCH(QString, locale);
     QTranslator translator;
@@ -295,7 +295,7 @@ void tst_Startup::invalidVersionShowsTranslatedBoxAndNoWindow()
     QVERIFY(!window.isVisible());
 }
 
-void tst_Startup::startDavUzodurRunsScriptWithBlankInPath()
+void TestStartup::startDavUzodurRunsScriptWithBlankInPath()
 {
     Configuration::setAppRootPathOverride(m_client->path());
     const QString script = m_client->filePath(Configuration::getClientBinaryName());
@@ -310,5 +310,5 @@ void tst_Startup::startDavUzodurRunsScriptWithBlankInPath()
     QCOMPARE(TestFiles::read(marker), QByteArray("0\n"));
 }
 
-QTEST_MAIN(tst_Startup)
+QTEST_MAIN(TestStartup)
 #include "tst_startup.moc"

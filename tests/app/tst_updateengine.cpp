@@ -64,7 +64,7 @@ QStringList texts(const QSignalSpy& spy)
 Q_DECLARE_METATYPE(RecordedDir)
 Q_DECLARE_METATYPE(ClientDir)
 
-class tst_UpdateEngine : public QObject {
+class TestUpdateEngine : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -96,12 +96,12 @@ private:
     std::unique_ptr<UpdateEngine> engine;
 };
 
-void tst_UpdateEngine::initTestCase()
+void TestUpdateEngine::initTestCase()
 {
     savedTmpDir = qgetenv("TMPDIR");
 }
 
-void tst_UpdateEngine::init()
+void TestUpdateEngine::init()
 {
     clientDir = std::make_unique<QTemporaryDir>();
     tempRoot = std::make_unique<QTemporaryDir>();
@@ -111,7 +111,7 @@ void tst_UpdateEngine::init()
     qputenv("TMPDIR", tempRoot->path().toUtf8());
 }
 
-void tst_UpdateEngine::cleanup()
+void TestUpdateEngine::cleanup()
 {
     engine.reset();
     configuration.reset();
@@ -123,13 +123,13 @@ void tst_UpdateEngine::cleanup()
     }
 }
 
-void tst_UpdateEngine::cleanupTestCase()
+void TestUpdateEngine::cleanupTestCase()
 {
     if (savedTmpDir.isNull())
         qunsetenv("TMPDIR");
 }
 
-void tst_UpdateEngine::makeConfiguration(UpdateChannel channel)
+void TestUpdateEngine::makeConfiguration(UpdateChannel channel)
 {
     configuration = std::make_unique<Configuration>();
     configuration->setClientVersion(installing);
@@ -138,7 +138,7 @@ void tst_UpdateEngine::makeConfiguration(UpdateChannel channel)
     engine = std::make_unique<UpdateEngine>(*configuration, nullptr);
 }
 
-QString tst_UpdateEngine::makeRecordedDir(RecordedDir kind)
+QString TestUpdateEngine::makeRecordedDir(RecordedDir kind)
 {
     const QString session = tempRoot->filePath("corvane_temp_5");
     const QString foreign = clientDir->filePath("home");
@@ -180,7 +180,7 @@ QString tst_UpdateEngine::makeRecordedDir(RecordedDir kind)
     return {};
 }
 
-void tst_UpdateEngine::session_data()
+void TestUpdateEngine::session_data()
 {
     QTest::addColumn<RecordedDir>("recorded");
     QTest::addColumn<int>("recordedVersion");
@@ -217,7 +217,7 @@ void tst_UpdateEngine::session_data()
         << SessionDirOthersMayWrite << installing << QStringList {notPrivate} << false;
 }
 
-void tst_UpdateEngine::session()
+void TestUpdateEngine::session()
 {
     QFETCH(RecordedDir, recorded);
     QFETCH(int, recordedVersion);
@@ -287,7 +287,7 @@ void tst_UpdateEngine::session()
     QCOMPARE(tempAfter, tempExpected);
 }
 
-void tst_UpdateEngine::initializeFatalErrors_data()
+void TestUpdateEngine::initializeFatalErrors_data()
 {
     QTest::addColumn<int>("channel");
     QTest::addColumn<bool>("mirrorsIni");
@@ -310,7 +310,7 @@ void tst_UpdateEngine::initializeFatalErrors_data()
         << QStringLiteral("Cannot record the update session in %CLIENT%/update.ini");
 }
 
-void tst_UpdateEngine::initializeFatalErrors()
+void TestUpdateEngine::initializeFatalErrors()
 {
     QFETCH(int, channel);
     QFETCH(bool, mirrorsIni);
@@ -360,7 +360,7 @@ void tst_UpdateEngine::initializeFatalErrors()
     }
 }
 
-void tst_UpdateEngine::cleanupAfterSuccess_data()
+void TestUpdateEngine::cleanupAfterSuccess_data()
 {
     QTest::addColumn<RecordedDir>("recorded");
     QTest::addColumn<bool>("removed");
@@ -372,7 +372,7 @@ void tst_UpdateEngine::cleanupAfterSuccess_data()
     QTest::newRow("a directory taken over by another user stays") << OtherUsersSessionDir << false;
 }
 
-void tst_UpdateEngine::cleanupAfterSuccess()
+void TestUpdateEngine::cleanupAfterSuccess()
 {
     QFETCH(RecordedDir, recorded);
     QFETCH(bool, removed);
@@ -400,7 +400,7 @@ void tst_UpdateEngine::cleanupAfterSuccess()
     QCOMPARE(TestFiles::snapshot(tempRoot->path()), tempBefore);
 }
 
-void tst_UpdateEngine::proxy_data()
+void TestUpdateEngine::proxy_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("type");
@@ -422,7 +422,7 @@ void tst_UpdateEngine::proxy_data()
         << "proxy:8080" << int(QNetworkProxy::DefaultProxy) << QString() << 0 << true;
 }
 
-void tst_UpdateEngine::proxy()
+void TestUpdateEngine::proxy()
 {
     QFETCH(QString, text);
     QFETCH(int, type);
@@ -455,7 +455,7 @@ void tst_UpdateEngine::proxy()
     }
 }
 
-void tst_UpdateEngine::cleanupDirectoryKeepsLinksAndTheirTargets()
+void TestUpdateEngine::cleanupDirectoryKeepsLinksAndTheirTargets()
 {
     QTemporaryDir outside;
     QVERIFY(TestFiles::write(outside.filePath("precious/file"), "keep"));
@@ -482,7 +482,7 @@ void tst_UpdateEngine::cleanupDirectoryKeepsLinksAndTheirTargets()
 
 // Every start loads the registry anew. The one before goes; one that a task
 // used goes with that task, which may still be reporting late.
-void tst_UpdateEngine::restartsKeepOneMirrorRegistry()
+void TestUpdateEngine::restartsKeepOneMirrorRegistry()
 {
     QVERIFY(TestFiles::write(clientDir->filePath("mirrors.ini"), "[mirrors]\nsize=0\n"));
     makeConfiguration();
@@ -500,5 +500,5 @@ void tst_UpdateEngine::restartsKeepOneMirrorRegistry()
     QCOMPARE(engine->findChildren<Mirrors*>().size(), 1);
 }
 
-QTEST_MAIN(tst_UpdateEngine)
+QTEST_MAIN(TestUpdateEngine)
 #include "tst_updateengine.moc"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-class tst_ParallelFor : public QObject {
+class TestParallelFor : public QObject {
     Q_OBJECT
 
     // State a thread keeps: whoever uses it first owns it.
@@ -97,5 +97,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_ParallelFor)
+QTEST_GUILESS_MAIN(TestParallelFor)
 #include "tst_parallelfor.moc"

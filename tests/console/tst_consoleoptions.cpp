@@ -4,7 +4,7 @@
 
 #include "console/consoleoptions.h"
 
-class tst_ConsoleOptions : public QObject {
+class TestConsoleOptions : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -14,7 +14,7 @@ private Q_SLOTS:
     void parse();
 };
 
-void tst_ConsoleOptions::isConsoleCommand_data()
+void TestConsoleOptions::isConsoleCommand_data()
 {
     QTest::addColumn<QString>("first");
     QTest::addColumn<bool>("console");
@@ -27,13 +27,13 @@ void tst_ConsoleOptions::isConsoleCommand_data()
     QTest::newRow("an empty argument") << "" << false;
 }
 
-void tst_ConsoleOptions::isConsoleCommand()
+void TestConsoleOptions::isConsoleCommand()
 {
     QFETCH(QString, first);
     QTEST(ConsoleOptions::isConsoleCommand(first), "console");
 }
 
-void tst_ConsoleOptions::parse_data()
+void TestConsoleOptions::parse_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("command");
@@ -80,7 +80,7 @@ void tst_ConsoleOptions::parse_data()
                                        << nouser << "unknown option --verbose";
 }
 
-void tst_ConsoleOptions::parse()
+void TestConsoleOptions::parse()
 {
     QFETCH(QStringList, arguments);
     const ConsoleOptions options = ConsoleOptions::parse(QStringList {QStringLiteral("update")} + arguments);
@@ -93,5 +93,5 @@ void tst_ConsoleOptions::parse()
     QTEST(options.error, "error");
 }
 
-QTEST_GUILESS_MAIN(tst_ConsoleOptions)
+QTEST_GUILESS_MAIN(TestConsoleOptions)
 #include "tst_consoleoptions.moc"

@@ -21,7 +21,7 @@ WorkListSummary work(int downloads, quint64 bytes, int installs, int deletions)
 
 Q_DECLARE_METATYPE(WorkListSummary)
 
-class tst_ConsoleText : public QObject {
+class TestConsoleText : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -37,7 +37,7 @@ private Q_SLOTS:
     void summaries();
 };
 
-void tst_ConsoleText::bytes_data()
+void TestConsoleText::bytes_data()
 {
     QTest::addColumn<quint64>("count");
     QTest::addColumn<QString>("text");
@@ -53,13 +53,13 @@ void tst_ConsoleText::bytes_data()
     QTest::newRow("the largest count") << std::numeric_limits<quint64>::max() << "18446.7 PB";
 }
 
-void tst_ConsoleText::bytes()
+void TestConsoleText::bytes()
 {
     QFETCH(quint64, count);
     QTEST(ConsoleText::bytes(count), "text");
 }
 
-void tst_ConsoleText::duration_data()
+void TestConsoleText::duration_data()
 {
     QTest::addColumn<quint64>("seconds");
     QTest::addColumn<QString>("text");
@@ -71,13 +71,13 @@ void tst_ConsoleText::duration_data()
     QTest::newRow("hours do not wrap at a day") << quint64(360000) << "100:00:00";
 }
 
-void tst_ConsoleText::duration()
+void TestConsoleText::duration()
 {
     QFETCH(quint64, seconds);
     QTEST(ConsoleText::duration(seconds), "text");
 }
 
-void tst_ConsoleText::progressLine_data()
+void TestConsoleText::progressLine_data()
 {
     QTest::addColumn<QString>("stage");
     QTest::addColumn<double>("fraction");
@@ -124,7 +124,7 @@ void tst_ConsoleText::progressLine_data()
         << downloading << 0.37 << false << quint64(0) << quint64(0) << quint64(0) << 0 << "D";
 }
 
-void tst_ConsoleText::progressLine()
+void TestConsoleText::progressLine()
 {
     ConsoleText::Progress progress;
     QFETCH(QString, stage);
@@ -145,7 +145,7 @@ void tst_ConsoleText::progressLine()
     QVERIFY(line.size() < qMax(2, width));
 }
 
-void tst_ConsoleText::plain_data()
+void TestConsoleText::plain_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("text");
@@ -166,13 +166,13 @@ void tst_ConsoleText::plain_data()
                                      << "a b c";
 }
 
-void tst_ConsoleText::plain()
+void TestConsoleText::plain()
 {
     QFETCH(QString, line);
     QTEST(ConsoleText::plain(line), "text");
 }
 
-void tst_ConsoleText::summaries_data()
+void TestConsoleText::summaries_data()
 {
     QTest::addColumn<bool>("check");
     QTest::addColumn<WorkListSummary>("work");
@@ -196,7 +196,7 @@ void tst_ConsoleText::summaries_data()
         << true << work(0, 0, 0, 0) << 0.0 << "Up to date: 2.0 is installed";
 }
 
-void tst_ConsoleText::summaries()
+void TestConsoleText::summaries()
 {
     QFETCH(bool, check);
     QFETCH(WorkListSummary, work);
@@ -207,5 +207,5 @@ void tst_ConsoleText::summaries()
         "text");
 }
 
-QTEST_GUILESS_MAIN(tst_ConsoleText)
+QTEST_GUILESS_MAIN(TestConsoleText)
 #include "tst_consoletext.moc"

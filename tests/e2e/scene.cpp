@@ -3,9 +3,12 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QThread>
 
-#include "mirrorsfixture.h"
+#include "mirrorsini.h"
 #include "testfiles.h"
 #include "testsigning.h"
 #include "toolprocess.h"
@@ -68,6 +71,12 @@ bool Scene::serveMirror()
     return nginx.start(path(QStringLiteral("nginx")), {{mirror()}}) && writeMirrorsIni({nginx.url(0)});
 }
 
+bool Scene::serveMirrorTwice(bool trickled)
+{
+    return nginx.start(path(QStringLiteral("nginx")), {{mirror(), false, 64 * 1024}, {mirror()}})
+        && writeMirrorsIni({nginx.url(trickled ? 0 : 1)});
+}
+
 bool Scene::writeMirrorsIni(const QStringList& urls) const
 {
     QList<MirrorsFixture::Entry> mirrors;
@@ -110,23 +119,83 @@ int Scene::clientStarts() const
     return int(TestFiles::read(startedLog()).count("started"));
 }
 
+bool Scene::downloadArrived(const QString& name) const
+{
+    return QDirIterator(path(QStringLiteral("tmp")), {name}, QDir::Files, QDirIterator::Subdirectories)
+        .hasNext();
+}
+
+bool Scene::installationUnderWay() const
+{
+    if (QFileInfo::exists(client() + QStringLiteral("/zz/huge.txt")))
+        return true;
+    QDirIterator it(client(), {QStringLiteral("_old_*"), QStringLiteral("_new_*")}, QDir::Files,
+        QDirIterator::Subdirectories);
+    return it.hasNext();
+}
+
+bool Scene::waitForInstallation(int timeoutMs) const
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!installationUnderWay() && waited.elapsed() < timeoutMs)
+        QThread::usleep(200);
+    return installationUnderWay();
+}
+
+Files Scene::version1()
+{
+    return {
+        {QStringLiteral("readme.txt"), "Corvane 1\n"},
+        {QStringLiteral("lib/libcorvane.so"), TestFiles::noise(20000, 1)},
+        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
+        {QStringLiteral("docs/Alte Datei.txt"), "gone in version 2\n"},
+    };
+}
+
+Files Scene::version2()
+{
+    return {
+        {QStringLiteral("readme.txt"), "Corvane 2\n"},
+        {QStringLiteral("lib/libcorvane.so"), TestFiles::noise(20000, 2)},
+        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
+        {QStringLiteral("docs/Neue Datei, mit Komma.txt"), QByteArray("new in version 2\n").repeated(100)},
+        {QStringLiteral("docs/Grüße an alle.txt"), "Willkommen\n"},
+    };
+}
+
+Files Scene::bigVersion2()
+{
+    Files files = version2();
+    files.insert(QStringLiteral("payload.bin"), TestFiles::noise(1 << 20, 3));
+    files.insert(
+        QStringLiteral("zz/huge.txt"), QByteArray("Corvane level data, line after line\n").repeated(1 << 20));
+    return files;
+}
+
 QByteArray Scene::builtUpdater()
 {
     static const QByteArray bytes = TestFiles::read(QStringLiteral(CORVANE_UPDATE_BINARY));
     return bytes;
 }
 
-QByteArray Scene::noise(int size, quint32 seed)
+QStringList Scene::differences(const Files& expected, const Files& actual)
 {
-    QByteArray data(size, Qt::Uninitialized);
-    for (char& c : data) {
-        seed = seed * 1103515245u + 12345u;
-        c = char(seed >> 24);
+    QStringList wrong;
+    for (auto it = actual.cbegin(); it != actual.cend(); ++it) {
+        if (expected.value(it.key()) != it.value())
+            wrong.append(
+                (expected.contains(it.key()) ? QStringLiteral("differs: ") : QStringLiteral("extra: "))
+                + it.key());
     }
-    return data;
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        if (!actual.contains(it.key()))
+            wrong.append(QStringLiteral("missing: ") + it.key());
+    }
+    return wrong;
 }
 
 QString diagnostics(const Scene& scene, UpdaterRun& run)
 {
-    return QStringLiteral("updater log:\n%1\nnginx:\n%2").arg(run.log(), scene.nginx.errorText());
+    return QStringLiteral("updater:\n%1\nnginx:\n%2").arg(run.both(), scene.nginx.errorText());
 }

@@ -6,16 +6,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
-#include <QThread>
 
 #include <csignal>
 #include <memory>
@@ -26,57 +21,10 @@
 #include "testfiles.h"
 #include "testsigning.h"
 #include "toolprocess.h"
+#include "updaterrun.h"
 #include "updateserverprocess.h"
 
 namespace {
-
-const QString clientType = QStringLiteral("client_linux_amd64");
-constexpr int runTimeoutMs = 90000;
-// Variables that would let a run reach a display or pick a platform plugin.
-const QStringList displayVariables {
-    QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("QT_QPA_PLATFORM")};
-
-Files version1()
-{
-    return {
-        {QStringLiteral("readme.txt"), "Corvane 1\n"},
-        {QStringLiteral("lib/libcorvane.so"), Scene::noise(20000, 1)},
-        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
-        {QStringLiteral("docs/old.txt"), "gone in version 2\n"},
-    };
-}
-
-Files version2()
-{
-    return {
-        {QStringLiteral("readme.txt"), "Corvane 2\n"},
-        {QStringLiteral("lib/libcorvane.so"), Scene::noise(20000, 2)},
-        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
-        {QStringLiteral("docs/new.txt"), QByteArray("new in version 2\n").repeated(100)},
-    };
-}
-
-// Version 2 with a payload that a trickling site needs seconds for, and a
-// big file whose unpacking the installation needs a moment for.
-Files bigVersion2()
-{
-    Files files = version2();
-    files.insert(QStringLiteral("payload.bin"), Scene::noise(1 << 20, 3));
-    files.insert(
-        QStringLiteral("zz/huge.txt"), QByteArray("Corvane level data, line after line\n").repeated(1 << 20));
-    return files;
-}
-
-QProcessEnvironment consoleEnvironment(const Scene& scene)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& name : displayVariables)
-        env.remove(name);
-    const QProcessEnvironment own = scene.environment();
-    for (const QString& key : own.keys())
-        env.insert(key, own.value(key));
-    return env;
-}
 
 // The first byte that would not show as itself in a log file, or -1.
 int controlCharacterAt(const QByteArray& text)
@@ -89,16 +37,6 @@ int controlCharacterAt(const QByteArray& text)
     return -1;
 }
 
-// True once the installation has changed the client directory.
-bool installationUnderWay(const QString& client)
-{
-    if (QFileInfo::exists(client + QStringLiteral("/zz/huge.txt")))
-        return true;
-    QDirIterator it(client, {QStringLiteral("_old_*"), QStringLiteral("_new_*")}, QDir::Files,
-        QDirIterator::Subdirectories);
-    return it.hasNext();
-}
-
 // Everything in the scene's temporary folder, session directories and
 // scratch folders alike.
 QMap<QString, QString> tempTree(const Scene& scene)
@@ -106,80 +44,10 @@ QMap<QString, QString> tempTree(const Scene& scene)
     return TestFiles::snapshot(scene.path(QStringLiteral("tmp")));
 }
 
-// A console run with standard output and standard error apart, each a pipe.
-class ConsoleRun final {
-public:
-    ~ConsoleRun()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(10000);
-        }
-    }
-
-    bool start(const Scene& scene, const QStringList& args)
-    {
-        process.setProcessEnvironment(consoleEnvironment(scene));
-        process.setWorkingDirectory(scene.client());
-        process.start(scene.client() + QStringLiteral("/update"), args);
-        return process.waitForStarted(10000);
-    }
-
-    // Waits until standard error holds text; false when the run ends first.
-    bool waitForError(const QString& text, int timeoutMs)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!err().contains(text)) {
-            if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
-                return err().contains(text);
-            process.waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(100))));
-        }
-        return true;
-    }
-
-    void signal(int signalNumber) const { ::kill(pid_t(process.processId()), signalNumber); }
-
-    // The exit code, or -1 after a crash or the time-out.
-    int waitForExit(int timeoutMs)
-    {
-        if (!process.waitForFinished(timeoutMs))
-            return -1;
-        out();
-        err();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
-    QString out()
-    {
-        stdoutBytes += process.readAllStandardOutput();
-        return QString::fromUtf8(stdoutBytes);
-    }
-    QString err()
-    {
-        stderrBytes += process.readAllStandardError();
-        return QString::fromUtf8(stderrBytes);
-    }
-    QString both() { return err() + QStringLiteral("\nstandard output:\n") + out(); }
-
-    QProcess process;
-    QByteArray stdoutBytes;
-    QByteArray stderrBytes;
-};
-
-// One run to its end with a console run's exit code and output.
-ToolProcess::Result runToEnd(const Scene& scene, const QStringList& args)
-{
-    ConsoleRun run;
-    if (!run.start(scene, args))
-        return {};
-    const int exitCode = run.waitForExit(runTimeoutMs);
-    return {exitCode, run.out(), run.err()};
-}
-
 // A run on a pseudo-terminal of 100 columns: all it wrote there is in out.
 ToolProcess::Result runOnTerminal(const Scene& scene, const QStringList& args)
 {
-    ToolProcess::Terminal terminal {scene.client(), consoleEnvironment(scene), 100, 30};
+    ToolProcess::Terminal terminal {scene.client(), UpdaterRun::environment(scene, args), 100, 30};
     terminal.environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm"));
     return ToolProcess::runOnTerminal(
         scene.client() + QStringLiteral("/update"), args, runTimeoutMs, terminal);
@@ -187,7 +55,7 @@ ToolProcess::Result runOnTerminal(const Scene& scene, const QStringList& args)
 
 } // namespace
 
-class tst_Console : public QObject {
+class TestConsole : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -203,7 +71,7 @@ private Q_SLOTS:
     void progressLineOnATerminal();
 };
 
-void tst_Console::initTestCase()
+void TestConsole::initTestCase()
 {
     if (NginxServer::binary().isEmpty())
         QSKIP("nginx is not installed (scripts/setup.sh installs it); the console tests need a real web "
@@ -212,7 +80,7 @@ void tst_Console::initTestCase()
         QSKIP("This build embeds a publisher's key; the console tests sign with the development key");
 }
 
-void tst_Console::helpAndVersion_data()
+void TestConsole::helpAndVersion_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<QStringList>("lines");
@@ -230,13 +98,13 @@ void tst_Console::helpAndVersion_data()
                QStringLiteral("Release signing key: %1\n").arg(QLatin1String(publicKeyFingerprint))};
 }
 
-void tst_Console::helpAndVersion()
+void TestConsole::helpAndVersion()
 {
     QFETCH(QString, option);
     Scene scene;
     QVERIFY(scene.installClient({}));
     const QMap<QString, QString> before = TestFiles::snapshot(scene.client());
-    const ToolProcess::Result run = runToEnd(scene, {option});
+    const ToolProcess::Result run = UpdaterRun::runToEnd(scene, {option});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString());
     QFETCH(QStringList, lines);
@@ -245,14 +113,12 @@ void tst_Console::helpAndVersion()
     QCOMPARE(TestFiles::snapshot(scene.client()), before);
 }
 
-void tst_Console::checkUpdateCheckAgainWithoutADisplay()
+void TestConsole::checkUpdateCheckAgainWithoutADisplay()
 {
     Scene scene;
-    QVERIFY(scene.installClient(version1()));
-    QVERIFY(scene.publish(2, version2(), version1()));
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
-        qPrintable(scene.nginx.errorText()));
-    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
     // The version comes from the update server, as in the unattended form.
     UpdateServerProcess server;
     QVERIFY2(server.start(
@@ -263,10 +129,10 @@ void tst_Console::checkUpdateCheckAgainWithoutADisplay()
     // The check fetches the product ini and compares, and changes nothing:
     // no file, no lock, no session record, no scratch folder.
     const QMap<QString, QString> clientBefore = TestFiles::snapshot(scene.client());
-    ToolProcess::Result check = runToEnd(scene, {QStringLiteral("--check")});
+    ToolProcess::Result check = UpdaterRun::runToEnd(scene, {QStringLiteral("--check")});
     QVERIFY2(check.exitCode == 100, qPrintable(check.err));
     QCOMPARE(check.out,
-        QStringLiteral("Update to 2.0 available: 3 files to download (21.7 kB, 21710 bytes), 3 to install, 1 "
+        QStringLiteral("Update to 2.0 available: 4 files to download (21.7 kB, 21721 bytes), 4 to install, 1 "
                        "to delete\n"));
     QCOMPARE(TestFiles::snapshot(scene.client()), clientBefore);
     QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
@@ -274,32 +140,32 @@ void tst_Console::checkUpdateCheckAgainWithoutADisplay()
     QCOMPARE(served.size(), 2); // the product ini and its signature, nothing else
 
     // The update: the same release, no client start without --start-client.
-    ConsoleRun update;
+    UpdaterRun update;
     QVERIFY(update.start(scene, {QStringLiteral("--console")}));
     QCOMPARE(update.waitForExit(runTimeoutMs), 0);
-    QCOMPARE(scene.releaseFilesInClient(), version2());
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
     static const QRegularExpression summary(QStringLiteral(
-        "^Updated to 2\\.0: 3 files installed, 1 deleted, 21\\.7 kB downloaded in \\d+\\.\\d s\\n$"));
+        "^Updated to 2\\.0: 4 files installed, 1 deleted, 21\\.7 kB downloaded in \\d+\\.\\d s\\n$"));
     QVERIFY2(summary.match(update.out()).hasMatch(), qPrintable(update.both()));
     QVERIFY2(
-        update.err().contains(QStringLiteral("Update successfully finished\n")), qPrintable(update.err()));
+        update.log().contains(QStringLiteral("Update successfully finished\n")), qPrintable(update.log()));
     // A pipe gets plain lines: no progress line, no escape sequences.
-    const int control = controlCharacterAt(update.stderrBytes + update.stdoutBytes);
+    const int control = controlCharacterAt(update.bytes());
     QVERIFY2(control < 0,
         qPrintable(QStringLiteral("control character at %1 in:\n%2").arg(control).arg(update.both())));
     QCOMPARE(scene.tempLeftovers(), QStringList());
     QCOMPARE(scene.clientStarts(), 0);
 
     // Checked again: nothing to do, exit 0; a quiet check prints nothing at all.
-    check = runToEnd(scene, {QStringLiteral("--check"), clientType, QStringLiteral("2")});
+    check = UpdaterRun::runToEnd(scene, {QStringLiteral("--check"), clientType, QStringLiteral("2")});
     QCOMPARE(check.exitCode, 0);
     QCOMPARE(check.out, QStringLiteral("Up to date: 2 is installed\n"));
-    check = runToEnd(scene, {QStringLiteral("--check"), QStringLiteral("--quiet")});
+    check = UpdaterRun::runToEnd(scene, {QStringLiteral("--check"), QStringLiteral("--quiet")});
     QCOMPARE(check.exitCode, 0);
     QCOMPARE(check.out + check.err, QString());
 
     // Already current, the client starts when asked to.
-    const ToolProcess::Result again = runToEnd(scene,
+    const ToolProcess::Result again = UpdaterRun::runToEnd(scene,
         {QStringLiteral("--console"), QStringLiteral("--start-client"), clientType, QStringLiteral("2")});
     QCOMPARE(again.exitCode, 0);
     QCOMPARE(again.out, QStringLiteral("Already up to date: 2\n"));
@@ -307,7 +173,7 @@ void tst_Console::checkUpdateCheckAgainWithoutADisplay()
     QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
 }
 
-void tst_Console::failuresEndWithTheirExitCode_data()
+void TestConsole::failuresEndWithTheirExitCode_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("setup");
@@ -335,13 +201,13 @@ void tst_Console::failuresEndWithTheirExitCode_data()
         << "Check of 2 failed";
 }
 
-void tst_Console::failuresEndWithTheirExitCode()
+void TestConsole::failuresEndWithTheirExitCode()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, setup);
     Scene scene;
-    QVERIFY(scene.installClient(version1()));
-    QVERIFY(scene.publish(2, version2(), version1()));
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
     // The empty site answers every request with 404.
     QVERIFY(QDir().mkpath(scene.path(QStringLiteral("empty"))));
     QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")),
@@ -364,14 +230,14 @@ void tst_Console::failuresEndWithTheirExitCode()
     }
     const QMap<QString, QString> before = TestFiles::snapshot(scene.client());
 
-    ConsoleRun run;
+    UpdaterRun run;
     QVERIFY(run.start(scene, args));
     QFETCH(int, exitCode);
     QCOMPARE(run.waitForExit(runTimeoutMs), exitCode);
     QFETCH(QString, error);
-    QVERIFY2(run.err().contains(error + QLatin1Char('\n')), qPrintable(run.both()));
+    QVERIFY2(run.log().contains(error + QLatin1Char('\n')), qPrintable(run.both()));
     QCOMPARE(run.out(), QString());
-    QCOMPARE(scene.releaseFilesInClient(), version1());
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version1());
     // A failed update keeps its record, so that the next run continues its
     // downloads; nothing else writes anything.
     // An update makes the lock file, as the window does; a check does not.
@@ -382,7 +248,7 @@ void tst_Console::failuresEndWithTheirExitCode()
         QCOMPARE(after, before);
 }
 
-void tst_Console::signalCancelsWithRollback_data()
+void TestConsole::signalCancelsWithRollback_data()
 {
     QTest::addColumn<QString>("cutAt");
     QTest::addColumn<int>("firstSignal");
@@ -394,59 +260,48 @@ void tst_Console::signalCancelsWithRollback_data()
     QTest::newRow("SIGINT during the installation, then SIGTERM") << "installation" << SIGINT << SIGTERM;
 }
 
-void tst_Console::signalCancelsWithRollback()
+void TestConsole::signalCancelsWithRollback()
 {
     QFETCH(QString, cutAt);
     QFETCH(int, firstSignal);
     QFETCH(int, secondSignal);
     const bool duringDownloads = cutAt == QLatin1String("downloads");
-    const Files release = bigVersion2();
+    const Files release = Scene::bigVersion2();
     const QStringList args {QStringLiteral("--console"), clientType, QStringLiteral("2")};
     const QString lateSignal = QStringLiteral("received: the update is installed; finishing its clean-up");
     constexpr int attempts = 3;
 
     std::unique_ptr<Scene> scene;
-    std::unique_ptr<ConsoleRun> run;
+    std::unique_ptr<UpdaterRun> run;
     int exitCode = -1;
     // On a busy machine the signal can come only after the installation
     // has ended. The update then finishes rather than leave the old copies
     // behind (checked here), and the scene is played again.
     for (int attempt = 1;; ++attempt) {
         scene = std::make_unique<Scene>();
-        run = std::make_unique<ConsoleRun>();
-        QVERIFY(scene->installClient(version1()));
-        QVERIFY(scene->publish(2, release, version1(), {QStringLiteral("--gzip")}));
+        run = std::make_unique<UpdaterRun>();
+        QVERIFY(scene->installClient(Scene::version1()));
+        QVERIFY(scene->publish(2, release, Scene::version1(), {QStringLiteral("--gzip")}));
         // Site 0 trickles, site 1 serves at full speed; both serve the same tree.
-        QVERIFY2(scene->nginx.start(scene->path(QStringLiteral("nginx")),
-                     {{scene->mirror(), false, 64 * 1024}, {scene->mirror()}}),
-            qPrintable(scene->nginx.errorText()));
-        QVERIFY(scene->writeMirrorsIni({scene->nginx.url(duringDownloads ? 0 : 1)}));
+        QVERIFY2(scene->serveMirrorTwice(duringDownloads), qPrintable(scene->nginx.errorText()));
 
         QVERIFY(run->start(*scene, args));
         if (duringDownloads) {
-            QVERIFY2(run->waitForError(QStringLiteral("Downloading files"), runTimeoutMs),
-                qPrintable(run->both()));
+            QVERIFY2(
+                run->waitForLog(QStringLiteral("Downloading files"), runTimeoutMs), qPrintable(run->both()));
             // Bytes of the trickled file have arrived.
-            QTRY_VERIFY_WITH_TIMEOUT(
-                QDirIterator(scene->path(QStringLiteral("tmp")), {QStringLiteral("payload.bin")}, QDir::Files,
-                    QDirIterator::Subdirectories)
-                    .hasNext(),
-                20000);
+            QTRY_VERIFY_WITH_TIMEOUT(scene->downloadArrived(QStringLiteral("payload.bin")), 20000);
         } else {
-            QVERIFY2(run->waitForError(QStringLiteral("Starting file updates"), runTimeoutMs),
+            QVERIFY2(run->waitForLog(QStringLiteral("Starting file updates"), runTimeoutMs),
                 qPrintable(run->both()));
-            // As soon as the client directory changes. Poll tightly, the phase is short.
-            QElapsedTimer waited;
-            waited.start();
-            while (!installationUnderWay(scene->client()) && waited.elapsed() < 20000)
-                QThread::usleep(200);
-            QVERIFY2(installationUnderWay(scene->client()), qPrintable(run->both()));
+            // As soon as the client directory changes.
+            QVERIFY2(scene->waitForInstallation(20000), qPrintable(run->both()));
         }
         run->signal(firstSignal);
         if (secondSignal != 0)
             run->signal(secondSignal);
         exitCode = run->waitForExit(runTimeoutMs);
-        if (!run->err().contains(lateSignal))
+        if (!run->log().contains(lateSignal))
             break;
         QVERIFY2(exitCode == 0, qPrintable(run->both()));
         QCOMPARE(scene->releaseFilesInClient(), release);
@@ -461,14 +316,14 @@ void tst_Console::signalCancelsWithRollback()
     };
     int actedOn = firstSignal;
     if (secondSignal != 0
-        && run->err().contains(name(secondSignal) + QStringLiteral(" received: cancelling")))
+        && run->log().contains(name(secondSignal) + QStringLiteral(" received: cancelling")))
         std::swap(actedOn, secondSignal);
     QVERIFY2(exitCode == 128 + actedOn, qPrintable(run->both()));
-    QCOMPARE(scene->releaseFilesInClient(), version1());
-    QVERIFY2(run->err().contains(QStringLiteral("error: Update cancelled by %1\n").arg(name(actedOn))),
+    QCOMPARE(scene->releaseFilesInClient(), Scene::version1());
+    QVERIFY2(run->log().contains(QStringLiteral("error: Update cancelled by %1\n").arg(name(actedOn))),
         qPrintable(run->both()));
     if (secondSignal != 0)
-        QVERIFY2(run->err().contains(name(secondSignal) + QStringLiteral(" received: still cancelling")),
+        QVERIFY2(run->log().contains(name(secondSignal) + QStringLiteral(" received: still cancelling")),
             qPrintable(run->both()));
     QCOMPARE(run->out(), QString());
     QCOMPARE(scene->clientStarts(), 0);
@@ -478,56 +333,53 @@ void tst_Console::signalCancelsWithRollback()
         const QMap<QString, QString> kept = tempTree(*scene);
         QVERIFY(!kept.isEmpty());
         const ToolProcess::Result check =
-            runToEnd(*scene, {QStringLiteral("--check"), clientType, QStringLiteral("2")});
+            UpdaterRun::runToEnd(*scene, {QStringLiteral("--check"), clientType, QStringLiteral("2")});
         QCOMPARE(check.exitCode, 100);
         QCOMPARE(tempTree(*scene), kept);
     }
 
     // The next run converges on the release and leaves nothing behind.
     QVERIFY(scene->writeMirrorsIni({scene->nginx.url(1)}));
-    const ToolProcess::Result rerun = runToEnd(*scene, args);
+    const ToolProcess::Result rerun = UpdaterRun::runToEnd(*scene, args);
     QVERIFY2(rerun.exitCode == 0, qPrintable(rerun.err));
     QCOMPARE(scene->releaseFilesInClient(), release);
     QCOMPARE(scene->tempLeftovers(), QStringList());
 }
 
-void tst_Console::signalDuringTheCleanUpLetsItFinish()
+void TestConsole::signalDuringTheCleanUpLetsItFinish()
 {
     Scene scene;
     // Many obsolete files, so that their deletion, the last stage, takes a while.
-    Files old = version1();
+    Files old = Scene::version1();
     for (int i = 0; i < 3000; ++i)
         old.insert(QStringLiteral("obsolete/file%1.txt").arg(i), QByteArray::number(i));
     QVERIFY(scene.installClient(old));
-    QVERIFY(scene.publish(2, version2(), old));
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
-        qPrintable(scene.nginx.errorText()));
-    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+    QVERIFY(scene.publish(2, Scene::version2(), old));
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
 
-    ConsoleRun run;
+    UpdaterRun run;
     QVERIFY(run.start(scene, {QStringLiteral("--console"), clientType, QStringLiteral("2")}));
-    QVERIFY2(
-        run.waitForError(QStringLiteral("Starting deleting files"), runTimeoutMs), qPrintable(run.both()));
+    QVERIFY2(run.waitForLog(QStringLiteral("Starting deleting files"), runTimeoutMs), qPrintable(run.both()));
     run.signal(SIGINT);
     // The installation cannot be undone any more: the update ends as a
     // success, without "_old_" copies or obsolete files.
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
-    QVERIFY2(run.err().contains(
+    QVERIFY2(run.log().contains(
                  QStringLiteral("SIGINT received: the update is installed; finishing its clean-up")),
         qPrintable(run.both().right(2000)));
-    QVERIFY2(run.out().startsWith(QStringLiteral("Updated to 2: 3 files installed, 3001 deleted")),
+    QVERIFY2(run.out().startsWith(QStringLiteral("Updated to 2: 4 files installed, 3001 deleted")),
         qPrintable(run.out()));
-    QCOMPARE(scene.releaseFilesInClient(), version2());
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
-void tst_Console::progressLineOnATerminal()
+void TestConsole::progressLineOnATerminal()
 {
     Scene scene;
-    Files release = version2();
-    release.insert(QStringLiteral("payload.bin"), Scene::noise(300 * 1000, 4));
-    QVERIFY(scene.installClient(version1()));
-    QVERIFY(scene.publish(2, release, version1()));
+    Files release = Scene::version2();
+    release.insert(QStringLiteral("payload.bin"), TestFiles::noise(300 * 1000, 4));
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, release, Scene::version1()));
     // Trickled, so that the downloads last long enough to be drawn.
     QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror(), false, 200 * 1000}}),
         qPrintable(scene.nginx.errorText()));
@@ -551,9 +403,9 @@ void tst_Console::progressLineOnATerminal()
     // Log lines come above the line, the summary last, with the line gone.
     QVERIFY2(output.contains(QStringLiteral("Update successfully finished\r\n")), qPrintable(output));
     static const QRegularExpression summary(
-        QStringLiteral("\r\x1b\\[KUpdated to 2: 4 files installed, [^\r]*\r\n$"));
+        QStringLiteral("\r\x1b\\[KUpdated to 2: 5 files installed, [^\r]*\r\n$"));
     QVERIFY2(summary.match(output).hasMatch(), qPrintable(output));
 }
 
-QTEST_GUILESS_MAIN(tst_Console)
+QTEST_GUILESS_MAIN(TestConsole)
 #include "tst_console.moc"

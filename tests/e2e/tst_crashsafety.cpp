@@ -2,7 +2,10 @@
 // the kills come at many moments of the installation, timed by watching the
 // client directory with inotify. After every kill each file must hold a whole
 // version of itself and the updater must still start; the run that gets
-// through must leave the release to the byte and nothing else behind.
+// through must leave the release to the byte and nothing else behind. The
+// runs use the console form, which starts at once where the window waits two
+// seconds; one moment is played on the window as well, and a console run
+// takes over the session the window left.
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -19,8 +22,6 @@
 
 namespace {
 
-const QString clientType = QStringLiteral("client_linux_amd64");
-constexpr int runTimeoutMs = 90000;
 // Each run of the sweep is cut this many changes of the client directory
 // later than the one before, counted from its own start; the later runs
 // have less left to do, so a small step puts cuts all over the installation.
@@ -48,13 +49,13 @@ Files version1()
 {
     Files files {
         {QStringLiteral("readme.txt"), "Corvane 1\n"},
-        {QStringLiteral("payload.bin"), Scene::noise(1 << 20, 1)},
+        {QStringLiteral("payload.bin"), TestFiles::noise(1 << 20, 1)},
         {QStringLiteral("data/level.dat"), text("level data of version 1\n", 1 << 17)},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("docs/obsolete.txt"), "gone in version 2\n"},
     };
     for (int i = 0; i < 8; ++i)
-        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), Scene::noise(40000 + i, 10 + i));
+        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), TestFiles::noise(40000 + i, 10 + i));
     return files;
 }
 
@@ -62,16 +63,18 @@ Files version2()
 {
     Files files {
         {QStringLiteral("readme.txt"), "Corvane 2\n"},
-        {QStringLiteral("payload.bin"), Scene::noise(1 << 20, 2)},
+        {QStringLiteral("payload.bin"), TestFiles::noise(1 << 20, 2)},
         {QStringLiteral("data/level.dat"), text("level data of version 2, longer\n", 1 << 17)},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("extras/new/welcome.txt"), "new in version 2\n"},
         {QStringLiteral("update"), newUpdater()},
     };
     for (int i = 0; i < 8; ++i)
-        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), Scene::noise(40000 + i, 20 + i));
+        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), TestFiles::noise(40000 + i, 20 + i));
     return files;
 }
+
+const QStringList console {QStringLiteral("--console"), clientType, QStringLiteral("2")};
 
 const QStringList watchedDirs {
     QString(), QStringLiteral("lib"), QStringLiteral("data"), QStringLiteral("docs")};
@@ -143,7 +146,7 @@ bool isInstallationEvent(const NameEvents::Event& event)
 
 } // namespace
 
-class tst_CrashSafety : public QObject {
+class TestCrashSafety : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -154,17 +157,17 @@ private Q_SLOTS:
 private:
     bool resetClient();
     enum Outcome { Killed, EndedByItself, NotStarted };
-    // Runs the update and kills it once stop(event number, event) is true.
-    Outcome runUntil(const std::function<bool(int, const NameEvents::Event&)>& stop, UpdaterRun& run);
+    // Runs the update with args and kills it once stop(event number, event) is true.
+    Outcome runUntil(const QStringList& args, const std::function<bool(int, const NameEvents::Event&)>& stop,
+        UpdaterRun& run);
     QStringList tornFiles() const;
     // Waits for the end of a run that was not killed and checks the result.
     void checkConverged(UpdaterRun& run);
 
     Scene scene;
-    QStringList args {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
 };
 
-void tst_CrashSafety::initTestCase()
+void TestCrashSafety::initTestCase()
 {
     if (NginxServer::binary().isEmpty())
         QSKIP("nginx is not installed (scripts/setup.sh installs it); this test needs a real web server");
@@ -175,21 +178,21 @@ void tst_CrashSafety::initTestCase()
         qPrintable(scene.nginx.errorText()));
 }
 
-bool tst_CrashSafety::resetClient()
+bool TestCrashSafety::resetClient()
 {
     QDir(scene.client()).removeRecursively();
     return scene.installClient(version1(), oldUpdater()) && scene.writeMirrorsIni({scene.nginx.url(0)});
 }
 
-tst_CrashSafety::Outcome tst_CrashSafety::runUntil(
-    const std::function<bool(int, const NameEvents::Event&)>& stop, UpdaterRun& run)
+TestCrashSafety::Outcome TestCrashSafety::runUntil(
+    const QStringList& args, const std::function<bool(int, const NameEvents::Event&)>& stop, UpdaterRun& run)
 {
     NameEvents events;
     for (const QString& dir : watchedDirs) {
         if (!events.watch(scene.client(), dir))
             return NotStarted;
     }
-    if (!run.start(scene.client(), args, scene.environment()))
+    if (!run.start(scene, args))
         return NotStarted;
     int seen = 0;
     const QDeadlineTimer deadline(runTimeoutMs);
@@ -207,7 +210,7 @@ tst_CrashSafety::Outcome tst_CrashSafety::runUntil(
     return EndedByItself;
 }
 
-QStringList tst_CrashSafety::tornFiles() const
+QStringList TestCrashSafety::tornFiles() const
 {
     QStringList torn;
     const Files before = version1();
@@ -233,7 +236,7 @@ QStringList tst_CrashSafety::tornFiles() const
     return torn;
 }
 
-void tst_CrashSafety::checkConverged(UpdaterRun& run)
+void TestCrashSafety::checkConverged(UpdaterRun& run)
 {
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
     QVERIFY2(run.log().contains(QLatin1String("Update successfully finished")),
@@ -245,17 +248,7 @@ void tst_CrashSafety::checkConverged(UpdaterRun& run)
     // The updater's own old copy waits for its next start, by design.
     if (installed.value(QStringLiteral("_old_update")) == oldUpdater())
         installed.remove(QStringLiteral("_old_update"));
-    QStringList wrong;
-    for (auto it = installed.cbegin(); it != installed.cend(); ++it) {
-        if (expected.value(it.key()) != it.value())
-            wrong.append(
-                (expected.contains(it.key()) ? QStringLiteral("differs: ") : QStringLiteral("extra: "))
-                + it.key());
-    }
-    for (const QString& name : expected.keys()) {
-        if (!installed.contains(name))
-            wrong.append(QStringLiteral("missing: ") + name);
-    }
+    const QStringList wrong = Scene::differences(expected, installed);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", ")) + QLatin1Char('\n') + run.log()));
     const QString updater = scene.client() + QStringLiteral("/update");
     QVERIFY(TestFiles::read(updater) == newUpdater());
@@ -264,22 +257,27 @@ void tst_CrashSafety::checkConverged(UpdaterRun& run)
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
-void tst_CrashSafety::killsLeaveWholeFiles_data()
+void TestCrashSafety::killsLeaveWholeFiles_data()
 {
     QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QStringList>("args"); // of the first run; the later ones use the console
 
+    const QStringList window {
+        QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
     // Each run is cut a few changes later than the one before, until one
     // gets through: the cuts fall all over the installation.
-    QTest::newRow("one kill after another") << QString();
+    QTest::newRow("one kill after another") << QString() << console;
     // The updater's own file is replaced while it runs.
-    QTest::newRow("when _old_update appears") << QStringLiteral("_old_update");
-    QTest::newRow("while the big file is written") << QStringLiteral("level.dat");
-    QTest::newRow("while the old copies are deleted") << QStringLiteral("-_old_");
+    QTest::newRow("when _old_update appears") << QStringLiteral("_old_update") << console;
+    QTest::newRow("when _old_update appears, in the window") << QStringLiteral("_old_update") << window;
+    QTest::newRow("while the big file is written") << QStringLiteral("level.dat") << console;
+    QTest::newRow("while the old copies are deleted") << QStringLiteral("-_old_") << console;
 }
 
-void tst_CrashSafety::killsLeaveWholeFiles()
+void TestCrashSafety::killsLeaveWholeFiles()
 {
     QFETCH(QString, trigger);
+    QFETCH(QStringList, args);
     QVERIFY(resetClient());
     const bool deletion = trigger.startsWith(QLatin1Char('-'));
     if (deletion)
@@ -289,6 +287,7 @@ void tst_CrashSafety::killsLeaveWholeFiles()
         const int at = 1 + sweepStep * attempt;
         UpdaterRun run;
         const Outcome outcome = runUntil(
+            attempt == 0 ? args : console,
             [&](int number, const NameEvents::Event& event) {
                 if (trigger.isEmpty())
                     return number >= at;
@@ -315,5 +314,5 @@ void tst_CrashSafety::killsLeaveWholeFiles()
     QFAIL("no run got through");
 }
 
-QTEST_GUILESS_MAIN(tst_CrashSafety)
+QTEST_GUILESS_MAIN(TestCrashSafety)
 #include "tst_crashsafety.moc"

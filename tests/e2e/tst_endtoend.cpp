@@ -1,14 +1,15 @@
 // The whole product against a real web server: the real updater binary copied
 // into a client directory, releases made by corvane-publish and served by
 // nginx on loopback, versions told by corvane-updateserver. Kills, corrupt
-// mirrors and a proxy included.
+// mirrors and a proxy included. The window's unattended run is played once
+// from start to client start; the other scenes run the console form, the
+// same engine without the window's fixed delays (two seconds before the
+// start, one before the client starts).
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
-#include <QThread>
 #include <QUrl>
 
 #include "app/configuration.h"
@@ -22,32 +23,8 @@
 
 namespace {
 
-const QString clientType = QStringLiteral("client_linux_amd64");
-constexpr int runTimeoutMs = 90000;
-// The arguments of an unattended update to version 2.
-const QStringList toVersion2 {
-    QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
-
-Files version1()
-{
-    return {
-        {QStringLiteral("readme.txt"), "Corvane 1\n"},
-        {QStringLiteral("lib/libcorvane.so"), Scene::noise(20000, 1)},
-        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
-        {QStringLiteral("docs/Alte Datei.txt"), "gone in version 2\n"},
-    };
-}
-
-Files version2()
-{
-    return {
-        {QStringLiteral("readme.txt"), "Corvane 2\n"},
-        {QStringLiteral("lib/libcorvane.so"), Scene::noise(20000, 2)},
-        {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
-        {QStringLiteral("docs/Neue Datei, mit Komma.txt"), QByteArray("new in version 2\n").repeated(100)},
-        {QStringLiteral("docs/Grüße an alle.txt"), "Willkommen\n"},
-    };
-}
+// An update to version 2.
+const QStringList toVersion2 {QStringLiteral("--console"), clientType, QStringLiteral("2")};
 
 // The paths a site served, as the updater asked for them (URL-decoded).
 QStringList servedPaths(const NginxServer& nginx, int site)
@@ -63,19 +40,9 @@ QStringList servedPaths(const NginxServer& nginx, int site)
     return paths;
 }
 
-// True once the installation has changed the client directory.
-bool installationUnderWay(const QString& client)
-{
-    if (QFileInfo::exists(client + QStringLiteral("/zz/huge.txt")))
-        return true;
-    QDirIterator it(client, {QStringLiteral("_old_*"), QStringLiteral("_new_*")}, QDir::Files,
-        QDirIterator::Subdirectories);
-    return it.hasNext();
-}
-
 } // namespace
 
-class tst_EndToEnd : public QObject {
+class TestEndToEnd : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -91,7 +58,7 @@ private Q_SLOTS:
     void keysOfOtherSizesUpdateEndToEnd();
 };
 
-void tst_EndToEnd::initTestCase()
+void TestEndToEnd::initTestCase()
 {
     if (NginxServer::binary().isEmpty())
         QSKIP("nginx is not installed (scripts/setup.sh installs it); the end-to-end tests need a real web "
@@ -100,14 +67,12 @@ void tst_EndToEnd::initTestCase()
         QSKIP("This build embeds a publisher's key; the end-to-end tests sign with the development key");
 }
 
-void tst_EndToEnd::freshInstallWithTheReferenceServer()
+void TestEndToEnd::freshInstallWithTheReferenceServer()
 {
     Scene scene;
     QVERIFY(scene.installClient({}));
-    QVERIFY(scene.publish(2, version2(), {}));
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
-        qPrintable(scene.nginx.errorText()));
-    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+    QVERIFY(scene.publish(2, Scene::version2(), {}));
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
     UpdateServerProcess server;
     QVERIFY2(server.start(
                  QStringLiteral(CORVANE_UPDATESERVER), {QStringLiteral("--stable"), QStringLiteral("2#2.0")}),
@@ -115,29 +80,28 @@ void tst_EndToEnd::freshInstallWithTheReferenceServer()
     scene.updateServer = server.versionServer();
 
     UpdaterRun run;
-    QVERIFY(run.start(scene.client(), {QStringLiteral("--nouser")}, scene.environment()));
+    QVERIFY(run.start(scene, {QStringLiteral("--nouser")}));
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
     QTRY_VERIFY2_WITH_TIMEOUT(
         server.log().contains(QStringLiteral("version query")), qPrintable(server.log()), 5000);
-    QCOMPARE(scene.releaseFilesInClient(), version2());
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
     QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
     QVERIFY2(run.log().contains(QStringLiteral("Update successfully finished")),
         qPrintable(diagnostics(scene, run)));
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
-void tst_EndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
+void TestEndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
 {
     Scene scene;
-    QVERIFY(scene.installClient(version1()));
-    QVERIFY(scene.publish(2, version2(), version1()));
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
     QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
 
     UpdaterRun run;
-    QVERIFY(run.start(scene.client(), toVersion2, scene.environment()));
+    QVERIFY(run.start(scene, toVersion2));
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
-    QCOMPARE(scene.releaseFilesInClient(), version2());
-    QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
 
     QStringList served = servedPaths(scene.nginx, 0);
     served.sort();
@@ -150,90 +114,63 @@ void tst_EndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
     QCOMPARE(served, expected);
 }
 
-void tst_EndToEnd::killedRunIsCompletedByTheNext_data()
+void TestEndToEnd::killedRunIsCompletedByTheNext_data()
 {
     QTest::addColumn<QString>("killAt");
     QTest::newRow("killed during the downloads") << QStringLiteral("Downloading files");
     QTest::newRow("killed during the installation") << QStringLiteral("Starting file updates");
 }
 
-void tst_EndToEnd::killedRunIsCompletedByTheNext()
+void TestEndToEnd::killedRunIsCompletedByTheNext()
 {
     QFETCH(QString, killAt);
     const bool duringDownloads = killAt == QLatin1String("Downloading files");
     Scene scene;
-    Files release = version2();
     // Big enough that a transfer at the slow site's rate, or the unpacking,
     // is still running when the kill comes.
-    release.insert(QStringLiteral("payload.bin"), Scene::noise(1 << 20, 3));
-    release.insert(
-        QStringLiteral("zz/huge.txt"), QByteArray("Corvane level data, line after line\n").repeated(1 << 20));
-    QVERIFY(scene.installClient(version1()));
-    QVERIFY(scene.publish(2, release, version1(), {QStringLiteral("--gzip")}));
-    // Site 0 trickles, site 1 serves at full speed; both serve the same tree.
-    QVERIFY2(scene.nginx.start(
-                 scene.path(QStringLiteral("nginx")), {{scene.mirror(), false, 64 * 1024}, {scene.mirror()}}),
-        qPrintable(scene.nginx.errorText()));
-    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(duringDownloads ? 0 : 1)}));
-    const QStringList args {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
+    const Files release = Scene::bigVersion2();
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, release, Scene::version1(), {QStringLiteral("--gzip")}));
+    QVERIFY2(scene.serveMirrorTwice(duringDownloads), qPrintable(scene.nginx.errorText()));
+    const QStringList args = toVersion2 + QStringList {QStringLiteral("--start-client")};
 
     {
         UpdaterRun first;
-        QVERIFY(first.start(scene.client(), args, scene.environment()));
+        QVERIFY(first.start(scene, args));
         QVERIFY2(first.waitForLog(killAt, runTimeoutMs), qPrintable(diagnostics(scene, first)));
-        if (duringDownloads) {
-            // Wait for bytes of the trickled file to arrive, then cut.
-            QTRY_VERIFY_WITH_TIMEOUT(
-                QDirIterator(scene.path(QStringLiteral("tmp")), {QStringLiteral("payload.bin")}, QDir::Files,
-                    QDirIterator::Subdirectories)
-                    .hasNext(),
-                20000);
-        } else {
-            // Cut as soon as the client directory changes: a new file being
-            // written beside its target or an old one set aside. Poll tightly, the phase is short.
-            QElapsedTimer waited;
-            waited.start();
-            while (!installationUnderWay(scene.client()) && waited.elapsed() < 20000)
-                QThread::usleep(200);
-        }
+        // Cut once bytes of the trickled file have arrived, or as soon as
+        // the client directory changes.
+        if (duringDownloads)
+            QTRY_VERIFY_WITH_TIMEOUT(scene.downloadArrived(QStringLiteral("payload.bin")), 20000);
+        else
+            scene.waitForInstallation(20000);
         first.killHard();
         QVERIFY2(
             !first.log().contains(QStringLiteral("Update successfully finished")), qPrintable(first.log()));
         if (!duringDownloads)
-            QVERIFY2(installationUnderWay(scene.client()),
-                "the kill came before the installation changed anything");
+            QVERIFY2(scene.installationUnderWay(), "the kill came before the installation changed anything");
     }
     QCOMPARE(scene.clientStarts(), 0);
 
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(1)}));
     UpdaterRun second;
-    QVERIFY(second.start(scene.client(), args, scene.environment()));
+    QVERIFY(second.start(scene, args));
     QCOMPARE(second.waitForExit(runTimeoutMs), 0);
     QVERIFY2(second.log().contains(QStringLiteral("Update successfully finished")),
         qPrintable(diagnostics(scene, second)));
     // Exactly the release: nothing missing, nothing left over ("_old_" copies included).
-    const Files installed = scene.releaseFilesInClient();
-    QStringList wrong;
-    for (auto it = installed.cbegin(); it != installed.cend(); ++it) {
-        if (release.value(it.key()) != it.value())
-            wrong.append(release.contains(it.key()) ? QStringLiteral("differs: ") + it.key()
-                                                    : QStringLiteral("extra: ") + it.key());
-    }
-    for (const QString& path : release.keys()) {
-        if (!installed.contains(path))
-            wrong.append(QStringLiteral("missing: ") + path);
-    }
+    const QStringList wrong = Scene::differences(release, scene.releaseFilesInClient());
     QVERIFY2(
         wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", ")) + QLatin1Char('\n') + second.log()));
     QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
-void tst_EndToEnd::corruptMirrorIsLeftForAGoodOne()
+void TestEndToEnd::corruptMirrorIsLeftForAGoodOne()
 {
     Scene scene;
-    QVERIFY(scene.installClient(version1()));
-    QVERIFY(scene.publish(2, version2(), version1()));
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
     // The bad mirror serves the same tree with every release file spoilt
     // (same size, one byte changed); the product ini and its signature are good.
     const QString bad = scene.path(QStringLiteral("bad-mirror"));
@@ -251,11 +188,9 @@ void tst_EndToEnd::corruptMirrorIsLeftForAGoodOne()
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0), scene.nginx.url(1)}));
 
     UpdaterRun run;
-    QVERIFY(run.start(scene.client(),
-        {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
-        scene.environment()));
+    QVERIFY(run.start(scene, toVersion2));
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
-    QCOMPARE(scene.releaseFilesInClient(), version2());
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
 
     // Every spoilt file that reached the updater was thrown away and fetched
     // again from the good mirror.
@@ -271,11 +206,11 @@ void tst_EndToEnd::corruptMirrorIsLeftForAGoodOne()
     }
 }
 
-void tst_EndToEnd::proxyFromUpdateIniCarriesEveryRequest()
+void TestEndToEnd::proxyFromUpdateIniCarriesEveryRequest()
 {
     Scene scene;
-    QVERIFY(scene.installClient(version1()));
-    QVERIFY(scene.publish(2, version2(), version1()));
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
     NginxServer::Site proxy;
     proxy.proxy = true;
     QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}, proxy}),
@@ -285,11 +220,9 @@ void tst_EndToEnd::proxyFromUpdateIniCarriesEveryRequest()
         "[update]\nproxy=" + scene.nginx.url(1).toUtf8() + "\n"));
 
     UpdaterRun run;
-    QVERIFY(run.start(scene.client(),
-        {QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")},
-        scene.environment()));
+    QVERIFY(run.start(scene, toVersion2));
     QCOMPARE(run.waitForExit(runTimeoutMs), 0);
-    QCOMPARE(scene.releaseFilesInClient(), version2());
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
 
     // The proxy saw each request in absolute form and passed it on; the
     // mirror saw nothing that did not come through it.
@@ -306,14 +239,12 @@ void tst_EndToEnd::proxyFromUpdateIniCarriesEveryRequest()
     QCOMPARE(atProxy, atMirror);
 }
 
-void tst_EndToEnd::changeLogComesThroughNginx()
+void TestEndToEnd::changeLogComesThroughNginx()
 {
     Scene scene;
-    QVERIFY(scene.installClient(version1()));
-    QVERIFY(scene.publish(2, version2(), version1()));
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
-        qPrintable(scene.nginx.errorText()));
-    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
 
     // The viewer reads mirrors.ini from the client directory, as in the updater.
     Configuration::setAppRootPathOverride(scene.client());
@@ -330,7 +261,7 @@ void tst_EndToEnd::changeLogComesThroughNginx()
     Configuration::setAppRootPathOverride(QString());
 }
 
-void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
+void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
 {
     QTest::addColumn<int>("bits"); // of the key pair the updater was built with
     QTest::addColumn<bool>("signedWithItsKey");
@@ -341,7 +272,7 @@ void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
 
 // A publisher's key pair of another size, from corvane-keytool: its public
 // half built into the updater, its private half given to corvane-publish.
-void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd()
+void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd()
 {
     QFETCH(int, bits);
     QFETCH(bool, signedWithItsKey);
@@ -349,8 +280,8 @@ void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd()
     Scene scene;
     if (signedWithItsKey)
         scene.signingKey = keys + QStringLiteral("/private.key");
-    QVERIFY(scene.installClient(version1(), TestFiles::read(keys + QStringLiteral("/update"))));
-    QVERIFY(scene.publish(2, version2(), version1(), {QStringLiteral("--gzip")}));
+    QVERIFY(scene.installClient(Scene::version1(), TestFiles::read(keys + QStringLiteral("/update"))));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1(), {QStringLiteral("--gzip")}));
     const auto verified = ToolProcess::run(QStringLiteral(CORVANE_PUBLISH),
         {QStringLiteral("--verify"), scene.mirror() + QStringLiteral("/2"), QStringLiteral("--key"),
             keys + QStringLiteral("/public.key")});
@@ -358,18 +289,18 @@ void tst_EndToEnd::keysOfOtherSizesUpdateEndToEnd()
     QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
 
     UpdaterRun run;
-    QVERIFY(run.start(scene.client(), toVersion2, scene.environment()));
+    QVERIFY(run.start(scene, toVersion2));
     if (signedWithItsKey) {
         QCOMPARE(run.waitForExit(runTimeoutMs), 0);
         QVERIFY2(run.log().contains(QStringLiteral("Update successfully finished")),
             qPrintable(diagnostics(scene, run)));
-        QCOMPARE(scene.releaseFilesInClient(), version2());
+        QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
     } else {
         QVERIFY2(run.waitForLog(QStringLiteral("Could not verify the product ini file"), runTimeoutMs),
             qPrintable(diagnostics(scene, run)));
-        QCOMPARE(scene.releaseFilesInClient(), version1());
+        QCOMPARE(scene.releaseFilesInClient(), Scene::version1());
     }
 }
 
-QTEST_MAIN(tst_EndToEnd)
+QTEST_MAIN(TestEndToEnd)
 #include "tst_endtoend.moc"

@@ -1,11 +1,15 @@
-// The real updater binary run as a child process in a client directory, with
-// its log lines read as they come.
+// The real updater binary run as a child process in a scene's client
+// directory, with its log lines read as they come.
 #pragma once
 
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+
+#include "toolprocess.h"
+
+class Scene;
 
 class UpdaterRun final {
 public:
@@ -14,9 +18,8 @@ public:
     UpdaterRun(const UpdaterRun&) = delete;
     UpdaterRun& operator=(const UpdaterRun&) = delete;
 
-    // Starts clientDir/update with args on the offscreen platform; env adds
-    // to the test's own environment.
-    bool start(const QString& clientDir, const QStringList& args, const QProcessEnvironment& env);
+    // Starts the scene's client/update with args, in the environment below.
+    bool start(const Scene& scene, const QStringList& args);
     // Waits until the log holds text; false when the run ends or time runs out first.
     bool waitForLog(const QString& text, int timeoutMs);
     // Waits for the end; the exit code, or -1 after a crash or the time-out
@@ -24,14 +27,33 @@ public:
     int waitForExit(int timeoutMs);
     // Ends the run at once, as a power cut or the task manager would.
     void killHard();
+    // Sends signalNumber, as a terminal or a service manager would.
+    void signal(int signalNumber) const;
     // Takes in what the run wrote so far and whether it has ended, without
     // waiting; true while the updater still runs.
     bool stillRunning();
 
-    // Everything the updater logged so far (standard error and output).
+    // What the updater wrote so far: its log (standard error, where both
+    // front-ends write their log lines) and its standard output.
     QString log();
+    QString out();
+    // Both, for a failure message.
+    QString both();
+    // Both as the bytes written, log first.
+    QByteArray bytes();
+
+    // The scene's environment on top of the test's own. The window forms
+    // run on the offscreen platform; the console forms (--console, --check,
+    // --help, --version) with no display and no platform plugin named, as
+    // scripts and servers run them.
+    static QProcessEnvironment environment(const Scene& scene, const QStringList& args);
+    // One run to its end: its exit code, standard output and log.
+    static ToolProcess::Result runToEnd(const Scene& scene, const QStringList& args);
 
 private:
+    void readAvailable();
+
     QProcess m_process;
-    QString m_log;
+    QByteArray m_err;
+    QByteArray m_out;
 };

@@ -6,16 +6,6 @@
 
 namespace MirrorsFixture {
 
-QByteArray ini(const QList<Entry>& mirrors)
-{
-    QByteArray text = "[mirrors]\nsize=" + QByteArray::number(mirrors.size()) + "\n";
-    for (int i = 0; i < mirrors.size(); ++i)
-        text += QByteArray::number(i + 1) + "\\mirror=" + mirrors[i].name.toUtf8() + "\n";
-    for (const Entry& mirror : mirrors)
-        text += "\n[" + mirror.name.toUtf8() + "]\nurl=" + mirror.url.toUtf8() + "\n" + mirror.extraLines;
-    return text;
-}
-
 void seedForDraw(int wanted, int modulus)
 {
     for (quint32 seed = 1;; ++seed) {

@@ -2,22 +2,14 @@
 // over which mirror the registry's next random draw picks.
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QString>
+
+#include "mirrorsini.h"
 
 class Mirrors;
 
 namespace MirrorsFixture {
 
-struct Entry {
-    QString name;
-    QString url;
-    QByteArray extraLines = {}; // more keys of the mirror's group, e.g. "retries=1\n"
-};
-
-// mirrors.ini listing the entries in order, each with its own group.
-QByteArray ini(const QList<Entry>& mirrors);
 // Seeds the program's random source so that its next draw modulo modulus
 // is wanted.
 void seedForDraw(int wanted, int modulus);

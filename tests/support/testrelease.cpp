@@ -10,7 +10,7 @@
 #include <QMap>
 #include <QStringList>
 
-#include "mirrorsfixture.h"
+#include "mirrorsini.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
 #include "testsigning.h"

@@ -1,6 +1,7 @@
 // A scripted UDP server on loopback for tests of the UDP clients.
 #include "udpresponder.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 
 #include <arpa/inet.h>
@@ -57,6 +58,7 @@ void UdpResponder::clearRequests()
     QMutexLocker lock(&m_mutex);
     m_requests.clear();
     m_requestPorts.clear();
+    m_requestTimesMs.clear();
 }
 
 QList<QByteArray> UdpResponder::requests() const
@@ -69,6 +71,12 @@ QList<quint16> UdpResponder::requestPorts() const
 {
     QMutexLocker lock(&m_mutex);
     return m_requestPorts;
+}
+
+QList<qint64> UdpResponder::requestTimesMs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_requestTimesMs;
 }
 
 void UdpResponder::run()
@@ -84,6 +92,7 @@ void UdpResponder::run()
             reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (received < 0)
             continue;
+        const qint64 arrived = QDeadlineTimer::current().deadline();
         const QByteArray request = buffer.left(received);
         QByteArray reply;
         bool answer = false;
@@ -91,6 +100,7 @@ void UdpResponder::run()
             QMutexLocker lock(&m_mutex);
             m_requests.append(request);
             m_requestPorts.append(ntohs(from.sin_port));
+            m_requestTimesMs.append(arrived);
             const auto it = m_replies.constFind(request);
             if (it != m_replies.constEnd()) {
                 reply = it.value();

@@ -35,6 +35,9 @@ public:
     QList<QByteArray> requests() const;
     // The source ports of those datagrams.
     QList<quint16> requestPorts() const;
+    // When each arrived, in ms of a monotonic clock: the gaps between
+    // requests, free of the polling delays of the test's own waits.
+    QList<qint64> requestTimesMs() const;
 
 private:
     void run();
@@ -47,4 +50,5 @@ private:
     QHash<QByteArray, QByteArray> m_replies;
     QList<QByteArray> m_requests;
     QList<quint16> m_requestPorts;
+    QList<qint64> m_requestTimesMs;
 };

@@ -76,7 +76,7 @@ QString twoFields(const QByteArray& content)
 
 } // namespace
 
-class tst_Publish : public QObject {
+class TestPublish : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -102,12 +102,12 @@ private:
     QTemporaryDir m_keys;
 };
 
-ToolProcess::Result tst_Publish::publish(const QStringList& args)
+ToolProcess::Result TestPublish::publish(const QStringList& args)
 {
     return ToolProcess::run(publishTool, args);
 }
 
-void tst_Publish::initTestCase()
+void TestPublish::initTestCase()
 {
     QVERIFY(m_keys.isValid());
     const auto created =
@@ -115,7 +115,7 @@ void tst_Publish::initTestCase()
     QVERIFY2(created.exitCode == 0, qPrintable(created.err));
 }
 
-void tst_Publish::publishesEveryFile_data()
+void TestPublish::publishesEveryFile_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::newRow("files as they are") << QStringList();
@@ -124,7 +124,7 @@ void tst_Publish::publishesEveryFile_data()
         QStringLiteral("--level"), QStringLiteral("1"), QStringLiteral("--threads"), QStringLiteral("1")};
 }
 
-void tst_Publish::publishesEveryFile()
+void TestPublish::publishesEveryFile()
 {
     QFETCH(QStringList, options);
     const bool gzip = options.contains(QStringLiteral("--gzip"));
@@ -176,7 +176,7 @@ void tst_Publish::publishesEveryFile()
         QStringList {QStringLiteral("42")});
 }
 
-void tst_Publish::sameInputGivesSameBytes_data()
+void TestPublish::sameInputGivesSameBytes_data()
 {
     QTest::addColumn<QString>("firstThreads");
     QTest::addColumn<QString>("secondThreads");
@@ -186,7 +186,7 @@ void tst_Publish::sameInputGivesSameBytes_data()
                                          << "5";
 }
 
-void tst_Publish::sameInputGivesSameBytes()
+void TestPublish::sameInputGivesSameBytes()
 {
     QFETCH(QString, firstThreads);
     QFETCH(QString, secondThreads);
@@ -214,7 +214,7 @@ void tst_Publish::sameInputGivesSameBytes()
         QByteArray("Version 7: better\n"));
 }
 
-void tst_Publish::folderSections()
+void TestPublish::folderSections()
 {
     QTemporaryDir dir;
     const QString release = dir.filePath(QStringLiteral("release"));
@@ -235,7 +235,7 @@ void tst_Publish::folderSections()
     QCOMPARE(TestFiles::read(dir.filePath(QStringLiteral("out/3/extra files/data.bin"))), QByteArray("d"));
 }
 
-void tst_Publish::deleteSection_data()
+void TestPublish::deleteSection_data()
 {
     QTest::addColumn<QByteArray>("deleteList");
     QTest::addColumn<QStringList>("previousFiles");
@@ -251,7 +251,7 @@ void tst_Publish::deleteSection_data()
                                    << QStringList {QStringLiteral("lib/gone.so"), QStringLiteral("old.txt")};
 }
 
-void tst_Publish::deleteSection()
+void TestPublish::deleteSection()
 {
     QFETCH(QByteArray, deleteList);
     QFETCH(QStringList, previousFiles);
@@ -278,7 +278,7 @@ void tst_Publish::deleteSection()
     QCOMPARE(ini.allKeys(), expected);
 }
 
-void tst_Publish::forceReplacesPublishedVersion()
+void TestPublish::forceReplacesPublishedVersion()
 {
     QTemporaryDir dir;
     const QString release = dir.filePath(QStringLiteral("release"));
@@ -300,7 +300,7 @@ void tst_Publish::forceReplacesPublishedVersion()
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/5/stray.txt")));
 }
 
-void tst_Publish::badInput_data()
+void TestPublish::badInput_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
@@ -385,7 +385,7 @@ void tst_Publish::badInput_data()
                                    << "Nothing to publish";
 }
 
-void tst_Publish::badInput()
+void TestPublish::badInput()
 {
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
@@ -431,7 +431,7 @@ void tst_Publish::badInput()
     QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(QLatin1Char(' '))));
 }
 
-void tst_Publish::helpText()
+void TestPublish::helpText()
 {
     const auto result = publish({QStringLiteral("--help")});
     QCOMPARE(result.exitCode, 0);
@@ -439,7 +439,7 @@ void tst_Publish::helpText()
     QVERIFY(result.out.contains(QStringLiteral("Exit status")));
 }
 
-void tst_Publish::progressOnTerminalsOnly_data()
+void TestPublish::progressOnTerminalsOnly_data()
 {
     QTest::addColumn<bool>("terminal");
     QTest::newRow("on a terminal") << true;
@@ -448,7 +448,7 @@ void tst_Publish::progressOnTerminalsOnly_data()
 
 // A publisher at a terminal sees the packing go on; a release pipeline's log
 // gets only the closing line, without carriage returns or escapes.
-void tst_Publish::progressOnTerminalsOnly()
+void TestPublish::progressOnTerminalsOnly()
 {
     QFETCH(bool, terminal);
     QTemporaryDir dir;
@@ -466,5 +466,5 @@ void tst_Publish::progressOnTerminalsOnly()
     QCOMPARE(shown.contains(QLatin1Char('\033')), terminal);
 }
 
-QTEST_GUILESS_MAIN(tst_Publish)
+QTEST_GUILESS_MAIN(TestPublish)
 #include "tst_publish.moc"

@@ -29,7 +29,7 @@ QStringList stagingFolders(const QString& out)
 
 } // namespace
 
-class tst_PublishFaults : public QObject {
+class TestPublishFaults : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -47,21 +47,21 @@ private:
     QTemporaryDir keys;
 };
 
-void tst_PublishFaults::initTestCase()
+void TestPublishFaults::initTestCase()
 {
     QVERIFY(keys.isValid());
     const auto created = ToolProcess::run(keytool, {QStringLiteral("create")}, keys.path());
     QVERIFY2(created.exitCode == 0, qPrintable(created.err));
 }
 
-QStringList tst_PublishFaults::publishArgs(
+QStringList TestPublishFaults::publishArgs(
     const QString& release, const QString& out, const QString& key) const
 {
     return {release, out, QStringLiteral("--version"), QStringLiteral("9"), QStringLiteral("--key"),
         key.isEmpty() ? keys.filePath(QStringLiteral("private.key")) : key};
 }
 
-void tst_PublishFaults::secondRunOfOneVersion_data()
+void TestPublishFaults::secondRunOfOneVersion_data()
 {
     QTest::addColumn<bool>("force");
     QTest::addColumn<int>("exitCode");
@@ -72,7 +72,7 @@ void tst_PublishFaults::secondRunOfOneVersion_data()
 
 // The slow run passes its start-up check, is held while a rival publishes
 // the same version, and then finishes: only its final move can notice.
-void tst_PublishFaults::secondRunOfOneVersion()
+void TestPublishFaults::secondRunOfOneVersion()
 {
     QFETCH(bool, force);
     QFETCH(int, exitCode);
@@ -119,14 +119,14 @@ void tst_PublishFaults::secondRunOfOneVersion()
         QStringList {QStringLiteral("9")});
 }
 
-void tst_PublishFaults::fullDiskSaysWhy_data()
+void TestPublishFaults::fullDiskSaysWhy_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::newRow("copying") << QStringList();
     QTest::newRow("packing") << QStringList {QStringLiteral("--gzip")};
 }
 
-void tst_PublishFaults::fullDiskSaysWhy()
+void TestPublishFaults::fullDiskSaysWhy()
 {
     QFETCH(QStringList, options);
     QTemporaryDir dir;
@@ -144,7 +144,7 @@ void tst_PublishFaults::fullDiskSaysWhy()
     QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 
-void tst_PublishFaults::readablePrivateKeyIsWarnedAbout_data()
+void TestPublishFaults::readablePrivateKeyIsWarnedAbout_data()
 {
     QTest::addColumn<QString>("tool");
     QTest::addColumn<int>("mode");
@@ -157,7 +157,7 @@ void tst_PublishFaults::readablePrivateKeyIsWarnedAbout_data()
     }
 }
 
-void tst_PublishFaults::readablePrivateKeyIsWarnedAbout()
+void TestPublishFaults::readablePrivateKeyIsWarnedAbout()
 {
     QFETCH(QString, tool);
     QFETCH(int, mode);
@@ -179,5 +179,5 @@ void tst_PublishFaults::readablePrivateKeyIsWarnedAbout()
         warns);
 }
 
-QTEST_GUILESS_MAIN(tst_PublishFaults)
+QTEST_GUILESS_MAIN(TestPublishFaults)
 #include "tst_publishfaults.moc"

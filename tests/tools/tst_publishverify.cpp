@@ -22,7 +22,7 @@ const QByteArray truncateIt = "<truncate>";
 
 } // namespace
 
-class tst_PublishVerify : public QObject {
+class TestPublishVerify : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -34,7 +34,7 @@ private:
     QTemporaryDir keys;
 };
 
-void tst_PublishVerify::initTestCase()
+void TestPublishVerify::initTestCase()
 {
     QVERIFY(keys.isValid());
     QVERIFY(QDir().mkpath(keys.filePath(QStringLiteral("other"))));
@@ -44,7 +44,7 @@ void tst_PublishVerify::initTestCase()
     }
 }
 
-void tst_PublishVerify::findsWhatIsBroken_data()
+void TestPublishVerify::findsWhatIsBroken_data()
 {
     QTest::addColumn<QString>("file"); // below the version folder
     QTest::addColumn<QByteArray>("from"); // text replaced in it, or empty for the whole file
@@ -104,7 +104,7 @@ void tst_PublishVerify::findsWhatIsBroken_data()
         << QString() << QByteArray() << QByteArray() << false << "none.key" << 4 << "Key file not found";
 }
 
-void tst_PublishVerify::findsWhatIsBroken()
+void TestPublishVerify::findsWhatIsBroken()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, from);
@@ -158,5 +158,5 @@ void tst_PublishVerify::findsWhatIsBroken()
     }
 }
 
-QTEST_GUILESS_MAIN(tst_PublishVerify)
+QTEST_GUILESS_MAIN(TestPublishVerify)
 #include "tst_publishverify.moc"

@@ -6,7 +6,7 @@
 
 #include "toolprocess.h"
 
-class tst_ToolErrors : public QObject {
+class TestToolErrors : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -29,7 +29,7 @@ QStringList words(const char* line)
 
 } // namespace
 
-void tst_ToolErrors::failuresReadAlike_data()
+void TestToolErrors::failuresReadAlike_data()
 {
     QTest::addColumn<QString>("tool");
     QTest::addColumn<QStringList>("args");
@@ -53,7 +53,7 @@ void tst_ToolErrors::failuresReadAlike_data()
         << "corvane-updateserver: Cannot read the news file none.html: No such file or directory\n";
 }
 
-void tst_ToolErrors::failuresReadAlike()
+void TestToolErrors::failuresReadAlike()
 {
     QFETCH(QString, tool);
     QFETCH(QStringList, args);
@@ -66,7 +66,7 @@ void tst_ToolErrors::failuresReadAlike()
     QCOMPARE(result.out, QString());
 }
 
-void tst_ToolErrors::helpWinsOverEverythingElse_data()
+void TestToolErrors::helpWinsOverEverythingElse_data()
 {
     QTest::addColumn<QString>("tool");
     QTest::addColumn<QStringList>("args");
@@ -77,7 +77,7 @@ void tst_ToolErrors::helpWinsOverEverythingElse_data()
                                    << "Usage: corvane-updateserver";
 }
 
-void tst_ToolErrors::helpWinsOverEverythingElse()
+void TestToolErrors::helpWinsOverEverythingElse()
 {
     QFETCH(QString, tool);
     QFETCH(QStringList, args);
@@ -89,5 +89,5 @@ void tst_ToolErrors::helpWinsOverEverythingElse()
     QCOMPARE(result.err, QString());
 }
 
-QTEST_GUILESS_MAIN(tst_ToolErrors)
+QTEST_GUILESS_MAIN(TestToolErrors)
 #include "tst_toolerrors.moc"

@@ -19,7 +19,7 @@ using Entries = QList<QPair<QString, QString>>;
 
 } // namespace
 
-class tst_UpdateServer : public QObject {
+class TestUpdateServer : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -30,7 +30,7 @@ private Q_SLOTS:
     void refusesWhatTheUpdaterWouldMisread();
 };
 
-void tst_UpdateServer::answersTheUpdateChecker_data()
+void TestUpdateServer::answersTheUpdateChecker_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("ini");
@@ -66,7 +66,7 @@ void tst_UpdateServer::answersTheUpdateChecker_data()
         << QString();
 }
 
-void tst_UpdateServer::answersTheUpdateChecker()
+void TestUpdateServer::answersTheUpdateChecker()
 {
     QFETCH(QStringList, args);
     QFETCH(QByteArray, ini);
@@ -99,7 +99,7 @@ void tst_UpdateServer::answersTheUpdateChecker()
     QVERIFY2(log.trimmed().endsWith(QStringLiteral("stopped")), qPrintable(log));
 }
 
-void tst_UpdateServer::answersTheBannerQuery()
+void TestUpdateServer::answersTheBannerQuery()
 {
     UpdateServerProcess server;
     QVERIFY2(server.start(serverTool,
@@ -124,7 +124,7 @@ void tst_UpdateServer::answersTheBannerQuery()
     QVERIFY2(log.contains(QStringLiteral("banner: banner query from 127.0.0.1:")), qPrintable(log));
 }
 
-void tst_UpdateServer::refusesWhatTheUpdaterWouldMisread_data()
+void TestUpdateServer::refusesWhatTheUpdaterWouldMisread_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
@@ -158,7 +158,7 @@ void tst_UpdateServer::refusesWhatTheUpdaterWouldMisread_data()
     QTest::newRow("unknown option") << args({"--stabel", "2"}) << 2 << "Unknown option 'stabel'";
 }
 
-void tst_UpdateServer::refusesWhatTheUpdaterWouldMisread()
+void TestUpdateServer::refusesWhatTheUpdaterWouldMisread()
 {
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
@@ -177,5 +177,5 @@ void tst_UpdateServer::refusesWhatTheUpdaterWouldMisread()
     QVERIFY2(result.err.contains(message), qPrintable(result.err));
 }
 
-QTEST_GUILESS_MAIN(tst_UpdateServer)
+QTEST_GUILESS_MAIN(TestUpdateServer)
 #include "tst_updateserver.moc"

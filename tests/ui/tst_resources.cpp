@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QTranslator>
 
-class tst_Resources : public QObject {
+class TestResources : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -21,7 +21,7 @@ private Q_SLOTS:
     void logo();
 };
 
-void tst_Resources::catalogueForLocale_data()
+void TestResources::catalogueForLocale_data()
 {
     QTest::addColumn<QString>("locale");
     QTest::addColumn<bool>("loads");
@@ -32,7 +32,7 @@ void tst_Resources::catalogueForLocale_data()
     QTest::newRow("en_US has no catalogue") << "en_US" << false;
 }
 
-void tst_Resources::catalogueForLocale()
+void TestResources::catalogueForLocale()
 {
     QFETCH(QString, locale);
     QTranslator translator;
@@ -47,7 +47,7 @@ void tst_Resources::catalogueForLocale()
     QCOMPARE(error, loads ? QStringLiteral("Fehler") : QStringLiteral("Error"));
 }
 
-void tst_Resources::germanTexts_data()
+void TestResources::germanTexts_data()
 {
     QTest::addColumn<QByteArray>("context");
     QTest::addColumn<QByteArray>("source");
@@ -102,7 +102,7 @@ void tst_Resources::germanTexts_data()
             << QByteArray(row.context) << QByteArray(row.source) << QString::fromUtf8(row.german);
 }
 
-void tst_Resources::germanTexts()
+void TestResources::germanTexts()
 {
     QFETCH(QByteArray, context);
     QFETCH(QByteArray, source);
@@ -114,7 +114,7 @@ void tst_Resources::germanTexts()
     QTEST(translated, "german");
 }
 
-void tst_Resources::applicationIcon()
+void TestResources::applicationIcon()
 {
     // The icon directory names each image's size and colour depth.
     QFile file(QStringLiteral(":/images/application.ico"));
@@ -146,7 +146,7 @@ void tst_Resources::applicationIcon()
     }
 }
 
-void tst_Resources::logo()
+void TestResources::logo()
 {
     const QImage logo(QStringLiteral(":/images/corvane_logo.png"));
     QVERIFY(!logo.isNull());
@@ -154,5 +154,5 @@ void tst_Resources::logo()
     QVERIFY(logo.hasAlphaChannel());
 }
 
-QTEST_MAIN(tst_Resources)
+QTEST_MAIN(TestResources)
 #include "tst_resources.moc"
