@@ -17,69 +17,69 @@ class Configuration final : public QObject {
     Q_DISABLE_COPY(Configuration)
 
 public:
-    // Unattended: started with "--nouser" and its parameters resolved; the
-    // update then starts by itself, and so does the client after it.
+    /// Unattended: started with "--nouser" and its parameters resolved; the
+    /// update then starts by itself, and so does the client after it.
     enum class RunMode { Interactive = 0, Unattended = 1 };
     Q_ENUM(RunMode)
 
     explicit Configuration(QObject* parent = nullptr);
 
-    // Resolves the run's parameters from the application's arguments,
-    // "update.ini" and, without a version, the update server. False when they
-    // cannot be resolved; a reason, if any, went out through fatalError.
+    /// Resolves the run's parameters from the application's arguments,
+    /// "update.ini" and, without a version, the update server. False when they
+    /// cannot be resolved; a reason, if any, went out through fatalError.
     bool parseCommandLineOptions();
-    // The same for an explicit argument list (position 0 is the program).
+    /// The same for an explicit argument list (position 0 is the program).
     bool parseCommandLineOptions(const QStringList& arguments);
 
     void getUpdateChannel();
     bool getClientTypeVersion(const QStringList& arguments, int index);
     bool getClientVersionFromString(const QString& text, const QString& errorFormat);
     bool getDefaultParameters();
-    // Asks the update server while it fails and the questions say to try
-    // again. Returns (version number text, display text), both empty when
-    // it gave up.
+    /// Asks the update server while it fails and the questions say to try
+    /// again. Returns (version number text, display text), both empty when
+    /// it gave up.
     QPair<QString, QString> getLatestClientVersion(UpdateChannel channel, QString& news);
     void getProxyAndDownloadConcurrency();
-    // Uses dir as the temporary directory, or creates a fresh one when dir is empty.
+    /// Uses dir as the temporary directory, or creates a fresh one when dir is empty.
     bool initializeStart(const QString& dir);
     bool createTempDir();
 
-    // The client directory that an update changes: the program's own directory.
+    /// The client directory that an update changes: the program's own directory.
     static QString getAppRootPath();
-    // Points getAppRootPath() at another directory; tests use it to keep their
-    // client directory in a temporary folder. An empty path restores the default.
+    /// Points getAppRootPath() at another directory; tests use it to keep their
+    /// client directory in a temporary folder. An empty path restores the default.
     static void setAppRootPathOverride(const QString& path);
     static QString getUpdateType();
     static QString getClientBinaryName();
-    // The updater's own files, which an update renames instead of overwriting.
+    /// The updater's own files, which an update renames instead of overwriting.
     static const QStringList& getSpecialFileNames();
     static bool isSpecialFileName(const QString& name);
     static const QString& getSpecialFileRenamePrefix();
 
-    // Who is asked when the update server does not answer; not owned. Without
-    // one, the first failed query gives up.
+    /// Who is asked when the update server does not answer; not owned. Without
+    /// one, the first failed query gives up.
     void setQuestions(UserQuestions* questions);
 
-    // The values the stages of an update need, taken when it starts.
+    /// The values the stages of an update need, taken when it starts.
     UpdateParameters updateParameters() const;
 
     RunMode runMode() const { return m_runMode; }
     UpdateChannel channel() const { return m_channel; }
     QString clientType() const { return m_clientType; }
-    // The version number to install; 0 while none is set.
+    /// The version number to install; 0 while none is set.
     int clientVersion() const { return m_clientVersion; }
-    // The version's display text; empty for none.
+    /// The version's display text; empty for none.
     QString versionString() const { return m_versionString; }
-    // The news text for the ticker.
+    /// The news text for the ticker.
     QString news() const { return m_news; }
-    // The temporary directory of the current update, absolute.
+    /// The temporary directory of the current update, absolute.
     QString tempDir() const { return m_tempDir; }
-    // The proxy as written in "update.ini"; empty for none.
+    /// The proxy as written in "update.ini"; empty for none.
     QString proxy() const { return m_proxy; }
-    // Files downloaded at once: at least 1 once "update.ini" was read, 0 before.
+    /// Files downloaded at once: at least 1 once "update.ini" was read, 0 before.
     int downloadConcurrency() const { return m_downloadConcurrency; }
 
-    // For a run whose parameters are settled elsewhere than on the command line.
+    /// For a run whose parameters are settled elsewhere than on the command line.
     void setRunMode(RunMode mode) { m_runMode = mode; }
     void setChannel(UpdateChannel channel) { m_channel = channel; }
     void setClientType(const QString& type) { m_clientType = type; }
@@ -87,7 +87,7 @@ public:
     void setVersionString(const QString& text) { m_versionString = text; }
     void setNews(const QString& text) { m_news = text; }
 
-Q_SIGNALS:
+signals:
     void fatalError(QString errorMessage);
     void message(QString message);
 

@@ -3,17 +3,17 @@
 
 namespace ExitCode {
 
-// Updated, already up to date, or handed over to a running updater.
+/// Updated, already up to date, or handed over to a running updater.
 constexpr int success = 0;
-// The configuration cannot be resolved.
+/// The configuration cannot be resolved.
 constexpr int configuration = 1;
-// The update failed; a cut-short installation has been rolled back.
+/// The update failed; a cut-short installation has been rolled back.
 constexpr int updateFailed = 2;
-// Another updater is updating this installation (console).
+/// Another updater is updating this installation (console).
 constexpr int otherUpdater = 3;
-// A check found an update to install (console).
+/// A check found an update to install (console).
 constexpr int updateAvailable = 100;
-// Cancelled by a signal: this plus the signal's number, as shells report it.
+/// Cancelled by a signal: this plus the signal's number, as shells report it.
 constexpr int signalBase = 128;
 
 } // namespace ExitCode

@@ -6,14 +6,12 @@
 
 class QString;
 
-/*!
-    An exclusive lock on the file "update.lock" in the client directory, held
-    from a successful acquire() until the object is destroyed. The kernel
-    drops it with the process, so a killed updater leaves no stale lock, and
-    the descriptor is closed in every program the updater starts (the client
-    outlives it and must not hold the lock). The file itself stays: removing
-    it would let two updaters lock two different files.
-*/
+/// An exclusive lock on the file "update.lock" in the client directory, held
+/// from a successful acquire() until the object is destroyed. The kernel
+/// drops it with the process, so a killed updater leaves no stale lock, and
+/// the descriptor is closed in every program the updater starts (the client
+/// outlives it and must not hold the lock). The file itself stays: removing
+/// it would let two updaters lock two different files.
 class InstallationLock final {
 public:
     enum Outcome {

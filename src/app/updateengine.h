@@ -19,14 +19,12 @@ class QNetworkReply;
 class QTemporaryDir;
 class QTimer;
 
-/*!
-    Drives one update session at a time: prepares the temporary directory and
-    the session record, runs the update and reports progress, log lines,
-    errors and the outcome through its signals. Also fetches the advertising
-    banner. Every download of the program goes through the engine's network
-    access manager, so the proxy of "update.ini" applies to all of them.
-    GUI thread only.
-*/
+/// Drives one update session at a time: prepares the temporary directory and
+/// the session record, runs the update and reports progress, log lines,
+/// errors and the outcome through its signals. Also fetches the advertising
+/// banner. Every download of the program goes through the engine's network
+/// access manager, so the proxy of "update.ini" applies to all of them.
+/// GUI thread only.
 class UpdateEngine final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(UpdateEngine)
@@ -40,50 +38,50 @@ public:
         EngineCanceled = 4,
     };
 
-    // The configuration is not owned and must outlive the engine. An invalid
-    // proxy in "update.ini" is reported through fatalError once control is
-    // back in the event loop, so listeners connected after construction hear it.
+    /// The configuration is not owned and must outlive the engine. An invalid
+    /// proxy in "update.ini" is reported through fatalError once control is
+    /// back in the event loop, so listeners connected after construction hear it.
     UpdateEngine(Configuration& configuration, QObject* parent);
     ~UpdateEngine() override;
 
-    // Prepares a session: checks the signature library and "mirrors.ini",
-    // continues in or clears the temporary directory of an earlier session,
-    // writes the session record and loads the mirrors. False after a
-    // fatalError; the state is then unchanged.
+    /// Prepares a session: checks the signature library and "mirrors.ini",
+    /// continues in or clears the temporary directory of an earlier session,
+    /// writes the session record and loads the mirrors. False after a
+    /// fatalError; the state is then unchanged.
     bool initialize();
-    // Runs the update prepared by a successful initialize(). Always true; the
-    // outcome arrives as updateFinished or updateCanceled.
+    /// Runs the update prepared by a successful initialize(). Always true; the
+    /// outcome arrives as updateFinished or updateCanceled.
     bool startUpdate();
-    // Prepares a check: what an update to the configured version would do,
-    // found without changing anything. The product ini goes to a scratch
-    // directory that the check removes; the session directory and record
-    // are only read, so downloads an interrupted update verified count as
-    // done. False after a fatalError.
+    /// Prepares a check: what an update to the configured version would do,
+    /// found without changing anything. The product ini goes to a scratch
+    /// directory that the check removes; the session directory and record
+    /// are only read, so downloads an interrupted update verified count as
+    /// done. False after a fatalError.
     bool initializeCheck();
-    // Runs the check prepared by initializeCheck(). Always true; listsCompiled
-    // then checkFinished follow, or updateCanceled when it fails.
+    /// Runs the check prepared by initializeCheck(). Always true; listsCompiled
+    /// then checkFinished follow, or updateCanceled when it fails.
     bool startCheck();
-    // The stage of the running update or check.
+    /// The stage of the running update or check.
     UpdateStage stage() const;
-    // True while a session is prepared or running.
+    /// True while a session is prepared or running.
     bool busy() const;
-    // Back to idle after a cancelled update; an update still held is
-    // disconnected and deleted.
+    /// Back to idle after a cancelled update; an update still held is
+    /// disconnected and deleted.
     void reset();
-    // Starts fetching the banner unless an image download is already pending;
-    // the result arrives through bannerFound.
+    /// Starts fetching the banner unless an image download is already pending;
+    /// the result arrives through bannerFound.
     void getBanner();
 
-    // Removes the temporary directory of the session and the session record.
+    /// Removes the temporary directory of the session and the session record.
     void cleanup();
-    // Deletes everything below path: files and directories, hidden ones
-    // included. Symbolic links are neither followed nor deleted. Silent.
+    /// Deletes everything below path: files and directories, hidden ones
+    /// included. Symbolic links are neither followed nor deleted. Silent.
     static void cleanupDirectory(const QString& path);
-    // Deletes, in dir, the "_old_" copies of the updater's own files that an
-    // earlier self-update renamed because they were in use. Missing files and
-    // failed deletions are silent.
+    /// Deletes, in dir, the "_old_" copies of the updater's own files that an
+    /// earlier self-update renamed because they were in use. Missing files and
+    /// failed deletions are silent.
     static void removeOldFiles(const QString& dir);
-    // removeOldFiles for the program's directory and its two plug-in folders.
+    /// removeOldFiles for the program's directory and its two plug-in folders.
     static void removeSelfUpdateLeftovers();
 
 signals:
@@ -94,15 +92,15 @@ signals:
     void message(QString message);
     void updateFinished();
     void updateCanceled();
-    // The running update or check has compared the release with the installation.
+    /// The running update or check has compared the release with the installation.
     void listsCompiled(WorkListSummary summary);
-    // A check has ended; its scratch directory is gone.
+    /// A check has ended; its scratch directory is gone.
     void checkFinished();
     void bannerFound(QByteArray bannerImage, QString clickUrl);
 
 public slots:
-    // Asks a running update to stop; it ends with updateCanceled. Does
-    // nothing unless an update runs.
+    /// Asks a running update to stop; it ends with updateCanceled. Does
+    /// nothing unless an update runs.
     void cancelUpdate();
 
 private slots:

@@ -6,8 +6,8 @@ class UserQuestions {
 public:
     virtual ~UserQuestions() = default;
 
-    // The latest-version query failed for the failedTries-th time in a row;
-    // true tries again. Called on the GUI thread and may block it.
+    /// The latest-version query failed for the failedTries-th time in a row;
+    /// true tries again. Called on the GUI thread and may block it.
     virtual bool retryLatestVersionQuery(int failedTries) = 0;
 
 protected:

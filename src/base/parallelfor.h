@@ -7,17 +7,15 @@
 #include <functional>
 #include <vector>
 
-/*!
-    Calls a body once for every index of [0, count) on threads of its own,
-    started for run() and ended before it returns. A thread takes the next
-    index whenever it becomes free, so a few long items do not leave the
-    other cores idle; which thread handles an index and in which order the
-    indexes end is not defined, so a body writes only what belongs to its
-    index (and to its worker, see run()).
-
-    The calling thread does none of the work: it reports progress and waits.
-    Not a QObject; one run at a time.
-*/
+/// Calls a body once for every index of [0, count) on threads of its own,
+/// started for run() and ended before it returns. A thread takes the next
+/// index whenever it becomes free, so a few long items do not leave the
+/// other cores idle; which thread handles an index and in which order the
+/// indexes end is not defined, so a body writes only what belongs to its
+/// index (and to its worker, see run()).
+///
+/// The calling thread does none of the work: it reports progress and waits.
+/// Not a QObject; one run at a time.
 class ParallelFor final {
 public:
     /// maxWorkers 0 or less: one thread per core.

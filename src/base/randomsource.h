@@ -6,10 +6,10 @@
 
 class RandomSource final {
 public:
-    // Restarts the sequence; the engine passes the time in whole seconds.
+    /// Restarts the sequence; the engine passes the time in whole seconds.
     static void seed(quint32 value);
-    // A non-negative pseudo-random integer. Before the first seed() the
-    // sequence starts from a fixed default seed, so runs are repeatable.
+    /// A non-negative pseudo-random integer. Before the first seed() the
+    /// sequence starts from a fixed default seed, so runs are repeatable.
     static int next();
 
     RandomSource() = delete;

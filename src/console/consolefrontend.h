@@ -18,35 +18,33 @@ class ConsoleOutput;
 class InstallationLock;
 class UpdateEngine;
 
-/*!
-    Drives the update engine as the window does, with the console's answers
-    to the window's questions: the update server is asked up to three times,
-    a failure ends the run with its exit code instead of a message box, and
-    SIGINT, SIGTERM or SIGHUP cancel the update like the window's cancel,
-    ending the program only once the cancel, rollback included, is done.
-*/
+/// Drives the update engine as the window does, with the console's answers
+/// to the window's questions: the update server is asked up to three times,
+/// a failure ends the run with its exit code instead of a message box, and
+/// SIGINT, SIGTERM or SIGHUP cancel the update like the window's cancel,
+/// ending the program only once the cancel, rollback included, is done.
 class ConsoleFrontEnd final : public QObject, public UserQuestions {
     Q_OBJECT
     Q_DISABLE_COPY(ConsoleFrontEnd)
 
 public:
-    // Tries of the latest-version query before the run gives up.
+    /// Tries of the latest-version query before the run gives up.
     static constexpr int versionQueryTries = 3;
 
-    // Runs the console form of arguments in the running core application and
-    // returns the exit code.
+    /// Runs the console form of arguments in the running core application and
+    /// returns the exit code.
     static int run(const QStringList& arguments);
 
-    // The output is not owned and must outlive the front-end.
+    /// The output is not owned and must outlive the front-end.
     ConsoleFrontEnd(const ConsoleOptions& options, ConsoleOutput& output);
     ~ConsoleFrontEnd() override;
 
-    // Resolves the configuration, runs the event loop until the update or
-    // check has ended, and returns the exit code.
+    /// Resolves the configuration, runs the event loop until the update or
+    /// check has ended, and returns the exit code.
     int exec();
     bool retryLatestVersionQuery(int failedTries) override;
 
-private Q_SLOTS:
+private slots:
     void onStart();
     void onMessage(QString message);
     void onError(QString errorMessage);

@@ -5,12 +5,10 @@
 
 class QSocketNotifier;
 
-/*!
-    While it lives, the three signals no longer end the process: the handler
-    only notes the signal and writes a byte into a pipe that the event loop
-    watches, so the cancel runs as ordinary code on the GUI thread. One
-    watcher at a time; the destructor restores the default handling.
-*/
+/// While it lives, the three signals no longer end the process: the handler
+/// only notes the signal and writes a byte into a pipe that the event loop
+/// watches, so the cancel runs as ordinary code on the GUI thread. One
+/// watcher at a time; the destructor restores the default handling.
 class SignalWatcher final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(SignalWatcher)
@@ -19,15 +17,15 @@ public:
     explicit SignalWatcher(QObject* parent = nullptr);
     ~SignalWatcher() override;
 
-    // The first signal received while the watcher lives, or 0. Readable at
-    // any time, also while a blocking call keeps the event loop away.
+    /// The first signal received while the watcher lives, or 0. Readable at
+    /// any time, also while a blocking call keeps the event loop away.
     static int firstSignal();
 
-Q_SIGNALS:
-    // Once per signal, in the order they came.
+signals:
+    /// Once per signal, in the order they came.
     void received(int signalNumber);
 
-private Q_SLOTS:
+private slots:
     void onReadable();
 
 private:

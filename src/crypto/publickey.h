@@ -6,9 +6,9 @@
 
 #include "crypto/tomcryptutil.h"
 
-// Upper case, unlike our other constants: the name is an established one,
-// and `corvane-keytool embed` writes the definition under it.
+/// Upper case, unlike our other constants: the name is an established one,
+/// and `corvane-keytool embed` writes the definition under it.
 extern const unsigned char PUBLIC_KEY[keyFileSize];
-// What key_fingerprint gives for PUBLIC_KEY and 'corvane-keytool fingerprint'
-// prints for its key file ("SHA256:..."), for showing to the publisher.
+/// What key_fingerprint gives for PUBLIC_KEY and 'corvane-keytool fingerprint'
+/// prints for its key file ("SHA256:..."), for showing to the publisher.
 extern const char publicKeyFingerprint[];

@@ -16,17 +16,15 @@ struct InstallStep {
     QString old;
 };
 
-/*!
-    Makes the staged files of steps durable with one flush per file system,
-    then puts them in place in their order, each in one atomic step (the
-    previous content kept under its "_old_" name), and flushes their
-    directories once. So no name ever refers to content that a power cut
-    could still take away, and the steps cost one flush instead of two per
-    file. Each step done is journaled (in order, whatever the task's state);
-    on the first failure the remaining staged files are removed. The journal
-    is not owned and must outlive the task. GUI thread; the work runs on the
-    thread pool.
-*/
+/// Makes the staged files of steps durable with one flush per file system,
+/// then puts them in place in their order, each in one atomic step (the
+/// previous content kept under its "_old_" name), and flushes their
+/// directories once. So no name ever refers to content that a power cut
+/// could still take away, and the steps cost one flush instead of two per
+/// file. Each step done is journaled (in order, whatever the task's state);
+/// on the first failure the remaining staged files are removed. The journal
+/// is not owned and must outlive the task. GUI thread; the work runs on the
+/// thread pool.
 class BatchInstallTaskSpecification final : public ASyncTaskSpecification {
     Q_OBJECT
 

@@ -19,26 +19,24 @@ class QNetworkAccessManager;
 class QUrl;
 struct ResumePrefix;
 
-/*!
-    Downloads remotePath (below the mirror's versioned base URL, no leading
-    slash) into localPath. Each attempt takes a slot of a mirror drawn from
-    the registry and sends one GET; redirects are never followed. The body is
-    streamed to the file as it arrives.
-
-    On a bad status, a network or read error, a stall (see timeTick) or more
-    data than expectedSize (or the size limit), the mirror is charged (or
-    removed), the partial file deleted, and the file fetched again from a
-    freshly drawn mirror, until it is complete or no mirror is left (then
-    ErrorCanceled). A file that cannot be written (full disk, quota, read-only
-    or unwritable directory) is this machine's fault: the task reports error
-    with the directory and the cause, charges no mirror and ends in
-    ErrorCanceled.
-    When every slot is taken the task waits until some reply of the manager
-    finishes. A cancelled task leaves no partial file behind.
-
-    expectedSize is the file's size in bytes, or -1 when unknown. The manager
-    and the registry are not owned. GUI thread only.
-*/
+/// Downloads remotePath (below the mirror's versioned base URL, no leading
+/// slash) into localPath. Each attempt takes a slot of a mirror drawn from
+/// the registry and sends one GET; redirects are never followed. The body is
+/// streamed to the file as it arrives.
+///
+/// On a bad status, a network or read error, a stall (see timeTick) or more
+/// data than expectedSize (or the size limit), the mirror is charged (or
+/// removed), the partial file deleted, and the file fetched again from a
+/// freshly drawn mirror, until it is complete or no mirror is left (then
+/// ErrorCanceled). A file that cannot be written (full disk, quota, read-only
+/// or unwritable directory) is this machine's fault: the task reports error
+/// with the directory and the cause, charges no mirror and ends in
+/// ErrorCanceled.
+/// When every slot is taken the task waits until some reply of the manager
+/// finishes. A cancelled task leaves no partial file behind.
+///
+/// expectedSize is the file's size in bytes, or -1 when unknown. The manager
+/// and the registry are not owned. GUI thread only.
 class DownloadTaskSpecification final : public TaskSpecification {
     Q_OBJECT
     Q_DISABLE_COPY(DownloadTaskSpecification)
@@ -48,12 +46,12 @@ public:
         const QString& localPath, qint64 expectedSize, QObject* parent, double parentProgressRange);
     ~DownloadTaskSpecification() override;
 
-    // For a file of unknown size: more than maxBytes count like more data
-    // than an expected size. -1 (the default) sets no limit.
+    /// For a file of unknown size: more than maxBytes count like more data
+    /// than an expected size. -1 (the default) sets no limit.
     void setSizeLimit(qint64 maxBytes) { sizeLimit = maxBytes; }
-    // What the downloads this one belongs to still need in its directory,
-    // asked when the disk turns out to be full. Unset, it is the size of
-    // this file, unsaid when unknown.
+    /// What the downloads this one belongs to still need in its directory,
+    /// asked when the disk turns out to be full. Unset, it is the size of
+    /// this file, unsaid when unknown.
     void setSpaceNeeded(std::function<qint64()> bytesStillNeeded)
     {
         spaceNeeded = std::move(bytesStillNeeded);
@@ -61,31 +59,31 @@ public:
 
     void execute() override;
     void reset() override;
-    // done: bytes of the current attempt; total: the expected size or 0 if
-    // unknown; speed: bytes since the previous tick. While a
-    // transfer runs, each call without new data counts as a silent tick; one
-    // beyond the mirror's timeoutTicks abandons the transfer and retries. So
-    // does a transfer that brings less than minBytesPerTick a tick on average
-    // over the last paceWindowTicks ticks, however steadily it trickles.
+    /// done: bytes of the current attempt; total: the expected size or 0 if
+    /// unknown; speed: bytes since the previous tick. While a
+    /// transfer runs, each call without new data counts as a silent tick; one
+    /// beyond the mirror's timeoutTicks abandons the transfer and retries. So
+    /// does a transfer that brings less than minBytesPerTick a tick on average
+    /// over the last paceWindowTicks ticks, however steadily it trickles.
     TransferFigures timeTick() override;
-    // Drops the transfer (or stops waiting for a slot) and ends in UserCanceled.
+    /// Drops the transfer (or stops waiting for a slot) and ends in UserCanceled.
     void userCanceled() override;
-    // Drops the transfer (or stops waiting for a slot) and ends in ErrorCanceled.
+    /// Drops the transfer (or stops waiting for a slot) and ends in ErrorCanceled.
     void handleOtherTaskCancelled(TaskSpecification* other) override;
     virtual void downloadFinished();
 
-    // The tick is a second: slower than this, a mirror is dropped like one
-    // that has gone silent.
+    /// The tick is a second: slower than this, a mirror is dropped like one
+    /// that has gone silent.
     static constexpr int paceWindowTicks = 60;
     static constexpr qint64 minBytesPerTick = 1024;
 
-    // The mirror of the current attempt; a finished task keeps it (for a
-    // caller that drops a mirror whose file fails its check) until reset.
+    /// The mirror of the current attempt; a finished task keeps it (for a
+    /// caller that drops a mirror whose file fails its check) until reset.
     const FTPSiteAccessData& getMirror() const { return mirror; }
-    // Once finished: the lower-case hexadecimal MD5 of the file, taken as its
-    // bytes arrived, so that checking it needs no second read.
+    /// Once finished: the lower-case hexadecimal MD5 of the file, taken as its
+    /// bytes arrived, so that checking it needs no second read.
     const QByteArray& md5Hex() const { return receivedMd5; }
-    // Once finished: whether the file continued a copy left by an earlier run.
+    /// Once finished: whether the file continued a copy left by an earlier run.
     bool wasResumed() const { return resumed; }
 
 private slots:

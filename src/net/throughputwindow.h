@@ -6,21 +6,19 @@
 
 #include <QtGlobal>
 
-/*!
-    Fed the byte count of one transfer at every progress tick. A transfer is
-    too slow once the last windowTicks ticks brought fewer than
-    minBytesPerTick per tick on average; before a whole window has passed
-    it is never judged. Unlike a silence time-out, a trickle of data does not
-    reset it.
-*/
+/// Fed the byte count of one transfer at every progress tick. A transfer is
+/// too slow once the last windowTicks ticks brought fewer than
+/// minBytesPerTick per tick on average; before a whole window has passed
+/// it is never judged. Unlike a silence time-out, a trickle of data does not
+/// reset it.
 class ThroughputWindow final {
 public:
     ThroughputWindow(int windowTicks, qint64 minBytesPerTick);
 
-    // A new transfer starts with nothing received.
+    /// A new transfer starts with nothing received.
     void restart();
-    // Records bytesSoFar (received since the start) at one tick; true when
-    // the window that ends with this tick fell short of the pace.
+    /// Records bytesSoFar (received since the start) at one tick; true when
+    /// the window that ends with this tick fell short of the pace.
     bool tooSlow(qint64 bytesSoFar);
 
 private:

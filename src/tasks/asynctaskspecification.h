@@ -11,22 +11,22 @@
 
 class ASyncRunState;
 
-// The work of one asynchronous task. Created without a parent on the GUI
-// thread, used once, deleted on the worker right after run() returns, so the
-// GUI side must never touch it after handing it over.
+/// The work of one asynchronous task. Created without a parent on the GUI
+/// thread, used once, deleted on the worker right after run() returns, so the
+/// GUI side must never touch it after handing it over.
 class ASyncFunc : public QObject {
     Q_OBJECT
 
 public:
     ASyncFunc();
 
-    // The work itself, on a worker thread: true for success. It may emit
-    // progress (0..1), message and error before it returns.
+    /// The work itself, on a worker thread: true for success. It may emit
+    /// progress (0..1), message and error before it returns.
     virtual bool run() = 0;
-    // Runs run() and emits runResult with its result.
+    /// Runs run() and emits runResult with its result.
     void execute();
-    // True once the task has given this run up (reset or deleted); its
-    // result will be dropped, so a long run may stop early. Any thread.
+    /// True once the task has given this run up (reset or deleted); its
+    /// result will be dropped, so a long run may stop early. Any thread.
     bool abandoned() const;
 
 signals:
@@ -43,8 +43,8 @@ private:
     std::shared_ptr<ASyncRunState> runState;
 };
 
-// Carries one ASyncFunc through the thread pool and owns it. A function
-// whose run was abandoned before it began is deleted without running.
+/// Carries one ASyncFunc through the thread pool and owns it. A function
+/// whose run was abandoned before it began is deleted without running.
 class ASyncRun final : public QRunnable {
 public:
     explicit ASyncRun(ASyncFunc* func);
@@ -61,13 +61,13 @@ class ASyncTaskSpecification : public TaskSpecification {
 
 public:
     ASyncTaskSpecification(QObject* parent, double parentProgressRange);
-    // Abandons a run still under way; see waitsForAbandonedRun().
+    /// Abandons a run still under way; see waitsForAbandonedRun().
     ~ASyncTaskSpecification() override;
 
     void execute() override;
-    // Abandons the run under way, if any: a run not yet begun never begins,
-    // and the result and progress of one at work are dropped, also after the
-    // next execute(). Returns at once unless waitsForAbandonedRun().
+    /// Abandons the run under way, if any: a run not yet begun never begins,
+    /// and the result and progress of one at work are dropped, also after the
+    /// next execute(). Returns at once unless waitsForAbandonedRun().
     void reset() override;
 
 protected:

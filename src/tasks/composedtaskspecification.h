@@ -13,25 +13,25 @@ class ComposedTaskSpecification : public TaskSpecification {
     Q_OBJECT
 
 public:
-    // Note the argument order, unlike the base: maxParallel bounds the number
-    // of subtasks running at once.
+    /// Note the argument order, unlike the base: maxParallel bounds the number
+    /// of subtasks running at once.
     ComposedTaskSpecification(int maxParallel, double parentProgressRange, QObject* parent);
     ~ComposedTaskSpecification() override;
 
     void reset() override;
-    // The sum of the subtasks' figures, ended ones included (see TransferFigures::operator+=).
+    /// The sum of the subtasks' figures, ended ones included (see TransferFigures::operator+=).
     TransferFigures timeTick() override;
-    // Passes the request to every subtask while running; pending ones will not start.
+    /// Passes the request to every subtask while running; pending ones will not start.
     void userCanceled() override;
     void handleOtherTaskCancelled(TaskSpecification* other) override;
 
-    // Appends a subtask (created with this as its QObject parent) to the run.
+    /// Appends a subtask (created with this as its QObject parent) to the run.
     void addSubTask(TaskSpecification* subTask);
-    // Starts the run: sets Running and queues up to maxParallel starts.
+    /// Starts the run: sets Running and queues up to maxParallel starts.
     void executeSubTasks();
-    // The final state the subtasks call for: error before user cancel before success.
+    /// The final state the subtasks call for: error before user cancel before success.
     TaskState getStateFromSubTasks() const;
-    // Disconnects and schedules the deletion of every subtask, then empties the lists.
+    /// Disconnects and schedules the deletion of every subtask, then empties the lists.
     void clearSubTasks();
 
 signals:
@@ -101,7 +101,7 @@ private:
     struct Retired {
         int errorCanceled = 0;
         int userCanceled = 0;
-        // Their last figures; the speed until a tick has reported it.
+        /// Their last figures; the speed until a tick has reported it.
         TransferFigures figures;
     } retired;
 };

@@ -10,7 +10,7 @@ class TaskSpecification : public QObject {
     Q_OBJECT
 
 public:
-    // Stored as plain integers; other parts of the program compare the numbers.
+    /// Stored as plain integers; other parts of the program compare the numbers.
     enum TaskState {
         NotStarted = 0,
         Running = 1,
@@ -20,33 +20,33 @@ public:
     };
     Q_ENUM(TaskState)
 
-    // parentProgressRange is the share of the parent's progress this task covers.
+    /// parentProgressRange is the share of the parent's progress this task covers.
     TaskSpecification(QObject* parent, double parentProgressRange);
 
-    // fraction is this task's own completion in 0..1; progress becomes
-    // fraction x parentProgressRange and updateProgress carries that value.
+    /// fraction is this task's own completion in 0..1; progress becomes
+    /// fraction x parentProgressRange and updateProgress carries that value.
     void setProgress(double fraction);
-    // Replaces the weight without re-emitting progress.
+    /// Replaces the weight without re-emitting progress.
     void setParentProgressRange(double range);
 
-    // Starts the task; exactly one of finished or canceled follows.
+    /// Starts the task; exactly one of finished or canceled follows.
     virtual void execute() = 0;
-    // Returns the task to NotStarted so that execute() may run again.
+    /// Returns the task to NotStarted so that execute() may run again.
     virtual void reset();
-    // Polled once a second through the tree; download tasks report their
-    // figures, every other task zeros and no active transfer.
+    /// Polled once a second through the tree; download tasks report their
+    /// figures, every other task zeros and no active transfer.
     virtual TransferFigures timeTick();
-    // The user asked the task to stop. The base only records the request:
-    // a task that cannot be interrupted runs its current work to its end.
+    /// The user asked the task to stop. The base only records the request:
+    /// a task that cannot be interrupted runs its current work to its end.
     virtual void userCanceled();
-    // Another task of the same composite was cancelled while this one runs.
+    /// Another task of the same composite was cancelled while this one runs.
     virtual void handleOtherTaskCancelled(TaskSpecification* other);
 
     TaskState state() const { return m_state; }
-    // Already weighted: runs from 0 to parentProgressRange().
+    /// Already weighted: runs from 0 to parentProgressRange().
     double progress() const { return m_progress; }
     double parentProgressRange() const { return m_parentProgressRange; }
-    // Set by userCanceled(), cleared by reset().
+    /// Set by userCanceled(), cleared by reset().
     bool cancelRequested() const { return m_cancelRequested; }
 
 signals:

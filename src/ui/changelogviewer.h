@@ -11,38 +11,36 @@ class QNetworkReply;
 class QTextEdit;
 class QTimer;
 
-/*!
-    A non-modal dialog that deletes itself when closed. It reads its
-    candidates from the client directory itself (the alpha URL of update.ini,
-    or else every mirror of mirrors.ini) and tries each at most once, in
-    random order, until one delivers the log. At most one exists at a time.
-    GUI thread only.
-*/
+/// A non-modal dialog that deletes itself when closed. It reads its
+/// candidates from the client directory itself (the alpha URL of update.ini,
+/// or else every mirror of mirrors.ini) and tries each at most once, in
+/// random order, until one delivers the log. At most one exists at a time.
+/// GUI thread only.
 class ChangeLogViewer final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY(ChangeLogViewer)
 
 public:
-    // Opens the viewer for version, or brings the open one to the front
-    // (then version is ignored and nothing is fetched again).
+    /// Opens the viewer for version, or brings the open one to the front
+    /// (then version is ignored and nothing is fetched again).
     static void showRemoteChangeLogDialog(QWidget* parent, const QString& version);
-    // The open viewer, or null.
+    /// The open viewer, or null.
     static ChangeLogViewer* instance() { return m_instance; }
 
     explicit ChangeLogViewer(QWidget* parent = nullptr);
     ~ChangeLogViewer() override;
 
-    // Asks the next candidate for the change log of version; an empty version
-    // keeps the one of the previous call. Ignored while a request runs.
+    /// Asks the next candidate for the change log of version; an empty version
+    /// keeps the one of the previous call. Ignored while a request runs.
     void requestRemote(QString version);
-    // The next base URL to try, or an empty string when none is left.
+    /// The next base URL to try, or an empty string when none is left.
     QString getRemoteUrl();
-    // Takes a random candidate out of the list; empty when none is left.
+    /// Takes a random candidate out of the list; empty when none is left.
     QString getRandomMirror();
-    // Shows text and sizes the dialog to its longest line.
+    /// Shows text and sizes the dialog to its longest line.
     void load(const QString& text);
 
-private Q_SLOTS:
+private slots:
     void onRequestFinished();
     void onRequestTimeout();
 

@@ -10,32 +10,30 @@
 class Configuration;
 class UpdateEngine;
 
-/*!
-    Owns the update engine and the single-instance server. The program entry
-    creates it before resolving the command line, then calls
-    setUIToConfigSpecs(), shows it and calls setNews(). A fatal error of the
-    configuration ends the event loop with 1, one of the engine with 2.
-*/
+/// Owns the update engine and the single-instance server. The program entry
+/// creates it before resolving the command line, then calls
+/// setUIToConfigSpecs(), shows it and calls setNews(). A fatal error of the
+/// configuration ends the event loop with 1, one of the engine with 2.
 class MainWindow final : public QWidget, public UserQuestions {
     Q_OBJECT
     Q_DISABLE_COPY(MainWindow)
 
 public:
-    // The configuration is not owned and must outlive the window.
+    /// The configuration is not owned and must outlive the window.
     explicit MainWindow(Configuration& configuration);
     ~MainWindow() override;
 
-    // Shows the target version and channel; disables the start button in
-    // unattended runs, which start by themselves.
+    /// Shows the target version and channel; disables the start button in
+    /// unattended runs, which start by themselves.
     void setUIToConfigSpecs();
-    // Hands the configuration's news text to the ticker.
+    /// Hands the configuration's news text to the ticker.
     void setNews();
-    // The updater's error box: the translated title "Error" and one OK button.
+    /// The updater's error box: the translated title "Error" and one OK button.
     static void showError(QWidget* parent, const QString& errorMessage);
-    // Asks Retry or Abort in a message box.
+    /// Asks Retry or Abort in a message box.
     bool retryLatestVersionQuery(int failedTries) override;
 
-public Q_SLOTS:
+public slots:
     void onFatalConfigError(QString errorMessage);
     void onFatalError(QString errorMessage);
     void onError(QString errorMessage);
@@ -43,7 +41,7 @@ public Q_SLOTS:
     void on_startButton_clicked();
     void onAppendText(QString text);
     void onProgressUpdate(qreal doneFrac);
-    // Sizes in bytes, speed in bytes per second; shown in units of 1000.
+    /// Sizes in bytes, speed in bytes per second; shown in units of 1000.
     void onDownloadProgress(quint64 downloadDone, quint64 downloadTotal, quint64 speed, bool downloading);
     void onUpdateFinished();
     void onUpdateCanceled();

@@ -15,18 +15,16 @@ class NewsBanner final : public QWidget {
 public:
     explicit NewsBanner(QWidget* parent = nullptr);
 
-    /*!
-        Shows news (HTML) and starts the ticker again from the right edge. A
-        comment "<!--URL=address-->" in the text names the address a click
-        outside any link opens.
-    */
+    /// Shows news (HTML) and starts the ticker again from the right edge. A
+    /// comment "<!--URL=address-->" in the text names the address a click
+    /// outside any link opens.
     void setNews(const QString& news);
-    // The link target at pos (widget coordinates), or an empty string.
+    /// The link target at pos (widget coordinates), or an empty string.
     QString anchorAt(const QPoint& pos) const;
-    // The address of a "<!--URL=address-->" comment in news, or an empty string.
+    /// The address of a "<!--URL=address-->" comment in news, or an empty string.
     static QString defaultUrlOf(const QString& news);
 
-    // Read-only views for the window and for tests.
+    /// Read-only views for the window and for tests.
     const QString& getDefaultUrl() const { return defaultUrl; }
     int getOffset() const { return offset; }
     bool isPaused() const { return paused; }

@@ -11,7 +11,7 @@ class UrlClickLabel final : public QLabel {
 public:
     explicit UrlClickLabel(QWidget* parent = nullptr);
 
-    // The address a click opens; empty (the default) makes clicks do nothing.
+    /// The address a click opens; empty (the default) makes clicks do nothing.
     void setUrl(const QString& url);
     const QString& getUrl() const { return url; }
 

@@ -9,18 +9,16 @@
 class Mirrors;
 class QNetworkAccessManager;
 
-/*!
-    Creates the subdirectories of the temporary directory that the files need,
-    then runs one DownloadFileTaskSpecification per file, at most the
-    configured download concurrency at once, every file with the same weight
-    whatever its size. Files are stored exactly as the mirror delivers them
-    (packed ones stay packed).
-
-    fileList is read when the stage starts, not when it is built. A file name
-    that would lead outside the temporary directory, or a list larger than
-    the free space of the temporary directory, fails the stage before
-    anything is created or fetched. Nothing is owned. GUI thread only.
-*/
+/// Creates the subdirectories of the temporary directory that the files need,
+/// then runs one DownloadFileTaskSpecification per file, at most the
+/// configured download concurrency at once, every file with the same weight
+/// whatever its size. Files are stored exactly as the mirror delivers them
+/// (packed ones stay packed).
+///
+/// fileList is read when the stage starts, not when it is built. A file name
+/// that would lead outside the temporary directory, or a list larger than
+/// the free space of the temporary directory, fails the stage before
+/// anything is created or fetched. Nothing is owned. GUI thread only.
 class DownloadFileListTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
 
@@ -31,16 +29,16 @@ public:
 
     void execute() override;
     void reset() override;
-    // The composite sum, except that the total is the size of the whole list
-    // from the first tick on, not only of the downloads started so far.
+    /// The composite sum, except that the total is the size of the whole list
+    /// from the first tick on, not only of the downloads started so far.
     TransferFigures timeTick() override;
 
     void makeSubtasksAndStart();
-    // False after reporting and cancelling the stage.
+    /// False after reporting and cancelling the stage.
     bool makeSubDirs();
-    // False after reporting and cancelling the stage.
+    /// False after reporting and cancelling the stage.
     bool fitsOnDisk();
-    // Bytes the files not yet on disk will take.
+    /// Bytes the files not yet on disk will take.
     qint64 bytesStillNeeded() const;
 
 protected:

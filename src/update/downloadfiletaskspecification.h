@@ -13,17 +13,15 @@ class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
-/*!
-    Two steps, one after the other: the HTTP download of section/fileName to
-    tempDir/fileName, then the MD5 check of the copy. When the check fails,
-    the mirror that delivered the copy is removed from the registry for the
-    rest of the session and the file starts over on another mirror, until a
-    copy passes or no mirror is left (then ErrorCanceled).
-
-    A copy that fails after the user cancelled, or after another file of the
-    stage failed, is not fetched again: the task then ends cancelled instead
-    of starting a transfer nobody waits for. GUI thread only.
-*/
+/// Two steps, one after the other: the HTTP download of section/fileName to
+/// tempDir/fileName, then the MD5 check of the copy. When the check fails,
+/// the mirror that delivered the copy is removed from the registry for the
+/// rest of the session and the file starts over on another mirror, until a
+/// copy passes or no mirror is left (then ErrorCanceled).
+///
+/// A copy that fails after the user cancelled, or after another file of the
+/// stage failed, is not fetched again: the task then ends cancelled instead
+/// of starting a transfer nobody waits for. GUI thread only.
 class DownloadFileTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
 
@@ -33,12 +31,12 @@ public:
 
     void execute() override;
     void reset() override;
-    // Once the file is done its figures are those of its last transfer.
+    /// Once the file is done its figures are those of its last transfer.
     TransferFigures timeTick() override;
     void handleOtherTaskCancelled(TaskSpecification* other) override;
 
     void makeSubtasksAndStart();
-    // Whether this file still has to be written to the temporary directory.
+    /// Whether this file still has to be written to the temporary directory.
     bool needsSpace() const;
 
     FileDownloadSpecification fileSpec;
@@ -46,8 +44,8 @@ public:
     Mirrors* mirrors;
     UpdateParameters parameters;
     DownloadTaskSpecification* currentDownload = nullptr;
-    // Passed to every download of the file: what the stage still needs on
-    // disk, for the message about a full disk.
+    /// Passed to every download of the file: what the stage still needs on
+    /// disk, for the message about a full disk.
     std::function<qint64()> spaceNeeded;
 
 private slots:

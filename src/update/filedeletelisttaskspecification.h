@@ -9,17 +9,15 @@
 
 struct UpdateParameters;
 
-/*!
-    Deletes each entry of fileList (paths relative to the client directory),
-    one at a time, in list order. A file that is missing is passed over
-    silently, one that cannot be removed with "Could not delete %1: %2" in the
-    log; the stage still finishes. An entry that would
-    lead outside the client directory is never touched: it is reported and
-    passed over.
-
-    fileList is not owned and is read when the stage starts, so entries added
-    by the installation stage are deleted too. GUI thread only.
-*/
+/// Deletes each entry of fileList (paths relative to the client directory),
+/// one at a time, in list order. A file that is missing is passed over
+/// silently, one that cannot be removed with "Could not delete %1: %2" in the
+/// log; the stage still finishes. An entry that would
+/// lead outside the client directory is never touched: it is reported and
+/// passed over.
+///
+/// fileList is not owned and is read when the stage starts, so entries added
+/// by the installation stage are deleted too. GUI thread only.
 class FileDeleteListTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
 

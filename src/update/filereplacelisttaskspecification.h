@@ -13,26 +13,24 @@
 
 class BatchInstallTaskSpecification;
 
-/*!
-    Directory tasks first, then one FileReplaceTaskSpecification per entry of
-    replaceList, two files at a time. Every change lands in the phase's
-    journal; when the phase ends other than finished (a file failed, or the
-    user cancelled before every file was in place) the journal is undone,
-    newest change first, so the client directory is as it was before the
-    phase, created directories included. Deletions of leftover "_old_" copies
-    are the one change not undone.
-
-    Each file task only stages its file (see FileReplaceTaskSpecification::
-    leavePlacingTo); batches of staged files are put in place by a
-    BatchInstallTaskSpecification, while the next files are staged, so that a
-    release of thousands of files costs a few flushes instead of two per file.
-    The phase ends once the last batch is in place.
-
-    A replace list naming a path outside the client or temporary directory
-    fails the phase before anything is touched. The lists are not owned and
-    are read when the phase starts; "_old_" names are appended to deleteList.
-    GUI thread only.
-*/
+/// Directory tasks first, then one FileReplaceTaskSpecification per entry of
+/// replaceList, two files at a time. Every change lands in the phase's
+/// journal; when the phase ends other than finished (a file failed, or the
+/// user cancelled before every file was in place) the journal is undone,
+/// newest change first, so the client directory is as it was before the
+/// phase, created directories included. Deletions of leftover "_old_" copies
+/// are the one change not undone.
+///
+/// Each file task only stages its file (see FileReplaceTaskSpecification::
+/// leavePlacingTo); batches of staged files are put in place by a
+/// BatchInstallTaskSpecification, while the next files are staged, so that a
+/// release of thousands of files costs a few flushes instead of two per file.
+/// The phase ends once the last batch is in place.
+///
+/// A replace list naming a path outside the client or temporary directory
+/// fails the phase before anything is touched. The lists are not owned and
+/// are read when the phase starts; "_old_" names are appended to deleteList.
+/// GUI thread only.
 class FileReplaceListTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
 
@@ -42,11 +40,11 @@ public:
         double parentProgressRange);
 
     void execute() override;
-    // Also undoes whatever the last run left in the journal.
+    /// Also undoes whatever the last run left in the journal.
     void reset() override;
 
     void makeSubtasksAndStart();
-    // Returns the number of directory tasks added.
+    /// Returns the number of directory tasks added.
     int makeSubdirTasks();
     void makeFileReplaceTasks(bool hasDirectoryTasks);
 

@@ -23,23 +23,21 @@ struct StagedReplacement {
     QString old;
 };
 
-/*!
-    Runs, one after the other: deleting a leftover "_old_" copy (only when
-    the file is installed already), then copying the download or unpacking
-    it. The copy or unpack writes beside the target under its staging name
-    and refuses content whose MD5 differs from the record's. Executables and
-    libraries get mode 0755 less the umask; any other file that is replaced
-    keeps its permission bits.
-
-    On success the file's journal is handed to listJournal and the file is
-    appended to staged, its content left unflushed under the staging name:
-    putting it in place (keeping the installed version under its "_old_"
-    name), journaling that and naming the "_old_" copy for deletion are the
-    caller's. On failure or cancel the file's own changes are undone at once.
-    Paths that would lead outside the client or temporary directory, judged
-    by the caller's roots, are refused before anything is touched. Nothing is
-    owned but the file's journal. GUI thread only.
-*/
+/// Runs, one after the other: deleting a leftover "_old_" copy (only when
+/// the file is installed already), then copying the download or unpacking
+/// it. The copy or unpack writes beside the target under its staging name
+/// and refuses content whose MD5 differs from the record's. Executables and
+/// libraries get mode 0755 less the umask; any other file that is replaced
+/// keeps its permission bits.
+///
+/// On success the file's journal is handed to listJournal and the file is
+/// appended to staged, its content left unflushed under the staging name:
+/// putting it in place (keeping the installed version under its "_old_"
+/// name), journaling that and naming the "_old_" copy for deletion are the
+/// caller's. On failure or cancel the file's own changes are undone at once.
+/// Paths that would lead outside the client or temporary directory, judged
+/// by the caller's roots, are refused before anything is touched. Nothing is
+/// owned but the file's journal. GUI thread only.
 class FileReplaceTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
 
@@ -55,11 +53,11 @@ public:
     /// Puts the "_old_" name of a replaced file on deleteList, unless it is
     /// one of the updater's own.
     static void listOldCopy(const FileReplaceSpecification& entry, QList<QString>& deleteList);
-    // Whether the file at path is a program or library by its name.
+    /// Whether the file at path is a program or library by its name.
     static bool isExecutable(const QString& path);
 
-    // The download in the temporary directory, the installed file and its
-    // "_old_" name; false when any of them would lie outside its directory.
+    /// The download in the temporary directory, the installed file and its
+    /// "_old_" name; false when any of them would lie outside its directory.
     static bool installPaths(const FileReplaceSpecification& entry, const PathGuard::Root& clientDir,
         const PathGuard::Root& tempDir, QString& source, QString& target, QString& old);
 

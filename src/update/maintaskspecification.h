@@ -10,14 +10,12 @@
 class Mirrors;
 class QNetworkAccessManager;
 
-/*!
-    Fetch and verify the product ini, compile the work lists, download,
-    install with rollback, delete obsolete files; a stage that ends cancelled
-    stops the sequence. With weight 1.0 its updateProgress is the overall
-    completion. A ListsOnly task stops after the lists, which is how an
-    update is checked without changing anything. GUI thread only; the manager
-    and registry are not owned and must outlive the task.
-*/
+/// Fetch and verify the product ini, compile the work lists, download,
+/// install with rollback, delete obsolete files; a stage that ends cancelled
+/// stops the sequence. With weight 1.0 its updateProgress is the overall
+/// completion. A ListsOnly task stops after the lists, which is how an
+/// update is checked without changing anything. GUI thread only; the manager
+/// and registry are not owned and must outlive the task.
 class MainTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
     Q_DISABLE_COPY(MainTaskSpecification)

@@ -14,11 +14,9 @@
 
 class QSettings;
 
-/*!
-    Compiles the work lists on the thread pool and publishes them into
-    outputLists, on the GUI thread, only when the whole product ini was read
-    and found sound; on failure outputLists keeps what it held.
-*/
+/// Compiles the work lists on the thread pool and publishes them into
+/// outputLists, on the GUI thread, only when the whole product ini was read
+/// and found sound; on failure outputLists keeps what it held.
 class MakeDownloadReplaceListTaskSpecification final : public ASyncTaskSpecification {
     Q_OBJECT
     Q_DISABLE_COPY(MakeDownloadReplaceListTaskSpecification)

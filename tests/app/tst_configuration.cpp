@@ -46,7 +46,7 @@ public:
 class TestConfiguration : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void init();
     void cleanup();

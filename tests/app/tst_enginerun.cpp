@@ -38,7 +38,7 @@ QString stalledPath(int i)
 class TestEngineRun : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void init();
     void cleanup();

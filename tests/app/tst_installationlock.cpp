@@ -15,7 +15,7 @@
 class TestInstallationLock : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void heldUntilItsHolderIsGone();
     void notInheritedByStartedPrograms();
     void lockFileOpenToEveryoneWhateverTheUmask();

@@ -18,7 +18,7 @@
 class TestSingleInstanceChecker : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void serverName_data();
     void serverName();

@@ -47,7 +47,7 @@ const QByteArray alphaWithoutMirrors("[Channel]\nalpha=http://alpha.example\n");
 class TestStartup : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void init();
     void cleanup();

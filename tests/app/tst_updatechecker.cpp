@@ -26,7 +26,7 @@ QStringList flatten(const QList<QPair<QString, QString>>& versions)
 class TestUpdateChecker : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void init();
     void replies_data();

@@ -67,7 +67,7 @@ Q_DECLARE_METATYPE(ClientDir)
 class TestUpdateEngine : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void init();
     void cleanup();

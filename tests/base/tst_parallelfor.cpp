@@ -18,7 +18,7 @@ class TestParallelFor : public QObject {
         std::thread::id owner;
     };
 
-private Q_SLOTS:
+private slots:
     void everyIndexOnce_data()
     {
         QTest::addColumn<qsizetype>("count");

@@ -7,7 +7,7 @@
 class TestConsoleOptions : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void isConsoleCommand_data();
     void isConsoleCommand();
     void parse_data();

@@ -24,7 +24,7 @@ Q_DECLARE_METATYPE(WorkListSummary)
 class TestConsoleText : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void bytes_data();
     void bytes();
     void duration_data();

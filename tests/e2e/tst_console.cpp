@@ -58,7 +58,7 @@ ToolProcess::Result runOnTerminal(const Scene& scene, const QStringList& args)
 class TestConsole : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void helpAndVersion_data();
     void helpAndVersion();

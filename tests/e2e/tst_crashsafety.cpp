@@ -149,7 +149,7 @@ bool isInstallationEvent(const NameEvents::Event& event)
 class TestCrashSafety : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void killsLeaveWholeFiles_data();
     void killsLeaveWholeFiles();

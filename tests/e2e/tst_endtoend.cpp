@@ -45,7 +45,7 @@ QStringList servedPaths(const NginxServer& nginx, int site)
 class TestEndToEnd : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void freshInstallWithTheReferenceServer();
     void incrementalUpdateFetchesOnlyWhatChanged();

@@ -27,7 +27,7 @@ constexpr int resendMs = 300;
 class TestBanner : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void init();
     void cleanup();

@@ -17,7 +17,7 @@ public:
 
     QList<QUrl> opened;
 
-public Q_SLOTS:
+public slots:
     // Called by the desktop services by name.
     void open(const QUrl& url);
 };

@@ -79,7 +79,7 @@ QString twoFields(const QByteArray& content)
 class TestPublish : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void publishesEveryFile_data();
     void publishesEveryFile();

@@ -32,7 +32,7 @@ QStringList stagingFolders(const QString& out)
 class TestPublishFaults : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void secondRunOfOneVersion_data();
     void secondRunOfOneVersion();

@@ -25,7 +25,7 @@ const QByteArray truncateIt = "<truncate>";
 class TestPublishVerify : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void findsWhatIsBroken_data();
     void findsWhatIsBroken();

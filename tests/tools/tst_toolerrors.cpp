@@ -9,7 +9,7 @@
 class TestToolErrors : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void failuresReadAlike_data();
     void failuresReadAlike();
     void helpWinsOverEverythingElse_data();

@@ -22,7 +22,7 @@ using Entries = QList<QPair<QString, QString>>;
 class TestUpdateServer : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void answersTheUpdateChecker_data();
     void answersTheUpdateChecker();
     void answersTheBannerQuery();

@@ -35,7 +35,7 @@ QString shownText(const ChangeLogViewer& viewer)
 class TestChangeLogViewer : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void init();
     void cleanup();
     void candidates_data();

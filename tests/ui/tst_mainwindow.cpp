@@ -48,7 +48,7 @@ QByteArray pngImage()
 class TestMainWindow : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void init();
     void cleanup();

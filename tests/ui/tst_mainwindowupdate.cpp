@@ -30,7 +30,7 @@ const QString stalledFile = QStringLiteral("big.bin");
 class TestMainWindowUpdate : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void initTestCase();
     void init();
     void cleanup();

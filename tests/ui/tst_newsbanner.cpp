@@ -33,7 +33,7 @@ bool isBlank(const QImage& image)
 class TestNewsBanner : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void click_data();
     void click();
     void pauseCycle();

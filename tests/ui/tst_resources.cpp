@@ -12,7 +12,7 @@
 class TestResources : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void catalogueForLocale_data();
     void catalogueForLocale();
     void germanTexts_data();

@@ -15,7 +15,7 @@
 class TestUnattendedRun : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void updatesAndStartsTheClient();
 };
 

@@ -7,7 +7,7 @@
 class TestUrlClickLabel : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+private slots:
     void press_data();
     void press();
 };

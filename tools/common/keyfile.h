@@ -8,26 +8,26 @@
 
 struct Rsa_key;
 
-// Exit status of every tool for a key file that is missing, unreadable,
-// malformed or of the wrong kind.
+/// Exit status of every tool for a key file that is missing, unreadable,
+/// malformed or of the wrong kind.
 constexpr int keyFileExit = 4;
 
 class KeyFile final {
 public:
     enum class Need { PrivateKey, PublicKey, AnyKey };
 
-    // Loads the key file at path; throws ToolError(keyFileExit) when it is not
-    // a key file of the kind needed. Warns when a private key can be read by
-    // group or others. crypt_init must have run.
+    /// Loads the key file at path; throws ToolError(keyFileExit) when it is not
+    /// a key file of the kind needed. Warns when a private key can be read by
+    /// group or others. crypt_init must have run.
     KeyFile(const std::string& path, Need need);
 
     Rsa_key* key() const { return rsaKey.get(); }
     bool isPrivate() const;
     int bits() const;
-    // The bytes of the file as read.
+    /// The bytes of the file as read.
     const std::vector<unsigned char>& content() const { return bytes; }
-    // Empty when sig is a valid signature of data with this key, otherwise
-    // why not, in words for the publisher.
+    /// Empty when sig is a valid signature of data with this key, otherwise
+    /// why not, in words for the publisher.
     std::string signatureProblem(
         const unsigned char* data, size_t dataLen, const unsigned char* sig, size_t sigLen) const;
 

@@ -15,7 +15,7 @@ struct FileDigest {
     quint64 size = 0;
 };
 
-// Counts the source bytes read so far, shared by the packing threads.
+/// Counts the source bytes read so far, shared by the packing threads.
 using ByteCounter = std::atomic<quint64>;
 
 struct PackResult {
@@ -23,11 +23,11 @@ struct PackResult {
     FileDigest unpacked; // the content it unpacks to
 };
 
-// Copies and packs one file after another through buffers and a zlib stream
-// that it keeps, so that a release of many small files does not cost an
-// allocation and a zlib set-up per file. One per thread. Each call throws
-// ToolError when a side cannot be used, and adds what it reads to progress
-// when given.
+/// Copies and packs one file after another through buffers and a zlib stream
+/// that it keeps, so that a release of many small files does not cost an
+/// allocation and a zlib set-up per file. One per thread. Each call throws
+/// ToolError when a side cannot be used, and adds what it reads to progress
+/// when given.
 class FilePacker final {
 public:
     FilePacker();
@@ -35,12 +35,12 @@ public:
     FilePacker(const FilePacker&) = delete;
     FilePacker& operator=(const FilePacker&) = delete;
 
-    // Copies source to target (permission bits included) and returns the
-    // digest of the content.
+    /// Copies source to target (permission bits included) and returns the
+    /// digest of the content.
     FileDigest copy(const QString& source, const QString& target, ByteCounter* progress = nullptr);
-    // Writes source gzip-packed at zlib's level (1 to 9) to target in the
-    // format GNU gzip reads, with no file name and a zero time stamp, so that
-    // the same content always packs to the same bytes.
+    /// Writes source gzip-packed at zlib's level (1 to 9) to target in the
+    /// format GNU gzip reads, with no file name and a zero time stamp, so that
+    /// the same content always packs to the same bytes.
     PackResult gzip(const QString& source, const QString& target, int level, ByteCounter* progress = nullptr);
 
 private:
@@ -56,5 +56,5 @@ private:
     int streamLevel = 0;
 };
 
-// FilePacker::copy for a single file.
+/// FilePacker::copy for a single file.
 FileDigest copyFile(const QString& source, const QString& target, ByteCounter* progress = nullptr);

@@ -21,8 +21,8 @@ struct PackOutcome {
     FileDigest unpacked; // what the packed file unpacks to (packed only)
 };
 
-// Runs jobs on threads threads at zlib's level and returns the outcomes in the
-// order of jobs; shows progress on a terminal. After a failure no new job
-// starts; once every thread has stopped, the failure of the earliest job is
-// thrown. The parent folders of the targets must exist.
+/// Runs jobs on threads threads at zlib's level and returns the outcomes in the
+/// order of jobs; shows progress on a terminal. After a failure no new job
+/// starts; once every thread has stopped, the failure of the earliest job is
+/// thrown. The parent folders of the targets must exist.
 QList<PackOutcome> packAll(const QList<PackJob>& jobs, int level, int threads);

@@ -8,10 +8,10 @@
 
 class PosixFile final {
 public:
-    // Throw ToolError (PublishInput for reading, PublishOutput for writing).
+    /// Throw ToolError (PublishInput for reading, PublishOutput for writing).
     static PosixFile openForReading(const QString& path);
-    // Creates or truncates path with the permission bits mode (not masked
-    // by the umask).
+    /// Creates or truncates path with the permission bits mode (not masked
+    /// by the umask).
     static PosixFile createForWriting(const QString& path, mode_t mode);
 
     PosixFile(PosixFile&& other) noexcept;
@@ -20,13 +20,13 @@ public:
     PosixFile& operator=(const PosixFile&) = delete;
     ~PosixFile();
 
-    // Up to size bytes; 0 at the end of the file.
+    /// Up to size bytes; 0 at the end of the file.
     qint64 read(char* data, qint64 size);
     void write(const char* data, qint64 size);
-    // The permission bits of the file.
+    /// The permission bits of the file.
     mode_t mode() const;
-    // Closes a written file; a full disk can show only here (network and
-    // quota file systems report late).
+    /// Closes a written file; a full disk can show only here (network and
+    /// quota file systems report late).
     void close();
 
 private:
@@ -36,9 +36,9 @@ private:
     QString path;
 };
 
-// Creates path and its missing parents; throws ToolError(PublishOutput) with
-// the reason when one cannot be made.
+/// Creates path and its missing parents; throws ToolError(PublishOutput) with
+/// the reason when one cannot be made.
 void makeFolders(const QString& path);
 
-// The system's text for errno.
+/// The system's text for errno.
 QString systemReason();

@@ -14,7 +14,7 @@ struct ListedFile {
     ProductEntry entry;
 };
 
-// Writes files and the "delete" section (omitted when deletions is empty) to
-// path, then reads the file back as the updater does and throws ToolError
-// unless every section, key and value comes back unchanged.
+/// Writes files and the "delete" section (omitted when deletions is empty) to
+/// path, then reads the file back as the updater does and throws ToolError
+/// unless every section, key and value comes back unchanged.
 void writeProductIni(const QString& path, const QList<ListedFile>& files, const QStringList& deletions);

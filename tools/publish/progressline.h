@@ -10,9 +10,9 @@ class ProgressLine final {
 public:
     ProgressLine(quint64 totalFiles, quint64 totalBytes);
 
-    // Redraws the line, at most ten times a second.
+    /// Redraws the line, at most ten times a second.
     void update(quint64 files, quint64 bytes);
-    // Draws the final state and ends the line.
+    /// Draws the final state and ends the line.
     void finish(quint64 files, quint64 bytes);
 
 private:

@@ -28,6 +28,6 @@ struct PublishSummary {
     int deletions = 0;
 };
 
-// Writes outDir/<version>/ completely or not at all: the tree is built beside
-// it and renamed into place. Throws ToolError.
+/// Writes outDir/<version>/ completely or not at all: the tree is built beside
+/// it and renamed into place. Throws ToolError.
 PublishSummary publish(const PublishOptions& options);

@@ -12,9 +12,9 @@ struct ReleaseFile {
     quint64 size = 0;
 };
 
-// Every regular file below root, sorted by section and path. With
-// folderSections each top-level folder of root is a section of its own and
-// files directly in root go to defaultSection; otherwise everything does.
-// Throws ToolError for a missing folder, symbolic links, special files and
-// names the updater cannot carry.
+/// Every regular file below root, sorted by section and path. With
+/// folderSections each top-level folder of root is a section of its own and
+/// files directly in root go to defaultSection; otherwise everything does.
+/// Throws ToolError for a missing folder, symbolic links, special files and
+/// names the updater cannot carry.
 QList<ReleaseFile> scanRelease(const QString& root, const QString& defaultSection, bool folderSections);

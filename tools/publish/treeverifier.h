@@ -19,6 +19,6 @@ struct VerifyReport {
     int deletions = 0;
 };
 
-// Throws ToolError only when the check cannot run (no such folder, no usable
-// key); everything wrong with the tree is a problem in the report.
+/// Throws ToolError only when the check cannot run (no such folder, no usable
+/// key); everything wrong with the tree is a problem in the report.
 VerifyReport verifyTree(const VerifyOptions& options);

@@ -16,18 +16,18 @@ struct ServerConfig {
     QString bannerImage;
     QString bannerClick;
 
-    // Reads the groups [server], [channels], [news] and [banner] of an INI
-    // file over the defaults; a relative news file is found beside the INI
-    // file. Returns an error text, or an empty text on success.
+    /// Reads the groups [server], [channels], [news] and [banner] of an INI
+    /// file over the defaults; a relative news file is found beside the INI
+    /// file. Returns an error text, or an empty text on success.
     QString loadIni(const QString& path);
 
-    // The datagrams the updater reads. Each returns an error text for content
-    // the updater would misread, or an empty text; the reply goes to out.
+    /// The datagrams the updater reads. Each returns an error text for content
+    /// the updater would misread, or an empty text; the reply goes to out.
     QString versionReply(QByteArray& out) const;
     QString newsReply(QByteArray& out) const;
     QString bannerReply(QByteArray& out) const;
     bool hasBanner() const { return !bannerImage.isEmpty(); }
 };
 
-// The news text of a UTF-8 file; an error text, or empty on success.
+/// The news text of a UTF-8 file; an error text, or empty on success.
 QString readNewsFile(const QString& path, QString& news);

@@ -14,9 +14,9 @@ class QUdpSocket;
 
 class UdpService final {
 public:
-    // Returns the reply to a request (an empty reply is a datagram of its
-    // own), or nothing to leave it unanswered; what is set to a short
-    // description for the log.
+    /// Returns the reply to a request (an empty reply is a datagram of its
+    /// own), or nothing to leave it unanswered; what is set to a short
+    /// description for the log.
     using Handler = std::function<std::optional<QByteArray>(const QByteArray& request, QString& what)>;
 
     UdpService(QString name, Handler handler);
@@ -24,7 +24,7 @@ public:
     UdpService(const UdpService&) = delete;
     UdpService& operator=(const UdpService&) = delete;
 
-    // Binds address:port (port 0 picks a free one); an error text or empty.
+    /// Binds address:port (port 0 picks a free one); an error text or empty.
     QString bind(const QHostAddress& address, quint16 port);
     quint16 port() const;
 
@@ -36,5 +36,5 @@ private:
     std::unique_ptr<QUdpSocket> socket;
 };
 
-// Writes one log line with a UTC time stamp to standard output at once.
+/// Writes one log line with a UTC time stamp to standard output at once.
 void logLine(const QString& text);
