@@ -4,7 +4,7 @@
 #include "base/approotpath.h"
 #include "base/inivalue.h"
 #include "release/releasenames.h"
-#include "update/specialfiles.h"
+#include "release/specialfiles.h"
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
 #include "updatechecker.h"

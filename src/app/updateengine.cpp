@@ -6,6 +6,7 @@
 #include "crypto/tomcryptutil.h"
 #include "net/banner.h"
 #include "net/mirrors.h"
+#include "release/specialfiles.h"
 #include "update/maintaskspecification.h"
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
@@ -110,7 +111,7 @@ bool UpdateEngine::prepareSession()
         return false;
     }
 
-    const QString mirrorsIni = QStringLiteral("mirrors.ini");
+    const QString& mirrorsIni = SpecialFiles::mirrorsIni();
     if (!QFileInfo::exists(QDir(Configuration::getAppRootPath()).filePath(mirrorsIni))) {
         emit fatalError(QStringLiteral("%1 is missing, cannot proceed.").arg(mirrorsIni));
         return false;
@@ -142,7 +143,7 @@ bool UpdateEngine::loadMirrors()
     connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
     return configuration->channel() == Alpha
         ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion())
-        : mirrors->initDefault(QDir(Configuration::getAppRootPath()).filePath(QStringLiteral("mirrors.ini")),
+        : mirrors->initDefault(QDir(Configuration::getAppRootPath()).filePath(SpecialFiles::mirrorsIni()),
             configuration->clientVersion());
 }
 

@@ -7,7 +7,7 @@
 #include "fileops/filedeletetaskspecification.h"
 #include "fileops/fileunziptaskspecification.h"
 #include "fileops/pathguard.h"
-#include "update/specialfiles.h"
+#include "release/specialfiles.h"
 
 const QStringList FileReplaceTaskSpecification::executableFiles {QStringLiteral("update"),
     QStringLiteral("davuzodur_runscript.sh"), QStringLiteral("davuzodur_linux_amd64"),

@@ -14,7 +14,7 @@
 #include "crypto/filemd5.h"
 #include "release/productentry.h"
 #include "release/releasenames.h"
-#include "update/specialfiles.h"
+#include "release/specialfiles.h"
 
 using ReleaseNames::Rules;
 
