@@ -125,8 +125,9 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& ke
             reportInvalidLine(ReleaseNames::deleteSection());
             return false;
         }
-        if (!ReleaseNames::deletionProblem(key, Rules::Updater).isEmpty()) {
-            reportUnsafePath(key, ReleaseNames::deleteSection());
+        const QString problem = ReleaseNames::deletionProblem(key, Rules::Updater);
+        if (!problem.isEmpty()) {
+            reportNameProblem(key, ReleaseNames::deleteSection(), problem);
             return false;
         }
         // Deleting what the same release installs would leave it incomplete.
@@ -135,6 +136,12 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& ke
             return false;
         }
         deletions.insert(key);
+        // The rest of the release is sound; only the updater must survive it.
+        const QString ownFile = ReleaseNames::ownFileProblem(key);
+        if (!ownFile.isEmpty()) {
+            emit message(QStringLiteral("Refusing to delete %1: %2").arg(key, ownFile));
+            continue;
+        }
         if (QFileInfo::exists(clientDir + QLatin1Char('/') + key))
             lists->deleteList.append(key);
     }
@@ -151,14 +158,14 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
             reportInvalidLine(section);
             return false;
         }
-        if (!ReleaseNames::fileNameProblem(key, Rules::Updater).isEmpty()) {
-            reportUnsafePath(key, section);
-            return false;
-        }
-        if (entry->isPacked()
-            && !ReleaseNames::fileNameProblem(entry->unpackedName, Rules::Updater).isEmpty()) {
-            reportUnsafePath(entry->unpackedName, section);
-            return false;
+        const QStringList names =
+            entry->isPacked() ? QStringList {key, entry->unpackedName} : QStringList {key};
+        for (const QString& name : names) {
+            const QString problem = ReleaseNames::fileNameProblem(name, Rules::Updater);
+            if (!problem.isEmpty()) {
+                reportNameProblem(name, section, problem);
+                return false;
+            }
         }
 
         const FileDownloadSpecification download {section, key, entry->md5, entry->size};
@@ -294,8 +301,13 @@ void MakeDownloadReplaceListFunc::reportDuplicate(const QString& path, const QSt
                      .arg(path, section));
 }
 
-void MakeDownloadReplaceListFunc::reportUnsafePath(const QString& path, const QString& section)
+void MakeDownloadReplaceListFunc::reportNameProblem(
+    const QString& path, const QString& section, const QString& problem)
 {
-    emit message(
-        QStringLiteral("Warning: product ini contains unsafe path %1 in section %2").arg(path, section));
+    if (!ReleaseNames::isPlainRelativePath(path))
+        emit message(
+            QStringLiteral("Warning: product ini contains unsafe path %1 in section %2").arg(path, section));
+    else
+        emit message(QStringLiteral("Warning: product ini contains invalid name %1 in section %2: %3")
+                         .arg(path, section, problem));
 }

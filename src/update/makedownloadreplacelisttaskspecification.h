@@ -65,7 +65,9 @@ private:
     // count were handled before.
     void judgeCandidates(int keysDone, int count);
     void reportInvalidLine(const QString& section);
-    void reportUnsafePath(const QString& path, const QString& section);
+    // A path leading out of the client directory is unsafe; any other
+    // problem makes the name invalid.
+    void reportNameProblem(const QString& path, const QString& section, const QString& problem);
     void reportDuplicate(const QString& path, const QString& section);
 
     QString productIni;

@@ -95,6 +95,9 @@ void TestPublishVerify::findsWhatIsBroken_data()
     QTest::newRow("delete list leading out of the client")
         << ini << QByteArray("\nold.txt=") << QByteArray("\n..\\old.txt=") << true << publicKey << 1
         << "delete/../old.txt: unsafe path";
+    QTest::newRow("delete list holding the updater's lock")
+        << ini << QByteArray("\nold.txt=") << QByteArray("\nupdate.lock=") << true << publicKey << 1
+        << "delete/update.lock: unsafe path: one of the updater's own files";
     QTest::newRow("delete list holding an installed file")
         << ini << QByteArray("\nold.txt=") << QByteArray("\nclient.sh=") << true << publicKey << 1
         << "delete/client.sh: deletes a file this version installs";

@@ -127,9 +127,12 @@ QList<ListedFile> writeFiles(
         const QString target = staging + QLatin1Char('/') + file.section + QLatin1Char('/') + file.path;
         // A release that holds both "x" and "x.gz" cannot publish "x" packed,
         // nor can a packed entry name a file whose name holds the separator of
-        // its fields; such a file goes as it is.
-        const bool tryGzip = options.gzip && !taken.contains(file.path + QStringLiteral(".gz"))
-            && ProductEntry::canCarryUnpackedName(file.path);
+        // its fields, nor list it under a name too long for the updater; such
+        // a file goes as it is.
+        const QString packedName = file.path + QStringLiteral(".gz");
+        const bool tryGzip = options.gzip && !taken.contains(packedName)
+            && ProductEntry::canCarryUnpackedName(file.path)
+            && ReleaseNames::fileNameProblem(packedName, ReleaseNames::Rules::Publisher).isEmpty();
         jobs.append({file.source, target, tryGzip, file.size});
         folders.insert(QFileInfo(target).path());
     }
