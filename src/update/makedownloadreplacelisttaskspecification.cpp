@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
@@ -12,6 +13,7 @@
 #include "base/inivalue.h"
 #include "base/parallelfor.h"
 #include "crypto/filemd5.h"
+#include "release/inikeyscan.h"
 #include "release/productentry.h"
 #include "release/releasenames.h"
 #include "release/specialfiles.h"
@@ -112,7 +114,23 @@ bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
     copies = {};
     installs = {};
     deletions = {};
-    return ok;
+    return ok && refuseRepeatedKeys();
+}
+
+bool MakeDownloadReplaceListFunc::refuseRepeatedKeys()
+{
+    // The settings reader keeps the last of two equal keys and says nothing:
+    // which of two entries for one file the publisher meant is not known.
+    QFile file(productIni);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const QStringList repeated = IniKeyScan::repeatedKeys(file.readAll());
+    if (repeated.isEmpty())
+        return true;
+    const QString& key = repeated.first();
+    const qsizetype slash = key.indexOf(QLatin1Char('/'));
+    reportDuplicate(ReleaseNames::printable(key.mid(slash + 1)), ReleaseNames::printable(key.left(slash)));
+    return false;
 }
 
 bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& keysRead)

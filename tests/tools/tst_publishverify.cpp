@@ -89,6 +89,10 @@ void TestPublishVerify::findsWhatIsBroken_data()
     QTest::newRow("entry the updater cannot read")
         << ini << scriptMd5 + "::" << QByteArray("not-a-digest::") << true << publicKey << 1
         << "client/client.sh: not a valid entry";
+    QTest::newRow("entry listed twice")
+        << ini << QByteArray("\nclient.sh=") << QByteArray("\nclient.sh=" + scriptMd5 + "::1\nclient.sh=")
+        << true << publicKey << 1
+        << "client/client.sh: listed more than once; the updater refuses the product ini";
     QTest::newRow("file path leading out of the client")
         << ini << QByteArray("\nclient.sh=") << QByteArray("\n..\\client.sh=") << true << publicKey << 1
         << "client/../client.sh: unsafe path";

@@ -305,6 +305,12 @@ private slots:
             << invalidName.arg(QString::fromLatin1(longName), "files", "a name longer than 250 bytes");
         const QString twice =
             QStringLiteral("Warning: product ini lists %1 more than once, again in section %2");
+        // The settings reader would keep only the later of the two.
+        QTest::newRow("same key twice in a section")
+            << "[files]\n" + good + good << twice.arg("a.txt", "files");
+        QTest::newRow("same key in two parts of a section, spelt two ways")
+            << "[files]\nlib/a=" + digest + "::1\n[other]\n" + good + "[files]\nlib%2Fa=" + digest + "::1\n"
+            << twice.arg("lib/a", "files");
         QTest::newRow("same file in two sections")
             << "[aaa]\n" + good + "[files]\n" + good << twice.arg("a.txt", "files");
         QTest::newRow("packed entry unpacking onto a plain entry")

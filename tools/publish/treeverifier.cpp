@@ -8,6 +8,7 @@
 #include "crypto/tomcryptutil.h"
 #include "posixfile.h"
 #include "publishexit.h"
+#include "release/inikeyscan.h"
 #include "release/productentry.h"
 #include "release/releasenames.h"
 
@@ -137,6 +138,13 @@ VerifyReport Verifier::run()
         else
             readFileSection(settings, group);
         settings.endGroup();
+    }
+    // The settings reader keeps one of two equal keys without a word.
+    QFile iniFile(ini);
+    if (iniFile.open(QIODevice::ReadOnly)) {
+        const QStringList repeated = IniKeyScan::repeatedKeys(iniFile.readAll());
+        for (const QString& key : repeated)
+            problem(key, QStringLiteral("listed more than once; the updater refuses the product ini"));
     }
     if (report.files == 0 && report.deletions == 0)
         problem(iniName, QStringLiteral("lists no files; the updater refuses it"));
