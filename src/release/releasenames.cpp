@@ -95,6 +95,12 @@ QString productIniName(const QString& clientType)
     return clientType + QStringLiteral(".ini");
 }
 
+const QString& changeLogName()
+{
+    static const QString name = QStringLiteral("changelog_client.txt");
+    return name;
+}
+
 const QString& oldPrefix()
 {
     static const QString prefix = QStringLiteral("_old_");

@@ -23,6 +23,8 @@ const QString& deleteSection();
 /// The product ini of a client type, as it lies on the mirror and in the
 /// updater's temporary directory.
 QString productIniName(const QString& clientType);
+/// "changelog_client.txt": the change log beside the product ini.
+const QString& changeLogName();
 
 /// "_old_": the previous version of a file while it is replaced.
 const QString& oldPrefix();

@@ -209,7 +209,8 @@ PublishSummary publish(const PublishOptions& options)
     writeProductIni(ini, listed, deletions);
     signer.signFile(ini);
     if (!options.changelogFile.isEmpty())
-        copyChangeLog(options.changelogFile, staging.path() + QStringLiteral("/changelog_client.txt"));
+        copyChangeLog(
+            options.changelogFile, staging.path() + QLatin1Char('/') + ReleaseNames::changeLogName());
 
     moveIntoPlace(staging.path(), versionDir, options.force);
     staging.setAutoRemove(false);
