@@ -76,6 +76,8 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     // Checked on the bytes the installation writes, so a download changed
     // after its own check is never installed.
     options.md5 = replaceSpec.md5;
+    if (replaceSpec.hasUnzip())
+        options.sizeLimit = qint64(replaceSpec.size);
     // A leftover "_old_" copy next to a file that is not installed stays
     // alone: nothing is set aside onto it.
     if (isTaken(target)) {
