@@ -225,13 +225,12 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
         const FileDownloadSpecification& download = candidates.at(index).download;
         const FileReplaceSpecification& replace = candidates.at(index).replace;
         leftovers[size_t(index)] = findLeftovers(replace);
-        // The size is known, so a file of another size is not read at all.
+        // The digest alone decides: a listed size that is wrong while the
+        // digest is right would have the file replaced on every run.
         const QString installed = clientDir + QLatin1Char('/') + replace.destFileName(QString());
-        if (replace.hasUnzip() ? md5.matches(installed, replace.md5, qint64(replace.size))
-                               : md5.matches(installed, download.md5, qint64(download.size))) {
+        if (md5.matches(installed, replace.hasUnzip() ? replace.md5 : download.md5)) {
             verdicts[size_t(index)] = Current;
-        } else if (md5.matches(
-                       tempDir + QLatin1Char('/') + download.fileName, download.md5, qint64(download.size))) {
+        } else if (md5.matches(tempDir + QLatin1Char('/') + download.fileName, download.md5)) {
             verdicts[size_t(index)] = CopyWaiting;
         }
     };

@@ -151,6 +151,22 @@ private slots:
             << "[zeta]\n" + plainLine("z1", newContent) + "[alpha]\n" + plainLine("b", newContent)
                 + plainLine("a", newContent)
             << Files() << QStringList {"a", "b", "z1"} << QStringList {"a", "b", "z1"} << QStringList();
+        // A size listed wrong never decides alone: the file would be
+        // replaced on every run.
+        QTest::newRow("installed file of another size than listed, its digest right: current")
+            << QStringLiteral("[files]\nlib/b.so=%1::%2\n").arg(md5(newContent)).arg(newContent.size() + 1)
+            << Files {{"client:lib/b.so", newContent}} << QStringList() << QStringList() << QStringList();
+        QTest::newRow("copy waiting of another size than listed, its digest right: replace only")
+            << QStringLiteral("[files]\nlib/b.so=%1::%2\n").arg(md5(newContent)).arg(newContent.size() - 1)
+            << Files {{"client:lib/b.so", oldContent}, {"temp:lib/b.so", newContent}} << QStringList()
+            << QStringList {so} << QStringList();
+        QTest::newRow("packed entry, installed file of another unpacked size than listed: current")
+            << QStringLiteral("[files]\nreadme.txt.gz=%1::%2::%3::%4::readme.txt\n")
+                   .arg(md5(TestFiles::gzip(readme)))
+                   .arg(TestFiles::gzip(readme).size())
+                   .arg(md5(readme))
+                   .arg(readme.size() * 2)
+            << Files {{"client:readme.txt", readme}} << QStringList() << QStringList() << QStringList();
         QTest::newRow("installed file cut short: not current")
             << "[files]\n" + plainLine(so, newContent) << Files {{"client:lib/b.so", newContent.left(10)}}
             << QStringList {so} << QStringList {so} << QStringList();
