@@ -26,6 +26,9 @@ private slots:
     void answersTheUpdateChecker_data();
     void answersTheUpdateChecker();
     void answersTheBannerQuery();
+    void answersOnlyTheExactRequests_data();
+    void answersOnlyTheExactRequests();
+    void limitsTheAnswersPerAddress();
     void refusesWhatTheUpdaterWouldMisread_data();
     void refusesWhatTheUpdaterWouldMisread();
 };
@@ -124,6 +127,93 @@ void TestUpdateServer::answersTheBannerQuery()
     QVERIFY2(log.contains(QStringLiteral("banner: banner query from 127.0.0.1:")), qPrintable(log));
 }
 
+void TestUpdateServer::answersOnlyTheExactRequests_data()
+{
+    QTest::addColumn<bool>("bannerPort");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("answer"); // empty: none
+
+    const QByteArray versions("2#2.0");
+    const QByteArray news("News of the day");
+    const QByteArray banner("http://127.0.0.1:8080/banner.png,http://corvane.example/");
+    QTest::newRow("version query") << false << QByteArray("3\0", 2) << versions;
+    QTest::newRow("news query") << false << QByteArray("*\0", 2) << news;
+    QTest::newRow("banner query") << true << QByteArray("\x01\x01", 2) << banner;
+    // A forged byte or two must not buy the largest answer there is.
+    QTest::newRow("a lone star") << false << QByteArray("*") << QByteArray();
+    QTest::newRow("a star and more") << false << QByteArray("*\0\0", 3) << QByteArray();
+    QTest::newRow("a three without its zero") << false << QByteArray("3") << QByteArray();
+    QTest::newRow("a three and another byte") << false << QByteArray("3x") << QByteArray();
+    QTest::newRow("an empty datagram") << false << QByteArray() << QByteArray();
+    QTest::newRow("the banner query and more") << true << QByteArray("\x01\x01\x01", 3) << QByteArray();
+    QTest::newRow("the version query at the banner port") << true << QByteArray("3\0", 2) << QByteArray();
+}
+
+// Whether a request is answered shows in what comes first: a request left
+// unanswered is followed by one that is answered.
+void TestUpdateServer::answersOnlyTheExactRequests()
+{
+    QFETCH(bool, bannerPort);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answer);
+    UpdateServerProcess server;
+    QVERIFY2(server.start(serverTool,
+                 {QStringLiteral("--stable"), QStringLiteral("2#2.0"), QStringLiteral("--news"),
+                     QStringLiteral("News of the day"), QStringLiteral("--banner-image"),
+                     QStringLiteral("http://127.0.0.1:8080/banner.png"), QStringLiteral("--banner-click"),
+                     QStringLiteral("http://corvane.example/")}),
+        qPrintable(server.errorText()));
+    const quint16 port = bannerPort ? server.bannerPort() : server.versionPort();
+    const QByteArray follower = bannerPort ? QByteArray("\x01\x01", 2) : QByteArray("*\0", 2);
+    QUdpSocket socket;
+    QVERIFY(socket.bind(QHostAddress::LocalHost, 0));
+    socket.writeDatagram(request, QHostAddress::LocalHost, port);
+    socket.writeDatagram(follower, QHostAddress::LocalHost, port);
+    QTRY_VERIFY_WITH_TIMEOUT(socket.hasPendingDatagrams(), 5000);
+    const QByteArray first = socket.receiveDatagram().data();
+    if (answer.isEmpty()) {
+        QCOMPARE(first,
+            bannerPort ? QByteArray("http://127.0.0.1:8080/banner.png,http://corvane.example/")
+                       : QByteArray("News of the day"));
+        QCOMPARE(server.stop(), 0);
+        QVERIFY2(server.log().contains(QStringLiteral("unknown request")), qPrintable(server.log()));
+    } else {
+        QCOMPARE(first, answer);
+    }
+}
+
+// Forged sources each get a few answers, then one a second; another address
+// keeps its own.
+void TestUpdateServer::limitsTheAnswersPerAddress()
+{
+    UpdateServerProcess server;
+    QVERIFY2(server.start(serverTool,
+                 {QStringLiteral("--stable"), QStringLiteral("2"), QStringLiteral("--burst"),
+                     QStringLiteral("3"), QStringLiteral("--rate"), QStringLiteral("0.001")}),
+        qPrintable(server.errorText()));
+    QUdpSocket flooding;
+    QVERIFY(flooding.bind(QHostAddress::LocalHost, 0));
+    QUdpSocket other;
+    if (!other.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0))
+        QSKIP("no second loopback address here");
+    const QByteArray query("3\0", 2);
+    for (int i = 0; i < 6; ++i)
+        flooding.writeDatagram(query, QHostAddress::LocalHost, server.versionPort());
+    // Answered only once all of the flood was seen.
+    other.writeDatagram(query, QHostAddress::LocalHost, server.versionPort());
+    QTRY_VERIFY_WITH_TIMEOUT(other.hasPendingDatagrams(), 5000);
+    QCOMPARE(other.receiveDatagram().data(), QByteArray("2"));
+
+    int answers = 0;
+    while (flooding.hasPendingDatagrams()) {
+        QCOMPARE(flooding.receiveDatagram().data(), QByteArray("2"));
+        ++answers;
+    }
+    QCOMPARE(answers, 3);
+    QCOMPARE(server.stop(), 0);
+    QCOMPARE(server.log().count(QStringLiteral("over the rate limit")), 1);
+}
+
 void TestUpdateServer::refusesWhatTheUpdaterWouldMisread_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -152,6 +242,22 @@ void TestUpdateServer::refusesWhatTheUpdaterWouldMisread_data()
         << args({"--news-file", "/nonexistent/news.html"}) << 3 << "Cannot read the news file";
     QTest::newRow("configuration file missing")
         << args({"--config", "/nonexistent/server.ini"}) << 3 << "Configuration file not found";
+    QTest::newRow("nothing to answer")
+        << args({"--news", "news without a version"}) << 3 << "No channel has a version";
+    QTest::newRow("configuration file without a channel")
+        << args({"--config", "ini:[news]\ntext=hello\n"}) << 3 << "No channel has a version";
+    QTest::newRow("configuration file that does not parse")
+        << args({"--config", "ini:[channels]\nstable=2\nthis is no setting\n"}) << 3
+        << "Cannot parse the configuration file";
+    QTest::newRow("configuration file with a misspelt key")
+        << args({"--config", "ini:[channels]\nstabel=2\n"}) << 3 << "Unknown setting channels/stabel";
+    QTest::newRow("configuration file with a rate of none")
+        << args({"--config", "ini:[server]\nrate=0\n[channels]\nstable=2\n"}) << 3
+        << "[server] rate is a number of answers a second above 0";
+    QTest::newRow("rate not a number") << args({"--stable", "2", "--rate", "fast"}) << 2
+                                       << "--rate takes a number of answers a second above 0";
+    QTest::newRow("burst of none") << args({"--stable", "2", "--burst", "0"}) << 2
+                                   << "--burst takes a whole number of answers from 1";
     QTest::newRow("port out of range") << args({"--version-port", "70000"}) << 2 << "A port is a number";
     QTest::newRow("bind address not an address")
         << args({"--bind", "localhost.example"}) << 2 << "Not an IP address";
@@ -166,6 +272,15 @@ void TestUpdateServer::refusesWhatTheUpdaterWouldMisread()
     const qsizetype longNews = args.indexOf(QStringLiteral("LONG"));
     if (longNews >= 0)
         args[longNews] = QString(4096, QLatin1Char('n'));
+    // "ini:<text>": a configuration file of that content.
+    QTemporaryDir dir;
+    for (QString& arg : args) {
+        if (arg.startsWith(QStringLiteral("ini:"))) {
+            const QString path = dir.filePath(QStringLiteral("server.ini"));
+            QVERIFY(TestFiles::write(path, arg.mid(4).toUtf8()));
+            arg = path;
+        }
+    }
     // Free ports, so that a configuration wrongly accepted ends in a bind
     // error or a time-out rather than in a clash with another test.
     for (const QString& port : {QStringLiteral("--version-port"), QStringLiteral("--banner-port")}) {
