@@ -23,7 +23,6 @@ void TestIniKeyScan::findsTheReadersKeys_data()
     QTest::addColumn<QStringList>("repeated");
 
     const QStringList none;
-    QTest::newRow("keys each once") << QByteArray("[files]\na=1\nb=2\n[delete]\nc=\n") << none;
     QTest::newRow("one key twice") << QByteArray("[files]\na=1\nb=1\na=2\n") << QStringList {"files/a"};
     QTest::newRow("a section in two parts")
         << QByteArray("[files]\na=1\n[other]\na=1\n[files]\na=2\n") << QStringList {"files/a"};
@@ -35,16 +34,12 @@ void TestIniKeyScan::findsTheReadersKeys_data()
         << QStringList {QStringLiteral("files/Straße"), QStringLiteral("files/ü")};
     QTest::newRow("blanks around the key")
         << QByteArray("[files]\n a \t=1\na=2\n") << QStringList {"files/a"};
-    QTest::newRow("blanks around the section")
-        << QByteArray("[ files ]\na=1\n[files]\na=2\n") << QStringList {"files/a"};
     QTest::newRow("one path from a section and from a key")
         << QByteArray("[a]\nb/c=1\n[a/b]\nc=2\n") << QStringList {"a/b/c"};
     QTest::newRow("outside any section, read into one")
         << QByteArray("files/a=1\n[files]\na=2\n") << QStringList {"files/a"};
     QTest::newRow("outside any section and in General: not read")
         << QByteArray("x=1\n[General]\nx=2\n[files]\na=1\n") << none;
-    QTest::newRow("General spelt as a section of its own")
-        << QByteArray("[%General]\na=1\na=2\n") << QStringList {"General/a"};
     QTest::newRow("letter case tells keys apart") << QByteArray("[files]\nA=1\na=2\n") << none;
     QTest::newRow("line ends of CR and LF, byte order mark")
         << QByteArray("\xef\xbb\xbf[files]\r\na=1\r\na=2\r\n") << QStringList {"files/a"};
@@ -52,7 +47,6 @@ void TestIniKeyScan::findsTheReadersKeys_data()
         << QByteArray("[files]\n; a=1\na=\"x;y\" ; a=2\nb=1 ; b=2\n") << none;
     QTest::newRow("a quoted value across lines") << QByteArray("[files]\na=\"x\nb=2\"\nb=3\n") << none;
     QTest::newRow("an escaped line end") << QByteArray("[files]\na=x\\\na=2\nb=1\n") << none;
-    QTest::newRow("a line without a value") << QByteArray("[files]\na\na=1\n") << none;
     QTest::newRow("a percent sign that starts no escape")
         << QByteArray("[files]\n100%=1\n50%zz=1\n100%=2\n") << QStringList {"files/100%"};
 }

@@ -160,13 +160,6 @@ private slots:
             << QStringLiteral("[files]\nlib/b.so=%1::%2\n").arg(md5(newContent)).arg(newContent.size() - 1)
             << Files {{"client:lib/b.so", oldContent}, {"temp:lib/b.so", newContent}} << QStringList()
             << QStringList {so} << QStringList();
-        QTest::newRow("packed entry, installed file of another unpacked size than listed: current")
-            << QStringLiteral("[files]\nreadme.txt.gz=%1::%2::%3::%4::readme.txt\n")
-                   .arg(md5(TestFiles::gzip(readme)))
-                   .arg(TestFiles::gzip(readme).size())
-                   .arg(md5(readme))
-                   .arg(readme.size() * 2)
-            << Files {{"client:readme.txt", readme}} << QStringList() << QStringList() << QStringList();
         QTest::newRow("installed file cut short: not current")
             << "[files]\n" + plainLine(so, newContent) << Files {{"client:lib/b.so", newContent.left(10)}}
             << QStringList {so} << QStringList {so} << QStringList();
@@ -307,11 +300,6 @@ private slots:
         QTest::newRow("file beside one named like its new content")
             << "[files]\n" + good + "_new_a.txt=" + digest + "::1\n"
             << invalidName.arg("_new_a.txt", "files", reserved.arg("_new_"));
-        QTest::newRow("file beside one named like its old copy")
-            << "[files]\n" + good + "lib/_old_a.txt=" + digest + "::1\n"
-            << invalidName.arg("lib/_old_a.txt", "files", reserved.arg("_old_"));
-        QTest::newRow("unpacked name with a working prefix") << "[files]\nb.gz=" + digest + "::1::" + digest
-                + "::1::_old_b\n" << invalidName.arg("_old_b", "files", reserved.arg("_old_"));
         QTest::newRow("deleting a working name") << "[delete]\n_old_x=1\n[files]\n"
                 + good << invalidName.arg("_old_x", "delete", reserved.arg("_old_"));
         // With "_new_" before it, the name would not fit the file system.
