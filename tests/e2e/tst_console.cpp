@@ -62,6 +62,8 @@ private slots:
     void initTestCase();
     void helpAndVersion_data();
     void helpAndVersion();
+    void usageErrorsAndNoDisplay_data();
+    void usageErrorsAndNoDisplay();
     void checkUpdateCheckAgainWithoutADisplay();
     void failuresEndWithTheirExitCode_data();
     void failuresEndWithTheirExitCode();
@@ -92,6 +94,7 @@ void TestConsole::helpAndVersion_data()
                QStringLiteral("  1    the configuration"), QStringLiteral("  2    the update failed"),
                QStringLiteral("  3    another updater"),
                QStringLiteral("  130  cancelled by SIGINT (143: SIGTERM")};
+    QTest::newRow("-h is --help") << "-h" << QStringList {QStringLiteral("  -q, --quiet ")};
     QTest::newRow("--version names the trusted key")
         << "--version"
         << QStringList {QStringLiteral("update (Corvane Client updater) "),
@@ -110,6 +113,55 @@ void TestConsole::helpAndVersion()
     QFETCH(QStringList, lines);
     for (const QString& line : lines)
         QVERIFY2(run.out.contains(line), qPrintable(run.out));
+    QCOMPARE(TestFiles::snapshot(scene.client()), before);
+}
+
+void TestConsole::usageErrorsAndNoDisplay_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("display"); // DISPLAY, or empty for no display at all
+    QTest::addColumn<QString>("error"); // the first line on standard error
+
+    const QString noDisplay = QStringLiteral("update: no display to open the window on (DISPLAY and "
+                                             "WAYLAND_DISPLAY are not set); 'update --console' "
+                                             "updates without a window");
+    QTest::newRow("the window without a display") << QStringList {} << QString() << noDisplay;
+    QTest::newRow("--nouser without a display") << QStringList {QStringLiteral("--nouser"), clientType,
+        QStringLiteral("2")} << QString() << noDisplay;
+    QTest::newRow("a display nobody serves")
+        << QStringList {QStringLiteral("--nouser")} << QStringLiteral(":4093")
+        << "update: cannot open the window (qt.qpa.xcb: could not connect to display :4093); 'update "
+           "--console' "
+           "updates without one";
+    QTest::newRow("--quiet without --console") << QStringList {QStringLiteral("--quiet")} << QString()
+                                               << "update: --quiet goes with --console or --check only";
+    QTest::newRow("an unknown short option") << QStringList {QStringLiteral("--console"),
+        QStringLiteral("-x")} << QString() << "update: unknown option -x";
+}
+
+void TestConsole::usageErrorsAndNoDisplay()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, display);
+    Scene scene;
+    QVERIFY(scene.installClient({}));
+    const QMap<QString, QString> before = TestFiles::snapshot(scene.client());
+    QProcessEnvironment env = UpdaterRun::environment(scene, {QStringLiteral("--console")});
+    if (!display.isEmpty())
+        env.insert(QStringLiteral("DISPLAY"), display);
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(scene.client() + QStringLiteral("/update"), args);
+    QVERIFY(process.waitForFinished(runTimeoutMs));
+    // An exit of its own, never the toolkit's abort.
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 2);
+    const QStringList lines = QString::fromUtf8(process.readAllStandardError()).split(QLatin1Char('\n'));
+    QFETCH(QString, error);
+    QCOMPARE(lines.first(), error);
+    // A usage error shows the usage; a missing display is said in one line.
+    QCOMPARE(lines.contains(QStringLiteral("Usage:")), !error.contains(QLatin1String("window")));
+    QCOMPARE(process.readAllStandardOutput(), QByteArray());
     QCOMPARE(TestFiles::snapshot(scene.client()), before);
 }
 
@@ -182,7 +234,7 @@ void TestConsole::failuresEndWithTheirExitCode_data()
 
     const QStringList update {QStringLiteral("--console"), clientType, QStringLiteral("2")};
     QTest::newRow("a type without a version") << QStringList {QStringLiteral("--console"), clientType}
-                                              << QString() << 1 << "a client type needs a version";
+                                              << QString() << 2 << "a client type needs a version";
     QTest::newRow("an invalid version")
         << QStringList {QStringLiteral("--console"), clientType, QStringLiteral("2x")} << QString() << 1
         << "Invalid version nr (2x)";
