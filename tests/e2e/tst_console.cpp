@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
@@ -65,6 +68,7 @@ private slots:
     void usageErrorsAndNoDisplay_data();
     void usageErrorsAndNoDisplay();
     void checkUpdateCheckAgainWithoutADisplay();
+    void jsonLinesForScripts();
     void failuresEndWithTheirExitCode_data();
     void failuresEndWithTheirExitCode();
     void signalCancelsWithRollback_data();
@@ -223,6 +227,78 @@ void TestConsole::checkUpdateCheckAgainWithoutADisplay()
     QCOMPARE(again.out, QStringLiteral("Already up to date: 2\n"));
     QTRY_COMPARE_WITH_TIMEOUT(scene.clientStarts(), 1, 5000);
     QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
+}
+
+namespace {
+
+// Every line of out as a JSON object; a line that is none fails the test.
+QList<QJsonObject> jsonLines(const QString& out)
+{
+    QList<QJsonObject> objects;
+    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        if (!document.isObject()) {
+            qWarning("not a JSON object: %s", qPrintable(line));
+            return {};
+        }
+        objects.append(document.object());
+    }
+    return objects;
+}
+
+} // namespace
+
+void TestConsole::jsonLinesForScripts()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
+
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* result;
+    } runs[] = {
+        {{QStringLiteral("--check"), QStringLiteral("--json"), clientType, QStringLiteral("2")}, 100,
+            "update-available"},
+        {{clientType, QStringLiteral("--json"), QStringLiteral("2"), QStringLiteral("--console")}, 0,
+            "updated"},
+    };
+    for (const auto& expected : runs) {
+        QElapsedTimer clock;
+        clock.start();
+        const ToolProcess::Result run = UpdaterRun::runToEnd(scene, expected.args);
+        const double seconds = clock.elapsed() / 1000.0;
+        QVERIFY2(run.exitCode == expected.exitCode, qPrintable(run.out + run.err));
+        // Everything goes to standard output, one object per line.
+        QCOMPARE(run.err, QString());
+        const QList<QJsonObject> events = jsonLines(run.out);
+        QVERIFY2(events.size() > 2, qPrintable(run.out));
+        int progressEvents = 0;
+        for (const QJsonObject& event : events.mid(0, events.size() - 1)) {
+            const QString kind = event.value(QStringLiteral("event")).toString();
+            QVERIFY2(kind == QLatin1String("log") || kind == QLatin1String("progress"), qPrintable(run.out));
+            progressEvents += kind == QLatin1String("progress");
+        }
+        // At most a few a second, however fast the update reports.
+        QVERIFY2(progressEvents <= 2 * seconds + 2, qPrintable(run.out));
+
+        const QJsonObject result = events.last();
+        QCOMPARE(result.value(QStringLiteral("event")).toString(), QStringLiteral("result"));
+        QCOMPARE(result.value(QStringLiteral("result")).toString(), QLatin1String(expected.result));
+        QCOMPARE(result.value(QStringLiteral("exitCode")).toInt(), expected.exitCode);
+        QCOMPARE(result.value(QStringLiteral("clientType")).toString(), clientType);
+        QCOMPARE(result.value(QStringLiteral("version")).toInt(), 2);
+        const QJsonObject files = result.value(QStringLiteral("files")).toObject();
+        QCOMPARE(files.value(QStringLiteral("download")).toInt(), 4);
+        QCOMPARE(files.value(QStringLiteral("install")).toInt(), 4);
+        QCOMPARE(files.value(QStringLiteral("delete")).toInt(), 1);
+        QCOMPARE(result.value(QStringLiteral("bytes")).toInteger(), 21721);
+    }
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
 }
 
 void TestConsole::failuresEndWithTheirExitCode_data()
