@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QThreadPool>
@@ -258,6 +259,10 @@ void DownloadTaskSpecification::onMetaDataChanged()
                        .arg(QString::fromLatin1(reply->rawHeader("Content-Range"))));
         return;
     }
+    if (code == 407) {
+        stopOnProxyRefusal();
+        return;
+    }
     if (code == 416 && resumeOffset > 0) {
         // The copy cannot be continued there; no fault of the mirror's.
         resetDownload();
@@ -334,6 +339,10 @@ void DownloadTaskSpecification::onDownloadFinished()
     if (!reply)
         return;
     if (reply->error() != QNetworkReply::NoError) {
+        if (reply->error() == QNetworkReply::ProxyAuthenticationRequiredError) {
+            stopOnProxyRefusal();
+            return;
+        }
         if (reply->error() == QNetworkReply::AuthenticationRequiredError) {
             mirrors->removeMirror(mirror.name);
             reply->close();
@@ -442,6 +451,24 @@ void DownloadTaskSpecification::stopOnWriteFailure(int errorCode)
     resetDownload();
     emit error(WriteFailure::message(dir, errorCode, needed, WriteFailure::freeSpace(dir)));
     errorCancel();
+}
+
+void DownloadTaskSpecification::stopOnProxyRefusal()
+{
+    // Every mirror is reached through the same proxy: trying the next one
+    // would only drop them all for a fault of the credentials.
+    const QString proxy = proxyName();
+    resetDownload();
+    emit error(QStringLiteral("The proxy %1 refused the credentials (407)").arg(proxy));
+    errorCancel();
+}
+
+QString DownloadTaskSpecification::proxyName() const
+{
+    QNetworkProxyFactory* factory = networkManager->proxyFactory();
+    const QNetworkProxy proxy =
+        factory ? factory->queryProxy(QNetworkProxyQuery(requestUrl())).value(0) : networkManager->proxy();
+    return QStringLiteral("%1:%2").arg(proxy.hostName()).arg(proxy.port());
 }
 
 void DownloadTaskSpecification::releaseSlot()

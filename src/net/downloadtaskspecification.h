@@ -32,6 +32,8 @@ struct ResumePrefix;
 /// or unwritable directory) is this machine's fault: the task reports error
 /// with the directory and the cause, charges no mirror and ends in
 /// ErrorCanceled.
+/// A proxy that refuses the credentials (407) is no mirror's fault either:
+/// error "The proxy %1 refused the credentials (407)", ErrorCanceled.
 /// When every slot is taken the task waits until some reply of the manager
 /// finishes. A cancelled task leaves no partial file behind.
 ///
@@ -100,6 +102,11 @@ private:
     // Ends the task without charging the mirror; errorCode is the errno of
     // the failed open or write.
     void stopOnWriteFailure(int errorCode);
+    // The proxy turned our credentials down: ends the task without charging
+    // the mirror, which is not at fault.
+    void stopOnProxyRefusal();
+    // "host:port" of the proxy the current request goes through.
+    QString proxyName() const;
     bool readData();
     // The saved validator of a partial copy worth continuing, or empty.
     QByteArray resumableValidator() const;

@@ -45,7 +45,12 @@ QProcessEnvironment UpdaterRun::environment(const Scene& scene, const QStringLis
 
 bool UpdaterRun::start(const Scene& scene, const QStringList& args)
 {
-    m_process.setProcessEnvironment(environment(scene, args));
+    return start(scene, args, environment(scene, args));
+}
+
+bool UpdaterRun::start(const Scene& scene, const QStringList& args, const QProcessEnvironment& env)
+{
+    m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(scene.client());
     // Waits return as soon as a log line comes.
     m_process.setReadChannel(QProcess::StandardError);
