@@ -12,6 +12,8 @@
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -208,10 +210,14 @@ bool UpdateEngine::initializeCheck()
         return false;
 
     // Named unlike session directories, so that nothing ever takes it for one.
-    auto scratch =
-        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvane_check_XXXXXX"));
+    const QString tempPath = QDir::tempPath();
+    errno = 0;
+    auto scratch = std::make_unique<QTemporaryDir>(tempPath + QStringLiteral("/corvane_check_XXXXXX"));
     if (!scratch->isValid()) {
-        emit fatalError(QStringLiteral("Unable to create temp directory."));
+        const int cause = tempPath.isEmpty() ? ENOENT : errno;
+        emit fatalError(Configuration::tempDirFailure(
+            tempPath.isEmpty() ? qEnvironmentVariable("TMPDIR", QStringLiteral("/tmp")) : tempPath,
+            cause != 0 ? cause : EIO));
         return false;
     }
     int version = 0;

@@ -11,6 +11,7 @@
 #include "app/exitcodes.h"
 #include "app/installationlock.h"
 #include "app/processtools.h"
+#include "app/updatechecker.h"
 #include "app/updateengine.h"
 #include "buildconfig.h"
 #include "consoleoutput.h"
@@ -49,6 +50,13 @@ QString channelName(UpdateChannel channel)
         break;
     }
     return QStringLiteral("stable");
+}
+
+// "update.corvane.example, UDP port 17384": where the version query went.
+QString updateServerName()
+{
+    const ServerAddress server = UpdateChecker::serverAddress();
+    return QStringLiteral("%1, UDP port %2").arg(QString::fromUtf8(server.host)).arg(server.port);
 }
 
 void print(std::FILE* stream, const QString& text)
@@ -165,8 +173,9 @@ int ConsoleFrontEnd::resolveFailureCode()
         return failureCode;
     // Nobody has said why yet.
     if (versionQueryGaveUp)
-        output.error(
-            QStringLiteral("No answer from the update server after %1 tries").arg(versionQueryTries));
+        output.error(QStringLiteral("No answer from the update server %1 after %2 tries")
+                         .arg(updateServerName())
+                         .arg(versionQueryTries));
     else
         output.error(QStringLiteral("The update server names no version for the %1 channel")
                          .arg(channelName(configuration->channel())));
@@ -176,7 +185,8 @@ int ConsoleFrontEnd::resolveFailureCode()
 bool ConsoleFrontEnd::retryLatestVersionQuery(int failedTries)
 {
     output.error(
-        QStringLiteral("Failed to query the latest client version from the update server (try %1 of %2)")
+        QStringLiteral("Failed to query the latest client version from the update server %1 (try %2 of %3)")
+            .arg(updateServerName())
             .arg(failedTries)
             .arg(versionQueryTries));
     // A signal cuts the query short; the run then ends as cancelled.

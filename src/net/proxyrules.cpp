@@ -56,7 +56,8 @@ ProxyRules::ProxyRules(const QString& configured, const QProcessEnvironment& env
             m_error = QStringLiteral("'%1' in %2 is an invalid proxy specification").arg(text, name);
     }
     QString name;
-    for (const QString& entry : variable(environment, QStringLiteral("no_proxy"), &name).split(QLatin1Char(','))) {
+    for (const QString& entry :
+        variable(environment, QStringLiteral("no_proxy"), &name).split(QLatin1Char(','))) {
         const QString host = entry.trimmed().toLower();
         if (!host.isEmpty())
             m_noProxy.append(host);

@@ -19,5 +19,6 @@ public:
     static QByteArray userAgent();
 
 protected:
-    QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoingData) override;
+    QNetworkReply* createRequest(
+        Operation op, const QNetworkRequest& request, QIODevice* outgoingData) override;
 };

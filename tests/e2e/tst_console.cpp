@@ -391,7 +391,7 @@ void TestConsole::failuresEndWithTheirExitCode_data()
         << "Invalid version nr (2x)";
     QTest::newRow("the update server never answers")
         << QStringList {QStringLiteral("--console")} << "no update server" << 1
-        << "No answer from the update server after 3 tries";
+        << "No answer from the update server nohost.invalid, UDP port 17384 after 3 tries";
     QTest::newRow("another updater holds the installation")
         << update << "locked" << 3
         << "is being updated by another updater. Nothing was changed; try again when it has finished.";

@@ -357,8 +357,11 @@ void TestMainWindow::versionQueryAsksRetryOrAbort()
     QTEST(latest.first, "version");
     QFETCH(int, boxes);
     QCOMPARE(catcher.titles, QStringList(boxes, QStringLiteral("Error")));
+    // The box names the server and port it could not reach.
     QCOMPARE(catcher.texts,
-        QStringList(boxes, QStringLiteral("Failed to query latest client\nversion from update server.")));
+        QStringList(boxes,
+            QStringLiteral("Failed to query latest client\nversion from update server\nnohost.invalid, UDP "
+                           "port 17384.")));
 }
 
 void TestMainWindow::changelogButtonAsksForTheTargetVersion()
