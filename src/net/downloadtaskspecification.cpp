@@ -540,8 +540,30 @@ void DownloadTaskSpecification::userCanceled()
     TaskSpecification::userCanceled();
     if (state() != Running)
         return;
+    keepCopyForNextRun();
     resetDownload();
     userCancel();
+}
+
+void DownloadTaskSpecification::keepCopyForNextRun()
+{
+    // A copy that the next run can continue stays, as after a kill: one of a
+    // file large enough to be resumed, whose answer gave a validator. Left
+    // closed and forgotten here, resetDownload() does not delete it.
+    if (initialExpectedSize < PartialDownload::minResumableBytes
+        || PartialDownload::loadValidator(file.fileName()).isEmpty())
+        return;
+    if (pendingPrefix) {
+        // Still being read back: it is the earlier run's copy, untouched.
+        pendingPrefix.reset();
+        return;
+    }
+    if (!file.isOpen() || bytesReceived <= 0 || bytesReceived >= initialExpectedSize)
+        return;
+    // Whatever the buffer still holds belongs to the copy; a copy that
+    // cannot be completed on disk is not worth keeping.
+    if (file.flush())
+        file.close();
 }
 
 void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification*)

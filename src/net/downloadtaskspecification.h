@@ -35,7 +35,9 @@ struct ResumePrefix;
 /// A proxy that refuses the credentials (407) is no mirror's fault either:
 /// error "The proxy %1 refused the credentials (407)", ErrorCanceled.
 /// When every slot is taken the task waits until some reply of the manager
-/// finishes. A cancelled task leaves no partial file behind.
+/// finishes. The user's cancel leaves a partial copy of a file of at least
+/// PartialDownload::minResumableBytes whose answer named a validator, for the
+/// next run to continue; any other cancelled task leaves no partial file.
 ///
 /// expectedSize is the file's size in bytes, or -1 when unknown. The manager
 /// and the registry are not owned. GUI thread only.
@@ -68,7 +70,8 @@ public:
     /// does a transfer that brings less than minBytesPerTick a tick on average
     /// over the last paceWindowTicks ticks, however steadily it trickles.
     TransferFigures timeTick() override;
-    /// Drops the transfer (or stops waiting for a slot) and ends in UserCanceled.
+    /// Drops the transfer (or stops waiting for a slot) and ends in
+    /// UserCanceled, keeping a partial copy the next run can continue.
     void userCanceled() override;
     /// Drops the transfer (or stops waiting for a slot) and ends in ErrorCanceled.
     void handleOtherTaskCancelled(TaskSpecification* other) override;
@@ -118,6 +121,8 @@ private:
     qint64 takeUpPrefix();
     // Drops what the copy holds; the body that follows is the whole file.
     void restartFromZero();
+    // On the user's cancel: leaves a partial copy that can be continued.
+    void keepCopyForNextRun();
     // The most bytes this file may have, or -1 for no bound.
     qint64 maxSize() const;
     void waitForFreeSlot();
