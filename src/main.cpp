@@ -10,39 +10,16 @@
 #include "console/consolefrontend.h"
 #include "console/consoleoptions.h"
 #include "ui/mainwindow.h"
+#include "ui/translations.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 namespace {
-
-// Our own catalogue and Qt's for the system's language, installed while this
-// object lives.
-class Translations final {
-public:
-    Translations()
-    {
-        const QString locale = QLocale::system().name();
-        (void)own.load(QStringLiteral(":/i18n/update_") + locale);
-        QCoreApplication::installTranslator(&own);
-        // Where the system keeps the toolkit's own catalogues (Debian:
-        // /usr/share/qt6/translations), so that its buttons speak German too.
-        (void)qt.load(QStringLiteral("qt_") + locale, QLibraryInfo::path(QLibraryInfo::TranslationsPath));
-        QCoreApplication::installTranslator(&qt);
-    }
-    Q_DISABLE_COPY(Translations)
-
-private:
-    QTranslator own;
-    QTranslator qt;
-};
 
 // Says that the installation is busy: on standard error always, in a box
 // unless the run is unattended and nobody would close it.

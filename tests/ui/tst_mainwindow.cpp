@@ -454,7 +454,7 @@ void TestMainWindow::germanTexts()
         QStringLiteral(
             "<div style=\"font-weight:bold;font-size:14px\">Update auf Corvane 1.2.34.</div>"
             "<div style=\"margin-top:8px\">Sie benutzen den <strong>Stable Channel</strong>.</div>"));
-    QCOMPARE(translated.windowTitle(), QStringLiteral("Corvane Client Update"));
+    QCOMPARE(translated.windowTitle(), QStringLiteral("Corvane Client Aktualisierung"));
 }
 
 void TestMainWindow::keepsItsSize_data()
