@@ -52,12 +52,7 @@ QProcessEnvironment UpdaterRun::environment(const Scene& scene, const QStringLis
 
 bool UpdaterRun::start(const Scene& scene, const QStringList& args)
 {
-    return start(scene, args, environment(scene, args));
-}
-
-bool UpdaterRun::start(const Scene& scene, const QStringList& args, const QProcessEnvironment& env)
-{
-    m_process.setProcessEnvironment(env);
+    m_process.setProcessEnvironment(environment(scene, args));
     m_process.setWorkingDirectory(scene.client());
     // Waits return as soon as a log line comes.
     m_process.setReadChannel(QProcess::StandardError);

@@ -18,10 +18,8 @@ public:
     UpdaterRun(const UpdaterRun&) = delete;
     UpdaterRun& operator=(const UpdaterRun&) = delete;
 
-    // Starts the scene's client/update with args, in the environment below
-    // or in env.
+    // Starts the scene's client/update with args, in the environment below.
     bool start(const Scene& scene, const QStringList& args);
-    bool start(const Scene& scene, const QStringList& args, const QProcessEnvironment& env);
     // Waits until the log holds text; false when the run ends or time runs out first.
     bool waitForLog(const QString& text, int timeoutMs);
     // Waits for the end; the exit code, or -1 after a crash or the time-out
