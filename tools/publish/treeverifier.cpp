@@ -165,7 +165,9 @@ void Verifier::reportUnlisted(const QString& iniName)
         return path == iniName || path.startsWith(iniName + QStringLiteral(".sig"))
             || path == ReleaseNames::changeLogName();
     };
-    const QDir dir(options.versionDir);
+    // Absolute, so that the names come out relative to the version folder
+    // however the folder was given on the command line.
+    const QDir dir(QFileInfo(options.versionDir).absoluteFilePath());
     QStringList unlisted;
     QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
