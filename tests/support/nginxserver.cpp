@@ -52,6 +52,7 @@ bool NginxServer::start(const QString& workDir, const QList<Site>& sites)
 {
     m_workDir = workDir;
     m_ports.clear();
+    m_secure.clear();
     const QString temp = workDir + QStringLiteral("/temp");
     if (!QDir().mkpath(temp))
         return false;
@@ -62,11 +63,18 @@ bool NginxServer::start(const QString& workDir, const QList<Site>& sites)
         if (port == 0)
             return false;
         m_ports.append(port);
-        servers += QStringLiteral("  server {\n    listen 127.0.0.1:%1;\n    access_log %2 requests;\n"
-                                  "    access_log %3 bytes;\n")
+        const bool secure = !site.certificate.isEmpty();
+        m_secure.append(secure);
+        servers += QStringLiteral("  server {\n    listen 127.0.0.1:%1%2;\n    access_log %3 requests;\n"
+                                  "    access_log %4 bytes;\n")
                        .arg(port)
+                       .arg(secure ? QStringLiteral(" ssl http2") : QString())
                        .arg(quoted(workDir + QStringLiteral("/access-%1.log").arg(i)),
                            quoted(workDir + QStringLiteral("/bytes-%1.log").arg(i)));
+        if (secure) {
+            servers += QStringLiteral("    ssl_certificate %1;\n    ssl_certificate_key %2;\n")
+                           .arg(quoted(site.certificate), quoted(site.key));
+        }
         if (site.limitRate > 0)
             servers += QStringLiteral("    limit_rate %1;\n").arg(site.limitRate);
         if (site.proxy) {
@@ -120,7 +128,8 @@ void NginxServer::stop()
 
 QString NginxServer::url(int site) const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port(site));
+    const QString scheme = m_secure.value(site) ? QStringLiteral("https") : QStringLiteral("http");
+    return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port(site));
 }
 
 QStringList NginxServer::accessLog(int site) const

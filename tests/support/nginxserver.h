@@ -13,6 +13,10 @@ public:
         QString root; // folder served, or empty for a proxy
         bool proxy = false; // forwards every request to the host it names
         int limitRate = 0; // bytes per second and connection; 0 for no limit
+        // PEM files of a certificate and its key: the site speaks HTTPS and
+        // offers HTTP/2. Both empty for plain HTTP.
+        QString certificate {};
+        QString key {};
     };
 
     NginxServer() = default;
@@ -28,7 +32,7 @@ public:
     bool start(const QString& workDir, const QList<Site>& sites);
     void stop();
 
-    // "http://127.0.0.1:<port>" of a site.
+    // "http://127.0.0.1:<port>" of a site, "https://..." for one with a certificate.
     QString url(int site) const;
     quint16 port(int site) const { return m_ports.value(site); }
     // The request lines a site has logged so far ("GET /2/a.txt HTTP/1.1"),
@@ -44,4 +48,5 @@ private:
     QProcess m_process;
     QString m_workDir;
     QList<quint16> m_ports;
+    QList<bool> m_secure;
 };

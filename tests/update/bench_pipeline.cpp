@@ -7,18 +7,31 @@
 // large:  1 GiB in 8 files, fresh install, against the same pipeline;
 // huge:   one 4 GiB file, memory only;
 // many:   100,000 files of 1 KiB, memory only;
-// resume: a 1 GiB file killed at 90 %, then run again: the bytes fetched again.
+// resume: a 1 GiB file killed at 90 %, then run again: the bytes fetched again;
+// wan-small, wan-large: 2,000 files of 4 KiB and one of 256 MiB, the
+//         download stage against curl alone, over plain HTTP and, with a
+//         certificate, over HTTPS with HTTP/2 offered (scripts/bench-wan.sh
+//         runs them over a slow link; on loopback they say little).
+// small also compares its download stage alone with curl's step.
 // The updater runs in a child process (this program with --update), so its
 // peak resident memory is its own. BENCH_DIR names where the data goes
 // (default: the system's temporary directory); BENCH_SCALE (a number, default
-// 1) shrinks or grows every case for a quick look.
+// 1) shrinks or grows every case for a quick look. BENCH_TLS_CERT and
+// BENCH_TLS_KEY (PEM files) add a mirror over HTTPS, which the updater and
+// curl trust for the run; BENCH_RELAY names a program that relays the
+// mirrors' ports ("<program> LISTEN:TARGET..." printing "ready"), such as
+// the slow link of scripts/lib/slowlink.py.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <functional>
 
 #include <unistd.h>
 
@@ -61,10 +74,10 @@ struct Row {
 // afterwards.
 class Case {
 public:
-    Case(const QString& base, const NginxServer& server, const QString& mirrorRoot, TestRelease release)
+    Case(const QString& base, const QString& siteUrl, const QString& mirrorRoot, TestRelease release)
         : dir(base + QStringLiteral("/case-XXXXXX"))
         , release(std::move(release))
-        , server(server)
+        , siteUrl(siteUrl)
         , mirrorRoot(mirrorRoot)
     {
         setup.clientDir = dir.filePath(QStringLiteral("client"));
@@ -81,7 +94,7 @@ public:
     {
         QList<MirrorsFixture::Entry> mirrors;
         for (const QString& name : mirrorNames)
-            mirrors.append({name, server.url(0) + QLatin1Char('/') + name});
+            mirrors.append({name, siteUrl + QLatin1Char('/') + name});
         // B is A under another name: two mirrors of three slots each give
         // the updater six transfers, as many as curl gets.
         const QString a = mirrorRoot + QStringLiteral("/A");
@@ -96,7 +109,7 @@ public:
         QList<BenchShell::File> files;
         // The URLs are built here: looking each path up in the release would
         // take time that grows with the square of the file count.
-        const QString base = QStringLiteral("%1/A/%2/").arg(server.url(0)).arg(release.version());
+        const QString base = QStringLiteral("%1/A/%2/").arg(siteUrl).arg(release.version());
         for (const TestRelease::Entry& entry : release.entries()) {
             files.append({base + entry.section + QLatin1Char('/') + entry.path, entry.path,
                 ProductEntry::parse(entry.value).value_or(ProductEntry()).md5});
@@ -108,7 +121,7 @@ public:
 
     QTemporaryDir dir;
     TestRelease release;
-    const NginxServer& server;
+    QString siteUrl;
     QString mirrorRoot;
     BenchUpdater::Setup setup;
 };
@@ -139,10 +152,12 @@ void printShell(const char* name, const BenchShell::Timing& timing)
 
 class Bench {
 public:
-    Bench(const QString& program, const QString& base, const NginxServer& server, const QString& mirrorRoot)
+    Bench(const QString& program, const QString& base, const NginxServer& server, const QStringList& siteUrls,
+        const QString& mirrorRoot)
         : program(program)
         , base(base)
         , server(server)
+        , siteUrls(siteUrls)
         , mirrorRoot(mirrorRoot)
     {
     }
@@ -157,7 +172,7 @@ public:
     {
         Row row = begin(name, what);
         row.ratioGoal = goal;
-        Case c(base, server, mirrorRoot, std::move(release));
+        Case c(base, siteUrls.at(0), mirrorRoot, std::move(release));
         if (!c.prepare() || (shell == Md5sum && !c.release.install(c.setup.clientDir)))
             return row;
         // Both sides flush what they write; neither pays for the mirror's
@@ -181,8 +196,59 @@ public:
         row.updater = updater.seconds;
         row.other = shell == Nothing ? -1 : timing.seconds;
         row.peakMiB = updater.peakMiB;
+        if (shell == Pipeline && timing.ok) {
+            downloadRow =
+                Row {name + QStringLiteral("-dl"), QStringLiteral("its download stage against curl")};
+            downloadRow.ok = updater.ok;
+            downloadRow.updater = updater.downloadSeconds;
+            downloadRow.other = timing.stepSeconds.value(0);
+            downloadRow.ratioGoal = 2.0;
+            downloadRow.peakMiB = updater.peakMiB;
+        }
         return row;
     }
+
+    // The download stage of a fresh install against curl alone, once per
+    // mirror site (plain HTTP, then HTTPS when there is a certificate).
+    QList<Row> transfer(const QString& name, const QString& what, const std::function<TestRelease()>& release,
+        double goal, const QString& certificate)
+    {
+        QList<Row> rows;
+        for (const QString& url : siteUrls) {
+            const bool secure = url.startsWith(QLatin1String("https:"));
+            Row row = begin(name + (secure ? QStringLiteral("-tls") : QString()),
+                what + (secure ? QStringLiteral(", HTTPS") : QStringLiteral(", HTTP")));
+            row.ratioGoal = secure ? -1 : goal;
+            Case c(base, url, mirrorRoot, release());
+            if (!c.prepare()) {
+                rows.append(row);
+                continue;
+            }
+            if (secure)
+                c.setup.caFile = certificate;
+            const int site = secure ? 1 : 0;
+            const qsizetype before = server.accessLog(site).size();
+            const BenchUpdater::Result updater = BenchUpdater::run(program, c.setup);
+            printUpdater(updater);
+            const qsizetype between = server.accessLog(site).size();
+            const QStringList curlArguments =
+                secure ? QStringList {QStringLiteral("--cacert"), certificate} : QStringList();
+            const BenchShell::Timing timing =
+                BenchShell::curl(c.shellFiles(), c.path(QStringLiteral("curl")), curlArguments);
+            printShell("curl", timing);
+            std::printf("  requests: updater %s; curl %s\n", qPrintable(protocols(site, before, between)),
+                qPrintable(protocols(site, between, server.accessLog(site).size())));
+            row.ok = updater.ok && timing.ok;
+            row.updater = updater.downloadSeconds;
+            row.other = timing.seconds;
+            row.peakMiB = updater.peakMiB;
+            rows.append(row);
+        }
+        return rows;
+    }
+
+    // The row a Pipeline case leaves for its download stage alone.
+    Row downloadRow;
 
     // Kills the updater once 90 % of the file is on disk, runs it again and
     // counts what the mirror sent the second time.
@@ -192,7 +258,7 @@ public:
         TestRelease release(1006);
         const QString file = QStringLiteral("big/resume.bin");
         release.addGeneratedFile(file, size);
-        Case c(base, server, mirrorRoot, std::move(release));
+        Case c(base, siteUrls.at(0), mirrorRoot, std::move(release));
         if (!c.prepare())
             return row;
         const QString uri = QStringLiteral("/1006/files/") + file;
@@ -220,23 +286,41 @@ private:
         return Row {name, what};
     }
 
+    // The protocols of the requests a site logged from line first to before
+    // line end, counted: "HTTP/2.0 x2001".
+    QString protocols(int site, qsizetype first, qsizetype end) const
+    {
+        QMap<QString, int> counts;
+        const QStringList log = server.accessLog(site);
+        for (qsizetype i = first; i < end && i < log.size(); ++i) {
+            const QStringList fields = log.at(i).split(QLatin1Char(' '));
+            if (fields.size() >= 2)
+                ++counts[fields.at(fields.size() - 2)];
+        }
+        QStringList text;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            text.append(QStringLiteral("%1 x%2").arg(it.key()).arg(it.value()));
+        return text.join(QStringLiteral(", "));
+    }
+
     QString program;
     QString base;
     const NginxServer& server;
+    QStringList siteUrls;
     QString mirrorRoot;
 };
 
 void printSummary(const QList<Row>& rows)
 {
-    std::printf("\n%-7s %-38s %9s %9s %6s %6s %9s\n", "case", "work", "updater", "shell", "ratio", "goal",
+    std::printf("\n%-13s %-38s %9s %9s %6s %6s %9s\n", "case", "work", "updater", "shell", "ratio", "goal",
         "peak MiB");
     for (const Row& row : rows) {
         if (!row.ok) {
-            std::printf("%-7s %-38s FAILED\n", qPrintable(row.name), qPrintable(row.what));
+            std::printf("%-13s %-38s FAILED\n", qPrintable(row.name), qPrintable(row.what));
             continue;
         }
         if (row.name == QLatin1String("resume")) {
-            std::printf("%-7s %-38s %8.1f%% %9s %6s %6s %9.1f\n", qPrintable(row.name), qPrintable(row.what),
+            std::printf("%-13s %-38s %8.1f%% %9s %6s %6s %9.1f\n", qPrintable(row.name), qPrintable(row.what),
                 row.updater * 100, "-", "-", "15%", row.peakMiB);
             continue;
         }
@@ -244,11 +328,36 @@ void printSummary(const QList<Row>& rows)
             row.other >= 0 ? QString::number(row.other, 'f', 2) + QStringLiteral(" s") : QStringLiteral("-");
         const QString ratio =
             row.other > 0 ? QString::number(row.updater / row.other, 'f', 2) : QStringLiteral("-");
-        const QString goal = row.ratioGoal > 0 ? QString::number(row.ratioGoal, 'f', 1) : QStringLiteral("-");
-        std::printf("%-7s %-38s %7.2f s %9s %6s %6s %9.1f\n", qPrintable(row.name), qPrintable(row.what),
+        const QString goal = row.ratioGoal > 0 ? QString::number(row.ratioGoal, 'g', 3) : QStringLiteral("-");
+        std::printf("%-13s %-38s %7.2f s %9s %6s %6s %9.1f\n", qPrintable(row.name), qPrintable(row.what),
             row.updater, qPrintable(other), qPrintable(ratio), qPrintable(goal), row.peakMiB);
     }
     std::printf("peak MiB: the updater process's peak resident memory (goal: at most 64)\n");
+    std::printf(
+        "*-dl, wan-*: the updater's download stage against curl alone; *-tls: HTTPS, HTTP/2 offered\n");
+}
+
+// Puts the relay of BENCH_RELAY between the clients and every site, and the
+// relay's ports into siteUrls.
+bool startRelay(QProcess& relay, const NginxServer& server, QStringList& siteUrls)
+{
+    QStringList arguments;
+    for (int i = 0; i < siteUrls.size(); ++i) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 0))
+            return false;
+        const quint16 port = probe.serverPort();
+        probe.close();
+        arguments.append(QStringLiteral("%1:%2").arg(port).arg(server.port(i)));
+        siteUrls[i].replace(QStringLiteral(":%1").arg(server.port(i)), QStringLiteral(":%1").arg(port));
+    }
+    relay.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    relay.start(qEnvironmentVariable("BENCH_RELAY"), arguments);
+    if (!relay.waitForReadyRead(10000) || !relay.readLine().startsWith("ready")) {
+        std::fprintf(stderr, "the relay %s did not start\n", qPrintable(qEnvironmentVariable("BENCH_RELAY")));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -277,24 +386,41 @@ int main(int argc, char** argv)
     QTemporaryDir serverDir(base + QStringLiteral("/bench-server-XXXXXX"));
     const QString mirrorRoot = serverDir.filePath(QStringLiteral("mirror"));
     NginxServer server;
-    NginxServer::Site site;
-    site.root = mirrorRoot;
-    if (!QDir().mkpath(mirrorRoot) || !server.start(serverDir.filePath(QStringLiteral("nginx")), {site})) {
+    QList<NginxServer::Site> sites(1);
+    sites[0].root = mirrorRoot;
+    const QString certificate = qEnvironmentVariable("BENCH_TLS_CERT");
+    if (!certificate.isEmpty()) {
+        NginxServer::Site secure;
+        secure.root = mirrorRoot;
+        secure.certificate = certificate;
+        secure.key = qEnvironmentVariable("BENCH_TLS_KEY");
+        sites.append(secure);
+    }
+    if (!QDir().mkpath(mirrorRoot) || !server.start(serverDir.filePath(QStringLiteral("nginx")), sites)) {
         std::fprintf(stderr, "nginx did not start: %s\n", qPrintable(server.errorText()));
         return 1;
     }
+    QStringList siteUrls;
+    for (int i = 0; i < sites.size(); ++i)
+        siteUrls.append(server.url(i));
+    QProcess relay;
+    if (qEnvironmentVariableIsSet("BENCH_RELAY") && !startRelay(relay, server, siteUrls))
+        return 1;
 
-    Bench bench(app.applicationFilePath(), base, server, mirrorRoot);
+    Bench bench(app.applicationFilePath(), base, server, siteUrls, mirrorRoot);
     QList<Row> rows;
     const int small = scaled(20000);
     const int noop = scaled(10000);
     const int many = scaled(100000);
     const qint64 large = qMax<qint64>(mib, qint64(1024 * mib * scale()));
     const qint64 huge = qMax<qint64>(mib, qint64(4096 * mib * scale()));
+    const int wanSmall = scaled(2000);
+    const qint64 wanLarge = qMax<qint64>(mib, qint64(256 * mib * scale()));
     for (const QString& name : std::as_const(which)) {
         if (name == QLatin1String("small")) {
             rows.append(bench.measure(name, QStringLiteral("%1 files of 4 KiB, fresh").arg(small),
                 filesRelease(1001, small, 4096, QStringLiteral("s")), Bench::Pipeline, 1.0));
+            rows.append(bench.downloadRow);
         } else if (name == QLatin1String("noop")) {
             rows.append(bench.measure(name, QStringLiteral("%1 files of 100 KiB, all current").arg(noop),
                 filesRelease(1002, noop, 100 * 1024, QStringLiteral("n")), Bench::Md5sum, 0.6));
@@ -307,6 +433,16 @@ int main(int argc, char** argv)
         } else if (name == QLatin1String("many")) {
             rows.append(bench.measure(name, QStringLiteral("%1 files of 1 KiB, fresh").arg(many),
                 filesRelease(1005, many, 1024, QStringLiteral("m")), Bench::Nothing));
+        } else if (name == QLatin1String("wan-small")) {
+            rows += bench.transfer(
+                name, QStringLiteral("%1 files of 4 KiB").arg(wanSmall),
+                [wanSmall] { return filesRelease(1007, wanSmall, 4096, QStringLiteral("w")); }, 1.1,
+                certificate);
+        } else if (name == QLatin1String("wan-large")) {
+            rows += bench.transfer(
+                name, QStringLiteral("one file of %1 MiB").arg(wanLarge / mib),
+                [wanLarge] { return filesRelease(1008, 1, wanLarge, QStringLiteral("x")); }, 1.05,
+                certificate);
         } else if (name == QLatin1String("resume")) {
             rows.append(bench.resume(
                 name, QStringLiteral("%1 MiB, killed at 90 %, run again").arg(large / mib), large));
@@ -317,6 +453,8 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
     printSummary(rows);
+    relay.terminate();
+    relay.waitForFinished(5000);
     bool ok = true;
     for (const Row& row : std::as_const(rows))
         ok = ok && row.ok;

@@ -51,6 +51,7 @@ public:
             return false;
         const double seconds = clock.nsecsElapsed() / 1e9;
         timing.seconds += seconds;
+        timing.stepSeconds.append(seconds);
         if (!timing.steps.isEmpty())
             timing.steps += QStringLiteral(", ");
         timing.steps += QStringLiteral("%1 %2 s").arg(name).arg(seconds, 0, 'f', 2);
@@ -63,31 +64,61 @@ private:
 
 } // namespace
 
-Timing pipeline(const QList<File>& files, const QString& workDir, const QString& clientDir)
+namespace {
+
+// Writes curl's list of the files and the checksum list; false if not.
+bool prepare(const QList<File>& files, const QString& workDir, Timing& timing)
 {
-    Timing timing;
     const QString download = workDir + QStringLiteral("/download");
     QByteArray config;
     for (const File& file : files) {
         config += "url = \"" + file.url.toUtf8() + "\"\noutput = \"" + download.toUtf8() + '/'
             + file.path.toUtf8() + "\"\n";
     }
-    const QString configPath = workDir + QStringLiteral("/curl.config");
-    const QString listPath = workDir + QStringLiteral("/md5.list");
-    if (!TestFiles::write(configPath, config) || !TestFiles::write(listPath, checksumList(files))
-        || !QDir().mkpath(download) || !QDir().mkpath(clientDir)) {
+    if (!TestFiles::write(workDir + QStringLiteral("/curl.config"), config)
+        || !TestFiles::write(workDir + QStringLiteral("/md5.list"), checksumList(files))
+        || !QDir().mkpath(download)) {
+        timing.failure = QStringLiteral("could not prepare ") + workDir;
+        return false;
+    }
+    return true;
+}
+
+bool runCurl(Steps& steps, const QString& workDir, const QStringList& extraArguments)
+{
+    const QStringList arguments = extraArguments
+        + QStringList {QStringLiteral("--parallel"), QStringLiteral("--parallel-max"), QStringLiteral("6"),
+            QStringLiteral("--fail"), QStringLiteral("--silent"), QStringLiteral("--show-error"),
+            QStringLiteral("--create-dirs"), QStringLiteral("--config"),
+            workDir + QStringLiteral("/curl.config")};
+    return steps.run(QStringLiteral("curl"), QStringLiteral("curl"), arguments, workDir);
+}
+
+} // namespace
+
+Timing curl(const QList<File>& files, const QString& workDir, const QStringList& extraArguments)
+{
+    Timing timing;
+    if (!prepare(files, workDir, timing))
+        return timing;
+    Steps steps(timing);
+    timing.ok = runCurl(steps, workDir, extraArguments);
+    return timing;
+}
+
+Timing pipeline(const QList<File>& files, const QString& workDir, const QString& clientDir)
+{
+    Timing timing;
+    const QString download = workDir + QStringLiteral("/download");
+    if (!prepare(files, workDir, timing) || !QDir().mkpath(clientDir)) {
         timing.failure = QStringLiteral("could not prepare ") + workDir;
         return timing;
     }
-
     Steps steps(timing);
-    timing.ok = steps.run(QStringLiteral("curl"), QStringLiteral("curl"),
-                    {QStringLiteral("--parallel"), QStringLiteral("--parallel-max"), QStringLiteral("6"),
-                        QStringLiteral("--fail"), QStringLiteral("--silent"), QStringLiteral("--show-error"),
-                        QStringLiteral("--create-dirs"), QStringLiteral("--config"), configPath},
-                    workDir)
+    timing.ok = runCurl(steps, workDir, {})
         && steps.run(QStringLiteral("md5sum -c"), QStringLiteral("md5sum"),
-            {QStringLiteral("--quiet"), QStringLiteral("-c"), listPath}, download)
+            {QStringLiteral("--quiet"), QStringLiteral("-c"), workDir + QStringLiteral("/md5.list")},
+            download)
         && steps.run(QStringLiteral("cp -r"), QStringLiteral("cp"),
             {QStringLiteral("-r"), download + QStringLiteral("/."), clientDir}, workDir)
         && steps.run(QStringLiteral("sync"), QStringLiteral("sync"), {}, workDir);

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace BenchShell {
 
@@ -17,9 +18,14 @@ struct Timing {
     bool ok = false;
     double seconds = 0; // the whole pipeline
     QString steps; // "curl 1.20 s, md5sum 0.31 s, ..."
+    QList<double> stepSeconds; // each step's time, in the order of steps
     QString failure;
 };
 
+// curl alone, fetching every file into workDir/download with six parallel
+// transfers; extraArguments go before the list (--cacert for a test
+// certificate, for one).
+Timing curl(const QList<File>& files, const QString& workDir, const QStringList& extraArguments = {});
 // Fetches every file into workDir/download, checks each with md5sum -c,
 // copies the tree into clientDir and flushes it with sync.
 Timing pipeline(const QList<File>& files, const QString& workDir, const QString& clientDir);

@@ -14,12 +14,16 @@ struct Setup {
     QString tempDir;
     QString mirrorsIni;
     int version = 0;
+    // A PEM certificate the updater trusts for this run, beside the
+    // system's: that of a test mirror over HTTPS. Empty for none.
+    QString caFile;
 };
 
 struct Result {
     bool ok = false; // the update finished
     bool killed = false; // ended by runAndKill on purpose
     double seconds = 0; // from the start of the main task to its end
+    double downloadSeconds = 0; // the download stage alone
     double peakMiB = 0; // peak resident memory of the whole updater process
     QString stages; // time per stage, and the peak memory by its end
     QStringList failures; // the first warnings and failure lines
