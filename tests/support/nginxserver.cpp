@@ -48,6 +48,23 @@ QString NginxServer::binary()
     return QStandardPaths::findExecutable(QStringLiteral("nginx"), paths);
 }
 
+bool NginxServer::makeCertificate(const QString& dir, QString& certificate, QString& key)
+{
+    certificate = dir + QStringLiteral("/cert.pem");
+    key = dir + QStringLiteral("/key.pem");
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+            QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+            QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+            QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"), key,
+            QStringLiteral("-out"), certificate});
+    return QDir().mkpath(dir) && openssl.waitForFinished(30000)
+        && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
+}
+
 bool NginxServer::start(const QString& workDir, const QList<Site>& sites)
 {
     m_workDir = workDir;
@@ -75,6 +92,8 @@ bool NginxServer::start(const QString& workDir, const QList<Site>& sites)
             servers += QStringLiteral("    ssl_certificate %1;\n    ssl_certificate_key %2;\n")
                            .arg(quoted(site.certificate), quoted(site.key));
         }
+        if (site.keepaliveRequests > 0)
+            servers += QStringLiteral("    keepalive_requests %1;\n").arg(site.keepaliveRequests);
         if (site.limitRate > 0)
             servers += QStringLiteral("    limit_rate %1;\n").arg(site.limitRate);
         if (site.proxy) {

@@ -17,6 +17,9 @@ public:
         // offers HTTP/2. Both empty for plain HTTP.
         QString certificate {};
         QString key {};
+        // Requests one connection serves before nginx closes it; 0 for
+        // nginx's default (1000).
+        int keepaliveRequests = 0;
     };
 
     NginxServer() = default;
@@ -26,6 +29,10 @@ public:
 
     // The nginx executable, or empty when it is not installed.
     static QString binary();
+
+    // Makes a self-signed certificate for 127.0.0.1 and its key with the
+    // openssl command line, as PEM files in dir; false if that fails.
+    static bool makeCertificate(const QString& dir, QString& certificate, QString& key);
 
     // Writes a configuration below workDir and starts nginx in the
     // foreground; true once every site accepts connections (10 s at most).

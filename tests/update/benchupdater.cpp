@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -95,13 +96,25 @@ int childMain(const QStringList& arguments)
     // The peak resident memory when each stage began: which stage raised it.
     QList<qint64> peakBefore;
     QStringList failures;
+    // BENCH_LOG names a file that gets the updater's log of the run.
+    QFile log(qEnvironmentVariable("BENCH_LOG"));
+    if (!log.fileName().isEmpty())
+        log.open(QIODevice::WriteOnly | QIODevice::Append);
     QObject::connect(task, &TaskSpecification::message, [&](const QString& line) {
+        if (log.isOpen())
+            log.write(line.toUtf8() + '\n');
         if (stageLines.value(stageStart.size()) == line) {
             stageStart.append(clock.elapsed());
             peakBefore.append(ProcessMemory::statusKiB("VmHWM"));
         }
         if ((line.startsWith(QLatin1String("Warning")) || line.startsWith(QLatin1String("Could not")))
             && failures.size() < 5)
+            failures.append(line);
+    });
+    QObject::connect(task, &TaskSpecification::error, [&](const QString& line) {
+        if (log.isOpen())
+            log.write("error: " + line.toUtf8() + '\n');
+        if (failures.size() < 5)
             failures.append(line);
     });
     QTimer ticker; // the engine's one-second poll, which also drives the stall time-out
