@@ -21,7 +21,8 @@ struct ResumePrefix;
 
 /// Downloads remotePath (below the mirror's versioned base URL, no leading
 /// slash) into localPath. Each attempt takes a slot of a mirror drawn from
-/// the registry and sends one GET; redirects are never followed. The body is
+/// the registry and sends one GET over HTTP/1.1, also to a mirror that
+/// offers HTTP/2; redirects are never followed. The body is
 /// streamed to the file as it arrives.
 ///
 /// On a bad status, a network or read error, a stall (see timeTick) or more

@@ -3,12 +3,17 @@
 #include <memory>
 
 #include <QFileInfo>
+#include <QNetworkProxy>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTest>
 #include <QTimer>
 
 #include "downloadfixture.h"
+#include "mirrorsfixture.h"
 #include "net/downloadtaskspecification.h"
+#include "nginxserver.h"
 #include "testfiles.h"
 
 using Answer = TestHttpServer::Answer;
@@ -39,6 +44,7 @@ private slots:
     void waitsForAFreeSlot();
     void cancelLeavesNoPartialFile_data();
     void cancelLeavesNoPartialFile();
+    void mirrorsOfferingHttp2AreAskedOverHttp11();
 
 private:
     // Takes every slot of mirror A, as other transfers would.
@@ -245,6 +251,49 @@ void TestDownloadTaskScheduling::cancelLeavesNoPartialFile()
     QCOMPARE(canceled.size(), 1);
     QCOMPARE(fixture->server.requestCount(DownloadFixture::pathOn("A")), waiting ? 0 : 1);
     QCOMPARE(fixture->record("A")->inUse, 0);
+}
+
+void TestDownloadTaskScheduling::mirrorsOfferingHttp2AreAskedOverHttp11()
+{
+    if (NginxServer::binary().isEmpty())
+        QSKIP("nginx is not installed");
+    // nginx closes a connection after two requests here. Over HTTP/2 the
+    // three transfers of one mirror would share one connection, and the
+    // requests it turns away would count against the mirror.
+    const QString nginxDir = fixture->dir.filePath(QStringLiteral("nginx"));
+    NginxServer::Site site;
+    site.root = fixture->dir.filePath(QStringLiteral("site"));
+    site.keepaliveRequests = 2;
+    QVERIFY(NginxServer::makeCertificate(nginxDir, site.certificate, site.key));
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.addCaCertificates(QSslCertificate::fromPath(site.certificate));
+    QSslConfiguration::setDefaultConfiguration(tls);
+    constexpr int files = 9;
+    const QByteArray content = TestHttpServer::generatedBytes(0, 1000);
+    for (int i = 0; i < files; ++i) {
+        QVERIFY(TestFiles::write(
+            site.root + QStringLiteral("/A/%1/data/f%2.bin").arg(DownloadFixture::version).arg(i), content));
+    }
+    NginxServer nginx;
+    QVERIFY2(nginx.start(nginxDir, {site}), qPrintable(nginx.errorText()));
+    fixture->manager.setProxy(QNetworkProxy::NoProxy);
+    const QString mirrorsIni = fixture->dir.filePath(QStringLiteral("mirrors.ini"));
+    QVERIFY(TestFiles::write(mirrorsIni, MirrorsFixture::ini({{"A", nginx.url(0) + "/A", "retries=1\n"}})));
+    QVERIFY(fixture->mirrors.initDefault(mirrorsIni, DownloadFixture::version));
+
+    for (int i = 0; i < files; ++i) {
+        fixture
+            ->makeTask(content.size(), 1.0 / files, fixture->dir.filePath(QStringLiteral("f%1.bin").arg(i)),
+                QStringLiteral("data/f%1.bin").arg(i))
+            ->execute();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(fixture->finishedCount, files, 20000);
+    const QStringList requests = nginx.accessLog(0);
+    QCOMPARE(requests.size(), files);
+    for (const QString& request : requests)
+        QVERIFY2(request.endsWith(QLatin1String(" HTTP/1.1 200")), qPrintable(request));
+    QVERIFY(fixture->record(QStringLiteral("A")));
+    QCOMPARE(fixture->record(QStringLiteral("A"))->errors, 0);
 }
 
 QTEST_GUILESS_MAIN(TestDownloadTaskScheduling)
