@@ -162,8 +162,10 @@ private slots:
         const Result signedFile = keytool(d, {QStringLiteral("sign"), QStringLiteral("product.ini")});
         QVERIFY2(signedFile.exitCode == 0, qPrintable(signedFile.err));
         QCOMPARE(QFileInfo(d + QStringLiteral("/product.ini.sig")).size(), bits / 8);
+        QCOMPARE(QFileInfo(d + QStringLiteral("/product.ini.sig256")).size(), bits / 8);
         const Result verified = keytool(d, {QStringLiteral("verify"), QStringLiteral("product.ini")});
         QVERIFY2(verified.exitCode == 0, qPrintable(verified.err));
+        QCOMPARE(verified.out, QStringLiteral("product.ini.sig256 verifies\nproduct.ini.sig verifies\n"));
 
         QVERIFY(TestFiles::write(d + QStringLiteral("/product.ini"), content + "x"));
         const Result tampered = keytool(d, {QStringLiteral("verify"), QStringLiteral("product.ini")});
@@ -200,6 +202,9 @@ private slots:
             << "data.sig does not verify: the signature does not match this key";
         QTest::newRow("file changed after signing") << args(
             "verify changed") << 1 << "changed.sig does not verify: the file changed after it was signed";
+        QTest::newRow("a bad .sig256 beside a good .sig")
+            << args("verify halfgood") << 1
+            << "halfgood.sig256 does not verify: the file changed after it was signed";
         QTest::newRow("fingerprint of a non-key") << args("fingerprint garbage.key") << 4 << "not a key file";
         QTest::newRow("fingerprint without key") << args("fingerprint") << 2 << "Expected one KEY file";
         QTest::newRow("import of a non-key") << args("import data out.key") << 4 << "not a DER RSA key";
@@ -234,6 +239,10 @@ private slots:
         QVERIFY(TestFiles::write(d + QStringLiteral("/changed"), "payload"));
         QCOMPARE(keytool(d, {QStringLiteral("sign"), QStringLiteral("changed")}).exitCode, 0);
         QVERIFY(TestFiles::write(d + QStringLiteral("/changed"), "payloaD"));
+        QVERIFY(TestFiles::write(d + QStringLiteral("/halfgood"), "other payload"));
+        QCOMPARE(keytool(d, {QStringLiteral("sign"), QStringLiteral("halfgood")}).exitCode, 0);
+        QVERIFY(QFile::remove(d + QStringLiteral("/halfgood.sig256")));
+        QVERIFY(QFile::copy(d + QStringLiteral("/changed.sig256"), d + QStringLiteral("/halfgood.sig256")));
         QVERIFY(TestFiles::write(
             d + QStringLiteral("/short.key"), TestFiles::read(d + QStringLiteral("/public.key")).left(140)));
 

@@ -210,6 +210,7 @@ void TestPublish::sameInputGivesSameBytes()
     const auto one = TestFiles::snapshot(dir.filePath(QStringLiteral("one")));
     QCOMPARE(TestFiles::snapshot(dir.filePath(QStringLiteral("two"))), one);
     QVERIFY(one.contains(QStringLiteral("7/") + iniName + QStringLiteral(".sig")));
+    QVERIFY(one.contains(QStringLiteral("7/") + iniName + QStringLiteral(".sig256")));
     QCOMPARE(TestFiles::read(dir.filePath(QStringLiteral("one/7/changelog_client.txt"))),
         QByteArray("Version 7: better\n"));
 }

@@ -20,7 +20,8 @@ const char* const usage = R"(Usage: corvane-publish [OPTIONS] RELEASE_DIR OUT_DI
 
 Writes OUT_DIR/<version>/: every file of RELEASE_DIR below its mirror folder,
 the product ini <type>.ini listing each file's MD5 digest and size, its
-signature <type>.ini.sig and, if given, changelog_client.txt. Serve OUT_DIR as
+signatures <type>.ini.sig (SHA-1) and <type>.ini.sig256 (SHA-256) and, if
+given, changelog_client.txt. Serve OUT_DIR as
 a mirror's base URL. The same input always gives the same bytes, whatever the
 number of threads.
 
@@ -46,7 +47,7 @@ Options:
 On a terminal a progress line shows the files and bytes packed and the rate.
 
 --verify checks a published version folder, here or on a mirror's disk: the
-product ini's signature with the public key, every listed file's size and MD5,
+product ini's signatures with the public key, every listed file's size and MD5,
 what every packed file unpacks to, and that the delete list holds only safe
 paths. It prints one line per problem and a summary.
 
