@@ -13,7 +13,7 @@
 #include "app/updateengine.h"
 #include "buildconfig.h"
 #include "consoleoutput.h"
-#include "crypto/publickey.h"
+#include "crypto/trustedkeys.h"
 #include "signalwatcher.h"
 
 namespace {
@@ -54,12 +54,14 @@ void print(std::FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
-// The key fingerprint lets a publisher see which key this build trusts
+// The key fingerprints let a publisher see which keys this build trusts
 // without a signed release at hand.
 QString versionText()
 {
-    return QStringLiteral("update (Corvane Client updater) %1\nRelease signing key: %2\n")
-        .arg(QLatin1String(CORVANE_VERSION), QLatin1String(publicKeyFingerprint));
+    QString text = QStringLiteral("update (Corvane Client updater) %1\n").arg(QLatin1String(CORVANE_VERSION));
+    for (const QString& fingerprint : TrustedKeys::fingerprints())
+        text += QStringLiteral("Release signing key: %1\n").arg(fingerprint);
+    return text;
 }
 
 } // namespace

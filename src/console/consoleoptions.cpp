@@ -85,7 +85,7 @@ starts the client afterwards.
                   changing nothing.
   --quiet         Print errors only.
   --start-client  Start the client after a successful update (--console only).
-  --version       Print the updater's version and the fingerprint of the key
+  --version       Print the updater's version and the fingerprint of each key
                   it checks releases against.
 
 Without a version, the version comes from update.ini (alpha channel) or from

@@ -99,6 +99,7 @@ DownloadTaskSpecification::~DownloadTaskSpecification()
 void DownloadTaskSpecification::execute()
 {
     emit message(QStringLiteral("Downloading %1").arg(remotePath));
+    absent = false;
     setRunning();
     if (resumableValidator().isEmpty())
         startDownload();
@@ -131,6 +132,7 @@ void DownloadTaskSpecification::onPrefixDigested(const std::shared_ptr<ResumePre
 void DownloadTaskSpecification::reset()
 {
     resetDownload();
+    absent = false;
     TaskSpecification::reset();
 }
 
@@ -265,6 +267,13 @@ void DownloadTaskSpecification::onMetaDataChanged()
                          .arg(fileUrl())
                          .arg(resumeOffset));
         startDownload();
+        return;
+    }
+    if (code == 404 && absenceAllowed) {
+        emit message(QStringLiteral("%1 is not on mirror %2").arg(remotePath, mirror.name));
+        resetDownload();
+        absent = true;
+        finish();
         return;
     }
     mirrors->removeMirror(mirror.name);

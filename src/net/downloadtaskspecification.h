@@ -49,6 +49,12 @@ public:
     /// For a file of unknown size: more than maxBytes count like more data
     /// than an expected size. -1 (the default) sets no limit.
     void setSizeLimit(qint64 maxBytes) { sizeLimit = maxBytes; }
+    /// For a file a mirror may or may not carry: a 404 is then the mirror's
+    /// answer that it has none, not a fault. The task finishes without a file
+    /// and without charging the mirror, and isAbsent() says so.
+    void setAbsenceAllowed(bool allowed) { absenceAllowed = allowed; }
+    /// Once finished: the mirror said it has no such file (see setAbsenceAllowed).
+    bool isAbsent() const { return absent; }
     /// What the downloads this one belongs to still need in its directory,
     /// asked when the disk turns out to be full. Unset, it is the size of
     /// this file, unsaid when unknown.
@@ -132,6 +138,8 @@ private:
     qint64 expectedSize;
     qint64 initialExpectedSize;
     qint64 sizeLimit = -1;
+    bool absenceAllowed = false;
+    bool absent = false;
     std::function<qint64()> spaceNeeded;
     qint64 bytesReceived = 0;
     // Where this attempt's body starts in the file: the length of the copy

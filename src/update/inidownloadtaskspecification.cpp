@@ -6,6 +6,7 @@
 #include "crypto/checksignaturetaskspecification.h"
 #include "net/downloadtaskspecification.h"
 #include "release/releasenames.h"
+#include "update/signaturedownloadtaskspecification.h"
 
 namespace {
 
@@ -32,22 +33,20 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
 {
     const QString name = ReleaseNames::productIniName(parameters.clientType);
     const QString local = parameters.productIniPath();
-    const QString sigSuffix = QStringLiteral(".sig");
-    double checkWeight = 1.0;
+    double checkWeight = 1.0 - downloadWeight;
 
     // After a failed check a present copy is exactly what failed, so only
     // the first attempt may reuse what an earlier run left behind.
-    const auto addDownload = [&](const QString& remote, const QString& path, qint64 maxBytes) {
+    const bool reuse = retryCount == 0;
+    if (!reuse || !QFileInfo::exists(local)) {
         auto* download =
-            new DownloadTaskSpecification(networkManager, mirrors, remote, path, -1, this, downloadWeight);
-        download->setSizeLimit(maxBytes);
+            new DownloadTaskSpecification(networkManager, mirrors, name, local, -1, this, downloadWeight);
+        download->setSizeLimit(maxProductIniBytes);
         addSubTask(download);
         checkWeight -= downloadWeight;
-    };
-    if (retryCount > 0 || !QFileInfo::exists(local))
-        addDownload(name, local, maxProductIniBytes);
-    if (retryCount > 0 || !QFileInfo::exists(local + sigSuffix))
-        addDownload(name + sigSuffix, local + sigSuffix, maxSignatureBytes);
+    }
+    addSubTask(new SignatureDownloadTaskSpecification(
+        networkManager, mirrors, name, local, reuse, this, downloadWeight));
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkWeight);
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
         &IniDownloadTaskSpecification::onSigCheckDone);

@@ -12,9 +12,10 @@ class QNetworkAccessManager;
 
 /// On the first attempt a product ini or signature already in the temporary
 /// directory (left by an interrupted run) is reused; after a failed check
-/// both are downloaded again, up to 1000 retries per run. On finished the
-/// verified product ini lies at parameters.productIniPath(). GUI thread only;
-/// the manager and registry are not owned.
+/// both are downloaded again, up to 1000 retries per run. The signature is
+/// the mirror's ".sig256" where it has one, its ".sig" otherwise. On finished
+/// the verified product ini lies at parameters.productIniPath(). GUI thread
+/// only; the manager and registry are not owned.
 class IniDownloadTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
     Q_DISABLE_COPY(IniDownloadTaskSpecification)
@@ -30,12 +31,11 @@ public:
 
     /// Failed verifications after which the stage gives up.
     static constexpr int maxRetries = 1000;
-    /// Nobody announces the size of these two files, so a mirror could send
-    /// them without end. A product ini of a few hundred thousand entries stays
-    /// below the one bound, the signature of the largest key a key file can
-    /// hold far below the other; more is treated like any oversized file.
+    /// Nobody announces the size of the product ini, so a mirror could send
+    /// it without end. One of a few hundred thousand entries stays below this
+    /// bound; more is treated like any oversized file. (The signatures have a
+    /// bound of their own.)
     static constexpr qint64 maxProductIniBytes = 64 * 1024 * 1024;
-    static constexpr qint64 maxSignatureBytes = 64 * 1024;
 
 private slots:
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);

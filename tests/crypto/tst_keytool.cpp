@@ -112,17 +112,21 @@ private slots:
     // What a publisher compares with their key's fingerprint.
     void embeddedKeyShowsTheKeyToolsFingerprint()
     {
-        rsa_key key;
-        load_key(&key, PUBLIC_KEY, keyFileSize);
-        RsaKeyGuard guard(&key);
-        QCOMPARE(QString::fromStdString(key_fingerprint(&key)), QString::fromLatin1(publicKeyFingerprint));
+        QVERIFY(publicKeyCount >= 1);
+        for (int i = 0; i < publicKeyCount; ++i) {
+            rsa_key key;
+            load_key(&key, PUBLIC_KEYS[i], keyFileSize);
+            RsaKeyGuard guard(&key);
+            QCOMPARE(
+                QString::fromStdString(key_fingerprint(&key)), QString::fromLatin1(publicKeyFingerprints[i]));
+        }
 
         const QString devKey =
             qEnvironmentVariable("CORVANE_TEST_BINARY_DIR") + QStringLiteral("/devkey/public.key");
         if (!QFileInfo::exists(devKey))
             QSKIP("The build embeds a publisher's key");
         const Result result = keytool(others.path(), {QStringLiteral("fingerprint"), devKey});
-        QCOMPARE(result.out.section(QLatin1Char(' '), 0, 0), QString::fromLatin1(publicKeyFingerprint));
+        QCOMPARE(result.out.section(QLatin1Char(' '), 0, 0), QString::fromLatin1(publicKeyFingerprints[0]));
     }
     void createSignVerifyRoundTrip_data()
     {
@@ -196,6 +200,8 @@ private slots:
         QTest::newRow("key file of garbage")
             << args("verify data --key garbage.key") << 4 << "not a key file";
         QTest::newRow("embed private key") << args("embed private.key out.cpp") << 4 << "holds a private key";
+        QTest::newRow("embed one key twice")
+            << args("embed public.key public.key out.cpp") << 4 << "public.key is named twice";
         QTest::newRow("signature of 129 bytes") << args("verify long") << 1 << "129 bytes long";
         QTest::newRow("signature made with another key")
             << args("verify data --key other.key") << 1

@@ -95,7 +95,7 @@ void TestConsole::helpAndVersion_data()
     QTest::newRow("--version names the trusted key")
         << "--version"
         << QStringList {QStringLiteral("update (Corvane Client updater) "),
-               QStringLiteral("Release signing key: %1\n").arg(QLatin1String(publicKeyFingerprint))};
+               QStringLiteral("Release signing key: %1\n").arg(QLatin1String(publicKeyFingerprints[0]))};
 }
 
 void TestConsole::helpAndVersion()

@@ -263,34 +263,61 @@ void TestEndToEnd::changeLogComesThroughNginx()
 
 void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
 {
-    QTest::addColumn<int>("bits"); // of the key pair the updater was built with
-    QTest::addColumn<bool>("signedWithItsKey");
-    QTest::newRow("3072-bit key") << 3072 << true;
-    QTest::newRow("4096-bit key") << 4096 << true;
-    QTest::newRow("4096-bit updater, release signed with another key") << 4096 << false;
+    QTest::addColumn<QString>("updater"); // the folder of the updater and of the key pairs it trusts
+    QTest::addColumn<QString>("signedWith"); // the folder of the private key, or empty for the build's
+    QTest::addColumn<bool>("installs");
+    QTest::newRow("3072-bit key") << "key3072"
+                                  << "key3072" << true;
+    QTest::newRow("4096-bit key") << "key4096"
+                                  << "key4096" << true;
+    QTest::newRow("4096-bit updater, release signed with another key") << "key4096"
+                                                                       << "" << false;
+    QTest::newRow("two trusted keys, release signed by the second") << "twokeys"
+                                                                    << "key4096" << true;
+    QTest::newRow("two trusted keys, release signed by an unknown key") << "twokeys"
+                                                                        << "" << false;
 }
 
-// A publisher's key pair of another size, from corvane-keytool: its public
-// half built into the updater, its private half given to corvane-publish.
+// A publisher's key pair from corvane-keytool: its public half built into the
+// updater (with another one, for two keys), its private half given to
+// corvane-publish.
 void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd()
 {
-    QFETCH(int, bits);
-    QFETCH(bool, signedWithItsKey);
-    const QString keys = QStringLiteral(CORVANE_KEYS_DIR "/key%1").arg(bits);
+    QFETCH(QString, updater);
+    QFETCH(QString, signedWith);
+    QFETCH(bool, installs);
+    const QString keys = QStringLiteral(CORVANE_KEYS_DIR "/");
     Scene scene;
-    if (signedWithItsKey)
-        scene.signingKey = keys + QStringLiteral("/private.key");
-    QVERIFY(scene.installClient(Scene::version1(), TestFiles::read(keys + QStringLiteral("/update"))));
+    if (!signedWith.isEmpty())
+        scene.signingKey = keys + signedWith + QStringLiteral("/private.key");
+    QVERIFY(
+        scene.installClient(Scene::version1(), TestFiles::read(keys + updater + QStringLiteral("/update"))));
     QVERIFY(scene.publish(2, Scene::version2(), Scene::version1(), {QStringLiteral("--gzip")}));
-    const auto verified = ToolProcess::run(QStringLiteral(CORVANE_PUBLISH),
-        {QStringLiteral("--verify"), scene.mirror() + QStringLiteral("/2"), QStringLiteral("--key"),
-            keys + QStringLiteral("/public.key")});
-    QCOMPARE(verified.exitCode, signedWithItsKey ? 0 : 1);
+    if (updater != QLatin1String("twokeys")) {
+        const auto verified = ToolProcess::run(QStringLiteral(CORVANE_PUBLISH),
+            {QStringLiteral("--verify"), scene.mirror() + QStringLiteral("/2"), QStringLiteral("--key"),
+                keys + updater + QStringLiteral("/public.key")});
+        QCOMPARE(verified.exitCode, installs ? 0 : 1);
+    }
     QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
+
+    // The updater names every key it trusts.
+    const ToolProcess::Result version = UpdaterRun::runToEnd(scene, {QStringLiteral("--version")});
+    const QStringList trusted = updater == QLatin1String("twokeys")
+        ? QStringList {QStringLiteral("key3072"), QStringLiteral("key4096")}
+        : QStringList {updater};
+    QCOMPARE(version.out.count(QStringLiteral("Release signing key: ")), trusted.size());
+    for (const QString& pair : trusted) {
+        const auto fingerprint = ToolProcess::run(QStringLiteral(CORVANE_KEYTOOL),
+            {QStringLiteral("fingerprint"), keys + pair + QStringLiteral("/public.key")});
+        QVERIFY2(version.out.contains(QStringLiteral("Release signing key: %1\n")
+                                          .arg(fingerprint.out.section(QLatin1Char(' '), 0, 0))),
+            qPrintable(version.out));
+    }
 
     UpdaterRun run;
     QVERIFY(run.start(scene, toVersion2));
-    if (signedWithItsKey) {
+    if (installs) {
         QCOMPARE(run.waitForExit(runTimeoutMs), 0);
         QVERIFY2(run.log().contains(QStringLiteral("Update successfully finished")),
             qPrintable(diagnostics(scene, run)));

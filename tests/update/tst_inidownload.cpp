@@ -1,12 +1,14 @@
 // Fetching and verifying the product ini against the loopback mirrors:
 // reuse of present copies, retries after a failed signature, the retry limit.
 #include "update/inidownloadtaskspecification.h"
+#include "update/signaturedownloadtaskspecification.h"
 
 #include "mirrorsfixture.h"
 #include "pipelinefixture.h"
 #include "testfiles.h"
 #include "testrelease.h"
 
+#include <QFileInfo>
 #include <QTest>
 
 class TestIniDownload : public QObject {
@@ -30,33 +32,70 @@ private slots:
 
     void reusesWhatIsPresent_data()
     {
-        QTest::addColumn<bool>("iniPresent");
-        QTest::addColumn<bool>("sigPresent");
+        QTest::addColumn<QStringList>("present"); // suffixes of the product ini's name in the temporary dir
+        QTest::addColumn<bool>("mirrorHasSig256");
         QTest::addColumn<QStringList>("fetched");
         const QString ini = QStringLiteral("/A/42/client_linux_amd64.ini");
         const QString sig = ini + QStringLiteral(".sig");
-        QTest::newRow("both present: no traffic") << true << true << QStringList();
-        QTest::newRow("signature missing: only it is fetched") << true << false << QStringList {sig};
-        QTest::newRow("product ini missing: only it is fetched") << false << true << QStringList {ini};
-        QTest::newRow("both missing: both fetched in order") << false << false << QStringList {ini, sig};
+        const QString sig256 = ini + QStringLiteral(".sig256");
+        const QStringList both {QString(), QStringLiteral(".sig")};
+        QTest::newRow("both present: only the mirror's .sig256 is asked for")
+            << both << false << QStringList {sig256};
+        QTest::newRow("product ini and .sig256 present: no traffic")
+            << QStringList {QString(), QStringLiteral(".sig256")} << true << QStringList();
+        QTest::newRow("signature missing: .sig256 asked for, then .sig fetched")
+            << QStringList {QString()} << false << QStringList {sig256, sig};
+        QTest::newRow("product ini missing: only it is fetched")
+            << QStringList {QStringLiteral(".sig")} << false << QStringList {ini, sig256};
+        QTest::newRow("both missing: all fetched in order")
+            << QStringList() << false << QStringList {ini, sig256, sig};
+        QTest::newRow("a mirror with a .sig256: the .sig is never fetched")
+            << QStringList() << true << QStringList {ini, sig256};
+        QTest::newRow("a .sig present, the mirror has a .sig256: it is fetched and counts")
+            << both << true << QStringList {sig256};
     }
 
     void reusesWhatIsPresent()
     {
-        QFETCH(bool, iniPresent);
-        QFETCH(bool, sigPresent);
+        QFETCH(QStringList, present);
+        QFETCH(bool, mirrorHasSig256);
         QFETCH(QStringList, fetched);
-        if (iniPresent)
-            QVERIFY(TestFiles::write(local, release.productIni()));
-        if (sigPresent)
-            QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), release.signature()));
+        release.setSha256Signature(mirrorHasSig256);
+        release.serve(fixture->server, QStringLiteral("A"));
+        for (const QString& suffix : present) {
+            const QByteArray content = suffix.isEmpty() ? release.productIni()
+                : suffix == QLatin1String(".sig")       ? release.signature()
+                                                        : release.signature256();
+            QVERIFY(TestFiles::write(local + suffix, content));
+        }
 
         QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
         QCOMPARE(fixture->server.requestedPaths(), fetched);
         QCOMPARE(fixture->log.first(), QStringLiteral("Download / check product ini"));
         QCOMPARE(TestFiles::read(local), release.productIni());
+        QCOMPARE(QFileInfo::exists(local + QStringLiteral(".sig256")), mirrorHasSig256);
         QCOMPARE(fixture->finishedCount, 1);
         QCOMPARE(fixture->progressReports.last(), 1.0);
+    }
+
+    // A mirror's .sig256 is the signature: a good .sig beside a bad one does
+    // not let the product ini through.
+    void badSig256BesideAGoodSigIsRefused()
+    {
+        release.setSha256Signature(true);
+        release.serve(fixture->server, QStringLiteral("A"));
+        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig256"),
+            TestHttpServer::Answer::ok(TestRelease(41).signature256()));
+        IniDownloadTaskSpecification* task = makeTask();
+        // One refusal shows it; the retry that follows is cancelled.
+        connect(task, &TaskSpecification::message, this, [task](const QString& line) {
+            if (line == QLatin1String("Could not verify the product ini file. Retrying"))
+                QMetaObject::invokeMethod(task, &TaskSpecification::userCanceled, Qt::QueuedConnection);
+        });
+
+        QCOMPARE(fixture->run(task), int(TaskSpecification::UserCanceled));
+        QCOMPARE(fixture->count(QStringLiteral("Signature check failed for %1").arg(local)), 1);
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini.sig")), 0);
     }
 
     void staleCopiesAreFetchedAgain()
@@ -70,7 +109,8 @@ private slots:
         QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
         QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 1);
         QCOMPARE(fixture->server.requestedPaths(),
-            QStringList({"/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig"}));
+            QStringList({"/A/42/client_linux_amd64.ini.sig256", "/A/42/client_linux_amd64.ini",
+                "/A/42/client_linux_amd64.ini.sig256", "/A/42/client_linux_amd64.ini.sig"}));
         QCOMPARE(TestFiles::read(local), release.productIni());
         QCOMPARE(fixture->finishedCount, 1);
     }
@@ -108,7 +148,7 @@ private slots:
         QTest::addColumn<qint64>("limit");
 
         QTest::newRow("endless signature") << QStringLiteral("client_linux_amd64.ini.sig")
-                                           << IniDownloadTaskSpecification::maxSignatureBytes;
+                                           << SignatureDownloadTaskSpecification::maxSignatureBytes;
         QTest::newRow("endless product ini")
             << QStringLiteral("client_linux_amd64.ini") << IniDownloadTaskSpecification::maxProductIniBytes;
     }
