@@ -37,6 +37,33 @@ bool Configuration::parseCommandLineOptions()
 
 bool Configuration::parseCommandLineOptions(const QStringList& arguments)
 {
+    m_versionFromNetwork = false;
+    m_versionRefused = false;
+    return resolveParameters(arguments) && acceptTarget();
+}
+
+bool Configuration::acceptTarget()
+{
+    // Installations from before the record have none: nothing to compare.
+    const int installed = UpdateIniData::installedVersion();
+    if (installed == 0 || m_clientVersion >= installed)
+        return true;
+    // An older release may still be validly signed on the mirrors, holes and
+    // all; only the user can want it back.
+    if (!m_versionFromNetwork && localDowngradeAllowed)
+        return true;
+    refuse(QStringLiteral("Refusing to go back from version %1 to %2").arg(installed).arg(m_clientVersion));
+    return false;
+}
+
+void Configuration::refuse(const QString& reason)
+{
+    m_versionRefused = true;
+    Q_EMIT refused(reason);
+}
+
+bool Configuration::resolveParameters(const QStringList& arguments)
+{
     getUpdateChannel();
     m_runMode = RunMode::Interactive;
     const int count = static_cast<int>(arguments.size()) - 1;
@@ -115,6 +142,7 @@ bool Configuration::getDefaultParameters()
     if (!getClientVersionFromString(
             latest.first, QObject::tr("Update server returned invalid version nr (%1)")))
         return false;
+    m_versionFromNetwork = true;
     m_versionString = latest.second;
     return true;
 }

@@ -59,6 +59,11 @@ public:
     /// Who is asked when the update server does not answer; not owned. Without
     /// one, the first failed query gives up.
     void setQuestions(UserQuestions* questions);
+    /// Whether a version named on the command line (or as alphaRevno in
+    /// "update.ini") may be older than the installed one: the user's choice
+    /// in the window (the default), only with --allow-downgrade on the
+    /// console. A version from the network never may.
+    void setLocalDowngradeAllowed(bool allowed) { localDowngradeAllowed = allowed; }
 
     /// The values the stages of an update need, taken when it starts.
     UpdateParameters updateParameters() const;
@@ -78,6 +83,12 @@ public:
     QString proxy() const { return m_proxy; }
     /// Files downloaded at once: at least 1 once "update.ini" was read, 0 before.
     int downloadConcurrency() const { return m_downloadConcurrency; }
+    /// The version to install came from the network (the update server), not
+    /// from the command line or "update.ini".
+    bool versionFromNetwork() const { return m_versionFromNetwork; }
+    /// The last parseCommandLineOptions() refused the version information
+    /// (see refused); the run ends with ExitCode::refused.
+    bool versionRefused() const { return m_versionRefused; }
 
     /// For a run whose parameters are settled elsewhere than on the command line.
     void setRunMode(RunMode mode) { m_runMode = mode; }
@@ -90,9 +101,22 @@ public:
 signals:
     void fatalError(QString errorMessage);
     void message(QString message);
+    /// The version information cannot be trusted to move the client forward,
+    /// for the reason given ("Refusing to go back from version 5 to 3"):
+    /// nothing is to be fetched or changed.
+    void refused(QString reason);
 
 private:
+    bool resolveParameters(const QStringList& arguments);
+    // False, after refused, when the version would take the client back
+    // without the user's say.
+    bool acceptTarget();
+    void refuse(const QString& reason);
+
     UserQuestions* questions = nullptr;
+    bool localDowngradeAllowed = true;
+    bool m_versionFromNetwork = false;
+    bool m_versionRefused = false;
     RunMode m_runMode = RunMode::Interactive;
     UpdateChannel m_channel = Stable;
     QString m_clientType;

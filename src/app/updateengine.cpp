@@ -282,8 +282,14 @@ void UpdateEngine::onTaskFinished()
 {
     timer->stop();
     const bool wasCheck = checkDir != nullptr;
-    if (!wasCheck)
+    if (!wasCheck) {
         cleanup();
+        // What later runs compare a version from the network with.
+        if (!UpdateIniData::recordInstalled(
+                configuration->clientVersion(), channelName(configuration->channel()), QDateTime()))
+            emit message(
+                QStringLiteral("Cannot record the installed version in %1").arg(UpdateIniData::filename()));
+    }
     checkDir.reset();
     state = EngineFinished;
     if (!wasCheck)

@@ -35,19 +35,6 @@ QString signalName(int signalNumber)
     }
 }
 
-QString channelName(UpdateChannel channel)
-{
-    switch (channel) {
-    case Beta:
-        return QStringLiteral("beta");
-    case Alpha:
-        return QStringLiteral("alpha");
-    case Stable:
-        break;
-    }
-    return QStringLiteral("stable");
-}
-
 void print(std::FILE* stream, const QString& text)
 {
     std::fputs(qUtf8Printable(text), stream);
@@ -125,7 +112,9 @@ int ConsoleFrontEnd::exec()
 
     configuration = std::make_unique<Configuration>();
     configuration->setQuestions(this);
+    configuration->setLocalDowngradeAllowed(options.allowDowngrade);
     connect(configuration.get(), &Configuration::fatalError, this, &ConsoleFrontEnd::onFatalConfigError);
+    connect(configuration.get(), &Configuration::refused, this, &ConsoleFrontEnd::onVersionRefused);
     engine = std::make_unique<UpdateEngine>(*configuration, nullptr);
     connect(engine.get(), &UpdateEngine::message, this, &ConsoleFrontEnd::onMessage);
     connect(engine.get(), &UpdateEngine::error, this, &ConsoleFrontEnd::onError);
@@ -232,6 +221,13 @@ void ConsoleFrontEnd::onError(QString errorMessage)
 void ConsoleFrontEnd::onFatalConfigError(QString errorMessage)
 {
     fail(ExitCode::configuration, errorMessage);
+}
+
+void ConsoleFrontEnd::onVersionRefused(QString reason)
+{
+    fail(ExitCode::refused, reason);
+    if (!configuration->versionFromNetwork())
+        output.error(QStringLiteral("--allow-downgrade installs an older version named on the command line"));
 }
 
 void ConsoleFrontEnd::onFatalError(QString errorMessage)

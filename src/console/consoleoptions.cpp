@@ -41,6 +41,9 @@ ConsoleOptions ConsoleOptions::parse(const QStringList& arguments)
             options.quiet = true;
         } else if (argument == QLatin1String("--start-client") && options.command == Update) {
             options.startClient = true;
+        } else if (argument == QLatin1String("--allow-downgrade")
+            && (options.command == Update || options.command == Check)) {
+            options.allowDowngrade = true;
         } else if (options.error.isEmpty()) {
             options.error = QStringLiteral("unknown option %1").arg(argument);
         }
@@ -70,8 +73,9 @@ QString ConsoleOptions::helpText()
     return QStringLiteral(R"(Usage:
   update [<type> <version>]
   update --nouser [<type> <version> [<display text or "#"> [<news>]]]
-  update --console [--quiet] [--start-client] [<type> <version> [<display text or "#"> [<news>]]]
-  update --check [--quiet] [<type> <version>]
+  update --console [--quiet] [--start-client] [--allow-downgrade]
+                   [<type> <version> [<display text or "#"> [<news>]]]
+  update --check [--quiet] [--allow-downgrade] [<type> <version>]
   update --help | --version
 
 Updates the Corvane Client in this program's directory. Without options the
@@ -85,6 +89,10 @@ starts the client afterwards.
                   changing nothing.
   --quiet         Print errors only.
   --start-client  Start the client after a successful update (--console only).
+  --allow-downgrade
+                  Install (or check) the version named on the command line
+                  even when it is older than the installed one. A version
+                  from the network is never installed over a newer one.
   --version       Print the updater's version and the fingerprint of each key
                   it checks releases against.
 
@@ -104,6 +112,10 @@ Exit codes:
        server after 3 tries
   2    the update failed; the client directory is as it was before
   3    another updater is updating this installation
+  4    refused: the version would take the client back to an older one
+       (from the network, or named without --allow-downgrade), or its
+       release statement has expired or is older than one already
+       followed; nothing was changed
   130  cancelled by SIGINT (143: SIGTERM, 129: SIGHUP), after the rollback
 )");
 }

@@ -13,6 +13,8 @@ struct ConsoleOptions {
     Command command = Help;
     bool quiet = false;
     bool startClient = false;
+    /// A version named on the command line may be older than the installed one.
+    bool allowDowngrade = false;
     /// Client type, version, display text ("#" for none) and news, as far as given.
     QStringList positional;
     /// Why the arguments cannot be used; empty when they can.

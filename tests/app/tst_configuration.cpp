@@ -52,6 +52,8 @@ private slots:
     void cleanup();
     void resolve_data();
     void resolve();
+    void olderVersions_data();
+    void olderVersions();
     void updateSection_data();
     void updateSection();
     void retryUntilServerAnswers();
@@ -228,6 +230,53 @@ void TestConfiguration::resolve()
     QFETCH(bool, queried);
     QCOMPARE(m_server.requests().size() > requestsBefore, queried);
     QCOMPARE(questions.asked, QList<int>());
+}
+
+void TestConfiguration::olderVersions_data()
+{
+    QTest::addColumn<QByteArray>("updateIni");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("localDowngradeAllowed"); // the window's yes, the console's --allow-downgrade
+    QTest::addColumn<QString>("refusal"); // empty: resolved
+
+    const QByteArray installed20000("[installed]\nversion=20000\n");
+    const QByteArray installed12345("[installed]\nversion=12345\n");
+    const QString back = QStringLiteral("Refusing to go back from version 20000 to %1");
+    // The server names 12345 for the stable channel.
+    QTest::newRow("the server's older version is refused")
+        << installed20000 << QStringList() << true << back.arg(12345);
+    QTest::newRow("unattended too") << installed20000 << QStringList {"--nouser"} << true << back.arg(12345);
+    QTest::newRow("the installed version again is no step back")
+        << installed12345 << QStringList() << false << QString();
+    QTest::newRow("no record: an older version installs as before")
+        << QByteArray("[update]\nstreams=2\n") << QStringList() << false << QString();
+    QTest::newRow("a command-line version is the user's choice")
+        << installed20000 << QStringList {"client_x", "3"} << true << QString();
+    QTest::newRow("... unless older versions need --allow-downgrade")
+        << installed20000 << QStringList {"client_x", "3"} << false << back.arg(3);
+    QTest::newRow("alphaRevno is the user's choice like the command line")
+        << installed20000 + "[Channel]\nalpha=http://alpha.example/\nalphaRevno=5\n"
+        << QStringList() << false << back.arg(5);
+}
+
+void TestConfiguration::olderVersions()
+{
+    QFETCH(QByteArray, updateIni);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, localDowngradeAllowed);
+    QFETCH(QString, refusal);
+    writeUpdateIni(updateIni);
+
+    Configuration configuration;
+    configuration.setLocalDowngradeAllowed(localDowngradeAllowed);
+    QSignalSpy refused(&configuration, &Configuration::refused);
+    QSignalSpy fatal(&configuration, &Configuration::fatalError);
+    QCOMPARE(configuration.parseCommandLineOptions(QStringList {"update"} + arguments), refusal.isEmpty());
+    QCOMPARE(configuration.versionRefused(), !refusal.isEmpty());
+    QCOMPARE(refused.size(), refusal.isEmpty() ? 0 : 1);
+    if (!refusal.isEmpty())
+        QCOMPARE(refused.at(0).at(0).toString(), refusal);
+    QCOMPARE(fatal.size(), 0);
 }
 
 void TestConfiguration::updateSection_data()

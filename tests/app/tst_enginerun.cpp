@@ -210,6 +210,7 @@ void TestEngineRun::successfulUpdate()
     QCOMPARE(TestFiles::read(clientDir + "/lib/b.so"), QByteArray("beta"));
     QVERIFY(!QFileInfo::exists(tempDir));
     QVERIFY(!UpdateIniData::get(nullptr, nullptr, nullptr));
+    QCOMPARE(UpdateIniData::installedVersion(), release.version());
     QVERIFY(!engine->busy());
 
     const int before = events.size();
@@ -237,6 +238,7 @@ void TestEngineRun::errorKeepsTheSession()
     QVERIFY(!events.contains("User aborted update"));
     QVERIFY(QFileInfo(configuration->tempDir()).isDir());
     QCOMPARE(recordedDir(), configuration->tempDir());
+    QCOMPARE(UpdateIniData::installedVersion(), 0);
     QVERIFY(!engine->busy());
 }
 

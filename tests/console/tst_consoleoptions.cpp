@@ -12,6 +12,8 @@ private slots:
     void isConsoleCommand();
     void parse_data();
     void parse();
+    void allowDowngrade_data();
+    void allowDowngrade();
 };
 
 void TestConsoleOptions::isConsoleCommand_data()
@@ -90,6 +92,28 @@ void TestConsoleOptions::parse()
     QFETCH(QStringList, unattended);
     QCOMPARE(options.unattendedArguments(QStringLiteral("update")),
         QStringList {QStringLiteral("update")} + unattended);
+    QTEST(options.error, "error");
+}
+
+void TestConsoleOptions::allowDowngrade_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("not given") << QStringList {"--console", "t", "1"} << false << QString();
+    QTest::newRow("an update") << QStringList {"--console", "t", "1", "--allow-downgrade"} << true
+                               << QString();
+    QTest::newRow("a check") << QStringList {"--check", "--allow-downgrade", "t", "1"} << true << QString();
+    QTest::newRow("not with --version")
+        << QStringList {"--version", "--allow-downgrade"} << false << "unknown option --allow-downgrade";
+}
+
+void TestConsoleOptions::allowDowngrade()
+{
+    QFETCH(QStringList, arguments);
+    const ConsoleOptions options = ConsoleOptions::parse(QStringList {QStringLiteral("update")} + arguments);
+    QTEST(options.allowDowngrade, "allowed");
     QTEST(options.error, "error");
 }
 

@@ -91,6 +91,7 @@ void TestConsole::helpAndVersion_data()
                QStringLiteral("  100  --check: an update is available"),
                QStringLiteral("  1    the configuration"), QStringLiteral("  2    the update failed"),
                QStringLiteral("  3    another updater"),
+               QStringLiteral("  4    refused: the version would take"),
                QStringLiteral("  130  cancelled by SIGINT (143: SIGTERM")};
     QTest::newRow("--version names the trusted key")
         << "--version"
@@ -196,6 +197,15 @@ void TestConsole::failuresEndWithTheirExitCode_data()
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "locked" << 3
         << "is being updated by another updater. Nothing was changed; try again when it has finished.";
     QTest::newRow("no mirror serves the release") << update << "empty mirror" << 2 << "Update of 2 failed";
+    const QStringList older {QStringLiteral("--console"), clientType, QStringLiteral("1")};
+    QTest::newRow("an older version named without --allow-downgrade")
+        << older << "version 2 recorded" << 4 << "Refusing to go back from version 2 to 1";
+    QTest::newRow("a check of an older version")
+        << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("1")} << "version 2 recorded"
+        << 4 << "Refusing to go back from version 2 to 1";
+    QTest::newRow("the update server names an older version")
+        << QStringList {QStringLiteral("--console")} << "version 2 recorded, the server names 1" << 4
+        << "Refusing to go back from version 2 to 1";
     QTest::newRow("a check against no mirror")
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "empty mirror" << 2
         << "Check of 2 failed";
@@ -216,6 +226,16 @@ void TestConsole::failuresEndWithTheirExitCode()
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(setup == QLatin1String("empty mirror") ? 1 : 0)}));
     if (setup == QLatin1String("no update server"))
         scene.updateServer = QStringLiteral("nohost.invalid");
+    if (setup.startsWith(QLatin1String("version 2 recorded")))
+        QVERIFY(TestFiles::write(scene.client() + QStringLiteral("/update.ini"), "[installed]\nversion=2\n"));
+    // Answering from the server's own address: the socket takes it.
+    UpdateServerProcess server;
+    if (setup.endsWith(QLatin1String("the server names 1"))) {
+        QVERIFY2(server.start(QStringLiteral(CORVANE_UPDATESERVER),
+                     {QStringLiteral("--stable"), QStringLiteral("1#1.0")}),
+            qPrintable(server.errorText()));
+        scene.updateServer = server.versionServer();
+    }
     // The lock of another updater, of any user: the same kind of lock on
     // the same file.
     int lockFd = -1;
@@ -246,6 +266,12 @@ void TestConsole::failuresEndWithTheirExitCode()
         after.remove(QStringLiteral("update.lock"));
     if (!(exitCode == 2 && args.first() == QLatin1String("--console")))
         QCOMPARE(after, before);
+    // A refusal fetches nothing of a release.
+    if (exitCode == 4) {
+        for (const QString& line : scene.nginx.accessLog(0))
+            QVERIFY2(!line.contains(QStringLiteral(" /1/")) && !line.contains(QStringLiteral(" /2/")),
+                qPrintable(line));
+    }
 }
 
 void TestConsole::signalCancelsWithRollback_data()
