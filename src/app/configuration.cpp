@@ -4,6 +4,7 @@
 #include "base/approotpath.h"
 #include "base/inivalue.h"
 #include "release/releasenames.h"
+#include "releasestatementquery.h"
 #include "update/specialfiles.h"
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
@@ -13,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QNetworkAccessManager>
 #include <QSettings>
 
 #include <sys/stat.h>
@@ -39,6 +41,8 @@ bool Configuration::parseCommandLineOptions(const QStringList& arguments)
 {
     m_versionFromNetwork = false;
     m_versionRefused = false;
+    m_productIniSha256.clear();
+    m_statementIssued = QDateTime();
     return resolveParameters(arguments) && acceptTarget();
 }
 
@@ -135,6 +139,16 @@ bool Configuration::getDefaultParameters()
     if (m_clientVersion != 0)
         return true;
 
+    switch (followReleaseStatement()) {
+    case Statement::Followed:
+        return true;
+    case Statement::Refused:
+    case Statement::Interrupted:
+        return false;
+    case Statement::None:
+        break;
+    }
+
     const QPair<QString, QString> latest = getLatestClientVersion(m_channel, m_news);
     // Abort, or no entry for our channel: the start ends without a message.
     if (latest.first.isEmpty())
@@ -145,6 +159,53 @@ bool Configuration::getDefaultParameters()
     m_versionFromNetwork = true;
     m_versionString = latest.second;
     return true;
+}
+
+Configuration::Statement Configuration::followReleaseStatement()
+{
+    if (!network)
+        return Statement::None;
+    const QString channel = channelName(m_channel);
+    ReleaseStatementQuery query(*network, ReleaseStatementQuery::mirrorBaseUrls(m_channel == Alpha),
+        m_clientType, channel, UpdateIniData::statementIssued(channel));
+    connect(&query, &ReleaseStatementQuery::message, this, &Configuration::message);
+    const ReleaseStatementQuery::Result result = query.run();
+    switch (result.outcome) {
+    case ReleaseStatementQuery::Outcome::None:
+        return Statement::None;
+    case ReleaseStatementQuery::Outcome::Interrupted:
+        return Statement::Interrupted;
+    case ReleaseStatementQuery::Outcome::Refused:
+        // A statement that cannot be followed must not quietly hand the
+        // decision back to the update server: it is how a client would be
+        // held on an old release.
+        m_versionFromNetwork = true;
+        refuse(result.reason);
+        return Statement::Refused;
+    case ReleaseStatementQuery::Outcome::Followed:
+        break;
+    }
+    const ReleaseStatement::Channel& entry = result.entry;
+    m_clientVersion = entry.version;
+    m_versionString = entry.display;
+    m_versionFromNetwork = true;
+    m_productIniSha256 = entry.productIniSha256;
+    m_statementIssued = entry.issued;
+    emit message(
+        QStringLiteral("Following the release statement of %1 for the %2 channel: version %3, issued %4")
+            .arg(m_clientType, channel)
+            .arg(entry.version)
+            .arg(ReleaseStatement::timeText(entry.issued)));
+    // Signed news wins; the update server only brings news when the
+    // statement has none, and no answer from it stops nothing.
+    if (!entry.news.isEmpty()) {
+        m_news = entry.news;
+    } else {
+        UpdateChecker checker;
+        if (checker.checkUpdate())
+            m_news = checker.newsText;
+    }
+    return Statement::Followed;
 }
 
 QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel channel, QString& news)
@@ -240,6 +301,11 @@ const QString& Configuration::getSpecialFileRenamePrefix()
     return ReleaseNames::oldPrefix();
 }
 
+void Configuration::setNetworkAccessManager(QNetworkAccessManager* manager)
+{
+    network = manager;
+}
+
 void Configuration::setQuestions(UserQuestions* questions)
 {
     this->questions = questions;
@@ -253,5 +319,6 @@ UpdateParameters Configuration::updateParameters() const
     parameters.clientType = m_clientType;
     parameters.clientVersion = m_clientVersion;
     parameters.downloadConcurrency = m_downloadConcurrency;
+    parameters.productIniSha256 = m_productIniSha256;
     return parameters;
 }

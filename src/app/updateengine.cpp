@@ -75,15 +75,19 @@ UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
     // never follow it to a host the mirror list does not name.
     networkManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     configuration.getProxyAndDownloadConcurrency();
-    applyProxy();
+    // The release statement comes through the same manager and proxy; with a
+    // proxy that cannot be used the run ends with its error before anything
+    // is asked for.
+    if (applyProxy())
+        configuration.setNetworkAccessManager(networkManager);
 }
 
-void UpdateEngine::applyProxy()
+bool UpdateEngine::applyProxy()
 {
     const QString text = configuration->proxy();
     if (text.isEmpty()) {
         networkManager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-        return;
+        return true;
     }
     const QUrl url(text);
     // Without a host ("proxy:8080" reads as a scheme and a path) every
@@ -93,10 +97,11 @@ void UpdateEngine::applyProxy()
         const QString errorMessage = QStringLiteral("'%1' is an invalid proxy specification").arg(text);
         QMetaObject::invokeMethod(
             this, [this, errorMessage] { emit fatalError(errorMessage); }, Qt::QueuedConnection);
-        return;
+        return false;
     }
     networkManager->setProxy(QNetworkProxy(
         QNetworkProxy::HttpProxy, url.host(), static_cast<quint16>(url.port(defaultProxyPort))));
+    return true;
 }
 
 UpdateEngine::~UpdateEngine() = default;
@@ -285,8 +290,8 @@ void UpdateEngine::onTaskFinished()
     if (!wasCheck) {
         cleanup();
         // What later runs compare a version from the network with.
-        if (!UpdateIniData::recordInstalled(
-                configuration->clientVersion(), channelName(configuration->channel()), QDateTime()))
+        if (!UpdateIniData::recordInstalled(configuration->clientVersion(),
+                channelName(configuration->channel()), configuration->statementIssued()))
             emit message(
                 QStringLiteral("Cannot record the installed version in %1").arg(UpdateIniData::filename()));
     }

@@ -56,8 +56,18 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     executeSubTasks();
 }
 
-void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* /*check*/)
+void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check)
 {
+    // A signed product ini names neither its version nor its client type: a
+    // mirror could serve any release's under this one's name. The release
+    // statement's digest binds it to what the publisher named.
+    if (pass && !parameters.productIniSha256.isEmpty()
+        && check->verifiedSha256() != parameters.productIniSha256) {
+        emit message(
+            QStringLiteral("The product ini of version %1 is not the one its release statement names")
+                .arg(parameters.clientVersion));
+        pass = false;
+    }
     if (pass)
         return;
     ++retryCount;

@@ -7,6 +7,7 @@
 // start, one before the client starts).
 #include <QDirIterator>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -54,6 +55,7 @@ private slots:
     void corruptMirrorIsLeftForAGoodOne();
     void proxyFromUpdateIniCarriesEveryRequest();
     void changeLogComesThroughNginx();
+    void releaseStatementAloneUpdatesWithUdpBlocked();
     void keysOfOtherSizesUpdateEndToEnd_data();
     void keysOfOtherSizesUpdateEndToEnd();
 };
@@ -211,13 +213,7 @@ void TestEndToEnd::proxyFromUpdateIniCarriesEveryRequest()
     Scene scene;
     QVERIFY(scene.installClient(Scene::version1()));
     QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
-    NginxServer::Site proxy;
-    proxy.proxy = true;
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}, proxy}),
-        qPrintable(scene.nginx.errorText()));
-    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
-    QVERIFY(TestFiles::write(scene.client() + QStringLiteral("/update.ini"),
-        "[update]\nproxy=" + scene.nginx.url(1).toUtf8() + "\n"));
+    QVERIFY2(scene.serveMirrorThroughProxy(), qPrintable(scene.nginx.errorText()));
 
     UpdaterRun run;
     QVERIFY(run.start(scene, toVersion2));
@@ -259,6 +255,36 @@ void TestEndToEnd::changeLogComesThroughNginx()
     QCOMPARE(servedPaths(scene.nginx, 0), QStringList {QStringLiteral("/2/changelog_client.txt 200")});
     text->window()->close();
     Configuration::setAppRootPathOverride(QString());
+}
+
+// Behind a network that lets HTTP out through a proxy and nothing else, the
+// signed statement on the mirror names the version and the news.
+void TestEndToEnd::releaseStatementAloneUpdatesWithUdpBlocked()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(TestFiles::write(scene.path(QStringLiteral("news.html")), "<b>Version 2</b> is here\n"));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1(),
+        {QStringLiteral("--channel"), QStringLiteral("stable"), QStringLiteral("--display"),
+            QStringLiteral("2.0"), QStringLiteral("--news"), scene.path(QStringLiteral("news.html"))}));
+    QVERIFY2(scene.serveMirrorThroughProxy(), qPrintable(scene.nginx.errorText()));
+    // Nobody answers the version query (scene.updateServer stays unset).
+
+    UpdaterRun run;
+    QVERIFY(run.start(scene, {QStringLiteral("--console")}));
+    QVERIFY2(run.waitForExit(runTimeoutMs) == 0, qPrintable(diagnostics(scene, run)));
+    QVERIFY2(run.log().contains(QStringLiteral(
+                 "Following the release statement of client_linux_amd64 for the stable channel: version 2")),
+        qPrintable(diagnostics(scene, run)));
+    QVERIFY2(run.out().startsWith(QStringLiteral("Updated to 2.0: ")), qPrintable(run.out()));
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
+    const QStringList viaProxy = servedPaths(scene.nginx, 1);
+    QVERIFY2(viaProxy.contains(scene.nginx.url(0) + QStringLiteral("/client_linux_amd64.channels 200")),
+        qPrintable(viaProxy.join(QLatin1Char('\n'))));
+    // The next run compares the next statement with this one's issue time.
+    QSettings updateIni(scene.client() + QStringLiteral("/update.ini"), QSettings::IniFormat);
+    QCOMPARE(updateIni.value(QStringLiteral("installed/version")).toInt(), 2);
+    QVERIFY(updateIni.value(QStringLiteral("installed/stableStatement")).toDateTime().isValid());
 }
 
 void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd_data()

@@ -8,6 +8,7 @@
 #include "testfiles.h"
 #include "testrelease.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QTest>
 
@@ -87,15 +88,44 @@ private slots:
         fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig256"),
             TestHttpServer::Answer::ok(TestRelease(41).signature256()));
         IniDownloadTaskSpecification* task = makeTask();
-        // One refusal shows it; the retry that follows is cancelled.
-        connect(task, &TaskSpecification::message, this, [task](const QString& line) {
-            if (line == QLatin1String("Could not verify the product ini file. Retrying"))
-                QMetaObject::invokeMethod(task, &TaskSpecification::userCanceled, Qt::QueuedConnection);
-        });
+        cancelOnFirstRetry(task);
 
         QCOMPARE(fixture->run(task), int(TaskSpecification::UserCanceled));
         QCOMPARE(fixture->count(QStringLiteral("Signature check failed for %1").arg(local)), 1);
         QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini.sig")), 0);
+    }
+
+    void boundToTheStatementsDigest_data()
+    {
+        QTest::addColumn<bool>("named"); // the statement names this product ini
+        QTest::newRow("the product ini the statement names") << true;
+        // Validly signed, but another release's: version 41's served as 42's.
+        QTest::newRow("another release's product ini") << false;
+    }
+
+    void boundToTheStatementsDigest()
+    {
+        QFETCH(bool, named);
+        TestRelease older(41);
+        older.addFile(QStringLiteral("a.txt"), "old alpha");
+        const QByteArray named42 = QCryptographicHash::hash(release.productIni(), QCryptographicHash::Sha256);
+        if (!named) {
+            fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini"),
+                TestHttpServer::Answer::ok(older.productIni()));
+            fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
+                TestHttpServer::Answer::ok(older.signature()));
+        }
+        UpdateParameters parameters = fixture->configuration.updateParameters();
+        parameters.productIniSha256 = named42;
+        auto* task = new IniDownloadTaskSpecification(
+            &fixture->manager, fixture->mirrors.get(), parameters, fixture.get(), 1.0);
+        cancelOnFirstRetry(task);
+
+        QCOMPARE(
+            fixture->run(task), int(named ? TaskSpecification::Finished : TaskSpecification::UserCanceled));
+        QCOMPARE(fixture->count(QStringLiteral(
+                     "The product ini of version 42 is not the one its release statement names")),
+            named ? 0 : 1);
     }
 
     void staleCopiesAreFetchedAgain()
@@ -190,6 +220,15 @@ private slots:
     }
 
 private:
+    // One refusal shows what a test needs; the retry that follows is cancelled.
+    void cancelOnFirstRetry(IniDownloadTaskSpecification* task)
+    {
+        connect(task, &TaskSpecification::message, this, [task](const QString& line) {
+            if (line == QLatin1String("Could not verify the product ini file. Retrying"))
+                QMetaObject::invokeMethod(task, &TaskSpecification::userCanceled, Qt::QueuedConnection);
+        });
+    }
+
     IniDownloadTaskSpecification* makeTask()
     {
         return new IniDownloadTaskSpecification(&fixture->manager, fixture->mirrors.get(),
