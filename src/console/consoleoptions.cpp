@@ -96,8 +96,9 @@ starts the client afterwards.
   --version       Print the updater's version and the fingerprint of each key
                   it checks releases against.
 
-Without a version, the version comes from update.ini (alpha channel) or from
-the update server, which is asked up to 3 times.
+Without a version, the version comes from update.ini (alpha channel), from
+the signed release statement on the mirrors, or from the update server, which
+is asked up to 3 times.
 
 SIGINT (Ctrl+C), SIGTERM and SIGHUP cancel the update; a cut-short
 installation is rolled back before the program exits. Once every file is
