@@ -11,6 +11,18 @@
 #include "crypto/filemd5.h"
 #include "crypto/trustedkeys.h"
 
+namespace {
+
+// "the key SHA256:..." or "the keys SHA256:..., SHA256:...".
+QString trustedKeysText()
+{
+    const QStringList keys = TrustedKeys::fingerprints();
+    return (keys.size() == 1 ? QStringLiteral("the key ") : QStringLiteral("the keys "))
+        + keys.join(QStringLiteral(", "));
+}
+
+} // namespace
+
 CheckSignatureTaskSpecification::CheckSignatureTaskSpecification(
     QString filePath, QString md5, bool failOnMismatch, QObject* parent, double parentProgressRange)
     : ASyncTaskSpecification(parent, parentProgressRange)
@@ -49,7 +61,13 @@ void CheckSignatureTaskSpecification::runDone(bool ok)
         finish();
         return;
     }
-    emit message(QStringLiteral("Signature check failed for %1").arg(filePath));
+    // A release signed with another key fails here: the fingerprints let
+    // the publisher compare them with 'corvane-keytool fingerprint'.
+    if (md5.isEmpty())
+        emit message(QStringLiteral("Signature check failed for %1 (the updater trusts %2)")
+                         .arg(filePath, trustedKeysText()));
+    else
+        emit message(QStringLiteral("Signature check failed for %1").arg(filePath));
     emit checkDone(false, this);
     if (failOnMismatch)
         errorCancel();

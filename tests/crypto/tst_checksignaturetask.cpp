@@ -11,6 +11,7 @@
 
 #include "crypto/publickey.h"
 #include "crypto/tomcryptutil.h"
+#include "crypto/trustedkeys.h"
 #include "testfiles.h"
 #include "testsigning.h"
 
@@ -229,7 +230,10 @@ private slots:
             << int(TaskSpecification::ErrorCanceled);
         QTest::newRow("read message comes before the verdict")
             << "" << false << false
-            << QStringList {QStringLiteral("Could not open file %1.sig for reading"), failed,
+            << QStringList {QStringLiteral("Could not open file %1.sig for reading"),
+                   failed
+                       + QStringLiteral(" (the updater trusts the key %1)")
+                             .arg(TrustedKeys::fingerprints().join(QString())),
                    "checkDone(false)", "finished"}
             << finished;
         QTest::newRow("user cancel does not silence the check")

@@ -91,7 +91,7 @@ private slots:
         cancelOnFirstRetry(task);
 
         QCOMPARE(fixture->run(task), int(TaskSpecification::UserCanceled));
-        QCOMPARE(fixture->count(QStringLiteral("Signature check failed for %1").arg(local)), 1);
+        QVERIFY(fixture->logged(QStringLiteral("Signature check failed for %1 (").arg(local)));
         QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini.sig")), 0);
     }
 
