@@ -76,7 +76,10 @@ void serveStatement(TestHttpServer& server, const QString& mirror, const QString
     entry.expires.setTime(QTime(entry.expires.time().hour(), entry.expires.time().minute()));
     statement.channels.insert(
         kind == QLatin1String("beta only") ? QStringLiteral("beta") : QStringLiteral("stable"), entry);
-    const QByteArray text = statement.toText();
+    QByteArray text = statement.toText();
+    // Valid and signed, but longer than any statement a publisher writes.
+    if (kind == QLatin1String("oversized"))
+        text += QByteArray("; padding\n").repeated(ReleaseStatement::maxBytes / 10 + 1);
     const QString path = QStringLiteral("/%1/client_linux_amd64.channels").arg(mirror);
     const QString key = TestSigning::devPrivateKeyPath();
     server.setAnswer(path, TestHttpServer::Answer::ok(text));
@@ -306,6 +309,8 @@ void TestConfiguration::releaseStatement_data()
         << QStringList {"none"} << none << false << 12345 << serverNews << QString();
     QTest::newRow("a statement without the channel: the server decides as before")
         << QStringList {"beta only"} << none << false << 12345 << serverNews << QString();
+    QTest::newRow("a statement beyond the size limit is not read")
+        << QStringList {"oversized"} << none << false << 12345 << serverNews << QString();
     QTest::newRow("an expired statement is refused")
         << QStringList {"expired"} << none << false << 0 << QString() << which + "expired on ";
     QTest::newRow("one older than the statement already followed is refused")
