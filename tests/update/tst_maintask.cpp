@@ -140,10 +140,13 @@ private slots:
         // Requests: each needed file once, from either mirror.
         QStringList fetchedKeys;
         int iniRequests = 0;
+        int sig256Questions = 0;
         const QStringList paths = fx->server.requestedPaths();
         for (const QString& path : paths) {
             const QString rest = path.section(QLatin1Char('/'), 3);
-            if (rest.startsWith(release.productIniName()))
+            if (rest == release.productIniName() + QStringLiteral(".sig256"))
+                ++sig256Questions;
+            else if (rest.startsWith(release.productIniName()))
                 ++iniRequests;
             else
                 fetchedKeys.append(rest.section(QLatin1Char('/'), 1));
@@ -151,6 +154,9 @@ private slots:
         fetchedKeys.sort();
         QCOMPARE(fetchedKeys, fetched);
         QCOMPARE(iniRequests, productIniFetched ? 2 : 0);
+        // Every attempt asks for the .sig256, kept copies or not: a kept .sig
+        // must not stand in for one the mirror has since put up.
+        QCOMPARE(sig256Questions, staleProductIni ? 2 : 1);
         QCOMPARE(fx->count(QStringLiteral("No downloads needed")), fetched.isEmpty() ? 1 : 0);
         QCOMPARE(fx->count(QStringLiteral("Could not verify the product ini file. Retrying")),
             staleProductIni ? 1 : 0);
@@ -343,8 +349,9 @@ private slots:
 
         QCOMPARE(fx->run(makeRoot()), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(fx->log.last(), line.replace(QStringLiteral("%OUT%"), outside));
-        // Nothing fetched beyond the product ini, nothing changed anywhere.
-        QCOMPARE(fx->server.requestedPaths().size(), 2);
+        // Nothing fetched beyond the product ini and its signature (after
+        // the question for a .sig256), nothing changed anywhere.
+        QCOMPARE(fx->server.requestedPaths().size(), 3);
         QCOMPARE(TestFiles::snapshot(fx->clientDir), before);
         QCOMPARE(TestFiles::snapshot(outside), outsideBefore);
     }
