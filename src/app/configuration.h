@@ -96,8 +96,8 @@ public:
     QString proxy() const { return m_proxy; }
     /// Files downloaded at once: at least 1 once "update.ini" was read, 0 before.
     int downloadConcurrency() const { return m_downloadConcurrency; }
-    /// The version to install came from the network (the update server), not
-    /// from the command line or "update.ini".
+    /// The version to install came from the network (the update server or a
+    /// release statement), not from the command line or "update.ini".
     bool versionFromNetwork() const { return m_versionFromNetwork; }
     /// The last parseCommandLineOptions() refused the version information
     /// (see refused); the run ends with ExitCode::refused.

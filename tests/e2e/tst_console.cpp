@@ -333,6 +333,10 @@ void TestConsole::failuresEndWithTheirExitCode_data()
     QTest::newRow("a check of an older version")
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("1")} << "version 2 recorded"
         << 4 << "Refusing to go back from version 2 to 1";
+    // Past the refusal: version 1 is not on the mirror.
+    QTest::newRow("a check of an older version with --allow-downgrade") << QStringList {
+        QStringLiteral("--check"), QStringLiteral("--allow-downgrade"), clientType,
+        QStringLiteral("1")} << "version 2 recorded" << 2 << "Check of 1 failed";
     QTest::newRow("the update server names an older version")
         << QStringList {QStringLiteral("--console")} << "version 2 recorded, the server names 1" << 4
         << "Refusing to go back from version 2 to 1";
