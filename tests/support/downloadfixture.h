@@ -6,9 +6,9 @@
 
 #include <memory>
 
-#include <QNetworkAccessManager>
 #include <QStringList>
 
+#include "net/httpaccessmanager.h"
 #include "net/mirrors.h"
 #include "taskharness.h"
 #include "testhttpserver.h"
@@ -44,7 +44,7 @@ public:
     bool fetchOther(const QString& path);
 
     TestHttpServer server;
-    QNetworkAccessManager manager;
+    HttpAccessManager manager;
     Mirrors mirrors {nullptr};
 
 private:

@@ -6,11 +6,11 @@
 
 #include <memory>
 
-#include <QNetworkAccessManager>
 #include <QString>
 #include <QStringList>
 
 #include "app/configuration.h"
+#include "net/httpaccessmanager.h"
 #include "net/mirrors.h"
 #include "taskharness.h"
 #include "testhttpserver.h"
@@ -36,7 +36,7 @@ public:
 
     QString clientDir;
     TestHttpServer server;
-    QNetworkAccessManager manager;
+    HttpAccessManager manager;
     std::unique_ptr<Mirrors> mirrors;
     Configuration configuration;
 };

@@ -4,13 +4,13 @@
 #include "update/downloadfilelisttaskspecification.h"
 
 #include <QLocale>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "mirrorsfixture.h"
+#include "net/httpaccessmanager.h"
 #include "net/mirrors.h"
 #include "net/partialdownload.h"
 #include "scratchmount.h"
@@ -45,7 +45,7 @@ private:
     struct World {
         StageFixture fixture;
         TestHttpServer server;
-        QNetworkAccessManager manager;
+        HttpAccessManager manager;
         Mirrors mirrors {nullptr};
         QList<FileDownloadSpecification> list;
 
