@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -40,12 +41,10 @@ private:
     QTranslator qt;
 };
 
-// Says that the installation is busy: on standard error always, in a box
-// unless the run is unattended and nobody would close it.
-int reportInstallationBusy(const QString& root)
+// Says why this run leaves the installation alone: on standard error
+// always, in a box unless the run is unattended and nobody would close it.
+int refuseInstallation(const QString& text)
 {
-    const Translations translations;
-    const QString text = InstallationLock::busyMessage(root);
     std::fprintf(stderr, "%s\n", qUtf8Printable(text));
     if (QCoreApplication::arguments().value(1) != QLatin1String("--nouser"))
         MainWindow::showError(nullptr, text);
@@ -67,6 +66,11 @@ int runConsole(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // A file that would pass the size limit (ulimit -f) must fail to write,
+    // with a message and a rollback, instead of killing the process in the
+    // middle of an installation.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     if (argc > 1 && ConsoleOptions::isConsoleCommand(QString::fromLocal8Bit(argv[1])))
         return runConsole(argc, argv);
 
@@ -76,12 +80,20 @@ int main(int argc, char** argv)
     // Held until the end: two updaters changing one installation at once,
     // whoever started them, would tear it apart.
     InstallationLock lock;
-    if (lock.acquire(root) == InstallationLock::HeldElsewhere) {
+    const InstallationLock::Outcome locked = lock.acquire(root);
+    if (locked == InstallationLock::HeldElsewhere) {
         // Our own updater comes to the front; anyone else's is only named.
         // Either way nothing here changes, leftovers included.
         if (SingleInstanceChecker::checkExistingInstance(QStringLiteral("#")))
             return ExitCode::success;
-        return reportInstallationBusy(root);
+        const Translations translations;
+        return refuseInstallation(InstallationLock::busyMessage(root));
+    }
+    // Without the lock nothing would keep a second updater from changing
+    // the installation with us.
+    if (locked == InstallationLock::Unavailable) {
+        const Translations translations;
+        return refuseInstallation(lock.unavailableMessage());
     }
 
     // Leftovers of a self-update go first.

@@ -9,7 +9,8 @@ constexpr int success = 0;
 constexpr int configuration = 1;
 /// The update failed; a cut-short installation has been rolled back.
 constexpr int updateFailed = 2;
-/// Another updater is updating this installation (console).
+/// Another updater is updating this installation, or the lock that keeps
+/// others out cannot be taken; nothing was changed.
 constexpr int otherUpdater = 3;
 /// A check found an update to install (console).
 constexpr int updateAvailable = 100;

@@ -103,7 +103,8 @@ Exit codes:
        version, no version for the channel, or no answer from the update
        server after 3 tries
   2    the update failed; the client directory is as it was before
-  3    another updater is updating this installation
+  3    another updater is updating this installation, or its lock
+       (update.lock) cannot be taken; nothing was changed
   130  cancelled by SIGINT (143: SIGTERM, 129: SIGHUP), after the rollback
 )");
 }
