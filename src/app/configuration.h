@@ -42,13 +42,17 @@ public:
     void getProxyAndDownloadConcurrency();
     /// Uses dir as the temporary directory, or creates a fresh one when dir is empty.
     bool initializeStart(const QString& dir);
-    /// Creates a private directory tempDirPrefix() + n in the system's
-    /// temporary folder, for the smallest free n below 1000.
+    /// Makes a fresh private directory tempDirPrefix() + n below the system's
+    /// temporary folder (TMPDIR), for the smallest free n below 1000; false
+    /// after a fatalError that names the folder and the cause.
     bool createTempDir();
     /// "corvane_temp_<tag>_", the start of the names of this installation's
     /// temporary directories; the tag is derived from the client directory,
     /// so that no other installation makes or takes over such a directory.
     static QString tempDirPrefix();
+    /// "Cannot create a temporary directory in <parent>: <reason>. ..." with
+    /// a hint at TMPDIR; errorCode is an errno value.
+    static QString tempDirFailure(const QString& parent, int errorCode);
 
     /// The client directory that an update changes: the program's own directory.
     static QString getAppRootPath();

@@ -14,6 +14,7 @@
 #include <QString>
 
 #include "base/filedescriptor.h"
+#include "release/specialfiles.h"
 
 namespace {
 
@@ -107,5 +108,5 @@ QString InstallationLock::busyMessage(const QString& clientDir)
 
 QString InstallationLock::fileName()
 {
-    return QStringLiteral("update.lock");
+    return SpecialFiles::lockFile();
 }

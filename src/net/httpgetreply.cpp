@@ -15,8 +15,8 @@
 #include <QSslSocket>
 #endif
 
-#include "net/httpaccessmanager.h"
 #include "net/httpconnectionpool.h"
+#include "net/updaternetworkmanager.h"
 
 namespace {
 
@@ -258,12 +258,9 @@ bool HttpGetReply::stepHead()
     }
     const qsizetype length = headLength(pending);
     const qint64 headSoFar = headBytes + (length >= 0 ? length : pending.size());
-    if (headSoFar > HttpAccessManager::maxResponseHeadBytes) {
+    if (headSoFar > UpdaterNetworkManager::maxResponseHeadBytes) {
         // Refused as soon as it is seen: nothing more of it is read.
-        fail(ProtocolFailure,
-            QStringLiteral("%1 sent more than %2 bytes of response headers")
-                .arg(shownUrl())
-                .arg(HttpAccessManager::maxResponseHeadBytes));
+        failHeadTooLarge();
         return false;
     }
     if (length < 0)
@@ -472,11 +469,8 @@ bool HttpGetReply::stepChunked()
             return false;
         // Trailer fields are headers too, and as bounded.
         headBytes += line.size() + 1;
-        if (headBytes > HttpAccessManager::maxResponseHeadBytes) {
-            fail(ProtocolFailure,
-                QStringLiteral("%1 sent more than %2 bytes of response headers")
-                    .arg(shownUrl())
-                    .arg(HttpAccessManager::maxResponseHeadBytes));
+        if (headBytes > UpdaterNetworkManager::maxResponseHeadBytes) {
+            failHeadTooLarge();
             return false;
         }
         if (line.isEmpty())
@@ -490,7 +484,7 @@ bool HttpGetReply::takeLine(QByteArray* line)
 {
     const qsizetype end = pending.indexOf('\n');
     const qsizetype longest =
-        chunk == Chunk::Trailer ? HttpAccessManager::maxResponseHeadBytes : maxChunkLineBytes;
+        chunk == Chunk::Trailer ? UpdaterNetworkManager::maxResponseHeadBytes : maxChunkLineBytes;
     if (end < 0) {
         if (pending.size() > longest)
             fail(ProtocolFailure,
@@ -617,6 +611,14 @@ void HttpGetReply::fail(NetworkError code, const QString& text)
     if (!self)
         return;
     emit finished();
+}
+
+void HttpGetReply::failHeadTooLarge()
+{
+    fail(ProtocolFailure,
+        QStringLiteral("%1 sent more than %2 bytes of response headers")
+            .arg(shownUrl())
+            .arg(UpdaterNetworkManager::maxResponseHeadBytes));
 }
 
 void HttpGetReply::releaseSocket(bool reusable)

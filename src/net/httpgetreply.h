@@ -10,13 +10,13 @@
 class HttpConnectionPool;
 class QAbstractSocket;
 
-/// Made by HttpAccessManager for a GET sent without a proxy. It reports what
+/// Made by UpdaterNetworkManager for a GET sent without a proxy. It reports what
 /// the toolkit's replies report (status and reason attributes, headers,
 /// readyRead, downloadProgress, metaDataChanged, errorOccurred, finished;
 /// an error for a status of 400 and above, after its body), with these
 /// differences: a response head (status line, headers, interim answers and
 /// the trailer of a chunked body) larger than
-/// HttpAccessManager::maxResponseHeadBytes ends the transfer with
+/// UpdaterNetworkManager::maxResponseHeadBytes ends the transfer with
 /// ProtocolFailure as soon as it is seen; redirects are never followed;
 /// credentials in the URL answer a Basic challenge once; error texts name
 /// the address without its password. Reading is on the thread of the
@@ -72,6 +72,8 @@ private:
     bool retryWithCredentials(const QByteArray& challenge);
     void endOfBody();
     void fail(NetworkError code, const QString& text);
+    // The head has grown past UpdaterNetworkManager::maxResponseHeadBytes.
+    void failHeadTooLarge();
     void finishReply();
     // Gives the connection up: to the pool when reusable, closed otherwise.
     void releaseSocket(bool reusable);

@@ -60,12 +60,16 @@ private:
     // Reads every section into candidates and the delete list; count: the
     // keys of all sections, deleteKeys: those of the delete section.
     bool readProductIni(int& count, int& deleteKeys);
+    // False, after a log line, when the product ini lists a key twice.
+    bool refuseRepeatedKeys();
     // Sorts the files read into the lists: installed and current (none),
     // verified copy waiting (replace only), or both lists. keysDone keys of
     // count were handled before.
     void judgeCandidates(int keysDone, int count);
     void reportInvalidLine(const QString& section);
-    void reportUnsafePath(const QString& path, const QString& section);
+    // A path leading out of the client directory is unsafe; any other
+    // problem makes the name invalid.
+    void reportNameProblem(const QString& path, const QString& section, const QString& problem);
     void reportDuplicate(const QString& path, const QString& section);
 
     QString productIni;

@@ -11,6 +11,7 @@
 
 #include "base/approotpath.h"
 #include "base/inivalue.h"
+#include "release/specialfiles.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ namespace UpdateIniData {
 
 QString filename()
 {
-    return AppRootPath::get() + QStringLiteral("/update.ini");
+    return AppRootPath::get() + QLatin1Char('/') + SpecialFiles::updateIni();
 }
 
 bool get(int* version, QString* type, QString* dir)

@@ -22,8 +22,8 @@
 
 #include "mirrorsfixture.h"
 #include "net/downloadtaskspecification.h"
-#include "net/httpaccessmanager.h"
 #include "net/mirrors.h"
+#include "net/updaternetworkmanager.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
 
@@ -138,7 +138,7 @@ int main(int argc, char** argv)
     const QString url = QStringLiteral("%1/bench/%2/big.bin").arg(server->baseUrl()).arg(version);
     const QString target = dir.filePath(QStringLiteral("big.bin"));
 
-    HttpAccessManager own;
+    UpdaterNetworkManager own;
     QNetworkAccessManager toolkit;
     own.setProxy(QNetworkProxy::NoProxy);
     toolkit.setProxy(QNetworkProxy::NoProxy);
@@ -165,7 +165,7 @@ int main(int argc, char** argv)
             return 1;
         }
         std::printf(
-            "run %d: task with HttpAccessManager %lld ms (cpu %lld ms), with QNetworkAccessManager %lld "
+            "run %d: task with UpdaterNetworkManager %lld ms (cpu %lld ms), with QNetworkAccessManager %lld "
             "ms (cpu %lld ms), curl %lld ms (cpu %lld ms); cpu counts the server too\n",
             run + 1, ownMs, ownCpu, toolkitMs, toolkitCpu, curlMs, curlCpu);
         keepBest(bestOwn, ownMs);
@@ -177,10 +177,10 @@ int main(int argc, char** argv)
     const double toolkitRate = mibPerSecond(size, bestToolkit);
     const double curlRate = mibPerSecond(size, bestCurl);
     std::printf("file: %lld MiB from %s, best of %d run(s)\n", mib, qPrintable(url), runs);
-    std::printf("task, HttpAccessManager:     %lld ms, %.1f MiB/s\n", bestOwn, ownRate);
+    std::printf("task, UpdaterNetworkManager:     %lld ms, %.1f MiB/s\n", bestOwn, ownRate);
     std::printf("task, QNetworkAccessManager: %lld ms, %.1f MiB/s\n", bestToolkit, toolkitRate);
     std::printf("curl:                        %lld ms, %.1f MiB/s\n", bestCurl, curlRate);
-    std::printf("ratio to curl: HttpAccessManager %.2f, QNetworkAccessManager %.2f\n",
+    std::printf("ratio to curl: UpdaterNetworkManager %.2f, QNetworkAccessManager %.2f\n",
         curlRate > 0 ? ownRate / curlRate : 0.0, curlRate > 0 ? toolkitRate / curlRate : 0.0);
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);

@@ -21,7 +21,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include "net/httpaccessmanager.h"
+#include "net/updaternetworkmanager.h"
 #include "testhttpserver.h"
 
 namespace {
@@ -42,7 +42,7 @@ int runClient(const QString& kind, const QUrl& hostile, const QUrl& good)
 {
     std::unique_ptr<QNetworkAccessManager> manager;
     if (kind == QLatin1String("own"))
-        manager = std::make_unique<HttpAccessManager>();
+        manager = std::make_unique<UpdaterNetworkManager>();
     else
         manager = std::make_unique<QNetworkAccessManager>();
     manager->setProxy(QNetworkProxy::NoProxy);
@@ -173,7 +173,7 @@ int main(int argc, char** argv)
             ? result.section(QLatin1Char('@'), 1).chopped(2).toLongLong()
             : -1;
         std::printf("%-20s %s, CPU %lld ms, good transfer %s MiB, longest stand-still %s ms%s\n",
-            qPrintable(kind == QLatin1String("own") ? QStringLiteral("HttpAccessManager:")
+            qPrintable(kind == QLatin1String("own") ? QStringLiteral("UpdaterNetworkManager:")
                                                     : QStringLiteral("QNetworkAccessManager:")),
             refusedMs >= 0 ? qPrintable(QStringLiteral("refused after %1 ms").arg(refusedMs))
                            : qPrintable(QStringLiteral("still reading after %1 s").arg(limitS)),

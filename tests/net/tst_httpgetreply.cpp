@@ -8,7 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "net/httpaccessmanager.h"
+#include "net/updaternetworkmanager.h"
 #include "testhttpserver.h"
 
 using Answer = TestHttpServer::Answer;
@@ -16,7 +16,7 @@ Q_DECLARE_METATYPE(Answer)
 
 namespace {
 
-constexpr qint64 headLimit = HttpAccessManager::maxResponseHeadBytes;
+constexpr qint64 headLimit = UpdaterNetworkManager::maxResponseHeadBytes;
 
 // A raw answer whose head (status line to empty line) is exactly headBytes long.
 Answer headOfSize(qint64 headBytes)
@@ -58,14 +58,14 @@ private:
     QNetworkReply* fetch(const QString& path, const QString& userInfo = {});
 
     std::unique_ptr<TestHttpServer> server;
-    std::unique_ptr<HttpAccessManager> manager;
+    std::unique_ptr<UpdaterNetworkManager> manager;
 };
 
 void TestHttpGetReply::init()
 {
     server = std::make_unique<TestHttpServer>();
     QVERIFY(server->listen());
-    manager = std::make_unique<HttpAccessManager>();
+    manager = std::make_unique<UpdaterNetworkManager>();
     manager->setProxy(QNetworkProxy::NoProxy);
 }
 

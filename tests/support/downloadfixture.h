@@ -8,8 +8,8 @@
 
 #include <QStringList>
 
-#include "net/httpaccessmanager.h"
 #include "net/mirrors.h"
+#include "net/updaternetworkmanager.h"
 #include "taskharness.h"
 #include "testhttpserver.h"
 
@@ -44,7 +44,7 @@ public:
     bool fetchOther(const QString& path);
 
     TestHttpServer server;
-    HttpAccessManager manager;
+    UpdaterNetworkManager manager;
     Mirrors mirrors {nullptr};
 
 private:

@@ -10,8 +10,8 @@
 #include <QStringList>
 
 #include "app/configuration.h"
-#include "net/httpaccessmanager.h"
 #include "net/mirrors.h"
+#include "net/updaternetworkmanager.h"
 #include "taskharness.h"
 #include "testhttpserver.h"
 
@@ -36,7 +36,7 @@ public:
 
     QString clientDir;
     TestHttpServer server;
-    HttpAccessManager manager;
+    UpdaterNetworkManager manager;
     std::unique_ptr<Mirrors> mirrors;
     Configuration configuration;
 };

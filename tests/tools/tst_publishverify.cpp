@@ -89,15 +89,25 @@ void TestPublishVerify::findsWhatIsBroken_data()
     QTest::newRow("entry the updater cannot read")
         << ini << scriptMd5 + "::" << QByteArray("not-a-digest::") << true << publicKey << 1
         << "client/client.sh: not a valid entry";
+    QTest::newRow("entry listed twice")
+        << ini << QByteArray("\nclient.sh=") << QByteArray("\nclient.sh=" + scriptMd5 + "::1\nclient.sh=")
+        << true << publicKey << 1
+        << "client/client.sh: listed more than once; the updater refuses the product ini";
     QTest::newRow("file path leading out of the client")
         << ini << QByteArray("\nclient.sh=") << QByteArray("\n..\\client.sh=") << true << publicKey << 1
         << "client/../client.sh: unsafe path";
     QTest::newRow("delete list leading out of the client")
         << ini << QByteArray("\nold.txt=") << QByteArray("\n..\\old.txt=") << true << publicKey << 1
         << "delete/../old.txt: unsafe path";
+    QTest::newRow("delete list holding the updater's lock")
+        << ini << QByteArray("\nold.txt=") << QByteArray("\nupdate.lock=") << true << publicKey << 1
+        << "delete/update.lock: unsafe path: one of the updater's own files";
     QTest::newRow("delete list holding an installed file")
         << ini << QByteArray("\nold.txt=") << QByteArray("\nclient.sh=") << true << publicKey << 1
         << "delete/client.sh: deletes a file this version installs";
+    QTest::newRow("file the product ini does not list")
+        << "client/docs/extra.txt" << QByteArray() << QByteArray("never installed") << false << publicKey << 1
+        << "client/docs/extra.txt: not listed in the product ini";
     QTest::newRow("version folder missing")
         << QString() << QByteArray() << removeIt << false << publicKey << 3 << "Version folder not found";
     QTest::newRow("key file missing")
@@ -120,10 +130,12 @@ void TestPublishVerify::findsWhatIsBroken()
     QVERIFY(
         TestFiles::write(release + QStringLiteral("/data/plain.bin"), TestFiles::md5Hex("incompressible")));
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("delete.txt")), "old.txt\n"));
+    QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("changes.txt")), "What changed\n"));
     const auto published = ToolProcess::run(publishTool,
         {release, dir.filePath(QStringLiteral("out")), QStringLiteral("--version"), QStringLiteral("3"),
             QStringLiteral("--key"), keys.filePath(QStringLiteral("private.key")), QStringLiteral("--gzip"),
-            QStringLiteral("--delete"), dir.filePath(QStringLiteral("delete.txt"))});
+            QStringLiteral("--delete"), dir.filePath(QStringLiteral("delete.txt")),
+            QStringLiteral("--changelog"), dir.filePath(QStringLiteral("changes.txt"))});
     QVERIFY2(published.exitCode == 0, qPrintable(published.err));
 
     const QString versionDir = dir.filePath(QStringLiteral("out/3"));

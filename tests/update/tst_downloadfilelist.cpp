@@ -10,9 +10,9 @@
 #include <QTest>
 
 #include "mirrorsfixture.h"
-#include "net/httpaccessmanager.h"
 #include "net/mirrors.h"
 #include "net/partialdownload.h"
+#include "net/updaternetworkmanager.h"
 #include "scratchmount.h"
 #include "stagefixture.h"
 #include "testfiles.h"
@@ -45,7 +45,7 @@ private:
     struct World {
         StageFixture fixture;
         TestHttpServer server;
-        HttpAccessManager manager;
+        UpdaterNetworkManager manager;
         Mirrors mirrors {nullptr};
         QList<FileDownloadSpecification> list;
 

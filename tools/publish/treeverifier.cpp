@@ -8,10 +8,13 @@
 #include "crypto/tomcryptutil.h"
 #include "posixfile.h"
 #include "publishexit.h"
+#include "release/inikeyscan.h"
 #include "release/productentry.h"
 #include "release/releasenames.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -86,6 +89,8 @@ private:
         report.problems.append(where + QStringLiteral(": ") + what);
     }
     void checkSignature(const QString& iniName);
+    // Files below the version folder that the product ini does not list.
+    void reportUnlisted(const QString& iniName);
     void readFileSection(QSettings& settings, const QString& section);
     void readDeleteSection(QSettings& settings);
     // where: the section and key, also the file's path below the version folder.
@@ -96,6 +101,7 @@ private:
     VerifyReport report;
     QSet<QString> copies; // keys: the files in the updater's temporary folder
     QSet<QString> installs; // the paths installed in the client folder
+    QSet<QString> listed; // every key with its section: the files below the version folder
 };
 
 VerifyReport Verifier::run()
@@ -138,9 +144,42 @@ VerifyReport Verifier::run()
             readFileSection(settings, group);
         settings.endGroup();
     }
+    // The settings reader keeps one of two equal keys without a word.
+    QFile iniFile(ini);
+    if (iniFile.open(QIODevice::ReadOnly)) {
+        const QStringList repeated = IniKeyScan::repeatedKeys(iniFile.readAll());
+        for (const QString& key : repeated)
+            problem(key, QStringLiteral("listed more than once; the updater refuses the product ini"));
+    }
     if (report.files == 0 && report.deletions == 0)
         problem(iniName, QStringLiteral("lists no files; the updater refuses it"));
+    reportUnlisted(iniName);
     return report;
+}
+
+void Verifier::reportUnlisted(const QString& iniName)
+{
+    // What the mirror serves beside the listed files: the product ini, its
+    // signatures and the change log.
+    const auto servedBeside = [&iniName](const QString& path) {
+        return path == iniName || path.startsWith(iniName + QStringLiteral(".sig"))
+            || path == ReleaseNames::changeLogName();
+    };
+    // Absolute, so that the names come out relative to the version folder
+    // however the folder was given on the command line.
+    const QDir dir(QFileInfo(options.versionDir).absoluteFilePath());
+    QStringList unlisted;
+    QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = dir.relativeFilePath(it.next());
+        if (!listed.contains(path) && !servedBeside(path))
+            unlisted.append(path);
+    }
+    // A file the product ini does not name is never installed: a release
+    // that was meant to carry it does not.
+    unlisted.sort();
+    for (const QString& path : std::as_const(unlisted))
+        problem(path, QStringLiteral("not listed in the product ini"));
 }
 
 void Verifier::checkSignature(const QString& iniName)
@@ -170,6 +209,7 @@ void Verifier::readFileSection(QSettings& settings, const QString& section)
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
         const QString where = section + QLatin1Char('/') + key;
+        listed.insert(where);
         const QString value = IniValue::text(settings, key);
         const std::optional<ProductEntry> entry = ProductEntry::parse(value);
         if (!entry) {

@@ -1,5 +1,5 @@
-// The network access manager of the updater.
-#include "httpaccessmanager.h"
+// The network access of the updater.
+#include "updaternetworkmanager.h"
 
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
@@ -7,18 +7,25 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
+#include "buildconfig.h"
 #include "net/httpconnectionpool.h"
 #include "net/httpgetreply.h"
 
-HttpAccessManager::HttpAccessManager(QObject* parent)
+UpdaterNetworkManager::UpdaterNetworkManager(QObject* parent)
     : QNetworkAccessManager(parent)
     , connections(new HttpConnectionPool(this))
 {
+    setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
-HttpAccessManager::~HttpAccessManager() = default;
+UpdaterNetworkManager::~UpdaterNetworkManager() = default;
 
-bool HttpAccessManager::isDirect(const QUrl& url) const
+QByteArray UpdaterNetworkManager::userAgent()
+{
+    return QByteArrayLiteral("CorvaneUpdater/") + CORVANE_VERSION;
+}
+
+bool UpdaterNetworkManager::isDirect(const QUrl& url) const
 {
     // The toolkit's own order: a factory, else an explicit proxy, else the
     // application's.
@@ -33,13 +40,16 @@ bool HttpAccessManager::isDirect(const QUrl& url) const
     return proxies.isEmpty() || proxies.first().type() == QNetworkProxy::NoProxy;
 }
 
-QNetworkReply* HttpAccessManager::createRequest(
+QNetworkReply* UpdaterNetworkManager::createRequest(
     Operation op, const QNetworkRequest& request, QIODevice* outgoingData)
 {
-    const QUrl url = request.url();
+    QNetworkRequest named(request);
+    if (!named.hasRawHeader("User-Agent"))
+        named.setRawHeader("User-Agent", userAgent());
+    const QUrl url = named.url();
     const QString scheme = url.scheme();
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
     if (op != GetOperation || !web || url.host().isEmpty() || !isDirect(url))
-        return QNetworkAccessManager::createRequest(op, request, outgoingData);
-    return new HttpGetReply(request, connections, this);
+        return QNetworkAccessManager::createRequest(op, named, outgoingData);
+    return new HttpGetReply(named, connections, this);
 }
