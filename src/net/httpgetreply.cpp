@@ -16,7 +16,6 @@
 #endif
 
 #include "net/httpconnectionpool.h"
-#include "net/updaternetworkmanager.h"
 
 namespace {
 
@@ -258,7 +257,7 @@ bool HttpGetReply::stepHead()
     }
     const qsizetype length = headLength(pending);
     const qint64 headSoFar = headBytes + (length >= 0 ? length : pending.size());
-    if (headSoFar > UpdaterNetworkManager::maxResponseHeadBytes) {
+    if (headSoFar > maxResponseHeadBytes) {
         // Refused as soon as it is seen: nothing more of it is read.
         failHeadTooLarge();
         return false;
@@ -469,7 +468,7 @@ bool HttpGetReply::stepChunked()
             return false;
         // Trailer fields are headers too, and as bounded.
         headBytes += line.size() + 1;
-        if (headBytes > UpdaterNetworkManager::maxResponseHeadBytes) {
+        if (headBytes > maxResponseHeadBytes) {
             failHeadTooLarge();
             return false;
         }
@@ -483,8 +482,7 @@ bool HttpGetReply::stepChunked()
 bool HttpGetReply::takeLine(QByteArray* line)
 {
     const qsizetype end = pending.indexOf('\n');
-    const qsizetype longest =
-        chunk == Chunk::Trailer ? UpdaterNetworkManager::maxResponseHeadBytes : maxChunkLineBytes;
+    const qsizetype longest = chunk == Chunk::Trailer ? maxResponseHeadBytes : maxChunkLineBytes;
     if (end < 0) {
         if (pending.size() > longest)
             fail(ProtocolFailure,
@@ -618,7 +616,7 @@ void HttpGetReply::failHeadTooLarge()
     fail(ProtocolFailure,
         QStringLiteral("%1 sent more than %2 bytes of response headers")
             .arg(shownUrl())
-            .arg(UpdaterNetworkManager::maxResponseHeadBytes));
+            .arg(maxResponseHeadBytes));
 }
 
 void HttpGetReply::releaseSocket(bool reusable)

@@ -16,7 +16,7 @@ class QAbstractSocket;
 /// an error for a status of 400 and above, after its body), with these
 /// differences: a response head (status line, headers, interim answers and
 /// the trailer of a chunked body) larger than
-/// UpdaterNetworkManager::maxResponseHeadBytes ends the transfer with
+/// maxResponseHeadBytes ends the transfer with
 /// ProtocolFailure as soon as it is seen; redirects are never followed;
 /// credentials in the URL answer a Basic challenge once; error texts name
 /// the address without its password. Reading is on the thread of the
@@ -37,6 +37,10 @@ public:
     void close() override;
     qint64 bytesAvailable() const override;
     void setReadBufferSize(qint64 size) override;
+
+    /// Bytes of status lines and headers (of interim answers and of the
+    /// trailer of a chunked body too) beyond which an answer is refused.
+    static constexpr qint64 maxResponseHeadBytes = 64 * 1024;
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
@@ -72,7 +76,7 @@ private:
     bool retryWithCredentials(const QByteArray& challenge);
     void endOfBody();
     void fail(NetworkError code, const QString& text);
-    // The head has grown past UpdaterNetworkManager::maxResponseHeadBytes.
+    // The head has grown past maxResponseHeadBytes.
     void failHeadTooLarge();
     void finishReply();
     // Gives the connection up: to the pool when reusable, closed otherwise.

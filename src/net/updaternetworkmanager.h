@@ -20,7 +20,7 @@ class QUrl;
 /// every transfer of the manager: a server sending megabytes of header keeps
 /// all the others waiting for as long as it likes, and no abort reaches that
 /// thread in between. HttpGetReply refuses a head beyond
-/// maxResponseHeadBytes and reads on the manager's own thread. Requests
+/// HttpGetReply::maxResponseHeadBytes and reads on the manager's own thread. Requests
 /// through a proxy, and any other method or scheme, go to the toolkit. GUI
 /// thread only (the thread the manager lives in).
 class UpdaterNetworkManager final : public QNetworkAccessManager {
@@ -33,10 +33,6 @@ public:
 
     /// "CorvaneUpdater/<version>".
     static QByteArray userAgent();
-
-    /// Bytes of status lines and headers (of interim answers and of the
-    /// trailer of a chunked body too) beyond which an answer is refused.
-    static constexpr qint64 maxResponseHeadBytes = 64 * 1024;
 
     /// Whether the proxy settings of this manager send a request for url
     /// straight to its server.

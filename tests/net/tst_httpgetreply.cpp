@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "net/httpgetreply.h"
 #include "net/updaternetworkmanager.h"
 #include "testhttpserver.h"
 
@@ -16,7 +17,7 @@ Q_DECLARE_METATYPE(Answer)
 
 namespace {
 
-constexpr qint64 headLimit = UpdaterNetworkManager::maxResponseHeadBytes;
+constexpr qint64 headLimit = HttpGetReply::maxResponseHeadBytes;
 
 // A raw answer whose head (status line to empty line) is exactly headBytes long.
 Answer headOfSize(qint64 headBytes)
