@@ -532,6 +532,12 @@ void HttpGetReply::finishReply()
         if (!self || isFinished())
             return;
     }
+    announceEnd();
+}
+
+void HttpGetReply::announceEnd()
+{
+    const QPointer<HttpGetReply> self(this);
     setFinished(true);
     emit readChannelFinished();
     if (!self)
@@ -602,13 +608,8 @@ void HttpGetReply::fail(NetworkError code, const QString& text)
     const QPointer<HttpGetReply> self(this);
     setError(code, text);
     emit errorOccurred(code);
-    if (!self)
-        return;
-    setFinished(true);
-    emit readChannelFinished();
-    if (!self)
-        return;
-    emit finished();
+    if (self)
+        announceEnd();
 }
 
 void HttpGetReply::failHeadTooLarge()

@@ -79,6 +79,8 @@ private:
     // The head has grown past maxResponseHeadBytes.
     void failHeadTooLarge();
     void finishReply();
+    // Finished, then readChannelFinished and finished, as a receiver allows.
+    void announceEnd();
     // Gives the connection up: to the pool when reusable, closed otherwise.
     void releaseSocket(bool reusable);
     QString shownUrl() const;
