@@ -5,11 +5,9 @@
 #include <QString>
 #include <QStringList>
 
-/*!
-    Watches the files directly in dir (inotify, open events) from its
-    construction on; opened() collects what happened since. No sleep or
-    polling: events are queued by the kernel and read when asked for.
-*/
+/// Watches the files directly in dir (inotify, open events) from its
+/// construction on; opened() collects what happened since. No sleep or
+/// polling: events are queued by the kernel and read when asked for.
 class OpenWatcher final {
 public:
     explicit OpenWatcher(const QString& dir);
@@ -17,8 +15,9 @@ public:
     OpenWatcher(const OpenWatcher&) = delete;
     OpenWatcher& operator=(const OpenWatcher&) = delete;
 
+    /// Whether the watch is set; without it opened() stays empty.
     bool isWatching() const { return watch >= 0; }
-    // The names of the files opened so far, in order, once per opening.
+    /// The names of the files opened so far, in order, once per opening.
     QStringList opened();
 
 private:
