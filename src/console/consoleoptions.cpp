@@ -240,7 +240,8 @@ Exit codes:
   2    the update failed and the client directory is as it was before; or
        the command line cannot be used (the usage goes to standard error),
        or the window has no display to open on
-  3    another updater is updating this installation
+  3    another updater is updating this installation, or its lock
+       (update.lock) cannot be taken; nothing was changed
   4    refused: the version would take the client back to an older one
        (from the network, or named without --allow-downgrade), or its
        release statement has expired or is older than one already

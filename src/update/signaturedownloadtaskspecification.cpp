@@ -4,7 +4,6 @@
 #include <utility>
 
 #include <QFile>
-#include <QFileInfo>
 
 #include "net/downloadtaskspecification.h"
 
@@ -16,37 +15,36 @@ const QString weakSuffix = QStringLiteral(".sig");
 } // namespace
 
 SignatureDownloadTaskSpecification::SignatureDownloadTaskSpecification(QNetworkAccessManager* manager,
-    Mirrors* mirrors, QString remotePath, QString localPath, bool reuse, QObject* parent,
-    double parentProgressRange)
+    Mirrors* mirrors, QString remotePath, QString localPath, QObject* parent, double parentProgressRange)
     : ComposedTaskSpecification(1, parentProgressRange, parent)
     , networkManager(manager)
     , mirrors(mirrors)
     , remotePath(std::move(remotePath))
     , localPath(std::move(localPath))
-    , reuse(reuse)
 {
 }
 
 void SignatureDownloadTaskSpecification::execute()
 {
-    if (!(reuse && QFileInfo::exists(localPath + strongSuffix))) {
-        QFile::remove(localPath + strongSuffix);
-        DownloadTaskSpecification* strong = addDownload(strongSuffix, 0.5);
-        strong->setAbsenceAllowed(true);
-        // The next download is added before the composite looks for one:
-        // it starts the next subtask only from the event loop.
-        connect(
-            strong, &TaskSpecification::finished, this, [this, strong] { onStrongSignatureDone(strong); });
-    }
+    QFile::remove(localPath + strongSuffix);
+    DownloadTaskSpecification* strong = addDownload(strongSuffix, 0.5);
+    strong->setAbsenceAllowed(true);
+    fetched = strong;
+    // The next download is added before the composite looks for one: it
+    // starts the next subtask only from the event loop.
+    connect(strong, &TaskSpecification::finished, this, [this, strong] { onStrongSignatureDone(strong); });
     executeSubTasks();
 }
 
 void SignatureDownloadTaskSpecification::onStrongSignatureDone(DownloadTaskSpecification* download)
 {
-    if (!download->isAbsent())
-        return;
-    if (!(reuse && QFileInfo::exists(localPath + weakSuffix)))
-        addDownload(weakSuffix, 0.5);
+    if (download->isAbsent())
+        fetched = addDownload(weakSuffix, 0.5);
+}
+
+QByteArray SignatureDownloadTaskSpecification::md5Hex() const
+{
+    return fetched ? fetched->md5Hex() : QByteArray();
 }
 
 DownloadTaskSpecification* SignatureDownloadTaskSpecification::addDownload(
@@ -62,5 +60,6 @@ DownloadTaskSpecification* SignatureDownloadTaskSpecification::addDownload(
 void SignatureDownloadTaskSpecification::reset()
 {
     clearSubTasks();
+    fetched = nullptr;
     TaskSpecification::reset();
 }

@@ -13,22 +13,25 @@ class QNetworkAccessManager;
 
 /// Asks the mirror for remotePath + ".sig256" and, only where it answers that
 /// it has none (404), fetches remotePath + ".sig"; each goes to localPath plus
-/// the same suffix. A ".sig256" left at localPath from before is removed
-/// first, so that the check never takes a stale one for the mirror's. With
-/// reuse, copies an interrupted run left are kept instead: a ".sig256" at
-/// once, a ".sig" once the mirror has said it has no ".sig256". Any other
-/// failure of a download (no mirror left) ends the task in ErrorCanceled. GUI
-/// thread only; the manager and registry are not owned.
+/// the same suffix. Signatures are never reused: a ".sig256" left at
+/// localPath from before is removed first, so that the check never takes a
+/// stale one for the mirror's. Any other failure of a download (no mirror
+/// left) ends the task in ErrorCanceled. GUI thread only; the manager and
+/// registry are not owned.
 class SignatureDownloadTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
     Q_DISABLE_COPY(SignatureDownloadTaskSpecification)
 
 public:
     SignatureDownloadTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors, QString remotePath,
-        QString localPath, bool reuse, QObject* parent, double parentProgressRange);
+        QString localPath, QObject* parent, double parentProgressRange);
 
     void execute() override;
     void reset() override;
+
+    /// Once finished: the MD5 digest (hex) of the signature fetched, taken as
+    /// its bytes came.
+    QByteArray md5Hex() const;
 
     /// Nobody announces the size of a signature: this is far above the
     /// signature of the largest key a key file can hold. More is treated like
@@ -43,5 +46,6 @@ private:
     Mirrors* mirrors;
     QString remotePath;
     QString localPath;
-    bool reuse;
+    // The download that brought the signature.
+    DownloadTaskSpecification* fetched = nullptr;
 };

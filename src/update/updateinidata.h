@@ -15,10 +15,14 @@ QString filename();
 /// not empty and something exists at dir. Only then are the non-null
 /// out-parameters filled; otherwise none is touched.
 bool get(int* version, QString* type, QString* dir);
+/// Why update.ini must not be written, or an empty text. A symbolic link is
+/// never written through: the file it points to, wherever that is, would be
+/// replaced by the record.
+QString writeRefusal();
 /// Writes the record; the other groups of update.ini stay as they are.
-/// False when update.ini could not be written.
+/// False when update.ini could not be written or writeRefusal() says no.
 bool modify(int version, const QString& dir, const QString& type);
-/// Removes the record and nothing else.
+/// Removes the record and nothing else; nothing unless writeRefusal() is empty.
 void cleanup();
 
 /// The version the last finished update installed; 0 when none is recorded,
@@ -31,7 +35,7 @@ int installedVersion();
 QDateTime statementIssued(const QString& channel);
 /// Records a finished update: the version and, when valid, the issue time of
 /// the statement it followed for channel. The other groups stay as they are.
-/// False when update.ini could not be written.
+/// False when update.ini could not be written or writeRefusal() says no.
 bool recordInstalled(int version, const QString& channel, const QDateTime& issued);
 
 } // namespace UpdateIniData

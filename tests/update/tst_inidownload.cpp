@@ -1,5 +1,6 @@
 // Fetching and verifying the product ini against the loopback mirrors:
-// reuse of present copies, retries after a failed signature, the retry limit.
+// reuse of a kept copy while it matches the mirror's signature, retries after
+// a failed signature, their pauses, and when they stop.
 #include "update/inidownloadtaskspecification.h"
 #include "update/signaturedownloadtaskspecification.h"
 
@@ -10,7 +11,9 @@
 
 #include <QCryptographicHash>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTest>
+#include <QTimer>
 
 class TestIniDownload : public QObject {
     Q_OBJECT
@@ -40,20 +43,20 @@ private slots:
         const QString sig = ini + QStringLiteral(".sig");
         const QString sig256 = ini + QStringLiteral(".sig256");
         const QStringList both {QString(), QStringLiteral(".sig")};
-        QTest::newRow("both present: only the mirror's .sig256 is asked for")
-            << both << false << QStringList {sig256};
-        QTest::newRow("product ini and .sig256 present: no traffic")
-            << QStringList {QString(), QStringLiteral(".sig256")} << true << QStringList();
-        QTest::newRow("signature missing: .sig256 asked for, then .sig fetched")
+        // The signature always comes fresh: it says whether the kept copy is
+        // still the mirror's. The .sig256 is asked for first.
+        QTest::newRow("both present: only the signature is fetched")
+            << both << false << QStringList {sig256, sig};
+        QTest::newRow("signature missing: only it is fetched")
             << QStringList {QString()} << false << QStringList {sig256, sig};
-        QTest::newRow("product ini missing: only it is fetched")
-            << QStringList {QStringLiteral(".sig")} << false << QStringList {ini, sig256};
-        QTest::newRow("both missing: all fetched in order")
-            << QStringList() << false << QStringList {ini, sig256, sig};
+        QTest::newRow("product ini missing: all fetched in order")
+            << QStringList {QStringLiteral(".sig")} << false << QStringList {ini, sig256, sig};
         QTest::newRow("a mirror with a .sig256: the .sig is never fetched")
             << QStringList() << true << QStringList {ini, sig256};
-        QTest::newRow("a .sig present, the mirror has a .sig256: it is fetched and counts")
+        QTest::newRow("a kept .sig present, the mirror has a .sig256: it is fetched and counts")
             << both << true << QStringList {sig256};
+        QTest::newRow("a kept .sig256 the mirror no longer has is dropped, the .sig counts")
+            << QStringList {QString(), QStringLiteral(".sig256")} << false << QStringList {sig256, sig};
     }
 
     void reusesWhatIsPresent()
@@ -128,39 +131,109 @@ private slots:
             named ? 0 : 1);
     }
 
-    void staleCopiesAreFetchedAgain()
+    void republishedReleaseReplacesTheKeptCopy()
     {
-        // An earlier run of another release left a pair that does not match.
-        TestRelease older(41);
-        older.addFile(QStringLiteral("a.txt"), "old alpha");
-        QVERIFY(TestFiles::write(local, older.productIni()));
-        QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), release.signature()));
+        // An earlier run kept the product ini of version 42 as first
+        // published; the publisher has published 42 again since.
+        TestRelease first;
+        first.addFile(QStringLiteral("a.txt"), "first alpha");
+        QVERIFY(TestFiles::write(local, first.productIni()));
+        QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), first.signature()));
 
         QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
-        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 1);
+        QCOMPARE(fixture->count(QStringLiteral("The product ini kept from an earlier run does not match the "
+                                               "mirror's signature; fetching it again")),
+            1);
+        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 0);
         QCOMPARE(fixture->server.requestedPaths(),
-            QStringList({"/A/42/client_linux_amd64.ini.sig256", "/A/42/client_linux_amd64.ini",
-                "/A/42/client_linux_amd64.ini.sig256", "/A/42/client_linux_amd64.ini.sig"}));
+            QStringList({"/A/42/client_linux_amd64.ini.sig256", "/A/42/client_linux_amd64.ini.sig",
+                "/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig256",
+                "/A/42/client_linux_amd64.ini.sig"}));
         QCOMPARE(TestFiles::read(local), release.productIni());
         QCOMPARE(fixture->finishedCount, 1);
+        QCOMPARE(fixture->mirrors->getMirrorList().at(0).errors, 0);
     }
 
-    void givesUpAfterTheRetryLimit()
+    void retriesStop_data()
     {
-        // A mirror that serves a signature of other content: every attempt fails.
-        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
-            TestHttpServer::Answer::ok(TestRelease(41).signature()));
+        QTest::addColumn<bool>("freshSignatures"); // every request gets another bad signature
+        QTest::addColumn<int>("iniRequests");
+        QTest::addColumn<QString>("lastLine");
 
-        QCOMPARE(fixture->run(makeTask(), 120000), int(TaskSpecification::ErrorCanceled));
+        QTest::newRow("the same bad pair again: nothing can change")
+            << false << 2
+            << "Could not verify the product ini file: the "
+               "mirrors send the same product ini and "
+               "signature that failed before. Aborting";
+        QTest::newRow("a new bad signature each time: up to the retry limit")
+            << true << IniDownloadTaskSpecification::maxRetries + 1
+            << "Could not verify the product ini file. Aborting";
+    }
+
+    void retriesStop()
+    {
+        QFETCH(bool, freshSignatures);
+        QFETCH(int, iniRequests);
+        QFETCH(QString, lastLine);
+        const QString sig = QStringLiteral("/A/42/client_linux_amd64.ini.sig");
+        const auto badSignature = [] {
+            QByteArray bytes(384, Qt::Uninitialized);
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+            return bytes;
+        };
+        fixture->server.setAnswer(sig, TestHttpServer::Answer::ok(badSignature()));
+        if (freshSignatures) {
+            connect(&fixture->server, &TestHttpServer::requestReceived, this, [&](const QString& path) {
+                if (path == sig)
+                    fixture->server.setAnswer(sig, TestHttpServer::Answer::ok(badSignature()));
+            });
+        }
+        IniDownloadTaskSpecification* task = makeTask();
+        task->setRetryPauses(0, 0);
+
+        QCOMPARE(fixture->run(task, 120000), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")),
-            IniDownloadTaskSpecification::maxRetries);
-        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Aborting")), 1);
-        QCOMPARE(fixture->log.last(), QStringLiteral("Could not verify the product ini file. Aborting"));
-        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")),
-            IniDownloadTaskSpecification::maxRetries + 1);
+            iniRequests - 1);
+        QCOMPARE(fixture->log.last(), lastLine);
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")), iniRequests);
         // The stage ends once, in error, and never reports success afterwards.
         QCOMPARE(fixture->canceledCount, 1);
         QCOMPARE(fixture->finishedCount, 0);
+    }
+
+    void pausesGrowToHalfAMinute_data()
+    {
+        QTest::addColumn<int>("failedPairs");
+        QTest::addColumn<int>("pauseMs");
+
+        QTest::newRow("after the first failure") << 1 << 1000;
+        QTest::newRow("doubling") << 2 << 2000;
+        QTest::newRow("the fifth") << 5 << 16000;
+        QTest::newRow("capped at 30 s") << 6 << 30000;
+        QTest::newRow("and there it stays") << 1000 << 30000;
+    }
+
+    void pausesGrowToHalfAMinute()
+    {
+        QFETCH(int, failedPairs);
+        QTEST(IniDownloadTaskSpecification::retryPauseMs(failedPairs), "pauseMs");
+    }
+
+    void cancelDuringAPauseEndsAtOnce()
+    {
+        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
+            TestHttpServer::Answer::ok(TestRelease(41).signature()));
+        IniDownloadTaskSpecification* task = makeTask();
+        // Far longer than the bound of the run: only the cancel can end it.
+        task->setRetryPauses(600000, 600000);
+        connect(task, &TaskSpecification::message, this, [task](const QString& line) {
+            if (line == QLatin1String("Could not verify the product ini file. Retrying"))
+                QTimer::singleShot(0, task, [task] { task->userCanceled(); });
+        });
+
+        QCOMPARE(fixture->run(task), int(TaskSpecification::UserCanceled));
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")), 1);
+        QCOMPARE(fixture->canceledCount, 1);
     }
 
     void missingOnEveryMirrorEndsInError()
