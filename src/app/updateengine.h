@@ -113,15 +113,17 @@ private slots:
     void onBannerDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
 
 private:
-    void applyProxy();
+    // False after an invalid proxy setting, which is reported once the
+    // event loop runs.
+    bool applyProxy();
     // What every session needs: the signature library, "mirrors.ini" and a
     // seeded random source. False after a fatalError.
     bool prepareSession();
     // The recorded session directory, its version and the directory as
     // recorded; empty when there is no usable record. A directory that is
-    // not this user's alone (see isPrivateDirectory) is never handed out;
-    // notPrivate says when that was the reason.
-    QString recordedSession(int* version, QString* recorded = nullptr, bool* notPrivate = nullptr) const;
+    // not this user's alone (see isPrivateDirectory), or that another
+    // installation made, is never handed out; whyNotUsed then says which.
+    QString recordedSession(int* version, QString* recorded = nullptr, QString* whyNotUsed = nullptr) const;
     bool loadMirrors();
     void startTask(MainTaskSpecification* task);
     // Empties the session directory dir and removes it; the result is

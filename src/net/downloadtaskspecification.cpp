@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <utility>
 
 #include <fcntl.h>
@@ -100,6 +101,7 @@ DownloadTaskSpecification::~DownloadTaskSpecification()
 void DownloadTaskSpecification::execute()
 {
     emit message(QStringLiteral("Downloading %1").arg(remotePath));
+    absent = false;
     setRunning();
     if (resumableValidator().isEmpty())
         startDownload();
@@ -132,6 +134,7 @@ void DownloadTaskSpecification::onPrefixDigested(const std::shared_ptr<ResumePre
 void DownloadTaskSpecification::reset()
 {
     resetDownload();
+    absent = false;
     TaskSpecification::reset();
 }
 
@@ -172,8 +175,9 @@ void DownloadTaskSpecification::startDownload()
     request.setRawHeader("Accept-Encoding", "identity");
     // Any answer but 200 marks the mirror as unusable, redirects included.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // HTTP/1.1 even where a mirror offers HTTP/2 over TLS. The toolkit's
-    // HTTP/2 client runs every transfer to a host over one connection and,
+    // HTTP/1.1 even where a mirror offers HTTP/2 over TLS, also for the
+    // requests that go through a proxy to the toolkit's client. Its HTTP/2
+    // client runs every transfer to a host over one connection and,
     // when the server closes it after its 1000 requests, fails the requests
     // already sent as errors or leaves them hanging until our stall time-out:
     // a release of thousands of files lost its mirrors to that. Six
@@ -277,6 +281,13 @@ void DownloadTaskSpecification::onMetaDataChanged()
                          .arg(fileUrl())
                          .arg(resumeOffset));
         startDownload();
+        return;
+    }
+    if (code == 404 && absenceAllowed) {
+        emit message(QStringLiteral("%1 is not on mirror %2").arg(remotePath, mirror.name));
+        resetDownload();
+        absent = true;
+        finish();
         return;
     }
     mirrors->removeMirror(mirror.name);
@@ -437,9 +448,11 @@ void DownloadTaskSpecification::downloadFinished()
 
 void DownloadTaskSpecification::errorRetry(const QString& reason)
 {
+    // The network layer's own texts quote the address, password included.
+    const QString shown = Mirrors::maskPassword(reason, mirror.url);
     mirrors->addMirrorError(mirror.name);
     resetDownload();
-    emit message(reason);
+    emit message(shown);
     startDownload();
 }
 
@@ -497,6 +510,7 @@ void DownloadTaskSpecification::resetDownload()
     }
     stallTicks = 0;
     pace.restart();
+    lastTickMs = -1;
     // A copy being read back for its digest goes like one being written to.
     if (file.isOpen() || pendingPrefix) {
         file.close();
@@ -522,9 +536,25 @@ TransferFigures DownloadTaskSpecification::timeTick()
     figures.total = quint64(std::max<qint64>(expectedSize, 0));
     figures.speed = quint64(bytesReceived - bytesAtLastTick);
     bytesAtLastTick = bytesReceived;
+    const qint64 now = clock ? clock()
+                             : std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                   .count();
+    const bool late = lastTickMs >= 0 && now - lastTickMs > lateTickMs;
+    lastTickMs = now;
     if (state() != Running || !reply)
         return figures;
-    if (++stallTicks > mirror.timeoutTicks) {
+    // Held up ourselves (the window busy, the machine suspended): whatever
+    // the mirror sent meanwhile is not in this tick's figures, and no mirror
+    // is charged for that.
+    if (late) {
+        figures.active = true;
+        return figures;
+    }
+    // Data that has come but waits to be read is no silence of the mirror's.
+    if (reply->bytesAvailable() > 0) {
+        stallTicks = 0;
+    } else if (++stallTicks > mirror.timeoutTicks) {
         errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
         return figures;
     }
@@ -585,7 +615,7 @@ void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification*)
 
 QString DownloadTaskSpecification::fileUrl() const
 {
-    return mirror.url + QLatin1Char('/') + remotePath;
+    return Mirrors::maskPassword(mirror.url + QLatin1Char('/') + remotePath, mirror.url);
 }
 
 QUrl DownloadTaskSpecification::requestUrl() const

@@ -54,6 +54,12 @@ public:
     /// For a file of unknown size: more than maxBytes count like more data
     /// than an expected size. -1 (the default) sets no limit.
     void setSizeLimit(qint64 maxBytes) { sizeLimit = maxBytes; }
+    /// For a file a mirror may or may not carry: a 404 is then the mirror's
+    /// answer that it has none, not a fault. The task finishes without a file
+    /// and without charging the mirror, and isAbsent() says so.
+    void setAbsenceAllowed(bool allowed) { absenceAllowed = allowed; }
+    /// Once finished: the mirror said it has no such file (see setAbsenceAllowed).
+    bool isAbsent() const { return absent; }
     /// What the downloads this one belongs to still need in its directory,
     /// asked when the disk turns out to be full. Unset, it is the size of
     /// this file, unsaid when unknown.
@@ -70,6 +76,9 @@ public:
     /// beyond the mirror's timeoutTicks abandons the transfer and retries. So
     /// does a transfer that brings less than minBytesPerTick a tick on average
     /// over the last paceWindowTicks ticks, however steadily it trickles.
+    /// A stall of our own is no mirror's fault: a tick that comes more than
+    /// lateTickMs after the one before (this process was held up) is not
+    /// judged, and data that has come but waits to be read is not silence.
     TransferFigures timeTick() override;
     /// Drops the transfer (or stops waiting for a slot) and ends in
     /// UserCanceled, keeping a partial copy the next run can continue.
@@ -82,6 +91,11 @@ public:
     /// that has gone silent.
     static constexpr int paceWindowTicks = 60;
     static constexpr qint64 minBytesPerTick = 1024;
+    /// Ticks are due every second.
+    static constexpr qint64 lateTickMs = 2500;
+    /// The clock ticks are timed by, in milliseconds (monotonic); tests that
+    /// play a held-up process set their own.
+    void setClock(std::function<qint64()> nowMs) { clock = std::move(nowMs); }
 
     /// The mirror of the current attempt; a finished task keeps it (for a
     /// caller that drops a mirror whose file fails its check) until reset.
@@ -129,6 +143,7 @@ private:
     void waitForFreeSlot();
     void stopWaitingForSlot();
     void releaseSlot();
+    // The file's address for log lines, its password masked.
     QString fileUrl() const;
     QUrl requestUrl() const;
 
@@ -139,12 +154,17 @@ private:
     QPointer<QNetworkReply> reply;
     int stallTicks = 0;
     ThroughputWindow pace {paceWindowTicks, minBytesPerTick};
+    std::function<qint64()> clock;
+    // When the previous tick of this attempt came, or -1.
+    qint64 lastTickMs = -1;
     QString remotePath;
     QFile file;
     qint64 bytesAtLastTick = 0;
     qint64 expectedSize;
     qint64 initialExpectedSize;
     qint64 sizeLimit = -1;
+    bool absenceAllowed = false;
+    bool absent = false;
     std::function<qint64()> spaceNeeded;
     qint64 bytesReceived = 0;
     // Where this attempt's body starts in the file: the length of the copy

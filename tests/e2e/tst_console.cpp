@@ -4,6 +4,7 @@
 // codes, a check that changes nothing, and signals that cancel with rollback.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -97,12 +98,13 @@ void TestConsole::helpAndVersion_data()
                QStringLiteral("  100  --check: an update is available"),
                QStringLiteral("  1    the configuration"), QStringLiteral("  2    the update failed"),
                QStringLiteral("  3    another updater"),
+               QStringLiteral("  4    refused: the version would take"),
                QStringLiteral("  130  cancelled by SIGINT (143: SIGTERM")};
     QTest::newRow("-h is --help") << "-h" << QStringList {QStringLiteral("  -q, --quiet ")};
     QTest::newRow("--version names the trusted key")
         << "--version"
         << QStringList {QStringLiteral("update (Corvane Client updater) "),
-               QStringLiteral("Release signing key: %1\n").arg(QLatin1String(publicKeyFingerprint))};
+               QStringLiteral("Release signing key: %1\n").arg(QLatin1String(publicKeyFingerprints[0]))};
 }
 
 void TestConsole::helpAndVersion()
@@ -192,8 +194,10 @@ void TestConsole::checkUpdateCheckAgainWithoutADisplay()
                        "to delete\n"));
     QCOMPARE(TestFiles::snapshot(scene.client()), clientBefore);
     QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
+    // The release statement (there is none), the product ini and its
+    // .sig256 (so never the .sig), nothing else.
     QStringList served = scene.nginx.accessLog(0);
-    QCOMPARE(served.size(), 2); // the product ini and its signature, nothing else
+    QVERIFY2(served.size() == 3, qPrintable(served.join(QLatin1Char('\n'))));
 
     // The update: the same release, no client start without --start-client.
     UpdaterRun update;
@@ -324,9 +328,32 @@ void TestConsole::failuresEndWithTheirExitCode_data()
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "locked" << 3
         << "is being updated by another updater. Nothing was changed; try again when it has finished.";
     QTest::newRow("no mirror serves the release") << update << "empty mirror" << 2 << "Update of 2 failed";
+    const QStringList older {QStringLiteral("--console"), clientType, QStringLiteral("1")};
+    QTest::newRow("an older version named without --allow-downgrade")
+        << older << "version 2 recorded" << 4 << "Refusing to go back from version 2 to 1";
+    QTest::newRow("a check of an older version")
+        << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("1")} << "version 2 recorded"
+        << 4 << "Refusing to go back from version 2 to 1";
+    // Past the refusal: version 1 is not on the mirror.
+    QTest::newRow("a check of an older version with --allow-downgrade") << QStringList {
+        QStringLiteral("--check"), QStringLiteral("--allow-downgrade"), clientType,
+        QStringLiteral("1")} << "version 2 recorded" << 2 << "Check of 1 failed";
+    QTest::newRow("the update server names an older version")
+        << QStringList {QStringLiteral("--console")} << "version 2 recorded, the server names 1" << 4
+        << "Refusing to go back from version 2 to 1";
     QTest::newRow("a check against no mirror")
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "empty mirror" << 2
         << "Check of 2 failed";
+    QTest::newRow("version 0") << QStringList {QStringLiteral("--console"), clientType, QStringLiteral("0")}
+                               << QString() << 1 << "Invalid version nr (0)";
+    // Without the lock nothing would keep a second updater out.
+    QTest::newRow("a lock file that cannot be opened")
+        << update << "lock is a link" << 3
+        << "Cannot lock the installation: %CLIENT%/update.lock: Too many levels of symbolic links";
+    QTest::newRow("update.ini is a symbolic link")
+        << update << "update.ini is a link" << 2 << "update.ini is a symbolic link; not writing through it";
+    // ulimit -f: the write fails and says so; the signal would kill the run.
+    QTest::newRow("a file beyond the size limit") << update << "file size limit" << 2 << ": File too large.";
 }
 
 void TestConsole::failuresEndWithTheirExitCode()
@@ -344,6 +371,16 @@ void TestConsole::failuresEndWithTheirExitCode()
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(setup == QLatin1String("empty mirror") ? 1 : 0)}));
     if (setup == QLatin1String("no update server"))
         scene.updateServer = QStringLiteral("nohost.invalid");
+    if (setup.startsWith(QLatin1String("version 2 recorded")))
+        QVERIFY(TestFiles::write(scene.client() + QStringLiteral("/update.ini"), "[installed]\nversion=2\n"));
+    // Answering from the server's own address: the socket takes it.
+    UpdateServerProcess server;
+    if (setup.endsWith(QLatin1String("the server names 1"))) {
+        QVERIFY2(server.start(QStringLiteral(CORVANE_UPDATESERVER),
+                     {QStringLiteral("--stable"), QStringLiteral("1#1.0")}),
+            qPrintable(server.errorText()));
+        scene.updateServer = server.versionServer();
+    }
     // The lock of another updater, of any user: the same kind of lock on
     // the same file.
     int lockFd = -1;
@@ -356,14 +393,33 @@ void TestConsole::failuresEndWithTheirExitCode()
             O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         QVERIFY(lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0);
     }
+    if (setup == QLatin1String("lock is a link"))
+        QVERIFY(QFile::link(
+            scene.path(QStringLiteral("nowhere")), scene.client() + QStringLiteral("/update.lock")));
+    const QString elsewhere = scene.path(QStringLiteral("settings.ini"));
+    if (setup == QLatin1String("update.ini is a link")) {
+        QVERIFY(TestFiles::write(elsewhere, "[update]\nstreams=2\n"));
+        QVERIFY(QFile::link(elsewhere, scene.client() + QStringLiteral("/update.ini")));
+    }
     const QMap<QString, QString> before = TestFiles::snapshot(scene.client());
 
     UpdaterRun run;
+    if (setup == QLatin1String("file size limit")) {
+        run.setChildProcessModifier([] {
+            // Below the 20000 bytes of the release's library.
+            const rlimit limit {8192, 8192};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                ::_exit(127);
+        });
+    }
     QVERIFY(run.start(scene, args));
     QFETCH(int, exitCode);
     QCOMPARE(run.waitForExit(runTimeoutMs), exitCode);
     QFETCH(QString, error);
+    error.replace(QStringLiteral("%CLIENT%"), scene.client());
     QVERIFY2(run.log().contains(error + QLatin1Char('\n')), qPrintable(run.both()));
+    if (setup == QLatin1String("update.ini is a link"))
+        QCOMPARE(TestFiles::read(elsewhere), QByteArray("[update]\nstreams=2\n"));
     QCOMPARE(run.out(), QString());
     QCOMPARE(scene.releaseFilesInClient(), Scene::version1());
     // A failed update keeps its record, so that the next run continues its
@@ -374,6 +430,12 @@ void TestConsole::failuresEndWithTheirExitCode()
         after.remove(QStringLiteral("update.lock"));
     if (!(exitCode == 2 && args.first() == QLatin1String("--console")))
         QCOMPARE(after, before);
+    // A refusal fetches nothing of a release.
+    if (exitCode == 4) {
+        for (const QString& line : scene.nginx.accessLog(0))
+            QVERIFY2(!line.contains(QStringLiteral(" /1/")) && !line.contains(QStringLiteral(" /2/")),
+                qPrintable(line));
+    }
 }
 
 void TestConsole::signalCancelsWithRollback_data()

@@ -44,6 +44,8 @@ private slots:
     void failingMirrorIsLeftForAnother_data();
     void failingMirrorIsLeftForAnother();
     void noMirrorLeftEndsTheTask();
+    void absenceIsAnAnswerWhereAllowed_data();
+    void absenceIsAnAnswerWhereAllowed();
     void proxyRefusalBlamesNoMirror_data();
     void proxyRefusalBlamesNoMirror();
     void localWriteFailureBlamesNoMirror_data();
@@ -208,6 +210,12 @@ void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother_data()
         << endless << qint64(1000) << qint64(-1) << 0 << larger << 1 << false;
     QTest::newRow("endless data of unknown size, beyond its limit, charges the mirror")
         << endless << qint64(-1) << qint64(1000) << 0 << beyondLimit << 1 << false;
+    Answer hugeHead = Answer::generated(1000);
+    hugeHead.headerPadding = 64 * 1024 * 1024;
+    QTest::newRow("64 MiB of response headers charges the mirror, not the next one")
+        << hugeHead << qint64(1000) << qint64(-1) << 0
+        << "%URL%" + QRegularExpression::escape(" sent more than 65536 bytes of response headers") << 1
+        << false;
 }
 
 void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother()
@@ -283,6 +291,45 @@ void TestDownloadTaskSpecification::noMirrorLeftEndsTheTask()
     QCOMPARE(fixture->log,
         (QStringList {"Downloading data/file.bin", fixture->urlOn("A") + " returned 404",
             "There are no (more) known working mirrors available", "Downloading data/file.bin"}));
+}
+
+void TestDownloadTaskSpecification::absenceIsAnAnswerWhereAllowed_data()
+{
+    QTest::addColumn<int>("statusOfA");
+    QTest::addColumn<bool>("absent");
+    QTest::addColumn<QStringList>("requested"); // mirrors asked, in order
+
+    QTest::newRow("404: no file, the mirror kept and uncharged") << 404 << true << QStringList {"A"};
+    QTest::newRow("500 is still a fault: the file comes from another mirror")
+        << 500 << false << QStringList {"A", "B"};
+}
+
+// A file a mirror may or may not carry (a signature of a newer kind).
+void TestDownloadTaskSpecification::absenceIsAnAnswerWhereAllowed()
+{
+    QFETCH(int, statusOfA);
+    QFETCH(bool, absent);
+    QFETCH(QStringList, requested);
+    QVERIFY(fixture->start({"A", "B"}));
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), Answer::withStatus(statusOfA));
+    fixture->server.setAnswer(DownloadFixture::pathOn("B"), Answer::ok("signature"));
+    DownloadTaskSpecification* task = fixture->makeTask(-1);
+    task->setAbsenceAllowed(true);
+    fixture->retryOn("B");
+
+    QCOMPARE(fixture->run(task), int(TaskSpecification::Finished));
+    QCOMPARE(task->isAbsent(), absent);
+    QCOMPARE(QFileInfo::exists(fixture->localPath()), !absent);
+    QStringList paths;
+    for (const QString& mirror : requested)
+        paths.append(DownloadFixture::pathOn(mirror));
+    QCOMPARE(fixture->server.requestedPaths(), paths);
+    QCOMPARE(fixture->record("A") != nullptr, absent);
+    if (absent) {
+        QCOMPARE(fixture->record("A")->errors, 0);
+        QCOMPARE(fixture->record("A")->inUse, 0);
+        QVERIFY(fixture->log.contains(QStringLiteral("data/file.bin is not on mirror A")));
+    }
 }
 
 void TestDownloadTaskSpecification::proxyRefusalBlamesNoMirror_data()

@@ -14,7 +14,8 @@ class TestHttpServer;
 
     A mirror named M on a TestHttpServer is the URL path "/M"; the updater
     appends the version, so the release lies below "/M/<version>/": the
-    product ini "<clientType>.ini" and its ".sig", and every file at
+    product ini "<clientType>.ini" and its ".sig" (and ".sig256", when
+    asked for), and every file at
     "<section>/<path>". writeMirrorsIni() lists such mirrors for the
     registry. Files are plain (installed as downloaded), packed (served
     gzip-packed, installed unpacked under another path) or generated (a large
@@ -53,6 +54,10 @@ public:
     QByteArray productIni() const;
     // The development key's signature of productIni(); empty without that key.
     QByteArray signature() const;
+    // The same over SHA-256, served and written as ".sig256" only once
+    // setSha256Signature(true), as a publisher of today does.
+    QByteArray signature256() const;
+    void setSha256Signature(bool withIt) { withSha256 = withIt; }
     QString productIniName() const { return clientType + QStringLiteral(".ini"); }
     // The server path of path (a key) on mirror, e.g. "/A/42/files/lib/a.so".
     QString serverPath(const QString& mirror, const QString& path) const;
@@ -80,4 +85,5 @@ private:
     QList<Entry> fileEntries;
     QList<Entry> rawEntries;
     QList<QString> deletions;
+    bool withSha256 = false;
 };

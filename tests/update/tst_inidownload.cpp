@@ -1,13 +1,19 @@
 // Fetching and verifying the product ini against the loopback mirrors:
-// reuse of present copies, retries after a failed signature, the retry limit.
+// reuse of a kept copy while it matches the mirror's signature, retries after
+// a failed signature, their pauses, and when they stop.
 #include "update/inidownloadtaskspecification.h"
+#include "update/signaturedownloadtaskspecification.h"
 
 #include "mirrorsfixture.h"
 #include "pipelinefixture.h"
 #include "testfiles.h"
 #include "testrelease.h"
 
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTest>
+#include <QTimer>
 
 class TestIniDownload : public QObject {
     Q_OBJECT
@@ -30,67 +36,204 @@ private slots:
 
     void reusesWhatIsPresent_data()
     {
-        QTest::addColumn<bool>("iniPresent");
-        QTest::addColumn<bool>("sigPresent");
+        QTest::addColumn<QStringList>("present"); // suffixes of the product ini's name in the temporary dir
+        QTest::addColumn<bool>("mirrorHasSig256");
         QTest::addColumn<QStringList>("fetched");
         const QString ini = QStringLiteral("/A/42/client_linux_amd64.ini");
         const QString sig = ini + QStringLiteral(".sig");
-        QTest::newRow("both present: no traffic") << true << true << QStringList();
-        QTest::newRow("signature missing: only it is fetched") << true << false << QStringList {sig};
-        QTest::newRow("product ini missing: only it is fetched") << false << true << QStringList {ini};
-        QTest::newRow("both missing: both fetched in order") << false << false << QStringList {ini, sig};
+        const QString sig256 = ini + QStringLiteral(".sig256");
+        const QStringList both {QString(), QStringLiteral(".sig")};
+        // The signature always comes fresh: it says whether the kept copy is
+        // still the mirror's. The .sig256 is asked for first.
+        QTest::newRow("both present: only the signature is fetched")
+            << both << false << QStringList {sig256, sig};
+        QTest::newRow("signature missing: only it is fetched")
+            << QStringList {QString()} << false << QStringList {sig256, sig};
+        QTest::newRow("product ini missing: all fetched in order")
+            << QStringList {QStringLiteral(".sig")} << false << QStringList {ini, sig256, sig};
+        QTest::newRow("a mirror with a .sig256: the .sig is never fetched")
+            << QStringList() << true << QStringList {ini, sig256};
+        QTest::newRow("a kept .sig present, the mirror has a .sig256: it is fetched and counts")
+            << both << true << QStringList {sig256};
+        QTest::newRow("a kept .sig256 the mirror no longer has is dropped, the .sig counts")
+            << QStringList {QString(), QStringLiteral(".sig256")} << false << QStringList {sig256, sig};
     }
 
     void reusesWhatIsPresent()
     {
-        QFETCH(bool, iniPresent);
-        QFETCH(bool, sigPresent);
+        QFETCH(QStringList, present);
+        QFETCH(bool, mirrorHasSig256);
         QFETCH(QStringList, fetched);
-        if (iniPresent)
-            QVERIFY(TestFiles::write(local, release.productIni()));
-        if (sigPresent)
-            QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), release.signature()));
+        release.setSha256Signature(mirrorHasSig256);
+        release.serve(fixture->server, QStringLiteral("A"));
+        for (const QString& suffix : present) {
+            const QByteArray content = suffix.isEmpty() ? release.productIni()
+                : suffix == QLatin1String(".sig")       ? release.signature()
+                                                        : release.signature256();
+            QVERIFY(TestFiles::write(local + suffix, content));
+        }
 
         QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
         QCOMPARE(fixture->server.requestedPaths(), fetched);
         QCOMPARE(fixture->log.first(), QStringLiteral("Download / check product ini"));
         QCOMPARE(TestFiles::read(local), release.productIni());
+        QCOMPARE(QFileInfo::exists(local + QStringLiteral(".sig256")), mirrorHasSig256);
         QCOMPARE(fixture->finishedCount, 1);
         QCOMPARE(fixture->progressReports.last(), 1.0);
     }
 
-    void staleCopiesAreFetchedAgain()
+    // A mirror's .sig256 is the signature: a good .sig beside a bad one does
+    // not let the product ini through.
+    void badSig256BesideAGoodSigIsRefused()
     {
-        // An earlier run of another release left a pair that does not match.
-        TestRelease older(41);
-        older.addFile(QStringLiteral("a.txt"), "old alpha");
-        QVERIFY(TestFiles::write(local, older.productIni()));
-        QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), release.signature()));
+        release.setSha256Signature(true);
+        release.serve(fixture->server, QStringLiteral("A"));
+        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig256"),
+            TestHttpServer::Answer::ok(TestRelease(41).signature256()));
+        IniDownloadTaskSpecification* task = makeTask();
+        cancelOnFirstRetry(task);
 
-        QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
-        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 1);
-        QCOMPARE(fixture->server.requestedPaths(),
-            QStringList({"/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig"}));
-        QCOMPARE(TestFiles::read(local), release.productIni());
-        QCOMPARE(fixture->finishedCount, 1);
+        QCOMPARE(fixture->run(task), int(TaskSpecification::UserCanceled));
+        QVERIFY(fixture->logged(QStringLiteral("Signature check failed for %1 (").arg(local)));
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini.sig")), 0);
     }
 
-    void givesUpAfterTheRetryLimit()
+    void boundToTheStatementsDigest_data()
     {
-        // A mirror that serves a signature of other content: every attempt fails.
-        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
-            TestHttpServer::Answer::ok(TestRelease(41).signature()));
+        QTest::addColumn<bool>("named"); // the statement names this product ini
+        QTest::newRow("the product ini the statement names") << true;
+        // Validly signed, but another release's: version 41's served as 42's.
+        QTest::newRow("another release's product ini") << false;
+    }
 
-        QCOMPARE(fixture->run(makeTask(), 120000), int(TaskSpecification::ErrorCanceled));
+    void boundToTheStatementsDigest()
+    {
+        QFETCH(bool, named);
+        TestRelease older(41);
+        older.addFile(QStringLiteral("a.txt"), "old alpha");
+        const QByteArray named42 = QCryptographicHash::hash(release.productIni(), QCryptographicHash::Sha256);
+        if (!named) {
+            fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini"),
+                TestHttpServer::Answer::ok(older.productIni()));
+            fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
+                TestHttpServer::Answer::ok(older.signature()));
+        }
+        UpdateParameters parameters = fixture->configuration.updateParameters();
+        parameters.productIniSha256 = named42;
+        auto* task = new IniDownloadTaskSpecification(
+            &fixture->manager, fixture->mirrors.get(), parameters, fixture.get(), 1.0);
+        cancelOnFirstRetry(task);
+
+        QCOMPARE(
+            fixture->run(task), int(named ? TaskSpecification::Finished : TaskSpecification::UserCanceled));
+        QCOMPARE(fixture->count(QStringLiteral(
+                     "The product ini of version 42 is not the one its release statement names")),
+            named ? 0 : 1);
+    }
+
+    void republishedReleaseReplacesTheKeptCopy()
+    {
+        // An earlier run kept the product ini of version 42 as first
+        // published; the publisher has published 42 again since.
+        TestRelease first;
+        first.addFile(QStringLiteral("a.txt"), "first alpha");
+        QVERIFY(TestFiles::write(local, first.productIni()));
+        QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), first.signature()));
+
+        QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
+        QCOMPARE(fixture->count(QStringLiteral("The product ini kept from an earlier run does not match the "
+                                               "mirror's signature; fetching it again")),
+            1);
+        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 0);
+        QCOMPARE(fixture->server.requestedPaths(),
+            QStringList({"/A/42/client_linux_amd64.ini.sig256", "/A/42/client_linux_amd64.ini.sig",
+                "/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig256",
+                "/A/42/client_linux_amd64.ini.sig"}));
+        QCOMPARE(TestFiles::read(local), release.productIni());
+        QCOMPARE(fixture->finishedCount, 1);
+        QCOMPARE(fixture->mirrors->getMirrorList().at(0).errors, 0);
+    }
+
+    void retriesStop_data()
+    {
+        QTest::addColumn<bool>("freshSignatures"); // every request gets another bad signature
+        QTest::addColumn<int>("iniRequests");
+        QTest::addColumn<QString>("lastLine");
+
+        QTest::newRow("the same bad pair again: nothing can change")
+            << false << 2
+            << "Could not verify the product ini file: the "
+               "mirrors send the same product ini and "
+               "signature that failed before. Aborting";
+        QTest::newRow("a new bad signature each time: up to the retry limit")
+            << true << IniDownloadTaskSpecification::maxRetries + 1
+            << "Could not verify the product ini file. Aborting";
+    }
+
+    void retriesStop()
+    {
+        QFETCH(bool, freshSignatures);
+        QFETCH(int, iniRequests);
+        QFETCH(QString, lastLine);
+        const QString sig = QStringLiteral("/A/42/client_linux_amd64.ini.sig");
+        const auto badSignature = [] {
+            QByteArray bytes(384, Qt::Uninitialized);
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+            return bytes;
+        };
+        fixture->server.setAnswer(sig, TestHttpServer::Answer::ok(badSignature()));
+        if (freshSignatures) {
+            connect(&fixture->server, &TestHttpServer::requestReceived, this, [&](const QString& path) {
+                if (path == sig)
+                    fixture->server.setAnswer(sig, TestHttpServer::Answer::ok(badSignature()));
+            });
+        }
+        IniDownloadTaskSpecification* task = makeTask();
+        task->setRetryPauses(0, 0);
+
+        QCOMPARE(fixture->run(task, 120000), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")),
-            IniDownloadTaskSpecification::maxRetries);
-        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Aborting")), 1);
-        QCOMPARE(fixture->log.last(), QStringLiteral("Could not verify the product ini file. Aborting"));
-        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")),
-            IniDownloadTaskSpecification::maxRetries + 1);
+            iniRequests - 1);
+        QCOMPARE(fixture->log.last(), lastLine);
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")), iniRequests);
         // The stage ends once, in error, and never reports success afterwards.
         QCOMPARE(fixture->canceledCount, 1);
         QCOMPARE(fixture->finishedCount, 0);
+    }
+
+    void pausesGrowToHalfAMinute_data()
+    {
+        QTest::addColumn<int>("failedPairs");
+        QTest::addColumn<int>("pauseMs");
+
+        QTest::newRow("after the first failure") << 1 << 1000;
+        QTest::newRow("doubling") << 2 << 2000;
+        QTest::newRow("the fifth") << 5 << 16000;
+        QTest::newRow("capped at 30 s") << 6 << 30000;
+        QTest::newRow("and there it stays") << 1000 << 30000;
+    }
+
+    void pausesGrowToHalfAMinute()
+    {
+        QFETCH(int, failedPairs);
+        QTEST(IniDownloadTaskSpecification::retryPauseMs(failedPairs), "pauseMs");
+    }
+
+    void cancelDuringAPauseEndsAtOnce()
+    {
+        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
+            TestHttpServer::Answer::ok(TestRelease(41).signature()));
+        IniDownloadTaskSpecification* task = makeTask();
+        // Far longer than the bound of the run: only the cancel can end it.
+        task->setRetryPauses(600000, 600000);
+        connect(task, &TaskSpecification::message, this, [task](const QString& line) {
+            if (line == QLatin1String("Could not verify the product ini file. Retrying"))
+                QTimer::singleShot(0, task, [task] { task->userCanceled(); });
+        });
+
+        QCOMPARE(fixture->run(task), int(TaskSpecification::UserCanceled));
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")), 1);
+        QCOMPARE(fixture->canceledCount, 1);
     }
 
     void missingOnEveryMirrorEndsInError()
@@ -108,7 +251,7 @@ private slots:
         QTest::addColumn<qint64>("limit");
 
         QTest::newRow("endless signature") << QStringLiteral("client_linux_amd64.ini.sig")
-                                           << IniDownloadTaskSpecification::maxSignatureBytes;
+                                           << SignatureDownloadTaskSpecification::maxSignatureBytes;
         QTest::newRow("endless product ini")
             << QStringLiteral("client_linux_amd64.ini") << IniDownloadTaskSpecification::maxProductIniBytes;
     }
@@ -150,6 +293,15 @@ private slots:
     }
 
 private:
+    // One refusal shows what a test needs; the retry that follows is cancelled.
+    void cancelOnFirstRetry(IniDownloadTaskSpecification* task)
+    {
+        connect(task, &TaskSpecification::message, this, [task](const QString& line) {
+            if (line == QLatin1String("Could not verify the product ini file. Retrying"))
+                QMetaObject::invokeMethod(task, &TaskSpecification::userCanceled, Qt::QueuedConnection);
+        });
+    }
+
     IniDownloadTaskSpecification* makeTask()
     {
         return new IniDownloadTaskSpecification(&fixture->manager, fixture->mirrors.get(),

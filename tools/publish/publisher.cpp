@@ -58,7 +58,7 @@ void checkOnePathEach(const QList<ReleaseFile>& files, const QString& clientType
     }
     // The product ini and its signature lie in the same temporary directory.
     const QString ini = ReleaseNames::productIniName(clientType);
-    for (const QString& reserved : {ini, ini + QStringLiteral(".sig")}) {
+    for (const QString& reserved : {ini, ini + QStringLiteral(".sig"), ini + QStringLiteral(".sig256")}) {
         if (taken.contains(reserved))
             throw ToolError(PublishContent,
                 QStringLiteral("%1 would overwrite the product ini in the updater's temporary directory")
