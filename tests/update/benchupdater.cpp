@@ -6,7 +6,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QProcess>
 #include <QSslCertificate>
@@ -18,6 +17,7 @@
 
 #include "crypto/tomcryptutil.h"
 #include "net/mirrors.h"
+#include "net/updaternetworkmanager.h"
 #include "processmemory.h"
 #include "update/maintaskspecification.h"
 #include "update/updateparameters.h"
@@ -85,7 +85,8 @@ int childMain(const QStringList& arguments)
     parameters.downloadConcurrency = 6;
 
     crypt_init(); // as the engine does before an update
-    QNetworkAccessManager manager;
+    // The engine's manager: direct GETs go through our own HTTP client.
+    UpdaterNetworkManager manager;
     manager.setProxy(QNetworkProxy::NoProxy);
     Mirrors mirrors(nullptr);
     mirrors.initDefault(arguments.at(3), parameters.clientVersion);
