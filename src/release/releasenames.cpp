@@ -79,6 +79,17 @@ QString productIniName(const QString& clientType)
     return clientType + QStringLiteral(".ini");
 }
 
+QString patchIndexName(const QString& clientType)
+{
+    return clientType + QStringLiteral(".patches.ini");
+}
+
+const QString& patchFolder()
+{
+    static const QString name = QStringLiteral("patches");
+    return name;
+}
+
 const QString& oldPrefix()
 {
     static const QString prefix = QStringLiteral("_old_");
