@@ -20,7 +20,8 @@ MappedFile::~MappedFile()
 
 bool MappedFile::fail(const QString& what, int errorCode)
 {
-    lastError = QStringLiteral("Cannot %1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errorCode)));
+    lastError =
+        QStringLiteral("Cannot %1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errorCode)));
     return false;
 }
 

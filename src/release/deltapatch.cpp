@@ -77,7 +77,10 @@ public:
         file.close();
         file.remove();
     }
-    QString errorString() const { return QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString()); }
+    QString errorString() const
+    {
+        return QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString());
+    }
 
     QFile file;
     QCryptographicHash digest;
@@ -131,7 +134,8 @@ bool compressFrame(ZSTD_CCtx* context, const char* prefix, size_t prefixSize, co
     }
 }
 
-bool writeSegmentHeader(quint64 referenceOffset, quint64 referenceLength, quint64 outputLength, PatchOutput& output)
+bool writeSegmentHeader(
+    quint64 referenceOffset, quint64 referenceLength, quint64 outputLength, PatchOutput& output)
 {
     char header[frameHeaderBytes + segmentPayload];
     qToLittleEndian(segmentMagic, header);
@@ -143,8 +147,8 @@ bool writeSegmentHeader(quint64 referenceOffset, quint64 referenceLength, quint6
     return output.write(header, sizeof header);
 }
 
-bool makeFrames(const MappedFile& base, const MappedFile& target, const MakeOptions& options, PatchOutput& output,
-    QString* error)
+bool makeFrames(const MappedFile& base, const MappedFile& target, const MakeOptions& options,
+    PatchOutput& output, QString* error)
 {
     const std::unique_ptr<ZSTD_CCtx, CompressorFree> context(ZSTD_createCCtx());
     if (!context) {
@@ -201,7 +205,8 @@ bool readSegmentHeader(const char* payload, quint32 length, const MappedFile& ba
     segment.referenceOffset = qFromLittleEndian<quint64>(payload + 4);
     segment.referenceLength = qFromLittleEndian<quint64>(payload + 12);
     segment.outputLength = qFromLittleEndian<quint64>(payload + 20);
-    return segment.referenceOffset <= base.size() && segment.referenceLength <= base.size() - segment.referenceOffset
+    return segment.referenceOffset <= base.size()
+        && segment.referenceLength <= base.size() - segment.referenceOffset
         && segment.outputLength <= outputLeft;
 }
 
@@ -261,7 +266,8 @@ bool Applier::run(QString* error)
             const quint32 length = left >= frameHeaderBytes ? qFromLittleEndian<quint32>(at + 4) : 0;
             bool isSegment = false;
             if (left < frameHeaderBytes || length > left - frameHeaderBytes
-                || !readSegmentHeader(at + frameHeaderBytes, length, base, output.size() - written, segment, isSegment)) {
+                || !readSegmentHeader(
+                    at + frameHeaderBytes, length, base, output.size() - written, segment, isSegment)) {
                 *error = QStringLiteral("The patch is damaged: a bad segment header at byte %1").arg(read);
                 return false;
             }
@@ -270,8 +276,8 @@ bool Applier::run(QString* error)
             continue;
         }
         const bool ok = segmentAnnounced
-            ? decodeFrame(
-                base.data() + segment.referenceOffset, segment.referenceLength, segment.outputLength, true, error)
+            ? decodeFrame(base.data() + segment.referenceOffset, segment.referenceLength,
+                segment.outputLength, true, error)
             : decodeFrame(base.data(), base.size(), output.size() - written, false, error);
         if (!ok)
             return false;
@@ -300,7 +306,9 @@ bool Applier::decodeFrame(const char* prefix, quint64 prefixSize, quint64 room, 
         const size_t before = out.pos;
         const size_t result = ZSTD_decompressStream(context.get(), &out, &in);
         if (ZSTD_isError(result)) {
-            *error = QStringLiteral("The patch does not apply at byte %1: %2").arg(frameStart).arg(zstdError(result));
+            *error = QStringLiteral("The patch does not apply at byte %1: %2")
+                         .arg(frameStart)
+                         .arg(zstdError(result));
             return false;
         }
         read += in.pos;
@@ -331,8 +339,8 @@ bool Applier::decodeFrame(const char* prefix, quint64 prefixSize, quint64 room, 
 
 } // namespace
 
-bool make(const QString& basePath, const QString& targetPath, const QString& patchPath, const MakeOptions& options,
-    QByteArray* md5Hex, quint64* patchSize, QString* error)
+bool make(const QString& basePath, const QString& targetPath, const QString& patchPath,
+    const MakeOptions& options, QByteArray* md5Hex, quint64* patchSize, QString* error)
 {
     MappedFile base;
     MappedFile target;

@@ -55,8 +55,8 @@ std::optional<PatchEntry> PatchEntry::parse(const QString& target, const QString
 QString PatchEntry::toText() const
 {
     Q_ASSERT(canCarry(patchPath));
-    return QStringList {baseMd5, QString::number(baseSize), targetMd5, patchMd5, QString::number(patchSize),
-        patchPath}
+    return QStringList {
+        baseMd5, QString::number(baseSize), targetMd5, patchMd5, QString::number(patchSize), patchPath}
         .join(ReleaseFields::separator());
 }
 
@@ -110,7 +110,8 @@ std::optional<PatchIndex> PatchIndex::read(const QString& path, QString* problem
     for (const QString& group : groups) {
         const std::optional<int> from = sectionVersion(group);
         if (!from) {
-            *problem = QStringLiteral("section %1 does not name a version").arg(ReleaseNames::printable(group));
+            *problem =
+                QStringLiteral("section %1 does not name a version").arg(ReleaseNames::printable(group));
             return std::nullopt;
         }
         settings.beginGroup(group);
@@ -118,7 +119,8 @@ std::optional<PatchIndex> PatchIndex::read(const QString& path, QString* problem
         for (const QString& key : keys) {
             const std::optional<PatchEntry> entry = PatchEntry::parse(key, IniValue::text(settings, key));
             if (!entry) {
-                *problem = QStringLiteral("invalid entry %1 in section %2").arg(ReleaseNames::printable(key), group);
+                *problem =
+                    QStringLiteral("invalid entry %1 in section %2").arg(ReleaseNames::printable(key), group);
                 return std::nullopt;
             }
             index.add(*from, *entry);

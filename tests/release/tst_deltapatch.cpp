@@ -66,7 +66,8 @@ qint64 TestDeltaPatch::makePatch(const QByteArray& base, const QByteArray& targe
         qWarning("%s", qPrintable(error));
         return -1;
     }
-    if (md5 != TestFiles::md5Hex(TestFiles::read(path("patch"))) || qint64(size) != QFileInfo(path("patch")).size())
+    if (md5 != TestFiles::md5Hex(TestFiles::read(path("patch")))
+        || qint64(size) != QFileInfo(path("patch")).size())
         return -1;
     return qint64(size);
 }
@@ -110,8 +111,8 @@ void TestDeltaPatch::turnsBaseIntoTarget()
     QByteArray md5;
     QString error;
     quint64 reported = 0;
-    const bool applied = DeltaPatch::apply(path("base"), path("patch"), path("out"), quint64(target.size()), &md5,
-        &error, [&reported](quint64 done) {
+    const bool applied = DeltaPatch::apply(path("base"), path("patch"), path("out"), quint64(target.size()),
+        &md5, &error, [&reported](quint64 done) {
             reported = done;
             return true;
         });
@@ -141,18 +142,20 @@ void TestDeltaPatch::readsAndWritesTheStockToolsPatches()
     if (madeByUs) {
         QVERIFY(makePatch(base, target, DeltaPatch::maxWindowLog) > 0);
         const ToolProcess::Result stock = ToolProcess::run(zstdTool(),
-            {"-q", "-f", "-d", "--long=31", "--patch-from=" + path("base"), path("patch"), "-o", path("out")});
+            {"-q", "-f", "-d", "--long=31", "--patch-from=" + path("base"), path("patch"), "-o",
+                path("out")});
         QVERIFY2(stock.exitCode == 0, qPrintable(stock.err));
         QCOMPARE(TestFiles::read(path("out")), target);
         return;
     }
-    const ToolProcess::Result stock = ToolProcess::run(
-        zstdTool(), {"-q", "-f", "-3", "--long=27", "--patch-from=" + path("base"), path("target"), "-o", path("patch")});
+    const ToolProcess::Result stock = ToolProcess::run(zstdTool(),
+        {"-q", "-f", "-3", "--long=27", "--patch-from=" + path("base"), path("target"), "-o", path("patch")});
     QVERIFY2(stock.exitCode == 0, qPrintable(stock.err));
     QVERIFY(QFileInfo(path("patch")).size() < 8000);
     QByteArray md5;
     QString error;
-    QVERIFY2(DeltaPatch::apply(path("base"), path("patch"), path("out"), quint64(target.size()), &md5, &error),
+    QVERIFY2(
+        DeltaPatch::apply(path("base"), path("patch"), path("out"), quint64(target.size()), &md5, &error),
         qPrintable(error));
     QCOMPARE(TestFiles::read(path("out")), target);
 }
@@ -169,7 +172,8 @@ void TestDeltaPatch::refusesWhatDoesNotFit_data()
     QTest::newRow("more bytes than the file has") << 31 << "none" << qint64(-1) << "";
     QTest::newRow("fewer bytes than the file has") << 31 << "none" << qint64(1) << "gives";
     QTest::newRow("segmented, cut short") << 16 << "cut" << qint64(0) << "cut short";
-    QTest::newRow("segmented, a stretch beyond the earlier version") << 16 << "segment" << qint64(0) << "segment header";
+    QTest::newRow("segmented, a stretch beyond the earlier version")
+        << 16 << "segment" << qint64(0) << "segment header";
     QTest::newRow("segmented, more bytes than the file has") << 16 << "none" << qint64(-1) << "";
 }
 

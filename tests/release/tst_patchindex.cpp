@@ -50,7 +50,8 @@ void TestPatchIndex::readsEntries_data()
     QTest::newRow("single colons in the patch path") << "a:b" << fields + "patches/1/a:b" << true;
     QTest::newRow("five fields") << "x" << a + "::1000::" + b + "::" + c + "::12" << false;
     QTest::newRow("seven fields") << "x" << fields + "p::q" << false;
-    QTest::newRow("bad base digest") << "x" << "xyz::1000::" + b + "::" + c + "::12::p" << false;
+    QTest::newRow("bad base digest") << "x"
+                                     << "xyz::1000::" + b + "::" + c + "::12::p" << false;
     QTest::newRow("bad patch size") << "x" << a + "::1000::" + b + "::" + c + "::-12::p" << false;
     QTest::newRow("patch path leading upwards") << "x" << fields + "../2/client/x" << false;
     QTest::newRow("absolute patch path") << "x" << fields + "/etc/passwd" << false;
@@ -77,7 +78,8 @@ void TestPatchIndex::readsIndexFiles_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("patches"); // -1: refused
 
-    const QByteArray line = "data\\level.dat=" + (a + "::1000::" + b + "::" + c + "::12::p/1/l").toUtf8() + "\n";
+    const QByteArray line =
+        "data\\level.dat=" + (a + "::1000::" + b + "::" + c + "::12::p/1/l").toUtf8() + "\n";
     QTest::newRow("two earlier versions") << "[1]\n" + line + "[2]\n" + line << 2;
     QTest::newRow("empty file") << QByteArray() << 0;
     QTest::newRow("section not a version") << "[one]\n" + line << -1;
@@ -105,7 +107,9 @@ void TestPatchIndex::readsIndexFiles()
 void TestPatchIndex::writesWhatItReads()
 {
     PatchIndex index;
-    index.add(7, entry(QStringLiteral("docs/Straße 7/Überblick #1, neu.txt"), "patches/7/docs/Straße 7/Überblick #1, neu.txt"));
+    index.add(7,
+        entry(QStringLiteral("docs/Straße 7/Überblick #1, neu.txt"),
+            "patches/7/docs/Straße 7/Überblick #1, neu.txt"));
     index.add(7, entry(QStringLiteral("a;b=c.dat"), QStringLiteral("patches/7/a;b=c.dat")));
     index.add(12, entry(QStringLiteral("lib/x.so"), QStringLiteral("patches/12/lib/x.so")));
     QTemporaryDir dir;
@@ -114,7 +118,8 @@ void TestPatchIndex::writesWhatItReads()
     const std::optional<PatchIndex> readBack = PatchIndex::read(dir.filePath("index.ini"), &error);
     QVERIFY(readBack);
     QCOMPARE(readBack->sections(), index.sections());
-    QCOMPARE(readBack->patchesOf(QStringLiteral("lib/x.so")).value(0).patchPath, QStringLiteral("patches/12/lib/x.so"));
+    QCOMPARE(readBack->patchesOf(QStringLiteral("lib/x.so")).value(0).patchPath,
+        QStringLiteral("patches/12/lib/x.so"));
 }
 
 QTEST_GUILESS_MAIN(TestPatchIndex)

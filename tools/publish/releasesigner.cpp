@@ -47,7 +47,7 @@ ReleaseSigner::~ReleaseSigner() = default;
 
 void ReleaseSigner::signFile(const QString& path) const
 {
-    const QByteArray data = readAll(path, PublishOutput, QStringLiteral("the product ini"));
+    const QByteArray data = readAll(path, PublishOutput, QStringLiteral("the file to sign"));
     unsigned char digest[digestSize];
     hash_msg(bytes(data), static_cast<unsigned long>(data.size()), digest);
 

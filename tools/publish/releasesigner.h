@@ -17,7 +17,8 @@ public:
     ReleaseSigner(const ReleaseSigner&) = delete;
     ReleaseSigner& operator=(const ReleaseSigner&) = delete;
 
-    /// Writes path + ".sig": the RSASSA-PSS/SHA-1 signature the updater checks.
+    /// Writes path + ".sig": the RSASSA-PSS/SHA-1 signature the updater checks
+    /// (of the product ini and of the patch index alike).
     /// The salt is derived from the key and the content, so the same file
     /// signed with the same key gives the same signature. Throws ToolError.
     void signFile(const QString& path) const;
