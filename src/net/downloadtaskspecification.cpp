@@ -267,6 +267,15 @@ void DownloadTaskSpecification::onMetaDataChanged()
         startDownload();
         return;
     }
+    if (missingAllowed && (code == 404 || code == 410)) {
+        // No fault of the mirror's: a file it need not have.
+        const QString url = fileUrl();
+        resetDownload();
+        missing = true;
+        emit message(QStringLiteral("%1 returned %2").arg(url).arg(code));
+        finish();
+        return;
+    }
     mirrors->removeMirror(mirror.name);
     errorRetry(QStringLiteral("%1 returned %2").arg(fileUrl()).arg(code));
 }
@@ -475,6 +484,7 @@ void DownloadTaskSpecification::resetDownload()
     resumeOffset = 0;
     receivedMd5.clear();
     resumed = false;
+    missing = false;
     bytesAtLastTick = 0;
     bytesReceived = 0;
     expectedSize = initialExpectedSize;

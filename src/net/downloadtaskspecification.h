@@ -49,6 +49,12 @@ public:
     /// For a file of unknown size: more than maxBytes count like more data
     /// than an expected size. -1 (the default) sets no limit.
     void setSizeLimit(qint64 maxBytes) { sizeLimit = maxBytes; }
+    /// For a file a mirror may well not have: a 404 or 410 answer then ends
+    /// the task as finished with isMissing() true, charging no mirror and
+    /// asking no other, instead of dropping the mirror and trying the next.
+    void setMissingAllowed(bool allowed) { missingAllowed = allowed; }
+    /// Once finished: whether the mirror said it has no such file.
+    bool isMissing() const { return missing; }
     /// What the downloads this one belongs to still need in its directory,
     /// asked when the disk turns out to be full. Unset, it is the size of
     /// this file, unsaid when unknown.
@@ -132,6 +138,8 @@ private:
     qint64 expectedSize;
     qint64 initialExpectedSize;
     qint64 sizeLimit = -1;
+    bool missingAllowed = false;
+    bool missing = false;
     std::function<qint64()> spaceNeeded;
     qint64 bytesReceived = 0;
     // Where this attempt's body starts in the file: the length of the copy

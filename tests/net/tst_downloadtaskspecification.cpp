@@ -43,6 +43,8 @@ private slots:
     void failingMirrorIsLeftForAnother_data();
     void failingMirrorIsLeftForAnother();
     void noMirrorLeftEndsTheTask();
+    void fileThatMayBeMissing_data();
+    void fileThatMayBeMissing();
     void localWriteFailureBlamesNoMirror_data();
     void localWriteFailureBlamesNoMirror();
     void counters_data();
@@ -280,6 +282,42 @@ void TestDownloadTaskSpecification::noMirrorLeftEndsTheTask()
     QCOMPARE(fixture->log,
         (QStringList {"Downloading data/file.bin", fixture->urlOn("A") + " returned 404",
             "There are no (more) known working mirrors available", "Downloading data/file.bin"}));
+}
+
+void TestDownloadTaskSpecification::fileThatMayBeMissing_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("missing");
+    QTest::newRow("404: missing, the mirror kept") << 404 << true;
+    QTest::newRow("410: missing, the mirror kept") << 410 << true;
+    QTest::newRow("500: the mirror dropped, the next one asked") << 500 << false;
+}
+
+// A file that a mirror need not have (a patch, a patch index): its absence is
+// an answer, not a fault of the mirror's.
+void TestDownloadTaskSpecification::fileThatMayBeMissing()
+{
+    QFETCH(int, status);
+    QFETCH(bool, missing);
+    QVERIFY(fixture->start({"A", "B"}));
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), Answer::withStatus(status));
+    fixture->server.setAnswer(DownloadFixture::pathOn("B"), Answer::generated(1000));
+    DownloadTaskSpecification* task = fixture->makeTask(1000);
+    task->setMissingAllowed(true);
+    fixture->retryOn("B");
+    QSignalSpy finished(task, &TaskSpecification::finished);
+
+    task->execute();
+    QVERIFY(finished.wait(10000));
+
+    QCOMPARE(task->isMissing(), missing);
+    QCOMPARE(QFileInfo::exists(fixture->localPath()), !missing);
+    QCOMPARE(fixture->server.requestedPaths().size(), missing ? 1 : 2);
+    QCOMPARE(fixture->record("A") != nullptr, missing);
+    if (missing) {
+        QCOMPARE(fixture->record("A")->errors, 0);
+        QCOMPARE(fixture->record("A")->inUse, 0);
+    }
 }
 
 void TestDownloadTaskSpecification::localWriteFailureBlamesNoMirror_data()
