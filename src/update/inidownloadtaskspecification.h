@@ -13,8 +13,10 @@ class QNetworkAccessManager;
 /// On the first attempt a product ini or signature already in the temporary
 /// directory (left by an interrupted run) is reused; after a failed check
 /// both are downloaded again, up to 1000 retries per run. On finished the
-/// verified product ini lies at parameters.productIniPath(). GUI thread only;
-/// the manager and registry are not owned.
+/// verified product ini lies at parameters.productIniPath(), and the release's
+/// patch index, if it has a trustworthy one, at parameters.patchIndexPath()
+/// (see PatchIndexTaskSpecification). GUI thread only; the manager and
+/// registry are not owned.
 class IniDownloadTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
     Q_DISABLE_COPY(IniDownloadTaskSpecification)

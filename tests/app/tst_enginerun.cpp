@@ -325,8 +325,8 @@ void TestEngineRun::proxyCarriesEveryRequest()
 
     QCOMPARE(TestFiles::read(clientDir + "/b.txt"), QByteArray("beta"));
     const QList<TestHttpServer::Request> requests = server->requests();
-    // Product ini, its signature and the two files.
-    QCOMPARE(requests.size(), 4);
+    // Product ini, its signature, the patch index asked for and the two files.
+    QCOMPARE(requests.size(), 5);
     for (const TestHttpServer::Request& request : requests)
         QVERIFY2(request.target.startsWith("http://mirror.invalid/A/42/"), request.requestLine.constData());
 }

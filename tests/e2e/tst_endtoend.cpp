@@ -106,7 +106,9 @@ void TestEndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
     QStringList served = servedPaths(scene.nginx, 0);
     served.sort();
     QStringList expected {
-        QStringLiteral("/2/client_linux_amd64.ini 200"), QStringLiteral("/2/client_linux_amd64.ini.sig 200")};
+        QStringLiteral("/2/client_linux_amd64.ini 200"), QStringLiteral("/2/client_linux_amd64.ini.sig 200"),
+        // asked for; this release has none
+        QStringLiteral("/2/client_linux_amd64.patches.ini 404")};
     for (const QString& changed : {QStringLiteral("readme.txt"), QStringLiteral("lib/libcorvane.so"),
              QStringLiteral("docs/Neue Datei, mit Komma.txt"), QStringLiteral("docs/Grüße an alle.txt")})
         expected.append(QStringLiteral("/2/client/%1 200").arg(changed));

@@ -7,6 +7,7 @@
 #include "testfiles.h"
 #include "testrelease.h"
 
+#include <QFileInfo>
 #include <QTest>
 
 class TestIniDownload : public QObject {
@@ -35,10 +36,13 @@ private slots:
         QTest::addColumn<QStringList>("fetched");
         const QString ini = QStringLiteral("/A/42/client_linux_amd64.ini");
         const QString sig = ini + QStringLiteral(".sig");
-        QTest::newRow("both present: no traffic") << true << true << QStringList();
-        QTest::newRow("signature missing: only it is fetched") << true << false << QStringList {sig};
-        QTest::newRow("product ini missing: only it is fetched") << false << true << QStringList {ini};
-        QTest::newRow("both missing: both fetched in order") << false << false << QStringList {ini, sig};
+        // Then the patch index, which this release has not.
+        const QString index = QStringLiteral("/A/42/client_linux_amd64.patches.ini");
+        QTest::newRow("both present: only the patch index asked for") << true << true << QStringList {index};
+        QTest::newRow("signature missing: only it is fetched") << true << false << QStringList {sig, index};
+        QTest::newRow("product ini missing: only it is fetched") << false << true << QStringList {ini, index};
+        QTest::newRow("both missing: both fetched in order")
+            << false << false << QStringList {ini, sig, index};
     }
 
     void reusesWhatIsPresent()
@@ -70,9 +74,82 @@ private slots:
         QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
         QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 1);
         QCOMPARE(fixture->server.requestedPaths(),
-            QStringList({"/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig"}));
+            QStringList({"/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig",
+                "/A/42/client_linux_amd64.patches.ini"}));
         QCOMPARE(TestFiles::read(local), release.productIni());
         QCOMPARE(fixture->finishedCount, 1);
+    }
+
+    void patchIndexIsKeptOnlyWhenTrusted_data()
+    {
+        QTest::addColumn<QString>(
+            "mirror"); // what the mirror has: "index", "none", "unsigned", "badly signed"
+        QTest::addColumn<QString>("left"); // what an interrupted run left: "", "index", "badly signed"
+        QTest::addColumn<bool>("kept");
+        QTest::addColumn<int>("indexRequests");
+        QTest::addColumn<QString>("logged");
+        const QString none =
+            QStringLiteral("The release has no patch index; changed files are downloaded whole");
+        const QString unsigned_ = QStringLiteral(
+            "Ignoring the patch index: it has no signature; changed files are downloaded whole");
+        const QString bad = QStringLiteral(
+            "Ignoring the patch index: its signature does not verify; changed files are downloaded whole");
+        QTest::newRow("signed index: kept") << "index"
+                                            << "" << true << 1 << QString();
+        QTest::newRow("no index: whole files") << "none"
+                                               << "" << false << 1 << none;
+        QTest::newRow("index without signature: ignored") << "unsigned"
+                                                          << "" << false << 1 << unsigned_;
+        QTest::newRow("index with a bad signature: ignored") << "badly signed"
+                                                             << "" << false << 1 << bad;
+        QTest::newRow("left by an interrupted run: checked, not fetched")
+            << "index"
+            << "index" << true << 0 << QString();
+        QTest::newRow("left damaged: fetched again") << "index"
+                                                     << "badly signed" << true << 1 << QString();
+    }
+
+    void patchIndexIsKeptOnlyWhenTrusted()
+    {
+        QFETCH(QString, mirror);
+        QFETCH(QString, left);
+        QFETCH(bool, kept);
+        QFETCH(int, indexRequests);
+        QFETCH(QString, logged);
+        release.addFile(QStringLiteral("b.bin"), "new bravo");
+        release.addPatch(41, QStringLiteral("b.bin"), "old bravo", "a patch");
+        release.serve(fixture->server, QStringLiteral("A"));
+        const QString indexPath = QStringLiteral("/A/42/client_linux_amd64.patches.ini");
+        TestRelease other(43);
+        other.addFile(QStringLiteral("b.bin"), "other");
+        other.addPatch(42, QStringLiteral("b.bin"), "new bravo", "another patch");
+        if (mirror == QLatin1String("none"))
+            fixture->server.setAnswer(indexPath, TestHttpServer::Answer::withStatus(404));
+        if (mirror == QLatin1String("unsigned"))
+            fixture->server.setAnswer(indexPath + ".sig", TestHttpServer::Answer::withStatus(404));
+        if (mirror == QLatin1String("badly signed"))
+            fixture->server.setAnswer(
+                indexPath + ".sig", TestHttpServer::Answer::ok(other.patchIndexSignature()));
+        const QString localIndex =
+            fixture->configuration.tempDir() + QStringLiteral("/client_linux_amd64.patches.ini");
+        if (!left.isEmpty()) {
+            QVERIFY(TestFiles::write(localIndex, release.patchIndex()));
+            QVERIFY(TestFiles::write(localIndex + ".sig",
+                left == QLatin1String("index") ? release.patchIndexSignature()
+                                               : other.patchIndexSignature()));
+        }
+
+        QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
+        QCOMPARE(QFileInfo::exists(localIndex), kept);
+        QCOMPARE(QFileInfo::exists(localIndex + ".sig"), kept);
+        if (kept)
+            QCOMPARE(TestFiles::read(localIndex), release.patchIndex());
+        QCOMPARE(fixture->server.requestCount(indexPath), indexRequests);
+        if (!logged.isEmpty())
+            QCOMPARE(fixture->count(logged), 1);
+        // The mirror did nothing wrong.
+        QCOMPARE(fixture->mirrors->getMirrorList().size(), 1);
+        QCOMPARE(fixture->mirrors->getMirrorList().at(0).errors, 0);
     }
 
     void givesUpAfterTheRetryLimit()
