@@ -4,14 +4,18 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QSet>
+
+#include "release/patchindex.h"
 
 #include "tasks/asynctaskspecification.h"
 #include "update/filespecifications.h"
 #include "update/updateparameters.h"
 
+class FileMd5;
 class QSettings;
 
 /// Compiles the work lists on the thread pool and publishes them into
@@ -48,7 +52,10 @@ public:
         const UpdateParameters& parameters, std::shared_ptr<FileSpecifications> lists);
 
     /// Fills lists; false, after a log line, when the product ini is empty,
-    /// unreadable or holds an invalid or unsafe entry.
+    /// unreadable or holds an invalid or unsafe entry. A file to download
+    /// whose installed copy is the start of a patch in the patch index is
+    /// fetched as that patch; an index that cannot be read is ignored with a
+    /// log line.
     bool run() override;
     /// Number of keys over all sections.
     int getFileCount(QSettings& settings);
@@ -67,6 +74,7 @@ private:
     void reportInvalidLine(const QString& section);
     void reportUnsafePath(const QString& path, const QString& section);
     void reportDuplicate(const QString& path, const QString& section);
+    void readPatchIndex();
 
     QString productIni;
     QString tempDir;
@@ -90,4 +98,14 @@ private:
     QList<Candidate> candidates;
     // How many candidates were read before the delete section; -1: none yet.
     qsizetype candidatesBeforeDeletes = -1;
+
+    QString patchIndexPath;
+    std::optional<PatchIndex> patchIndex;
+    // Keys that name a patch's working files: those files cannot be patched.
+    QSet<QString> patchWorkNames;
+    // The patch that gives the candidate's content from what is installed,
+    // if the index has one; installedHex: the installed file's digest if it
+    // was read already.
+    std::optional<FilePatchSpecification> choosePatch(
+        const Candidate& candidate, const QString& installed, QByteArray installedHex, FileMd5& md5) const;
 };
