@@ -39,6 +39,11 @@ endif()
 # files (each entry there says why it is not our fault) and asks for stack
 # traces; programs a test starts inherit it.
 set(CORVANE_TEST_ENVIRONMENT "LC_ALL=C.UTF-8" "CORVANE_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+# The updater honours the proxy variables; a machine's own proxy must not
+# stand between the tests and their servers on loopback (empty is unset).
+foreach(variable http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY)
+    list(APPEND CORVANE_TEST_ENVIRONMENT "${variable}=")
+endforeach()
 if(CORVANE_SANITIZE)
     list(APPEND CORVANE_TEST_ENVIRONMENT
         "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/sanitizers/lsan.supp:print_suppressions=0"

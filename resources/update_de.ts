@@ -13,7 +13,7 @@
     </message>
     <message>
         <source>Changelog</source>
-        <translation type="unfinished"></translation>
+        <translation>Changelog</translation>
     </message>
 </context>
 <context>
@@ -68,47 +68,47 @@
     </message>
     <message>
         <source>Corvane Client Update</source>
-        <translation type="unfinished"></translation>
+        <translation>Corvane Client Aktualisierung</translation>
     </message>
     <message>
         <source>&lt;small&gt;Copyright &amp;copy; 2026 The Corvane authors, &lt;a href=&quot;https://www.corvane.example/&quot;&gt;www.corvane.example&lt;/a&gt;&lt;/small&gt;</source>
-        <translation type="unfinished"></translation>
+        <translation>&lt;small&gt;Copyright &amp;copy; 2026 Die Corvane-Autoren, &lt;a href=&quot;https://www.corvane.example/&quot;&gt;www.corvane.example&lt;/a&gt;&lt;/small&gt;</translation>
     </message>
     <message>
         <source>0 KB/s</source>
-        <translation type="unfinished"></translation>
+        <translation>0 KB/s</translation>
     </message>
     <message>
         <source>0 KB</source>
-        <translation type="unfinished"></translation>
+        <translation>0 KB</translation>
     </message>
     <message>
         <source>/</source>
-        <translation type="unfinished"></translation>
+        <translation>/</translation>
     </message>
     <message>
         <source>Details</source>
-        <translation type="unfinished"></translation>
+        <translation>Details</translation>
     </message>
     <message>
         <source>Stable</source>
-        <translation type="unfinished"></translation>
+        <translation>Stable</translation>
     </message>
     <message>
         <source>Beta</source>
-        <translation type="unfinished"></translation>
+        <translation>Beta</translation>
     </message>
     <message>
         <source>Alpha</source>
-        <translation type="unfinished"></translation>
+        <translation>Alpha</translation>
     </message>
     <message>
         <source>%1 KB</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 KB</translation>
     </message>
     <message>
         <source>%1 KB/s</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 KB/s</translation>
     </message>
 </context>
 <context>
@@ -129,12 +129,6 @@
         <translation>Fehler</translation>
     </message>
     <message>
-        <source>Failed to query latest client
-version from update server.</source>
-        <translation>Konnte aktuelle Client Version nicht
-vom Aktualisierungsserver abfragen.</translation>
-    </message>
-    <message>
         <source>The installation in %1 is being updated by another updater. Nothing was changed; try again when it has finished.</source>
         <translation>Die Installation in %1 wird gerade von einem anderen Updater aktualisiert. Es wurde nichts geändert; versuchen Sie es erneut, wenn er fertig ist.</translation>
     </message>
@@ -145,6 +139,14 @@ vom Aktualisierungsserver abfragen.</translation>
     <message>
         <source>Update server returned invalid version nr (%1)</source>
         <translation>Update Server meldete ungültige Versionsnummer (%1)</translation>
+    </message>
+    <message>
+        <source>Failed to query latest client
+version from update server
+%1, UDP port %2.</source>
+        <translation>Konnte aktuelle Client Version nicht
+vom Aktualisierungsserver abfragen
+%1, UDP-Port %2.</translation>
     </message>
 </context>
 </TS>

@@ -10,44 +10,25 @@
 #include "console/consolefrontend.h"
 #include "console/consoleoptions.h"
 #include "ui/mainwindow.h"
+#include "ui/translations.h"
 
 #include <QApplication>
-#include <QLocale>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace {
 
-// Our own catalogue and Qt's for the system's language, installed while this
-// object lives.
-class Translations final {
-public:
-    Translations()
-    {
-        const QString locale = QLocale::system().name();
-        (void)own.load(QStringLiteral(":/i18n/update_") + locale);
-        QCoreApplication::installTranslator(&own);
-        (void)qt.load(QStringLiteral("translations/qt_") + locale);
-        QCoreApplication::installTranslator(&qt);
-    }
-    Q_DISABLE_COPY(Translations)
-
-private:
-    QTranslator own;
-    QTranslator qt;
-};
-
 // Says that the installation is busy: on standard error always, in a box
 // unless the run is unattended and nobody would close it.
-int reportInstallationBusy(const QString& root)
+int reportInstallationBusy(const QString& root, bool unattended)
 {
     const Translations translations;
     const QString text = InstallationLock::busyMessage(root);
     std::fprintf(stderr, "%s\n", qUtf8Printable(text));
-    if (QCoreApplication::arguments().value(1) != QLatin1String("--nouser"))
+    if (!unattended)
         MainWindow::showError(nullptr, text);
     return ExitCode::otherUpdater;
 }
@@ -56,22 +37,75 @@ int reportInstallationBusy(const QString& root)
 // the window is up and the event loop runs.
 constexpr int unattendedStartDelayMs = 2000;
 
-int runConsole(int argc, char** argv)
+int runConsole(int argc, char** argv, const ConsoleOptions& options)
 {
     QCoreApplication app(argc, argv);
     const Translations translations;
-    return ConsoleFrontEnd::run(QCoreApplication::arguments());
+    return ConsoleFrontEnd::run(options);
+}
+
+// The toolkit ends the process with an abort when it finds no platform to
+// open windows on. A window run says so in one line and exits with the
+// usage code instead, whatever made the platform fail; the toolkit's first
+// complaint, held back until then, is the most telling reason.
+QStringList toolkitComplaints;
+
+void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type != QtFatalMsg) {
+        toolkitComplaints.append(qFormatLogMessage(type, context, text));
+        return;
+    }
+    QString reason =
+        (toolkitComplaints.isEmpty() ? text : toolkitComplaints.first()).section(QLatin1Char('\n'), 0, 0);
+    reason = reason.trimmed();
+    if (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
+    std::fprintf(stderr, "update: cannot open the window (%s); 'update --console' updates without one\n",
+        qUtf8Printable(reason));
+    std::fflush(stderr);
+    std::_Exit(ExitCode::usage);
+}
+
+// Without any of these the toolkit has nowhere to show the window.
+bool displayNamed(const ConsoleOptions& options)
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+        || options.toolkitArguments.contains(QStringLiteral("-platform"));
+}
+
+std::unique_ptr<QApplication> openWindowApplication(int& argc, char** argv)
+{
+    const QtMessageHandler previous = qInstallMessageHandler(onToolkitMessage);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    for (const QString& complaint : std::as_const(toolkitComplaints))
+        std::fprintf(stderr, "%s\n", qUtf8Printable(complaint));
+    toolkitComplaints.clear();
+    return app;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && ConsoleOptions::isConsoleCommand(QString::fromLocal8Bit(argv[1])))
-        return runConsole(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const ConsoleOptions options = ConsoleOptions::parse(arguments);
+    if (!options.error.isEmpty() || options.runsInConsole())
+        return runConsole(argc, argv, options);
+    if (!displayNamed(options)) {
+        std::fprintf(stderr,
+            "update: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set); "
+            "'update --console' updates without a window\n");
+        return ExitCode::usage;
+    }
 
-    auto app = std::make_unique<QApplication>(argc, argv);
+    auto app = openWindowApplication(argc, argv);
     const QString root = Configuration::getAppRootPath();
+    const bool unattended = options.command == ConsoleOptions::Unattended;
 
     // Held until the end: two updaters changing one installation at once,
     // whoever started them, would tear it apart.
@@ -81,7 +115,7 @@ int main(int argc, char** argv)
         // Either way nothing here changes, leftovers included.
         if (SingleInstanceChecker::checkExistingInstance(QStringLiteral("#")))
             return ExitCode::success;
-        return reportInstallationBusy(root);
+        return reportInstallationBusy(root, unattended);
     }
 
     // Leftovers of a self-update go first.
@@ -95,7 +129,7 @@ int main(int argc, char** argv)
     auto window = std::make_unique<MainWindow>(*configuration);
 
     int exitCode = ExitCode::configuration;
-    if (configuration->parseCommandLineOptions()) {
+    if (configuration->parseCommandLineOptions(options.windowArguments(arguments.value(0)))) {
         if (configuration->runMode() == Configuration::RunMode::Unattended)
             QTimer::singleShot(unattendedStartDelayMs, window.get(), &MainWindow::onAutoStartUpdate);
         window->setUIToConfigSpecs();

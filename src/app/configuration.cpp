@@ -4,7 +4,7 @@
 #include "base/approotpath.h"
 #include "base/inivalue.h"
 #include "release/releasenames.h"
-#include "update/specialfiles.h"
+#include "release/specialfiles.h"
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
 #include "updatechecker.h"
@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+
+#include <cerrno>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -155,9 +157,11 @@ bool Configuration::createTempDir()
 {
     QString base = QDir::tempPath();
     if (base.isEmpty()) {
-        Q_EMIT fatalError(QStringLiteral("Unable to get temp directory."));
+        // The folder TMPDIR names does not exist (a resolved path is empty then).
+        Q_EMIT fatalError(tempDirFailure(qEnvironmentVariable("TMPDIR", QStringLiteral("/tmp")), ENOENT));
         return false;
     }
+    const QString parent = base;
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
     base += QStringLiteral("corvane_temp_");
@@ -165,16 +169,27 @@ bool Configuration::createTempDir()
     // The shared temporary folder is writable by every local user. One
     // non-recursive mkdir per name fails when anyone else already holds it
     // (a directory, a file or a symbolic link), so we never adopt a planted
-    // directory, and 0700 keeps the downloads private while they wait.
-    for (int n = 0; n < tempDirCandidates; ++n) {
+    // directory, and 0700 keeps the downloads private while they wait. Any
+    // other failure (read-only, no permission, full) would befall every
+    // name alike.
+    int cause = EEXIST;
+    for (int n = 0; n < tempDirCandidates && cause == EEXIST; ++n) {
         const QString candidate = base + QString::number(n);
         if (::mkdir(QFile::encodeName(candidate).constData(), S_IRWXU) == 0) {
             m_tempDir = candidate;
             return true;
         }
+        cause = errno;
     }
-    Q_EMIT fatalError(QStringLiteral("Unable to create temp directory."));
+    Q_EMIT fatalError(tempDirFailure(parent, cause));
     return false;
+}
+
+QString Configuration::tempDirFailure(const QString& parent, int errorCode)
+{
+    return QStringLiteral("Cannot create a temporary directory in %1: %2. The environment variable TMPDIR "
+                          "chooses another place.")
+        .arg(parent, qt_error_string(errorCode));
 }
 
 QString Configuration::getAppRootPath()

@@ -42,7 +42,12 @@ public:
     void getProxyAndDownloadConcurrency();
     /// Uses dir as the temporary directory, or creates a fresh one when dir is empty.
     bool initializeStart(const QString& dir);
+    /// Makes a fresh private directory below the system's temporary folder
+    /// (TMPDIR); false after a fatalError that names the folder and the cause.
     bool createTempDir();
+    /// "Cannot create a temporary directory in <parent>: <reason>. ..." with
+    /// a hint at TMPDIR; errorCode is an errno value.
+    static QString tempDirFailure(const QString& parent, int errorCode);
 
     /// The client directory that an update changes: the program's own directory.
     static QString getAppRootPath();

@@ -9,6 +9,9 @@ constexpr int success = 0;
 constexpr int configuration = 1;
 /// The update failed; a cut-short installation has been rolled back.
 constexpr int updateFailed = 2;
+/// The command line cannot be used, or the window has no display to open
+/// on: as after a failed update, nothing was changed.
+constexpr int usage = 2;
 /// Another updater is updating this installation (console).
 constexpr int otherUpdater = 3;
 /// A check found an update to install (console).

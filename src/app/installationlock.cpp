@@ -13,6 +13,7 @@
 #include <QString>
 
 #include "base/filedescriptor.h"
+#include "release/specialfiles.h"
 
 namespace {
 
@@ -85,5 +86,5 @@ QString InstallationLock::busyMessage(const QString& clientDir)
 
 QString InstallationLock::fileName()
 {
-    return QStringLiteral("update.lock");
+    return SpecialFiles::lockFile();
 }

@@ -61,6 +61,12 @@ bool receiveText(int fd, size_t maxBytes, QString* text)
 
 } // namespace
 
+ServerAddress UpdateChecker::serverAddress()
+{
+    return ServerAddress::fromEnvironment(
+        "CORVANE_UPDATE_SERVER", CORVANE_DEFAULT_UPDATE_SERVER, defaultPort);
+}
+
 bool UpdateChecker::checkUpdate()
 {
     return readFromServer();
@@ -72,8 +78,7 @@ bool UpdateChecker::readFromServer()
     if (socket.fd() < 0)
         return false;
 
-    const ServerAddress server =
-        ServerAddress::fromEnvironment("CORVANE_UPDATE_SERVER", CORVANE_DEFAULT_UPDATE_SERVER, defaultPort);
+    const ServerAddress server = serverAddress();
     sockaddr_in address {};
     if (!resolve(server, &address))
         return false;

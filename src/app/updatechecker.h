@@ -2,6 +2,7 @@
 // version is current on each channel and fetches the news text.
 #pragma once
 
+#include "base/serveraddress.h"
 #include "updatechannel.h"
 
 #include <QByteArray>
@@ -19,6 +20,10 @@ public:
 
     /// How long the query waits for each reply before it fails.
     static constexpr int defaultReplyTimeoutMs = 5000;
+
+    /// The update server asked: the compiled-in host, or CORVANE_UPDATE_SERVER,
+    /// with its UDP port.
+    static ServerAddress serverAddress();
 
     /// Runs the whole exchange; true when both replies arrived. Blocks the
     /// calling thread for up to the reply time-out per reply plus name

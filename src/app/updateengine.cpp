@@ -6,9 +6,14 @@
 #include "crypto/tomcryptutil.h"
 #include "net/banner.h"
 #include "net/mirrors.h"
+#include "net/proxyrules.h"
+#include "net/updaternetworkmanager.h"
+#include "release/specialfiles.h"
 #include "update/maintaskspecification.h"
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
+
+#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,16 +24,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
 namespace {
 
-constexpr quint16 defaultProxyPort = 3128;
 // Also the unit of the speed figure: bytes per tick are bytes per second.
 constexpr int tickMs = 1000;
 // Larger banners are not worth the memory; the window shows 468 x 60 pixels.
@@ -67,36 +71,26 @@ UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
     : QObject(parent)
     , configuration(&configuration)
     , timer(new QTimer(this))
-    , networkManager(new QNetworkAccessManager(this))
+    , networkManager(new UpdaterNetworkManager(this))
 {
     connect(&configuration, &Configuration::message, this, &UpdateEngine::message);
     connect(timer, &QTimer::timeout, this, &UpdateEngine::onTimer);
-    // A redirect is an answer like any other: downloads see its status and
-    // never follow it to a host the mirror list does not name.
-    networkManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     configuration.getProxyAndDownloadConcurrency();
     applyProxy();
 }
 
 void UpdateEngine::applyProxy()
 {
-    const QString text = configuration->proxy();
-    if (text.isEmpty()) {
-        networkManager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-        return;
-    }
-    const QUrl url(text);
-    // Without a host ("proxy:8080" reads as a scheme and a path) every
-    // transfer would fail later with a less helpful error.
-    if (!url.isValid() || url.host().isEmpty()) {
-        // Nobody listens yet while the window is still constructing us.
-        const QString errorMessage = QStringLiteral("'%1' is an invalid proxy specification").arg(text);
+    auto* rules = new ProxyRules(configuration->proxy(), QProcessEnvironment::systemEnvironment());
+    const QString errorMessage = rules->error();
+    networkManager->setProxyFactory(rules);
+    // A proxy text without a host ("proxy:8080" reads as a scheme and a
+    // path) would make every transfer fail later with a less helpful error.
+    // Nobody listens yet while the window is still constructing us.
+    if (!errorMessage.isEmpty()) {
         QMetaObject::invokeMethod(
             this, [this, errorMessage] { emit fatalError(errorMessage); }, Qt::QueuedConnection);
-        return;
     }
-    networkManager->setProxy(QNetworkProxy(
-        QNetworkProxy::HttpProxy, url.host(), static_cast<quint16>(url.port(defaultProxyPort))));
 }
 
 UpdateEngine::~UpdateEngine() = default;
@@ -110,7 +104,7 @@ bool UpdateEngine::prepareSession()
         return false;
     }
 
-    const QString mirrorsIni = QStringLiteral("mirrors.ini");
+    const QString& mirrorsIni = SpecialFiles::mirrorsIni();
     if (!QFileInfo::exists(QDir(Configuration::getAppRootPath()).filePath(mirrorsIni))) {
         emit fatalError(QStringLiteral("%1 is missing, cannot proceed.").arg(mirrorsIni));
         return false;
@@ -142,7 +136,7 @@ bool UpdateEngine::loadMirrors()
     connect(mirrors, &Mirrors::message, this, &UpdateEngine::message);
     return configuration->channel() == Alpha
         ? mirrors->initAlpha(UpdateIniData::filename(), configuration->clientVersion())
-        : mirrors->initDefault(QDir(Configuration::getAppRootPath()).filePath(QStringLiteral("mirrors.ini")),
+        : mirrors->initDefault(QDir(Configuration::getAppRootPath()).filePath(SpecialFiles::mirrorsIni()),
             configuration->clientVersion());
 }
 
@@ -217,10 +211,14 @@ bool UpdateEngine::initializeCheck()
         return false;
 
     // Named unlike session directories, so that nothing ever takes it for one.
-    auto scratch =
-        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvane_check_XXXXXX"));
+    const QString tempPath = QDir::tempPath();
+    errno = 0;
+    auto scratch = std::make_unique<QTemporaryDir>(tempPath + QStringLiteral("/corvane_check_XXXXXX"));
     if (!scratch->isValid()) {
-        emit fatalError(QStringLiteral("Unable to create temp directory."));
+        const int cause = tempPath.isEmpty() ? ENOENT : errno;
+        emit fatalError(Configuration::tempDirFailure(
+            tempPath.isEmpty() ? qEnvironmentVariable("TMPDIR", QStringLiteral("/tmp")) : tempPath,
+            cause != 0 ? cause : EIO));
         return false;
     }
     int version = 0;

@@ -5,11 +5,13 @@
 #include <cstdio>
 
 #include <QCoreApplication>
+#include <QJsonObject>
 
 #include "app/configuration.h"
 #include "app/exitcodes.h"
 #include "app/installationlock.h"
 #include "app/processtools.h"
+#include "app/updatechecker.h"
 #include "app/updateengine.h"
 #include "buildconfig.h"
 #include "consoleoutput.h"
@@ -19,6 +21,8 @@
 namespace {
 
 constexpr int redrawMs = 100;
+// A script reading --json wants to follow the progress, not to be flooded.
+constexpr int jsonProgressMs = 500;
 constexpr int quietContextLines = 3;
 
 QString signalName(int signalNumber)
@@ -48,6 +52,13 @@ QString channelName(UpdateChannel channel)
     return QStringLiteral("stable");
 }
 
+// "update.corvane.example, UDP port 17384": where the version query went.
+QString updateServerName()
+{
+    const ServerAddress server = UpdateChecker::serverAddress();
+    return QStringLiteral("%1, UDP port %2").arg(QString::fromUtf8(server.host)).arg(server.port);
+}
+
 void print(std::FILE* stream, const QString& text)
 {
     std::fputs(qUtf8Printable(text), stream);
@@ -64,12 +75,13 @@ QString versionText()
 
 } // namespace
 
-int ConsoleFrontEnd::run(const QStringList& arguments)
+int ConsoleFrontEnd::run(const ConsoleOptions& options)
 {
-    const ConsoleOptions options = ConsoleOptions::parse(arguments);
     if (!options.error.isEmpty()) {
-        print(stderr, QStringLiteral("update: %1\nTry 'update --help'.\n").arg(options.error));
-        return ExitCode::configuration;
+        print(stderr,
+            QStringLiteral("update: %1\n%2Try 'update --help'.\n")
+                .arg(options.error, ConsoleOptions::usageText()));
+        return ExitCode::usage;
     }
     if (options.command == ConsoleOptions::Help) {
         print(stdout, ConsoleOptions::helpText());
@@ -82,9 +94,12 @@ int ConsoleFrontEnd::run(const QStringList& arguments)
     // A reader that goes away (update --console | head) must not end the
     // process in the middle of an installation: writes fail quietly instead.
     std::signal(SIGPIPE, SIG_IGN);
-    ConsoleOutput output(ConsoleOutput::detect(options.quiet));
+    ConsoleOutput output(ConsoleOutput::detect(options.quiet, options.json), options.quiet);
     ConsoleFrontEnd frontEnd(options, output);
-    return frontEnd.exec();
+    const int exitCode = frontEnd.exec();
+    if (options.json)
+        frontEnd.writeJsonResult(exitCode);
+    return exitCode;
 }
 
 ConsoleFrontEnd::ConsoleFrontEnd(const ConsoleOptions& options, ConsoleOutput& output)
@@ -158,8 +173,9 @@ int ConsoleFrontEnd::resolveFailureCode()
         return failureCode;
     // Nobody has said why yet.
     if (versionQueryGaveUp)
-        output.error(
-            QStringLiteral("No answer from the update server after %1 tries").arg(versionQueryTries));
+        output.error(QStringLiteral("No answer from the update server %1 after %2 tries")
+                         .arg(updateServerName())
+                         .arg(versionQueryTries));
     else
         output.error(QStringLiteral("The update server names no version for the %1 channel")
                          .arg(channelName(configuration->channel())));
@@ -169,7 +185,8 @@ int ConsoleFrontEnd::resolveFailureCode()
 bool ConsoleFrontEnd::retryLatestVersionQuery(int failedTries)
 {
     output.error(
-        QStringLiteral("Failed to query the latest client version from the update server (try %1 of %2)")
+        QStringLiteral("Failed to query the latest client version from the update server %1 (try %2 of %3)")
+            .arg(updateServerName())
             .arg(failedTries)
             .arg(versionQueryTries));
     // A signal cuts the query short; the run then ends as cancelled.
@@ -347,6 +364,10 @@ void ConsoleFrontEnd::end(int exitCode)
 
 void ConsoleFrontEnd::drawProgress(bool force)
 {
+    if (output.mode() == ConsoleOutput::Json && running) {
+        writeJsonProgress();
+        return;
+    }
     if (output.mode() != ConsoleOutput::Terminal || !running)
         return;
     const QString stage = stageName();
@@ -355,6 +376,58 @@ void ConsoleFrontEnd::drawProgress(bool force)
     progress.stage = stage;
     sinceDraw.start();
     output.progress(ConsoleText::progressLine(progress, ConsoleOutput::width()));
+}
+
+void ConsoleFrontEnd::writeJsonProgress()
+{
+    if (sinceEvent.isValid() && sinceEvent.elapsed() < jsonProgressMs)
+        return;
+    sinceEvent.start();
+    QJsonObject event {{QStringLiteral("event"), QStringLiteral("progress")},
+        {QStringLiteral("stage"), stageName()},
+        {QStringLiteral("fraction"), qBound(0.0, progress.fraction, 1.0)}};
+    if (progress.transfer) {
+        event.insert(QStringLiteral("bytesDone"), qint64(progress.done));
+        event.insert(QStringLiteral("bytesTotal"), qint64(progress.total));
+        event.insert(QStringLiteral("bytesPerSecond"), qint64(progress.speed));
+    }
+    output.event(event);
+}
+
+void ConsoleFrontEnd::writeJsonResult(int exitCode) const
+{
+    const bool check = options.command == ConsoleOptions::Check;
+    QString result;
+    if (exitCode == ExitCode::success)
+        result = !check && !work.nothingToDo() ? QStringLiteral("updated") : QStringLiteral("up-to-date");
+    else if (exitCode == ExitCode::updateAvailable)
+        result = QStringLiteral("update-available");
+    else if (exitCode == ExitCode::configuration)
+        result = QStringLiteral("configuration-failed");
+    else if (exitCode == ExitCode::otherUpdater)
+        result = QStringLiteral("busy");
+    else if (exitCode > ExitCode::signalBase)
+        result = QStringLiteral("cancelled");
+    else
+        result = QStringLiteral("failed");
+    QJsonObject event {{QStringLiteral("event"), QStringLiteral("result")},
+        {QStringLiteral("result"), result}, {QStringLiteral("exitCode"), exitCode},
+        {QStringLiteral("command"), check ? QStringLiteral("check") : QStringLiteral("update")},
+        {QStringLiteral("files"),
+            QJsonObject {{QStringLiteral("download"), work.downloads},
+                {QStringLiteral("install"), work.installs}, {QStringLiteral("delete"), work.deletions}}},
+        {QStringLiteral("bytes"), qint64(work.downloadBytes)},
+        {QStringLiteral("seconds"), sinceStart.isValid() ? sinceStart.elapsed() / 1000.0 : 0.0}};
+    if (configuration) {
+        event.insert(QStringLiteral("clientType"), configuration->clientType());
+        event.insert(QStringLiteral("channel"), channelName(configuration->channel()));
+        event.insert(QStringLiteral("version"), configuration->clientVersion());
+        event.insert(QStringLiteral("versionText"), targetVersion());
+    }
+    if (exitCode != ExitCode::success && exitCode != ExitCode::updateAvailable
+        && !output.lastError().isEmpty())
+        event.insert(QStringLiteral("error"), output.lastError());
+    output.event(event);
 }
 
 QString ConsoleFrontEnd::stageName() const

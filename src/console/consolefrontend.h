@@ -31,9 +31,10 @@ public:
     /// Tries of the latest-version query before the run gives up.
     static constexpr int versionQueryTries = 3;
 
-    /// Runs the console form of arguments in the running core application and
-    /// returns the exit code.
-    static int run(const QStringList& arguments);
+    /// Runs the console form of the command line in the running core
+    /// application and returns the exit code; a usage error prints the usage
+    /// to standard error and returns ExitCode::usage.
+    static int run(const ConsoleOptions& options);
 
     /// The output is not owned and must outlive the front-end.
     ConsoleFrontEnd(const ConsoleOptions& options, ConsoleOutput& output);
@@ -42,6 +43,9 @@ public:
     /// Resolves the configuration, runs the event loop until the update or
     /// check has ended, and returns the exit code.
     int exec();
+    /// With --json, the last line: the result, the exit code, the versions,
+    /// the files and bytes of the work.
+    void writeJsonResult(int exitCode) const;
     bool retryLatestVersionQuery(int failedTries) override;
 
 private slots:
@@ -66,6 +70,7 @@ private:
     // Says why the run failed: with --quiet the last log lines first.
     void reportFailure(const QString& errorMessage);
     void drawProgress(bool force);
+    void writeJsonProgress();
     QString stageName() const;
     // "Update" or "Check".
     QString what() const;
@@ -82,6 +87,7 @@ private:
     ConsoleText::Progress progress;
     WorkListSummary work;
     QElapsedTimer sinceStart;
+    QElapsedTimer sinceEvent;
     QElapsedTimer sinceDraw;
     // With --quiet, the last log lines, shown when the update fails.
     QStringList recentLines;

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include "consoletext.h"
 
@@ -34,16 +36,19 @@ void writeAll(int fd, const QByteArray& bytes)
 
 } // namespace
 
-ConsoleOutput::Mode ConsoleOutput::detect(bool quiet)
+ConsoleOutput::Mode ConsoleOutput::detect(bool quiet, bool json)
 {
+    if (json)
+        return Json;
     if (quiet)
         return Quiet;
     const QByteArray term = qgetenv("TERM");
     return ::isatty(STDERR_FILENO) && term != "dumb" ? Terminal : Lines;
 }
 
-ConsoleOutput::ConsoleOutput(Mode mode)
+ConsoleOutput::ConsoleOutput(Mode mode, bool errorsOnly)
     : m_mode(mode)
+    , m_errorsOnly(errorsOnly)
 {
 }
 
@@ -54,13 +59,34 @@ ConsoleOutput::~ConsoleOutput()
 
 void ConsoleOutput::log(const QString& line)
 {
-    if (m_mode != Quiet)
+    if (m_mode == Json) {
+        if (!m_errorsOnly)
+            logEvent(QStringLiteral("info"), line);
+    } else if (m_mode != Quiet) {
         writeLine(line);
+    }
 }
 
 void ConsoleOutput::error(const QString& line)
 {
-    writeLine(QStringLiteral("error: ") + line);
+    m_lastError = line;
+    if (m_mode == Json)
+        logEvent(QStringLiteral("error"), line);
+    else
+        writeLine(QStringLiteral("error: ") + line);
+}
+
+void ConsoleOutput::logEvent(const QString& level, const QString& line)
+{
+    event(QJsonObject {{QStringLiteral("event"), QStringLiteral("log")}, {QStringLiteral("level"), level},
+        {QStringLiteral("message"), line}});
+}
+
+void ConsoleOutput::event(const QJsonObject& object)
+{
+    // Compact JSON escapes every control character, so one object stays one line.
+    if (m_mode == Json)
+        writeAll(STDOUT_FILENO, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
 void ConsoleOutput::writeLine(const QString& line)
@@ -96,7 +122,7 @@ void ConsoleOutput::clearProgress()
 
 void ConsoleOutput::result(const QString& line)
 {
-    if (m_mode == Quiet)
+    if (m_mode == Quiet || m_mode == Json)
         return;
     clearProgress();
     writeAll(STDOUT_FILENO, ConsoleText::plain(line).toUtf8() + '\n');

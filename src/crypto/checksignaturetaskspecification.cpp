@@ -46,7 +46,13 @@ void CheckSignatureTaskSpecification::runDone(bool ok)
         finish();
         return;
     }
-    emit message(QStringLiteral("Signature check failed for %1").arg(filePath));
+    // A release signed with another key fails here: the fingerprint lets
+    // the publisher compare it with 'corvane-keytool fingerprint'.
+    if (md5.isEmpty())
+        emit message(QStringLiteral("Signature check failed for %1 (the updater trusts the key %2)")
+                         .arg(filePath, QLatin1String(publicKeyFingerprint)));
+    else
+        emit message(QStringLiteral("Signature check failed for %1").arg(filePath));
     emit checkDone(false, this);
     if (failOnMismatch)
         errorCancel();

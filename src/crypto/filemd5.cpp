@@ -28,7 +28,7 @@ FileMd5::FileMd5()
 
 FileMd5::~FileMd5() = default;
 
-FileMd5::Outcome FileMd5::digest(const QString& path, qint64 requiredSize)
+FileMd5::Outcome FileMd5::digest(const QString& path)
 {
     lastHex.clear();
     // The no-op check opens every installed file: the plain system calls,
@@ -44,8 +44,6 @@ FileMd5::Outcome FileMd5::digest(const QString& path, qint64 requiredSize)
     if (S_ISDIR(info.st_mode))
         return NotOpened;
     const qint64 size = info.st_size;
-    if (requiredSize >= 0 && S_ISREG(info.st_mode) && size != requiredSize)
-        return SizeDiffers;
     // Read-ahead hints pay for themselves only beyond a block or two.
     if (size > 2 * blockSize)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -72,8 +70,7 @@ FileMd5::Outcome FileMd5::digest(const QString& path, qint64 requiredSize)
     return Digested;
 }
 
-bool FileMd5::matches(const QString& path, const QString& md5Hex, qint64 requiredSize)
+bool FileMd5::matches(const QString& path, const QString& md5Hex)
 {
-    return digest(path, requiredSize) == Digested
-        && QString::fromLatin1(lastHex).compare(md5Hex, Qt::CaseInsensitive) == 0;
+    return digest(path) == Digested && QString::fromLatin1(lastHex).compare(md5Hex, Qt::CaseInsensitive) == 0;
 }

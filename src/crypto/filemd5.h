@@ -16,7 +16,6 @@ public:
         Digested, // the whole file was read; hex() is its digest
         NotOpened, // missing, or no permission
         NotReadWhole, // a read failed, or the file yielded another number of bytes than its size
-        SizeDiffers, // not read: its size is not the one required
     };
 
     FileMd5();
@@ -24,14 +23,13 @@ public:
     FileMd5(const FileMd5&) = delete;
     FileMd5& operator=(const FileMd5&) = delete;
 
-    /// Reads and digests path. With requiredSize >= 0 a file of another size
-    /// is not read at all: it cannot be the file that was asked for.
-    Outcome digest(const QString& path, qint64 requiredSize = -1);
+    /// Reads and digests path.
+    Outcome digest(const QString& path);
     /// Lower-case hexadecimal digest of the last file digested.
     const QByteArray& hex() const { return lastHex; }
-    /// True if path holds requiredSize bytes (any size for -1) whose digest is
-    /// md5Hex, compared ignoring case; false for a missing or unreadable file.
-    bool matches(const QString& path, const QString& md5Hex, qint64 requiredSize = -1);
+    /// True if the digest of path is md5Hex, compared ignoring case; false
+    /// for a missing or unreadable file.
+    bool matches(const QString& path, const QString& md5Hex);
 
 private:
     std::unique_ptr<char[]> block;

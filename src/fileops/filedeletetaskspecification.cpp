@@ -3,9 +3,32 @@
 
 #include <cerrno>
 
+#include <ftw.h>
 #include <unistd.h>
 
 #include <QFile>
+
+namespace {
+
+// Descriptors nftw may hold open at once, one per level it descends.
+constexpr int openLevels = 16;
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    return ::remove(path) == 0 ? 0 : errno;
+}
+
+// Children before their directory; a link is an entry of its own, and
+// whatever is mounted below stays, so its directory cannot go either.
+bool removeTree(const QByteArray& path)
+{
+    const int result = ::nftw(path.constData(), removeEntry, openLevels, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+    if (result > 0)
+        errno = result;
+    return result == 0;
+}
+
+} // namespace
 
 FileDeleteTaskSpecification::FileDeleteTaskSpecification(
     bool mustSucceed, const QString& filePath, QObject* parent, double parentProgressRange)
@@ -16,9 +39,15 @@ FileDeleteTaskSpecification::FileDeleteTaskSpecification(
 
 bool FileDeleteTaskSpecification::doOp()
 {
-    if (::unlink(QFile::encodeName(path).constData()) == 0)
+    const QByteArray nativePath = QFile::encodeName(path);
+    if (::unlink(nativePath.constData()) == 0)
         return true;
-    const int error = errno;
+    int error = errno;
+    if (error == EISDIR && removesDirectory) {
+        if (removeTree(nativePath))
+            return true;
+        error = errno;
+    }
     if (mustSucceed) {
         emit message(QStringLiteral("Could not delete '%1'").arg(path));
         return false;

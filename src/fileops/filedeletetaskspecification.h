@@ -11,9 +11,15 @@ public:
     FileDeleteTaskSpecification(
         bool mustSucceed, const QString& filePath, QObject* parent, double parentProgressRange);
 
+    /// Before execute(): a directory at the path goes too, with everything
+    /// below it; links are removed, never followed, and nothing on another
+    /// file system is touched. Without it a directory is not deleted.
+    void setRemovesDirectory(bool removes) { removesDirectory = removes; }
+
 protected:
     bool doOp() override;
 
 private:
     bool mustSucceed;
+    bool removesDirectory = false;
 };

@@ -65,6 +65,7 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
     }
 
     char buffer[bufferSize];
+    qint64 written = 0;
     for (;;) {
         // Given up: the staged file goes, and the task waits for no more.
         if (abandoned())
@@ -81,8 +82,18 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
             gzclose(stream);
             return complete && installStaged(output);
         }
+        // A few kilobytes of gzip can unpack to gigabytes: a stream that
+        // grows past its listed size is not the file, and must not fill the
+        // disk before its digest says so.
+        if (options.sizeLimit >= 0 && written + n > options.sizeLimit) {
+            emit message(QStringLiteral("'%1' unpacks to more than its listed %2 bytes")
+                             .arg(source)
+                             .arg(options.sizeLimit));
+            break;
+        }
         if (!output.write(buffer, n))
             break;
+        written += n;
     }
     gzclose(stream);
     return false;

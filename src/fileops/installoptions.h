@@ -8,6 +8,9 @@ struct InstallOptions {
     /// Expected MD5 of the bytes written, hexadecimal in either case; a file
     /// that does not match is never put in place. Empty: not checked.
     QString md5;
+    /// The most bytes an unpack may write; it stops, and fails, as soon as
+    /// the content would grow past them. -1: no limit.
+    qint64 sizeLimit = -1;
     /// Permission bits of the new file before the umask; -1: the copy takes
     /// the source's bits, the unpack 0666.
     int mode = -1;

@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QThreadPool>
@@ -258,6 +259,10 @@ void DownloadTaskSpecification::onMetaDataChanged()
                        .arg(QString::fromLatin1(reply->rawHeader("Content-Range"))));
         return;
     }
+    if (code == 407) {
+        stopOnProxyRefusal();
+        return;
+    }
     if (code == 416 && resumeOffset > 0) {
         // The copy cannot be continued there; no fault of the mirror's.
         resetDownload();
@@ -343,6 +348,10 @@ void DownloadTaskSpecification::onDownloadFinished()
     if (!reply)
         return;
     if (reply->error() != QNetworkReply::NoError) {
+        if (reply->error() == QNetworkReply::ProxyAuthenticationRequiredError) {
+            stopOnProxyRefusal();
+            return;
+        }
         if (reply->error() == QNetworkReply::AuthenticationRequiredError) {
             mirrors->removeMirror(mirror.name);
             reply->close();
@@ -453,6 +462,24 @@ void DownloadTaskSpecification::stopOnWriteFailure(int errorCode)
     errorCancel();
 }
 
+void DownloadTaskSpecification::stopOnProxyRefusal()
+{
+    // Every mirror is reached through the same proxy: trying the next one
+    // would only drop them all for a fault of the credentials.
+    const QString proxy = proxyName();
+    resetDownload();
+    emit error(QStringLiteral("The proxy %1 refused the credentials (407)").arg(proxy));
+    errorCancel();
+}
+
+QString DownloadTaskSpecification::proxyName() const
+{
+    QNetworkProxyFactory* factory = networkManager->proxyFactory();
+    const QNetworkProxy proxy =
+        factory ? factory->queryProxy(QNetworkProxyQuery(requestUrl())).value(0) : networkManager->proxy();
+    return QStringLiteral("%1:%2").arg(proxy.hostName()).arg(proxy.port());
+}
+
 void DownloadTaskSpecification::releaseSlot()
 {
     if (holdingSlot)
@@ -523,8 +550,30 @@ void DownloadTaskSpecification::userCanceled()
     TaskSpecification::userCanceled();
     if (state() != Running)
         return;
+    keepCopyForNextRun();
     resetDownload();
     userCancel();
+}
+
+void DownloadTaskSpecification::keepCopyForNextRun()
+{
+    // A copy that the next run can continue stays, as after a kill: one of a
+    // file large enough to be resumed, whose answer gave a validator. Left
+    // closed and forgotten here, resetDownload() does not delete it.
+    if (initialExpectedSize < PartialDownload::minResumableBytes
+        || PartialDownload::loadValidator(file.fileName()).isEmpty())
+        return;
+    if (pendingPrefix) {
+        // Still being read back: it is the earlier run's copy, untouched.
+        pendingPrefix.reset();
+        return;
+    }
+    if (!file.isOpen() || bytesReceived <= 0 || bytesReceived >= initialExpectedSize)
+        return;
+    // Whatever the buffer still holds belongs to the copy; a copy that
+    // cannot be completed on disk is not worth keeping.
+    if (file.flush())
+        file.close();
 }
 
 void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification*)

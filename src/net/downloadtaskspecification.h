@@ -32,8 +32,12 @@ struct ResumePrefix;
 /// or unwritable directory) is this machine's fault: the task reports error
 /// with the directory and the cause, charges no mirror and ends in
 /// ErrorCanceled.
+/// A proxy that refuses the credentials (407) is no mirror's fault either:
+/// error "The proxy %1 refused the credentials (407)", ErrorCanceled.
 /// When every slot is taken the task waits until some reply of the manager
-/// finishes. A cancelled task leaves no partial file behind.
+/// finishes. The user's cancel leaves a partial copy of a file of at least
+/// PartialDownload::minResumableBytes whose answer named a validator, for the
+/// next run to continue; any other cancelled task leaves no partial file.
 ///
 /// expectedSize is the file's size in bytes, or -1 when unknown. The manager
 /// and the registry are not owned. GUI thread only.
@@ -72,7 +76,8 @@ public:
     /// does a transfer that brings less than minBytesPerTick a tick on average
     /// over the last paceWindowTicks ticks, however steadily it trickles.
     TransferFigures timeTick() override;
-    /// Drops the transfer (or stops waiting for a slot) and ends in UserCanceled.
+    /// Drops the transfer (or stops waiting for a slot) and ends in
+    /// UserCanceled, keeping a partial copy the next run can continue.
     void userCanceled() override;
     /// Drops the transfer (or stops waiting for a slot) and ends in ErrorCanceled.
     void handleOtherTaskCancelled(TaskSpecification* other) override;
@@ -106,6 +111,11 @@ private:
     // Ends the task without charging the mirror; errorCode is the errno of
     // the failed open or write.
     void stopOnWriteFailure(int errorCode);
+    // The proxy turned our credentials down: ends the task without charging
+    // the mirror, which is not at fault.
+    void stopOnProxyRefusal();
+    // "host:port" of the proxy the current request goes through.
+    QString proxyName() const;
     bool readData();
     // The saved validator of a partial copy worth continuing, or empty.
     QByteArray resumableValidator() const;
@@ -117,6 +127,8 @@ private:
     qint64 takeUpPrefix();
     // Drops what the copy holds; the body that follows is the whole file.
     void restartFromZero();
+    // On the user's cancel: leaves a partial copy that can be continued.
+    void keepCopyForNextRun();
     // The most bytes this file may have, or -1 for no bound.
     qint64 maxSize() const;
     void waitForFreeSlot();

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "specialfiles.h"
+
 namespace ReleaseNames {
 
 namespace {
@@ -38,15 +40,13 @@ QString plainPathProblem(const QString& path)
     return {};
 }
 
-// What a publisher avoids although the updater would take it.
-QString publishedPathProblem(const QString& path)
+// The updater keeps replaced files under "_old_", writes new ones under
+// "_new_" before they take their names, and deletes such names as its own
+// leftovers: a release file of such a name would be taken for one and
+// deleted, and a listed "_old_" copy would be deleted before the file it
+// belongs to is replaced.
+QString reservedNameProblem(const QString& path)
 {
-    // The settings reader turns a backslash in a key into a folder separator.
-    if (path.contains(QLatin1Char('\\')))
-        return QStringLiteral("a backslash in the name");
-    // The updater keeps replaced files under "_old_", writes new ones under
-    // "_new_" before they take their names, and deletes such names as its
-    // own leftovers.
     for (const QString& part : path.split(QLatin1Char('/'))) {
         for (const QString& prefix : {oldPrefix(), stagingPrefix()}) {
             if (part.startsWith(prefix))
@@ -56,13 +56,29 @@ QString publishedPathProblem(const QString& path)
     return {};
 }
 
+// With a working prefix before it, a longer name would not fit the file
+// system, and the file could never be installed. Folders count too: a
+// folder that becomes a file is kept under its "_old_" name.
+QString lengthProblem(const QString& path)
+{
+    for (const QString& part : path.split(QLatin1Char('/'))) {
+        if (part.toUtf8().size() > maxNameBytes)
+            return QStringLiteral("a name longer than %1 bytes").arg(maxNameBytes);
+    }
+    return {};
+}
+
 QString pathProblem(const QString& path, Rules rules)
 {
     if (hasControlCharacter(path))
         return controlCharacterProblem();
     QString problem = plainPathProblem(path);
-    if (problem.isEmpty() && rules == Rules::Publisher)
-        problem = publishedPathProblem(path);
+    // The settings reader turns a backslash in a key into a folder
+    // separator; the updater reads what it gives, a publisher avoids it.
+    if (problem.isEmpty() && rules == Rules::Publisher && path.contains(QLatin1Char('\\')))
+        problem = QStringLiteral("a backslash in the name");
+    if (problem.isEmpty())
+        problem = reservedNameProblem(path);
     return problem;
 }
 
@@ -87,6 +103,12 @@ QString patchIndexName(const QString& clientType)
 const QString& patchFolder()
 {
     static const QString name = QStringLiteral("patches");
+    return name;
+}
+
+const QString& changeLogName()
+{
+    static const QString name = QStringLiteral("changelog_client.txt");
     return name;
 }
 
@@ -126,12 +148,23 @@ bool isPlainRelativePath(const QString& path)
 
 QString fileNameProblem(const QString& path, Rules rules)
 {
-    return pathProblem(path, rules);
+    QString problem = pathProblem(path, rules);
+    if (problem.isEmpty())
+        problem = lengthProblem(path);
+    return problem;
 }
 
 QString deletionProblem(const QString& path, Rules rules)
 {
-    return pathProblem(path, rules);
+    QString problem = pathProblem(path, rules);
+    if (problem.isEmpty() && rules == Rules::Publisher)
+        problem = ownFileProblem(path);
+    return problem;
+}
+
+QString ownFileProblem(const QString& path)
+{
+    return SpecialFiles::isOwnFile(path) ? QStringLiteral("one of the updater's own files") : QString();
 }
 
 QString sectionProblem(const QString& name, Rules rules)

@@ -8,10 +8,15 @@ class QString;
 namespace ReleaseNames {
 
 /// Whose rules a name is judged by. The updater refuses a product ini that
-/// breaks its rules. A publisher keeps to stricter ones: no name that
-/// collides with the updater's working names or that the settings writer
-/// would turn into another path.
+/// breaks its rules. A publisher keeps to stricter ones: no name that the
+/// settings writer would turn into another path, and no deletion of the
+/// updater's own files (the updater passes over those with a log line).
 enum class Rules { Updater, Publisher };
+
+/// The longest name (path component) of a file of a release, in bytes of
+/// UTF-8: the updater writes a file's new content beside it under a
+/// five-byte prefix, and file systems take names of up to 255 bytes.
+constexpr int maxNameBytes = 250;
 
 /// "delete": the section that lists the files to delete.
 const QString& deleteSection();
@@ -22,6 +27,8 @@ QString productIniName(const QString& clientType);
 QString patchIndexName(const QString& clientType);
 /// "patches": the folder of a version on the mirror that holds its patches.
 const QString& patchFolder();
+/// "changelog_client.txt": the change log beside the product ini.
+const QString& changeLogName();
 
 /// "_old_": the previous version of a file while it is replaced.
 const QString& oldPrefix();
@@ -47,6 +54,9 @@ bool isPlainRelativePath(const QString& path);
 QString fileNameProblem(const QString& path, Rules rules);
 /// The same for a key of the delete section.
 QString deletionProblem(const QString& path, Rules rules);
+/// Why no release may delete path (relative to the client directory): it is
+/// one of the updater's own files. Empty when it may.
+QString ownFileProblem(const QString& path);
 /// The same for the name of a file section, the folder on the mirror.
 QString sectionProblem(const QString& name, Rules rules);
 

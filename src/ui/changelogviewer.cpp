@@ -4,9 +4,9 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFontMetrics>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcessEnvironment>
 #include <QScreen>
 #include <QSettings>
 #include <QTextEdit>
@@ -18,6 +18,8 @@
 #include "base/inivalue.h"
 #include "base/randomsource.h"
 #include "net/mirrors.h"
+#include "net/proxyrules.h"
+#include "net/updaternetworkmanager.h"
 #include "update/updateinidata.h"
 
 namespace {
@@ -95,8 +97,15 @@ void ChangeLogViewer::requestRemote(QString version)
         url += QLatin1Char('/');
     url += this->version + QStringLiteral("/changelog_client.txt");
 
-    if (!networkManager)
-        networkManager = new QNetworkAccessManager(this);
+    if (!networkManager) {
+        networkManager = new UpdaterNetworkManager(this);
+        // Through the proxy the downloads take. One that cannot be used is
+        // the update's to report; the log is then asked for directly.
+        const QSettings settings(UpdateIniData::filename(), QSettings::IniFormat);
+        networkManager->setProxyFactory(
+            new ProxyRules(IniValue::text(settings, QStringLiteral("update/proxy")),
+                QProcessEnvironment::systemEnvironment()));
+    }
     QNetworkRequest request {QUrl(url)};
     // A mirror that moved its files must not send us somewhere else unnoticed.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);

@@ -18,6 +18,7 @@
 #include "app/exitcodes.h"
 #include "app/processtools.h"
 #include "app/singleinstancechecker.h"
+#include "app/updatechecker.h"
 #include "app/updateengine.h"
 #include "ui/changelogviewer.h"
 
@@ -108,8 +109,11 @@ MainWindow::~MainWindow()
 bool MainWindow::retryLatestVersionQuery(int /*failedTries*/)
 {
     // No parent: the window is not shown while the command line is resolved.
+    const ServerAddress server = UpdateChecker::serverAddress();
     return QMessageBox::critical(nullptr, QObject::tr("Error"),
-               QObject::tr("Failed to query latest client\nversion from update server."),
+               QObject::tr("Failed to query latest client\nversion from update server\n%1, UDP port %2.")
+                   .arg(QString::fromUtf8(server.host))
+                   .arg(server.port),
                QMessageBox::Retry | QMessageBox::Abort)
         == QMessageBox::Retry;
 }

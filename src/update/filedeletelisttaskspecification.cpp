@@ -1,10 +1,12 @@
 // The last stage of an update: removes obsolete files.
 #include "filedeletelisttaskspecification.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include "fileops/filedeletetaskspecification.h"
 #include "fileops/pathguard.h"
+#include "release/releasenames.h"
 #include "update/updateparameters.h"
 
 FileDeleteListTaskSpecification::FileDeleteListTaskSpecification(const QList<QString>& fileList,
@@ -36,8 +38,14 @@ void FileDeleteListTaskSpecification::makeSubtasksAndStart()
             paths.append(path);
     }
 
-    for (const QString& path : std::as_const(paths))
-        addSubTask(new FileDeleteTaskSpecification(false, path, this, 1.0 / paths.size()));
+    for (const QString& path : std::as_const(paths)) {
+        auto* deletion = new FileDeleteTaskSpecification(false, path, this, 1.0 / paths.size());
+        // A directory that became a file was kept under its "_old_" name
+        // like a file, and goes like one once the update has succeeded. Only
+        // the updater itself puts such names on the list: a release may not.
+        deletion->setRemovesDirectory(QFileInfo(path).fileName().startsWith(ReleaseNames::oldPrefix()));
+        addSubTask(deletion);
+    }
     setRunning();
     executeSubTasks();
 }

@@ -12,7 +12,8 @@ struct UpdateParameters;
 /// Deletes each entry of fileList (paths relative to the client directory),
 /// one at a time, in list order. A file that is missing is passed over
 /// silently, one that cannot be removed with "Could not delete %1: %2" in the
-/// log; the stage still finishes. An entry that would
+/// log; the stage still finishes. An "_old_" copy that is a directory (one
+/// that became a file) is removed with its tree. An entry that would
 /// lead outside the client directory is never touched: it is reported and
 /// passed over.
 ///

@@ -7,7 +7,7 @@
 #include "fileops/filedeletetaskspecification.h"
 #include "fileops/fileunziptaskspecification.h"
 #include "fileops/pathguard.h"
-#include "update/specialfiles.h"
+#include "release/specialfiles.h"
 
 const QStringList FileReplaceTaskSpecification::executableFiles {QStringLiteral("update"),
     QStringLiteral("davuzodur_runscript.sh"), QStringLiteral("davuzodur_linux_amd64"),
@@ -76,6 +76,8 @@ void FileReplaceTaskSpecification::makeSubtasksAndStart()
     // Checked on the bytes the installation writes, so a download changed
     // after its own check is never installed.
     options.md5 = replaceSpec.md5;
+    if (replaceSpec.hasUnzip())
+        options.sizeLimit = qint64(replaceSpec.size);
     // A leftover "_old_" copy next to a file that is not installed stays
     // alone: nothing is set aside onto it.
     if (isTaken(target)) {

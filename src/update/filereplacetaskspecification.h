@@ -26,7 +26,8 @@ struct StagedReplacement {
 /// Runs, one after the other: deleting a leftover "_old_" copy (only when
 /// the file is installed already), then copying the download or unpacking
 /// it. The copy or unpack writes beside the target under its staging name
-/// and refuses content whose MD5 differs from the record's. Executables and
+/// and refuses content whose MD5 differs from the record's; an unpack stops
+/// as soon as it passes the listed unpacked size. Executables and
 /// libraries get mode 0755 less the umask; any other file that is replaced
 /// keeps its permission bits.
 ///

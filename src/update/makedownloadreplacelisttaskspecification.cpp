@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
@@ -12,9 +13,10 @@
 #include "base/inivalue.h"
 #include "base/parallelfor.h"
 #include "crypto/filemd5.h"
+#include "release/inikeyscan.h"
 #include "release/productentry.h"
 #include "release/releasenames.h"
-#include "update/specialfiles.h"
+#include "release/specialfiles.h"
 
 using ReleaseNames::Rules;
 
@@ -98,7 +100,7 @@ void MakeDownloadReplaceListFunc::readPatchIndex()
 }
 
 std::optional<FilePatchSpecification> MakeDownloadReplaceListFunc::choosePatch(
-    const Candidate& candidate, const QString& installed, QByteArray installedHex, FileMd5& md5) const
+    const Candidate& candidate, const QByteArray& installedHex) const
 {
     const FileDownloadSpecification& download = candidate.download;
     const FileReplaceSpecification& replace = candidate.replace;
@@ -111,10 +113,8 @@ std::optional<FilePatchSpecification> MakeDownloadReplaceListFunc::choosePatch(
         // large as the file saves nothing.
         if (patch.targetMd5.compare(result, Qt::CaseInsensitive) != 0 || patch.patchSize >= download.size)
             continue;
-        // The size is known, so a file of another size is not read at all.
-        if (installedHex.isEmpty() && md5.digest(installed, qint64(patch.baseSize)) == FileMd5::Digested)
-            installedHex = md5.hex();
-        if (QString::fromLatin1(installedHex).compare(patch.baseMd5, Qt::CaseInsensitive) != 0)
+        if (installedHex.isEmpty()
+            || QString::fromLatin1(installedHex).compare(patch.baseMd5, Qt::CaseInsensitive) != 0)
             continue;
         FilePatchSpecification chosen;
         chosen.remotePath = patch.patchPath;
@@ -159,7 +159,23 @@ bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
     copies = {};
     installs = {};
     deletions = {};
-    return ok;
+    return ok && refuseRepeatedKeys();
+}
+
+bool MakeDownloadReplaceListFunc::refuseRepeatedKeys()
+{
+    // The settings reader keeps the last of two equal keys and says nothing:
+    // which of two entries for one file the publisher meant is not known.
+    QFile file(productIni);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const QStringList repeated = IniKeyScan::repeatedKeys(file.readAll());
+    if (repeated.isEmpty())
+        return true;
+    const QString& key = repeated.first();
+    const qsizetype slash = key.indexOf(QLatin1Char('/'));
+    reportDuplicate(ReleaseNames::printable(key.mid(slash + 1)), ReleaseNames::printable(key.left(slash)));
+    return false;
 }
 
 bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& keysRead)
@@ -172,8 +188,9 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& ke
             reportInvalidLine(ReleaseNames::deleteSection());
             return false;
         }
-        if (!ReleaseNames::deletionProblem(key, Rules::Updater).isEmpty()) {
-            reportUnsafePath(key, ReleaseNames::deleteSection());
+        const QString problem = ReleaseNames::deletionProblem(key, Rules::Updater);
+        if (!problem.isEmpty()) {
+            reportNameProblem(key, ReleaseNames::deleteSection(), problem);
             return false;
         }
         // Deleting what the same release installs would leave it incomplete.
@@ -182,6 +199,12 @@ bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& ke
             return false;
         }
         deletions.insert(key);
+        // The rest of the release is sound; only the updater must survive it.
+        const QString ownFile = ReleaseNames::ownFileProblem(key);
+        if (!ownFile.isEmpty()) {
+            emit message(QStringLiteral("Refusing to delete %1: %2").arg(key, ownFile));
+            continue;
+        }
         if (QFileInfo::exists(clientDir + QLatin1Char('/') + key))
             lists->deleteList.append(key);
     }
@@ -198,14 +221,14 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
             reportInvalidLine(section);
             return false;
         }
-        if (!ReleaseNames::fileNameProblem(key, Rules::Updater).isEmpty()) {
-            reportUnsafePath(key, section);
-            return false;
-        }
-        if (entry->isPacked()
-            && !ReleaseNames::fileNameProblem(entry->unpackedName, Rules::Updater).isEmpty()) {
-            reportUnsafePath(entry->unpackedName, section);
-            return false;
+        const QStringList names =
+            entry->isPacked() ? QStringList {key, entry->unpackedName} : QStringList {key};
+        for (const QString& name : names) {
+            const QString problem = ReleaseNames::fileNameProblem(name, Rules::Updater);
+            if (!problem.isEmpty()) {
+                reportNameProblem(name, section, problem);
+                return false;
+            }
         }
 
         const FileDownloadSpecification download {section, key, entry->md5, entry->size};
@@ -251,18 +274,18 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
         const FileDownloadSpecification& download = candidates.at(index).download;
         const FileReplaceSpecification& replace = candidates.at(index).replace;
         leftovers[size_t(index)] = findLeftovers(replace);
-        // The size is known, so a file of another size is not read at all.
+        // The digest alone decides: a listed size that is wrong while the
+        // digest is right would have the file replaced on every run.
         const QString installed = clientDir + QLatin1Char('/') + replace.destFileName(QString());
-        const bool current = replace.hasUnzip() ? md5.matches(installed, replace.md5, qint64(replace.size))
-                                                : md5.matches(installed, download.md5, qint64(download.size));
+        const bool current = md5.matches(installed, replace.hasUnzip() ? replace.md5 : download.md5);
+        // Empty when the installed file cannot be read: no patch starts there.
         const QByteArray installedHex = md5.hex();
         if (current) {
             verdicts[size_t(index)] = Current;
-        } else if (md5.matches(
-                       tempDir + QLatin1Char('/') + download.fileName, download.md5, qint64(download.size))) {
+        } else if (md5.matches(tempDir + QLatin1Char('/') + download.fileName, download.md5)) {
             verdicts[size_t(index)] = CopyWaiting;
         } else if (patchIndex) {
-            patches[size_t(index)] = choosePatch(candidates.at(index), installed, installedHex, md5);
+            patches[size_t(index)] = choosePatch(candidates.at(index), installedHex);
         }
     };
     // Progress goes out a few times a second, not once per file: a queued
@@ -350,8 +373,13 @@ void MakeDownloadReplaceListFunc::reportDuplicate(const QString& path, const QSt
                      .arg(path, section));
 }
 
-void MakeDownloadReplaceListFunc::reportUnsafePath(const QString& path, const QString& section)
+void MakeDownloadReplaceListFunc::reportNameProblem(
+    const QString& path, const QString& section, const QString& problem)
 {
-    emit message(
-        QStringLiteral("Warning: product ini contains unsafe path %1 in section %2").arg(path, section));
+    if (!ReleaseNames::isPlainRelativePath(path))
+        emit message(
+            QStringLiteral("Warning: product ini contains unsafe path %1 in section %2").arg(path, section));
+    else
+        emit message(QStringLiteral("Warning: product ini contains invalid name %1 in section %2: %3")
+                         .arg(path, section, problem));
 }

@@ -15,7 +15,6 @@
 #include "update/filespecifications.h"
 #include "update/updateparameters.h"
 
-class FileMd5;
 class QSettings;
 
 /// Compiles the work lists on the thread pool and publishes them into
@@ -67,12 +66,16 @@ private:
     // Reads every section into candidates and the delete list; count: the
     // keys of all sections, deleteKeys: those of the delete section.
     bool readProductIni(int& count, int& deleteKeys);
+    // False, after a log line, when the product ini lists a key twice.
+    bool refuseRepeatedKeys();
     // Sorts the files read into the lists: installed and current (none),
     // verified copy waiting (replace only), or both lists. keysDone keys of
     // count were handled before.
     void judgeCandidates(int keysDone, int count);
     void reportInvalidLine(const QString& section);
-    void reportUnsafePath(const QString& path, const QString& section);
+    // A path leading out of the client directory is unsafe; any other
+    // problem makes the name invalid.
+    void reportNameProblem(const QString& path, const QString& section, const QString& problem);
     void reportDuplicate(const QString& path, const QString& section);
     void readPatchIndex();
 
@@ -104,8 +107,8 @@ private:
     // Keys that name a patch's working files: those files cannot be patched.
     QSet<QString> patchWorkNames;
     // The patch that gives the candidate's content from what is installed,
-    // if the index has one; installedHex: the installed file's digest if it
-    // was read already.
+    // if the index has one; installedHex: the installed file's digest, empty
+    // when it could not be read.
     std::optional<FilePatchSpecification> choosePatch(
-        const Candidate& candidate, const QString& installed, QByteArray installedHex, FileMd5& md5) const;
+        const Candidate& candidate, const QByteArray& installedHex) const;
 };

@@ -23,7 +23,8 @@ constexpr size_t packChunk = 1024 * 1024;
 } // namespace
 
 PatchApplyTaskSpecification::PatchApplyTaskSpecification(const QString& basePath, const QString& patchPath,
-    const QString& localPath, const FilePatchSpecification& patch, QObject* parent, double parentProgressRange)
+    const QString& localPath, const FilePatchSpecification& patch, QObject* parent,
+    double parentProgressRange)
     : ASyncTaskSpecification(parent, parentProgressRange)
     , basePath(basePath)
     , patchPath(patchPath)
@@ -74,8 +75,8 @@ bool PatchApplyFunc::run()
     QByteArray md5;
     QString error;
     const double size = double(qMax<quint64>(patch.resultSize, 1));
-    const bool applied = DeltaPatch::apply(basePath, patchPath, result, patch.resultSize, &md5, &error,
-        [this, size](quint64 done) {
+    const bool applied = DeltaPatch::apply(
+        basePath, patchPath, result, patch.resultSize, &md5, &error, [this, size](quint64 done) {
             emit progress(double(done) / size);
             return !abandoned();
         });
@@ -95,7 +96,8 @@ bool PatchApplyFunc::run()
     }
     if (std::rename(QFile::encodeName(result).constData(), QFile::encodeName(localPath).constData()) != 0) {
         QFile::remove(result);
-        return fail(QStringLiteral("cannot rename %1: %2").arg(result, QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(
+            QStringLiteral("cannot rename %1: %2").arg(result, QString::fromLocal8Bit(std::strerror(errno))));
     }
     return true;
 }

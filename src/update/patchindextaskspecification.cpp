@@ -41,12 +41,13 @@ void PatchIndexTaskSpecification::makeSubtasksAndStart()
         removeFiles();
         for (const auto& [remote, path, maxBytes] : {std::tuple {name, local, maxIndexBytes},
                  std::tuple {name + sigSuffix, local + sigSuffix, maxSignatureBytes}}) {
-            auto* download =
-                new DownloadTaskSpecification(networkManager, mirrors, remote, path, -1, this, downloadWeight);
+            auto* download = new DownloadTaskSpecification(
+                networkManager, mirrors, remote, path, -1, this, downloadWeight);
             download->setSizeLimit(maxBytes);
             download->setMissingAllowed(true);
             // Before the composite's own handler, which would start the next step.
-            connect(download, &TaskSpecification::finished, this, &PatchIndexTaskSpecification::onDownloadFinished);
+            connect(download, &TaskSpecification::finished, this,
+                &PatchIndexTaskSpecification::onDownloadFinished);
             addSubTask(download);
             checkWeight -= downloadWeight;
             if (!indexDownload)
@@ -54,7 +55,8 @@ void PatchIndexTaskSpecification::makeSubtasksAndStart()
         }
     }
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkWeight);
-    connect(check, &CheckSignatureTaskSpecification::checkDone, this, &PatchIndexTaskSpecification::onSigCheckDone);
+    connect(check, &CheckSignatureTaskSpecification::checkDone, this,
+        &PatchIndexTaskSpecification::onSigCheckDone);
     addSubTask(check);
     setRunning();
     executeSubTasks();
@@ -66,7 +68,8 @@ void PatchIndexTaskSpecification::onDownloadFinished(TaskSpecification* download
         return;
     doWithout(download == indexDownload
             ? QStringLiteral("The release has no patch index; changed files are downloaded whole")
-            : QStringLiteral("Ignoring the patch index: it has no signature; changed files are downloaded whole"));
+            : QStringLiteral(
+                "Ignoring the patch index: it has no signature; changed files are downloaded whole"));
 }
 
 void PatchIndexTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification*)

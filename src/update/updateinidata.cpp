@@ -8,6 +8,7 @@
 
 #include "base/approotpath.h"
 #include "base/inivalue.h"
+#include "release/specialfiles.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ namespace UpdateIniData {
 
 QString filename()
 {
-    return AppRootPath::get() + QStringLiteral("/update.ini");
+    return AppRootPath::get() + QLatin1Char('/') + SpecialFiles::updateIni();
 }
 
 bool get(int* version, QString* type, QString* dir)

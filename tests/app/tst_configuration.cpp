@@ -3,6 +3,7 @@
 // directory.
 #include "app/configuration.h"
 #include "app/userquestions.h"
+#include "scratchmount.h"
 #include "testfiles.h"
 #include "udpresponder.h"
 
@@ -357,21 +358,31 @@ void TestConfiguration::createTempDir()
 
 void TestConfiguration::createTempDirGivesUp_data()
 {
-    QTest::addColumn<bool>("folderExists");
-    QTest::addColumn<QString>("fatalError");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("reason");
 
-    QTest::newRow("no temporary folder") << false << "Unable to get temp directory.";
-    QTest::newRow("all thousand names taken") << true << "Unable to create temp directory.";
+    QTest::newRow("TMPDIR names no folder") << "missing"
+                                            << "No such file or directory";
+    QTest::newRow("all thousand names taken") << "taken"
+                                              << "File exists";
+    QTest::newRow("a read-only folder") << "read-only"
+                                        << "Read-only file system";
 }
 
 void TestConfiguration::createTempDirGivesUp()
 {
-    QFETCH(bool, folderExists);
-    const QString folder = m_tmpDir + QStringLiteral("/folder");
-    if (folderExists) {
+    QFETCH(QString, setup);
+    QString folder = m_tmpDir + QStringLiteral("/folder");
+    std::unique_ptr<ScratchMount> mount;
+    if (setup == QLatin1String("taken")) {
         QVERIFY(QDir().mkdir(folder));
         for (int n = 0; n < 1000; ++n)
             QVERIFY(TestFiles::write(folder + QStringLiteral("/corvane_temp_%1").arg(n), QByteArray()));
+    } else if (setup == QLatin1String("read-only")) {
+        mount = std::make_unique<ScratchMount>(1 << 20, ScratchMount::ReadOnly);
+        if (!mount->isMounted())
+            QSKIP(qPrintable(mount->skipReason()));
+        folder = mount->path();
     }
     qputenv("TMPDIR", QFile::encodeName(folder));
 
@@ -379,9 +390,14 @@ void TestConfiguration::createTempDirGivesUp()
     QSignalSpy fatal(&configuration, &Configuration::fatalError);
     QVERIFY(!configuration.createTempDir());
     QCOMPARE(fatal.size(), 1);
-    QTEST(fatal.at(0).at(0).toString(), "fatalError");
+    // The folder, the system's reason and where to choose another.
+    QFETCH(QString, reason);
+    QCOMPARE(fatal.at(0).at(0).toString(),
+        QStringLiteral(
+            "Cannot create a temporary directory in %1: %2. The environment variable TMPDIR chooses "
+            "another place.")
+            .arg(folder, reason));
     QVERIFY(configuration.tempDir().isEmpty());
-    QCOMPARE(QFileInfo::exists(folder), folderExists);
 }
 
 QTEST_MAIN(TestConfiguration)

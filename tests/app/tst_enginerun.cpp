@@ -3,6 +3,7 @@
 // the proxy that carries every request.
 #include "app/configuration.h"
 #include "app/updateengine.h"
+#include "buildconfig.h"
 #include "mirrorsfixture.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -327,8 +328,11 @@ void TestEngineRun::proxyCarriesEveryRequest()
     const QList<TestHttpServer::Request> requests = server->requests();
     // Product ini, its signature, the patch index asked for and the two files.
     QCOMPARE(requests.size(), 5);
-    for (const TestHttpServer::Request& request : requests)
+    for (const TestHttpServer::Request& request : requests) {
         QVERIFY2(request.target.startsWith("http://mirror.invalid/A/42/"), request.requestLine.constData());
+        // Publishers tell the updater's traffic apart by it.
+        QCOMPARE(request.header("User-Agent"), QByteArray("CorvaneUpdater/" CORVANE_VERSION));
+    }
 }
 
 QTEST_MAIN(TestEngineRun)

@@ -1,5 +1,5 @@
-// The console forms of the command line: which first arguments select the
-// console, what the rest means, and what is refused before anything runs.
+// The command line: which front-end runs, what the rest means, and what is
+// refused as a usage error before anything runs.
 #include <QTest>
 
 #include "console/consoleoptions.h"
@@ -8,30 +8,9 @@ class TestConsoleOptions : public QObject {
     Q_OBJECT
 
 private slots:
-    void isConsoleCommand_data();
-    void isConsoleCommand();
     void parse_data();
     void parse();
 };
-
-void TestConsoleOptions::isConsoleCommand_data()
-{
-    QTest::addColumn<QString>("first");
-    QTest::addColumn<bool>("console");
-
-    for (const char* option : {"--console", "--check", "--help", "--version"})
-        QTest::newRow(option) << QString::fromLatin1(option) << true;
-    QTest::newRow("--nouser stays with the window") << "--nouser" << false;
-    QTest::newRow("a client type stays with the window") << "client_linux_amd64" << false;
-    QTest::newRow("options are case-sensitive") << "--Console" << false;
-    QTest::newRow("an empty argument") << "" << false;
-}
-
-void TestConsoleOptions::isConsoleCommand()
-{
-    QFETCH(QString, first);
-    QTEST(ConsoleOptions::isConsoleCommand(first), "console");
-}
 
 void TestConsoleOptions::parse_data()
 {
@@ -44,26 +23,43 @@ void TestConsoleOptions::parse_data()
 
     const int update = ConsoleOptions::Update;
     const int check = ConsoleOptions::Check;
+    const int window = ConsoleOptions::Window;
+    const int unattended = ConsoleOptions::Unattended;
+    const int help = ConsoleOptions::Help;
     const QStringList nouser {QStringLiteral("--nouser")};
     QTest::newRow("--console alone asks the usual places for the version")
         << QStringList {"--console"} << update << false << false << nouser << QString();
     QTest::newRow("--console with type, version, display text and news")
         << QStringList {"--console", "t", "2", "2.0", "news"} << update << false << false
         << QStringList {"--nouser", "t", "2", "2.0", "news"} << QString();
-    QTest::newRow("options anywhere after the first argument")
-        << QStringList {"--console", "t", "--quiet", "2", "--start-client"} << update << true << true
+    QTest::newRow("options anywhere, the command among them")
+        << QStringList {"t", "--quiet", "2", "--start-client", "--console"} << update << true << true
         << QStringList {"--nouser", "t", "2"} << QString();
+    QTest::newRow("-q is quiet, not a client type")
+        << QStringList {"--console", "-q"} << update << true << false << nouser << QString();
     QTest::newRow("-- ends the options, for a news text with dashes")
         << QStringList {"--console", "t", "2", "#", "--", "--big news--"} << update << false << false
         << QStringList {"--nouser", "t", "2", "#", "--big news--"} << QString();
     QTest::newRow("--check with a type and a version")
-        << QStringList {"--check", "t", "2", "--quiet"} << check << true << false
+        << QStringList {"--check", "t", "2", "-q"} << check << true << false
         << QStringList {"--nouser", "t", "2"} << QString();
+    QTest::newRow("--check --console is a check")
+        << QStringList {"--check", "--console"} << check << false << false << nouser << QString();
     QTest::newRow("--help anywhere asks for help")
-        << QStringList {"--console", "t", "--help"} << int(ConsoleOptions::Help) << false << false
-        << QStringList {"--nouser", "t"} << QString();
-    QTest::newRow("--version") << QStringList {"--version"} << int(ConsoleOptions::Version) << false << false
-                               << nouser << QString();
+        << QStringList {"--console", "t", "--help"} << help << false << false << QStringList {"--nouser", "t"}
+        << QString();
+    QTest::newRow("-h before a window form") << QStringList {"t", "2", "-h"} << help << false << false
+                                             << QStringList {"--nouser", "t", "2"} << QString();
+    QTest::newRow("-V") << QStringList {"-V"} << int(ConsoleOptions::Version) << false << false << nouser
+                        << QString();
+    QTest::newRow("no options: the window") << QStringList {"t", "2"} << window << false << false
+                                            << QStringList {"--nouser", "t", "2"} << QString();
+    QTest::newRow("--nouser after its arguments")
+        << QStringList {"t", "2", "#", "--nouser"} << unattended << false << false
+        << QStringList {"--nouser", "t", "2", "#"} << QString();
+    QTest::newRow("the toolkit's options are the window's")
+        << QStringList {"--nouser", "-platform", "offscreen", "t", "2"} << unattended << false << false
+        << QStringList {"--nouser", "t", "2"} << QString();
     QTest::newRow("a type alone is refused, not dropped")
         << QStringList {"--console", "t"} << update << false << false << QStringList {"--nouser", "t"}
         << "a client type needs a version";
@@ -75,9 +71,21 @@ void TestConsoleOptions::parse_data()
         << QStringList {"--nouser", "t", "2", "2.0"}
         << "--check takes a client type and a version, nothing more";
     QTest::newRow("--check starts no client") << QStringList {"--check", "--start-client"} << check << false
-                                              << false << nouser << "unknown option --start-client";
+                                              << false << nouser << "--start-client goes with --console only";
+    QTest::newRow("--quiet needs a console run") << QStringList {"--quiet"} << window << false << false
+                                                 << nouser << "--quiet goes with --console or --check only";
+    QTest::newRow("--json needs a console run")
+        << QStringList {"--nouser", "--json"} << unattended << false << false << nouser
+        << "--json goes with --console or --check only";
+    QTest::newRow("--nouser is no console run")
+        << QStringList {"--console", "--nouser"} << unattended << false << false << nouser
+        << "--nouser runs the window; --console and --check run without one";
+    QTest::newRow("the console reads no toolkit options") << QStringList {"--console", "-style",
+        "fusion"} << update << false << false << nouser << "unknown option -style";
     QTest::newRow("an unknown option") << QStringList {"--console", "--verbose"} << update << false << false
                                        << nouser << "unknown option --verbose";
+    QTest::newRow("an unknown option wins over --help")
+        << QStringList {"-x", "--help"} << help << false << false << nouser << "unknown option -x";
 }
 
 void TestConsoleOptions::parse()
@@ -90,6 +98,9 @@ void TestConsoleOptions::parse()
     QFETCH(QStringList, unattended);
     QCOMPARE(options.unattendedArguments(QStringLiteral("update")),
         QStringList {QStringLiteral("update")} + unattended);
+    if (options.command == ConsoleOptions::Window)
+        QCOMPARE(options.windowArguments(QStringLiteral("update")),
+            QStringList {QStringLiteral("update")} + unattended.mid(1));
     QTEST(options.error, "error");
 }
 

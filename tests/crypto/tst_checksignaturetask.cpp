@@ -199,7 +199,10 @@ private slots:
             << int(TaskSpecification::ErrorCanceled);
         QTest::newRow("read message comes before the verdict")
             << "" << false << false
-            << QStringList {QStringLiteral("Could not open file %1.sig for reading"), failed,
+            << QStringList {QStringLiteral("Could not open file %1.sig for reading"),
+                   failed
+                       + QStringLiteral(" (the updater trusts the key %1)")
+                             .arg(QLatin1String(publicKeyFingerprint)),
                    "checkDone(false)", "finished"}
             << finished;
         QTest::newRow("user cancel does not silence the check")

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
@@ -62,7 +65,10 @@ private slots:
     void initTestCase();
     void helpAndVersion_data();
     void helpAndVersion();
+    void usageErrorsAndNoDisplay_data();
+    void usageErrorsAndNoDisplay();
     void checkUpdateCheckAgainWithoutADisplay();
+    void jsonLinesForScripts();
     void failuresEndWithTheirExitCode_data();
     void failuresEndWithTheirExitCode();
     void signalCancelsWithRollback_data();
@@ -92,6 +98,7 @@ void TestConsole::helpAndVersion_data()
                QStringLiteral("  1    the configuration"), QStringLiteral("  2    the update failed"),
                QStringLiteral("  3    another updater"),
                QStringLiteral("  130  cancelled by SIGINT (143: SIGTERM")};
+    QTest::newRow("-h is --help") << "-h" << QStringList {QStringLiteral("  -q, --quiet ")};
     QTest::newRow("--version names the trusted key")
         << "--version"
         << QStringList {QStringLiteral("update (Corvane Client updater) "),
@@ -110,6 +117,55 @@ void TestConsole::helpAndVersion()
     QFETCH(QStringList, lines);
     for (const QString& line : lines)
         QVERIFY2(run.out.contains(line), qPrintable(run.out));
+    QCOMPARE(TestFiles::snapshot(scene.client()), before);
+}
+
+void TestConsole::usageErrorsAndNoDisplay_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("display"); // DISPLAY, or empty for no display at all
+    QTest::addColumn<QString>("error"); // the first line on standard error
+
+    const QString noDisplay = QStringLiteral("update: no display to open the window on (DISPLAY and "
+                                             "WAYLAND_DISPLAY are not set); 'update --console' "
+                                             "updates without a window");
+    QTest::newRow("the window without a display") << QStringList {} << QString() << noDisplay;
+    QTest::newRow("--nouser without a display") << QStringList {QStringLiteral("--nouser"), clientType,
+        QStringLiteral("2")} << QString() << noDisplay;
+    QTest::newRow("a display nobody serves")
+        << QStringList {QStringLiteral("--nouser")} << QStringLiteral(":4093")
+        << "update: cannot open the window (qt.qpa.xcb: could not connect to display :4093); 'update "
+           "--console' "
+           "updates without one";
+    QTest::newRow("--quiet without --console") << QStringList {QStringLiteral("--quiet")} << QString()
+                                               << "update: --quiet goes with --console or --check only";
+    QTest::newRow("an unknown short option") << QStringList {QStringLiteral("--console"),
+        QStringLiteral("-x")} << QString() << "update: unknown option -x";
+}
+
+void TestConsole::usageErrorsAndNoDisplay()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, display);
+    Scene scene;
+    QVERIFY(scene.installClient({}));
+    const QMap<QString, QString> before = TestFiles::snapshot(scene.client());
+    QProcessEnvironment env = UpdaterRun::environment(scene, {QStringLiteral("--console")});
+    if (!display.isEmpty())
+        env.insert(QStringLiteral("DISPLAY"), display);
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(scene.client() + QStringLiteral("/update"), args);
+    QVERIFY(process.waitForFinished(runTimeoutMs));
+    // An exit of its own, never the toolkit's abort.
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 2);
+    const QStringList lines = QString::fromUtf8(process.readAllStandardError()).split(QLatin1Char('\n'));
+    QFETCH(QString, error);
+    QCOMPARE(lines.first(), error);
+    // A usage error shows the usage; a missing display is said in one line.
+    QCOMPARE(lines.contains(QStringLiteral("Usage:")), !error.contains(QLatin1String("window")));
+    QCOMPARE(process.readAllStandardOutput(), QByteArray());
     QCOMPARE(TestFiles::snapshot(scene.client()), before);
 }
 
@@ -175,6 +231,78 @@ void TestConsole::checkUpdateCheckAgainWithoutADisplay()
     QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
 }
 
+namespace {
+
+// Every line of out as a JSON object; a line that is none fails the test.
+QList<QJsonObject> jsonLines(const QString& out)
+{
+    QList<QJsonObject> objects;
+    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        if (!document.isObject()) {
+            qWarning("not a JSON object: %s", qPrintable(line));
+            return {};
+        }
+        objects.append(document.object());
+    }
+    return objects;
+}
+
+} // namespace
+
+void TestConsole::jsonLinesForScripts()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
+
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* result;
+    } runs[] = {
+        {{QStringLiteral("--check"), QStringLiteral("--json"), clientType, QStringLiteral("2")}, 100,
+            "update-available"},
+        {{clientType, QStringLiteral("--json"), QStringLiteral("2"), QStringLiteral("--console")}, 0,
+            "updated"},
+    };
+    for (const auto& expected : runs) {
+        QElapsedTimer clock;
+        clock.start();
+        const ToolProcess::Result run = UpdaterRun::runToEnd(scene, expected.args);
+        const double seconds = clock.elapsed() / 1000.0;
+        QVERIFY2(run.exitCode == expected.exitCode, qPrintable(run.out + run.err));
+        // Everything goes to standard output, one object per line.
+        QCOMPARE(run.err, QString());
+        const QList<QJsonObject> events = jsonLines(run.out);
+        QVERIFY2(events.size() > 2, qPrintable(run.out));
+        int progressEvents = 0;
+        for (const QJsonObject& event : events.mid(0, events.size() - 1)) {
+            const QString kind = event.value(QStringLiteral("event")).toString();
+            QVERIFY2(kind == QLatin1String("log") || kind == QLatin1String("progress"), qPrintable(run.out));
+            progressEvents += kind == QLatin1String("progress");
+        }
+        // At most a few a second, however fast the update reports.
+        QVERIFY2(progressEvents <= 2 * seconds + 2, qPrintable(run.out));
+
+        const QJsonObject result = events.last();
+        QCOMPARE(result.value(QStringLiteral("event")).toString(), QStringLiteral("result"));
+        QCOMPARE(result.value(QStringLiteral("result")).toString(), QLatin1String(expected.result));
+        QCOMPARE(result.value(QStringLiteral("exitCode")).toInt(), expected.exitCode);
+        QCOMPARE(result.value(QStringLiteral("clientType")).toString(), clientType);
+        QCOMPARE(result.value(QStringLiteral("version")).toInt(), 2);
+        const QJsonObject files = result.value(QStringLiteral("files")).toObject();
+        QCOMPARE(files.value(QStringLiteral("download")).toInt(), 4);
+        QCOMPARE(files.value(QStringLiteral("install")).toInt(), 4);
+        QCOMPARE(files.value(QStringLiteral("delete")).toInt(), 1);
+        QCOMPARE(result.value(QStringLiteral("bytes")).toInteger(), 21721);
+    }
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
+}
+
 void TestConsole::failuresEndWithTheirExitCode_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -184,13 +312,13 @@ void TestConsole::failuresEndWithTheirExitCode_data()
 
     const QStringList update {QStringLiteral("--console"), clientType, QStringLiteral("2")};
     QTest::newRow("a type without a version") << QStringList {QStringLiteral("--console"), clientType}
-                                              << QString() << 1 << "a client type needs a version";
+                                              << QString() << 2 << "a client type needs a version";
     QTest::newRow("an invalid version")
         << QStringList {QStringLiteral("--console"), clientType, QStringLiteral("2x")} << QString() << 1
         << "Invalid version nr (2x)";
     QTest::newRow("the update server never answers")
         << QStringList {QStringLiteral("--console")} << "no update server" << 1
-        << "No answer from the update server after 3 tries";
+        << "No answer from the update server nohost.invalid, UDP port 17384 after 3 tries";
     QTest::newRow("another updater holds the installation")
         << update << "locked" << 3
         << "is being updated by another updater. Nothing was changed; try again when it has finished.";

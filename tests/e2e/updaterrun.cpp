@@ -13,11 +13,18 @@ namespace {
 const QStringList displayVariables {
     QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("QT_QPA_PLATFORM")};
 
+// Options may come anywhere before "--".
 bool isConsoleForm(const QStringList& args)
 {
     static const QStringList forms {QStringLiteral("--console"), QStringLiteral("--check"),
-        QStringLiteral("--help"), QStringLiteral("--version")};
-    return forms.contains(args.value(0));
+        QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--version"), QStringLiteral("-V")};
+    for (const QString& arg : args) {
+        if (arg == QLatin1String("--"))
+            return false;
+        if (forms.contains(arg))
+            return true;
+    }
+    return false;
 }
 
 } // namespace

@@ -44,8 +44,8 @@ public:
 
     // The scene's environment on top of the test's own. The window forms
     // run on the offscreen platform; the console forms (--console, --check,
-    // --help, --version) with no display and no platform plugin named, as
-    // scripts and servers run them.
+    // --help, --version, anywhere among args) with no display and no
+    // platform plugin named, as scripts and servers run them.
     static QProcessEnvironment environment(const Scene& scene, const QStringList& args);
     // One run to its end: its exit code, standard output and log.
     static ToolProcess::Result runToEnd(const Scene& scene, const QStringList& args);

@@ -34,6 +34,11 @@ QByteArray sizeable()
     return data;
 }
 
+QByteArray newContent()
+{
+    return QByteArrayLiteral("the new version\n");
+}
+
 QByteArray truncatedGzip()
 {
     const QByteArray packed = TestFiles::gzip(sizeable());
@@ -191,30 +196,33 @@ void TestSlowFileOps::installsInOneStep_data()
     QTest::addColumn<bool>("oldTaken"); // the "_old_" name is in use
     QTest::addColumn<Bytes>("leftover"); // a staging file from a cut-off run
     QTest::addColumn<QString>("digest"); // "right", "RIGHT", "wrong" or empty
+    QTest::addColumn<qint64>("limit"); // the most bytes an unpack may write, or -1
     QTest::addColumn<QString>("failure"); // empty: succeeds
 
     const Bytes none;
     const QString refused = QStringLiteral("Signature check failed for %1");
     QTest::newRow("copy replaces, the old content kept")
-        << false << Bytes("installed") << false << none << "right"
-        << "";
+        << false << Bytes("installed") << false << none << "right" << qint64(-1) << "";
     QTest::newRow("unpack replaces, the old content kept")
-        << true << Bytes("installed") << false << none << "right"
-        << "";
-    QTest::newRow("digest in capitals") << false << none << false << none << "RIGHT"
-                                        << "";
-    QTest::newRow("no digest, no check") << true << none << false << none << ""
-                                         << "";
+        << true << Bytes("installed") << false << none << "right" << qint64(-1) << "";
+    QTest::newRow("digest in capitals") << false << none << false << none << "RIGHT" << qint64(-1) << "";
+    QTest::newRow("no digest, no check") << true << none << false << none << "" << qint64(-1) << "";
     QTest::newRow("a cut-off run's staging file is written afresh")
-        << false << Bytes("installed") << false << Bytes("half") << "right"
-        << "";
+        << false << Bytes("installed") << false << Bytes("half") << "right" << qint64(-1) << "";
     QTest::newRow("copy with a wrong digest leaves the installed file")
-        << false << Bytes("installed") << false << none << "wrong" << refused;
+        << false << Bytes("installed") << false << none << "wrong" << qint64(-1) << refused;
     QTest::newRow("unpack with a wrong digest creates nothing")
-        << true << none << false << none << "wrong" << refused;
+        << true << none << false << none << "wrong" << qint64(-1) << refused;
     QTest::newRow("old name in use: nothing changes")
-        << false << Bytes("installed") << true << none << "right"
+        << false << Bytes("installed") << true << none << "right" << qint64(-1)
         << "Could not copy '%2' to '%1'";
+    QTest::newRow("unpack to exactly its listed size")
+        << true << Bytes("installed") << false << none << "right" << qint64(newContent().size()) << "";
+    // Refused before the digest, which would only say so once all of it
+    // was written.
+    QTest::newRow("unpack past its listed size stops, nothing changes")
+        << true << Bytes("installed") << false << none << "right" << qint64(newContent().size() - 1)
+        << QStringLiteral("'%2' unpacks to more than its listed 15 bytes");
 }
 
 // The new content appears at its name in one step, only when it is what the
@@ -226,10 +234,11 @@ void TestSlowFileOps::installsInOneStep()
     QFETCH(bool, oldTaken);
     QFETCH(Bytes, leftover);
     QFETCH(QString, digest);
+    QFETCH(qint64, limit);
     QFETCH(QString, failure);
 
     QTemporaryDir dir;
-    const QByteArray content("the new version\n");
+    const QByteArray content = newContent();
     const QString from = dir.filePath(unzip ? "temp/a.gz" : "temp/a");
     const QString to = dir.filePath("client/a");
     const QString old = dir.filePath("client/_old_a");
@@ -252,6 +261,7 @@ void TestSlowFileOps::installsInOneStep()
         options.md5 = options.md5.toUpper();
     if (installed)
         options.oldPath = old;
+    options.sizeLimit = limit;
     RollbackDataList journal;
     std::unique_ptr<SlowFileOpTaskSpecification> task;
     if (unzip)

@@ -44,8 +44,16 @@ void expectInside(const QString& root, const QString& relative, const char* what
 {
     // The system would read the name only up to a zero character.
     expect(!relative.contains(QChar(0)), what, relative);
-    expect(ReleaseNames::fileNameProblem(relative, ReleaseNames::Rules::Updater).isEmpty(), what, relative);
+    expect(ReleaseNames::isPlainRelativePath(relative) && !ReleaseNames::hasControlCharacter(relative), what,
+        relative);
     expect(!PathGuard::pathInside(root, relative).isEmpty(), what, relative);
+}
+
+// A file of the release, not one of the updater's working names.
+void expectReleaseName(const QString& relative)
+{
+    expect(ReleaseNames::fileNameProblem(relative, ReleaseNames::Rules::Updater).isEmpty(),
+        "a name the updater refuses", relative);
 }
 
 void checkAccepted(const FileSpecifications& lists)
@@ -58,6 +66,8 @@ void checkAccepted(const FileSpecifications& lists)
         const QString target = entry.destFileName(QString());
         expectInside(parameters.clientDir, target, "replace target outside the client directory");
         expectInside(parameters.clientDir, entry.oldDestFileName(), "old copy outside the client directory");
+        expectReleaseName(entry.fileName);
+        expectReleaseName(target);
         expect(!copies.contains(entry.fileName), "file installed twice", entry.fileName);
         expect(!targets.contains(target), "target installed twice", target);
         copies.insert(entry.fileName);
@@ -76,6 +86,7 @@ void checkAccepted(const FileSpecifications& lists)
     for (const QString& path : lists.deleteList) {
         expectInside(parameters.clientDir, path, "deletion outside the client directory");
         expect(!targets.contains(path), "deletes what it installs", path);
+        expect(ReleaseNames::ownFileProblem(path).isEmpty(), "deletes the updater's own file", path);
     }
 }
 

@@ -3,6 +3,7 @@
 // its proxy.
 #include "app/configuration.h"
 #include "app/updateengine.h"
+#include "buildconfig.h"
 #include "net/banner.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -248,6 +249,7 @@ void TestBanner::imageGoesThroughTheProxy()
     QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray("PNG bytes"));
     QCOMPARE(http.requests().size(), 1);
     QCOMPARE(http.requests().at(0).target, QByteArray("http://banner.invalid/banner.png"));
+    QCOMPARE(http.requests().at(0).header("User-Agent"), QByteArray("CorvaneUpdater/" CORVANE_VERSION));
 }
 
 QTEST_MAIN(TestBanner)

@@ -172,7 +172,8 @@ private slots:
     }
 
     // The copy is read back on the thread pool before anything is asked of
-    // a mirror; a cancel meanwhile drops the copy and the late digest alike.
+    // a mirror; a cancel meanwhile keeps the copy for the next run and
+    // drops the late digest.
     void cancelWhileTheCopyIsReadBack()
     {
         DownloadFixture fixture;
@@ -193,8 +194,58 @@ private slots:
         QCOMPARE(task->state(), int(TaskSpecification::UserCanceled));
         QCOMPARE(canceled.count(), 1);
         QVERIFY(fixture.server.requests().isEmpty());
-        QVERIFY(!QFile::exists(fixture.localPath()));
-        QVERIFY(!QFile::exists(PartialDownload::validatorPath(fixture.localPath())));
+        QCOMPARE(TestFiles::read(fixture.localPath()), TestHttpServer::generatedBytes(0, partSize));
+        QVERIFY(QFile::exists(PartialDownload::validatorPath(fixture.localPath())));
+    }
+
+    // The user's cancel keeps what a kill would keep: a copy the next run
+    // continues by range. Anything else is fetched whole next time anyway.
+    void userCancelKeepsAResumableCopy_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("validator");
+        QTest::addColumn<bool>("kept");
+
+        QTest::newRow("a large file whose answer named a validator") << fileSize << true << true;
+        QTest::newRow("a file below the resumable size") << partSize << true << false;
+        QTest::newRow("an answer without a validator") << fileSize << false << false;
+    }
+
+    void userCancelKeepsAResumableCopy()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, validator);
+        QFETCH(bool, kept);
+        const qint64 stallAt = 2 * 1024 * 1024;
+        DownloadFixture fixture;
+        QVERIFY(fixture.start({QStringLiteral("A")}));
+        TestHttpServer::Answer answer = TestHttpServer::Answer::generated(size);
+        answer.stallAfter = stallAt;
+        if (validator)
+            answer.headers.append(TestHttpServer::Header("ETag", "\"v1\""));
+        const QString path = DownloadFixture::pathOn(QStringLiteral("A"));
+        fixture.server.setAnswer(path, answer);
+
+        DownloadTaskSpecification* task = fixture.makeTask(size);
+        task->execute();
+        QTRY_VERIFY_WITH_TIMEOUT(task->progress() >= double(stallAt) / double(size), 20000);
+        task->userCanceled();
+        QCOMPARE(task->state(), int(TaskSpecification::UserCanceled));
+        QCOMPARE(QFile::exists(fixture.localPath()), kept);
+        QCOMPARE(QFile::exists(PartialDownload::validatorPath(fixture.localPath())), kept);
+        if (!kept)
+            return;
+        QCOMPARE(TestFiles::read(fixture.localPath()), TestHttpServer::generatedBytes(0, stallAt));
+
+        // The next run asks for the rest only.
+        fixture.server.setAnswer(path, partialAnswer(stallAt, size, rangeTo(stallAt, size)));
+        fixture.server.clearRequests();
+        DownloadTaskSpecification* next = fixture.makeTask(size);
+        QCOMPARE(fixture.run(next), int(TaskSpecification::Finished));
+        QVERIFY(next->wasResumed());
+        QCOMPARE(fixture.server.requests().constFirst().header("Range"),
+            "bytes=" + QByteArray::number(stallAt) + '-');
+        QCOMPARE(md5Of(TestFiles::read(fixture.localPath())), md5Of(TestHttpServer::generatedBytes(0, size)));
     }
 };
 

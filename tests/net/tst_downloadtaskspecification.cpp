@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -45,6 +46,8 @@ private slots:
     void noMirrorLeftEndsTheTask();
     void fileThatMayBeMissing_data();
     void fileThatMayBeMissing();
+    void proxyRefusalBlamesNoMirror_data();
+    void proxyRefusalBlamesNoMirror();
     void localWriteFailureBlamesNoMirror_data();
     void localWriteFailureBlamesNoMirror();
     void counters_data();
@@ -318,6 +321,38 @@ void TestDownloadTaskSpecification::fileThatMayBeMissing()
         QCOMPARE(fixture->record("A")->errors, 0);
         QCOMPARE(fixture->record("A")->inUse, 0);
     }
+}
+
+void TestDownloadTaskSpecification::proxyRefusalBlamesNoMirror_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::newRow("no credentials") << QString();
+    QTest::newRow("credentials it refuses") << QStringLiteral("corvane");
+}
+
+void TestDownloadTaskSpecification::proxyRefusalBlamesNoMirror()
+{
+    QFETCH(QString, user);
+    QVERIFY(fixture->start({"A", "B"}));
+    // The test server stands in for the proxy and refuses every request.
+    Answer refusal = Answer::withStatus(407);
+    refusal.headers.append(TestHttpServer::Header("Proxy-Authenticate", "Basic realm=\"proxy\""));
+    fixture->server.setAnswer(DownloadFixture::pathOn("A"), refusal);
+    fixture->server.setAnswer(DownloadFixture::pathOn("B"), refusal);
+    fixture->manager.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"),
+        fixture->server.port(), user, QStringLiteral("guess")));
+    DownloadTaskSpecification* task = fixture->makeTask(1000);
+
+    QCOMPARE(fixture->run(task), int(TaskSpecification::ErrorCanceled));
+    QCOMPARE(fixture->log,
+        (QStringList {"Downloading data/file.bin",
+            QStringLiteral("error: The proxy 127.0.0.1:%1 refused the credentials (407)")
+                .arg(fixture->server.port())}));
+    for (const char* name : {"A", "B"}) {
+        QCOMPARE(fixture->record(name)->errors, 0);
+        QCOMPARE(fixture->record(name)->inUse, 0);
+    }
+    QVERIFY(!QFileInfo::exists(fixture->localPath()));
 }
 
 void TestDownloadTaskSpecification::localWriteFailureBlamesNoMirror_data()

@@ -12,6 +12,8 @@ class TestReleaseNames : public QObject {
 private slots:
     void judgesPaths_data();
     void judgesPaths();
+    void judgesDeletions_data();
+    void judgesDeletions();
     void judgesSections_data();
     void judgesSections();
 };
@@ -47,9 +49,17 @@ void TestReleaseNames::judgesPaths_data()
     QTest::newRow("empty component") << "a//b" << component << component;
     QTest::newRow("backslash, which the settings writer turns into a separator")
         << "a\\b" << QString() << "a backslash in the name";
-    QTest::newRow("replaced file's name") << "lib/_old_x.so" << QString() << reserved.arg("_old_");
-    QTest::newRow("new content's name") << "_new_x" << QString() << reserved.arg("_new_");
+    // The updater would take such files for its own leftovers and delete them.
+    QTest::newRow("replaced file's name")
+        << "lib/_old_x.so" << reserved.arg("_old_") << reserved.arg("_old_");
+    QTest::newRow("new content's name") << "_new_x" << reserved.arg("_new_") << reserved.arg("_new_");
     QTest::newRow("prefix inside a name") << "lib/x_old_.so" << QString() << QString();
+    // "_new_" before the name must still fit the file system's 255 bytes.
+    const QString tooLong = QStringLiteral("a name longer than 250 bytes");
+    QTest::newRow("name of 250 bytes") << "lib/" + QString(250, QLatin1Char('n')) << QString() << QString();
+    QTest::newRow("name of 251 bytes") << "lib/" + QString(251, QLatin1Char('n')) << tooLong << tooLong;
+    QTest::newRow("126 letters of two bytes each") << QString(126, QChar(0xFC)) << tooLong << tooLong;
+    QTest::newRow("folder name of 251 bytes") << QString(251, QLatin1Char('d')) + "/x" << tooLong << tooLong;
 }
 
 void TestReleaseNames::judgesPaths()
@@ -59,6 +69,34 @@ void TestReleaseNames::judgesPaths()
     QFETCH(QString, publisher);
     QCOMPARE(ReleaseNames::fileNameProblem(path, Rules::Updater), updater);
     QCOMPARE(ReleaseNames::fileNameProblem(path, Rules::Publisher), publisher);
+}
+
+void TestReleaseNames::judgesDeletions_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("updater");
+    QTest::addColumn<QString>("publisher");
+
+    const QString own = QStringLiteral("one of the updater's own files");
+    QTest::newRow("obsolete file") << "lib/old.so" << QString() << QString();
+    // The updater passes over its own files with a log line of its own.
+    QTest::newRow("the updater's program") << "update" << QString() << own;
+    QTest::newRow("the mirror list") << "mirrors.ini" << QString() << own;
+    QTest::newRow("the settings and session record") << "update.ini" << QString() << own;
+    QTest::newRow("the lock") << "update.lock" << QString() << own;
+    QTest::newRow("a file of that name in a folder") << "docs/update" << QString() << QString();
+    QTest::newRow("working prefix") << "_old_a"
+                                    << "a name starting with \"_old_\", which the updater reserves"
+                                    << "a name starting with \"_old_\", which the updater reserves";
+}
+
+void TestReleaseNames::judgesDeletions()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, updater);
+    QFETCH(QString, publisher);
+    QCOMPARE(ReleaseNames::deletionProblem(path, Rules::Updater), updater);
+    QCOMPARE(ReleaseNames::deletionProblem(path, Rules::Publisher), publisher);
 }
 
 void TestReleaseNames::judgesSections_data()

@@ -32,7 +32,8 @@ QByteArray noise(int size)
 
 // Names that need the INI reader's escapes: blanks, umlauts, a comma, an
 // equals sign, a semicolon, a leading '#', and a section name of its own;
-// and a name that a packed entry cannot carry.
+// and names that a packed entry cannot carry (the separator of its fields;
+// a packed name longer than the updater takes).
 QList<ReleaseFile> sampleRelease()
 {
     const QByteArray text = QByteArray("Corvane client line of text\n").repeated(200);
@@ -42,6 +43,7 @@ QList<ReleaseFile> sampleRelease()
         {QStringLiteral("Dokumente/Grüße an alle.txt"), text + "grüße", true},
         {QStringLiteral("lib/a,b;c=d.txt"), text, true},
         {QStringLiteral("docs/two::colons.txt"), text, false},
+        {QStringLiteral("docs/") + QString(248, QLatin1Char('n')), text, false},
         {QStringLiteral("#notes.txt"), "x", false},
         {QStringLiteral("General"), "y", false},
         {QStringLiteral("empty.dat"), QByteArray(), false},
@@ -465,6 +467,9 @@ void TestPublish::badInput_data()
     QTest::newRow("deleting outside the client")
         << args("release out --version 2 --key private.key --delete delete-outside.txt") << 6
         << "Cannot delete ../etc/passwd";
+    QTest::newRow("deleting the updater and its mirror list")
+        << args("release out --version 2 --key private.key --previous with-updater") << 6
+        << "Cannot delete mirrors.ini: one of the updater's own files";
     QTest::newRow("symbolic link in the release")
         << args("linked out --version 2 --key private.key") << 6 << "link.txt is a symbolic link";
     QTest::newRow("reserved name in the release")
@@ -473,6 +478,8 @@ void TestPublish::badInput_data()
                                           << "cannot be published: a control character in the name";
     QTest::newRow("name of a file being installed in the release")
         << args("reserved-new out --version 2 --key private.key") << 6 << "_new_a.txt cannot be published";
+    QTest::newRow("name too long for the updater to stage")
+        << args("long-name out --version 2 --key private.key") << 6 << "a name longer than 250 bytes";
     QTest::newRow("file named like the product ini")
         << args("shadowing out --version 2 --key private.key") << 6 << "would overwrite the product ini";
     QTest::newRow("same path in two mirror folders")
@@ -512,9 +519,13 @@ void TestPublish::badInput()
     QVERIFY(QDir().mkpath(d + QStringLiteral("/linked")));
     QVERIFY(QFile::link(d + QStringLiteral("/release/a.txt"), d + QStringLiteral("/linked/link.txt")));
     QVERIFY(QFile::link(d + QStringLiteral("/release/sub"), d + QStringLiteral("/into-release")));
+    QVERIFY(writeRelease(d + QStringLiteral("/with-updater"),
+        {{QStringLiteral("a.txt"), "a", false}, {QStringLiteral("mirrors.ini"), "m", false},
+            {QStringLiteral("update"), "u", false}}));
     QVERIFY(writeRelease(d + QStringLiteral("/reserved"), {{QStringLiteral("_old_a.txt"), "a", false}}));
     QVERIFY(writeRelease(
         d + QStringLiteral("/forging"), {{QStringLiteral("a.txt\nInstalled b.txt"), "a", false}}));
+    QVERIFY(writeRelease(d + QStringLiteral("/long-name"), {{QString(251, QLatin1Char('n')), "a", false}}));
     QVERIFY(writeRelease(d + QStringLiteral("/reserved-new"), {{QStringLiteral("_new_a.txt"), "a", false}}));
     QVERIFY(writeRelease(d + QStringLiteral("/shadowing"), {{iniName + QStringLiteral(".sig"), "s", false}}));
     QVERIFY(writeRelease(d + QStringLiteral("/twice"),

@@ -116,15 +116,29 @@ void TestPublishVerify::findsWhatIsBroken_data()
     QTest::newRow("entry the updater cannot read")
         << ini << scriptMd5 + "::" << QByteArray("not-a-digest::") << true << publicKey << 1
         << "client/client.sh: not a valid entry";
+    QTest::newRow("entry listed twice")
+        << ini << QByteArray("\nclient.sh=") << QByteArray("\nclient.sh=" + scriptMd5 + "::1\nclient.sh=")
+        << true << publicKey << 1
+        << "client/client.sh: listed more than once; the updater refuses the product ini";
     QTest::newRow("file path leading out of the client")
         << ini << QByteArray("\nclient.sh=") << QByteArray("\n..\\client.sh=") << true << publicKey << 1
         << "client/../client.sh: unsafe path";
     QTest::newRow("delete list leading out of the client")
         << ini << QByteArray("\nold.txt=") << QByteArray("\n..\\old.txt=") << true << publicKey << 1
         << "delete/../old.txt: unsafe path";
+    QTest::newRow("delete list holding the updater's lock")
+        << ini << QByteArray("\nold.txt=") << QByteArray("\nupdate.lock=") << true << publicKey << 1
+        << "delete/update.lock: unsafe path: one of the updater's own files";
     QTest::newRow("delete list holding an installed file")
         << ini << QByteArray("\nold.txt=") << QByteArray("\nclient.sh=") << true << publicKey << 1
         << "delete/client.sh: deletes a file this version installs";
+    QTest::newRow("file the product ini does not list")
+        << "client/docs/extra.txt" << QByteArray() << QByteArray("never installed") << false << publicKey << 1
+        << "client/docs/extra.txt: not listed in the product ini";
+    // The patches the index lists are served beside the release; no other file is.
+    QTest::newRow("file in the patch folder the index does not list")
+        << "patches/2/docs/extra.bin" << QByteArray() << QByteArray("stray") << false << publicKey << 1
+        << "patches/2/docs/extra.bin: not listed in the product ini";
     QTest::newRow("version folder missing")
         << QString() << QByteArray() << removeIt << false << publicKey << 3 << "Version folder not found";
     QTest::newRow("key file missing")
@@ -153,6 +167,7 @@ void TestPublishVerify::findsWhatIsBroken()
     QVERIFY(TestFiles::write(release + QStringLiteral("/docs/readme.txt"), readme));
     QVERIFY(TestFiles::write(release + QStringLiteral("/data/plain.bin"), plain));
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("delete.txt")), "old.txt\n"));
+    QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("changes.txt")), "What changed\n"));
     const QString out = dir.filePath(QStringLiteral("out"));
     const QStringList common {
         QStringLiteral("--key"), keys.filePath(QStringLiteral("private.key")), QStringLiteral("--gzip")};
@@ -162,6 +177,7 @@ void TestPublishVerify::findsWhatIsBroken()
     const auto published = ToolProcess::run(publishTool,
         QStringList {release, out, QStringLiteral("--version"), QStringLiteral("3"),
             QStringLiteral("--delete"), dir.filePath(QStringLiteral("delete.txt")),
+            QStringLiteral("--changelog"), dir.filePath(QStringLiteral("changes.txt")),
             QStringLiteral("--delta-from"), out + QStringLiteral("/2")}
             + common);
     QVERIFY2(published.exitCode == 0, qPrintable(published.err));

@@ -26,6 +26,9 @@ private slots:
     void answersTheUpdateChecker_data();
     void answersTheUpdateChecker();
     void answersTheBannerQuery();
+    void answersOnlyTheExactRequests_data();
+    void answersOnlyTheExactRequests();
+    void limitsTheAnswersPerAddress();
     void refusesWhatTheUpdaterWouldMisread_data();
     void refusesWhatTheUpdaterWouldMisread();
 };
@@ -124,6 +127,71 @@ void TestUpdateServer::answersTheBannerQuery()
     QVERIFY2(log.contains(QStringLiteral("banner: banner query from 127.0.0.1:")), qPrintable(log));
 }
 
+void TestUpdateServer::answersOnlyTheExactRequests_data()
+{
+    QTest::addColumn<bool>("bannerPort");
+    QTest::addColumn<QByteArray>("request");
+    // A forged byte or two must not buy an answer many times its size.
+    QTest::newRow("a lone star") << false << QByteArray("*");
+    QTest::newRow("a star and more") << false << QByteArray("*\0\0", 3);
+    QTest::newRow("a three without its zero") << false << QByteArray("3");
+    QTest::newRow("the banner query and more") << true << QByteArray("\x01\x01\x01", 3);
+}
+
+// The request is followed by an exact one, whose answer must come first.
+void TestUpdateServer::answersOnlyTheExactRequests()
+{
+    QFETCH(bool, bannerPort);
+    QFETCH(QByteArray, request);
+    UpdateServerProcess server;
+    QVERIFY2(server.start(serverTool,
+                 {QStringLiteral("--stable"), QStringLiteral("2"), QStringLiteral("--banner-image"),
+                     QStringLiteral("http://b.example/b.png"), QStringLiteral("--banner-click"),
+                     QStringLiteral("http://c.example/")}),
+        qPrintable(server.errorText()));
+    const quint16 port = bannerPort ? server.bannerPort() : server.versionPort();
+    QUdpSocket socket;
+    QVERIFY(socket.bind(QHostAddress::LocalHost, 0));
+    socket.writeDatagram(request, QHostAddress::LocalHost, port);
+    socket.writeDatagram(
+        bannerPort ? QByteArray("\x01\x01", 2) : QByteArray("3\0", 2), QHostAddress::LocalHost, port);
+    QTRY_VERIFY_WITH_TIMEOUT(socket.hasPendingDatagrams(), 5000);
+    QCOMPARE(socket.receiveDatagram().data(),
+        bannerPort ? QByteArray("http://b.example/b.png,http://c.example/") : QByteArray("2"));
+}
+
+// Forged sources each get a few answers, then one a second; another address
+// keeps its own.
+void TestUpdateServer::limitsTheAnswersPerAddress()
+{
+    UpdateServerProcess server;
+    QVERIFY2(server.start(serverTool,
+                 {QStringLiteral("--stable"), QStringLiteral("2"), QStringLiteral("--burst"),
+                     QStringLiteral("3"), QStringLiteral("--rate"), QStringLiteral("0.001")}),
+        qPrintable(server.errorText()));
+    QUdpSocket flooding;
+    QVERIFY(flooding.bind(QHostAddress::LocalHost, 0));
+    QUdpSocket other;
+    if (!other.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0))
+        QSKIP("no second loopback address here");
+    const QByteArray query("3\0", 2);
+    for (int i = 0; i < 6; ++i)
+        flooding.writeDatagram(query, QHostAddress::LocalHost, server.versionPort());
+    // Answered only once all of the flood was seen.
+    other.writeDatagram(query, QHostAddress::LocalHost, server.versionPort());
+    QTRY_VERIFY_WITH_TIMEOUT(other.hasPendingDatagrams(), 5000);
+    QCOMPARE(other.receiveDatagram().data(), QByteArray("2"));
+
+    int answers = 0;
+    while (flooding.hasPendingDatagrams()) {
+        QCOMPARE(flooding.receiveDatagram().data(), QByteArray("2"));
+        ++answers;
+    }
+    QCOMPARE(answers, 3);
+    QCOMPARE(server.stop(), 0);
+    QCOMPARE(server.log().count(QStringLiteral("over the rate limit")), 1);
+}
+
 void TestUpdateServer::refusesWhatTheUpdaterWouldMisread_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -152,6 +220,15 @@ void TestUpdateServer::refusesWhatTheUpdaterWouldMisread_data()
         << args({"--news-file", "/nonexistent/news.html"}) << 3 << "Cannot read the news file";
     QTest::newRow("configuration file missing")
         << args({"--config", "/nonexistent/server.ini"}) << 3 << "Configuration file not found";
+    QTest::newRow("nothing to answer")
+        << args({"--news", "news without a version"}) << 3 << "No channel has a version";
+    QTest::newRow("configuration file that does not parse")
+        << args({"--config", "ini:[channels]\nstable=2\nthis is no setting\n"}) << 3
+        << "Cannot parse the configuration file";
+    QTest::newRow("configuration file with a misspelt key")
+        << args({"--config", "ini:[channels]\nstabel=2\n"}) << 3 << "Unknown setting channels/stabel";
+    QTest::newRow("rate not a number") << args({"--stable", "2", "--rate", "fast"}) << 2
+                                       << "--rate takes a number of answers a second above 0";
     QTest::newRow("port out of range") << args({"--version-port", "70000"}) << 2 << "A port is a number";
     QTest::newRow("bind address not an address")
         << args({"--bind", "localhost.example"}) << 2 << "Not an IP address";
@@ -166,6 +243,15 @@ void TestUpdateServer::refusesWhatTheUpdaterWouldMisread()
     const qsizetype longNews = args.indexOf(QStringLiteral("LONG"));
     if (longNews >= 0)
         args[longNews] = QString(4096, QLatin1Char('n'));
+    // "ini:<text>": a configuration file of that content.
+    QTemporaryDir dir;
+    for (QString& arg : args) {
+        if (arg.startsWith(QStringLiteral("ini:"))) {
+            const QString path = dir.filePath(QStringLiteral("server.ini"));
+            QVERIFY(TestFiles::write(path, arg.mid(4).toUtf8()));
+            arg = path;
+        }
+    }
     // Free ports, so that a configuration wrongly accepted ends in a bind
     // error or a time-out rather than in a clash with another test.
     for (const QString& port : {QStringLiteral("--version-port"), QStringLiteral("--banner-port")}) {

@@ -9,6 +9,7 @@
 #include <QTextEdit>
 
 #include "app/configuration.h"
+#include "buildconfig.h"
 #include "mirrorsfixture.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
@@ -165,6 +166,8 @@ void TestChangeLogViewer::candidates()
     for (const QString& path : paths)
         QVERIFY2(path.endsWith(QLatin1String("/1234/changelog_client.txt")) && !path.contains("//"),
             qPrintable(path));
+    for (const TestHttpServer::Request& request : server->requests())
+        QCOMPARE(request.header("User-Agent"), QByteArray("CorvaneUpdater/" CORVANE_VERSION));
     if (alpha.isEmpty() && !paths.isEmpty())
         QVERIFY(!paths.contains(logPath(QStringLiteral("alpha"))));
     else if (!alpha.isEmpty())

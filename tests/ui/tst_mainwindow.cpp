@@ -357,8 +357,11 @@ void TestMainWindow::versionQueryAsksRetryOrAbort()
     QTEST(latest.first, "version");
     QFETCH(int, boxes);
     QCOMPARE(catcher.titles, QStringList(boxes, QStringLiteral("Error")));
+    // The box names the server and port it could not reach.
     QCOMPARE(catcher.texts,
-        QStringList(boxes, QStringLiteral("Failed to query latest client\nversion from update server.")));
+        QStringList(boxes,
+            QStringLiteral("Failed to query latest client\nversion from update server\nnohost.invalid, UDP "
+                           "port 17384.")));
 }
 
 void TestMainWindow::changelogButtonAsksForTheTargetVersion()
@@ -451,7 +454,7 @@ void TestMainWindow::germanTexts()
         QStringLiteral(
             "<div style=\"font-weight:bold;font-size:14px\">Update auf Corvane 1.2.34.</div>"
             "<div style=\"margin-top:8px\">Sie benutzen den <strong>Stable Channel</strong>.</div>"));
-    QCOMPARE(translated.windowTitle(), QStringLiteral("Corvane Client Update"));
+    QCOMPARE(translated.windowTitle(), QStringLiteral("Corvane Client Aktualisierung"));
 }
 
 void TestMainWindow::keepsItsSize_data()

@@ -8,6 +8,9 @@
 #include <QImageReader>
 #include <QTest>
 #include <QTranslator>
+#include <QXmlStreamReader>
+
+#include "ui/translations.h"
 
 class TestResources : public QObject {
     Q_OBJECT
@@ -17,6 +20,8 @@ private slots:
     void catalogueForLocale();
     void germanTexts_data();
     void germanTexts();
+    void everyTextHasItsGerman();
+    void toolkitButtonsSpeakGerman();
     void applicationIcon();
     void logo();
 };
@@ -79,8 +84,8 @@ void TestResources::germanTexts_data()
         {"Mirrors", "There are no (more) known working mirrors available",
             "Es gibt keine weiteren bekannten Mirrors"},
         {"QObject", "Error", "Fehler"},
-        {"QObject", "Failed to query latest client\nversion from update server.",
-            "Konnte aktuelle Client Version nicht\nvom Aktualisierungsserver abfragen."},
+        {"QObject", "Failed to query latest client\nversion from update server\n%1, UDP port %2.",
+            "Konnte aktuelle Client Version nicht\nvom Aktualisierungsserver abfragen\n%1, UDP-Port %2."},
         {"QObject", "Invalid version nr (%1)", "Ungültige Versionsnummer (%1)"},
         {"QObject", "Update server returned invalid version nr (%1)",
             "Update Server meldete ungültige Versionsnummer (%1)"},
@@ -89,11 +94,11 @@ void TestResources::germanTexts_data()
             "it has finished.",
             "Die Installation in %1 wird gerade von einem anderen Updater aktualisiert. Es wurde nichts "
             "geändert; versuchen Sie es erneut, wenn er fertig ist."},
-        // Texts outside the catalogue stay English under German too.
+        {"MainWindow", "Corvane Client Update", "Corvane Client Aktualisierung"},
+        // Texts whose German is the same word.
         {"MainWindow", "Details", "Details"},
         {"MainWindow", "Stable", "Stable"},
         {"MainWindow", "%1 KB", "%1 KB"},
-        {"MainWindow", "Corvane Client Update", "Corvane Client Update"},
         // A text is translated in its own context only.
         {"MainWindow", "Error", "Error"},
     };
@@ -112,6 +117,40 @@ void TestResources::germanTexts()
     const QString translated = QCoreApplication::translate(context.constData(), source.constData());
     QCoreApplication::removeTranslator(&translator);
     QTEST(translated, "german");
+}
+
+void TestResources::everyTextHasItsGerman()
+{
+    QFile catalogue(QStringLiteral(CORVANE_SOURCE_DIR "/resources/update_de.ts"));
+    QVERIFY(catalogue.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&catalogue);
+    int messages = 0;
+    QString source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            ++messages;
+            QVERIFY2(!xml.attributes().hasAttribute(QStringLiteral("type")), qPrintable(source));
+            QVERIFY2(!xml.readElementText().isEmpty(), qPrintable(source));
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QVERIFY(messages > 30);
+}
+
+void TestResources::toolkitButtonsSpeakGerman()
+{
+    // The toolkit's catalogue lies where the system installs it, wherever
+    // the updater is started from.
+    const Translations translations(QStringLiteral("de_DE"));
+    QVERIFY2(translations.toolkitCatalogueLoaded(),
+        "the toolkit's German catalogue is missing (scripts/setup.sh installs qt6-translations-l10n)");
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Ja"));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&No"), QStringLiteral("&Nein"));
+    QCOMPARE(QCoreApplication::translate("QObject", "Error"), QStringLiteral("Fehler"));
 }
 
 void TestResources::applicationIcon()

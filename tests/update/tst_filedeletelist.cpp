@@ -3,6 +3,7 @@
 #include "update/filedeletelisttaskspecification.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -69,6 +70,30 @@ private slots:
                 QStringLiteral("Refusing to delete %1: its path leads outside the client directory")
                     .arg(refused));
         QCOMPARE(fixture.log, expectedLog);
+    }
+
+    // A directory that became a file is kept as "_old_<dir>" until the
+    // update succeeds; left there, every later run would warn about it.
+    void removesAKeptDirectoryTree()
+    {
+        StageFixture fixture;
+        StageFixture::writeFiles(fixture.clientPath(),
+            {"x=now a file", "_old_x/a.txt=a", "_old_x/sub/b.txt=b", "obsolete/keep.txt=k"});
+        StageFixture::writeFiles(fixture.outsidePath(), {"precious.txt=keep"});
+        QVERIFY(QFile::link(fixture.outsidePath(), fixture.clientPath(QStringLiteral("_old_x/sub/linked"))));
+        // A folder the release names is none of the updater's copies.
+        const QList<QString> deleteList {QStringLiteral("_old_x"), QStringLiteral("obsolete")};
+        FileDeleteListTaskSpecification stage(deleteList, fixture.parameters, nullptr, 1.0);
+        fixture.watch(&stage);
+        QCOMPARE(fixture.run(&stage), int(TaskSpecification::Finished));
+
+        QCOMPARE(
+            StageFixture::files(fixture.clientPath()), (QStringList {"obsolete/keep.txt=k", "x=now a file"}));
+        QVERIFY(!QFileInfo::exists(fixture.clientPath(QStringLiteral("_old_x"))));
+        QCOMPARE(StageFixture::files(fixture.outsidePath()), QStringList {"precious.txt=keep"});
+        QCOMPARE(fixture.log.mid(1),
+            QStringList {QStringLiteral("Could not delete %1: Is a directory")
+                             .arg(fixture.clientPath(QStringLiteral("obsolete")))});
     }
 
     void readsTheListWhenItStarts()

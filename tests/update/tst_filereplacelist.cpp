@@ -19,7 +19,8 @@ namespace {
 // Downloads are described by short entries: "a.txt" is a plain file,
 // "a.txt.gz>a.txt" a packed one installed unpacked. A trailing "!" gives the
 // entry a wrong MD5 of its installed content (a download changed after its
-// check); a trailing "?" leaves the download out of the temporary directory.
+// check); a trailing "?" leaves the download out of the temporary directory;
+// a trailing "+" lists a packed entry's unpacked size one byte short.
 // The new content of a file is "new:" + its path.
 QByteArray newContent(const QString& installedPath)
 {
@@ -37,7 +38,8 @@ private:
     {
         const bool wrongMd5 = entry.endsWith(QLatin1Char('!'));
         const bool missing = entry.endsWith(QLatin1Char('?'));
-        if (wrongMd5 || missing)
+        const bool growing = entry.endsWith(QLatin1Char('+'));
+        if (wrongMd5 || missing || growing)
             entry.chop(1);
         FileReplaceSpecification record;
         record.section = QStringLiteral("client");
@@ -53,7 +55,7 @@ private:
             const QByteArray content = newContent(record.unzipName);
             download = TestFiles::gzip(content);
             record.md5 = QString::fromLatin1(TestFiles::md5Hex(wrongMd5 ? content + "x" : content));
-            record.size = quint64(content.size());
+            record.size = quint64(content.size() - (growing ? 1 : 0));
         }
         if (!missing)
             TestFiles::write(fixture.tempPath(record.fileName), download);
@@ -244,6 +246,9 @@ private slots:
             newRow("plain download changed after its check")
                 << before + QStringList {"z.txt=old z"} << good + QStringList {"z.txt!"} << QString()
                 << QStringLiteral("Signature check failed for %1");
+            newRow("packed download unpacking past its listed size")
+                << before << good + QStringList {"z.txt.gz>z.txt+"} << QString()
+                << QStringLiteral("unpacks to more than its listed 8 bytes");
             newRow("download gone from the temporary directory")
                 << before << good + QStringList {"z.txt?"} << QString() << QStringLiteral("Could not copy '");
             newRow("a file where a directory must be created")

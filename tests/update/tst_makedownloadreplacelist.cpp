@@ -162,6 +162,15 @@ private slots:
             << "[zeta]\n" + plainLine("z1", newContent) + "[alpha]\n" + plainLine("b", newContent)
                 + plainLine("a", newContent)
             << Files() << QStringList {"a", "b", "z1"} << QStringList {"a", "b", "z1"} << QStringList();
+        // A size listed wrong never decides alone: the file would be
+        // replaced on every run.
+        QTest::newRow("installed file of another size than listed, its digest right: current")
+            << QStringLiteral("[files]\nlib/b.so=%1::%2\n").arg(md5(newContent)).arg(newContent.size() + 1)
+            << Files {{"client:lib/b.so", newContent}} << QStringList() << QStringList() << QStringList();
+        QTest::newRow("copy waiting of another size than listed, its digest right: replace only")
+            << QStringLiteral("[files]\nlib/b.so=%1::%2\n").arg(md5(newContent)).arg(newContent.size() - 1)
+            << Files {{"client:lib/b.so", oldContent}, {"temp:lib/b.so", newContent}} << QStringList()
+            << QStringList {so} << QStringList();
         QTest::newRow("installed file cut short: not current")
             << "[files]\n" + plainLine(so, newContent) << Files {{"client:lib/b.so", newContent.left(10)}}
             << QStringList {so} << QStringList {so} << QStringList();
@@ -390,8 +399,29 @@ private slots:
             << "[delete]\n../victim=1\n[files]\n" + good << unsafe.arg("../victim", "delete");
         QTest::newRow("delete key with escaped separators")
             << QByteArray("[delete]\nsub%2F..%2F..%2Fvictim=1\n") << unsafe.arg("sub/../../victim", "delete");
+        // The updater would take these for its own leftovers: it would delete
+        // "_new_a" as one on every run, and "_old_a" before replacing "a".
+        const QString invalidName =
+            QStringLiteral("Warning: product ini contains invalid name %1 in section %2: %3");
+        const QString reserved = QStringLiteral("a name starting with \"%1\", which the updater reserves");
+        QTest::newRow("file beside one named like its new content")
+            << "[files]\n" + good + "_new_a.txt=" + digest + "::1\n"
+            << invalidName.arg("_new_a.txt", "files", reserved.arg("_new_"));
+        QTest::newRow("deleting a working name") << "[delete]\n_old_x=1\n[files]\n"
+                + good << invalidName.arg("_old_x", "delete", reserved.arg("_old_"));
+        // With "_new_" before it, the name would not fit the file system.
+        const QByteArray longName(251, 'n');
+        QTest::newRow("name of 251 bytes")
+            << "[files]\n" + longName + "=" + digest + "::1\n"
+            << invalidName.arg(QString::fromLatin1(longName), "files", "a name longer than 250 bytes");
         const QString twice =
             QStringLiteral("Warning: product ini lists %1 more than once, again in section %2");
+        // The settings reader would keep only the later of the two.
+        QTest::newRow("same key twice in a section")
+            << "[files]\n" + good + good << twice.arg("a.txt", "files");
+        QTest::newRow("same key in two parts of a section, spelt two ways")
+            << "[files]\nlib/a=" + digest + "::1\n[other]\n" + good + "[files]\nlib%2Fa=" + digest + "::1\n"
+            << twice.arg("lib/a", "files");
         QTest::newRow("same file in two sections")
             << "[aaa]\n" + good + "[files]\n" + good << twice.arg("a.txt", "files");
         QTest::newRow("packed entry unpacking onto a plain entry")
@@ -419,6 +449,22 @@ private slots:
         QCOMPARE(lists.deleteList, QStringList {"kept"});
         QCOMPARE(keysOf(lists.downloadList), QStringList {"kept"});
         QVERIFY(lists.replaceList.isEmpty());
+    }
+
+    // Without its program, its mirrors, its settings or its lock the next
+    // run fails; the rest of the release is installed all the same.
+    void passesOverTheUpdatersOwnFiles()
+    {
+        writeProductIni("[delete]\nmirrors.ini=\nold.txt=\nupdate=\nupdate.ini=\nupdate.lock=\n");
+        StageFixture::writeFiles(fixture->clientPath(),
+            {"mirrors.ini=m", "old.txt=o", "update=u", "update.ini=i", "update.lock="});
+        FileSpecifications lists;
+        QCOMPARE(run(lists), int(TaskSpecification::Finished));
+        QCOMPARE(lists.deleteList, QStringList {"old.txt"});
+        const QString refused = QStringLiteral("Refusing to delete %1: one of the updater's own files");
+        QCOMPARE(fixture->log.mid(1),
+            (QStringList {refused.arg("mirrors.ini"), refused.arg("update"), refused.arg("update.ini"),
+                refused.arg("update.lock")}));
     }
 
     void missingProductIniIsEmpty()

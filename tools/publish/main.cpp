@@ -52,10 +52,12 @@ On a terminal a progress line shows the files and bytes packed and the rate.
 
 --verify checks a published version folder, here or on a mirror's disk: the
 product ini's signature with the public key, every listed file's size and MD5,
-what every packed file unpacks to, that the delete list holds only safe paths,
-and, when there is a patch index, its signature and that every patch applied to
-its earlier version (from the sibling folder OUT_DIR/N) gives the listed file.
-It prints one line per problem and a summary.
+what every packed file unpacks to, that the delete list holds only safe paths
+and none of the updater's own files, that no key is listed twice, that no
+file lies in the version folder unlisted and, when there is a patch index, its
+signature and that every patch applied to its earlier version (from the sibling
+folder OUT_DIR/N) gives the listed file. It prints one line per problem and a
+summary.
 
 Exit status:
   0  published; for --verify: the tree would update a client cleanly

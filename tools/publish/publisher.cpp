@@ -132,9 +132,12 @@ QList<ListedFile> writeFiles(
         const QString target = staging + QLatin1Char('/') + file.section + QLatin1Char('/') + file.path;
         // A release that holds both "x" and "x.gz" cannot publish "x" packed,
         // nor can a packed entry name a file whose name holds the separator of
-        // its fields; such a file goes as it is.
-        const bool tryGzip = options.gzip && !taken.contains(file.path + QStringLiteral(".gz"))
-            && ProductEntry::canCarryUnpackedName(file.path);
+        // its fields, nor list it under a name too long for the updater; such
+        // a file goes as it is.
+        const QString packedName = file.path + QStringLiteral(".gz");
+        const bool tryGzip = options.gzip && !taken.contains(packedName)
+            && ProductEntry::canCarryUnpackedName(file.path)
+            && ReleaseNames::fileNameProblem(packedName, ReleaseNames::Rules::Publisher).isEmpty();
         jobs.append({file.source, target, tryGzip, file.size});
         folders.insert(QFileInfo(target).path());
     }
@@ -269,7 +272,8 @@ PublishSummary publish(const PublishOptions& options)
     if (!earlier.isEmpty())
         publishPatches(files, listed, earlier, staging.path(), options, signer, summary);
     if (!options.changelogFile.isEmpty())
-        copyChangeLog(options.changelogFile, staging.path() + QStringLiteral("/changelog_client.txt"));
+        copyChangeLog(
+            options.changelogFile, staging.path() + QLatin1Char('/') + ReleaseNames::changeLogName());
 
     moveIntoPlace(staging.path(), versionDir, options.force);
     staging.setAutoRemove(false);

@@ -11,11 +11,14 @@
 #include "posixfile.h"
 #include "publishexit.h"
 #include "release/deltapatch.h"
+#include "release/inikeyscan.h"
 #include "release/patchindex.h"
 #include "release/productentry.h"
 #include "release/releasenames.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -93,6 +96,8 @@ private:
     }
     // name: the signed file, below the version folder.
     void checkSignature(const QString& name);
+    // Files below the version folder that the product ini does not list.
+    void reportUnlisted(const QString& iniName);
     void readFileSection(QSettings& settings, const QString& section);
     void readDeleteSection(QSettings& settings);
     // where: the section and key, also the file's path below the version folder.
@@ -113,6 +118,9 @@ private:
     QHash<int, std::optional<EarlierRelease>> earlier;
     QTemporaryDir scratch;
     FilePacker packer;
+    QSet<QString> listed; // every key with its section: the files below the version folder
+    // The patch files the patch index lists, below the version folder.
+    QSet<QString> patchFiles;
 };
 
 VerifyReport Verifier::run()
@@ -155,10 +163,46 @@ VerifyReport Verifier::run()
             readFileSection(settings, group);
         settings.endGroup();
     }
+    // The settings reader keeps one of two equal keys without a word.
+    QFile iniFile(ini);
+    if (iniFile.open(QIODevice::ReadOnly)) {
+        const QStringList repeated = IniKeyScan::repeatedKeys(iniFile.readAll());
+        for (const QString& key : repeated)
+            problem(key, QStringLiteral("listed more than once; the updater refuses the product ini"));
+    }
     if (report.files == 0 && report.deletions == 0)
         problem(iniName, QStringLiteral("lists no files; the updater refuses it"));
     checkPatches();
+    reportUnlisted(iniName);
     return report;
+}
+
+void Verifier::reportUnlisted(const QString& iniName)
+{
+    // What the mirror serves beside the listed files: the product ini, its
+    // signatures and the change log, the patch index, its signatures and the
+    // patches it lists.
+    const QString indexName = ReleaseNames::patchIndexName(options.clientType);
+    const auto servedBeside = [this, &iniName, &indexName](const QString& path) {
+        return path == iniName || path.startsWith(iniName + QStringLiteral(".sig"))
+            || path == ReleaseNames::changeLogName() || path == indexName
+            || path.startsWith(indexName + QStringLiteral(".sig")) || patchFiles.contains(path);
+    };
+    // Absolute, so that the names come out relative to the version folder
+    // however the folder was given on the command line.
+    const QDir dir(QFileInfo(options.versionDir).absoluteFilePath());
+    QStringList unlisted;
+    QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = dir.relativeFilePath(it.next());
+        if (!listed.contains(path) && !servedBeside(path))
+            unlisted.append(path);
+    }
+    // A file the product ini does not name is never installed: a release
+    // that was meant to carry it does not.
+    unlisted.sort();
+    for (const QString& path : std::as_const(unlisted))
+        problem(path, QStringLiteral("not listed in the product ini"));
 }
 
 void Verifier::checkSignature(const QString& name)
@@ -188,6 +232,7 @@ void Verifier::readFileSection(QSettings& settings, const QString& section)
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
         const QString where = section + QLatin1Char('/') + key;
+        listed.insert(where);
         const QString value = IniValue::text(settings, key);
         const std::optional<ProductEntry> entry = ProductEntry::parse(value);
         if (!entry) {
@@ -309,6 +354,7 @@ void Verifier::checkPatch(const PatchEntry& patch, int from)
 {
     ++report.patches;
     const QString& where = patch.patchPath;
+    patchFiles.insert(where);
     const auto target = installed.constFind(patch.target);
     if (target == installed.cend()) {
         problem(where, QStringLiteral("patches %1, which the product ini does not list").arg(patch.target));

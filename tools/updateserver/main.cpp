@@ -1,6 +1,7 @@
 // corvane-updateserver: the reference server of the two UDP services the
 // updater asks, the version and news query and the banner query.
 #include "common/toolmain.h"
+#include "ratelimiter.h"
 #include "serverconfig.h"
 #include "udpservice.h"
 
@@ -23,10 +24,17 @@ Answers the updater's UDP queries: the client version of each release channel
 and the news text (port 17384), and the banner image and click URLs (port
 2009). Logs every request on standard output. Options override --config.
 
+Only the updater's exact requests are answered, and each source address gets
+at most --burst answers at once and --rate more a second, on both ports
+together: the answers are larger than the requests, and a request's source can
+be forged. The first request over the limit is logged, those after it are not,
+until the address is answered again.
+
 Options:
   --config FILE          INI file with the groups [server] (bind, versionPort,
-                         bannerPort), [channels] (stable, beta, alpha),
-                         [news] (file or text) and [banner] (image, click)
+                         bannerPort, rate, burst), [channels] (stable, beta,
+                         alpha), [news] (file or text) and [banner] (image,
+                         click); a line or key it does not know is an error
   --bind ADDRESS         address to listen on (default 127.0.0.1, loopback only)
   --version-port N       port of the version and news query (default 17384; 0: any free port)
   --banner-port N        port of the banner query (default 2009; 0: any free port)
@@ -36,6 +44,9 @@ Options:
   --news-file FILE       news text from a UTF-8 file
   --banner-image URL     banner image URL
   --banner-click URL     page the banner opens
+  --rate N               answers a second per source address (default 5;
+                         fractions allowed)
+  --burst N              answers at once per source address (default 20)
   --help                 show this text
 
 The first line names the ports it listens on. Stop it with SIGTERM or SIGINT.
@@ -43,7 +54,8 @@ The first line names the ports it listens on. Stop it with SIGTERM or SIGINT.
 Exit status:
   0  stopped by a signal
   2  bad command line
-  3  configuration the updater would misread, or a file that cannot be read
+  3  configuration the updater would misread, no channel with a version, or a
+     file that cannot be read or does not parse
   4  a port cannot be bound
 )";
 
@@ -73,8 +85,10 @@ ServerConfig parseArguments(const QStringList& arguments)
     const QCommandLineOption newsFile(QStringLiteral("news-file"), {}, QStringLiteral("FILE"));
     const QCommandLineOption bannerImage(QStringLiteral("banner-image"), {}, QStringLiteral("URL"));
     const QCommandLineOption bannerClick(QStringLiteral("banner-click"), {}, QStringLiteral("URL"));
+    const QCommandLineOption rate(QStringLiteral("rate"), {}, QStringLiteral("N"));
+    const QCommandLineOption burst(QStringLiteral("burst"), {}, QStringLiteral("N"));
     parser.addOptions({config, bind, versionPort, bannerPort, channels[0], channels[1], channels[2], news,
-        newsFile, bannerImage, bannerClick});
+        newsFile, bannerImage, bannerClick, rate, burst});
     if (!parser.parse(arguments))
         throw ToolError(ExitUsage, parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -108,6 +122,14 @@ ServerConfig parseArguments(const QStringList& arguments)
         server.bannerImage = parser.value(bannerImage);
     if (parser.isSet(bannerClick))
         server.bannerClick = parser.value(bannerClick);
+    if (parser.isSet(rate) && !parseAnswerRate(parser.value(rate), server.answersPerSecond))
+        throw ToolError(ExitUsage,
+            QStringLiteral("--rate takes a number of answers a second above 0, not \"%1\"")
+                .arg(parser.value(rate)));
+    if (parser.isSet(burst) && !parseAnswerBurst(parser.value(burst), server.answerBurst))
+        throw ToolError(ExitUsage,
+            QStringLiteral("--burst takes a whole number of answers from 1, not \"%1\"")
+                .arg(parser.value(burst)));
     return server;
 }
 
@@ -143,29 +165,39 @@ int serve(QCoreApplication& app, const ServerConfig& server)
 {
     // Refuse a configuration the updater would misread before anyone asks.
     QByteArray versionReply, newsReply, bannerReply;
-    for (const QString& error : {server.versionReply(versionReply), server.newsReply(newsReply),
-             server.hasBanner() || !server.bannerClick.isEmpty() ? server.bannerReply(bannerReply)
-                                                                 : QString()}) {
+    for (const QString& error :
+        {server.versionReply(versionReply), server.newsReply(newsReply),
+            server.hasBanner() || !server.bannerClick.isEmpty() ? server.bannerReply(bannerReply) : QString(),
+            server.checkSomethingToAnswer()}) {
         if (!error.isEmpty())
             throw ToolError(ExitConfig, error);
     }
 
-    UdpService versionService(QStringLiteral("version"),
+    // The updater's requests exactly: anything else, a lone byte included,
+    // is no reason to send a reply many times its size.
+    const QByteArray versionQuery("3\0", 2);
+    const QByteArray newsQuery("*\0", 2);
+    const QByteArray bannerQuery("\x01\x01", 2);
+    RateLimiter limiter(server.answersPerSecond, server.answerBurst);
+    UdpService versionService(
+        QStringLiteral("version"),
         [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
-            if (request.startsWith('3')) {
+            if (request == versionQuery) {
                 what = QStringLiteral("version query");
                 return versionReply;
             }
-            if (request.startsWith('*')) {
+            if (request == newsQuery) {
                 what = QStringLiteral("news query");
                 return newsReply;
             }
             what = QStringLiteral("unknown request %1").arg(describe(request));
             return std::nullopt;
-        });
+        },
+        limiter);
     UdpService bannerService(
-        QStringLiteral("banner"), [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
-            if (request != QByteArrayLiteral("\x01\x01")) {
+        QStringLiteral("banner"),
+        [&](const QByteArray& request, QString& what) -> std::optional<QByteArray> {
+            if (request != bannerQuery) {
                 what = QStringLiteral("unknown request %1").arg(describe(request));
                 return std::nullopt;
             }
@@ -175,7 +207,8 @@ int serve(QCoreApplication& app, const ServerConfig& server)
                 return std::nullopt;
             }
             return bannerReply;
-        });
+        },
+        limiter);
     for (const QString& error : {versionService.bind(server.bindAddress, server.versionPort),
              bannerService.bind(server.bindAddress, server.bannerPort)}) {
         if (!error.isEmpty())

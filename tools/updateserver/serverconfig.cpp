@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 // What the updater reads of each reply at most.
@@ -43,6 +46,24 @@ QString checkChannel(const QString& name, const QString& entry)
     return {};
 }
 
+// Every key the server reads; anything else in the file is a mistake that
+// would otherwise go unnoticed (a misspelt channel answers nothing).
+const char* const knownKeys[] = {"server/bind", "server/versionPort", "server/bannerPort", "server/rate",
+    "server/burst", "channels/stable", "channels/beta", "channels/alpha", "news/file", "news/text",
+    "banner/image", "banner/click"};
+
+QString unknownKeyProblem(QSettings& settings, const QString& path)
+{
+    const QStringList keys = settings.allKeys();
+    for (const QString& key : keys) {
+        const bool known = std::any_of(std::begin(knownKeys), std::end(knownKeys),
+            [&key](const char* name) { return key == QLatin1String(name); });
+        if (!known)
+            return QStringLiteral("Unknown setting %1 in %2").arg(key, path);
+    }
+    return {};
+}
+
 bool readPort(QSettings& settings, const QString& key, quint16& port)
 {
     if (!settings.contains(key))
@@ -66,13 +87,38 @@ QString readNewsFile(const QString& path, QString& news)
     return {};
 }
 
+bool parseAnswerRate(const QString& text, double& answersPerSecond)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !(value > 0) || !qIsFinite(value))
+        return false;
+    answersPerSecond = value;
+    return true;
+}
+
+bool parseAnswerBurst(const QString& text, int& burst)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok || value < 1)
+        return false;
+    burst = value;
+    return true;
+}
+
 QString ServerConfig::loadIni(const QString& path)
 {
     if (!QFileInfo(path).isFile())
         return QStringLiteral("Configuration file not found: %1").arg(path);
     QSettings settings(path, QSettings::IniFormat);
+    // The reader parses a section only when it is asked for; asking for
+    // every key makes it find every line that is not one.
+    const QString unknown = unknownKeyProblem(settings, path);
     if (settings.status() != QSettings::NoError)
         return QStringLiteral("Cannot parse the configuration file %1").arg(path);
+    if (!unknown.isEmpty())
+        return unknown;
 
     settings.beginGroup(QStringLiteral("server"));
     if (settings.contains(QStringLiteral("bind"))) {
@@ -82,6 +128,12 @@ QString ServerConfig::loadIni(const QString& path)
     if (!readPort(settings, QStringLiteral("versionPort"), versionPort)
         || !readPort(settings, QStringLiteral("bannerPort"), bannerPort))
         return QStringLiteral("[server] ports are numbers from 0 to 65535");
+    if (settings.contains(QStringLiteral("rate"))
+        && !parseAnswerRate(IniValue::text(settings, QStringLiteral("rate")), answersPerSecond))
+        return QStringLiteral("[server] rate is a number of answers a second above 0");
+    if (settings.contains(QStringLiteral("burst"))
+        && !parseAnswerBurst(IniValue::text(settings, QStringLiteral("burst")), answerBurst))
+        return QStringLiteral("[server] burst is a whole number of answers from 1");
     settings.endGroup();
 
     settings.beginGroup(QStringLiteral("channels"));
@@ -105,6 +157,16 @@ QString ServerConfig::loadIni(const QString& path)
     bannerClick = IniValue::text(settings, QStringLiteral("click"));
     settings.endGroup();
     return {};
+}
+
+QString ServerConfig::checkSomethingToAnswer() const
+{
+    for (const QString& channel : channels) {
+        if (!channel.isEmpty())
+            return {};
+    }
+    return QStringLiteral("No channel has a version: give --stable, --beta or --alpha, or [channels] in "
+                          "the configuration file");
 }
 
 QString ServerConfig::versionReply(QByteArray& out) const

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "ratelimiter.h"
+
 void logLine(const QString& text)
 {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
@@ -14,9 +16,10 @@ void logLine(const QString& text)
     std::fflush(stdout);
 }
 
-UdpService::UdpService(QString name, Handler handler)
+UdpService::UdpService(QString name, Handler handler, RateLimiter& limiter)
     : name(std::move(name))
     , handler(std::move(handler))
+    , limiter(limiter)
     , socket(std::make_unique<QUdpSocket>())
 {
     QObject::connect(socket.get(), &QUdpSocket::readyRead, socket.get(), [this] { onReadyRead(); });
@@ -53,6 +56,16 @@ void UdpService::onReadyRead()
             logLine(QStringLiteral("%1: %2 from %3, not answered").arg(name, what, from));
             continue;
         }
+        // A flood of forged requests must not become a flood of log lines
+        // either: one line each time an address runs out of answers.
+        const RateLimiter::Verdict verdict = limiter.admit(request.senderAddress());
+        if (verdict == RateLimiter::Refuse)
+            logLine(
+                QStringLiteral("%1: %2 from %3, not answered: over the rate limit, further requests from %4 "
+                               "go unanswered and unlogged until it slows down")
+                    .arg(name, what, from, request.senderAddress().toString()));
+        if (verdict != RateLimiter::Answer)
+            continue;
         const qint64 sent =
             socket->writeDatagram(*reply, request.senderAddress(), quint16(request.senderPort()));
         if (sent != reply->size())

@@ -11,6 +11,7 @@
 
 class QHostAddress;
 class QUdpSocket;
+class RateLimiter;
 
 class UdpService final {
 public:
@@ -19,7 +20,9 @@ public:
     /// description for the log.
     using Handler = std::function<std::optional<QByteArray>(const QByteArray& request, QString& what)>;
 
-    UdpService(QString name, Handler handler);
+    /// limiter, not owned, decides which answers go out; it may be shared
+    /// by several services.
+    UdpService(QString name, Handler handler, RateLimiter& limiter);
     ~UdpService();
     UdpService(const UdpService&) = delete;
     UdpService& operator=(const UdpService&) = delete;
@@ -33,6 +36,7 @@ private:
 
     QString name;
     Handler handler;
+    RateLimiter& limiter;
     std::unique_ptr<QUdpSocket> socket;
 };
 
