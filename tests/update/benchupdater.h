@@ -21,6 +21,7 @@ struct Result {
     bool killed = false; // ended by runAndKill on purpose
     double seconds = 0; // from the start of the main task to its end
     double peakMiB = 0; // peak resident memory of the whole updater process
+    double peakAnonMiB = 0; // peak anonymous memory (RssAnon, sampled): mapped files left out
     QString stages; // time per stage, and the peak memory by its end
     QStringList failures; // the first warnings and failure lines
 };
