@@ -15,6 +15,10 @@
         <source>Changelog</source>
         <translation>Changelog</translation>
     </message>
+    <message>
+        <source>[The change log is longer than 1 MiB and was cut here.]</source>
+        <translation>[Das Changelog ist länger als 1 MiB und wurde hier abgeschnitten.]</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -131,6 +135,10 @@
     <message>
         <source>The installation in %1 is being updated by another updater. Nothing was changed; try again when it has finished.</source>
         <translation>Die Installation in %1 wird gerade von einem anderen Updater aktualisiert. Es wurde nichts geändert; versuchen Sie es erneut, wenn er fertig ist.</translation>
+    </message>
+    <message>
+        <source>Cannot lock the installation: %1</source>
+        <translation>Die Installation kann nicht gesperrt werden: %1</translation>
     </message>
     <message>
         <source>Invalid version nr (%1)</source>

@@ -15,18 +15,17 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 namespace {
 
-// Says that the installation is busy: on standard error always, in a box
-// unless the run is unattended and nobody would close it.
-int reportInstallationBusy(const QString& root, bool unattended)
+// Says why this run leaves the installation alone: on standard error
+// always, in a box unless the run is unattended and nobody would close it.
+int refuseInstallation(const QString& text, bool unattended)
 {
-    const Translations translations;
-    const QString text = InstallationLock::busyMessage(root);
     std::fprintf(stderr, "%s\n", qUtf8Printable(text));
     if (!unattended)
         MainWindow::showError(nullptr, text);
@@ -90,6 +89,11 @@ std::unique_ptr<QApplication> openWindowApplication(int& argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // A file that would pass the size limit (ulimit -f) must fail to write,
+    // with a message and a rollback, instead of killing the process in the
+    // middle of an installation.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -110,12 +114,20 @@ int main(int argc, char** argv)
     // Held until the end: two updaters changing one installation at once,
     // whoever started them, would tear it apart.
     InstallationLock lock;
-    if (lock.acquire(root) == InstallationLock::HeldElsewhere) {
+    const InstallationLock::Outcome locked = lock.acquire(root);
+    if (locked == InstallationLock::HeldElsewhere) {
         // Our own updater comes to the front; anyone else's is only named.
         // Either way nothing here changes, leftovers included.
         if (SingleInstanceChecker::checkExistingInstance(QStringLiteral("#")))
             return ExitCode::success;
-        return reportInstallationBusy(root, unattended);
+        const Translations translations;
+        return refuseInstallation(InstallationLock::busyMessage(root), unattended);
+    }
+    // Without the lock nothing would keep a second updater from changing
+    // the installation with us.
+    if (locked == InstallationLock::Unavailable) {
+        const Translations translations;
+        return refuseInstallation(lock.unavailableMessage(), unattended);
     }
 
     // Leftovers of a self-update go first.

@@ -11,6 +11,7 @@
 #include "userquestions.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -24,6 +25,8 @@ namespace {
 
 constexpr int defaultStreams = 6;
 constexpr int tempDirCandidates = 1000;
+// Hexadecimal digits of the installation's tag in temporary directory names.
+constexpr int installationTagDigits = 12;
 
 } // namespace
 
@@ -41,6 +44,12 @@ bool Configuration::parseCommandLineOptions(const QStringList& arguments)
 {
     getUpdateChannel();
     m_runMode = RunMode::Interactive;
+    // alphaRevno is the version to install: as invalid there as anywhere.
+    if (m_clientVersion < 0) {
+        Q_EMIT fatalError(QObject::tr("Invalid version nr (%1)").arg(m_clientVersion));
+        m_clientVersion = 0;
+        return false;
+    }
     const int count = static_cast<int>(arguments.size()) - 1;
 
     if (count >= 1 && arguments.at(1) == QLatin1String("--nouser")) {
@@ -95,11 +104,14 @@ bool Configuration::getClientVersionFromString(const QString& text, const QStrin
     if (m_clientVersion != 0)
         return true;
     bool ok = false;
-    m_clientVersion = text.toInt(&ok, 10);
-    if (!ok) {
+    const int version = text.toInt(&ok, 10);
+    // Releases are numbered from 1. A version 0 or below names none, and
+    // every mirror would be blamed for the "not found" that follows.
+    if (!ok || version <= 0) {
         Q_EMIT fatalError(errorFormat.arg(text));
         return false;
     }
+    m_clientVersion = version;
     return true;
 }
 
@@ -164,7 +176,7 @@ bool Configuration::createTempDir()
     const QString parent = base;
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
-    base += QStringLiteral("corvane_temp_");
+    base += tempDirPrefix();
 
     // The shared temporary folder is writable by every local user. One
     // non-recursive mkdir per name fails when anyone else already holds it
@@ -183,6 +195,20 @@ bool Configuration::createTempDir()
     }
     Q_EMIT fatalError(tempDirFailure(parent, cause));
     return false;
+}
+
+QString Configuration::tempDirPrefix()
+{
+    // Every installation of a user shares the temporary folder. Were the
+    // names alike, a directory one of them recorded, then lost (a reboot),
+    // could be made anew by another and then continued in, or emptied, by
+    // both.
+    const QDir root(getAppRootPath());
+    const QString path = root.exists() ? root.canonicalPath() : root.absolutePath();
+    const QByteArray tag = QCryptographicHash::hash(QFile::encodeName(path), QCryptographicHash::Sha256)
+                               .toHex()
+                               .left(installationTagDigits);
+    return QStringLiteral("corvane_temp_") + QString::fromLatin1(tag) + QLatin1Char('_');
 }
 
 QString Configuration::tempDirFailure(const QString& parent, int errorCode)

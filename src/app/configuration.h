@@ -42,9 +42,14 @@ public:
     void getProxyAndDownloadConcurrency();
     /// Uses dir as the temporary directory, or creates a fresh one when dir is empty.
     bool initializeStart(const QString& dir);
-    /// Makes a fresh private directory below the system's temporary folder
-    /// (TMPDIR); false after a fatalError that names the folder and the cause.
+    /// Makes a fresh private directory tempDirPrefix() + n below the system's
+    /// temporary folder (TMPDIR), for the smallest free n below 1000; false
+    /// after a fatalError that names the folder and the cause.
     bool createTempDir();
+    /// "corvane_temp_<tag>_", the start of the names of this installation's
+    /// temporary directories; the tag is derived from the client directory,
+    /// so that no other installation makes or takes over such a directory.
+    static QString tempDirPrefix();
     /// "Cannot create a temporary directory in <parent>: <reason>. ..." with
     /// a hint at TMPDIR; errorCode is an errno value.
     static QString tempDirFailure(const QString& parent, int errorCode);

@@ -12,7 +12,8 @@ constexpr int updateFailed = 2;
 /// The command line cannot be used, or the window has no display to open
 /// on: as after a failed update, nothing was changed.
 constexpr int usage = 2;
-/// Another updater is updating this installation (console).
+/// Another updater is updating this installation, or the lock that keeps
+/// others out cannot be taken; nothing was changed.
 constexpr int otherUpdater = 3;
 /// A check found an update to install (console).
 constexpr int updateAvailable = 100;

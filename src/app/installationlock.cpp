@@ -2,6 +2,7 @@
 #include "installationlock.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -26,6 +27,9 @@ QByteArray lockPath(const QString& clientDir)
     return QFile::encodeName(clientDir + QLatin1Char('/') + InstallationLock::fileName());
 }
 
+// The descriptor, or -1 with errno set as the first open failed: that one
+// says why (a directory we cannot write, a link), where the read-only retry
+// would only add that the file does not exist.
 int openLockFile(const QByteArray& path)
 {
     int fd = openRetrying(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, lockFileMode);
@@ -35,9 +39,13 @@ int openLockFile(const QByteArray& path)
             ::fchmod(fd, lockFileMode);
         return fd;
     }
+    const int cause = errno;
     // A shared installation's lock file belongs to whoever made it; a lock
     // needs no more than reading.
-    return openRetrying(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    fd = openRetrying(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        errno = cause;
+    return fd;
 }
 
 } // namespace
@@ -52,17 +60,31 @@ InstallationLock::Outcome InstallationLock::acquire(const QString& clientDir)
 {
     if (fd >= 0)
         return Acquired;
-    const int opened = openLockFile(lockPath(clientDir));
-    if (opened < 0)
+    failure = 0;
+    path = lockPath(clientDir);
+    const int opened = openLockFile(path);
+    if (opened < 0) {
+        failure = errno;
         return Unavailable;
+    }
     // Non-blocking: it never waits, so no signal can interrupt it.
     if (::flock(opened, LOCK_EX | LOCK_NB) != 0) {
-        const bool held = errno == EWOULDBLOCK;
+        const int cause = errno;
         ::close(opened);
-        return held ? HeldElsewhere : Unavailable;
+        if (cause == EWOULDBLOCK)
+            return HeldElsewhere;
+        failure = cause;
+        return Unavailable;
     }
     fd = opened;
     return Acquired;
+}
+
+QString InstallationLock::unavailableMessage() const
+{
+    return QObject::tr("Cannot lock the installation: %1")
+        .arg(QStringLiteral("%1: %2").arg(
+            QFile::decodeName(path), QString::fromLocal8Bit(std::strerror(failure))));
 }
 
 bool InstallationLock::heldElsewhere(const QString& clientDir)

@@ -2,7 +2,7 @@
 // changing one installation at the same time.
 #pragma once
 
-#include <QtGlobal>
+#include <QByteArray>
 
 class QString;
 
@@ -17,16 +17,19 @@ public:
     enum Outcome {
         Acquired, ///< this run may change the installation
         HeldElsewhere, ///< another updater is changing it: change nothing
-        Unavailable, ///< no lock file can be opened here (a directory this user cannot write)
+        Unavailable, ///< the lock cannot be taken (see unavailableMessage()): change nothing
     };
 
     InstallationLock() = default;
     ~InstallationLock();
     Q_DISABLE_COPY(InstallationLock)
 
-    /// Takes the lock without waiting. Unavailable also means that this user
-    /// cannot change the installation, which later steps report.
+    /// Takes the lock without waiting. Only Acquired lets a run change the
+    /// installation: without the lock nothing keeps a second updater out.
     Outcome acquire(const QString& clientDir);
+    /// After Unavailable, what a front-end tells the user: the lock file and
+    /// why it could not be opened or locked; translated.
+    QString unavailableMessage() const;
     /// Whether another updater holds the lock now. Neither makes the lock
     /// file nor keeps a lock: for runs that change nothing.
     static bool heldElsewhere(const QString& clientDir);
@@ -37,4 +40,7 @@ public:
 
 private:
     int fd = -1;
+    QByteArray path;
+    // The errno of the failed acquire(), 0 after any other outcome.
+    int failure = 0;
 };

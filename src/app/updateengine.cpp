@@ -41,17 +41,21 @@ constexpr qint64 maxBannerSize = 270000;
 // The recorded session directory in a form that is safe to empty and remove,
 // or an empty text. The record is a plain text file: a damaged or edited one
 // must never point the clean-up at, say, the user's home. Only a real
-// directory (not a link) whose own name is one we give temporary
-// directories qualifies, judged after resolving links and "..".
-QString sessionDirectory(const QString& recorded)
+// directory (not a link) whose own name is one this installation gives its
+// temporary directories qualifies, judged after resolving links and "..".
+// otherInstallation says when the name is one of another installation's.
+QString sessionDirectory(const QString& recorded, bool* otherInstallation)
 {
+    *otherInstallation = false;
     const QFileInfo info(recorded);
     if (recorded.isEmpty() || info.isSymLink() || !info.isDir())
         return {};
     const QString canonical = info.canonicalFilePath();
-    if (!QFileInfo(canonical).fileName().startsWith(QLatin1String("corvane_temp_")))
-        return {};
-    return canonical;
+    const QString name = QFileInfo(canonical).fileName();
+    if (name.startsWith(Configuration::tempDirPrefix()))
+        return canonical;
+    *otherInstallation = name.startsWith(QLatin1String("corvane_temp_"));
+    return {};
 }
 
 // Whether a session directory is ours alone. The temporary folder is shared:
@@ -114,18 +118,23 @@ bool UpdateEngine::prepareSession()
     return true;
 }
 
-QString UpdateEngine::recordedSession(int* version, QString* recorded, bool* notPrivate) const
+QString UpdateEngine::recordedSession(int* version, QString* recorded, QString* whyNotUsed) const
 {
     QString text;
     if (!UpdateIniData::get(version, nullptr, &text))
         return {};
     if (recorded)
         *recorded = text;
-    const QString dir = sessionDirectory(text);
-    const bool foreign = !dir.isEmpty() && !isPrivateDirectory(dir);
-    if (notPrivate)
-        *notPrivate = foreign;
-    return foreign ? QString() : dir;
+    bool otherInstallation = false;
+    const QString dir = sessionDirectory(text, &otherInstallation);
+    QString reason;
+    if (otherInstallation)
+        reason = QStringLiteral("it was made for another installation");
+    else if (!dir.isEmpty() && !isPrivateDirectory(dir))
+        reason = QStringLiteral("it is not a private directory of this user");
+    if (whyNotUsed)
+        *whyNotUsed = reason;
+    return reason.isEmpty() ? dir : QString();
 }
 
 bool UpdateEngine::loadMirrors()
@@ -154,15 +163,18 @@ bool UpdateEngine::initialize()
         emit fatalError(QStringLiteral("The client directory %1 is not writable").arg(clientDir));
         return false;
     }
+    const QString recordRefusal = UpdateIniData::writeRefusal();
+    if (!recordRefusal.isEmpty()) {
+        emit fatalError(recordRefusal);
+        return false;
+    }
 
     int version = 0;
     QString recorded;
-    bool notPrivate = false;
-    QString dir = recordedSession(&version, &recorded, &notPrivate);
-    if (notPrivate) {
-        emit message(
-            QStringLiteral("Not using %1 of an earlier session: it is not a private directory of this user")
-                .arg(recorded));
+    QString whyNotUsed;
+    QString dir = recordedSession(&version, &recorded, &whyNotUsed);
+    if (!whyNotUsed.isEmpty()) {
+        emit message(QStringLiteral("Not using %1 of an earlier session: %2").arg(recorded, whyNotUsed));
         UpdateIniData::cleanup();
     }
     if (!dir.isEmpty()) {

@@ -119,9 +119,9 @@ private:
     bool prepareSession();
     // The recorded session directory, its version and the directory as
     // recorded; empty when there is no usable record. A directory that is
-    // not this user's alone (see isPrivateDirectory) is never handed out;
-    // notPrivate says when that was the reason.
-    QString recordedSession(int* version, QString* recorded = nullptr, bool* notPrivate = nullptr) const;
+    // not this user's alone (see isPrivateDirectory), or that another
+    // installation made, is never handed out; whyNotUsed then says which.
+    QString recordedSession(int* version, QString* recorded = nullptr, QString* whyNotUsed = nullptr) const;
     bool loadMirrors();
     void startTask(MainTaskSpecification* task);
     // Empties the session directory dir and removes it; the result is

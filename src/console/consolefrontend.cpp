@@ -125,10 +125,18 @@ int ConsoleFrontEnd::exec()
     // updater holds the lock now, without making the lock file.
     const QString root = Configuration::getAppRootPath();
     const bool update = options.command == ConsoleOptions::Update;
-    const bool busy = update ? lock->acquire(root) == InstallationLock::HeldElsewhere
-                             : InstallationLock::heldElsewhere(root);
-    if (busy) {
+    InstallationLock::Outcome locked = InstallationLock::Acquired;
+    if (update)
+        locked = lock->acquire(root);
+    else if (InstallationLock::heldElsewhere(root))
+        locked = InstallationLock::HeldElsewhere;
+    if (locked == InstallationLock::HeldElsewhere) {
         output.error(InstallationLock::busyMessage(root));
+        return ExitCode::otherUpdater;
+    }
+    // An update that cannot hold the lock changes nothing either.
+    if (locked == InstallationLock::Unavailable) {
+        output.error(lock->unavailableMessage());
         return ExitCode::otherUpdater;
     }
     // Leftovers of a self-update go first, as in the window; a check

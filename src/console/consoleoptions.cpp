@@ -232,7 +232,8 @@ Exit codes:
   2    the update failed and the client directory is as it was before; or
        the command line cannot be used (the usage goes to standard error),
        or the window has no display to open on
-  3    another updater is updating this installation
+  3    another updater is updating this installation, or its lock
+       (update.lock) cannot be taken; nothing was changed
   130  cancelled by SIGINT (143: SIGTERM, 129: SIGHUP), after the rollback
 )");
 }

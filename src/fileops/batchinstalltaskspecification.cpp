@@ -1,6 +1,8 @@
 // Puts many staged files in place after one flush for all of them.
 #include "batchinstalltaskspecification.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,7 +58,9 @@ BatchInstallFunc::BatchInstallFunc(QList<InstallStep> steps)
 bool BatchInstallFunc::run()
 {
     if (!flushStaged()) {
-        emit message(QStringLiteral("Could not write the new files to disk"));
+        // A write error of the file system (a full disk that showed only
+        // now, an I/O error) is what the user has to act on.
+        emit message(QStringLiteral("Could not write the new files to disk: %1").arg(qt_error_string(errno)));
         discardFrom(0);
         emit placed(0);
         return false;
@@ -66,7 +70,8 @@ bool BatchInstallFunc::run()
         const InstallStep& step = steps.at(done);
         const QString staging = AtomicReplace::stagingPath(step.target);
         if (!AtomicReplace::place(staging, step.target, step.old, AtomicReplace::DirectoryFlush::ByCaller)) {
-            emit message(QStringLiteral("Could not move '%1' to '%2'").arg(staging, step.target));
+            emit message(QStringLiteral("Could not move '%1' to '%2': %3")
+                             .arg(staging, step.target, qt_error_string(errno)));
             break;
         }
     }

@@ -1,6 +1,8 @@
 // Copies a downloaded file to its place in the client directory.
 #include "filecopytaskspecification.h"
 
+#include <cerrno>
+
 #include <sys/stat.h>
 
 #include <QFile>
@@ -30,13 +32,13 @@ bool FileCopyFunc::run()
         return false;
     QFile input(source);
     if (!input.open(QIODevice::ReadOnly))
-        return false;
+        return failed(input.errorString());
 
     // A file installed with bits of its own is written; one that takes the
     // download's bits may be the download itself under a second name.
     StagedFile output(destination, creationMode(), options.mode < 0 ? input.handle() : -1);
     if (!output.isOpen())
-        return false;
+        return failed(errno);
 
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
     for (;;) {
@@ -45,17 +47,17 @@ bool FileCopyFunc::run()
             return false;
         const qint64 n = input.read(buffer.data(), buffer.size());
         if (n < 0)
-            return false;
+            return failed(input.errorString());
         if (n == 0)
             break;
         if (!output.write(buffer.constData(), n))
-            return false;
+            return failed(errno);
     }
     // Like a plain copy, the new file takes the source's permission bits
     // unless told otherwise.
     struct stat info;
     if (options.mode < 0
         && (::fstat(input.handle(), &info) != 0 || !output.setMode(int(info.st_mode & 0777))))
-        return false;
+        return failed(errno);
     return installStaged(output);
 }

@@ -50,7 +50,7 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
     // outside ASCII must work.
     const int fd = openRetrying(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return failed(errno);
     gzFile stream = gzdopen(fd, "rb");
     if (!stream) {
         ::close(fd);
@@ -60,8 +60,9 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
 
     StagedFile output(destination, creationMode());
     if (!output.isOpen()) {
+        const int cause = errno;
         gzclose(stream);
-        return false;
+        return failed(cause);
     }
 
     char buffer[bufferSize];
@@ -91,8 +92,10 @@ bool FileUnzipFunc::unzipFile(const QString& destination, const QString& source)
                              .arg(options.sizeLimit));
             break;
         }
-        if (!output.write(buffer, n))
+        if (!output.write(buffer, n)) {
+            failed(errno);
             break;
+        }
         written += n;
     }
     gzclose(stream);

@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <QFile>
 
 #include "fileops/rollback.h"
@@ -25,10 +27,26 @@ void SlowFileOpTaskSpecification::setInstallOptions(const InstallOptions& instal
     options = installOptions;
 }
 
+void SlowFileOpTaskSpecification::connectDefaultSignals(ASyncFunc* func)
+{
+    ASyncTaskSpecification::connectDefaultSignals(func);
+    // A new run starts without the reason of the one before; a stale reason
+    // of an abandoned run arrives, queued like its result, before this.
+    failureReason.clear();
+    if (auto* fileOp = qobject_cast<SlowFileOpFunc*>(func)) {
+        connect(
+            fileOp, &SlowFileOpFunc::failure, this, [this](const QString& reason) { failureReason = reason; },
+            Qt::QueuedConnection);
+    }
+}
+
 void SlowFileOpTaskSpecification::runDone(bool ok)
 {
+    // A full disk or a size limit must be named; "could not copy" alone
+    // leaves the user guessing.
     if (!ok)
-        emit message(failureMessage);
+        emit message(
+            failureReason.isEmpty() ? failureMessage : failureMessage + QStringLiteral(": ") + failureReason);
     journalPlaced(ok);
     ASyncTaskSpecification::runDone(ok);
 }
@@ -55,6 +73,17 @@ SlowFileOpFunc::SlowFileOpFunc(
 {
 }
 
+bool SlowFileOpFunc::failed(int errorCode)
+{
+    return errorCode == 0 ? false : failed(qt_error_string(errorCode));
+}
+
+bool SlowFileOpFunc::failed(const QString& reason)
+{
+    emit failure(reason);
+    return false;
+}
+
 bool SlowFileOpFunc::destinationIsFree() const
 {
     struct stat info;
@@ -70,6 +99,8 @@ bool SlowFileOpFunc::installStaged(StagedFile& staged)
         return false;
     }
     if (options.keepReplacedMode && !options.oldPath.isEmpty() && !staged.takeModeOf(destination))
-        return false;
-    return options.deferPlacing ? staged.keepStaged() : staged.install(options.oldPath);
+        return failed(errno);
+    // The flush of install() is where a full disk shows at the latest.
+    const bool placed = options.deferPlacing ? staged.keepStaged() : staged.install(options.oldPath);
+    return placed || failed(errno);
 }

@@ -20,6 +20,8 @@ public:
     void setInstallOptions(const InstallOptions& options);
 
 protected:
+    /// Also takes the worker's reason for a failure (see SlowFileOpFunc::failed).
+    void connectDefaultSignals(ASyncFunc* func) override;
     /// GUI thread, with the worker's result.
     void runDone(bool ok) override;
     /// A file the abandoned run put in place is journaled all the same.
@@ -35,6 +37,9 @@ protected:
 
 private:
     void journalPlaced(bool ok);
+
+    // What the system said about the failure of the current run, or empty.
+    QString failureReason;
 };
 
 /// Worker base: holds its own copies of the paths and options.
@@ -43,7 +48,17 @@ class SlowFileOpFunc : public ASyncFunc {
 public:
     SlowFileOpFunc(const QString& source, const QString& destination, const InstallOptions& options = {});
 
+signals:
+    /// The system's reason for the failure run() is about to return, such as
+    /// "No space left on device"; the task adds it to its failure line.
+    void failure(QString reason);
+
 protected:
+    /// Reports the reason of a failed system call (errno; 0 says nothing)
+    /// and returns false, for "return failed(errno);".
+    bool failed(int errorCode);
+    /// The same with the reason as text, such as QFile::errorString().
+    bool failed(const QString& reason);
     /// The permission bits the new file is created with, before the umask.
     int creationMode() const { return options.mode >= 0 ? options.mode : 0666; }
     /// False, touching nothing, when the destination exists and is not to be replaced.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <utility>
 
 #include <fcntl.h>
@@ -439,9 +440,11 @@ void DownloadTaskSpecification::downloadFinished()
 
 void DownloadTaskSpecification::errorRetry(const QString& reason)
 {
+    // The network layer's own texts quote the address, password included.
+    const QString shown = Mirrors::maskPassword(reason, mirror.url);
     mirrors->addMirrorError(mirror.name);
     resetDownload();
-    emit message(reason);
+    emit message(shown);
     startDownload();
 }
 
@@ -499,6 +502,7 @@ void DownloadTaskSpecification::resetDownload()
     }
     stallTicks = 0;
     pace.restart();
+    lastTickMs = -1;
     // A copy being read back for its digest goes like one being written to.
     if (file.isOpen() || pendingPrefix) {
         file.close();
@@ -525,9 +529,25 @@ TransferFigures DownloadTaskSpecification::timeTick()
     figures.total = quint64(std::max<qint64>(expectedSize, 0));
     figures.speed = quint64(bytesReceived - bytesAtLastTick);
     bytesAtLastTick = bytesReceived;
+    const qint64 now = clock ? clock()
+                             : std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                   .count();
+    const bool late = lastTickMs >= 0 && now - lastTickMs > lateTickMs;
+    lastTickMs = now;
     if (state() != Running || !reply)
         return figures;
-    if (++stallTicks > mirror.timeoutTicks) {
+    // Held up ourselves (the window busy, the machine suspended): whatever
+    // the mirror sent meanwhile is not in this tick's figures, and no mirror
+    // is charged for that.
+    if (late) {
+        figures.active = true;
+        return figures;
+    }
+    // Data that has come but waits to be read is no silence of the mirror's.
+    if (reply->bytesAvailable() > 0) {
+        stallTicks = 0;
+    } else if (++stallTicks > mirror.timeoutTicks) {
         errorRetry(QStringLiteral("file %1 timed out on mirror %2").arg(remotePath, mirror.name));
         return figures;
     }
@@ -588,7 +608,7 @@ void DownloadTaskSpecification::handleOtherTaskCancelled(TaskSpecification*)
 
 QString DownloadTaskSpecification::fileUrl() const
 {
-    return mirror.url + QLatin1Char('/') + remotePath;
+    return Mirrors::maskPassword(mirror.url + QLatin1Char('/') + remotePath, mirror.url);
 }
 
 QUrl DownloadTaskSpecification::requestUrl() const

@@ -75,6 +75,9 @@ public:
     /// beyond the mirror's timeoutTicks abandons the transfer and retries. So
     /// does a transfer that brings less than minBytesPerTick a tick on average
     /// over the last paceWindowTicks ticks, however steadily it trickles.
+    /// A stall of our own is no mirror's fault: a tick that comes more than
+    /// lateTickMs after the one before (this process was held up) is not
+    /// judged, and data that has come but waits to be read is not silence.
     TransferFigures timeTick() override;
     /// Drops the transfer (or stops waiting for a slot) and ends in
     /// UserCanceled, keeping a partial copy the next run can continue.
@@ -87,6 +90,11 @@ public:
     /// that has gone silent.
     static constexpr int paceWindowTicks = 60;
     static constexpr qint64 minBytesPerTick = 1024;
+    /// Ticks are due every second.
+    static constexpr qint64 lateTickMs = 2500;
+    /// The clock ticks are timed by, in milliseconds (monotonic); tests that
+    /// play a held-up process set their own.
+    void setClock(std::function<qint64()> nowMs) { clock = std::move(nowMs); }
 
     /// The mirror of the current attempt; a finished task keeps it (for a
     /// caller that drops a mirror whose file fails its check) until reset.
@@ -134,6 +142,7 @@ private:
     void waitForFreeSlot();
     void stopWaitingForSlot();
     void releaseSlot();
+    // The file's address for log lines, its password masked.
     QString fileUrl() const;
     QUrl requestUrl() const;
 
@@ -144,6 +153,9 @@ private:
     QPointer<QNetworkReply> reply;
     int stallTicks = 0;
     ThroughputWindow pace {paceWindowTicks, minBytesPerTick};
+    std::function<qint64()> clock;
+    // When the previous tick of this attempt came, or -1.
+    qint64 lastTickMs = -1;
     QString remotePath;
     QFile file;
     qint64 bytesAtLastTick = 0;

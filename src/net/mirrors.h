@@ -68,6 +68,11 @@ public:
     /// The listed mirrors in load order, for inspection.
     const QVector<FTPSiteAccessData>& getMirrorList() const { return mirrorList; }
 
+    /// text with the password of mirrorUrl's user information replaced by
+    /// "***" wherever the address appears in it, as written in mirrors.ini or
+    /// as the network layer prints it: log lines are read and kept by others.
+    static QString maskPassword(QString text, const QString& mirrorUrl);
+
 signals:
     void fatalError(QString errorMessage);
     void message(QString message);

@@ -25,6 +25,9 @@
 namespace {
 
 constexpr int timeoutMs = 2000;
+// Held by the network layer between two of our reads; a mirror cannot make
+// it buffer more.
+constexpr qint64 replyBufferBytes = 64 * 1024;
 constexpr int widthMarginPx = 50;
 constexpr int fallbackWidthPx = 500;
 constexpr int maxHeightPx = 500;
@@ -84,13 +87,13 @@ void ChangeLogViewer::requestRemote(QString version)
 {
     if (reply)
         return;
-    textEdit->setText(tr("Loading..."));
+    textEdit->setPlainText(tr("Loading..."));
     if (!version.isEmpty())
         this->version = version;
 
     QString url = getRemoteUrl();
     if (url.isEmpty()) {
-        textEdit->setText(tr("Failed to load changelog."));
+        textEdit->setPlainText(tr("Failed to load changelog."));
         return;
     }
     if (!url.endsWith(QLatin1Char('/')))
@@ -109,7 +112,11 @@ void ChangeLogViewer::requestRemote(QString version)
     QNetworkRequest request {QUrl(url)};
     // A mirror that moved its files must not send us somewhere else unnoticed.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    received.clear();
+    cut = false;
     reply = networkManager->get(request);
+    reply->setReadBufferSize(replyBufferBytes);
+    connect(reply, &QNetworkReply::readyRead, this, &ChangeLogViewer::onRequestReadyRead);
     connect(reply, &QNetworkReply::finished, this, &ChangeLogViewer::onRequestFinished);
 
     if (!timeoutTimer) {
@@ -165,6 +172,24 @@ void ChangeLogViewer::onRequestTimeout()
         reply->abort();
 }
 
+bool ChangeLogViewer::takeFrom(QNetworkReply* from)
+{
+    // A mirror may send a log of any length; what is read stops one byte
+    // beyond what is shown.
+    received += from->read(maxChangeLogBytes + 1 - received.size());
+    return received.size() > maxChangeLogBytes;
+}
+
+void ChangeLogViewer::onRequestReadyRead()
+{
+    if (!reply || cut || !takeFrom(reply))
+        return;
+    cut = true;
+    // The rest is not worth fetching. This finishes the reply, and
+    // onRequestFinished() shows what came.
+    reply->abort();
+}
+
 void ChangeLogViewer::onRequestFinished()
 {
     if (!reply)
@@ -173,12 +198,27 @@ void ChangeLogViewer::onRequestFinished()
     reply = nullptr;
     finished->deleteLater();
 
-    if (finished->error() == QNetworkReply::NoError) {
-        QTextStream stream(finished);
-        const QString text = stream.readAll();
+    if (!cut && finished->error() == QNetworkReply::NoError)
+        cut = takeFrom(finished);
+    if (cut || finished->error() == QNetworkReply::NoError) {
+        QByteArray shown = received;
+        if (cut) {
+            // At a line break, so no line is shown half.
+            shown.truncate(maxChangeLogBytes);
+            const qsizetype lineEnd = shown.lastIndexOf('\n');
+            if (lineEnd >= 0)
+                shown.truncate(lineEnd + 1);
+        }
+        QTextStream stream(shown);
+        QString text = stream.readAll();
         // Web servers answer a moved file with a page saying so; that page
         // is not a change log.
         if (!text.contains(QLatin1String("document has moved"))) {
+            if (cut) {
+                if (!text.endsWith(QLatin1Char('\n')))
+                    text += QLatin1Char('\n');
+                text += tr("[The change log is longer than 1 MiB and was cut here.]");
+            }
             load(text);
             return;
         }
@@ -188,7 +228,7 @@ void ChangeLogViewer::onRequestFinished()
 
 void ChangeLogViewer::load(const QString& text)
 {
-    textEdit->setText(text);
+    textEdit->setPlainText(text);
     if (text.isEmpty())
         return;
 

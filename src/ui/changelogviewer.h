@@ -1,7 +1,8 @@
 // The change log dialog: fetches the change log of a client version from a
-// mirror picked at random and shows it as monospaced text.
+// mirror picked at random and shows it as monospaced plain text.
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -37,17 +38,30 @@ public:
     QString getRemoteUrl();
     /// Takes a random candidate out of the list; empty when none is left.
     QString getRandomMirror();
-    /// Shows text and sizes the dialog to its longest line.
+    /// Shows text as plain text (markup in it is shown as written) and sizes
+    /// the dialog to its longest line.
     void load(const QString& text);
 
+    /// The most of a change log that is fetched and shown; a longer one is
+    /// cut at the last line break before, with a line that says so.
+    static constexpr qint64 maxChangeLogBytes = 1024 * 1024;
+
 private slots:
+    void onRequestReadyRead();
     void onRequestFinished();
     void onRequestTimeout();
 
 private:
+    // Adds what from holds to received; true once it holds more than is shown.
+    bool takeFrom(QNetworkReply* from);
+
     QTextEdit* textEdit;
     QNetworkAccessManager* networkManager = nullptr;
     QNetworkReply* reply = nullptr;
+    // What the request in flight has brought so far, at most one byte beyond
+    // maxChangeLogBytes; cut once that byte has come.
+    QByteArray received;
+    bool cut = false;
     QTimer* timeoutTimer = nullptr;
     QStringList mirrorUrls;
     bool mirrorsLoaded = false;

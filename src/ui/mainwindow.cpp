@@ -21,6 +21,7 @@
 #include "app/updatechecker.h"
 #include "app/updateengine.h"
 #include "ui/changelogviewer.h"
+#include "ui/urlclicklabel.h"
 
 namespace {
 
@@ -149,9 +150,12 @@ void MainWindow::setUIToConfigSpecs()
         break;
     }
     QString text;
+    // The display text is plain text from the command line or the update
+    // server: escaped, it shows as written and its markup loads nothing.
     if (!configuration->versionString().isEmpty())
         text = QStringLiteral("<div style=\"font-weight:bold;font-size:14px\">")
-            + tr("Update to Corvane %1.").arg(configuration->versionString()) + QStringLiteral("</div>");
+            + tr("Update to Corvane %1.").arg(configuration->versionString().toHtmlEscaped())
+            + QStringLiteral("</div>");
     text += QStringLiteral("<div style=\"margin-top:8px\">")
         + tr("You are currently on <strong>%1 channel</strong>.").arg(channelName) + QStringLiteral("</div>");
     ui.versionLabel->setText(text);
@@ -167,7 +171,11 @@ void MainWindow::setNews()
 
 void MainWindow::showError(QWidget* parent, const QString& errorMessage)
 {
-    QMessageBox::critical(parent, QObject::tr("Error"), errorMessage, QMessageBox::Ok);
+    // Errors quote file names and what mirrors answered: plain text, so that
+    // no markup in them is rendered or loads anything.
+    QMessageBox box(QMessageBox::Critical, QObject::tr("Error"), errorMessage, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void MainWindow::onFatalConfigError(QString errorMessage)
@@ -214,8 +222,18 @@ void MainWindow::on_startButton_clicked()
 
 void MainWindow::onAppendText(QString text)
 {
-    ui.outputTextEdit->append(text);
+    // As plain text: append() would take a line that looks like markup (a
+    // file name from the product ini, a mirror's answer) for rich text.
+    QScrollBar* bar = ui.outputTextEdit->verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
     QTextDocument* log = ui.outputTextEdit->document();
+    QTextCursor end(log);
+    end.movePosition(QTextCursor::End);
+    if (!log->isEmpty())
+        end.insertBlock();
+    end.insertText(text);
+    if (atBottom)
+        bar->setValue(bar->maximum());
     if (log->blockCount() > logLinesKept + logLinesDroppedAtOnce) {
         // Many lines in one edit: dropped one by one, each line would make a
         // shown log lay itself out again.
@@ -290,9 +308,13 @@ void MainWindow::onBannerFound(QByteArray bannerImage, QString clickUrl)
     QPixmap pixmap;
     if (!pixmap.loadFromData(bannerImage))
         return;
+    // The banner service is anyone on the network: a click opens a web
+    // address or nothing.
     const QUrl url(clickUrl);
-    ui.banner->setToolTip(tr("Click to open \"%1://%2\"").arg(url.scheme(), url.host()));
-    ui.banner->setUrl(clickUrl);
+    if (UrlClickLabel::isWebUrl(url)) {
+        ui.banner->setToolTip(tr("Click to open \"%1://%2\"").arg(url.scheme(), url.host()));
+        ui.banner->setUrl(clickUrl);
+    }
     ui.banner->setPixmap(pixmap);
 }
 

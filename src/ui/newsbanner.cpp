@@ -3,13 +3,18 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QCursor>
-#include <QDesktopServices>
+#include <QList>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPair>
 #include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTimerEvent>
-#include <QUrl>
+#include <QVariant>
+
+#include "ui/urlclicklabel.h"
 
 namespace {
 
@@ -18,16 +23,43 @@ constexpr int pauseMs = 3000;
 // The text enters this far inside the right edge and leaves this far past the left one.
 constexpr int edgeMarginPx = 10;
 
-void openLink(const QString& link)
+// News come from the command line or from one datagram of anyone on the
+// network. Markup may style them, but never make us read a file or follow
+// an address: style sheets and background images it names stay unloaded.
+class InertDocument final : public QTextDocument {
+public:
+    using QTextDocument::QTextDocument;
+
+protected:
+    QVariant loadResource(int /*type*/, const QUrl& /*name*/) override { return {}; }
+};
+
+// Images go before the document is first laid out: the layout would read an
+// image it cannot get as a resource straight from the file of that name,
+// and "/dev/zero" never ends.
+void removeImages(QTextDocument& document)
 {
-    QDesktopServices::openUrl(QUrl(link));
+    QList<QPair<int, int>> images;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            if (it.fragment().charFormat().isImageFormat())
+                images.append({it.fragment().position(), it.fragment().length()});
+        }
+    }
+    // From the end, so the positions before stay valid.
+    QTextCursor cursor(&document);
+    for (auto image = images.crbegin(); image != images.crend(); ++image) {
+        cursor.setPosition(image->first);
+        cursor.setPosition(image->first + image->second, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
 }
 
 } // namespace
 
 NewsBanner::NewsBanner(QWidget* parent)
     : QWidget(parent)
-    , document(new QTextDocument(this))
+    , document(new InertDocument(this))
 {
     setObjectName(QStringLiteral("NewsBanner"));
     // The text scrolls through whatever width the layout gives; its own
@@ -44,8 +76,14 @@ NewsBanner::NewsBanner(QWidget* parent)
 void NewsBanner::setNews(const QString& news)
 {
     defaultUrl = defaultUrlOf(news);
-    document->setHtml(news);
-    document->setDocumentMargin(0);
+    // A fresh document has no layout yet, so nothing is laid out, and no
+    // image read, before the images are gone.
+    auto* fresh = new InertDocument(this);
+    fresh->setHtml(news);
+    removeImages(*fresh);
+    fresh->setDocumentMargin(0);
+    delete document;
+    document = fresh;
     paused = false;
     offset = width() - edgeMarginPx;
     // Laid out once here, not on every tick.
@@ -94,11 +132,13 @@ void NewsBanner::timerEvent(QTimerEvent* event)
 
 void NewsBanner::mousePressEvent(QMouseEvent* event)
 {
+    // Only web addresses open; a link to a file or to another program's
+    // scheme does nothing.
     const QString anchor = anchorAt(event->position().toPoint());
     if (!anchor.isEmpty())
-        openLink(anchor);
+        UrlClickLabel::openInBrowser(anchor);
     else if (!defaultUrl.isEmpty())
-        openLink(defaultUrl);
+        UrlClickLabel::openInBrowser(defaultUrl);
     event->accept();
 }
 

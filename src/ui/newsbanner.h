@@ -1,5 +1,5 @@
 // The one-line news ticker of the main window: rich text scrolling from right
-// to left, a blank pause between passes, links that open in the browser.
+// to left, a blank pause between passes, web links that open in the browser.
 #pragma once
 
 #include <QBasicTimer>
@@ -17,7 +17,8 @@ public:
 
     /// Shows news (HTML) and starts the ticker again from the right edge. A
     /// comment "<!--URL=address-->" in the text names the address a click
-    /// outside any link opens.
+    /// outside any link opens. The markup loads nothing: images are left
+    /// out, and style sheets and backgrounds it names are not fetched.
     void setNews(const QString& news);
     /// The link target at pos (widget coordinates), or an empty string.
     QString anchorAt(const QPoint& pos) const;

@@ -1,4 +1,4 @@
-// A label that opens a fixed address in the browser when clicked.
+// A label that opens a fixed web address in the browser when clicked.
 #include "urlclicklabel.h"
 
 #include <QDesktopServices>
@@ -19,6 +19,19 @@ void UrlClickLabel::mousePressEvent(QMouseEvent* event)
 {
     // Any button and any position counts: the whole label is the link.
     if (!url.isEmpty())
-        QDesktopServices::openUrl(QUrl(url));
+        openInBrowser(url);
     event->accept();
+}
+
+bool UrlClickLabel::isWebUrl(const QUrl& url)
+{
+    const QString scheme = url.scheme();
+    return url.isValid() && !url.host().isEmpty()
+        && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+bool UrlClickLabel::openInBrowser(const QString& address)
+{
+    const QUrl url(address);
+    return isWebUrl(url) && QDesktopServices::openUrl(url);
 }

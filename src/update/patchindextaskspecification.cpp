@@ -2,7 +2,6 @@
 #include "patchindextaskspecification.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include "crypto/checksignaturetaskspecification.h"
 #include "net/downloadtaskspecification.h"
@@ -15,12 +14,11 @@ constexpr double downloadWeight = 0.3333;
 } // namespace
 
 PatchIndexTaskSpecification::PatchIndexTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors,
-    const UpdateParameters& parameters, bool reuse, QObject* parent, double parentProgressRange)
+    const UpdateParameters& parameters, QObject* parent, double parentProgressRange)
     : ComposedTaskSpecification(1, parentProgressRange, parent)
     , networkManager(manager)
     , mirrors(mirrors)
     , parameters(parameters)
-    , reuse(reuse)
 {
 }
 
@@ -36,23 +34,20 @@ void PatchIndexTaskSpecification::makeSubtasksAndStart()
     const QString sigSuffix = QStringLiteral(".sig");
     double checkWeight = 1.0;
     indexDownload = nullptr;
-    if (!reuse || !QFileInfo::exists(local) || !QFileInfo::exists(local + sigSuffix)) {
-        reuse = false;
-        removeFiles();
-        for (const auto& [remote, path, maxBytes] : {std::tuple {name, local, maxIndexBytes},
-                 std::tuple {name + sigSuffix, local + sigSuffix, maxSignatureBytes}}) {
-            auto* download = new DownloadTaskSpecification(
-                networkManager, mirrors, remote, path, -1, this, downloadWeight);
-            download->setSizeLimit(maxBytes);
-            download->setMissingAllowed(true);
-            // Before the composite's own handler, which would start the next step.
-            connect(download, &TaskSpecification::finished, this,
-                &PatchIndexTaskSpecification::onDownloadFinished);
-            addSubTask(download);
-            checkWeight -= downloadWeight;
-            if (!indexDownload)
-                indexDownload = download;
-        }
+    removeFiles();
+    for (const auto& [remote, path, maxBytes] : {std::tuple {name, local, maxIndexBytes},
+             std::tuple {name + sigSuffix, local + sigSuffix, maxSignatureBytes}}) {
+        auto* download =
+            new DownloadTaskSpecification(networkManager, mirrors, remote, path, -1, this, downloadWeight);
+        download->setSizeLimit(maxBytes);
+        download->setMissingAllowed(true);
+        // Before the composite's own handler, which would start the next step.
+        connect(
+            download, &TaskSpecification::finished, this, &PatchIndexTaskSpecification::onDownloadFinished);
+        addSubTask(download);
+        checkWeight -= downloadWeight;
+        if (!indexDownload)
+            indexDownload = download;
     }
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkWeight);
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
@@ -76,15 +71,6 @@ void PatchIndexTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSp
 {
     if (pass)
         return;
-    if (reuse) {
-        // What an interrupted run left may have been damaged since; the
-        // mirror's copy decides.
-        reuse = false;
-        clearSubTasks();
-        TaskSpecification::reset();
-        makeSubtasksAndStart();
-        return;
-    }
     doWithout(QStringLiteral(
         "Ignoring the patch index: its signature does not verify; changed files are downloaded whole"));
 }

@@ -16,17 +16,17 @@ class QNetworkAccessManager;
 /// published without patches has none. An index whose signature fails is
 /// removed with a log line. Either way the task finishes, and only a verified
 /// index is left at parameters.patchIndexPath(); nothing here fails the
-/// update, a cancel by the user excepted. With reuse, a pair that an
-/// interrupted run left is checked again instead of fetched, and fetched
-/// after all if it fails. GUI thread only; the manager and registry are not
-/// owned.
+/// update, a cancel by the user excepted. Both always come fresh, as the
+/// product ini's signature does: a pair that an interrupted run left may
+/// belong to a release since published again under the same version. GUI
+/// thread only; the manager and registry are not owned.
 class PatchIndexTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT
     Q_DISABLE_COPY(PatchIndexTaskSpecification)
 
 public:
     PatchIndexTaskSpecification(QNetworkAccessManager* manager, Mirrors* mirrors,
-        const UpdateParameters& parameters, bool reuse, QObject* parent, double parentProgressRange);
+        const UpdateParameters& parameters, QObject* parent, double parentProgressRange);
 
     void execute() override;
     void reset() override;
@@ -55,7 +55,6 @@ private:
     QNetworkAccessManager* networkManager;
     Mirrors* mirrors;
     UpdateParameters parameters;
-    bool reuse;
     DownloadTaskSpecification* indexDownload = nullptr;
     // The figures of the downloads dropped with an ignored index.
     TransferFigures kept;

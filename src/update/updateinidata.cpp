@@ -1,6 +1,9 @@
 // The session record in update.ini.
 #include "updateinidata.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QString>
@@ -49,8 +52,20 @@ bool get(int* version, QString* type, QString* dir)
     return true;
 }
 
+QString writeRefusal()
+{
+    // The settings are saved through a new file renamed over the old one,
+    // and a link is resolved first: its target would be replaced.
+    struct stat info;
+    if (::lstat(QFile::encodeName(filename()).constData(), &info) == 0 && S_ISLNK(info.st_mode))
+        return QStringLiteral("update.ini is a symbolic link; not writing through it");
+    return {};
+}
+
 bool modify(int version, const QString& dir, const QString& type)
 {
+    if (!writeRefusal().isEmpty())
+        return false;
     QSettings settings(filename(), QSettings::IniFormat);
     settings.beginGroup(currentGroup);
     settings.setValue(versionKey, version);
@@ -63,6 +78,8 @@ bool modify(int version, const QString& dir, const QString& type)
 
 void cleanup()
 {
+    if (!writeRefusal().isEmpty())
+        return;
     QSettings settings(filename(), QSettings::IniFormat);
     settings.remove(currentGroup);
 }

@@ -12,10 +12,14 @@ QString filename();
 /// not empty and something exists at dir. Only then are the non-null
 /// out-parameters filled; otherwise none is touched.
 bool get(int* version, QString* type, QString* dir);
+/// Why update.ini must not be written, or an empty text. A symbolic link is
+/// never written through: the file it points to, wherever that is, would be
+/// replaced by the record.
+QString writeRefusal();
 /// Writes the record; the other groups of update.ini stay as they are.
-/// False when update.ini could not be written.
+/// False when update.ini could not be written or writeRefusal() says no.
 bool modify(int version, const QString& dir, const QString& type);
-/// Removes the record and nothing else.
+/// Removes the record and nothing else; nothing unless writeRefusal() is empty.
 void cleanup();
 
 } // namespace UpdateIniData

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,6 +61,7 @@ private slots:
     void givingUpEndsQuietly();
     void createTempDir_data();
     void createTempDir();
+    void installationsHaveTheirOwnPrefix();
     void createTempDirGivesUp_data();
     void createTempDirGivesUp();
 
@@ -176,9 +178,20 @@ void TestConfiguration::resolve_data()
         << QByteArray() << QStringList {"--nouser", "client_x", "1234", "3.0.1", "Hello", "more"}
         << defaultReply << true << int(Stable) << "client_x" << 1234 << "3.0.1"
         << "Hello" << 1 << QString() << false;
-    QTest::newRow("--nouser with display text but no version number asks the server for the version")
-        << QByteArray() << QStringList {"--nouser", "client_x", "0", "9.9"} << defaultReply << true
-        << int(Stable) << "client_x" << 12345 << "3.0.1" << serverNews << 1 << QString() << true;
+    // Releases are numbered from 1: 0 and below name none, wherever they come from.
+    QTest::newRow("--nouser with version 0 is an invalid version")
+        << QByteArray() << QStringList {"--nouser", "client_x", "0", "9.9"} << defaultReply << false
+        << int(Stable) << "client_x" << 0 << QString() << QString() << 0 << "Invalid version nr (0)" << false;
+    QTest::newRow("a negative version is invalid")
+        << QByteArray() << QStringList {"client_x", "-7"} << defaultReply << false << int(Stable)
+        << "client_x" << 0 << QString() << QString() << 0 << "Invalid version nr (-7)" << false;
+    QTest::newRow("the server's version 0 is invalid")
+        << QByteArray() << QStringList() << QByteArray("0#0.0") << false << int(Stable) << type << 0
+        << QString() << serverNews << 0 << "Update server returned invalid version nr (0)" << true;
+    QTest::newRow("a negative alphaRevno is invalid")
+        << QByteArray("[Channel]\nalpha=http://alpha.example/client\nalphaRevno=-3\n") << QStringList()
+        << defaultReply << false << int(Alpha) << QString() << 0 << QString() << QString() << 0
+        << "Invalid version nr (-3)" << false;
     QTest::newRow("--nouser with an invalid version")
         << QByteArray() << QStringList {"--nouser", "client_x", "abc"} << defaultReply << false << int(Stable)
         << "client_x" << 0 << QString() << QString() << 0 << "Invalid version nr (abc)" << false;
@@ -314,27 +327,34 @@ void TestConfiguration::givingUpEndsQuietly()
 
 void TestConfiguration::createTempDir_data()
 {
+    // "N" stands for this installation's prefix, "corvane_temp_<tag>_".
     QTest::addColumn<QStringList>("occupied");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("empty temporary folder") << QStringList() << "corvane_temp_0";
-    QTest::newRow("an existing directory is skipped")
-        << QStringList {"dir:corvane_temp_0"} << "corvane_temp_1";
-    QTest::newRow("an existing file is skipped") << QStringList {"file:corvane_temp_0"} << "corvane_temp_1";
-    QTest::newRow("a dangling symbolic link is not followed")
-        << QStringList {"link:corvane_temp_0"} << "corvane_temp_1";
-    QTest::newRow("names are tried in order") << QStringList {"dir:corvane_temp_0", "file:corvane_temp_1",
-        "dir:corvane_temp_3"} << "corvane_temp_2";
+    QTest::newRow("empty temporary folder") << QStringList() << "N0";
+    QTest::newRow("an existing directory is skipped") << QStringList {"dir:N0"} << "N1";
+    QTest::newRow("an existing file is skipped") << QStringList {"file:N0"} << "N1";
+    QTest::newRow("a dangling symbolic link is not followed") << QStringList {"link:N0"} << "N1";
+    QTest::newRow("names are tried in order") << QStringList {"dir:N0", "file:N1", "dir:N3"} << "N2";
+    // Names of other installations neither stand in the way nor are taken.
+    QTest::newRow("another installation's directories are not ours")
+        << QStringList {"dir:corvane_temp_0", "dir:corvane_temp_0123456789ab_0"} << "N0";
 }
 
 void TestConfiguration::createTempDir()
 {
     QFETCH(QStringList, occupied);
     QFETCH(QString, expected);
+    const QString prefix = Configuration::tempDirPrefix();
+    QVERIFY2(QRegularExpression(QStringLiteral("^corvane_temp_[0-9a-f]{12}_$")).match(prefix).hasMatch(),
+        qPrintable(prefix));
     const QString linkTarget = m_clientDir->filePath(QStringLiteral("planted"));
     for (const QString& entry : occupied) {
         const QString kind = entry.section(QLatin1Char(':'), 0, 0);
-        const QString path = m_tmpDir + QLatin1Char('/') + entry.section(QLatin1Char(':'), 1);
+        QString name = entry.section(QLatin1Char(':'), 1);
+        if (name.startsWith(QLatin1Char('N')))
+            name = prefix + name.mid(1);
+        const QString path = m_tmpDir + QLatin1Char('/') + name;
         if (kind == QLatin1String("dir"))
             QVERIFY(QDir().mkdir(path));
         else if (kind == QLatin1String("file"))
@@ -346,7 +366,7 @@ void TestConfiguration::createTempDir()
     Configuration configuration;
     QSignalSpy fatal(&configuration, &Configuration::fatalError);
     QVERIFY(configuration.initializeStart(QString()));
-    QCOMPARE(configuration.tempDir(), m_tmpDir + QLatin1Char('/') + expected);
+    QCOMPARE(configuration.tempDir(), m_tmpDir + QLatin1Char('/') + prefix + expected.mid(1));
     QCOMPARE(fatal.size(), 0);
     QVERIFY(!QFileInfo::exists(linkTarget));
 
@@ -354,6 +374,18 @@ void TestConfiguration::createTempDir()
     QCOMPARE(::stat(QFile::encodeName(configuration.tempDir()).constData(), &info), 0);
     QVERIFY(S_ISDIR(info.st_mode));
     QCOMPARE(info.st_mode & 07777, mode_t(0700));
+}
+
+void TestConfiguration::installationsHaveTheirOwnPrefix()
+{
+    // Two installations of one user never make the same name.
+    const QString first = Configuration::tempDirPrefix();
+    QTemporaryDir other(m_tempRoot.filePath(QStringLiteral("client-XXXXXX")));
+    Configuration::setAppRootPathOverride(other.path());
+    const QString second = Configuration::tempDirPrefix();
+    Configuration::setAppRootPathOverride(m_clientDir->path());
+    QVERIFY(first != second);
+    QCOMPARE(Configuration::tempDirPrefix(), first);
 }
 
 void TestConfiguration::createTempDirGivesUp_data()
@@ -377,7 +409,9 @@ void TestConfiguration::createTempDirGivesUp()
     if (setup == QLatin1String("taken")) {
         QVERIFY(QDir().mkdir(folder));
         for (int n = 0; n < 1000; ++n)
-            QVERIFY(TestFiles::write(folder + QStringLiteral("/corvane_temp_%1").arg(n), QByteArray()));
+            QVERIFY(TestFiles::write(
+                folder + QLatin1Char('/') + Configuration::tempDirPrefix() + QString::number(n),
+                QByteArray()));
     } else if (setup == QLatin1String("read-only")) {
         mount = std::make_unique<ScratchMount>(1 << 20, ScratchMount::ReadOnly);
         if (!mount->isMounted())

@@ -1,6 +1,7 @@
 // The lock that keeps two updaters from changing one installation at once:
 // refused while held, free again once its holder is gone (even when that
-// holder started a program that still runs), and open to every user.
+// holder started a program that still runs), open to every user, and a lock
+// file that cannot be opened named with the reason.
 #include "app/installationlock.h"
 
 #include <sys/stat.h>
@@ -20,6 +21,8 @@ private slots:
     void notInheritedByStartedPrograms();
     void lockFileOpenToEveryoneWhateverTheUmask();
     void lookingChangesNothing();
+    void lockThatCannotBeTaken_data();
+    void lockThatCannotBeTaken();
 };
 
 void TestInstallationLock::heldUntilItsHolderIsGone()
@@ -32,7 +35,6 @@ void TestInstallationLock::heldUntilItsHolderIsGone()
     QCOMPARE(second.acquire(client.path()), InstallationLock::HeldElsewhere);
     first.reset();
     QCOMPARE(second.acquire(client.path()), InstallationLock::Acquired);
-    QCOMPARE(InstallationLock().acquire(client.path() + "/gone"), InstallationLock::Unavailable);
 }
 
 void TestInstallationLock::notInheritedByStartedPrograms()
@@ -80,6 +82,42 @@ void TestInstallationLock::lookingChangesNothing()
     QVERIFY(!InstallationLock::heldElsewhere(client.path()));
     InstallationLock update;
     QCOMPARE(update.acquire(client.path()), InstallationLock::Acquired);
+}
+
+void TestInstallationLock::lockThatCannotBeTaken_data()
+{
+    QTest::addColumn<QString>(
+        "lockFile"); // what update.lock is: "dangling link", "link to a file", "no directory"
+    QTest::addColumn<QString>("reason");
+
+    // A link is never followed: two updaters could lock two different files.
+    QTest::newRow("a dangling symbolic link") << "dangling link"
+                                              << "Too many levels of symbolic links";
+    QTest::newRow("a link to a file elsewhere") << "link to a file"
+                                                << "Too many levels of symbolic links";
+    QTest::newRow("no client directory") << "no directory"
+                                         << "No such file or directory";
+}
+
+void TestInstallationLock::lockThatCannotBeTaken()
+{
+    QFETCH(QString, lockFile);
+    QFETCH(QString, reason);
+    QTemporaryDir client;
+    const QString dir = lockFile == QLatin1String("no directory") ? client.filePath("gone") : client.path();
+    const QString lockPath = dir + QLatin1Char('/') + InstallationLock::fileName();
+    if (lockFile == QLatin1String("dangling link"))
+        QVERIFY(QFile::link(client.filePath("nowhere"), lockPath));
+    if (lockFile == QLatin1String("link to a file")) {
+        QVERIFY(QFile(client.filePath("elsewhere")).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(client.filePath("elsewhere"), lockPath));
+    }
+
+    InstallationLock lock;
+    QCOMPARE(lock.acquire(dir), InstallationLock::Unavailable);
+    QCOMPARE(lock.unavailableMessage(),
+        QStringLiteral("Cannot lock the installation: %1: %2").arg(lockPath, reason));
+    QVERIFY(!QFile::exists(client.filePath("nowhere")));
 }
 
 QTEST_GUILESS_MAIN(TestInstallationLock)

@@ -25,6 +25,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <memory>
@@ -54,7 +55,10 @@ private slots:
     void startDeletesSelfUpdateLeftovers();
     void secondStartHandsOverAndChangesNothing();
     void otherUsersUpdaterIsToldAndChangesNothing();
+    void lockThatCannotBeTakenChangesNothing_data();
+    void lockThatCannotBeTakenChangesNothing();
     void killedInstanceDoesNotDisableTheGuard();
+    void markupLoadsNothingUnderAMemoryLimit();
     void unresolvableStartEndsWithOne_data();
     void unresolvableStartEndsWithOne();
     void invalidVersionShowsTranslatedBoxAndNoWindow_data();
@@ -62,8 +66,10 @@ private slots:
     void startDavUzodurRunsScriptWithBlankInPath();
 
 private:
-    // Starts the updater in the client directory, as user nobody when asked.
-    QProcess* startUpdater(const QStringList& arguments, bool asNobody = false);
+    // Starts the updater in the client directory, as user nobody when asked;
+    // its standard error is kept for the test then, or when readErrors is set.
+    QProcess* startUpdater(const QStringList& arguments, bool asNobody = false, bool readErrors = false);
+    QProcessEnvironment updaterEnvironment() const;
     void writeLeftovers() const;
     bool isListening() const;
 
@@ -111,16 +117,21 @@ void TestStartup::cleanup()
     Configuration::setAppRootPathOverride(QString());
 }
 
-QProcess* TestStartup::startUpdater(const QStringList& arguments, bool asNobody)
+QProcessEnvironment TestStartup::updaterEnvironment() const
 {
-    auto* process = new QProcess;
-    m_processes.append(process);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("CORVANE_UPDATE_SERVER"), m_server.hostAndPort());
-    process->setProcessEnvironment(environment);
+    return environment;
+}
+
+QProcess* TestStartup::startUpdater(const QStringList& arguments, bool asNobody, bool readErrors)
+{
+    auto* process = new QProcess;
+    m_processes.append(process);
+    process->setProcessEnvironment(updaterEnvironment());
     process->setWorkingDirectory(m_client->path());
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->setProcessChannelMode(readErrors ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
     if (asNobody) {
         process->setProcessChannelMode(QProcess::SeparateChannels);
         const passwd* nobody = ::getpwnam("nobody");
@@ -216,6 +227,74 @@ void TestStartup::otherUsersUpdaterIsToldAndChangesNothing()
     QVERIFY(third->waitForFinished(20000));
     QCOMPARE(third->exitCode(), 1);
     QVERIFY(!third->readAllStandardError().contains("is being updated"));
+}
+
+void TestStartup::lockThatCannotBeTakenChangesNothing_data()
+{
+    QTest::addColumn<bool>("asNobody");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("update.lock is a dangling link") << false << "Too many levels of symbolic links";
+    QTest::newRow("update.lock of another user, closed to others") << true << "Permission denied";
+}
+
+void TestStartup::lockThatCannotBeTakenChangesNothing()
+{
+    QFETCH(bool, asNobody);
+    QFETCH(QString, reason);
+    const QString lock = m_client->filePath(QStringLiteral("update.lock"));
+    if (asNobody) {
+        if (::geteuid() != 0)
+            QSKIP("needs root to run an updater as another user");
+        for (const QString& dir : {m_tmp.path(), m_client->path()})
+            QVERIFY(QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(TestFiles::write(lock, QByteArray()));
+        QVERIFY(QFile::setPermissions(lock, QFile::ReadOwner | QFile::WriteOwner));
+    } else {
+        QVERIFY(QFile::link(m_client->filePath(QStringLiteral("elsewhere")), lock));
+    }
+    writeLeftovers();
+    const auto before = TestFiles::snapshot(m_client->path());
+
+    // Without the lock nothing would keep a second updater out: the run
+    // changes nothing, not even the leftovers, and says why.
+    QProcess* updater = startUpdater({"--nouser", "client_linux_amd64", "1234", "#"}, asNobody, true);
+    QVERIFY(updater->waitForFinished(20000));
+    QCOMPARE(updater->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(updater->exitCode(), 3);
+    const QString told = QString::fromUtf8(updater->readAllStandardError());
+    QVERIFY2(told.contains(QStringLiteral("Cannot lock the installation: %1: %2").arg(lock, reason)),
+        qPrintable(told));
+    QCOMPARE(TestFiles::snapshot(m_client->path()), before);
+}
+
+void TestStartup::markupLoadsNothingUnderAMemoryLimit()
+{
+    // News and a display text that would have the window read /dev/zero
+    // for an image, under a limit of 1 GiB of address space (the updater
+    // needs less than half): a window that loads nothing runs on to its
+    // start, 2 s later, and stops at the box about the missing mirrors.ini.
+    const QString markup = QStringLiteral("<img src=\"/dev/zero\"><b>News</b>");
+    auto* updater = new QProcess;
+    m_processes.append(updater);
+    updater->setProcessEnvironment(updaterEnvironment());
+    updater->setWorkingDirectory(m_client->path());
+    updater->setChildProcessModifier([] {
+        constexpr rlim_t addressSpaceBytes = rlim_t(1) << 30;
+        const rlimit limit {addressSpaceBytes, addressSpaceBytes};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+            ::_exit(127);
+    });
+    QByteArray told;
+    connect(
+        updater, &QProcess::readyReadStandardError, this, [&] { told += updater->readAllStandardError(); });
+    updater->start(m_binary, {"--nouser", "client_linux_amd64", "1234", markup, markup});
+
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        told.contains("mirrors.ini is missing, cannot proceed.") || updater->state() == QProcess::NotRunning,
+        told.constData(), 20000);
+    QVERIFY2(told.contains("mirrors.ini is missing, cannot proceed."), told.constData());
+    QCOMPARE(updater->state(), QProcess::Running);
 }
 
 void TestStartup::killedInstanceDoesNotDisableTheGuard()

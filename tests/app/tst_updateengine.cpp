@@ -42,6 +42,7 @@ enum RecordedDir {
     FileNamedLikeSessionDir,
     OtherUsersSessionDir, // a session directory of user nobody (needs root)
     SessionDirOthersMayWrite, // a session directory of ours, writable by the group and others
+    OtherInstallationsSessionDir, // a private directory another installation of the user made
 };
 
 // The client directory during initialize().
@@ -50,6 +51,7 @@ enum ClientDir {
     ReadOnlyDir, // on a read-only mount
     LockedDir, // without write permission
     RecordBlocked, // writable, but a directory named update.ini keeps the record out
+    RecordIsLink, // update.ini is a symbolic link to a file elsewhere
 };
 
 QStringList texts(const QSignalSpy& spy)
@@ -141,7 +143,7 @@ void TestUpdateEngine::makeConfiguration(UpdateChannel channel)
 
 QString TestUpdateEngine::makeRecordedDir(RecordedDir kind)
 {
-    const QString session = tempRoot->filePath("corvane_temp_5");
+    const QString session = tempRoot->filePath(Configuration::tempDirPrefix() + "5");
     const QString foreign = clientDir->filePath("home");
     switch (kind) {
     case NoRecord:
@@ -167,6 +169,12 @@ QString TestUpdateEngine::makeRecordedDir(RecordedDir kind)
     case FileNamedLikeSessionDir:
         TestFiles::write(session, "not a directory");
         return session;
+    case OtherInstallationsSessionDir: {
+        const QString others = tempRoot->filePath("corvane_temp_0123456789ab_5");
+        TestFiles::write(others + "/partial.bin", "another installation's download");
+        ::chmod(QFile::encodeName(others).constData(), 0700);
+        return others;
+    }
     case OtherUsersSessionDir:
     case SessionDirOthersMayWrite:
         TestFiles::write(session + "/partial.bin", "swapped in");
@@ -216,6 +224,14 @@ void TestUpdateEngine::session_data()
         << OtherUsersSessionDir << 1000 << QStringList {notPrivate} << false;
     QTest::newRow("a directory others may write to is neither used nor emptied")
         << SessionDirOthersMayWrite << installing << QStringList {notPrivate} << false;
+    // After a reboot another installation may have made a directory of the
+    // recorded name; ours are named after their installation.
+    const QString otherInstallation =
+        QStringLiteral("Not using %DIR% of an earlier session: it was made for another installation");
+    QTest::newRow("another installation's directory of the same version is neither used nor emptied")
+        << OtherInstallationsSessionDir << installing << QStringList {otherInstallation} << false;
+    QTest::newRow("another installation's directory of another version is not emptied")
+        << OtherInstallationsSessionDir << 1000 << QStringList {otherInstallation} << false;
 }
 
 void TestUpdateEngine::session()
@@ -264,7 +280,7 @@ void TestUpdateEngine::session()
     QVERIFY(::stat(QFile::encodeName(tempDir).constData(), &info) == 0);
     QCOMPARE(int(info.st_mode & 0777), 0700);
     QCOMPARE(QFileInfo(tempDir).absolutePath(), tempRoot->path());
-    QVERIFY(QFileInfo(tempDir).fileName().startsWith("corvane_temp_"));
+    QVERIFY(QFileInfo(tempDir).fileName().startsWith(Configuration::tempDirPrefix()));
     QVERIFY(TestFiles::snapshot(tempDir).isEmpty());
     QVERIFY(tempDir != QDir::cleanPath(recordedDir));
     // Nothing else was touched: the user's files, and the old directory
@@ -281,9 +297,10 @@ void TestUpdateEngine::session()
         tempExpected.clear();
     } else if (recorded == SessionDirWithLink) {
         tempExpected.clear();
-        tempExpected.insert("corvane_temp_5", "<dir>");
-        tempExpected.insert("corvane_temp_5/lib", "<dir>");
-        tempExpected.insert("corvane_temp_5/lib/link", "-> " + clientDir->filePath("home"));
+        const QString session = Configuration::tempDirPrefix() + "5";
+        tempExpected.insert(session, "<dir>");
+        tempExpected.insert(session + "/lib", "<dir>");
+        tempExpected.insert(session + "/lib/link", "-> " + clientDir->filePath("home"));
     }
     QCOMPARE(tempAfter, tempExpected);
 }
@@ -309,6 +326,10 @@ void TestUpdateEngine::initializeFatalErrors_data()
     QTest::newRow("session record cannot be written")
         << int(Stable) << true << RecordBlocked
         << QStringLiteral("Cannot record the update session in %CLIENT%/update.ini");
+    // Written through, the link's target, wherever it is, would be replaced.
+    QTest::newRow("update.ini is a symbolic link")
+        << int(Stable) << true << RecordIsLink
+        << QStringLiteral("update.ini is a symbolic link; not writing through it");
 }
 
 void TestUpdateEngine::initializeFatalErrors()
@@ -340,6 +361,12 @@ void TestUpdateEngine::initializeFatalErrors()
     }
     if (clientDirKind == RecordBlocked)
         QVERIFY(QDir(dir).mkdir("update.ini"));
+    QTemporaryDir elsewhere;
+    const QByteArray elsewhereContent("[Channel]\nbeta=true\n");
+    if (clientDirKind == RecordIsLink) {
+        QVERIFY(TestFiles::write(elsewhere.filePath("settings.ini"), elsewhereContent));
+        QVERIFY(QFile::link(elsewhere.filePath("settings.ini"), dir + "/update.ini"));
+    }
     makeConfiguration(UpdateChannel(channel));
     QSignalSpy fatal(engine.get(), &UpdateEngine::fatalError);
 
@@ -352,6 +379,10 @@ void TestUpdateEngine::initializeFatalErrors()
     QCOMPARE(fatal.count(), 1);
     if (!text.isEmpty())
         QCOMPARE(fatal.at(0).at(0).toString(), QString(text).replace("%CLIENT%", dir));
+    if (clientDirKind == RecordIsLink) {
+        QCOMPARE(TestFiles::read(elsewhere.filePath("settings.ini")), elsewhereContent);
+        QVERIFY(QFileInfo(dir + "/update.ini").isSymLink());
+    }
     // These stop before a directory is made, or remove the one no record
     // names; no record is left either.
     if (!mirrorsIni || clientDirKind != WritableDir) {

@@ -4,6 +4,7 @@
 // codes, a check that changes nothing, and signals that cancel with rollback.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -329,6 +330,16 @@ void TestConsole::failuresEndWithTheirExitCode_data()
     QTest::newRow("a check against no mirror")
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "empty mirror" << 2
         << "Check of 2 failed";
+    QTest::newRow("version 0") << QStringList {QStringLiteral("--console"), clientType, QStringLiteral("0")}
+                               << QString() << 1 << "Invalid version nr (0)";
+    // Without the lock nothing would keep a second updater out.
+    QTest::newRow("a lock file that cannot be opened")
+        << update << "lock is a link" << 3
+        << "Cannot lock the installation: %CLIENT%/update.lock: Too many levels of symbolic links";
+    QTest::newRow("update.ini is a symbolic link")
+        << update << "update.ini is a link" << 2 << "update.ini is a symbolic link; not writing through it";
+    // ulimit -f: the write fails and says so; the signal would kill the run.
+    QTest::newRow("a file beyond the size limit") << update << "file size limit" << 2 << ": File too large.";
 }
 
 void TestConsole::failuresEndWithTheirExitCode()
@@ -358,14 +369,33 @@ void TestConsole::failuresEndWithTheirExitCode()
             O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         QVERIFY(lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0);
     }
+    if (setup == QLatin1String("lock is a link"))
+        QVERIFY(QFile::link(
+            scene.path(QStringLiteral("nowhere")), scene.client() + QStringLiteral("/update.lock")));
+    const QString elsewhere = scene.path(QStringLiteral("settings.ini"));
+    if (setup == QLatin1String("update.ini is a link")) {
+        QVERIFY(TestFiles::write(elsewhere, "[update]\nstreams=2\n"));
+        QVERIFY(QFile::link(elsewhere, scene.client() + QStringLiteral("/update.ini")));
+    }
     const QMap<QString, QString> before = TestFiles::snapshot(scene.client());
 
     UpdaterRun run;
+    if (setup == QLatin1String("file size limit")) {
+        run.setChildProcessModifier([] {
+            // Below the 20000 bytes of the release's library.
+            const rlimit limit {8192, 8192};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                ::_exit(127);
+        });
+    }
     QVERIFY(run.start(scene, args));
     QFETCH(int, exitCode);
     QCOMPARE(run.waitForExit(runTimeoutMs), exitCode);
     QFETCH(QString, error);
+    error.replace(QStringLiteral("%CLIENT%"), scene.client());
     QVERIFY2(run.log().contains(error + QLatin1Char('\n')), qPrintable(run.both()));
+    if (setup == QLatin1String("update.ini is a link"))
+        QCOMPARE(TestFiles::read(elsewhere), QByteArray("[update]\nstreams=2\n"));
     QCOMPARE(run.out(), QString());
     QCOMPARE(scene.releaseFilesInClient(), Scene::version1());
     // A failed update keeps its record, so that the next run continues its

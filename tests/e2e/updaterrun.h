@@ -2,6 +2,8 @@
 // directory, with its log lines read as they come.
 #pragma once
 
+#include <functional>
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -20,6 +22,11 @@ public:
 
     // Starts the scene's client/update with args, in the environment below.
     bool start(const Scene& scene, const QStringList& args);
+    // Before start(): what the child does between fork and exec (limits).
+    void setChildProcessModifier(const std::function<void()>& modifier)
+    {
+        m_process.setChildProcessModifier(modifier);
+    }
     // Waits until the log holds text; false when the run ends or time runs out first.
     bool waitForLog(const QString& text, int timeoutMs);
     // Waits for the end; the exit code, or -1 after a crash or the time-out

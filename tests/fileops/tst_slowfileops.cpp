@@ -1,5 +1,6 @@
 // Copy and unpack tasks on the thread pool: the files they leave, what they
 // journal and what they report, with real gzip data.
+#include <cerrno>
 #include <memory>
 #include <optional>
 
@@ -16,6 +17,7 @@
 #include "fileops/filecopytaskspecification.h"
 #include "fileops/fileunziptaskspecification.h"
 #include "fileops/rollback.h"
+#include "scratchmount.h"
 #include "testfiles.h"
 
 Q_DECLARE_METATYPE(std::optional<QByteArray>)
@@ -61,6 +63,8 @@ private slots:
     void fileOp_data();
     void fileOp();
     void createdFileJournaledAfterReset();
+    void fullFileSystemIsNamed_data();
+    void fullFileSystemIsNamed();
     void installsInOneStep_data();
     void installsInOneStep();
     void permissionBits_data();
@@ -155,14 +159,50 @@ void TestSlowFileOps::fileOp()
     } else {
         QCOMPARE(task->state(), int(TaskSpecification::ErrorCanceled));
         const QString text = unzip ? "Could not unzip '%1' to '%2'" : "Could not copy '%1' to '%2'";
+        // A failed system call is named; a refusal of our own says enough.
+        const QString reason = source ? QString() : QStringLiteral(": No such file or directory");
         QCOMPARE(messages.count(), 1);
-        QCOMPARE(messages.first().first().toString(), text.arg(from, to));
+        QCOMPARE(messages.first().first().toString(), text.arg(from, to) + reason);
         // No partial file, and a file that was there before is untouched.
         QCOMPARE(TestFiles::snapshot(dir.filePath("client")), clientBefore);
         QVERIFY(journal.isEmpty());
     }
     if (source)
         QCOMPARE(TestFiles::read(from), *source);
+}
+
+void TestSlowFileOps::fullFileSystemIsNamed_data()
+{
+    QTest::addColumn<bool>("unzip");
+    QTest::newRow("copy") << false;
+    QTest::newRow("unzip") << true;
+}
+
+void TestSlowFileOps::fullFileSystemIsNamed()
+{
+    QFETCH(bool, unzip);
+    // A client directory on a file system too small for the new file.
+    ScratchMount client(64 * 1024);
+    if (!client.isMounted())
+        QSKIP(qPrintable(client.skipReason()));
+    QTemporaryDir dir;
+    const QString from = dir.filePath(unzip ? "a.gz" : "a");
+    const QString to = client.path() + "/a";
+    QVERIFY(TestFiles::write(from, unzip ? TestFiles::gzip(sizeable()) : sizeable()));
+    std::unique_ptr<SlowFileOpTaskSpecification> task;
+    if (unzip)
+        task = std::make_unique<FileUnzipTaskSpecification>(nullptr, from, to, nullptr, 1.0);
+    else
+        task = std::make_unique<FileCopyTaskSpecification>(nullptr, from, to, nullptr, 1.0);
+    QSignalSpy messages(task.get(), &TaskSpecification::message);
+    QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
+
+    task->execute();
+    QVERIFY(canceled.wait(10000));
+    const QString text = unzip ? "Could not unzip '%1' to '%2': %3" : "Could not copy '%1' to '%2': %3";
+    QCOMPARE(messages.count(), 1);
+    QCOMPARE(messages.first().first().toString(), text.arg(from, to, qt_error_string(ENOSPC)));
+    QVERIFY(TestFiles::snapshot(client.path()).isEmpty());
 }
 
 void TestSlowFileOps::createdFileJournaledAfterReset()
@@ -215,7 +255,7 @@ void TestSlowFileOps::installsInOneStep_data()
         << true << none << false << none << "wrong" << qint64(-1) << refused;
     QTest::newRow("old name in use: nothing changes")
         << false << Bytes("installed") << true << none << "right" << qint64(-1)
-        << "Could not copy '%2' to '%1'";
+        << "Could not copy '%2' to '%1': File exists";
     QTest::newRow("unpack to exactly its listed size")
         << true << Bytes("installed") << false << none << "right" << qint64(newContent().size()) << "";
     // Refused before the digest, which would only say so once all of it

@@ -1,6 +1,7 @@
 // Benchmark: one DownloadTaskSpecification fetching a large file from the
-// loopback test server, beside curl fetching the same file from the same
-// server. Prints both throughputs and their ratio.
+// loopback test server, through the updater's own HTTP client and through
+// the toolkit's, beside curl fetching the same file from the same server.
+// Prints the throughputs and their ratios to curl's.
 //   bench_download [MiB, default 1024] [runs, default 1; the best run counts]
 #include <algorithm>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "mirrorsfixture.h"
 #include "net/downloadtaskspecification.h"
 #include "net/mirrors.h"
+#include "net/updaternetworkmanager.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
 
@@ -136,36 +138,50 @@ int main(int argc, char** argv)
     const QString url = QStringLiteral("%1/bench/%2/big.bin").arg(server->baseUrl()).arg(version);
     const QString target = dir.filePath(QStringLiteral("big.bin"));
 
-    QNetworkAccessManager manager;
-    manager.setProxy(QNetworkProxy::NoProxy);
-    qint64 bestTask = -1;
+    UpdaterNetworkManager own;
+    QNetworkAccessManager toolkit;
+    own.setProxy(QNetworkProxy::NoProxy);
+    toolkit.setProxy(QNetworkProxy::NoProxy);
+    qint64 bestOwn = -1;
+    qint64 bestToolkit = -1;
     qint64 bestCurl = -1;
+    const auto keepBest = [](qint64& best, qint64 ms) { best = best < 0 ? ms : std::min(best, ms); };
     for (int run = 0; run < runs; ++run) {
-        const qint64 cpuBeforeTask = cpuMs();
-        const qint64 taskMs = runTask(manager, iniPath, target, size);
-        const qint64 taskCpu = cpuMs() - cpuBeforeTask;
+        qint64 cpuBefore = cpuMs();
+        const qint64 ownMs = runTask(own, iniPath, target, size);
+        const qint64 ownCpu = cpuMs() - cpuBefore;
         QFile::remove(target);
-        const qint64 cpuBeforeCurl = cpuMs();
+        cpuBefore = cpuMs();
+        const qint64 toolkitMs = runTask(toolkit, iniPath, target, size);
+        const qint64 toolkitCpu = cpuMs() - cpuBefore;
+        QFile::remove(target);
+        cpuBefore = cpuMs();
         const qint64 curlMs = runCurl(url, target, size);
-        const qint64 curlCpu = cpuMs() - cpuBeforeCurl;
+        const qint64 curlCpu = cpuMs() - cpuBefore;
         QFile::remove(target);
-        if (taskMs < 0 || curlMs < 0) {
-            std::fprintf(stderr, "run %d failed (task %lld ms, curl %lld ms)\n", run + 1, taskMs, curlMs);
+        if (ownMs < 0 || toolkitMs < 0 || curlMs < 0) {
+            std::fprintf(stderr, "run %d failed (own %lld ms, toolkit %lld ms, curl %lld ms)\n", run + 1,
+                ownMs, toolkitMs, curlMs);
             return 1;
         }
         std::printf(
-            "run %d: task %lld ms (cpu %lld ms), curl %lld ms (cpu %lld ms), cpu counts the server too\n",
-            run + 1, taskMs, taskCpu, curlMs, curlCpu);
-        bestTask = bestTask < 0 ? taskMs : std::min(bestTask, taskMs);
-        bestCurl = bestCurl < 0 ? curlMs : std::min(bestCurl, curlMs);
+            "run %d: task with UpdaterNetworkManager %lld ms (cpu %lld ms), with QNetworkAccessManager %lld "
+            "ms (cpu %lld ms), curl %lld ms (cpu %lld ms); cpu counts the server too\n",
+            run + 1, ownMs, ownCpu, toolkitMs, toolkitCpu, curlMs, curlCpu);
+        keepBest(bestOwn, ownMs);
+        keepBest(bestToolkit, toolkitMs);
+        keepBest(bestCurl, curlMs);
     }
 
-    const double taskRate = mibPerSecond(size, bestTask);
+    const double ownRate = mibPerSecond(size, bestOwn);
+    const double toolkitRate = mibPerSecond(size, bestToolkit);
     const double curlRate = mibPerSecond(size, bestCurl);
     std::printf("file: %lld MiB from %s, best of %d run(s)\n", mib, qPrintable(url), runs);
-    std::printf("DownloadTaskSpecification: %lld ms, %.1f MiB/s\n", bestTask, taskRate);
-    std::printf("curl:                      %lld ms, %.1f MiB/s\n", bestCurl, curlRate);
-    std::printf("ratio task/curl: %.2f\n", curlRate > 0 ? taskRate / curlRate : 0.0);
+    std::printf("task, UpdaterNetworkManager:     %lld ms, %.1f MiB/s\n", bestOwn, ownRate);
+    std::printf("task, QNetworkAccessManager: %lld ms, %.1f MiB/s\n", bestToolkit, toolkitRate);
+    std::printf("curl:                        %lld ms, %.1f MiB/s\n", bestCurl, curlRate);
+    std::printf("ratio to curl: UpdaterNetworkManager %.2f, QNetworkAccessManager %.2f\n",
+        curlRate > 0 ? ownRate / curlRate : 0.0, curlRate > 0 ? toolkitRate / curlRate : 0.0);
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     // The test server runs in this process too; its share is small and fixed.

@@ -33,7 +33,8 @@ class TestDownloadTaskScheduling : public QObject {
 private slots:
     void init();
     void cleanup();
-    void sixteenthSilentTickRetries();
+    void silentTicksRetry_data();
+    void silentTicksRetry();
     void dripIsJudgedByItsPace_data();
     void dripIsJudgedByItsPace();
     void waitsForAFreeSlot();
@@ -65,12 +66,27 @@ void TestDownloadTaskScheduling::occupyA()
         QCOMPARE(fixture->mirrors.getRandomMirror(taken), int(Mirrors::MirrorSelected));
 }
 
-void TestDownloadTaskScheduling::sixteenthSilentTickRetries()
+void TestDownloadTaskScheduling::silentTicksRetry_data()
 {
+    QTest::addColumn<int>("lateTick"); // the tick that comes 5 s after the one before; 0: none
+    QTest::addColumn<int>("retryingTick");
+
+    QTest::newRow("the sixteenth silent tick retries") << 0 << 16;
+    // The process was held up, not the mirror: that tick is not judged.
+    QTest::newRow("a late tick does not count") << 8 << 17;
+}
+
+void TestDownloadTaskScheduling::silentTicksRetry()
+{
+    QFETCH(int, lateTick);
+    QFETCH(int, retryingTick);
+
     QVERIFY(fixture->start({"A", "B"}));
     fixture->server.setAnswer(DownloadFixture::pathOn("A"), stallingAnswer());
     fixture->server.setAnswer(DownloadFixture::pathOn("B"), Answer::generated(1000));
     DownloadTaskSpecification* task = fixture->makeTask(1000);
+    qint64 nowMs = 0;
+    task->setClock([&nowMs] { return nowMs; });
     fixture->retryOn("B");
     QSignalSpy finished(task, &TaskSpecification::finished);
 
@@ -78,12 +94,14 @@ void TestDownloadTaskScheduling::sixteenthSilentTickRetries()
     const std::shared_ptr<qint64> received = fixture->watchNewestReply();
     QTRY_COMPARE_WITH_TIMEOUT(*received, qint64(100), 10000);
 
-    for (int silent = 1; silent <= 15; ++silent) {
-        QVERIFY2(task->timeTick().active, qPrintable(QString::number(silent)));
+    for (int tick = 1; tick < retryingTick; ++tick) {
+        nowMs += tick == lateTick ? 5000 : 1000;
+        QVERIFY2(task->timeTick().active, qPrintable(QString::number(tick)));
         QCOMPARE(task->getMirror().name, QString("A"));
     }
-    const TransferFigures sixteenth = task->timeTick();
-    QVERIFY(!sixteenth.active);
+    nowMs += 1000;
+    const TransferFigures retrying = task->timeTick();
+    QVERIFY(!retrying.active);
     QCOMPARE(fixture->log.value(1), QString("file data/file.bin timed out on mirror A"));
     QCOMPARE(fixture->record("A")->errors, 1);
     QCOMPARE(fixture->record("A")->inUse, 0);

@@ -210,6 +210,12 @@ void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother_data()
         << endless << qint64(1000) << qint64(-1) << 0 << larger << 1 << false;
     QTest::newRow("endless data of unknown size, beyond its limit, charges the mirror")
         << endless << qint64(-1) << qint64(1000) << 0 << beyondLimit << 1 << false;
+    Answer hugeHead = Answer::generated(1000);
+    hugeHead.headerPadding = 64 * 1024 * 1024;
+    QTest::newRow("64 MiB of response headers charges the mirror, not the next one")
+        << hugeHead << qint64(1000) << qint64(-1) << 0
+        << "%URL%" + QRegularExpression::escape(" sent more than 65536 bytes of response headers") << 1
+        << false;
 }
 
 void TestDownloadTaskSpecification::failingMirrorIsLeftForAnother()

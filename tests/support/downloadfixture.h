@@ -6,10 +6,10 @@
 
 #include <memory>
 
-#include <QNetworkAccessManager>
 #include <QStringList>
 
 #include "net/mirrors.h"
+#include "net/updaternetworkmanager.h"
 #include "taskharness.h"
 #include "testhttpserver.h"
 
@@ -44,7 +44,7 @@ public:
     bool fetchOther(const QString& path);
 
     TestHttpServer server;
-    QNetworkAccessManager manager;
+    UpdaterNetworkManager manager;
     Mirrors mirrors {nullptr};
 
 private:

@@ -6,12 +6,12 @@
 
 #include <memory>
 
-#include <QNetworkAccessManager>
 #include <QString>
 #include <QStringList>
 
 #include "app/configuration.h"
 #include "net/mirrors.h"
+#include "net/updaternetworkmanager.h"
 #include "taskharness.h"
 #include "testhttpserver.h"
 
@@ -36,7 +36,7 @@ public:
 
     QString clientDir;
     TestHttpServer server;
-    QNetworkAccessManager manager;
+    UpdaterNetworkManager manager;
     std::unique_ptr<Mirrors> mirrors;
     Configuration configuration;
 };

@@ -145,8 +145,32 @@ private:
 
     void sendHead()
     {
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' '
-            + (answer.reason.isEmpty() ? reasonPhrase(answer.status) : answer.reason) + "\r\n";
+        if (!answer.rawHead.isEmpty()) {
+            socket->write(answer.rawHead);
+            startBody();
+            return;
+        }
+        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + ' '
+            + (answer.reason.isEmpty() ? reasonPhrase(answer.status) : answer.reason) + "\r\n");
+        paddingLeft = answer.headerPadding;
+        continueHead();
+    }
+
+    // The padding lines as the socket takes them, then the rest of the head.
+    void continueHead()
+    {
+        static const QByteArray line = "X-Padding: " + QByteArray(1011, 'a') + "\r\n";
+        while (paddingLeft > 0 && socket->bytesToWrite() < highWaterBytes) {
+            const qint64 piece = std::min<qint64>(paddingLeft, line.size());
+            // A last piece shorter than a line still ends as one.
+            socket->write(piece == line.size()
+                    ? line
+                    : "X: " + QByteArray(std::max<qint64>(0, piece - 5), 'a') + "\r\n");
+            paddingLeft -= piece;
+        }
+        if (paddingLeft > 0)
+            return;
+        QByteArray head;
         for (const auto& header : std::as_const(answer.headers))
             head += header.first + ": " + header.second + "\r\n";
         if (answer.sendContentLength)
@@ -155,6 +179,11 @@ private:
             head += "Connection: close\r\n";
         head += "\r\n";
         socket->write(head);
+        startBody();
+    }
+
+    void startBody()
+    {
         headSent = true;
         if (answer.dripBytes > 0)
             sendDrip();
@@ -164,6 +193,10 @@ private:
 
     void sendBulk()
     {
+        if (answering && !headSent && paddingLeft > 0) {
+            continueHead();
+            return;
+        }
         if (!answering || !headSent || answer.dripBytes > 0)
             return;
         while (sent < limit && socket->bytesToWrite() < highWaterBytes)
@@ -220,6 +253,7 @@ private:
     bool answering = false;
     bool headSent = false;
     bool keepAlive = true;
+    qint64 paddingLeft = 0;
     qint64 sent = 0;
     qint64 limit = 0;
 };
@@ -348,8 +382,17 @@ QByteArray TestHttpServer::generatedBytes(qint64 offset, qint64 length)
 
 void TestHttpServer::onNewConnection()
 {
-    while (QTcpSocket* socket = server->nextPendingConnection())
+    while (QTcpSocket* socket = server->nextPendingConnection()) {
         new TestHttpConnection(this, socket);
+        QMutexLocker lock(&mutex);
+        ++connections;
+    }
+}
+
+int TestHttpServer::connectionCount() const
+{
+    QMutexLocker lock(&mutex);
+    return connections;
 }
 
 void TestHttpServer::record(const Request& request)

@@ -52,6 +52,9 @@ public:
         qint64 dropAfter = -1; // >= 0: send this many body bytes, then abort the connection
         int dripBytes = 0; // > 0: send the body in pieces of this size,
         int dripIntervalMs = 0; //    one piece every dripIntervalMs
+        qint64 headerPadding = 0; // > 0: this many bytes of "X-Padding" lines lead the headers,
+                                  //     made while they are sent, however many gigabytes
+        QByteArray rawHead; // non-empty: sent as given instead of the status line and headers
 
         qint64 bodySize() const { return generatedSize >= 0 ? generatedSize : body.size(); }
 
@@ -89,6 +92,8 @@ public:
     QList<Request> requests() const;
     // The paths of all requests so far, in order of arrival.
     QStringList requestedPaths() const;
+    // Connections accepted so far.
+    int connectionCount() const;
     int requestCount(const QString& path) const;
     void clearRequests();
 
@@ -110,4 +115,5 @@ private:
     mutable QMutex mutex;
     QHash<QString, Answer> answers;
     QList<Request> log;
+    int connections = 0;
 };

@@ -3,17 +3,24 @@
 
 #include <QDesktopServices>
 
+namespace {
+
+// The web, and what else a hostile text may try to have the desktop open.
+const char* const schemes[] = {"http", "https", "file", "ftp", "mailto", "javascript", "data", "smb"};
+
+} // namespace
+
 UrlRecorder::UrlRecorder(QObject* parent)
     : QObject(parent)
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    for (const char* scheme : schemes)
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "open");
 }
 
 UrlRecorder::~UrlRecorder()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    for (const char* scheme : schemes)
+        QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
 }
 
 void UrlRecorder::open(const QUrl& url)

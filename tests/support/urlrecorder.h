@@ -11,7 +11,8 @@ class UrlRecorder final : public QObject {
     Q_DISABLE_COPY(UrlRecorder)
 
 public:
-    // Takes over http and https for as long as it lives.
+    // Takes over http, https and other schemes a link may name (file, ftp,
+    // mailto, javascript, data, smb) for as long as it lives.
     explicit UrlRecorder(QObject* parent = nullptr);
     ~UrlRecorder() override;
 

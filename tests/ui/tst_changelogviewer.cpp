@@ -1,6 +1,7 @@
 // The change log viewer against a loopback web server: which candidates it
 // asks and how often, what counts as a failed mirror, the time-out, the size
-// of the dialog, and that only one viewer exists.
+// of the dialog, that only one viewer exists, and that a log is plain text
+// of at most 1 MiB.
 #include <QFontMetrics>
 #include <QScreen>
 #include <QSet>
@@ -11,6 +12,8 @@
 #include "app/configuration.h"
 #include "buildconfig.h"
 #include "mirrorsfixture.h"
+#include "openwatcher.h"
+#include "processmemory.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
 #include "ui/changelogviewer.h"
@@ -44,6 +47,8 @@ private slots:
     void sizeFollowsLongestLine_data();
     void sizeFollowsLongestLine();
     void oneViewerAtATime();
+    void plainTextOfAtMostOneMebibyte_data();
+    void plainTextOfAtMostOneMebibyte();
 
 private:
     // Answers the change log request of mirror as kind says: "ok", "404",
@@ -228,6 +233,64 @@ void TestChangeLogViewer::oneViewerAtATime()
     QVERIFY(ChangeLogViewer::instance());
     QTRY_COMPARE_WITH_TIMEOUT(shownText(*ChangeLogViewer::instance()), QString::fromUtf8(changeLog), 5000);
     QCOMPARE(server->requestCount(logPath(QStringLiteral("m0"))), 2);
+}
+
+void TestChangeLogViewer::plainTextOfAtMostOneMebibyte_data()
+{
+    QTest::addColumn<QString>("kind"); // "markup", "lines", "endless"
+
+    QTest::newRow("markup shows as written and loads nothing") << "markup";
+    QTest::newRow("a log beyond 1 MiB is cut at a line break") << "lines";
+    QTest::newRow("256 MiB are not fetched for 1 MiB shown") << "endless";
+}
+
+void TestChangeLogViewer::plainTextOfAtMostOneMebibyte()
+{
+    QFETCH(QString, kind);
+    const QString cutLine = QStringLiteral("[The change log is longer than 1 MiB and was cut here.]");
+    QTemporaryDir resources;
+    QVERIFY(TestFiles::write(resources.filePath("picture.png"), "not read"));
+    OpenWatcher watcher(resources.path());
+    QVERIFY(watcher.isWatching());
+
+    QByteArray log;
+    QString expected;
+    if (kind == QLatin1String("markup")) {
+        log = QStringLiteral("<h1>Corvane</h1><img src=\"%1/picture.png\">\n- fixes\n")
+                  .arg(resources.path())
+                  .toUtf8();
+        expected = QString::fromUtf8(log);
+        server->setAnswer(logPath("m0"), TestHttpServer::Answer::ok(log));
+    } else if (kind == QLatin1String("lines")) {
+        for (int i = 0; log.size() < 3 * ChangeLogViewer::maxChangeLogBytes / 2; ++i)
+            log += "- change number " + QByteArray::number(i) + '\n';
+        QByteArray shown = log.left(ChangeLogViewer::maxChangeLogBytes);
+        shown.truncate(shown.lastIndexOf('\n') + 1);
+        expected = QString::fromUtf8(shown) + cutLine;
+        server->setAnswer(logPath("m0"), TestHttpServer::Answer::ok(log));
+    } else {
+        server->setAnswer(logPath("m0"), TestHttpServer::Answer::generated(256 * 1024 * 1024));
+    }
+    QVERIFY(TestFiles::write(clientDir->path() + "/mirrors.ini",
+        MirrorsFixture::ini({{QStringLiteral("m0"), server->baseUrl() + "/m0"}})));
+    ProcessMemory::resetPeak();
+    const qint64 peakBefore = ProcessMemory::statusKiB("VmHWM");
+
+    ChangeLogViewer::showRemoteChangeLogDialog(nullptr, version);
+    ChangeLogViewer* viewer = ChangeLogViewer::instance();
+    QTRY_VERIFY_WITH_TIMEOUT(shownText(*viewer) != QStringLiteral("Loading..."), 10000);
+    viewer->grab();
+
+    if (kind == QLatin1String("endless")) {
+        QVERIFY(shownText(*viewer).endsWith(cutLine));
+        // The log as shown, a few times over, is what this may cost.
+        const qint64 grownKiB = ProcessMemory::statusKiB("VmHWM") - peakBefore;
+        QVERIFY2(grownKiB < 64 * 1024, qPrintable(QString::number(grownKiB)));
+    } else {
+        QCOMPARE(shownText(*viewer), expected);
+    }
+    QCOMPARE(server->requestCount(logPath("m0")), 1);
+    QCOMPARE(watcher.opened(), QStringList());
 }
 
 QTEST_MAIN(TestChangeLogViewer)

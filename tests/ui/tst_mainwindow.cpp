@@ -1,8 +1,8 @@
 // The main window through its slots and the form's named widgets: sizes and
 // speed, the details log, the banner image, a second start, errors and their
-// exit codes, the Retry/Abort question when the update server does not
-// answer, the change log button, the start of the client, and one window
-// size through a whole update.
+// exit codes, markup from outside that must load nothing, the Retry/Abort
+// question when the update server does not answer, the change log button,
+// the start of the client, and one window size through a whole update.
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
@@ -23,6 +23,7 @@
 #include "app/configuration.h"
 #include "messageboxcatcher.h"
 #include "mirrorsfixture.h"
+#include "openwatcher.h"
 #include "testfiles.h"
 #include "testhttpserver.h"
 #include "udpresponder.h"
@@ -62,6 +63,8 @@ private slots:
     void otherInstance();
     void errors_data();
     void errors();
+    void markupLoadsNothing_data();
+    void markupLoadsNothing();
     void cancelledUpdateOffersRestart();
     void versionQueryAsksRetryOrAbort_data();
     void versionQueryAsksRetryOrAbort();
@@ -212,28 +215,37 @@ void TestMainWindow::aLongLogKeepsItsLatestLines()
 void TestMainWindow::bannerImage_data()
 {
     QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<QString>("clickUrl");
     QTest::addColumn<bool>("shown");
+    QTest::addColumn<bool>("linked");
 
-    QTest::newRow("PNG image") << pngImage() << true;
-    QTest::newRow("bytes that are no image") << QByteArray("<html>not an image</html>") << false;
-    QTest::newRow("truncated PNG") << pngImage().left(40) << false;
-    QTest::newRow("nothing") << QByteArray() << false;
+    const QString web = QStringLiteral("https://ads.example:8443/click?id=7");
+    QTest::newRow("PNG image") << pngImage() << web << true << true;
+    QTest::newRow("bytes that are no image")
+        << QByteArray("<html>not an image</html>") << web << false << false;
+    QTest::newRow("truncated PNG") << pngImage().left(40) << web << false << false;
+    QTest::newRow("nothing") << QByteArray() << web << false << false;
+    // The banner service is anyone on the network.
+    QTest::newRow("a click target that is no web address: the image, no link")
+        << pngImage() << "file:///etc/passwd" << true << false;
 }
 
 void TestMainWindow::bannerImage()
 {
     QFETCH(QByteArray, image);
+    QFETCH(QString, clickUrl);
     QFETCH(bool, shown);
+    QFETCH(bool, linked);
 
     auto* banner = widget<UrlClickLabel>("banner");
-    window->onBannerFound(image, QStringLiteral("https://ads.example:8443/click?id=7"));
-    if (shown) {
-        QVERIFY(!banner->pixmap().isNull());
+    window->onBannerFound(image, clickUrl);
+    QCOMPARE(!banner->pixmap().isNull(), shown);
+    if (shown)
         QCOMPARE(banner->pixmap().size(), QSize(468, 60));
-        QCOMPARE(banner->getUrl(), QStringLiteral("https://ads.example:8443/click?id=7"));
+    if (linked) {
+        QCOMPARE(banner->getUrl(), clickUrl);
         QCOMPARE(banner->toolTip(), QStringLiteral("Click to open \"https://ads.example\""));
     } else {
-        QVERIFY(banner->pixmap().isNull());
         QVERIFY(banner->getUrl().isEmpty());
         QVERIFY(banner->toolTip().isEmpty());
     }
@@ -305,6 +317,59 @@ void TestMainWindow::errors()
     QCOMPARE(catcher.titles, QStringList {QStringLiteral("Error")});
     QCOMPARE(catcher.texts, QStringList {text});
     QCOMPARE(widget<QTextEdit>("outputTextEdit")->toPlainText().contains(text), logged);
+}
+
+void TestMainWindow::markupLoadsNothing_data()
+{
+    QTest::addColumn<QString>("place");
+
+    QTest::newRow("news in the ticker") << "news";
+    QTest::newRow("the version's display text") << "display text";
+    QTest::newRow("a line of the details log") << "log";
+    QTest::newRow("an error box") << "error";
+}
+
+void TestMainWindow::markupLoadsNothing()
+{
+    QFETCH(QString, place);
+    // Texts from the command line, a datagram or a mirror that name files
+    // to show: an image, a style sheet, backgrounds. Read, "/dev/zero" in
+    // their place would allocate until the window dies.
+    QTemporaryDir resources;
+    for (const char* name : {"picture.png", "style.css", "background.png", "table.png"})
+        QVERIFY(TestFiles::write(resources.filePath(QLatin1String(name)), pngImage()));
+    const QString markup =
+        QStringLiteral("<img src=\"%1/picture.png\"><b>Bold</b> "
+                       "<link rel=\"stylesheet\" href=\"%1/style.css\">"
+                       "<span style=\"background-image:url(%1/background.png)\">news</span>"
+                       "<table background=\"file://%1/table.png\"><tr><td>cell</td></tr></table>")
+            .arg(resources.path());
+    OpenWatcher watcher(resources.path());
+    QVERIFY(watcher.isWatching());
+    auto* log = widget<QTextEdit>("outputTextEdit");
+    log->show();
+
+    if (place == QLatin1String("news")) {
+        configuration->setNews(markup);
+        window->setNews();
+    } else if (place == QLatin1String("display text")) {
+        configuration->setVersionString(markup);
+        window->setUIToConfigSpecs();
+    } else if (place == QLatin1String("log")) {
+        window->onAppendText(markup);
+    } else {
+        MessageBoxCatcher catcher;
+        window->onError(markup);
+        QCOMPARE(catcher.texts, QStringList {markup});
+    }
+    window->grab();
+
+    QCOMPARE(watcher.opened(), QStringList());
+    // Where a text is shown as text, its markup shows as written.
+    if (place == QLatin1String("log") || place == QLatin1String("error"))
+        QVERIFY(log->toPlainText().endsWith(markup));
+    if (place == QLatin1String("display text"))
+        QVERIFY(widget<QLabel>("versionLabel")->text().contains(markup.toHtmlEscaped()));
 }
 
 void TestMainWindow::cancelledUpdateOffersRestart()

@@ -74,6 +74,12 @@ void TestNewsBanner::click_data()
                                                 << "http://news.example/a" << true << "http://link.example/x";
     QTest::newRow("beside a link without default") << link << "" << false << "";
     QTest::newRow("link without default") << link << "" << true << "http://link.example/x";
+    // Only web addresses open, from a link or the default.
+    QTest::newRow("a link to a local file opens nothing")
+        << "<a href=\"file:///etc/passwd\">a rather long link text</a>"
+        << "" << true << "";
+    QTest::newRow("a default of another scheme opens nothing") << "<!--URL=smb://share.example/x-->Plain news"
+                                                               << "smb://share.example/x" << false << "";
 }
 
 void TestNewsBanner::click()

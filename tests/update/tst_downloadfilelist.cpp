@@ -4,7 +4,6 @@
 #include "update/downloadfilelisttaskspecification.h"
 
 #include <QLocale>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -13,6 +12,7 @@
 #include "mirrorsfixture.h"
 #include "net/mirrors.h"
 #include "net/partialdownload.h"
+#include "net/updaternetworkmanager.h"
 #include "scratchmount.h"
 #include "stagefixture.h"
 #include "testfiles.h"
@@ -45,7 +45,7 @@ private:
     struct World {
         StageFixture fixture;
         TestHttpServer server;
-        QNetworkAccessManager manager;
+        UpdaterNetworkManager manager;
         Mirrors mirrors {nullptr};
         QList<FileDownloadSpecification> list;
 

@@ -1,5 +1,6 @@
 // Fetching and verifying the product ini against the loopback mirrors:
-// reuse of present copies, retries after a failed signature, the retry limit.
+// reuse of a kept copy while it matches the mirror's signature, retries after
+// a failed signature, their pauses, and when they stop.
 #include "update/inidownloadtaskspecification.h"
 
 #include "mirrorsfixture.h"
@@ -8,7 +9,9 @@
 #include "testrelease.h"
 
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTest>
+#include <QTimer>
 
 class TestIniDownload : public QObject {
     Q_OBJECT
@@ -36,11 +39,13 @@ private slots:
         QTest::addColumn<QStringList>("fetched");
         const QString ini = QStringLiteral("/A/42/client_linux_amd64.ini");
         const QString sig = ini + QStringLiteral(".sig");
-        // Then the patch index, which this release has not.
+        // The signature always comes fresh: it says whether the kept copy is
+        // still the mirror's. Then the patch index, which this release has not.
         const QString index = QStringLiteral("/A/42/client_linux_amd64.patches.ini");
-        QTest::newRow("both present: only the patch index asked for") << true << true << QStringList {index};
+        QTest::newRow("both present: only the signature is fetched")
+            << true << true << QStringList {sig, index};
         QTest::newRow("signature missing: only it is fetched") << true << false << QStringList {sig, index};
-        QTest::newRow("product ini missing: only it is fetched") << false << true << QStringList {ini, index};
+        QTest::newRow("product ini missing: both fetched") << false << true << QStringList {ini, sig, index};
         QTest::newRow("both missing: both fetched in order")
             << false << false << QStringList {ini, sig, index};
     }
@@ -63,28 +68,33 @@ private slots:
         QCOMPARE(fixture->progressReports.last(), 1.0);
     }
 
-    void staleCopiesAreFetchedAgain()
+    void republishedReleaseReplacesTheKeptCopy()
     {
-        // An earlier run of another release left a pair that does not match.
-        TestRelease older(41);
-        older.addFile(QStringLiteral("a.txt"), "old alpha");
-        QVERIFY(TestFiles::write(local, older.productIni()));
-        QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), release.signature()));
+        // An earlier run kept the product ini of version 42 as first
+        // published; the publisher has published 42 again since.
+        TestRelease first;
+        first.addFile(QStringLiteral("a.txt"), "first alpha");
+        QVERIFY(TestFiles::write(local, first.productIni()));
+        QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), first.signature()));
 
         QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
-        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 1);
+        QCOMPARE(fixture->count(QStringLiteral("The product ini kept from an earlier run does not match the "
+                                               "mirror's signature; fetching it again")),
+            1);
+        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 0);
         QCOMPARE(fixture->server.requestedPaths(),
-            QStringList({"/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig",
-                "/A/42/client_linux_amd64.patches.ini"}));
+            QStringList({"/A/42/client_linux_amd64.ini.sig", "/A/42/client_linux_amd64.ini",
+                "/A/42/client_linux_amd64.ini.sig", "/A/42/client_linux_amd64.patches.ini"}));
         QCOMPARE(TestFiles::read(local), release.productIni());
         QCOMPARE(fixture->finishedCount, 1);
+        QCOMPARE(fixture->mirrors->getMirrorList().at(0).errors, 0);
     }
 
     void patchIndexIsKeptOnlyWhenTrusted_data()
     {
         QTest::addColumn<QString>(
             "mirror"); // what the mirror has: "index", "none", "unsigned", "badly signed"
-        QTest::addColumn<QString>("left"); // what an interrupted run left: "", "index", "badly signed"
+        QTest::addColumn<QString>("left"); // what an interrupted run left: "", "stale index"
         QTest::addColumn<bool>("kept");
         QTest::addColumn<int>("indexRequests");
         QTest::addColumn<QString>("logged");
@@ -102,11 +112,10 @@ private slots:
                                                           << "" << false << 1 << unsigned_;
         QTest::newRow("index with a bad signature: ignored") << "badly signed"
                                                              << "" << false << 1 << bad;
-        QTest::newRow("left by an interrupted run: checked, not fetched")
+        // Signed and sound, but of a release published again since.
+        QTest::newRow("left by an interrupted run: fetched fresh all the same")
             << "index"
-            << "index" << true << 0 << QString();
-        QTest::newRow("left damaged: fetched again") << "index"
-                                                     << "badly signed" << true << 1 << QString();
+            << "stale index" << true << 1 << QString();
     }
 
     void patchIndexIsKeptOnlyWhenTrusted()
@@ -133,10 +142,8 @@ private slots:
         const QString localIndex =
             fixture->configuration.tempDir() + QStringLiteral("/client_linux_amd64.patches.ini");
         if (!left.isEmpty()) {
-            QVERIFY(TestFiles::write(localIndex, release.patchIndex()));
-            QVERIFY(TestFiles::write(localIndex + ".sig",
-                left == QLatin1String("index") ? release.patchIndexSignature()
-                                               : other.patchIndexSignature()));
+            QVERIFY(TestFiles::write(localIndex, other.patchIndex()));
+            QVERIFY(TestFiles::write(localIndex + ".sig", other.patchIndexSignature()));
         }
 
         QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
@@ -152,22 +159,86 @@ private slots:
         QCOMPARE(fixture->mirrors->getMirrorList().at(0).errors, 0);
     }
 
-    void givesUpAfterTheRetryLimit()
+    void retriesStop_data()
     {
-        // A mirror that serves a signature of other content: every attempt fails.
-        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
-            TestHttpServer::Answer::ok(TestRelease(41).signature()));
+        QTest::addColumn<bool>("freshSignatures"); // every request gets another bad signature
+        QTest::addColumn<int>("iniRequests");
+        QTest::addColumn<QString>("lastLine");
 
-        QCOMPARE(fixture->run(makeTask(), 120000), int(TaskSpecification::ErrorCanceled));
+        QTest::newRow("the same bad pair again: nothing can change")
+            << false << 2
+            << "Could not verify the product ini file: the "
+               "mirrors send the same product ini and "
+               "signature that failed before. Aborting";
+        QTest::newRow("a new bad signature each time: up to the retry limit")
+            << true << IniDownloadTaskSpecification::maxRetries + 1
+            << "Could not verify the product ini file. Aborting";
+    }
+
+    void retriesStop()
+    {
+        QFETCH(bool, freshSignatures);
+        QFETCH(int, iniRequests);
+        QFETCH(QString, lastLine);
+        const QString sig = QStringLiteral("/A/42/client_linux_amd64.ini.sig");
+        const auto badSignature = [] {
+            QByteArray bytes(384, Qt::Uninitialized);
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+            return bytes;
+        };
+        fixture->server.setAnswer(sig, TestHttpServer::Answer::ok(badSignature()));
+        if (freshSignatures) {
+            connect(&fixture->server, &TestHttpServer::requestReceived, this, [&](const QString& path) {
+                if (path == sig)
+                    fixture->server.setAnswer(sig, TestHttpServer::Answer::ok(badSignature()));
+            });
+        }
+        IniDownloadTaskSpecification* task = makeTask();
+        task->setRetryPauses(0, 0);
+
+        QCOMPARE(fixture->run(task, 120000), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")),
-            IniDownloadTaskSpecification::maxRetries);
-        QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Aborting")), 1);
-        QCOMPARE(fixture->log.last(), QStringLiteral("Could not verify the product ini file. Aborting"));
-        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")),
-            IniDownloadTaskSpecification::maxRetries + 1);
+            iniRequests - 1);
+        QCOMPARE(fixture->log.last(), lastLine);
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")), iniRequests);
         // The stage ends once, in error, and never reports success afterwards.
         QCOMPARE(fixture->canceledCount, 1);
         QCOMPARE(fixture->finishedCount, 0);
+    }
+
+    void pausesGrowToHalfAMinute_data()
+    {
+        QTest::addColumn<int>("failedPairs");
+        QTest::addColumn<int>("pauseMs");
+
+        QTest::newRow("after the first failure") << 1 << 1000;
+        QTest::newRow("doubling") << 2 << 2000;
+        QTest::newRow("the fifth") << 5 << 16000;
+        QTest::newRow("capped at 30 s") << 6 << 30000;
+        QTest::newRow("and there it stays") << 1000 << 30000;
+    }
+
+    void pausesGrowToHalfAMinute()
+    {
+        QFETCH(int, failedPairs);
+        QTEST(IniDownloadTaskSpecification::retryPauseMs(failedPairs), "pauseMs");
+    }
+
+    void cancelDuringAPauseEndsAtOnce()
+    {
+        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
+            TestHttpServer::Answer::ok(TestRelease(41).signature()));
+        IniDownloadTaskSpecification* task = makeTask();
+        // Far longer than the bound of the run: only the cancel can end it.
+        task->setRetryPauses(600000, 600000);
+        connect(task, &TaskSpecification::message, this, [task](const QString& line) {
+            if (line == QLatin1String("Could not verify the product ini file. Retrying"))
+                QTimer::singleShot(0, task, [task] { task->userCanceled(); });
+        });
+
+        QCOMPARE(fixture->run(task), int(TaskSpecification::UserCanceled));
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini")), 1);
+        QCOMPARE(fixture->canceledCount, 1);
     }
 
     void missingOnEveryMirrorEndsInError()
