@@ -148,6 +148,8 @@ int main(int argc, char** argv)
         window->show();
         window->setNews();
         exitCode = QApplication::exec();
+    } else if (configuration->versionRefused()) {
+        exitCode = ExitCode::refused;
     }
 
     window.reset();

@@ -5,6 +5,7 @@
 #include "base/inivalue.h"
 #include "release/releasenames.h"
 #include "release/specialfiles.h"
+#include "releasestatementquery.h"
 #include "update/updateinidata.h"
 #include "update/updateparameters.h"
 #include "updatechecker.h"
@@ -14,6 +15,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QNetworkAccessManager>
 #include <QSettings>
 
 #include <cerrno>
@@ -41,6 +43,35 @@ bool Configuration::parseCommandLineOptions()
 }
 
 bool Configuration::parseCommandLineOptions(const QStringList& arguments)
+{
+    m_versionFromNetwork = false;
+    m_versionRefused = false;
+    m_productIniSha256.clear();
+    m_statementIssued = QDateTime();
+    return resolveParameters(arguments) && acceptTarget();
+}
+
+bool Configuration::acceptTarget()
+{
+    // Installations from before the record have none: nothing to compare.
+    const int installed = UpdateIniData::installedVersion();
+    if (installed == 0 || m_clientVersion >= installed)
+        return true;
+    // An older release may still be validly signed on the mirrors, holes and
+    // all; only the user can want it back.
+    if (!m_versionFromNetwork && localDowngradeAllowed)
+        return true;
+    refuse(QStringLiteral("Refusing to go back from version %1 to %2").arg(installed).arg(m_clientVersion));
+    return false;
+}
+
+void Configuration::refuse(const QString& reason)
+{
+    m_versionRefused = true;
+    Q_EMIT refused(reason);
+}
+
+bool Configuration::resolveParameters(const QStringList& arguments)
 {
     getUpdateChannel();
     m_runMode = RunMode::Interactive;
@@ -122,6 +153,16 @@ bool Configuration::getDefaultParameters()
     if (m_clientVersion != 0)
         return true;
 
+    switch (followReleaseStatement()) {
+    case Statement::Followed:
+        return true;
+    case Statement::Refused:
+    case Statement::Interrupted:
+        return false;
+    case Statement::None:
+        break;
+    }
+
     const QPair<QString, QString> latest = getLatestClientVersion(m_channel, m_news);
     // Abort, or no entry for our channel: the start ends without a message.
     if (latest.first.isEmpty())
@@ -129,8 +170,56 @@ bool Configuration::getDefaultParameters()
     if (!getClientVersionFromString(
             latest.first, QObject::tr("Update server returned invalid version nr (%1)")))
         return false;
+    m_versionFromNetwork = true;
     m_versionString = latest.second;
     return true;
+}
+
+Configuration::Statement Configuration::followReleaseStatement()
+{
+    if (!network)
+        return Statement::None;
+    const QString channel = channelName(m_channel);
+    ReleaseStatementQuery query(*network, ReleaseStatementQuery::mirrorBaseUrls(m_channel == Alpha),
+        m_clientType, channel, UpdateIniData::statementIssued(channel));
+    connect(&query, &ReleaseStatementQuery::message, this, &Configuration::message);
+    const ReleaseStatementQuery::Result result = query.run();
+    switch (result.outcome) {
+    case ReleaseStatementQuery::Outcome::None:
+        return Statement::None;
+    case ReleaseStatementQuery::Outcome::Interrupted:
+        return Statement::Interrupted;
+    case ReleaseStatementQuery::Outcome::Refused:
+        // A statement that cannot be followed must not quietly hand the
+        // decision back to the update server: it is how a client would be
+        // held on an old release.
+        m_versionFromNetwork = true;
+        refuse(result.reason);
+        return Statement::Refused;
+    case ReleaseStatementQuery::Outcome::Followed:
+        break;
+    }
+    const ReleaseStatement::Channel& entry = result.entry;
+    m_clientVersion = entry.version;
+    m_versionString = entry.display;
+    m_versionFromNetwork = true;
+    m_productIniSha256 = entry.productIniSha256;
+    m_statementIssued = entry.issued;
+    emit message(
+        QStringLiteral("Following the release statement of %1 for the %2 channel: version %3, issued %4")
+            .arg(m_clientType, channel)
+            .arg(entry.version)
+            .arg(ReleaseStatement::timeText(entry.issued)));
+    // Signed news wins; the update server only brings news when the
+    // statement has none, and no answer from it stops nothing.
+    if (!entry.news.isEmpty()) {
+        m_news = entry.news;
+    } else {
+        UpdateChecker checker;
+        if (checker.checkUpdate())
+            m_news = checker.newsText;
+    }
+    return Statement::Followed;
 }
 
 QPair<QString, QString> Configuration::getLatestClientVersion(UpdateChannel channel, QString& news)
@@ -253,6 +342,11 @@ const QString& Configuration::getSpecialFileRenamePrefix()
     return ReleaseNames::oldPrefix();
 }
 
+void Configuration::setNetworkAccessManager(QNetworkAccessManager* manager)
+{
+    network = manager;
+}
+
 void Configuration::setQuestions(UserQuestions* questions)
 {
     this->questions = questions;
@@ -266,5 +360,6 @@ UpdateParameters Configuration::updateParameters() const
     parameters.clientType = m_clientType;
     parameters.clientVersion = m_clientVersion;
     parameters.downloadConcurrency = m_downloadConcurrency;
+    parameters.productIniSha256 = m_productIniSha256;
     return parameters;
 }

@@ -4,11 +4,15 @@
 
 #include "updatechannel.h"
 
+#include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
+class QNetworkAccessManager;
 class UserQuestions;
 struct UpdateParameters;
 
@@ -69,6 +73,15 @@ public:
     /// Who is asked when the update server does not answer; not owned. Without
     /// one, the first failed query gives up.
     void setQuestions(UserQuestions* questions);
+    /// Whether a version named on the command line (or as alphaRevno in
+    /// "update.ini") may be older than the installed one: the user's choice
+    /// in the window (the default), only with --allow-downgrade on the
+    /// console. A version from the network never may.
+    void setLocalDowngradeAllowed(bool allowed) { localDowngradeAllowed = allowed; }
+    /// The manager (and with it the proxy) through which the release
+    /// statement is fetched from the mirrors; not owned. Without one no
+    /// statement is asked for, and the update server alone names the version.
+    void setNetworkAccessManager(QNetworkAccessManager* manager);
 
     /// The values the stages of an update need, taken when it starts.
     UpdateParameters updateParameters() const;
@@ -88,6 +101,17 @@ public:
     QString proxy() const { return m_proxy; }
     /// Files downloaded at once: at least 1 once "update.ini" was read, 0 before.
     int downloadConcurrency() const { return m_downloadConcurrency; }
+    /// The version to install came from the network (the update server or a
+    /// release statement), not from the command line or "update.ini".
+    bool versionFromNetwork() const { return m_versionFromNetwork; }
+    /// The last parseCommandLineOptions() refused the version information
+    /// (see refused); the run ends with ExitCode::refused.
+    bool versionRefused() const { return m_versionRefused; }
+    /// When the version came from a release statement: the SHA-256 of the
+    /// product ini it names (32 bytes), and when it was issued. Empty and
+    /// invalid otherwise.
+    QByteArray productIniSha256() const { return m_productIniSha256; }
+    QDateTime statementIssued() const { return m_statementIssued; }
 
     /// For a run whose parameters are settled elsewhere than on the command line.
     void setRunMode(RunMode mode) { m_runMode = mode; }
@@ -100,9 +124,30 @@ public:
 signals:
     void fatalError(QString errorMessage);
     void message(QString message);
+    /// The version information cannot be trusted to move the client forward,
+    /// for the reason given ("Refusing to go back from version 5 to 3"):
+    /// nothing is to be fetched or changed.
+    void refused(QString reason);
 
 private:
+    enum class Statement { None, Followed, Refused, Interrupted };
+
+    bool resolveParameters(const QStringList& arguments);
+    // Asks the mirrors for the release statement of the channel and takes
+    // the version (and the news, if any) from it.
+    Statement followReleaseStatement();
+    // False, after refused, when the version would take the client back
+    // without the user's say.
+    bool acceptTarget();
+    void refuse(const QString& reason);
+
     UserQuestions* questions = nullptr;
+    bool localDowngradeAllowed = true;
+    QPointer<QNetworkAccessManager> network;
+    QByteArray m_productIniSha256;
+    QDateTime m_statementIssued;
+    bool m_versionFromNetwork = false;
+    bool m_versionRefused = false;
     RunMode m_runMode = RunMode::Interactive;
     UpdateChannel m_channel = Stable;
     QString m_clientType;

@@ -15,6 +15,10 @@ constexpr int usage = 2;
 /// Another updater is updating this installation, or the lock that keeps
 /// others out cannot be taken; nothing was changed.
 constexpr int otherUpdater = 3;
+/// The version information was refused: it would take the client back to an
+/// older version than the installed one, or came in a release statement that
+/// has expired or is older than one already followed. Nothing was changed.
+constexpr int refused = 4;
 /// A check found an update to install (console).
 constexpr int updateAvailable = 100;
 /// Cancelled by a signal: this plus the signal's number, as shells report it.

@@ -33,12 +33,12 @@ bool resolve(const ServerAddress& server, sockaddr_in* result)
     return true;
 }
 
-bool sendRequest(int fd, const sockaddr_in& to, char command)
+bool sendRequest(int fd, char command)
 {
     const char request[2] = {command, '\0'};
     ssize_t sent;
     do {
-        sent = ::sendto(fd, request, sizeof(request), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        sent = ::send(fd, request, sizeof(request), 0);
     } while (sent < 0 && errno == EINTR);
     return sent > 0;
 }
@@ -82,8 +82,13 @@ bool UpdateChecker::readFromServer()
     sockaddr_in address {};
     if (!resolve(server, &address))
         return false;
+    // A connected datagram socket only ever receives from that address and
+    // port: the kernel drops an answer forged by anyone else, which would
+    // otherwise be taken for the server's if it came first.
+    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0)
+        return false;
 
-    if (!sendRequest(socket.fd(), address, '3'))
+    if (!sendRequest(socket.fd(), '3'))
         return false;
 
     timeval timeout {};
@@ -96,7 +101,7 @@ bool UpdateChecker::readFromServer()
         return false;
     readVersionReply(versionReply);
 
-    if (!sendRequest(socket.fd(), address, '*'))
+    if (!sendRequest(socket.fd(), '*'))
         return false;
     QString news;
     if (!receiveText(socket.fd(), newsReplyMax, &news))

@@ -25,8 +25,9 @@ public:
     /// with its UDP port.
     static ServerAddress serverAddress();
 
-    /// Runs the whole exchange; true when both replies arrived. Blocks the
-    /// calling thread for up to the reply time-out per reply plus name
+    /// Runs the whole exchange; true when both replies arrived. Only
+    /// datagrams from the server's address and port count as replies. Blocks
+    /// the calling thread for up to the reply time-out per reply plus name
     /// resolution.
     bool checkUpdate();
     bool readFromServer();

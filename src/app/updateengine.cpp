@@ -80,10 +80,14 @@ UpdateEngine::UpdateEngine(Configuration& configuration, QObject* parent)
     connect(&configuration, &Configuration::message, this, &UpdateEngine::message);
     connect(timer, &QTimer::timeout, this, &UpdateEngine::onTimer);
     configuration.getProxyAndDownloadConcurrency();
-    applyProxy();
+    // The release statement comes through the same manager and proxy; with a
+    // proxy that cannot be used the run ends with its error before anything
+    // is asked for.
+    if (applyProxy())
+        configuration.setNetworkAccessManager(networkManager);
 }
 
-void UpdateEngine::applyProxy()
+bool UpdateEngine::applyProxy()
 {
     auto* rules = new ProxyRules(configuration->proxy(), QProcessEnvironment::systemEnvironment());
     const QString errorMessage = rules->error();
@@ -94,7 +98,9 @@ void UpdateEngine::applyProxy()
     if (!errorMessage.isEmpty()) {
         QMetaObject::invokeMethod(
             this, [this, errorMessage] { emit fatalError(errorMessage); }, Qt::QueuedConnection);
+        return false;
     }
+    return true;
 }
 
 UpdateEngine::~UpdateEngine() = default;
@@ -292,8 +298,14 @@ void UpdateEngine::onTaskFinished()
 {
     timer->stop();
     const bool wasCheck = checkDir != nullptr;
-    if (!wasCheck)
+    if (!wasCheck) {
         cleanup();
+        // What later runs compare a version from the network with.
+        if (!UpdateIniData::recordInstalled(configuration->clientVersion(),
+                channelName(configuration->channel()), configuration->statementIssued()))
+            emit message(
+                QStringLiteral("Cannot record the installed version in %1").arg(UpdateIniData::filename()));
+    }
     checkDir.reset();
     state = EngineFinished;
     if (!wasCheck)

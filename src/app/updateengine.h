@@ -113,7 +113,9 @@ private slots:
     void onBannerDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
 
 private:
-    void applyProxy();
+    // False after an invalid proxy setting, which is reported once the
+    // event loop runs.
+    bool applyProxy();
     // What every session needs: the signature library, "mirrors.ini" and a
     // seeded random source. False after a fatalError.
     bool prepareSession();

@@ -15,7 +15,7 @@
 #include "app/updateengine.h"
 #include "buildconfig.h"
 #include "consoleoutput.h"
-#include "crypto/publickey.h"
+#include "crypto/trustedkeys.h"
 #include "signalwatcher.h"
 
 namespace {
@@ -39,19 +39,6 @@ QString signalName(int signalNumber)
     }
 }
 
-QString channelName(UpdateChannel channel)
-{
-    switch (channel) {
-    case Beta:
-        return QStringLiteral("beta");
-    case Alpha:
-        return QStringLiteral("alpha");
-    case Stable:
-        break;
-    }
-    return QStringLiteral("stable");
-}
-
 // "update.corvane.example, UDP port 17384": where the version query went.
 QString updateServerName()
 {
@@ -65,12 +52,14 @@ void print(std::FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
-// The key fingerprint lets a publisher see which key this build trusts
+// The key fingerprints let a publisher see which keys this build trusts
 // without a signed release at hand.
 QString versionText()
 {
-    return QStringLiteral("update (Corvane Client updater) %1\nRelease signing key: %2\n")
-        .arg(QLatin1String(CORVANE_VERSION), QLatin1String(publicKeyFingerprint));
+    QString text = QStringLiteral("update (Corvane Client updater) %1\n").arg(QLatin1String(CORVANE_VERSION));
+    for (const QString& fingerprint : TrustedKeys::fingerprints())
+        text += QStringLiteral("Release signing key: %1\n").arg(fingerprint);
+    return text;
 }
 
 } // namespace
@@ -146,7 +135,9 @@ int ConsoleFrontEnd::exec()
 
     configuration = std::make_unique<Configuration>();
     configuration->setQuestions(this);
+    configuration->setLocalDowngradeAllowed(options.allowDowngrade);
     connect(configuration.get(), &Configuration::fatalError, this, &ConsoleFrontEnd::onFatalConfigError);
+    connect(configuration.get(), &Configuration::refused, this, &ConsoleFrontEnd::onVersionRefused);
     engine = std::make_unique<UpdateEngine>(*configuration, nullptr);
     connect(engine.get(), &UpdateEngine::message, this, &ConsoleFrontEnd::onMessage);
     connect(engine.get(), &UpdateEngine::error, this, &ConsoleFrontEnd::onError);
@@ -255,6 +246,13 @@ void ConsoleFrontEnd::onError(QString errorMessage)
 void ConsoleFrontEnd::onFatalConfigError(QString errorMessage)
 {
     fail(ExitCode::configuration, errorMessage);
+}
+
+void ConsoleFrontEnd::onVersionRefused(QString reason)
+{
+    fail(ExitCode::refused, reason);
+    if (!configuration->versionFromNetwork())
+        output.error(QStringLiteral("--allow-downgrade installs an older version named on the command line"));
 }
 
 void ConsoleFrontEnd::onFatalError(QString errorMessage)

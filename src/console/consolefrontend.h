@@ -53,6 +53,7 @@ private slots:
     void onMessage(QString message);
     void onError(QString errorMessage);
     void onFatalConfigError(QString errorMessage);
+    void onVersionRefused(QString reason);
     void onFatalError(QString errorMessage);
     void onUpdateProgress(qreal doneFrac);
     void onDownloadProgress(quint64 downloadDone, quint64 downloadTotal, quint64 speed, bool downloading);

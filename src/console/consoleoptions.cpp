@@ -37,6 +37,7 @@ const OptionRule optionRules[] = {
     {"--json", "", false, ConsoleOptions::Update, &ConsoleOptions::json, consoleRuns},
     {"--start-client", "", false, ConsoleOptions::Update, &ConsoleOptions::startClient,
         bit(ConsoleOptions::Update)},
+    {"--allow-downgrade", "", false, ConsoleOptions::Update, &ConsoleOptions::allowDowngrade, consoleRuns},
 };
 
 // The toolkit's options that take a value, and those that do not: the
@@ -186,8 +187,9 @@ QString ConsoleOptions::usageText()
     return QStringLiteral(R"(Usage:
   update [<type> <version>]
   update --nouser [<type> <version> [<display text or "#"> [<news>]]]
-  update --console [-q] [--json] [--start-client] [<type> <version> [<display text or "#"> [<news>]]]
-  update --check [-q] [--json] [<type> <version>]
+  update --console [-q] [--json] [--start-client] [--allow-downgrade]
+                   [<type> <version> [<display text or "#"> [<news>]]]
+  update --check [-q] [--json] [--allow-downgrade] [<type> <version>]
   update -h | --help | -V | --version
 )");
 }
@@ -210,14 +212,20 @@ for a display text or news that starts with "-".
   --json          Write one JSON object per line on standard output: log
                   lines, progress and a final result (--console, --check).
   --start-client  Start the client after a successful update (--console only).
+  --allow-downgrade
+                  Install (or check) the version named on the command line
+                  even when it is older than the installed one (--console,
+                  --check). A version from the network is never installed
+                  over a newer one.
   -h, --help      Print this help.
-  -V, --version   Print the updater's version and the fingerprint of the key
+  -V, --version   Print the updater's version and the fingerprint of each key
                   it checks releases against.
 
-Without a version, the version comes from update.ini (alpha channel) or from
-the update server, which is asked up to 3 times. Downloads go through the
-proxy of update.ini, or else through http_proxy, https_proxy and no_proxy
-(also in capitals); TMPDIR chooses where the downloads wait.
+Without a version, the version comes from update.ini (alpha channel), from
+the signed release statement on the mirrors, or from the update server, which
+is asked up to 3 times. Downloads go through the proxy of update.ini, or else
+through http_proxy, https_proxy and no_proxy (also in capitals); TMPDIR
+chooses where the downloads wait.
 
 SIGINT (Ctrl+C), SIGTERM and SIGHUP cancel the update; a cut-short
 installation is rolled back before the program exits. Once every file is
@@ -234,6 +242,10 @@ Exit codes:
        or the window has no display to open on
   3    another updater is updating this installation, or its lock
        (update.lock) cannot be taken; nothing was changed
+  4    refused: the version would take the client back to an older one
+       (from the network, or named without --allow-downgrade), or its
+       release statement has expired or is older than one already
+       followed; nothing was changed
   130  cancelled by SIGINT (143: SIGTERM, 129: SIGHUP), after the rollback
 )");
 }

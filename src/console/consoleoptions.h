@@ -18,6 +18,8 @@ struct ConsoleOptions {
     bool startClient = false;
     /// One JSON object per line on standard output instead of text.
     bool json = false;
+    /// A version named on the command line may be older than the installed one.
+    bool allowDowngrade = false;
     /// Client type, version, display text ("#" for none) and news, as far as given.
     QStringList positional;
     /// The toolkit's own options (-platform offscreen, -style fusion...),

@@ -4,13 +4,24 @@
 #include <utility>
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
-
-#include <tomcrypt.h>
+#include <QFileInfo>
 
 #include "crypto/filemd5.h"
-#include "crypto/publickey.h"
-#include "crypto/tomcryptutil.h"
+#include "crypto/trustedkeys.h"
+
+namespace {
+
+// "the key SHA256:..." or "the keys SHA256:..., SHA256:...".
+QString trustedKeysText()
+{
+    const QStringList keys = TrustedKeys::fingerprints();
+    return (keys.size() == 1 ? QStringLiteral("the key ") : QStringLiteral("the keys "))
+        + keys.join(QStringLiteral(", "));
+}
+
+} // namespace
 
 CheckSignatureTaskSpecification::CheckSignatureTaskSpecification(
     QString filePath, QString md5, bool failOnMismatch, QObject* parent, double parentProgressRange)
@@ -23,6 +34,7 @@ CheckSignatureTaskSpecification::CheckSignatureTaskSpecification(
 
 void CheckSignatureTaskSpecification::execute()
 {
+    verifiedDigest.clear();
     if (knownDigest.isEmpty() || md5.isEmpty()) {
         ASyncTaskSpecification::execute();
         return;
@@ -33,7 +45,8 @@ void CheckSignatureTaskSpecification::execute()
 
 ASyncFunc* CheckSignatureTaskSpecification::createFunction()
 {
-    return new CheckSigFunc(filePath, md5);
+    runDigest = std::make_shared<QByteArray>();
+    return new CheckSigFunc(filePath, md5, md5.isEmpty() ? runDigest : nullptr);
 }
 
 void CheckSignatureTaskSpecification::runDone(bool ok)
@@ -42,15 +55,17 @@ void CheckSignatureTaskSpecification::runDone(bool ok)
     if (state() != Running)
         return;
     if (ok) {
+        if (md5.isEmpty() && runDigest)
+            verifiedDigest = *runDigest;
         emit checkDone(true, this);
         finish();
         return;
     }
-    // A release signed with another key fails here: the fingerprint lets
-    // the publisher compare it with 'corvane-keytool fingerprint'.
+    // A release signed with another key fails here: the fingerprints let
+    // the publisher compare them with 'corvane-keytool fingerprint'.
     if (md5.isEmpty())
-        emit message(QStringLiteral("Signature check failed for %1 (the updater trusts the key %2)")
-                         .arg(filePath, QLatin1String(publicKeyFingerprint)));
+        emit message(QStringLiteral("Signature check failed for %1 (the updater trusts %2)")
+                         .arg(filePath, trustedKeysText()));
     else
         emit message(QStringLiteral("Signature check failed for %1").arg(filePath));
     emit checkDone(false, this);
@@ -60,9 +75,10 @@ void CheckSignatureTaskSpecification::runDone(bool ok)
         finish();
 }
 
-CheckSigFunc::CheckSigFunc(const QString& filePath, const QString& md5)
+CheckSigFunc::CheckSigFunc(const QString& filePath, const QString& md5, std::shared_ptr<QByteArray> sha256)
     : filePath(filePath)
     , md5(md5)
+    , sha256(std::move(sha256))
 {
 }
 
@@ -90,22 +106,19 @@ bool CheckSigFunc::checkMD5()
 
 bool CheckSigFunc::checkRSA()
 {
+    // A mirror that has a SHA-256 signature has it checked alone: a ".sig"
+    // beside it must not give a way round it.
+    const QString strongSig = filePath + QStringLiteral(".sig256");
+    const bool strong = QFileInfo::exists(strongSig);
     QByteArray data;
     QByteArray sig;
-    if (!readFile(filePath, data) || !readFile(filePath + QStringLiteral(".sig"), sig))
+    if (!readFile(filePath, data) || !readFile(strong ? strongSig : filePath + QStringLiteral(".sig"), sig))
         return false;
-    // A malformed key or signature (a wrong length included) is a failed
-    // check like any other; the caller reports it.
-    try {
-        rsa_key key;
-        load_key(&key, PUBLIC_KEY, keyFileSize);
-        RsaKeyGuard guard(&key);
-        return verify_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()),
-            static_cast<unsigned long>(data.size()), reinterpret_cast<unsigned char*>(sig.data()),
-            static_cast<unsigned long>(sig.size()));
-    } catch (const crypt_exception&) {
+    if (!TrustedKeys::verify(data, sig, strong ? SignatureHash::Sha256 : SignatureHash::Sha1))
         return false;
-    }
+    if (sha256)
+        *sha256 = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
+    return true;
 }
 
 bool CheckSigFunc::readFile(QString name, QByteArray& data)

@@ -1,4 +1,4 @@
-// RSA signatures over SHA-1 digests with fixed parameters, on top of libtomcrypt.
+// RSA signatures over SHA-1 or SHA-256 digests with fixed parameters, on top of libtomcrypt.
 #include "tomcryptutil.h"
 
 #include <cstdio>
@@ -16,6 +16,7 @@ namespace {
 
 // Set once by crypt_init on one thread, read-only afterwards.
 int hash_idx = -1;
+int sha256_idx = -1;
 int prng_idx = -1;
 
 constexpr long publicExponent = 65537;
@@ -25,7 +26,7 @@ constexpr unsigned long readChunkSize = 2048;
 // fail like any other library error instead.
 void requireInit()
 {
-    if (ltc_mp.name == nullptr || hash_idx < 0 || prng_idx < 0)
+    if (ltc_mp.name == nullptr || hash_idx < 0 || sha256_idx < 0 || prng_idx < 0)
         throw crypt_exception("crypt_init has not been called");
 }
 
@@ -75,7 +76,10 @@ void crypt_init()
     ltc_mp = ltm_desc;
     if (register_hash(&sha1_desc) == -1)
         throw crypt_exception("Error registering sha1");
+    if (register_hash(&sha256_desc) == -1)
+        throw crypt_exception("Error registering sha256");
     hash_idx = find_hash("sha1");
+    sha256_idx = find_hash("sha256");
     prng_idx = find_prng("sprng");
 }
 
@@ -90,28 +94,54 @@ void hash_msg(const unsigned char* in, unsigned long len, unsigned char* out)
     sha1_done(&md, out);
 }
 
-bool verify_msg(
-    Rsa_key* key, const unsigned char* data, unsigned long dataLen, unsigned char* sig, unsigned long sigLen)
+unsigned long hash_for_signature(
+    SignatureHash hash, const unsigned char* in, unsigned long len, unsigned char* out)
+{
+    if (hash == SignatureHash::Sha1) {
+        hash_msg(in, len, out);
+        return digestSize;
+    }
+    static const unsigned char nothing = 0;
+    hash_state md;
+    sha256_init(&md);
+    sha256_process(&md, len > 0 ? in : &nothing, len);
+    sha256_done(&md, out);
+    return sha256DigestSize;
+}
+
+int signature_hash_index(SignatureHash hash)
 {
     requireInit();
-    unsigned char digest[digestSize];
-    hash_msg(data, dataLen, digest);
+    return hash == SignatureHash::Sha1 ? hash_idx : sha256_idx;
+}
+
+unsigned long signature_salt_length(SignatureHash hash)
+{
+    return hash == SignatureHash::Sha1 ? pssSaltLength : pss256SaltLength;
+}
+
+bool verify_msg(Rsa_key* key, const unsigned char* data, unsigned long dataLen, unsigned char* sig,
+    unsigned long sigLen, SignatureHash hash)
+{
+    requireInit();
+    unsigned char digest[sha256DigestSize];
+    const unsigned long length = hash_for_signature(hash, data, dataLen, digest);
     int stat = 0;
     check_err("rsa_verify_hash",
-        rsa_verify_hash_ex(
-            sig, sigLen, digest, digestSize, LTC_PKCS_1_PSS, hash_idx, pssSaltLength, &stat, key));
+        rsa_verify_hash_ex(sig, sigLen, digest, length, LTC_PKCS_1_PSS, signature_hash_index(hash),
+            signature_salt_length(hash), &stat, key));
     return stat == 1;
 }
 
-void sign_msg(
-    Rsa_key* key, const unsigned char* data, unsigned long len, unsigned char* out, unsigned long* outLen)
+void sign_msg(Rsa_key* key, const unsigned char* data, unsigned long len, unsigned char* out,
+    unsigned long* outLen, SignatureHash hash)
 {
     requireInit();
-    unsigned char digest[digestSize];
-    hash_msg(data, len, digest);
+    unsigned char digest[sha256DigestSize];
+    const unsigned long length = hash_for_signature(hash, data, len, digest);
     check_err("rsa_sign_hash",
-        rsa_sign_hash_ex(digest, digestSize, out, outLen, LTC_PKCS_1_PSS, nullptr, prng_idx, hash_idx,
-            pssSaltLength, key));
+        rsa_sign_hash_ex(digest, length, out, outLen, LTC_PKCS_1_PSS, nullptr, prng_idx,
+            signature_hash_index(hash), signature_salt_length(hash), key));
 }
 
 void create_key(Rsa_key* key, int bits)

@@ -1,5 +1,6 @@
-// RSA signatures over SHA-1 digests with fixed parameters, on top of libtomcrypt
-// (libtommath as big-number provider): key making, import and export, whole-file I/O.
+// RSA signatures over SHA-1 or SHA-256 digests with fixed parameters, on top of
+// libtomcrypt (libtommath as big-number provider): key making, import and
+// export, whole-file I/O.
 #pragma once
 
 #include <exception>
@@ -16,8 +17,17 @@ constexpr unsigned long keyFileSize = 4096;
 constexpr unsigned long oldKeyFileSize = 2048;
 /// Length of a SHA-1 digest.
 constexpr unsigned long digestSize = 20;
-/// Length of the RSASSA-PSS salt, in bytes.
+/// Length of the RSASSA-PSS salt of SHA-1 signatures, in bytes.
 constexpr unsigned long pssSaltLength = 8;
+/// Length of a SHA-256 digest, and of the salt of SHA-256 signatures (as
+/// openssl's "-sigopt rsa_pss_saltlen:32" makes them).
+constexpr unsigned long sha256DigestSize = 32;
+constexpr unsigned long pss256SaltLength = 32;
+
+/// The digest a signature is made over: SHA-1 with an 8-byte salt (the
+/// ".sig" files), or SHA-256 with a 32-byte salt (".sig256"). MGF1 uses the
+/// same digest.
+enum class SignatureHash { Sha1, Sha256 };
 /// Sizes of the keys create_key makes, in bits. Signatures of larger keys that
 /// fit a key file verify all the same.
 constexpr int defaultKeyBits = 3072;
@@ -39,7 +49,7 @@ private:
     std::string message;
 };
 
-/// Registers SHA-1 and the system random source and selects libtommath. Call it
+/// Registers SHA-1, SHA-256 and the system random source and selects libtommath. Call it
 /// on one thread before any other function; calling it again changes nothing.
 /// Afterwards the other functions may run on several threads at once, each
 /// with its own key and buffers.
@@ -49,16 +59,24 @@ void crypt_init();
 /// digestSize bytes at out.
 void hash_msg(const unsigned char* in, unsigned long len, unsigned char* out);
 
-/// True if sig is a valid RSASSA-PSS (SHA-1, 8-byte salt) signature of data.
+/// True if sig is a valid RSASSA-PSS signature of data over the digest hash.
 /// Throws for a malformed signature, including one whose length is not the
 /// modulus length.
-bool verify_msg(
-    Rsa_key* key, const unsigned char* data, unsigned long dataLen, unsigned char* sig, unsigned long sigLen);
+bool verify_msg(Rsa_key* key, const unsigned char* data, unsigned long dataLen, unsigned char* sig,
+    unsigned long sigLen, SignatureHash hash = SignatureHash::Sha1);
 
 /// Signs data with the scheme verify_msg expects. *outLen is the room at out on
 /// entry and the signature length (the modulus length) on return.
-void sign_msg(
-    Rsa_key* key, const unsigned char* data, unsigned long len, unsigned char* out, unsigned long* outLen);
+void sign_msg(Rsa_key* key, const unsigned char* data, unsigned long len, unsigned char* out,
+    unsigned long* outLen, SignatureHash hash = SignatureHash::Sha1);
+
+/// The digest of len bytes at in (null allowed for none) that hash signs,
+/// into out (digestSize or sha256DigestSize bytes); returns its length.
+unsigned long hash_for_signature(
+    SignatureHash hash, const unsigned char* in, unsigned long len, unsigned char* out);
+/// The library's index of hash, and the salt length its signatures use.
+int signature_hash_index(SignatureHash hash);
+unsigned long signature_salt_length(SignatureHash hash);
 
 /// Makes a new key pair of bits bits (minKeyBits to maxKeyBits, a multiple of
 /// 8) with public exponent 65537. Free it with rsa_free.

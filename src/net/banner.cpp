@@ -17,7 +17,6 @@ Banner::Banner(QObject* parent)
     : QObject(parent)
     , socket(new QUdpSocket(this))
 {
-    socket->bind(QHostAddress(QHostAddress::AnyIPv4), 0);
     connect(socket, &QUdpSocket::readyRead, this, &Banner::onReadyRead);
     connect(socket, &QUdpSocket::errorOccurred, this, &Banner::onError);
 }
@@ -43,13 +42,21 @@ void Banner::onResolved(QHostInfo hostInfo)
     }
     if (serverAddress.isNull())
         return;
+    // Connected, the socket takes datagrams from the server's address and
+    // port alone: nobody else can answer in its place. For a datagram
+    // socket the connection is made at once.
+    socket->connectToHost(serverAddress, serverPort);
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        giveUp();
+        return;
+    }
     sendRequest();
 }
 
 void Banner::sendRequest()
 {
     static const QByteArray request("\x01\x01", 2);
-    if (socket->writeDatagram(request, serverAddress, serverPort) != request.size()) {
+    if (socket->write(request) != request.size()) {
         giveUp();
         return;
     }

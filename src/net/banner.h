@@ -17,18 +17,18 @@ extern const char* const BANNER_SERVER;
 /// The server's port unless the override names another.
 constexpr quint16 bannerPort = 2009;
 
-/// One banner query. run() resolves the server and sends a 2-byte request;
-/// without an answer the request goes out once more after the answer
-/// time-out (5000 ms unless set), and one time-out after that the query gives
-/// up. The first datagram that arrives ends the query: "imageUrl,clickUrl"
-/// gives bannerFound(), anything else nothing. Every failure is silent. GUI
-/// thread only.
+/// One banner query. run() resolves the server, connects the socket to it and
+/// sends a 2-byte request; without an answer the request goes out once more
+/// after the answer time-out (5000 ms unless set), and one time-out after
+/// that the query gives up. The first datagram from the server's address and
+/// port ends the query (the kernel drops those of any other sender):
+/// "imageUrl,clickUrl" gives bannerFound(), anything else nothing. Every
+/// failure is silent. GUI thread only.
 class Banner final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(Banner)
 
 public:
-    /// Binds the socket to a free local port at once.
     explicit Banner(QObject* parent);
 
     /// Starts the query; call it once.

@@ -101,6 +101,7 @@ DownloadTaskSpecification::~DownloadTaskSpecification()
 void DownloadTaskSpecification::execute()
 {
     emit message(QStringLiteral("Downloading %1").arg(remotePath));
+    absent = false;
     setRunning();
     if (resumableValidator().isEmpty())
         startDownload();
@@ -133,6 +134,7 @@ void DownloadTaskSpecification::onPrefixDigested(const std::shared_ptr<ResumePre
 void DownloadTaskSpecification::reset()
 {
     resetDownload();
+    absent = false;
     TaskSpecification::reset();
 }
 
@@ -273,12 +275,10 @@ void DownloadTaskSpecification::onMetaDataChanged()
         startDownload();
         return;
     }
-    if (missingAllowed && (code == 404 || code == 410)) {
-        // No fault of the mirror's: a file it need not have.
-        const QString url = fileUrl();
+    if (code == 404 && absenceAllowed) {
+        emit message(QStringLiteral("%1 is not on mirror %2").arg(remotePath, mirror.name));
         resetDownload();
-        missing = true;
-        emit message(QStringLiteral("%1 returned %2").arg(url).arg(code));
+        absent = true;
         finish();
         return;
     }
@@ -515,7 +515,6 @@ void DownloadTaskSpecification::resetDownload()
     resumeOffset = 0;
     receivedMd5.clear();
     resumed = false;
-    missing = false;
     bytesAtLastTick = 0;
     bytesReceived = 0;
     expectedSize = initialExpectedSize;

@@ -53,12 +53,12 @@ public:
     /// For a file of unknown size: more than maxBytes count like more data
     /// than an expected size. -1 (the default) sets no limit.
     void setSizeLimit(qint64 maxBytes) { sizeLimit = maxBytes; }
-    /// For a file a mirror may well not have: a 404 or 410 answer then ends
-    /// the task as finished with isMissing() true, charging no mirror and
-    /// asking no other, instead of dropping the mirror and trying the next.
-    void setMissingAllowed(bool allowed) { missingAllowed = allowed; }
-    /// Once finished: whether the mirror said it has no such file.
-    bool isMissing() const { return missing; }
+    /// For a file a mirror may or may not carry: a 404 is then the mirror's
+    /// answer that it has none, not a fault. The task finishes without a file
+    /// and without charging the mirror, and isAbsent() says so.
+    void setAbsenceAllowed(bool allowed) { absenceAllowed = allowed; }
+    /// Once finished: the mirror said it has no such file (see setAbsenceAllowed).
+    bool isAbsent() const { return absent; }
     /// What the downloads this one belongs to still need in its directory,
     /// asked when the disk turns out to be full. Unset, it is the size of
     /// this file, unsaid when unknown.
@@ -162,8 +162,8 @@ private:
     qint64 expectedSize;
     qint64 initialExpectedSize;
     qint64 sizeLimit = -1;
-    bool missingAllowed = false;
-    bool missing = false;
+    bool absenceAllowed = false;
+    bool absent = false;
     std::function<qint64()> spaceNeeded;
     qint64 bytesReceived = 0;
     // Where this attempt's body starts in the file: the length of the copy

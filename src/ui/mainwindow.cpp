@@ -97,6 +97,7 @@ MainWindow::MainWindow(Configuration& configuration)
     connect(singleInstance, &SingleInstanceChecker::otherInstanceActivate, this,
         &MainWindow::onOtherInstanceActivate);
     connect(&configuration, &Configuration::fatalError, this, &MainWindow::onFatalConfigError);
+    connect(&configuration, &Configuration::refused, this, &MainWindow::onVersionRefused);
     configuration.setQuestions(this);
 
     engine->getBanner();
@@ -184,6 +185,14 @@ void MainWindow::onFatalConfigError(QString errorMessage)
     // No parent: the window may never have been shown.
     showError(nullptr, errorMessage);
     QApplication::exit(ExitCode::configuration);
+}
+
+void MainWindow::onVersionRefused(QString reason)
+{
+    std::fprintf(stderr, "%s\n", qUtf8Printable(reason));
+    // No parent: the window is never shown after a refusal.
+    showError(nullptr, reason);
+    QApplication::exit(ExitCode::refused);
 }
 
 void MainWindow::onFatalError(QString errorMessage)

@@ -35,6 +35,9 @@ public:
 
 public slots:
     void onFatalConfigError(QString errorMessage);
+    /// The version information was refused: says why on standard error and
+    /// in the error box; the program then ends with ExitCode::refused.
+    void onVersionRefused(QString reason);
     void onFatalError(QString errorMessage);
     void onError(QString errorMessage);
     void onAutoStartUpdate();

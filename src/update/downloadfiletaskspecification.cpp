@@ -64,7 +64,7 @@ void DownloadFileTaskSpecification::makePatchSteps()
     currentDownload = new DownloadTaskSpecification(
         networkManager, mirrors, patch.remotePath, patchFile, static_cast<qint64>(patch.size), this, 0.6);
     // A mirror that lacks a patch may still serve the whole file.
-    currentDownload->setMissingAllowed(true);
+    currentDownload->setAbsenceAllowed(true);
     if (spaceNeeded)
         currentDownload->setSpaceNeeded(spaceNeeded);
     connect(currentDownload, &TaskSpecification::finished, this,
@@ -91,7 +91,7 @@ void DownloadFileTaskSpecification::makePatchSteps()
 
 void DownloadFileTaskSpecification::onPatchDownloaded(TaskSpecification* download)
 {
-    if (static_cast<DownloadTaskSpecification*>(download)->isMissing())
+    if (static_cast<DownloadTaskSpecification*>(download)->isAbsent())
         fallBackToWholeFile(
             QStringLiteral("The patch for %1 is not on the mirror, downloading the whole file")
                 .arg(fileSpec.fileName));
@@ -128,7 +128,7 @@ void DownloadFileTaskSpecification::fallBackToWholeFile(const QString& why)
     }
     // The bytes of a patch that came stay counted; those of one that never
     // came are no longer expected.
-    const quint64 transferred = currentDownload->isMissing() ? 0 : currentDownload->timeTick().done;
+    const quint64 transferred = currentDownload->isAbsent() ? 0 : currentDownload->timeTick().done;
     reset();
     patchGivenUp = true;
     patchBytes += transferred;

@@ -8,6 +8,7 @@
 #include "net/downloadtaskspecification.h"
 #include "release/releasenames.h"
 #include "update/patchindextaskspecification.h"
+#include "update/signaturedownloadtaskspecification.h"
 
 namespace {
 
@@ -34,26 +35,26 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
 {
     const QString name = ReleaseNames::productIniName(parameters.clientType);
     const QString local = parameters.productIniPath();
-    const QString sigSuffix = QStringLiteral(".sig");
-    double checkWeight = 1.0;
+    double checkWeight = 1.0 - downloadWeight;
 
-    const auto addDownload = [&](const QString& remote, const QString& path, qint64 maxBytes) {
-        auto* download =
-            new DownloadTaskSpecification(networkManager, mirrors, remote, path, -1, this, downloadWeight);
-        download->setSizeLimit(maxBytes);
-        addSubTask(download);
-        checkWeight -= downloadWeight;
-        return download;
-    };
     // After a failed check a present copy is exactly what failed, so only
     // the first attempt may reuse what an earlier run left behind.
     const bool reuseIni = retryCount == 0 && QFileInfo::exists(local);
-    iniDownload = reuseIni ? nullptr : addDownload(name, local, maxProductIniBytes);
+    iniDownload = nullptr;
+    if (!reuseIni) {
+        iniDownload =
+            new DownloadTaskSpecification(networkManager, mirrors, name, local, -1, this, downloadWeight);
+        iniDownload->setSizeLimit(maxProductIniBytes);
+        addSubTask(iniDownload);
+        checkWeight -= downloadWeight;
+    }
     // The signature is fetched every time: a few hundred bytes that say
     // whether the kept product ini is still the mirror's. A release published
     // again under the same version (after a failed run, say) comes with a
     // new one, and the kept copy must not keep the installation on the old.
-    sigDownload = addDownload(name + sigSuffix, local + sigSuffix, maxSignatureBytes);
+    sigDownload =
+        new SignatureDownloadTaskSpecification(networkManager, mirrors, name, local, this, downloadWeight);
+    addSubTask(sigDownload);
     auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkWeight);
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
         &IniDownloadTaskSpecification::onSigCheckDone);
@@ -66,16 +67,28 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     executeSubTasks();
 }
 
-void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* /*check*/)
+void IniDownloadTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check)
 {
+    const bool signatureFailed = !pass;
+    // A signed product ini names neither its version nor its client type: a
+    // mirror could serve any release's under this one's name. The release
+    // statement's digest binds it to what the publisher named.
+    if (pass && !parameters.productIniSha256.isEmpty()
+        && check->verifiedSha256() != parameters.productIniSha256) {
+        emit message(
+            QStringLiteral("The product ini of version %1 is not the one its release statement names")
+                .arg(parameters.clientVersion));
+        pass = false;
+    }
     if (pass)
         return;
     ++retryCount;
     if (!iniDownload) {
         // Not a fault of the mirror's: the release has changed since the
         // copy was kept. Both come fresh, without a pause.
-        emit message(QStringLiteral("The product ini kept from an earlier run does not match the mirror's "
-                                    "signature; fetching it again"));
+        if (signatureFailed)
+            emit message(QStringLiteral("The product ini kept from an earlier run does not match the "
+                                        "mirror's signature; fetching it again"));
         retry(0);
         return;
     }
@@ -102,7 +115,8 @@ void IniDownloadTaskSpecification::giveUp(const QString& why)
     // The check finishes right after this returns; detached, its finish
     // cannot end this stage a second time, as a success.
     clearSubTasks();
-    iniDownload = sigDownload = nullptr;
+    iniDownload = nullptr;
+    sigDownload = nullptr;
     errorCancel();
 }
 
@@ -111,7 +125,8 @@ void IniDownloadTaskSpecification::retry(int pauseMs)
     // The check that called us is disconnected here, so its own finish
     // reaches nobody.
     clearSubTasks();
-    iniDownload = sigDownload = nullptr;
+    iniDownload = nullptr;
+    sigDownload = nullptr;
     // A mirror that keeps sending a bad pair is not asked again at once:
     // without a pause a run fetched the product ini a thousand times in a
     // row, gigabytes for nothing.
@@ -170,7 +185,8 @@ void IniDownloadTaskSpecification::reset()
 {
     pause.stop();
     clearSubTasks();
-    iniDownload = sigDownload = nullptr;
+    iniDownload = nullptr;
+    sigDownload = nullptr;
     retryCount = 0;
     failedPairs.clear();
     TaskSpecification::reset();

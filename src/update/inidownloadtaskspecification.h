@@ -14,8 +14,10 @@ class CheckSignatureTaskSpecification;
 class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
+class SignatureDownloadTaskSpecification;
 
-/// The signature is always fetched; on the first attempt a product ini
+/// The signature is always fetched: the mirror's ".sig256" where it has one,
+/// its ".sig" otherwise. On the first attempt a product ini
 /// already in the temporary directory (left by an interrupted run) is
 /// checked against it, so a release published again under the same version
 /// replaces the kept one. After a failed check both are downloaded again,
@@ -52,12 +54,11 @@ public:
         int failedPairs, int firstMs = firstRetryPauseMs, int longestMs = longestRetryPauseMs);
     /// Replaces the two pauses above, for tests that retry many times.
     void setRetryPauses(int firstMs, int longestMs);
-    /// Nobody announces the size of these two files, so a mirror could send
-    /// them without end. A product ini of a few hundred thousand entries stays
-    /// below the one bound, the signature of the largest key a key file can
-    /// hold far below the other; more is treated like any oversized file.
+    /// Nobody announces the size of the product ini, so a mirror could send
+    /// it without end. One of a few hundred thousand entries stays below this
+    /// bound; more is treated like any oversized file. (The signatures have a
+    /// bound of their own.)
     static constexpr qint64 maxProductIniBytes = 64 * 1024 * 1024;
-    static constexpr qint64 maxSignatureBytes = 64 * 1024;
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -78,7 +79,7 @@ private:
     int retryCount = 0;
     // This attempt's downloads; no product ini download when a kept one is checked.
     DownloadTaskSpecification* iniDownload = nullptr;
-    DownloadTaskSpecification* sigDownload = nullptr;
+    SignatureDownloadTaskSpecification* sigDownload = nullptr;
     // The digests of the downloaded pairs (product ini and signature) that
     // failed their check during this run.
     QSet<QByteArray> failedPairs;

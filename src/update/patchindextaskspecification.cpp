@@ -6,6 +6,7 @@
 #include "crypto/checksignaturetaskspecification.h"
 #include "net/downloadtaskspecification.h"
 #include "release/releasenames.h"
+#include "update/signaturedownloadtaskspecification.h"
 
 namespace {
 
@@ -31,25 +32,27 @@ void PatchIndexTaskSpecification::makeSubtasksAndStart()
 {
     const QString name = ReleaseNames::patchIndexName(parameters.clientType);
     const QString local = parameters.patchIndexPath();
-    const QString sigSuffix = QStringLiteral(".sig");
-    double checkWeight = 1.0;
-    indexDownload = nullptr;
     removeFiles();
-    for (const auto& [remote, path, maxBytes] : {std::tuple {name, local, maxIndexBytes},
-             std::tuple {name + sigSuffix, local + sigSuffix, maxSignatureBytes}}) {
-        auto* download =
-            new DownloadTaskSpecification(networkManager, mirrors, remote, path, -1, this, downloadWeight);
-        download->setSizeLimit(maxBytes);
-        download->setMissingAllowed(true);
-        // Before the composite's own handler, which would start the next step.
-        connect(
-            download, &TaskSpecification::finished, this, &PatchIndexTaskSpecification::onDownloadFinished);
-        addSubTask(download);
-        checkWeight -= downloadWeight;
-        if (!indexDownload)
-            indexDownload = download;
-    }
-    auto* check = new CheckSignatureTaskSpecification(local, QString(), false, this, checkWeight);
+    indexDownload =
+        new DownloadTaskSpecification(networkManager, mirrors, name, local, -1, this, downloadWeight);
+    indexDownload->setSizeLimit(maxIndexBytes);
+    indexDownload->setAbsenceAllowed(true);
+    // Before the composite's own handler, which would start the next step.
+    connect(indexDownload, &TaskSpecification::finished, this, &PatchIndexTaskSpecification::onIndexFetched);
+    addSubTask(indexDownload);
+    // The same signatures as the product ini's, fetched the same way: the
+    // .sig256 where the mirror has one, else the .sig.
+    auto* signature =
+        new SignatureDownloadTaskSpecification(networkManager, mirrors, name, local, this, downloadWeight);
+    signature->setAbsenceAllowed(true);
+    connect(signature, &TaskSpecification::finished, this, [this, signature] {
+        if (signature->isAbsent())
+            doWithout(QStringLiteral(
+                "Ignoring the patch index: it has no signature; changed files are downloaded whole"));
+    });
+    addSubTask(signature);
+    auto* check =
+        new CheckSignatureTaskSpecification(local, QString(), false, this, 1.0 - 2 * downloadWeight);
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
         &PatchIndexTaskSpecification::onSigCheckDone);
     addSubTask(check);
@@ -57,14 +60,10 @@ void PatchIndexTaskSpecification::makeSubtasksAndStart()
     executeSubTasks();
 }
 
-void PatchIndexTaskSpecification::onDownloadFinished(TaskSpecification* download)
+void PatchIndexTaskSpecification::onIndexFetched()
 {
-    if (!static_cast<DownloadTaskSpecification*>(download)->isMissing())
-        return;
-    doWithout(download == indexDownload
-            ? QStringLiteral("The release has no patch index; changed files are downloaded whole")
-            : QStringLiteral(
-                "Ignoring the patch index: it has no signature; changed files are downloaded whole"));
+    if (indexDownload->isAbsent())
+        doWithout(QStringLiteral("The release has no patch index; changed files are downloaded whole"));
 }
 
 void PatchIndexTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTaskSpecification*)
@@ -108,6 +107,7 @@ void PatchIndexTaskSpecification::removeFiles() const
     const QString local = parameters.patchIndexPath();
     QFile::remove(local);
     QFile::remove(local + QStringLiteral(".sig"));
+    QFile::remove(local + QStringLiteral(".sig256"));
 }
 
 TransferFigures PatchIndexTaskSpecification::timeTick()

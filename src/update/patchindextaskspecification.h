@@ -11,7 +11,8 @@ class DownloadTaskSpecification;
 class Mirrors;
 class QNetworkAccessManager;
 
-/// Download of the index, of its signature, then the signature check, one
+/// Download of the index, of its signature (the .sig256 where the mirror has
+/// one, else the .sig, as for the product ini), then the signature check, one
 /// after the other. A mirror's 404 for either file ends the task: a release
 /// published without patches has none. An index whose signature fails is
 /// removed with a log line. Either way the task finishes, and only a verified
@@ -35,16 +36,15 @@ public:
 
     void makeSubtasksAndStart();
 
-    /// Nobody announces the size of the index or its signature: bounds as
-    /// for the product ini, whose entries it follows, and its signature.
+    /// Nobody announces the size of the index: a bound as for the product
+    /// ini, whose entries it follows.
     static constexpr qint64 maxIndexBytes = 64 * 1024 * 1024;
-    static constexpr qint64 maxSignatureBytes = 64 * 1024;
 
 protected:
     void subtasksDone() override;
 
 private slots:
-    void onDownloadFinished(TaskSpecification* download);
+    void onIndexFetched();
     void onSigCheckDone(bool pass, CheckSignatureTaskSpecification* check);
 
 private:

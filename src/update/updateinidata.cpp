@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -19,6 +20,13 @@ const QString currentGroup = QStringLiteral("current");
 const QString versionKey = QStringLiteral("version");
 const QString dirKey = QStringLiteral("dir");
 const QString typeKey = QStringLiteral("type");
+const QString installedGroup = QStringLiteral("installed");
+// An issue time per channel: a client that changes channels must not have
+// the other channel's statement refused as older than one it saw.
+QString issuedKey(const QString& channel)
+{
+    return channel + QStringLiteral("Statement");
+}
 
 } // namespace
 
@@ -82,6 +90,35 @@ void cleanup()
         return;
     QSettings settings(filename(), QSettings::IniFormat);
     settings.remove(currentGroup);
+}
+
+int installedVersion()
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    bool ok = false;
+    const int version = settings.value(installedGroup + QLatin1Char('/') + versionKey).toInt(&ok);
+    return ok && version > 0 ? version : 0;
+}
+
+QDateTime statementIssued(const QString& channel)
+{
+    QSettings settings(filename(), QSettings::IniFormat);
+    const QString text = IniValue::text(settings, installedGroup + QLatin1Char('/') + issuedKey(channel));
+    return QDateTime::fromString(text, Qt::ISODate);
+}
+
+bool recordInstalled(int version, const QString& channel, const QDateTime& issued)
+{
+    if (!writeRefusal().isEmpty())
+        return false;
+    QSettings settings(filename(), QSettings::IniFormat);
+    settings.beginGroup(installedGroup);
+    settings.setValue(versionKey, version);
+    if (issued.isValid())
+        settings.setValue(issuedKey(channel), issued.toUTC().toString(Qt::ISODate));
+    settings.endGroup();
+    settings.sync();
+    return settings.status() == QSettings::NoError;
 }
 
 } // namespace UpdateIniData

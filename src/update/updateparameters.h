@@ -2,6 +2,7 @@
 // from the run's configuration when the update starts; the stages copy it.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include "release/releasenames.h"
@@ -17,6 +18,10 @@ struct UpdateParameters {
     int clientVersion = 0;
     /// Files downloaded at once.
     int downloadConcurrency = 6;
+    /// The SHA-256 (32 bytes) that the product ini must have, when a release
+    /// statement named the version: it binds the version and the client type
+    /// to what the publisher signed. Empty for none.
+    QByteArray productIniSha256;
     /// Where the product ini is fetched to and read from, when not tempDir:
     /// a check fetches it into a scratch folder and only reads what an
     /// earlier, interrupted run left in tempDir.

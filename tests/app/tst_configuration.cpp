@@ -3,12 +3,18 @@
 // directory.
 #include "app/configuration.h"
 #include "app/userquestions.h"
+#include "release/releasestatement.h"
 #include "scratchmount.h"
 #include "testfiles.h"
+#include "testhttpserver.h"
+#include "testrelease.h"
+#include "testsigning.h"
 #include "udpresponder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -43,6 +49,50 @@ public:
     QList<int> asked;
 };
 
+const QDateTime now = QDateTime::currentDateTimeUtc();
+const QByteArray statementDigest(32, '\x42');
+
+// Serves the release statement of kind at mirror (a path of server): a fresh
+// one naming version 7 for the stable channel, or one with a flaw.
+void serveStatement(TestHttpServer& server, const QString& mirror, const QString& kind)
+{
+    if (kind == QLatin1String("none"))
+        return;
+    ReleaseStatement statement;
+    ReleaseStatement::Channel entry;
+    entry.version = 7;
+    entry.display = QStringLiteral("7.0");
+    entry.clientType = kind == QLatin1String("other type") ? QStringLiteral("client_win32")
+                                                           : QStringLiteral("client_linux_amd64");
+    entry.productIniSha256 = statementDigest;
+    entry.issued = now.addSecs(-3600);
+    entry.expires = now.addDays(10);
+    if (kind == QLatin1String("expired")) {
+        entry.issued = now.addDays(-40);
+        entry.expires = now.addDays(-10);
+    }
+    if (kind == QLatin1String("with news"))
+        entry.news = QStringLiteral("<b>Signed</b> news");
+    entry.issued.setTime(QTime(entry.issued.time().hour(), entry.issued.time().minute()));
+    entry.expires.setTime(QTime(entry.expires.time().hour(), entry.expires.time().minute()));
+    statement.channels.insert(
+        kind == QLatin1String("beta only") ? QStringLiteral("beta") : QStringLiteral("stable"), entry);
+    QByteArray text = statement.toText();
+    // Valid and signed, but longer than any statement a publisher writes.
+    if (kind == QLatin1String("oversized"))
+        text += QByteArray("; padding\n").repeated(ReleaseStatement::maxBytes / 10 + 1);
+    const QString path = QStringLiteral("/%1/client_linux_amd64.channels").arg(mirror);
+    const QString key = TestSigning::devPrivateKeyPath();
+    server.setAnswer(path, TestHttpServer::Answer::ok(text));
+    const QByteArray signed1 = kind == QLatin1String("bad signature") ? text + "x" : text;
+    server.setAnswer(
+        path + QStringLiteral(".sig"), TestHttpServer::Answer::ok(TestSigning::sign(signed1, key)));
+    if (kind == QLatin1String("sha256") || kind == QLatin1String("bad sha256"))
+        server.setAnswer(path + QStringLiteral(".sig256"),
+            TestHttpServer::Answer::ok(TestSigning::sign(
+                kind == QLatin1String("sha256") ? text : text + "x", key, SignatureHash::Sha256)));
+}
+
 } // namespace
 
 class TestConfiguration : public QObject {
@@ -54,6 +104,10 @@ private slots:
     void cleanup();
     void resolve_data();
     void resolve();
+    void releaseStatement_data();
+    void releaseStatement();
+    void olderVersions_data();
+    void olderVersions();
     void updateSection_data();
     void updateSection();
     void retryUntilServerAnswers();
@@ -242,6 +296,149 @@ void TestConfiguration::resolve()
     QFETCH(bool, queried);
     QCOMPARE(m_server.requests().size() > requestsBefore, queried);
     QCOMPARE(questions.asked, QList<int>());
+}
+
+void TestConfiguration::releaseStatement_data()
+{
+    QTest::addColumn<QStringList>("mirrors"); // the statement each mirror serves
+    QTest::addColumn<QByteArray>("updateIni");
+    QTest::addColumn<bool>("udpBlocked");
+    QTest::addColumn<int>("version"); // 0: refused
+    QTest::addColumn<QString>("news");
+    QTest::addColumn<QString>("refusal"); // start of the refusal, when refused
+
+    const QString serverNews = QString::fromLatin1(newsReply);
+    const QString which = QStringLiteral("The release statement of client_linux_amd64 (stable channel) ");
+    const QByteArray none;
+    QTest::newRow("the statement names the version; the server only brings news")
+        << QStringList {"fresh"} << none << false << 7 << serverNews << QString();
+    QTest::newRow("signed news replaces the server's")
+        << QStringList {"with news"} << none << false << 7 << "<b>Signed</b> news" << QString();
+    QTest::newRow("UDP blocked: the statement alone is enough")
+        << QStringList {"fresh"} << none << true << 7 << QString() << QString();
+    QTest::newRow("checked with its .sig256 where the mirror has one")
+        << QStringList {"sha256"} << none << false << 7 << serverNews << QString();
+    QTest::newRow("no statement on the mirrors: the server decides as before")
+        << QStringList {"none"} << none << false << 12345 << serverNews << QString();
+    QTest::newRow("a statement without the channel: the server decides as before")
+        << QStringList {"beta only"} << none << false << 12345 << serverNews << QString();
+    QTest::newRow("a statement beyond the size limit is not read")
+        << QStringList {"oversized"} << none << false << 12345 << serverNews << QString();
+    QTest::newRow("an expired statement is refused")
+        << QStringList {"expired"} << none << false << 0 << QString() << which + "expired on ";
+    QTest::newRow("one older than the statement already followed is refused")
+        << QStringList {"fresh"}
+        << "[installed]\nstableStatement=" + ReleaseStatement::timeText(now).toLatin1() + "\n"
+        << false << 0 << QString() << which + "was issued on ";
+    QTest::newRow("one of another client type is refused")
+        << QStringList {"other type"} << none << false << 0 << QString()
+        << "The release statement of client_linux_amd64 (stable channel) names the client type client_win32";
+    QTest::newRow("one that does not verify is refused")
+        << QStringList {"bad signature"} << none << false << 0 << QString()
+        << "The release statement client_linux_amd64.channels on ";
+    QTest::newRow("a bad .sig256 beside a good .sig is refused")
+        << QStringList {"bad sha256"} << none << false << 0 << QString()
+        << "The release statement client_linux_amd64.channels on ";
+    QTest::newRow("an expired statement on one mirror, a good one on the next")
+        << QStringList {"expired", "fresh"} << none << false << 7 << serverNews << QString();
+    QTest::newRow("the statement's version older than the installed one")
+        << QStringList {"fresh"} << QByteArray("[installed]\nversion=20000\n") << false << 0 << QString()
+        << "Refusing to go back from version 20000 to 7";
+}
+
+void TestConfiguration::releaseStatement()
+{
+    QFETCH(QStringList, mirrors);
+    QFETCH(QByteArray, updateIni);
+    QFETCH(bool, udpBlocked);
+    QFETCH(int, version);
+    QFETCH(QString, refusal);
+    if (!TestRelease::hasSigningKey())
+        QSKIP("this build embeds a publisher's key; nothing here can be signed");
+    TestHttpServer server;
+    QVERIFY(server.listen());
+    QStringList names;
+    for (int i = 0; i < mirrors.size(); ++i) {
+        names.append(QStringLiteral("M%1").arg(i));
+        serveStatement(server, names.last(), mirrors.at(i));
+    }
+    QVERIFY(
+        TestRelease::writeMirrorsIni(m_clientDir->filePath(QStringLiteral("mirrors.ini")), server, names));
+    writeUpdateIni(updateIni);
+    if (udpBlocked)
+        qputenv("CORVANE_UPDATE_SERVER", "nohost.invalid");
+    const qsizetype udpBefore = m_server.requests().size();
+
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    Configuration configuration;
+    configuration.setNetworkAccessManager(&manager);
+    QSignalSpy refused(&configuration, &Configuration::refused);
+    QCOMPARE(configuration.parseCommandLineOptions({"update"}), version != 0);
+    QCOMPARE(configuration.clientVersion(), version == 0 ? configuration.clientVersion() : version);
+    if (version == 0) {
+        QCOMPARE(refused.size(), 1);
+        QVERIFY2(
+            refused.at(0).at(0).toString().startsWith(refusal), qPrintable(refused.at(0).at(0).toString()));
+        return;
+    }
+    QCOMPARE(refused.size(), 0);
+    QTEST(configuration.news(), "news");
+    const bool followed = version == 7;
+    QCOMPARE(configuration.versionString(), followed ? QStringLiteral("7.0") : QStringLiteral("3.0.1"));
+    QCOMPARE(configuration.productIniSha256(), followed ? statementDigest : QByteArray());
+    QCOMPARE(configuration.statementIssued().isValid(), followed);
+    QCOMPARE(configuration.versionFromNetwork(), true);
+    // Signed news leaves nothing to ask the update server.
+    const bool signedNews = configuration.news().startsWith(QLatin1String("<b>Signed"));
+    QCOMPARE(m_server.requests().size() > udpBefore, !udpBlocked && !signedNews);
+}
+
+void TestConfiguration::olderVersions_data()
+{
+    QTest::addColumn<QByteArray>("updateIni");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("localDowngradeAllowed"); // the window's yes, the console's --allow-downgrade
+    QTest::addColumn<QString>("refusal"); // empty: resolved
+
+    const QByteArray installed20000("[installed]\nversion=20000\n");
+    const QByteArray installed12345("[installed]\nversion=12345\n");
+    const QString back = QStringLiteral("Refusing to go back from version 20000 to %1");
+    // The server names 12345 for the stable channel.
+    QTest::newRow("the server's older version is refused")
+        << installed20000 << QStringList() << true << back.arg(12345);
+    QTest::newRow("unattended too") << installed20000 << QStringList {"--nouser"} << true << back.arg(12345);
+    QTest::newRow("the installed version again is no step back")
+        << installed12345 << QStringList() << false << QString();
+    QTest::newRow("no record: an older version installs as before")
+        << QByteArray("[update]\nstreams=2\n") << QStringList() << false << QString();
+    QTest::newRow("a command-line version is the user's choice")
+        << installed20000 << QStringList {"client_x", "3"} << true << QString();
+    QTest::newRow("... unless older versions need --allow-downgrade")
+        << installed20000 << QStringList {"client_x", "3"} << false << back.arg(3);
+    QTest::newRow("alphaRevno is the user's choice like the command line")
+        << installed20000 + "[Channel]\nalpha=http://alpha.example/\nalphaRevno=5\n"
+        << QStringList() << false << back.arg(5);
+}
+
+void TestConfiguration::olderVersions()
+{
+    QFETCH(QByteArray, updateIni);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, localDowngradeAllowed);
+    QFETCH(QString, refusal);
+    writeUpdateIni(updateIni);
+
+    Configuration configuration;
+    configuration.setLocalDowngradeAllowed(localDowngradeAllowed);
+    QSignalSpy refused(&configuration, &Configuration::refused);
+    QSignalSpy fatal(&configuration, &Configuration::fatalError);
+    QCOMPARE(configuration.parseCommandLineOptions(QStringList {"update"} + arguments), refusal.isEmpty());
+    QCOMPARE(configuration.versionRefused(), !refusal.isEmpty());
+    QCOMPARE(refused.size(), refusal.isEmpty() ? 0 : 1);
+    if (!refusal.isEmpty())
+        QCOMPARE(refused.at(0).at(0).toString(), refusal);
+    QCOMPARE(fatal.size(), 0);
 }
 
 void TestConfiguration::updateSection_data()

@@ -211,6 +211,7 @@ void TestEngineRun::successfulUpdate()
     QCOMPARE(TestFiles::read(clientDir + "/lib/b.so"), QByteArray("beta"));
     QVERIFY(!QFileInfo::exists(tempDir));
     QVERIFY(!UpdateIniData::get(nullptr, nullptr, nullptr));
+    QCOMPARE(UpdateIniData::installedVersion(), release.version());
     QVERIFY(!engine->busy());
 
     const int before = events.size();
@@ -238,6 +239,7 @@ void TestEngineRun::errorKeepsTheSession()
     QVERIFY(!events.contains("User aborted update"));
     QVERIFY(QFileInfo(configuration->tempDir()).isDir());
     QCOMPARE(recordedDir(), configuration->tempDir());
+    QCOMPARE(UpdateIniData::installedVersion(), 0);
     QVERIFY(!engine->busy());
 }
 
@@ -326,8 +328,9 @@ void TestEngineRun::proxyCarriesEveryRequest()
 
     QCOMPARE(TestFiles::read(clientDir + "/b.txt"), QByteArray("beta"));
     const QList<TestHttpServer::Request> requests = server->requests();
-    // Product ini, its signature, the patch index asked for and the two files.
-    QCOMPARE(requests.size(), 5);
+    // Product ini, the question for its .sig256, its .sig, the patch index
+    // asked for and the two files.
+    QCOMPARE(requests.size(), 6);
     for (const TestHttpServer::Request& request : requests) {
         QVERIFY2(request.target.startsWith("http://mirror.invalid/A/42/"), request.requestLine.constData());
         // Publishers tell the updater's traffic apart by it.

@@ -63,6 +63,7 @@ private slots:
     void unresolvableStartEndsWithOne();
     void invalidVersionShowsTranslatedBoxAndNoWindow_data();
     void invalidVersionShowsTranslatedBoxAndNoWindow();
+    void olderVersionFromTheServerIsRefusedInABox();
     void startDavUzodurRunsScriptWithBlankInPath();
 
 private:
@@ -371,6 +372,28 @@ void TestStartup::invalidVersionShowsTranslatedBoxAndNoWindow()
     QVERIFY(!resolved);
     QTEST(boxes.texts.value(0), "text");
     QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY(!window.isVisible());
+}
+
+// The window says what the console logs; the program then ends with 4.
+void TestStartup::olderVersionFromTheServerIsRefusedInABox()
+{
+    Configuration::setAppRootPathOverride(m_client->path());
+    QVERIFY(
+        TestFiles::write(m_client->filePath(QStringLiteral("update.ini")), "[installed]\nversion=20000\n"));
+    qputenv("CORVANE_UPDATE_SERVER", m_server.hostAndPort().toUtf8());
+
+    Configuration configuration;
+    MainWindow window(configuration);
+    MessageBoxCatcher boxes(QMessageBox::Ok);
+    const bool resolved = configuration.parseCommandLineOptions({"update", "--nouser"});
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    qunsetenv("CORVANE_UPDATE_SERVER");
+
+    QVERIFY(!resolved);
+    QVERIFY(configuration.versionRefused());
+    QCOMPARE(boxes.texts, QStringList {QStringLiteral("Refusing to go back from version 20000 to 12345")});
     QVERIFY(!window.isVisible());
 }
 

@@ -34,6 +34,8 @@ private slots:
     void channelEntry_data();
     void channelEntry();
     void exchangeOnTheWire();
+    void forgedRepliesAreNeverSeen_data();
+    void forgedRepliesAreNeverSeen();
     void retryStartsFromCleanEntries();
     void unresolvableNameFailsAtOnce();
     void noAnswerFailsAfterTheReplyTimeOut();
@@ -144,6 +146,37 @@ void TestUpdateChecker::exchangeOnTheWire()
     QCOMPARE(requests, (QList<QByteArray> {versionRequest, newsRequest}));
     const QList<quint16> ports = m_server.requestPorts().mid(before);
     QCOMPARE(ports.at(0), ports.at(1));
+}
+
+void TestUpdateChecker::forgedRepliesAreNeverSeen_data()
+{
+    QTest::addColumn<QByteArray>("forgerHost");
+    QTest::addColumn<bool>("serverAnswers");
+
+    QTest::newRow("from another port of the server's address, before the server's reply")
+        << QByteArray("127.0.0.1") << true;
+    QTest::newRow("from another address, before the server's reply") << QByteArray("127.0.0.2") << true;
+    QTest::newRow("a forged reply alone is no reply") << QByteArray("127.0.0.2") << false;
+}
+
+// Someone who sees the requests answers first, naming an old version and
+// news of their own: the checker must hear the server alone.
+void TestUpdateChecker::forgedRepliesAreNeverSeen()
+{
+    QFETCH(QByteArray, forgerHost);
+    QFETCH(bool, serverAnswers);
+    m_server.setForgery(versionRequest, "1#1.0 with known holes", forgerHost);
+    m_server.setForgery(newsRequest, "<a href=\"http://evil.example/\">Update now</a>", forgerHost);
+    if (serverAnswers) {
+        m_server.setReply(versionRequest, "5#5.0");
+        m_server.setReply(newsRequest, "n");
+    }
+
+    UpdateChecker checker;
+    checker.setReplyTimeout(300);
+    QCOMPARE(checker.checkUpdate(), serverAnswers);
+    QCOMPARE(flatten(checker.versions), serverAnswers ? QStringList {"5|5.0"} : QStringList());
+    QCOMPARE(checker.newsText, serverAnswers ? QStringLiteral("n") : QString());
 }
 
 void TestUpdateChecker::retryStartsFromCleanEntries()

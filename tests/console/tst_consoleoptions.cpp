@@ -10,6 +10,8 @@ class TestConsoleOptions : public QObject {
 private slots:
     void parse_data();
     void parse();
+    void allowDowngrade_data();
+    void allowDowngrade();
 };
 
 void TestConsoleOptions::parse_data()
@@ -101,6 +103,29 @@ void TestConsoleOptions::parse()
     if (options.command == ConsoleOptions::Window)
         QCOMPARE(options.windowArguments(QStringLiteral("update")),
             QStringList {QStringLiteral("update")} + unattended.mid(1));
+    QTEST(options.error, "error");
+}
+
+void TestConsoleOptions::allowDowngrade_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("not given") << QStringList {"--console", "t", "1"} << false << QString();
+    QTest::newRow("an update") << QStringList {"--console", "t", "1", "--allow-downgrade"} << true
+                               << QString();
+    QTest::newRow("a check") << QStringList {"--check", "--allow-downgrade", "t", "1"} << true << QString();
+    // The window installs a version of its command line as it always did.
+    QTest::newRow("not for the window") << QStringList {"t", "1", "--allow-downgrade"} << false
+                                        << "--allow-downgrade goes with --console or --check only";
+}
+
+void TestConsoleOptions::allowDowngrade()
+{
+    QFETCH(QStringList, arguments);
+    const ConsoleOptions options = ConsoleOptions::parse(QStringList {QStringLiteral("update")} + arguments);
+    QTEST(options.allowDowngrade, "allowed");
     QTEST(options.error, "error");
 }
 

@@ -3,6 +3,7 @@
 #include "crypto/checksignaturetaskspecification.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -10,6 +11,7 @@
 
 #include "crypto/publickey.h"
 #include "crypto/tomcryptutil.h"
+#include "crypto/trustedkeys.h"
 #include "testfiles.h"
 #include "testsigning.h"
 
@@ -24,6 +26,17 @@ QByteArray patterned(int size)
     for (int i = 0; i < size; ++i)
         data[i] = char((i * 31) ^ (i >> 12));
     return data;
+}
+
+// A private key file in dir of a key the build does not trust.
+QString strangerKey(const QTemporaryDir& dir)
+{
+    rsa_key stranger;
+    create_key(&stranger, minKeyBits);
+    RsaKeyGuard guard(&stranger);
+    const QString keyFile = dir.filePath(QStringLiteral("stranger.key"));
+    save_key(&stranger, PK_PRIVATE, QFile::encodeName(keyFile).constData());
+    return keyFile;
 }
 
 // Runs a free-standing check on this thread, as the list compilation does.
@@ -131,6 +144,13 @@ private slots:
         QTest::newRow("signature by another key") << "stranger" << false << QStringList();
         QTest::newRow("no .sig file")
             << "nosig" << false << QStringList {QStringLiteral("Could not open file %1.sig for reading")};
+        QTest::newRow("a good .sig256 alone") << "strong" << true << QStringList();
+        QTest::newRow("a good .sig256 beside a .sig of other content")
+            << "strong, bad sig" << true << QStringList();
+        QTest::newRow("a bad .sig256 beside a good .sig") << "bad strong" << false << QStringList();
+        QTest::newRow("a .sig256 by another key beside a good .sig")
+            << "stranger strong" << false << QStringList();
+        QTest::newRow("a SHA-1 signature named .sig256") << "sha1 as strong" << false << QStringList();
         QTest::newRow("no file") << "nofile" << false
                                  << QStringList {QStringLiteral("Could not open file %1 for reading")};
     }
@@ -149,7 +169,7 @@ private slots:
         QVERIFY(TestSigning::signFile(path));
         QByteArray sig = TestFiles::read(sigPath);
         rsa_key embedded;
-        load_key(&embedded, PUBLIC_KEY, keyFileSize);
+        load_key(&embedded, PUBLIC_KEYS[0], keyFileSize);
         const int modulusSize = rsa_get_size(&embedded);
         rsa_free(&embedded);
         QCOMPARE(sig.size(), modulusSize);
@@ -160,16 +180,27 @@ private slots:
             sig.resize(sig.size() + tamper.mid(3).toInt(), '\0');
             QVERIFY(TestFiles::write(sigPath, sig));
         } else if (tamper == QLatin1String("stranger")) {
-            rsa_key stranger;
-            create_key(&stranger, minKeyBits);
-            RsaKeyGuard guard(&stranger);
-            const QString keyFile = dir.filePath(QStringLiteral("stranger.key"));
-            save_key(&stranger, PK_PRIVATE, QFile::encodeName(keyFile).constData());
-            QVERIFY(TestFiles::write(sigPath, TestSigning::sign(TestFiles::read(path), keyFile)));
+            QVERIFY(TestFiles::write(sigPath, TestSigning::sign(TestFiles::read(path), strangerKey(dir))));
         } else if (tamper == QLatin1String("nosig")) {
             QVERIFY(QFile::remove(sigPath));
         } else if (tamper == QLatin1String("nofile")) {
             QVERIFY(QFile::remove(path));
+        } else if (tamper.contains(QLatin1String("strong"))) {
+            // The .sig stays good; the .sig256 beside it is what counts.
+            const QString sig256Path = path + QStringLiteral(".sig256");
+            const QByteArray content = TestFiles::read(path);
+            const QString devKey = TestSigning::devPrivateKeyPath();
+            QByteArray sig256 = TestSigning::sign(content, devKey, SignatureHash::Sha256);
+            if (tamper == QLatin1String("bad strong")) {
+                sig256 = TestSigning::sign(content + "x", devKey, SignatureHash::Sha256);
+            } else if (tamper == QLatin1String("stranger strong")) {
+                sig256 = TestSigning::sign(content, strangerKey(dir), SignatureHash::Sha256);
+            } else if (tamper == QLatin1String("sha1 as strong")) {
+                sig256 = sig;
+            }
+            QVERIFY(TestFiles::write(sig256Path, sig256));
+            if (tamper.endsWith(QLatin1String("bad sig")))
+                QVERIFY(TestFiles::write(sigPath, TestSigning::sign(content + "x", devKey)));
         }
 
         QStringList got;
@@ -202,7 +233,7 @@ private slots:
             << QStringList {QStringLiteral("Could not open file %1.sig for reading"),
                    failed
                        + QStringLiteral(" (the updater trusts the key %1)")
-                             .arg(QLatin1String(publicKeyFingerprint)),
+                             .arg(TrustedKeys::fingerprints().join(QString())),
                    "checkDone(false)", "finished"}
             << finished;
         QTest::newRow("user cancel does not silence the check")
@@ -263,6 +294,34 @@ private slots:
         for (QString& line : events)
             line.replace(QLatin1String("%1"), path);
         QCOMPARE(log.lines, events);
+    }
+
+    // What a caller binds to a digest named elsewhere must be the bytes whose
+    // signature was verified, and nothing when the check failed.
+    void passedSignatureCheckTellsTheDigestOfWhatItVerified_data()
+    {
+        QTest::addColumn<bool>("goodSignature");
+        QTest::newRow("signature verifies") << true;
+        QTest::newRow("signature fails") << false;
+    }
+
+    void passedSignatureCheckTellsTheDigestOfWhatItVerified()
+    {
+        QFETCH(bool, goodSignature);
+        if (TestSigning::devPrivateKeyPath().isEmpty())
+            QSKIP("this build embeds a publisher's key; there is no private key to sign with");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("client_linux_amd64.ini"));
+        const QByteArray content("[client]\nversion=4711\n");
+        QVERIFY(TestFiles::write(path, goodSignature ? content : content + "x"));
+        QVERIFY(TestFiles::write(path + QStringLiteral(".sig256"),
+            TestSigning::sign(content, TestSigning::devPrivateKeyPath(), SignatureHash::Sha256)));
+        CheckSignatureTaskSpecification task(path, QString(), false, nullptr, 1.0);
+        TaskLog log(&task);
+        task.execute();
+        QTRY_VERIFY_WITH_TIMEOUT(log.ended(), 10000);
+        QCOMPARE(task.verifiedSha256(),
+            goodSignature ? QCryptographicHash::hash(content, QCryptographicHash::Sha256) : QByteArray());
     }
 
     void resultAfterResetIsDropped()

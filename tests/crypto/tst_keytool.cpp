@@ -112,17 +112,21 @@ private slots:
     // What a publisher compares with their key's fingerprint.
     void embeddedKeyShowsTheKeyToolsFingerprint()
     {
-        rsa_key key;
-        load_key(&key, PUBLIC_KEY, keyFileSize);
-        RsaKeyGuard guard(&key);
-        QCOMPARE(QString::fromStdString(key_fingerprint(&key)), QString::fromLatin1(publicKeyFingerprint));
+        QVERIFY(publicKeyCount >= 1);
+        for (int i = 0; i < publicKeyCount; ++i) {
+            rsa_key key;
+            load_key(&key, PUBLIC_KEYS[i], keyFileSize);
+            RsaKeyGuard guard(&key);
+            QCOMPARE(
+                QString::fromStdString(key_fingerprint(&key)), QString::fromLatin1(publicKeyFingerprints[i]));
+        }
 
         const QString devKey =
             qEnvironmentVariable("CORVANE_TEST_BINARY_DIR") + QStringLiteral("/devkey/public.key");
         if (!QFileInfo::exists(devKey))
             QSKIP("The build embeds a publisher's key");
         const Result result = keytool(others.path(), {QStringLiteral("fingerprint"), devKey});
-        QCOMPARE(result.out.section(QLatin1Char(' '), 0, 0), QString::fromLatin1(publicKeyFingerprint));
+        QCOMPARE(result.out.section(QLatin1Char(' '), 0, 0), QString::fromLatin1(publicKeyFingerprints[0]));
     }
     void createSignVerifyRoundTrip_data()
     {
@@ -162,8 +166,10 @@ private slots:
         const Result signedFile = keytool(d, {QStringLiteral("sign"), QStringLiteral("product.ini")});
         QVERIFY2(signedFile.exitCode == 0, qPrintable(signedFile.err));
         QCOMPARE(QFileInfo(d + QStringLiteral("/product.ini.sig")).size(), bits / 8);
+        QCOMPARE(QFileInfo(d + QStringLiteral("/product.ini.sig256")).size(), bits / 8);
         const Result verified = keytool(d, {QStringLiteral("verify"), QStringLiteral("product.ini")});
         QVERIFY2(verified.exitCode == 0, qPrintable(verified.err));
+        QCOMPARE(verified.out, QStringLiteral("product.ini.sig256 verifies\nproduct.ini.sig verifies\n"));
 
         QVERIFY(TestFiles::write(d + QStringLiteral("/product.ini"), content + "x"));
         const Result tampered = keytool(d, {QStringLiteral("verify"), QStringLiteral("product.ini")});
@@ -194,12 +200,17 @@ private slots:
         QTest::newRow("key file of garbage")
             << args("verify data --key garbage.key") << 4 << "not a key file";
         QTest::newRow("embed private key") << args("embed private.key out.cpp") << 4 << "holds a private key";
+        QTest::newRow("embed one key twice")
+            << args("embed public.key public.key out.cpp") << 4 << "public.key is named twice";
         QTest::newRow("signature of 129 bytes") << args("verify long") << 1 << "129 bytes long";
         QTest::newRow("signature made with another key")
             << args("verify data --key other.key") << 1
             << "data.sig does not verify: the signature does not match this key";
         QTest::newRow("file changed after signing") << args(
             "verify changed") << 1 << "changed.sig does not verify: the file changed after it was signed";
+        QTest::newRow("a bad .sig256 beside a good .sig")
+            << args("verify halfgood") << 1
+            << "halfgood.sig256 does not verify: the file changed after it was signed";
         QTest::newRow("fingerprint of a non-key") << args("fingerprint garbage.key") << 4 << "not a key file";
         QTest::newRow("fingerprint without key") << args("fingerprint") << 2 << "Expected one KEY file";
         QTest::newRow("import of a non-key") << args("import data out.key") << 4 << "not a DER RSA key";
@@ -234,6 +245,10 @@ private slots:
         QVERIFY(TestFiles::write(d + QStringLiteral("/changed"), "payload"));
         QCOMPARE(keytool(d, {QStringLiteral("sign"), QStringLiteral("changed")}).exitCode, 0);
         QVERIFY(TestFiles::write(d + QStringLiteral("/changed"), "payloaD"));
+        QVERIFY(TestFiles::write(d + QStringLiteral("/halfgood"), "other payload"));
+        QCOMPARE(keytool(d, {QStringLiteral("sign"), QStringLiteral("halfgood")}).exitCode, 0);
+        QVERIFY(QFile::remove(d + QStringLiteral("/halfgood.sig256")));
+        QVERIFY(QFile::copy(d + QStringLiteral("/changed.sig256"), d + QStringLiteral("/halfgood.sig256")));
         QVERIFY(TestFiles::write(
             d + QStringLiteral("/short.key"), TestFiles::read(d + QStringLiteral("/public.key")).left(140)));
 

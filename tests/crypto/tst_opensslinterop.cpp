@@ -52,14 +52,19 @@ private slots:
         QTest::addColumn<QString>("saltLength");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<int>("bits");
+        QTest::addColumn<QString>("digest"); // sha1 for a .sig, sha256 for a .sig256
         const QString pkcs1 = QStringLiteral("rsa -in key.pem -RSAPublicKey_out -outform DER -out pub.der");
         const QString spki = QStringLiteral("rsa -in key.pem -pubout -outform DER -out pub.der");
-        QTest::newRow("PKCS #1 public key, 8-byte salt") << pkcs1 << "8" << true << 1024;
-        QTest::newRow("SubjectPublicKeyInfo, 8-byte salt") << spki << "8" << true << 1024;
-        QTest::newRow("3072-bit key") << pkcs1 << "8" << true << 3072;
-        QTest::newRow("4096-bit SubjectPublicKeyInfo") << spki << "8" << true << 4096;
+        QTest::newRow("PKCS #1 public key, 8-byte salt") << pkcs1 << "8" << true << 1024 << "sha1";
+        QTest::newRow("SubjectPublicKeyInfo, 8-byte salt") << spki << "8" << true << 1024 << "sha1";
+        QTest::newRow("3072-bit key") << pkcs1 << "8" << true << 3072 << "sha1";
+        QTest::newRow("4096-bit SubjectPublicKeyInfo") << spki << "8" << true << 4096 << "sha1";
         // openssl's default salt is not ours; a publisher must ask for 8 bytes.
-        QTest::newRow("salt as long as the digest is refused") << pkcs1 << "digest" << false << 1024;
+        QTest::newRow("salt as long as the digest is refused")
+            << pkcs1 << "digest" << false << 1024 << "sha1";
+        QTest::newRow("SHA-256, 32-byte salt") << pkcs1 << "32" << true << 3072 << "sha256";
+        QTest::newRow("SHA-256 with the salt of SHA-1 signatures is refused")
+            << pkcs1 << "8" << false << 2048 << "sha256";
     }
 
     void opensslSignatureVerifies()
@@ -68,14 +73,15 @@ private slots:
         QFETCH(QString, saltLength);
         QFETCH(bool, valid);
         QFETCH(int, bits);
+        QFETCH(QString, digest);
         QTemporaryDir dir;
         const QString d = dir.path();
         QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("product.ini")), "[client]\nversion=4711\n"));
         QCOMPARE(openssl(d, words("genrsa -out key.pem") << QString::number(bits)), 0);
         QCOMPARE(openssl(d, exportPublic.split(QLatin1Char(' '))), 0);
         QCOMPARE(openssl(d,
-                     words("dgst -sha1 -sign key.pem -sigopt rsa_padding_mode:pss -sigopt rsa_mgf1_md:sha1 "
-                           "-out product.ini.sig -sigopt")
+                     QStringList {QStringLiteral("dgst"), QLatin1Char('-') + digest}
+                         << words("-sign key.pem -sigopt rsa_padding_mode:pss -out product.ini.sig -sigopt")
                          << QStringLiteral("rsa_pss_saltlen:") + saltLength << QStringLiteral("product.ini")),
             0);
 
@@ -95,7 +101,8 @@ private slots:
         bool verified = false;
         try {
             verified = verify_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()),
-                ulong(data.size()), reinterpret_cast<unsigned char*>(sig.data()), ulong(sig.size()));
+                ulong(data.size()), reinterpret_cast<unsigned char*>(sig.data()), ulong(sig.size()),
+                digest == QLatin1String("sha256") ? SignatureHash::Sha256 : SignatureHash::Sha1);
         } catch (const crypt_exception&) {
             verified = false;
         }
@@ -105,14 +112,19 @@ private slots:
     void ourSignatureVerifiesInOpenssl_data()
     {
         QTest::addColumn<int>("opensslBits"); // 0: the key is made here
-        QTest::newRow("key made here") << 0;
+        QTest::addColumn<QString>("digest");
+        QTest::newRow("key made here") << 0 << "sha1";
         // About 2350 bytes of DER, more than the key files of older tools held.
-        QTest::newRow("4096-bit private key from openssl, imported") << 4096;
+        QTest::newRow("4096-bit private key from openssl, imported") << 4096 << "sha1";
+        QTest::newRow("SHA-256 signature, key made here") << 0 << "sha256";
     }
 
     void ourSignatureVerifiesInOpenssl()
     {
         QFETCH(int, opensslBits);
+        QFETCH(QString, digest);
+        const SignatureHash hash =
+            digest == QLatin1String("sha256") ? SignatureHash::Sha256 : SignatureHash::Sha1;
         QTemporaryDir dir;
         const QString d = dir.path();
         rsa_key key;
@@ -137,7 +149,7 @@ private slots:
         QByteArray sig(int(keyFileSize), '\0');
         unsigned long sigLen = keyFileSize;
         sign_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()), ulong(data.size()),
-            reinterpret_cast<unsigned char*>(sig.data()), &sigLen);
+            reinterpret_cast<unsigned char*>(sig.data()), &sigLen, hash);
         QVERIFY(
             TestFiles::write(dir.filePath(QStringLiteral("product.ini.sig")), sig.left(qsizetype(sigLen))));
 
@@ -148,9 +160,12 @@ private slots:
         QCOMPARE(openssl(d, words("rsa -RSAPublicKey_in -inform DER -in public.key -pubout -out pub.pem"),
                      &errors),
             0);
+        const QString salt = hash == SignatureHash::Sha256 ? QStringLiteral("32") : QStringLiteral("8");
         QCOMPARE(openssl(d,
-                     words("dgst -sha1 -verify pub.pem -sigopt rsa_padding_mode:pss -sigopt rsa_mgf1_md:sha1 "
-                           "-sigopt rsa_pss_saltlen:8 -signature product.ini.sig product.ini"),
+                     QStringList {QStringLiteral("dgst"), QLatin1Char('-') + digest}
+                         << words("-verify pub.pem -sigopt rsa_padding_mode:pss -sigopt")
+                         << QStringLiteral("rsa_pss_saltlen:") + salt
+                         << words("-signature product.ini.sig product.ini"),
                      &errors),
             0);
     }

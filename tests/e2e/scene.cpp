@@ -77,6 +77,15 @@ bool Scene::serveMirrorTwice(bool trickled)
         && writeMirrorsIni({nginx.url(trickled ? 0 : 1)});
 }
 
+bool Scene::serveMirrorThroughProxy()
+{
+    NginxServer::Site proxy;
+    proxy.proxy = true;
+    return nginx.start(path(QStringLiteral("nginx")), {{mirror()}, proxy}) && writeMirrorsIni({nginx.url(0)})
+        && TestFiles::write(
+            client() + QStringLiteral("/update.ini"), "[update]\nproxy=" + nginx.url(1).toUtf8() + "\n");
+}
+
 bool Scene::writeMirrorsIni(const QStringList& urls) const
 {
     QList<MirrorsFixture::Entry> mirrors;

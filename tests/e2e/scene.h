@@ -37,6 +37,10 @@ public:
     // and the second at full speed, and points the client at the first when
     // trickled, at the second otherwise.
     bool serveMirrorTwice(bool trickled);
+    // Serves the mirror tree from one site (0) and a forward proxy from
+    // another (1), and points the client at the mirror through the proxy
+    // (update.ini's proxy).
+    bool serveMirrorThroughProxy();
     bool writeMirrorsIni(const QStringList& urls) const;
     // TMPDIR below the scene, no banner, the version server if one is set.
     QProcessEnvironment environment() const;

@@ -98,12 +98,13 @@ void TestConsole::helpAndVersion_data()
                QStringLiteral("  100  --check: an update is available"),
                QStringLiteral("  1    the configuration"), QStringLiteral("  2    the update failed"),
                QStringLiteral("  3    another updater"),
+               QStringLiteral("  4    refused: the version would take"),
                QStringLiteral("  130  cancelled by SIGINT (143: SIGTERM")};
     QTest::newRow("-h is --help") << "-h" << QStringList {QStringLiteral("  -q, --quiet ")};
     QTest::newRow("--version names the trusted key")
         << "--version"
         << QStringList {QStringLiteral("update (Corvane Client updater) "),
-               QStringLiteral("Release signing key: %1\n").arg(QLatin1String(publicKeyFingerprint))};
+               QStringLiteral("Release signing key: %1\n").arg(QLatin1String(publicKeyFingerprints[0]))};
 }
 
 void TestConsole::helpAndVersion()
@@ -193,10 +194,11 @@ void TestConsole::checkUpdateCheckAgainWithoutADisplay()
                        "to delete\n"));
     QCOMPARE(TestFiles::snapshot(scene.client()), clientBefore);
     QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
+    // The release statement (there is none), the product ini and its
+    // .sig256 (so never the .sig) and the patch index this release has not,
+    // nothing else.
     QStringList served = scene.nginx.accessLog(0);
-    // The product ini, its signature and the patch index this release has
-    // not, nothing else.
-    QCOMPARE(served.size(), 3);
+    QVERIFY2(served.size() == 4, qPrintable(served.join(QLatin1Char('\n'))));
 
     // The update: the same release, no client start without --start-client.
     UpdaterRun update;
@@ -327,6 +329,19 @@ void TestConsole::failuresEndWithTheirExitCode_data()
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "locked" << 3
         << "is being updated by another updater. Nothing was changed; try again when it has finished.";
     QTest::newRow("no mirror serves the release") << update << "empty mirror" << 2 << "Update of 2 failed";
+    const QStringList older {QStringLiteral("--console"), clientType, QStringLiteral("1")};
+    QTest::newRow("an older version named without --allow-downgrade")
+        << older << "version 2 recorded" << 4 << "Refusing to go back from version 2 to 1";
+    QTest::newRow("a check of an older version")
+        << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("1")} << "version 2 recorded"
+        << 4 << "Refusing to go back from version 2 to 1";
+    // Past the refusal: version 1 is not on the mirror.
+    QTest::newRow("a check of an older version with --allow-downgrade") << QStringList {
+        QStringLiteral("--check"), QStringLiteral("--allow-downgrade"), clientType,
+        QStringLiteral("1")} << "version 2 recorded" << 2 << "Check of 1 failed";
+    QTest::newRow("the update server names an older version")
+        << QStringList {QStringLiteral("--console")} << "version 2 recorded, the server names 1" << 4
+        << "Refusing to go back from version 2 to 1";
     QTest::newRow("a check against no mirror")
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "empty mirror" << 2
         << "Check of 2 failed";
@@ -357,6 +372,16 @@ void TestConsole::failuresEndWithTheirExitCode()
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(setup == QLatin1String("empty mirror") ? 1 : 0)}));
     if (setup == QLatin1String("no update server"))
         scene.updateServer = QStringLiteral("nohost.invalid");
+    if (setup.startsWith(QLatin1String("version 2 recorded")))
+        QVERIFY(TestFiles::write(scene.client() + QStringLiteral("/update.ini"), "[installed]\nversion=2\n"));
+    // Answering from the server's own address: the socket takes it.
+    UpdateServerProcess server;
+    if (setup.endsWith(QLatin1String("the server names 1"))) {
+        QVERIFY2(server.start(QStringLiteral(CORVANE_UPDATESERVER),
+                     {QStringLiteral("--stable"), QStringLiteral("1#1.0")}),
+            qPrintable(server.errorText()));
+        scene.updateServer = server.versionServer();
+    }
     // The lock of another updater, of any user: the same kind of lock on
     // the same file.
     int lockFd = -1;
@@ -406,6 +431,12 @@ void TestConsole::failuresEndWithTheirExitCode()
         after.remove(QStringLiteral("update.lock"));
     if (!(exitCode == 2 && args.first() == QLatin1String("--console")))
         QCOMPARE(after, before);
+    // A refusal fetches nothing of a release.
+    if (exitCode == 4) {
+        for (const QString& line : scene.nginx.accessLog(0))
+            QVERIFY2(!line.contains(QStringLiteral(" /1/")) && !line.contains(QStringLiteral(" /2/")),
+                qPrintable(line));
+    }
 }
 
 void TestConsole::signalCancelsWithRollback_data()

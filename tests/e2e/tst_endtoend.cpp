@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -58,6 +59,7 @@ private slots:
     void badSignatureIsFetchedTwiceNotAThousandTimes();
     void proxyFromUpdateIniCarriesEveryRequest();
     void changeLogComesThroughNginx();
+    void releaseStatementAloneUpdatesWithUdpBlocked();
     void keysOfOtherSizesUpdateEndToEnd_data();
     void keysOfOtherSizesUpdateEndToEnd();
 };
@@ -125,10 +127,10 @@ void TestEndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
     QStringList served = servedPaths(scene.nginx, 0);
     served.sort();
     QStringList expected {QStringLiteral("/2/client_linux_amd64.ini 200"),
-        QStringLiteral("/2/client_linux_amd64.ini.sig 200"),
+        QStringLiteral("/2/client_linux_amd64.ini.sig256 200"),
         QStringLiteral("/2/client_linux_amd64.patches.ini %1").arg(patches ? 200 : 404)};
     if (patches) {
-        expected << QStringLiteral("/2/client_linux_amd64.patches.ini.sig 200")
+        expected << QStringLiteral("/2/client_linux_amd64.patches.ini.sig256 200")
                  << QStringLiteral("/2/patches/1/lib/libcorvane.so 200");
     }
     for (const QString& changed : {QStringLiteral("readme.txt"), QStringLiteral("lib/libcorvane.so"),
@@ -269,8 +271,9 @@ void TestEndToEnd::badSignatureIsFetchedTwiceNotAThousandTimes()
     QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
     QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
     // A signature that does not fit: the same bytes however often asked.
+    // The publisher wrote a .sig256, so that is the one the updater reads.
     QVERIFY(TestFiles::write(
-        scene.mirror() + QStringLiteral("/2/client_linux_amd64.ini.sig"), QByteArray(384, 'x')));
+        scene.mirror() + QStringLiteral("/2/client_linux_amd64.ini.sig256"), QByteArray(384, 'x')));
 
     UpdaterRun run;
     QVERIFY(run.start(scene, toVersion2));
@@ -289,13 +292,7 @@ void TestEndToEnd::proxyFromUpdateIniCarriesEveryRequest()
     Scene scene;
     QVERIFY(scene.installClient(Scene::version1()));
     QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
-    NginxServer::Site proxy;
-    proxy.proxy = true;
-    QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}, proxy}),
-        qPrintable(scene.nginx.errorText()));
-    QVERIFY(scene.writeMirrorsIni({scene.nginx.url(0)}));
-    QVERIFY(TestFiles::write(scene.client() + QStringLiteral("/update.ini"),
-        "[update]\nproxy=" + scene.nginx.url(1).toUtf8() + "\n"));
+    QVERIFY2(scene.serveMirrorThroughProxy(), qPrintable(scene.nginx.errorText()));
 
     UpdaterRun run;
     QVERIFY(run.start(scene, toVersion2));
@@ -339,36 +336,93 @@ void TestEndToEnd::changeLogComesThroughNginx()
     Configuration::setAppRootPathOverride(QString());
 }
 
-void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
+// Behind a network that lets HTTP out through a proxy and nothing else, the
+// signed statement on the mirror names the version and the news.
+void TestEndToEnd::releaseStatementAloneUpdatesWithUdpBlocked()
 {
-    QTest::addColumn<int>("bits"); // of the key pair the updater was built with
-    QTest::addColumn<bool>("signedWithItsKey");
-    QTest::newRow("3072-bit key") << 3072 << true;
-    QTest::newRow("4096-bit key") << 4096 << true;
-    QTest::newRow("4096-bit updater, release signed with another key") << 4096 << false;
+    Scene scene;
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(TestFiles::write(scene.path(QStringLiteral("news.html")), "<b>Version 2</b> is here\n"));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1(),
+        {QStringLiteral("--channel"), QStringLiteral("stable"), QStringLiteral("--display"),
+            QStringLiteral("2.0"), QStringLiteral("--news"), scene.path(QStringLiteral("news.html"))}));
+    QVERIFY2(scene.serveMirrorThroughProxy(), qPrintable(scene.nginx.errorText()));
+    // Nobody answers the version query (scene.updateServer stays unset).
+
+    UpdaterRun run;
+    QVERIFY(run.start(scene, {QStringLiteral("--console")}));
+    QVERIFY2(run.waitForExit(runTimeoutMs) == 0, qPrintable(diagnostics(scene, run)));
+    QVERIFY2(run.log().contains(QStringLiteral(
+                 "Following the release statement of client_linux_amd64 for the stable channel: version 2")),
+        qPrintable(diagnostics(scene, run)));
+    QVERIFY2(run.out().startsWith(QStringLiteral("Updated to 2.0: ")), qPrintable(run.out()));
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version2());
+    const QStringList viaProxy = servedPaths(scene.nginx, 1);
+    QVERIFY2(viaProxy.contains(scene.nginx.url(0) + QStringLiteral("/client_linux_amd64.channels 200")),
+        qPrintable(viaProxy.join(QLatin1Char('\n'))));
+    // The next run compares the next statement with this one's issue time.
+    QSettings updateIni(scene.client() + QStringLiteral("/update.ini"), QSettings::IniFormat);
+    QCOMPARE(updateIni.value(QStringLiteral("installed/version")).toInt(), 2);
+    QVERIFY(updateIni.value(QStringLiteral("installed/stableStatement")).toDateTime().isValid());
 }
 
-// A publisher's key pair of another size, from corvane-keytool: its public
-// half built into the updater, its private half given to corvane-publish.
+void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd_data()
+{
+    QTest::addColumn<QString>("updater"); // the folder of the updater and of the key pairs it trusts
+    QTest::addColumn<QString>("signedWith"); // the folder of the private key, or empty for the build's
+    QTest::addColumn<bool>("installs");
+    QTest::newRow("3072-bit key") << "key3072"
+                                  << "key3072" << true;
+    QTest::newRow("4096-bit key") << "key4096"
+                                  << "key4096" << true;
+    QTest::newRow("4096-bit updater, release signed with another key") << "key4096"
+                                                                       << "" << false;
+    QTest::newRow("two trusted keys, release signed by the second") << "twokeys"
+                                                                    << "key4096" << true;
+    QTest::newRow("two trusted keys, release signed by an unknown key") << "twokeys"
+                                                                        << "" << false;
+}
+
+// A publisher's key pair from corvane-keytool: its public half built into the
+// updater (with another one, for two keys), its private half given to
+// corvane-publish.
 void TestEndToEnd::keysOfOtherSizesUpdateEndToEnd()
 {
-    QFETCH(int, bits);
-    QFETCH(bool, signedWithItsKey);
-    const QString keys = QStringLiteral(CORVANE_KEYS_DIR "/key%1").arg(bits);
+    QFETCH(QString, updater);
+    QFETCH(QString, signedWith);
+    QFETCH(bool, installs);
+    const QString keys = QStringLiteral(CORVANE_KEYS_DIR "/");
     Scene scene;
-    if (signedWithItsKey)
-        scene.signingKey = keys + QStringLiteral("/private.key");
-    QVERIFY(scene.installClient(Scene::version1(), TestFiles::read(keys + QStringLiteral("/update"))));
+    if (!signedWith.isEmpty())
+        scene.signingKey = keys + signedWith + QStringLiteral("/private.key");
+    QVERIFY(
+        scene.installClient(Scene::version1(), TestFiles::read(keys + updater + QStringLiteral("/update"))));
     QVERIFY(scene.publish(2, Scene::version2(), Scene::version1(), {QStringLiteral("--gzip")}));
-    const auto verified = ToolProcess::run(QStringLiteral(CORVANE_PUBLISH),
-        {QStringLiteral("--verify"), scene.mirror() + QStringLiteral("/2"), QStringLiteral("--key"),
-            keys + QStringLiteral("/public.key")});
-    QCOMPARE(verified.exitCode, signedWithItsKey ? 0 : 1);
+    if (updater != QLatin1String("twokeys")) {
+        const auto verified = ToolProcess::run(QStringLiteral(CORVANE_PUBLISH),
+            {QStringLiteral("--verify"), scene.mirror() + QStringLiteral("/2"), QStringLiteral("--key"),
+                keys + updater + QStringLiteral("/public.key")});
+        QCOMPARE(verified.exitCode, installs ? 0 : 1);
+    }
     QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
+
+    // The updater names every key it trusts.
+    const ToolProcess::Result version = UpdaterRun::runToEnd(scene, {QStringLiteral("--version")});
+    const QStringList trusted = updater == QLatin1String("twokeys")
+        ? QStringList {QStringLiteral("key3072"), QStringLiteral("key4096")}
+        : QStringList {updater};
+    QCOMPARE(version.out.count(QStringLiteral("Release signing key: ")), trusted.size());
+    for (const QString& pair : trusted) {
+        const auto fingerprint = ToolProcess::run(QStringLiteral(CORVANE_KEYTOOL),
+            {QStringLiteral("fingerprint"), keys + pair + QStringLiteral("/public.key")});
+        QVERIFY2(version.out.contains(QStringLiteral("Release signing key: %1\n")
+                                          .arg(fingerprint.out.section(QLatin1Char(' '), 0, 0))),
+            qPrintable(version.out));
+    }
 
     UpdaterRun run;
     QVERIFY(run.start(scene, toVersion2));
-    if (signedWithItsKey) {
+    if (installs) {
         QCOMPARE(run.waitForExit(runTimeoutMs), 0);
         QVERIFY2(run.log().contains(QStringLiteral("Update successfully finished")),
             qPrintable(diagnostics(scene, run)));

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Remakes the seeds that come from the project's own tools: product inis and
-# their signatures published by corvane-publish, its packed files, and the
-# answers of corvane-updateserver. The hand-written seeds stay as they are.
+# their signatures published by corvane-publish, its packed files and release
+# statement, and the answers of corvane-updateserver. The hand-written seeds stay as they are.
 # Usage: tests/fuzz/seeds.sh [BUILD_DIR]   (default: build)
 # The key pair is made for the seeds; only its public half ends up in them.
 set -euo pipefail
@@ -39,7 +39,11 @@ printf '#!/bin/sh\nexec ./bin/corvane "$@"\n' >"$work/release-2/davuzodur_runscr
 "$build/corvane-publish" "$work/release-2" "$work/packed" --version 3 --key "$work/private.key" \
     --previous "$work/release-1" --gzip --folder-sections >/dev/null
 
-mkdir -p "$corpus"/{productini,signature,gunzip,versionreply,banner,newslink}
+"$build/corvane-publish" "$work/plain" --version 3 --key "$work/private.key" --channel stable \
+    --display "3.0" --news "$work/release-2/data/sub/notes.txt" >/dev/null
+
+mkdir -p "$corpus"/{productini,signature,gunzip,versionreply,banner,newslink,releasestatement}
+cp "$work/plain/client_linux_amd64.channels" "$corpus/releasestatement/published.channels"
 cp "$work/plain/3/client_linux_amd64.ini" "$corpus/productini/published.ini"
 cp "$work/packed/3/client_linux_amd64.ini" "$corpus/productini/published-gzip-sections.ini"
 for kind in plain packed; do

@@ -106,6 +106,9 @@ INI
 openssl rsa -inform DER -in "$private_key" -out "$work/key.pem" 2>/dev/null
 openssl dgst -sha1 -sign "$work/key.pem" -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:8 \
     -out "$release/$type.ini.sig" "$release/$type.ini"
+# The SHA-256 signature; an updater that finds it uses it alone.
+openssl dgst -sha256 -sign "$work/key.pem" -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:32 \
+    -out "$release/$type.ini.sig256" "$release/$type.ini"
 
 # --- the installed client --------------------------------------------------
 cp "$updater" "$client/update"
@@ -235,7 +238,9 @@ expect_get() {
         fail "nginx did not serve $1 chunked, with content encoding '$2'"
 }
 expect_get "$type.ini" -
-expect_get "$type.ini.sig" -
+expect_get "$type.ini.sig256" -
+! grep -qF "GET /client/$version/$type.ini.sig " "$work/logs/nginx-access.log" ||
+    fail "the updater fetched the .sig although there is a .sig256"
 expect_get "Programm%20Dateien/bin/corvane%20client" -
 expect_get "Programm%20Dateien/daten/Stra%C3%9Fe%207/%C3%9Cberblick%20%231%2050%25ab%3F.txt" -
 expect_get "Doku%20(de)/docs/teile.txt.gz" gzip

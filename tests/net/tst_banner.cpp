@@ -35,6 +35,8 @@ private slots:
     void answers_data();
     void answers();
     void noAnswerAsksTwiceOneTimeOutApart();
+    void forgedAnswersAreNeverSeen_data();
+    void forgedAnswersAreNeverSeen();
     void imageSize_data();
     void imageSize();
     void redirectIsNotFollowed();
@@ -180,6 +182,33 @@ void TestBanner::noAnswerAsksTwiceOneTimeOutApart()
     QTest::qWait(resendMs + 300);
     QCOMPARE(udp.requests().size(), 2);
     QCOMPARE(spy.count(), 0);
+}
+
+void TestBanner::forgedAnswersAreNeverSeen_data()
+{
+    QTest::addColumn<QByteArray>("forgerHost");
+    QTest::newRow("from another port of the server's address") << QByteArray("127.0.0.1");
+    QTest::newRow("from another address") << QByteArray("127.0.0.2");
+}
+
+// Someone who sees the request answers first, from elsewhere: the image and
+// the click target must still be the server's.
+void TestBanner::forgedAnswersAreNeverSeen()
+{
+    QFETCH(QByteArray, forgerHost);
+    http.setAnswer(QStringLiteral("/banner.png"), TestHttpServer::Answer::ok("PNG bytes"));
+    http.setAnswer(QStringLiteral("/forged.png"), TestHttpServer::Answer::ok("forged bytes"));
+    udp.setForgery(bannerRequest,
+        (http.baseUrl() + QStringLiteral("/forged.png,http://evil.example/")).toLatin1(), forgerHost);
+    answerWith(QStringLiteral("%1/banner.png,http://click.example/"));
+    makeEngine();
+    QSignalSpy spy(engine.get(), &UpdateEngine::bannerFound);
+    getBanner();
+
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray("PNG bytes"));
+    QCOMPARE(spy.at(0).at(1).toString(), QStringLiteral("http://click.example/"));
+    QCOMPARE(http.requestedPaths(), QStringList {QStringLiteral("/banner.png")});
 }
 
 void TestBanner::imageSize_data()

@@ -194,6 +194,13 @@ QByteArray TestRelease::signature() const
     return TestSigning::sign(productIni(), TestSigning::devPrivateKeyPath());
 }
 
+QByteArray TestRelease::signature256() const
+{
+    if (!hasSigningKey())
+        return {};
+    return TestSigning::sign(productIni(), TestSigning::devPrivateKeyPath(), SignatureHash::Sha256);
+}
+
 QString TestRelease::serverPath(const QString& mirror, const QString& path) const
 {
     for (const Entry& entry : fileEntries + rawEntries) {
@@ -213,6 +220,8 @@ void TestRelease::serve(TestHttpServer& server, const QString& mirror) const
     const QString iniPath = productIniServerPath(mirror);
     server.setAnswer(iniPath, TestHttpServer::Answer::ok(productIni()));
     server.setAnswer(iniPath + QStringLiteral(".sig"), TestHttpServer::Answer::ok(signature()));
+    if (withSha256)
+        server.setAnswer(iniPath + QStringLiteral(".sig256"), TestHttpServer::Answer::ok(signature256()));
     for (const Entry& entry : fileEntries) {
         server.setAnswer(serverPath(mirror, entry.path),
             entry.generatedSize >= 0 ? TestHttpServer::Answer::generated(entry.generatedSize)
@@ -236,7 +245,9 @@ bool TestRelease::writeMirror(const QString& dir) const
 {
     const QString root = QStringLiteral("%1/%2/").arg(dir).arg(releaseVersion);
     bool ok = TestFiles::write(root + productIniName(), productIni())
-        && TestFiles::write(root + productIniName() + QStringLiteral(".sig"), signature());
+        && TestFiles::write(root + productIniName() + QStringLiteral(".sig"), signature())
+        && (!withSha256
+            || TestFiles::write(root + productIniName() + QStringLiteral(".sig256"), signature256()));
     for (const Entry& entry : fileEntries) {
         const QString path = root + entry.section + QLatin1Char('/') + entry.path;
         ok = ok

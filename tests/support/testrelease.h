@@ -14,7 +14,8 @@ class TestHttpServer;
 
     A mirror named M on a TestHttpServer is the URL path "/M"; the updater
     appends the version, so the release lies below "/M/<version>/": the
-    product ini "<clientType>.ini" and its ".sig", and every file at
+    product ini "<clientType>.ini" and its ".sig" (and ".sig256", when
+    asked for), and every file at
     "<section>/<path>". writeMirrorsIni() lists such mirrors for the
     registry. Files are plain (installed as downloaded), packed (served
     gzip-packed, installed unpacked under another path) or generated (a large
@@ -57,6 +58,10 @@ public:
     QByteArray productIni() const;
     // The development key's signature of productIni(); empty without that key.
     QByteArray signature() const;
+    // The same over SHA-256, served and written as ".sig256" only once
+    // setSha256Signature(true), as a publisher of today does.
+    QByteArray signature256() const;
+    void setSha256Signature(bool withIt) { withSha256 = withIt; }
     QString productIniName() const { return clientType + QStringLiteral(".ini"); }
     // The patch index and its signature; empty without patches.
     QByteArray patchIndex() const;
@@ -98,4 +103,5 @@ private:
         QByteArray bytes;
     };
     QList<Patch> patches;
+    bool withSha256 = false;
 };

@@ -15,7 +15,7 @@ QString devPrivateKeyPath()
     return QStringLiteral(CORVANE_DEV_PRIVATE_KEY);
 }
 
-QByteArray sign(const QByteArray& data, const QString& keyFile)
+QByteArray sign(const QByteArray& data, const QString& keyFile, SignatureHash hash)
 {
     try {
         crypt_init();
@@ -25,7 +25,8 @@ QByteArray sign(const QByteArray& data, const QString& keyFile)
         QByteArray sig(int(keyFileSize), '\0');
         unsigned long sigLen = keyFileSize;
         sign_msg(&key, reinterpret_cast<const unsigned char*>(data.constData()),
-            static_cast<unsigned long>(data.size()), reinterpret_cast<unsigned char*>(sig.data()), &sigLen);
+            static_cast<unsigned long>(data.size()), reinterpret_cast<unsigned char*>(sig.data()), &sigLen,
+            hash);
         sig.resize(qsizetype(sigLen));
         return sig;
     } catch (const crypt_exception& e) {
@@ -34,13 +35,14 @@ QByteArray sign(const QByteArray& data, const QString& keyFile)
     }
 }
 
-bool signFile(const QString& path)
+bool signFile(const QString& path, SignatureHash hash)
 {
     const QString keyFile = devPrivateKeyPath();
     if (keyFile.isEmpty())
         return false;
-    const QByteArray sig = sign(TestFiles::read(path), keyFile);
-    return !sig.isEmpty() && TestFiles::write(path + QStringLiteral(".sig"), sig);
+    const QByteArray sig = sign(TestFiles::read(path), keyFile, hash);
+    const QString suffix = hash == SignatureHash::Sha256 ? QStringLiteral(".sig256") : QStringLiteral(".sig");
+    return !sig.isEmpty() && TestFiles::write(path + suffix, sig);
 }
 
 } // namespace TestSigning

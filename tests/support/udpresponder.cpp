@@ -47,10 +47,17 @@ void UdpResponder::setReply(const QByteArray& request, const QByteArray& reply)
     m_replies.insert(request, reply);
 }
 
+void UdpResponder::setForgery(const QByteArray& request, const QByteArray& forged, const QByteArray& fromHost)
+{
+    QMutexLocker lock(&m_mutex);
+    m_forgeries.insert(request, {forged, fromHost});
+}
+
 void UdpResponder::clearReplies()
 {
     QMutexLocker lock(&m_mutex);
     m_replies.clear();
+    m_forgeries.clear();
 }
 
 void UdpResponder::clearRequests()
@@ -96,6 +103,7 @@ void UdpResponder::run()
         const QByteArray request = buffer.left(received);
         QByteArray reply;
         bool answer = false;
+        QPair<QByteArray, QByteArray> forgery;
         {
             QMutexLocker lock(&m_mutex);
             m_requests.append(request);
@@ -106,9 +114,26 @@ void UdpResponder::run()
                 reply = it.value();
                 answer = true;
             }
+            forgery = m_forgeries.value(request);
         }
+        if (!forgery.second.isEmpty())
+            sendForged(forgery.first, forgery.second, from);
         if (answer)
             ::sendto(m_fd, reply.constData(), static_cast<size_t>(reply.size()), 0,
                 reinterpret_cast<const sockaddr*>(&from), fromLength);
     }
+}
+
+void UdpResponder::sendForged(const QByteArray& datagram, const QByteArray& fromHost, const sockaddr_in& to)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (fd < 0)
+        return;
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, fromHost.constData(), &address.sin_addr) == 1
+        && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0)
+        ::sendto(fd, datagram.constData(), static_cast<size_t>(datagram.size()), 0,
+            reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    ::close(fd);
 }

@@ -6,10 +6,13 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QPair>
 #include <QString>
 
 #include <atomic>
 #include <thread>
+
+struct sockaddr_in;
 
 class UdpResponder final {
 public:
@@ -27,6 +30,11 @@ public:
     // Answers a datagram equal to request with reply (any size, zero bytes
     // included). A request without a reply is recorded and left unanswered.
     void setReply(const QByteArray& request, const QByteArray& reply);
+    // Before the reply to request (or none), sends forged to the asker from a
+    // socket of its own bound to fromHost ("127.0.0.2" works on Linux
+    // loopback) and a free port: a stranger who saw the request and answers
+    // first. Cleared with the replies.
+    void setForgery(const QByteArray& request, const QByteArray& forged, const QByteArray& fromHost);
     void clearReplies();
     // Forgets the datagrams received so far.
     void clearRequests();
@@ -41,6 +49,7 @@ public:
 
 private:
     void run();
+    static void sendForged(const QByteArray& datagram, const QByteArray& fromHost, const sockaddr_in& to);
 
     int m_fd = -1;
     quint16 m_port = 0;
@@ -48,6 +57,7 @@ private:
     std::thread m_thread;
     mutable QMutex m_mutex;
     QHash<QByteArray, QByteArray> m_replies;
+    QHash<QByteArray, QPair<QByteArray, QByteArray>> m_forgeries; // request: (forged, fromHost)
     QList<QByteArray> m_requests;
     QList<quint16> m_requestPorts;
     QList<qint64> m_requestTimesMs;

@@ -1,6 +1,8 @@
 // corvane-publish as a release manager runs it: the mirror tree on disk, the
 // product ini as the updater's settings reader sees it, the signature as the
 // key tool checks it, and the exit codes of bad input.
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -11,6 +13,7 @@
 
 #include <utility>
 
+#include "release/releasestatement.h"
 #include "testfiles.h"
 #include "toolprocess.h"
 
@@ -106,6 +109,7 @@ private slots:
     void helpText();
     void progressOnTerminalsOnly_data();
     void progressOnTerminalsOnly();
+    void releaseStatement();
 
 private:
     ToolProcess::Result publish(const QStringList& args);
@@ -232,6 +236,8 @@ void TestPublish::sameInputGivesSameBytes()
     QCOMPARE(TestFiles::snapshot(dir.filePath(QStringLiteral("two"))), one);
     QVERIFY(one.contains(QStringLiteral("7/") + iniName + QStringLiteral(".sig")));
     QVERIFY(one.contains(QStringLiteral("7/client_linux_amd64.patches.ini.sig")));
+    QVERIFY(one.contains(QStringLiteral("7/client_linux_amd64.patches.ini.sig256")));
+    QVERIFY(one.contains(QStringLiteral("7/") + iniName + QStringLiteral(".sig256")));
     QCOMPARE(TestFiles::read(dir.filePath(QStringLiteral("one/7/changelog_client.txt"))),
         QByteArray("Version 7: better\n"));
 }
@@ -505,6 +511,18 @@ void TestPublish::badInput_data()
         << "would overwrite the product ini";
     QTest::newRow("verify with patches") << args("--verify out/2 --key public.key --delta-from published/1")
                                          << 2 << "--delta-from does not go with --verify";
+    QTest::newRow("a statement's field without --channel")
+        << args("release out --version 2 --key private.key --display 2.0") << 2 << "give --channel too";
+    QTest::newRow("an unknown channel") << args("release out --version 2 --key private.key --channel nightly")
+                                        << 2 << "--channel takes stable, beta or alpha";
+    QTest::newRow("a statement that expires at once")
+        << args("out --version 2 --key private.key --channel stable --expires 0") << 2
+        << "--expires takes a number from 1 to 3650";
+    QTest::newRow("packing without a release folder")
+        << args("out --version 2 --key private.key --channel stable --gzip") << 2 << "give RELEASE_DIR too";
+    QTest::newRow("stating a version that is not published")
+        << args("out --version 2 --key private.key --channel stable") << 3
+        << "Version 2 of client_linux_amd64 is not published in out";
 }
 
 void TestPublish::badInput()
@@ -598,6 +616,63 @@ void TestPublish::progressOnTerminalsOnly()
     const QString fileCount = QString::number(sampleRelease().size());
     QCOMPARE(shown.contains(QStringLiteral("\rPacking: %1/%1 files").arg(fileCount)), terminal);
     QCOMPARE(shown.contains(QLatin1Char('\033')), terminal);
+}
+
+// A channel stated while publishing, another one later for the same version:
+// each entry names the version with its product ini's digest, the first
+// stays as it was, and both signatures verify.
+void TestPublish::releaseStatement()
+{
+    QTemporaryDir dir;
+    const QString release = dir.filePath(QStringLiteral("release"));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(writeRelease(release, {{QStringLiteral("a.txt"), "a", false}}));
+    QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("news.html")), "<b>Neu</b>\r\nzweite\tZeile\n"));
+    auto result = publish({release, out, QStringLiteral("--version"), QStringLiteral("7"),
+        QStringLiteral("--key"), privateKey(), QStringLiteral("--channel"), QStringLiteral("stable"),
+        QStringLiteral("--display"), QStringLiteral("7.0 Grüße"), QStringLiteral("--expires"),
+        QStringLiteral("10"), QStringLiteral("--news"), dir.filePath(QStringLiteral("news.html"))});
+    QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+    QVERIFY2(
+        result.out.contains(QStringLiteral("Stated version 7 of client_linux_amd64 for the stable channel")),
+        qPrintable(result.out));
+    const QString path = out + QStringLiteral("/client_linux_amd64.channels");
+    const std::optional<ReleaseStatement> first = ReleaseStatement::parse(TestFiles::read(path));
+    QVERIFY(first);
+
+    result = publish({out, QStringLiteral("--version"), QStringLiteral("7"), QStringLiteral("--key"),
+        privateKey(), QStringLiteral("--channel"), QStringLiteral("beta")});
+    QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+    QString problem;
+    const std::optional<ReleaseStatement> statement =
+        ReleaseStatement::parse(TestFiles::read(path), &problem);
+    QVERIFY2(statement, qPrintable(problem));
+    QCOMPARE(statement->channels.keys(), (QStringList {"beta", "stable"}));
+
+    const ReleaseStatement::Channel stable = statement->channels.value(QStringLiteral("stable"));
+    QCOMPARE(stable.version, 7);
+    QCOMPARE(stable.clientType, QStringLiteral("client_linux_amd64"));
+    QCOMPARE(stable.productIniSha256,
+        QCryptographicHash::hash(
+            TestFiles::read(out + QStringLiteral("/7/") + iniName), QCryptographicHash::Sha256));
+    QCOMPARE(stable.display, QStringLiteral("7.0 Grüße"));
+    QCOMPARE(stable.news, QStringLiteral("<b>Neu</b>\nzweite Zeile"));
+    QCOMPARE(stable.issued.secsTo(stable.expires), 10 * 24 * 3600);
+    QVERIFY(qAbs(stable.issued.secsTo(QDateTime::currentDateTimeUtc())) < 600);
+    QCOMPARE(stable.issued, first->channels.value(QStringLiteral("stable")).issued);
+    const ReleaseStatement::Channel beta = statement->channels.value(QStringLiteral("beta"));
+    QCOMPARE(beta.productIniSha256, stable.productIniSha256);
+    QCOMPARE(beta.issued.secsTo(beta.expires), 30 * 24 * 3600);
+    QVERIFY(beta.news.isEmpty());
+
+    const auto verified = ToolProcess::run(QStringLiteral(CORVANE_KEYTOOL),
+        {QStringLiteral("verify"), path, QStringLiteral("--key"),
+            m_keys.filePath(QStringLiteral("public.key"))});
+    QCOMPARE(
+        verified.out, path + QStringLiteral(".sig256 verifies\n") + path + QStringLiteral(".sig verifies\n"));
+    QCOMPARE(QDir(out).entryList(QDir::Files),
+        (QStringList {"client_linux_amd64.channels", "client_linux_amd64.channels.sig",
+            "client_linux_amd64.channels.sig256"}));
 }
 
 QTEST_GUILESS_MAIN(TestPublish)

@@ -92,6 +92,9 @@ void TestPublishVerify::findsWhatIsBroken_data()
     QTest::newRow("signed with another key")
         << QString() << QByteArray() << QByteArray() << false << "other/public.key" << 1
         << ini + ".sig: the signature does not match this key";
+    QTest::newRow("a bad .sig256 beside a good .sig")
+        << ini + ".sig256" << QByteArray() << QByteArray(384, 'x') << false << publicKey << 1
+        << ini + ".sig256: the signature does not match this key";
     QTest::newRow("signature missing")
         << ini + ".sig" << QByteArray() << removeIt << false << publicKey << 1 << ini + ".sig: missing";
     QTest::newRow("product ini missing")

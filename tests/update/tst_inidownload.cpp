@@ -2,12 +2,14 @@
 // reuse of a kept copy while it matches the mirror's signature, retries after
 // a failed signature, their pauses, and when they stop.
 #include "update/inidownloadtaskspecification.h"
+#include "update/signaturedownloadtaskspecification.h"
 
 #include "mirrorsfixture.h"
 #include "pipelinefixture.h"
 #include "testfiles.h"
 #include "testrelease.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTest>
@@ -34,38 +36,101 @@ private slots:
 
     void reusesWhatIsPresent_data()
     {
-        QTest::addColumn<bool>("iniPresent");
-        QTest::addColumn<bool>("sigPresent");
+        QTest::addColumn<QStringList>("present"); // suffixes of the product ini's name in the temporary dir
+        QTest::addColumn<bool>("mirrorHasSig256");
         QTest::addColumn<QStringList>("fetched");
         const QString ini = QStringLiteral("/A/42/client_linux_amd64.ini");
         const QString sig = ini + QStringLiteral(".sig");
+        const QString sig256 = ini + QStringLiteral(".sig256");
+        const QStringList both {QString(), QStringLiteral(".sig")};
         // The signature always comes fresh: it says whether the kept copy is
-        // still the mirror's. Then the patch index, which this release has not.
+        // still the mirror's. The .sig256 is asked for first. Then the patch
+        // index, which this release has not.
         const QString index = QStringLiteral("/A/42/client_linux_amd64.patches.ini");
         QTest::newRow("both present: only the signature is fetched")
-            << true << true << QStringList {sig, index};
-        QTest::newRow("signature missing: only it is fetched") << true << false << QStringList {sig, index};
-        QTest::newRow("product ini missing: both fetched") << false << true << QStringList {ini, sig, index};
-        QTest::newRow("both missing: both fetched in order")
-            << false << false << QStringList {ini, sig, index};
+            << both << false << QStringList {sig256, sig, index};
+        QTest::newRow("signature missing: only it is fetched")
+            << QStringList {QString()} << false << QStringList {sig256, sig, index};
+        QTest::newRow("product ini missing: all fetched in order")
+            << QStringList {QStringLiteral(".sig")} << false << QStringList {ini, sig256, sig, index};
+        QTest::newRow("a mirror with a .sig256: the .sig is never fetched")
+            << QStringList() << true << QStringList {ini, sig256, index};
+        QTest::newRow("a kept .sig present, the mirror has a .sig256: it is fetched and counts")
+            << both << true << QStringList {sig256, index};
+        QTest::newRow("a kept .sig256 the mirror no longer has is dropped, the .sig counts") << QStringList {
+            QString(), QStringLiteral(".sig256")} << false << QStringList {sig256, sig, index};
     }
 
     void reusesWhatIsPresent()
     {
-        QFETCH(bool, iniPresent);
-        QFETCH(bool, sigPresent);
+        QFETCH(QStringList, present);
+        QFETCH(bool, mirrorHasSig256);
         QFETCH(QStringList, fetched);
-        if (iniPresent)
-            QVERIFY(TestFiles::write(local, release.productIni()));
-        if (sigPresent)
-            QVERIFY(TestFiles::write(local + QStringLiteral(".sig"), release.signature()));
+        release.setSha256Signature(mirrorHasSig256);
+        release.serve(fixture->server, QStringLiteral("A"));
+        for (const QString& suffix : present) {
+            const QByteArray content = suffix.isEmpty() ? release.productIni()
+                : suffix == QLatin1String(".sig")       ? release.signature()
+                                                        : release.signature256();
+            QVERIFY(TestFiles::write(local + suffix, content));
+        }
 
         QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
         QCOMPARE(fixture->server.requestedPaths(), fetched);
         QCOMPARE(fixture->log.first(), QStringLiteral("Download / check product ini"));
         QCOMPARE(TestFiles::read(local), release.productIni());
+        QCOMPARE(QFileInfo::exists(local + QStringLiteral(".sig256")), mirrorHasSig256);
         QCOMPARE(fixture->finishedCount, 1);
         QCOMPARE(fixture->progressReports.last(), 1.0);
+    }
+
+    // A mirror's .sig256 is the signature: a good .sig beside a bad one does
+    // not let the product ini through.
+    void badSig256BesideAGoodSigIsRefused()
+    {
+        release.setSha256Signature(true);
+        release.serve(fixture->server, QStringLiteral("A"));
+        fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig256"),
+            TestHttpServer::Answer::ok(TestRelease(41).signature256()));
+        IniDownloadTaskSpecification* task = makeTask();
+        cancelOnFirstRetry(task);
+
+        QCOMPARE(fixture->run(task), int(TaskSpecification::UserCanceled));
+        QVERIFY(fixture->logged(QStringLiteral("Signature check failed for %1 (").arg(local)));
+        QCOMPARE(fixture->server.requestCount(QStringLiteral("/A/42/client_linux_amd64.ini.sig")), 0);
+    }
+
+    void boundToTheStatementsDigest_data()
+    {
+        QTest::addColumn<bool>("named"); // the statement names this product ini
+        QTest::newRow("the product ini the statement names") << true;
+        // Validly signed, but another release's: version 41's served as 42's.
+        QTest::newRow("another release's product ini") << false;
+    }
+
+    void boundToTheStatementsDigest()
+    {
+        QFETCH(bool, named);
+        TestRelease older(41);
+        older.addFile(QStringLiteral("a.txt"), "old alpha");
+        const QByteArray named42 = QCryptographicHash::hash(release.productIni(), QCryptographicHash::Sha256);
+        if (!named) {
+            fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini"),
+                TestHttpServer::Answer::ok(older.productIni()));
+            fixture->server.setAnswer(QStringLiteral("/A/42/client_linux_amd64.ini.sig"),
+                TestHttpServer::Answer::ok(older.signature()));
+        }
+        UpdateParameters parameters = fixture->configuration.updateParameters();
+        parameters.productIniSha256 = named42;
+        auto* task = new IniDownloadTaskSpecification(
+            &fixture->manager, fixture->mirrors.get(), parameters, fixture.get(), 1.0);
+        cancelOnFirstRetry(task);
+
+        QCOMPARE(
+            fixture->run(task), int(named ? TaskSpecification::Finished : TaskSpecification::UserCanceled));
+        QCOMPARE(fixture->count(QStringLiteral(
+                     "The product ini of version 42 is not the one its release statement names")),
+            named ? 0 : 1);
     }
 
     void republishedReleaseReplacesTheKeptCopy()
@@ -83,7 +148,8 @@ private slots:
             1);
         QCOMPARE(fixture->count(QStringLiteral("Could not verify the product ini file. Retrying")), 0);
         QCOMPARE(fixture->server.requestedPaths(),
-            QStringList({"/A/42/client_linux_amd64.ini.sig", "/A/42/client_linux_amd64.ini",
+            QStringList({"/A/42/client_linux_amd64.ini.sig256", "/A/42/client_linux_amd64.ini.sig",
+                "/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig256",
                 "/A/42/client_linux_amd64.ini.sig", "/A/42/client_linux_amd64.patches.ini"}));
         QCOMPARE(TestFiles::read(local), release.productIni());
         QCOMPARE(fixture->finishedCount, 1);
@@ -256,7 +322,7 @@ private slots:
         QTest::addColumn<qint64>("limit");
 
         QTest::newRow("endless signature") << QStringLiteral("client_linux_amd64.ini.sig")
-                                           << IniDownloadTaskSpecification::maxSignatureBytes;
+                                           << SignatureDownloadTaskSpecification::maxSignatureBytes;
         QTest::newRow("endless product ini")
             << QStringLiteral("client_linux_amd64.ini") << IniDownloadTaskSpecification::maxProductIniBytes;
     }
@@ -298,6 +364,15 @@ private slots:
     }
 
 private:
+    // One refusal shows what a test needs; the retry that follows is cancelled.
+    void cancelOnFirstRetry(IniDownloadTaskSpecification* task)
+    {
+        connect(task, &TaskSpecification::message, this, [task](const QString& line) {
+            if (line == QLatin1String("Could not verify the product ini file. Retrying"))
+                QMetaObject::invokeMethod(task, &TaskSpecification::userCanceled, Qt::QueuedConnection);
+        });
+    }
+
     IniDownloadTaskSpecification* makeTask()
     {
         return new IniDownloadTaskSpecification(&fixture->manager, fixture->mirrors.get(),

@@ -184,10 +184,13 @@ private slots:
         // Requests: each needed file once, from either mirror.
         QStringList fetchedKeys;
         int iniRequested = 0;
+        int sig256Questions = 0;
         const QStringList paths = fx->server.requestedPaths();
         for (const QString& path : paths) {
             const QString rest = path.section(QLatin1Char('/'), 3);
-            if (rest.startsWith(release.productIniName()))
+            if (rest == release.productIniName() + QStringLiteral(".sig256"))
+                ++sig256Questions;
+            else if (rest.startsWith(release.productIniName()))
                 ++iniRequested;
             else if (!rest.startsWith(release.patchIndexName())) // asked for, not there
                 fetchedKeys.append(rest.section(QLatin1Char('/'), 1));
@@ -195,6 +198,8 @@ private slots:
         fetchedKeys.sort();
         QCOMPARE(fetchedKeys, fetched);
         QCOMPARE(iniRequested, iniRequests);
+        // Every attempt asks for the .sig256 before it takes the .sig.
+        QCOMPARE(sig256Questions, staleProductIni ? 2 : 1);
         QCOMPARE(fx->count(QStringLiteral("No downloads needed")), fetched.isEmpty() ? 1 : 0);
         QCOMPARE(fx->count(QStringLiteral("The product ini kept from an earlier run does not match the "
                                           "mirror's signature; fetching it again")),
@@ -504,9 +509,10 @@ private slots:
 
         QCOMPARE(fx->run(makeRoot()), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(fx->log.last(), line.replace(QStringLiteral("%OUT%"), outside));
-        // Nothing fetched beyond the product ini (and the patch index asked
-        // for), nothing changed anywhere.
-        QCOMPARE(fx->server.requestedPaths().size(), 3);
+        // Nothing fetched beyond the product ini and its signature (after
+        // the question for a .sig256) and the patch index asked for, nothing
+        // changed anywhere.
+        QCOMPARE(fx->server.requestedPaths().size(), 4);
         QCOMPARE(TestFiles::snapshot(fx->clientDir), before);
         QCOMPARE(TestFiles::snapshot(outside), outsideBefore);
     }

@@ -1,10 +1,13 @@
 // The session record in update.ini: validity rules, round trip, and that the
-// other groups of the file survive every operation.
+// other groups of the file survive every operation; the record of what was
+// installed.
 #include "update/updateinidata.h"
 
 #include "base/approotpath.h"
 #include "testfiles.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,6 +103,39 @@ private slots:
         QCOMPARE(
             settings.value(QStringLiteral("update/proxy")).toString(), QStringLiteral("proxy.example:3128"));
         QCOMPARE(settings.value(QStringLiteral("update/streams")).toInt(), 4);
+    }
+
+    void installedVersionAsRecorded_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("version");
+        QTest::newRow("no record, as before it existed") << QByteArray("[update]\nstreams=4\n") << 0;
+        QTest::newRow("a recorded version") << QByteArray("[installed]\nversion=7\n") << 7;
+        QTest::newRow("not a number counts as none") << QByteArray("[installed]\nversion=7a\n") << 0;
+        QTest::newRow("a negative number counts as none") << QByteArray("[installed]\nversion=-3\n") << 0;
+        QTest::newRow("the session's version is not the installed one")
+            << QByteArray("[current]\nversion=9\n") << 0;
+    }
+
+    void installedVersionAsRecorded()
+    {
+        QFETCH(QByteArray, content);
+        QVERIFY(TestFiles::write(UpdateIniData::filename(), content));
+        QTEST(UpdateIniData::installedVersion(), "version");
+    }
+
+    void installedRecordOutlivesTheSessionRecord()
+    {
+        const QDateTime issued(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
+        QVERIFY(UpdateIniData::recordInstalled(9, QStringLiteral("beta"), issued));
+        UpdateIniData::modify(10, existingDir, QStringLiteral("t"));
+        UpdateIniData::cleanup();
+        // A later update without a statement keeps the time of the last one.
+        QVERIFY(UpdateIniData::recordInstalled(10, QStringLiteral("beta"), QDateTime()));
+
+        QCOMPARE(UpdateIniData::installedVersion(), 10);
+        QCOMPARE(UpdateIniData::statementIssued(QStringLiteral("beta")), issued);
+        QVERIFY(!UpdateIniData::statementIssued(QStringLiteral("stable")).isValid());
     }
 
 private:

@@ -96,8 +96,8 @@ int KeyFile::bits() const
     return rsa_get_size(rsaKey.get()) * 8;
 }
 
-std::string KeyFile::signatureProblem(
-    const unsigned char* data, size_t dataLen, const unsigned char* sig, size_t sigLen) const
+std::string KeyFile::signatureProblem(const unsigned char* data, size_t dataLen, const unsigned char* sig,
+    size_t sigLen, SignatureHash hash) const
 {
     const size_t modulusLength = size_t(rsa_get_size(rsaKey.get()));
     if (sigLen != modulusLength)
@@ -109,7 +109,7 @@ std::string KeyFile::signatureProblem(
     std::vector<unsigned char> signature(sig, sig + sigLen);
     try {
         if (verify_msg(rsaKey.get(), data, static_cast<unsigned long>(dataLen), signature.data(),
-                static_cast<unsigned long>(signature.size())))
+                static_cast<unsigned long>(signature.size()), hash))
             return {};
     } catch (const crypt_exception&) {
         return "the signature does not match this key";

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct Rsa_key;
+#include "crypto/tomcryptutil.h"
 
 /// Exit status of every tool for a key file that is missing, unreadable,
 /// malformed or of the wrong kind.
@@ -28,8 +28,8 @@ public:
     const std::vector<unsigned char>& content() const { return bytes; }
     /// Empty when sig is a valid signature of data with this key, otherwise
     /// why not, in words for the publisher.
-    std::string signatureProblem(
-        const unsigned char* data, size_t dataLen, const unsigned char* sig, size_t sigLen) const;
+    std::string signatureProblem(const unsigned char* data, size_t dataLen, const unsigned char* sig,
+        size_t sigLen, SignatureHash hash = SignatureHash::Sha1) const;
 
 private:
     struct Free {

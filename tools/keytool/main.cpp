@@ -35,10 +35,13 @@ Commands:
         private.key, readable by you only, and public.key). Existing files are
         kept unless --force is given.
   sign FILE [--key PRIVATE_KEY]
-        Write FILE.sig: the RSASSA-PSS/SHA-1 signature of FILE (default key
-        private.key).
+        Write FILE.sig and FILE.sig256: the RSASSA-PSS signatures of FILE over
+        SHA-1 (8-byte salt) and over SHA-256 (32-byte salt), with the default
+        key private.key.
   verify FILE [--key PUBLIC_KEY]
-        Check FILE.sig against FILE (default key public.key).
+        Check FILE.sig256 and FILE.sig, each that exists, against FILE
+        (default key public.key). The updater uses FILE.sig256 alone where
+        a mirror has it, FILE.sig otherwise.
   fingerprint KEY
         Print the fingerprint of the public half of a key file: the same for a
         private key and its public key, and the one the updater build prints
@@ -46,9 +49,9 @@ Commands:
   import DER_FILE OUTPUT
         Convert a DER-encoded RSA key (PKCS #1 private or public key, or a
         SubjectPublicKeyInfo, as openssl writes them) into a key file.
-  embed PUBLIC_KEY OUTPUT
-        Write the C++ source that defines PUBLIC_KEY and its fingerprint for
-        the updater build.
+  embed PUBLIC_KEY [PUBLIC_KEY...] OUTPUT
+        Write the C++ source that defines PUBLIC_KEYS and their fingerprints
+        for the updater build: it accepts a signature by any of them.
   --help
         Show this text.
 
@@ -57,8 +60,8 @@ Key files of 2048 bytes, as older versions of this tool wrote them, are read
 wherever a key file is.
 
 Exit status:
-  0  success (for verify: the signature is valid)
-  1  the signature does not verify
+  0  success (for verify: every signature found is valid)
+  1  a signature does not verify
   2  bad command line
   3  a file cannot be read or written
   4  a key file is missing, unreadable, malformed, of the wrong size or of the wrong type
@@ -201,22 +204,32 @@ int create(const Arguments& args)
     return ExitOk;
 }
 
+// The two kinds of signature file, in the order the updater prefers them.
+struct SignatureKind {
+    const char* suffix;
+    SignatureHash hash;
+};
+constexpr SignatureKind signatureKinds[] = {
+    {".sig256", SignatureHash::Sha256}, {".sig", SignatureHash::Sha1}};
+
 int sign(const Arguments& args)
 {
     expectPositional(args, 1, "one FILE to sign");
     const std::string file = args.positional[0];
     const KeyFile key(args.key.empty() ? args.privateKey : args.key, KeyFile::Need::PrivateKey);
     const std::vector<unsigned char> data = readWhole(file);
-    std::vector<unsigned char> sig(keyFileSize);
-    unsigned long sigLen = sig.size();
-    try {
-        sign_msg(key.key(), data.data(), data.size(), sig.data(), &sigLen);
-    } catch (const crypt_exception& e) {
-        throw ToolError(ExitCrypto, e.what());
+    for (const SignatureKind& kind : signatureKinds) {
+        std::vector<unsigned char> sig(keyFileSize);
+        unsigned long sigLen = sig.size();
+        try {
+            sign_msg(key.key(), data.data(), data.size(), sig.data(), &sigLen, kind.hash);
+        } catch (const crypt_exception& e) {
+            throw ToolError(ExitCrypto, e.what());
+        }
+        sig.resize(sigLen);
+        writeWhole(file + kind.suffix, sig);
+        std::printf("Wrote %s%s\n", file.c_str(), kind.suffix);
     }
-    sig.resize(sigLen);
-    writeWhole(file + ".sig", sig);
-    std::printf("Wrote %s.sig\n", file.c_str());
     return ExitOk;
 }
 
@@ -226,14 +239,26 @@ int verify(const Arguments& args)
     const std::string file = args.positional[0];
     const KeyFile key(args.key.empty() ? args.publicKey : args.key, KeyFile::Need::AnyKey);
     const std::vector<unsigned char> data = readWhole(file);
-    const std::vector<unsigned char> sig = readWhole(file + ".sig");
-    const std::string problem = key.signatureProblem(data.data(), data.size(), sig.data(), sig.size());
-    if (!problem.empty()) {
-        std::fprintf(stderr, "%s.sig does not verify: %s\n", file.c_str(), problem.c_str());
-        return ExitBadSignature;
+    int found = 0;
+    int status = ExitOk;
+    for (const SignatureKind& kind : signatureKinds) {
+        const std::string sigFile = file + kind.suffix;
+        if (!fileExists(sigFile))
+            continue;
+        ++found;
+        const std::vector<unsigned char> sig = readWhole(sigFile);
+        const std::string problem =
+            key.signatureProblem(data.data(), data.size(), sig.data(), sig.size(), kind.hash);
+        if (problem.empty()) {
+            std::printf("%s verifies\n", sigFile.c_str());
+        } else {
+            std::fprintf(stderr, "%s does not verify: %s\n", sigFile.c_str(), problem.c_str());
+            status = ExitBadSignature;
+        }
     }
-    std::printf("%s.sig verifies\n", file.c_str());
-    return ExitOk;
+    if (found == 0)
+        throw ToolError(ExitFile, "Neither " + file + ".sig256 nor " + file + ".sig exists");
+    return status;
 }
 
 int printFingerprint(const Arguments& args)
@@ -273,27 +298,39 @@ int import(const Arguments& args)
 
 int embed(const Arguments& args)
 {
-    expectPositional(args, 2, "PUBLIC_KEY and OUTPUT for 'embed'");
-    const std::string& keyFile = args.positional[0];
-    const KeyFile key(keyFile, KeyFile::Need::PublicKey);
-    const std::string keyFingerprint = fingerprint(key.key());
-
-    std::string source = "// Generated by corvane-keytool embed from " + keyFile
-        + "; do not edit.\n"
-          "#include \"crypto/publickey.h\"\n\n"
-          "const unsigned char PUBLIC_KEY[keyFileSize] = {";
+    if (args.positional.size() < 2)
+        throw ToolError(ExitUsage, "Expected PUBLIC_KEY... and OUTPUT for 'embed'");
+    const std::vector<std::string> keyFiles(args.positional.begin(), args.positional.end() - 1);
+    std::string keys;
+    std::string fingerprints;
+    std::string log;
     char hex[8];
-    const std::vector<unsigned char>& content = key.content();
-    for (size_t i = 0; i < content.size(); ++i) {
-        source += i % 16 == 0 ? "\n    " : " ";
-        std::snprintf(hex, sizeof hex, "0x%02x,", content[i]);
-        source += hex;
+    for (const std::string& keyFile : keyFiles) {
+        const KeyFile key(keyFile, KeyFile::Need::PublicKey);
+        const std::string keyFingerprint = fingerprint(key.key());
+        if (fingerprints.find(keyFingerprint) != std::string::npos)
+            throw ToolError(ExitKey, keyFile + " is named twice (fingerprint " + keyFingerprint + ")");
+        keys += "    {";
+        const std::vector<unsigned char>& content = key.content();
+        // An old key file of 2048 bytes is padded like a new one.
+        for (size_t i = 0; i < keyFileSize; ++i) {
+            keys += i % 16 == 0 ? "\n        " : " ";
+            std::snprintf(hex, sizeof hex, "0x%02x,", i < content.size() ? content[i] : 0);
+            keys += hex;
+        }
+        keys += "\n    },\n";
+        fingerprints += "    \"" + keyFingerprint + "\",\n";
+        log += "Embedded public key " + keyFile + " (" + std::to_string(key.bits())
+            + "-bit RSA), fingerprint " + keyFingerprint + "\n";
     }
-    source += "\n};\n\nconst char publicKeyFingerprint[] = \"" + keyFingerprint + "\";\n";
-    writeWhole(args.positional[1], std::vector<unsigned char>(source.begin(), source.end()));
-    // The build log shows which key the updater trusts.
-    std::printf("Embedded public key %s (%d-bit RSA), fingerprint %s\n", keyFile.c_str(), key.bits(),
-        keyFingerprint.c_str());
+    const std::string source = "// Generated by corvane-keytool embed; do not edit.\n"
+                               "#include \"crypto/publickey.h\"\n\n"
+                               "const unsigned char PUBLIC_KEYS[][keyFileSize] = {\n"
+        + keys + "};\n\nconst int publicKeyCount = " + std::to_string(keyFiles.size())
+        + ";\n\nconst char* const publicKeyFingerprints[] = {\n" + fingerprints + "};\n";
+    writeWhole(args.positional.back(), std::vector<unsigned char>(source.begin(), source.end()));
+    // The build log shows which keys the updater trusts.
+    std::fputs(log.c_str(), stdout);
     return ExitOk;
 }
 

@@ -1,9 +1,12 @@
 // corvane-publish: turns a release folder into the mirror tree of one client
 // version, with its signed product ini, packed files and change log, and
 // checks a published tree.
+#include "channelstatement.h"
 #include "common/toolmain.h"
 #include "publisher.h"
 #include "publishexit.h"
+#include "release/releasestatement.h"
+#include "releasesigner.h"
 #include "treeverifier.h"
 
 #include <QCommandLineParser>
@@ -16,11 +19,13 @@
 namespace {
 
 const char* const usage = R"(Usage: corvane-publish [OPTIONS] RELEASE_DIR OUT_DIR
+       corvane-publish --channel CHANNEL --version N --key FILE [STATEMENT OPTIONS] OUT_DIR
        corvane-publish --verify OUT_DIR/VERSION --key PUBLIC_KEY [--type TYPE]
 
 Writes OUT_DIR/<version>/: every file of RELEASE_DIR below its mirror folder,
 the product ini <type>.ini listing each file's MD5 digest and size, its
-signature <type>.ini.sig and, if given, changelog_client.txt. Serve OUT_DIR as
+signatures <type>.ini.sig (SHA-1) and <type>.ini.sig256 (SHA-256) and, if
+given, changelog_client.txt. Serve OUT_DIR as
 a mirror's base URL. The same input always gives the same bytes, whatever the
 number of threads.
 
@@ -48,10 +53,26 @@ Options:
   --force              replace OUT_DIR/<version> if it exists
   --help               show this text
 
+Release statement (with RELEASE_DIR after publishing, or alone for a version
+already in OUT_DIR):
+  --channel CHANNEL    stable, beta or alpha: write OUT_DIR/<type>.channels,
+                       which names version N as what the channel installs,
+                       with the SHA-256 of its product ini, and sign it
+                       (.sig, .sig256); the other channels stay as they are.
+                       Updaters that find it follow it instead of the update
+                       server's version.
+  --display TEXT       the version's display text ("Update to Corvane TEXT.")
+  --expires DAYS       the statement holds for DAYS days (1 to 3650, default
+                       30); updaters refuse it afterwards, so state the
+                       channel again before then
+  --news FILE          news for the channel's ticker, signed with the
+                       statement; updaters show it instead of the update
+                       server's
+
 On a terminal a progress line shows the files and bytes packed and the rate.
 
 --verify checks a published version folder, here or on a mirror's disk: the
-product ini's signature with the public key, every listed file's size and MD5,
+product ini's signatures with the public key, every listed file's size and MD5,
 what every packed file unpacks to, that the delete list holds only safe paths
 and none of the updater's own files, that no key is listed twice, that no
 file lies in the version folder unlisted and, when there is a patch index, its
@@ -64,8 +85,9 @@ Exit status:
   1  --verify found problems
   2  bad command line, version number or client type, or an output folder
      inside the release folder
-  3  release folder, previous folder, deletion list, change log, version
-     folder or an earlier version of --delta-from missing or unreadable
+  3  release folder, previous folder, deletion list, change log, news,
+     version folder or an earlier version of --delta-from missing or
+     unreadable, or a release statement that cannot be read
   4  key file missing, unreadable, malformed, or public where a private key is needed
   5  output cannot be written, or the version exists (without --force)
   6  the release cannot be published as it is (file names, conflicts, nothing to publish)
@@ -114,8 +136,11 @@ QString clientType(const QString& text)
 
 struct Command {
     bool verify = false;
+    bool publishRelease = true;
+    bool stateChannel = false;
     PublishOptions publish;
     VerifyOptions check;
+    StatementOptions statement;
 };
 
 Command parseArguments(const QStringList& arguments)
@@ -136,16 +161,20 @@ Command parseArguments(const QStringList& arguments)
     const QCommandLineOption force(QStringLiteral("force"));
     const QCommandLineOption deltaFrom(QStringLiteral("delta-from"), {}, QStringLiteral("DIR"));
     const QCommandLineOption verify(QStringLiteral("verify"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption channel(QStringLiteral("channel"), {}, QStringLiteral("CHANNEL"));
+    const QCommandLineOption display(QStringLiteral("display"), {}, QStringLiteral("TEXT"));
+    const QCommandLineOption expires(QStringLiteral("expires"), {}, QStringLiteral("DAYS"));
+    const QCommandLineOption news(QStringLiteral("news"), {}, QStringLiteral("FILE"));
     parser.addOptions({version, key, type, section, folderSections, gzip, level, threads, deleteList,
-        previous, changelog, force, deltaFrom, verify});
+        previous, changelog, force, deltaFrom, verify, channel, display, expires, news});
     if (!parser.parse(arguments))
         throw ToolError(PublishUsage, parser.errorText());
     const QStringList positional = parser.positionalArguments();
 
-    Command command;
     if (parser.isSet(verify)) {
+        Command command;
         for (const QCommandLineOption& publishing : {version, section, folderSections, gzip, level, threads,
-                 deleteList, previous, changelog, force, deltaFrom}) {
+                 deleteList, previous, changelog, force, deltaFrom, channel, display, expires, news}) {
             if (parser.isSet(publishing))
                 throw ToolError(PublishUsage,
                     QStringLiteral("--%1 does not go with --verify").arg(publishing.names().constFirst()));
@@ -162,8 +191,40 @@ Command parseArguments(const QStringList& arguments)
         return command;
     }
 
-    if (positional.size() != 2)
+    Command command;
+    if (parser.isSet(channel)) {
+        command.stateChannel = true;
+        command.statement.channel = parser.value(channel);
+        if (!ReleaseStatement::channelNames().contains(command.statement.channel))
+            throw ToolError(PublishUsage,
+                QStringLiteral("--channel takes stable, beta or alpha, not \"%1\"")
+                    .arg(command.statement.channel));
+        command.statement.display = parser.value(display);
+        if (parser.isSet(expires))
+            command.statement.expiresDays =
+                parseNumber(QStringLiteral("expires"), parser.value(expires), 1, 3650);
+        command.statement.newsFile = parser.value(news);
+    } else {
+        for (const QCommandLineOption& stating : {display, expires, news}) {
+            if (parser.isSet(stating))
+                throw ToolError(PublishUsage,
+                    QStringLiteral("--%1 belongs to the release statement; give --channel too")
+                        .arg(stating.names().constFirst()));
+        }
+    }
+    // OUT_DIR alone states a channel for a version published before.
+    if (command.stateChannel && positional.size() == 1) {
+        for (const QCommandLineOption& publishing : {section, folderSections, gzip, level, threads,
+                 deleteList, previous, changelog, force, deltaFrom}) {
+            if (parser.isSet(publishing))
+                throw ToolError(PublishUsage,
+                    QStringLiteral("--%1 publishes a release; give RELEASE_DIR too")
+                        .arg(publishing.names().constFirst()));
+        }
+        command.publishRelease = false;
+    } else if (positional.size() != 2) {
         throw ToolError(PublishUsage, QStringLiteral("Expected RELEASE_DIR and OUT_DIR"));
+    }
     if (!parser.isSet(version))
         throw ToolError(PublishUsage, QStringLiteral("--version is required"));
     if (!parser.isSet(key))
@@ -173,8 +234,8 @@ Command parseArguments(const QStringList& arguments)
             PublishUsage, QStringLiteral("--level sets the packing level of --gzip; give --gzip too"));
 
     PublishOptions& options = command.publish;
-    options.releaseDir = positional.at(0);
-    options.outDir = positional.at(1);
+    options.releaseDir = positional.size() == 2 ? positional.at(0) : QString();
+    options.outDir = positional.constLast();
     options.version = parseVersion(parser.value(version));
     options.keyFile = parser.value(key);
     if (parser.isSet(type))
@@ -193,6 +254,9 @@ Command parseArguments(const QStringList& arguments)
     options.changelogFile = parser.value(changelog);
     options.force = parser.isSet(force);
     options.deltaFrom = parser.values(deltaFrom);
+    command.statement.outDir = options.outDir;
+    command.statement.clientType = options.clientType;
+    command.statement.version = options.version;
     return command;
 }
 
@@ -211,16 +275,26 @@ int runVerify(const VerifyOptions& options)
     return report.problems.isEmpty() ? PublishOk : PublishProblems;
 }
 
-int runPublish(const PublishOptions& options)
+int runPublish(const Command& command)
 {
-    const PublishSummary summary = publish(options);
-    std::printf("Published version %d of %s to %s: %d files (%d packed), %d deletions\n", options.version,
-        qUtf8Printable(options.clientType), qUtf8Printable(summary.versionDir), summary.files, summary.packed,
-        summary.deletions);
-    if (!options.deltaFrom.isEmpty()) {
-        std::printf("Patches: %d, %llu bytes in place of %llu bytes of whole files\n", summary.patches,
-            static_cast<unsigned long long>(summary.patchBytes),
-            static_cast<unsigned long long>(summary.replacedBytes));
+    const PublishOptions& options = command.publish;
+    if (command.publishRelease) {
+        const PublishSummary summary = publish(options);
+        std::printf("Published version %d of %s to %s: %d files (%d packed), %d deletions\n", options.version,
+            qUtf8Printable(options.clientType), qUtf8Printable(summary.versionDir), summary.files,
+            summary.packed, summary.deletions);
+        if (!options.deltaFrom.isEmpty()) {
+            std::printf("Patches: %d, %llu bytes in place of %llu bytes of whole files\n", summary.patches,
+                static_cast<unsigned long long>(summary.patchBytes),
+                static_cast<unsigned long long>(summary.replacedBytes));
+        }
+    }
+    if (command.stateChannel) {
+        const ReleaseSigner signer(options.keyFile);
+        const StatementSummary stated = writeStatement(command.statement, signer);
+        std::printf("Stated version %d of %s for the %s channel in %s, until %s\n", options.version,
+            qUtf8Printable(options.clientType), qUtf8Printable(command.statement.channel),
+            qUtf8Printable(stated.path), qUtf8Printable(stated.expires));
     }
     return PublishOk;
 }
@@ -232,6 +306,6 @@ int main(int argc, char** argv)
     return runTool({"corvane-publish", usage}, argc, argv, [&] {
         QCoreApplication app(argc, argv);
         const Command command = parseArguments(QCoreApplication::arguments());
-        return command.verify ? runVerify(command.check) : runPublish(command.publish);
+        return command.verify ? runVerify(command.check) : runPublish(command);
     });
 }

@@ -62,8 +62,8 @@ void checkOnePathEach(const QList<ReleaseFile>& files, const QString& clientType
     // temporary directory.
     const QString ini = ReleaseNames::productIniName(clientType);
     const QString index = ReleaseNames::patchIndexName(clientType);
-    for (const QString& reserved :
-        {ini, ini + QStringLiteral(".sig"), index, index + QStringLiteral(".sig")}) {
+    for (const QString& reserved : {ini, ini + QStringLiteral(".sig"), ini + QStringLiteral(".sig256"), index,
+             index + QStringLiteral(".sig"), index + QStringLiteral(".sig256")}) {
         if (taken.contains(reserved))
             throw ToolError(PublishContent,
                 QStringLiteral("%1 would overwrite the product ini in the updater's temporary directory")

@@ -11,6 +11,8 @@
 #include <QCryptographicHash>
 #include <QFile>
 
+#include <utility>
+
 #include <tomcrypt.h>
 
 namespace {
@@ -48,16 +50,30 @@ ReleaseSigner::~ReleaseSigner() = default;
 void ReleaseSigner::signFile(const QString& path) const
 {
     const QByteArray data = readAll(path, PublishOutput, QStringLiteral("the file to sign"));
-    unsigned char digest[digestSize];
-    hash_msg(bytes(data), static_cast<unsigned long>(data.size()), digest);
+    const QByteArray sha1 = sign(path, data, SignatureHash::Sha1);
+    const QByteArray sha256 = sign(path, data, SignatureHash::Sha256);
+    for (const auto& [suffix, sig] : {std::pair {".sig", sha1}, std::pair {".sig256", sha256}}) {
+        PosixFile out = PosixFile::createForWriting(path + QLatin1String(suffix), 0644);
+        out.write(sig.constData(), sig.size());
+        out.close();
+    }
+}
 
+QByteArray ReleaseSigner::sign(const QString& path, const QByteArray& data, SignatureHash hash) const
+{
+    unsigned char digest[sha256DigestSize];
+    const unsigned long digestLength =
+        hash_for_signature(hash, bytes(data), static_cast<unsigned long>(data.size()), digest);
+
+    // The two signatures draw from streams of their own, so adding the
+    // second left the first as it always was.
     const std::vector<unsigned char>& keyBytes = key->content();
-    const QByteArray seed =
-        QCryptographicHash::hash(
-            QByteArrayView(keyBytes.data(), qsizetype(keyBytes.size())), QCryptographicHash::Sha1)
+    QByteArray seed = QCryptographicHash::hash(QByteArrayView(keyBytes.data(), qsizetype(keyBytes.size())),
+                          QCryptographicHash::Sha1)
         + QCryptographicHash::hash(data, QCryptographicHash::Sha1);
+    if (hash == SignatureHash::Sha256)
+        seed += "sha256";
     const int prngIdx = register_prng(&chacha20_prng_desc);
-    const int hashIdx = find_hash("sha1");
     prng_state prng;
     unsigned char sig[keyFileSize];
     unsigned long sigLen = sizeof sig;
@@ -66,19 +82,16 @@ void ReleaseSigner::signFile(const QString& path) const
         check_err("chacha20_prng_add_entropy",
             chacha20_prng_add_entropy(bytes(seed), static_cast<unsigned long>(seed.size()), &prng));
         check_err("chacha20_prng_ready", chacha20_prng_ready(&prng));
-        const int err = rsa_sign_hash_ex(digest, digestSize, sig, &sigLen, LTC_PKCS_1_PSS, &prng, prngIdx,
-            hashIdx, pssSaltLength, key->key());
+        const int err = rsa_sign_hash_ex(digest, digestLength, sig, &sigLen, LTC_PKCS_1_PSS, &prng, prngIdx,
+            signature_hash_index(hash), signature_salt_length(hash), key->key());
         chacha20_prng_done(&prng);
         check_err("rsa_sign_hash_ex", err);
         // Never publish a signature the updater would refuse.
-        if (!verify_msg(key->key(), bytes(data), static_cast<unsigned long>(data.size()), sig, sigLen))
+        if (!verify_msg(key->key(), bytes(data), static_cast<unsigned long>(data.size()), sig, sigLen, hash))
             throw crypt_exception("the new signature does not verify");
     } catch (const crypt_exception& e) {
         throw ToolError(
             PublishCrypto, QStringLiteral("Cannot sign %1: %2").arg(path, QString::fromLocal8Bit(e.what())));
     }
-
-    PosixFile out = PosixFile::createForWriting(path + QStringLiteral(".sig"), 0644);
-    out.write(reinterpret_cast<const char*>(sig), qint64(sigLen));
-    out.close();
+    return QByteArray(reinterpret_cast<const char*>(sig), qsizetype(sigLen));
 }

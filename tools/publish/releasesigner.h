@@ -1,9 +1,13 @@
-// Signs the product ini with the publisher's private key file.
+// Signs the product ini and the release statement with the publisher's
+// private key file.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
+
+#include "crypto/tomcryptutil.h"
 
 class KeyFile;
 
@@ -17,12 +21,16 @@ public:
     ReleaseSigner(const ReleaseSigner&) = delete;
     ReleaseSigner& operator=(const ReleaseSigner&) = delete;
 
-    /// Writes path + ".sig": the RSASSA-PSS/SHA-1 signature the updater checks
-    /// (of the product ini and of the patch index alike).
-    /// The salt is derived from the key and the content, so the same file
-    /// signed with the same key gives the same signature. Throws ToolError.
+    /// Writes path + ".sig" and path + ".sig256": the RSASSA-PSS signatures
+    /// over SHA-1 and SHA-256 that the updater checks, of the product ini and of
+    /// the patch index alike (an updater that finds
+    /// the second uses it alone). The salt is derived from the key and the
+    /// content, so the same file signed with the same key gives the same
+    /// signatures. Throws ToolError.
     void signFile(const QString& path) const;
 
 private:
+    QByteArray sign(const QString& path, const QByteArray& data, SignatureHash hash) const;
+
     std::unique_ptr<KeyFile> key;
 };

@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -207,24 +208,31 @@ void Verifier::reportUnlisted(const QString& iniName)
 
 void Verifier::checkSignature(const QString& name)
 {
-    const QString sigName = name + QStringLiteral(".sig");
     QFile ini(options.versionDir + QLatin1Char('/') + name);
-    QFile sig(options.versionDir + QLatin1Char('/') + sigName);
-    if (!sig.exists()) {
-        problem(sigName, QStringLiteral("missing"));
-        return;
-    }
-    if (!ini.open(QIODevice::ReadOnly) || !sig.open(QIODevice::ReadOnly)) {
-        problem(sigName, QStringLiteral("cannot be read"));
-        return;
-    }
+    const bool readable = ini.open(QIODevice::ReadOnly);
     const QByteArray data = ini.readAll();
-    const QByteArray signature = sig.readAll();
-    const std::string why =
-        key->signatureProblem(reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()),
-            reinterpret_cast<const unsigned char*>(signature.constData()), size_t(signature.size()));
-    if (!why.empty())
-        problem(sigName, QString::fromStdString(why));
+    // Updaters of before ".sig256" need the ".sig"; newer ones use the
+    // ".sig256" alone where there is one, so it must be as good.
+    for (const auto& [suffix, hash] :
+        {std::pair {".sig", SignatureHash::Sha1}, std::pair {".sig256", SignatureHash::Sha256}}) {
+        const QString sigName = name + QLatin1String(suffix);
+        QFile sig(options.versionDir + QLatin1Char('/') + sigName);
+        if (!sig.exists()) {
+            if (hash == SignatureHash::Sha1)
+                problem(sigName, QStringLiteral("missing"));
+            continue;
+        }
+        if (!readable || !sig.open(QIODevice::ReadOnly)) {
+            problem(sigName, QStringLiteral("cannot be read"));
+            continue;
+        }
+        const QByteArray signature = sig.readAll();
+        const std::string why = key->signatureProblem(
+            reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()),
+            reinterpret_cast<const unsigned char*>(signature.constData()), size_t(signature.size()), hash);
+        if (!why.empty())
+            problem(sigName, QString::fromStdString(why));
+    }
 }
 
 void Verifier::readFileSection(QSettings& settings, const QString& section)
