@@ -27,7 +27,7 @@ scene_build
 say "Making the demo client (version 1) in $demo/client and the release (version 2)"
 scene_make_releases
 
-say "Publishing version 2 with the development key"
+say "Publishing versions 1 and 2 with the development key, version 2 with patches from version 1"
 scene_publish
 
 say "Serving the mirror with nginx on loopback"
@@ -73,6 +73,26 @@ fi
 
 say "Requests nginx served"
 sed 's/^/  /' "$demo/nginx/access.log"
+
+say "What the update fetched against the whole files"
+# A patch stands in for the file of the same installed path; the log's fields
+# are "GET <path> HTTP/1.1 <status> <bytes>".
+awk -v mirror="$demo/mirror" '
+    $4 != 200 { next }
+    { fetched += $5 }
+    # The patch index and its signature cost what the patches save.
+    $2 ~ "\\.patches\\.ini" { next }
+    $2 ~ "^/2/patches/" {
+        path = $2; sub("^/2/patches/[0-9]+/", "", path)
+        whole = 0
+        cmd = "find \"" mirror "/2\" -path \"" mirror "/2/patches\" -prune -o -type f \\( -path \"*/" path "\" -o -path \"*/" path ".gz\" \\) -printf %s -quit"
+        cmd | getline whole; close(cmd)
+        printf "  %-32s patch %8d bytes instead of %8d\n", path, $5, whole
+        full += whole; next
+    }
+    { full += $5 }
+    END { printf "  fetched %d bytes; the same update without patches: %d bytes (%.1f %%)\n", fetched, full, full ? 100 * fetched / full : 100 }
+' "$demo/nginx/access.log"
 
 say "Last lines of the updater's log ($demo/update.log)"
 tail -n 15 "$demo/update.log" | sed 's/^/  /'

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     cmake g++ ninja-build pkg-config
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n libgl-dev
-    zlib1g-dev libtomcrypt-dev libtommath-dev
+    zlib1g-dev libtomcrypt-dev libtommath-dev libzstd-dev zstd
     fonts-dejavu-core nginx tinyproxy xvfb xauth curl openssl gzip time
     clang-format-14 python3 help2man dpkg-dev
     "$@"

@@ -1,5 +1,6 @@
 # Shared by demo.sh and screenshots.sh: builds the programs, makes the demo
-# client (version 1) and release (version 2), publishes the release and starts
+# client (version 1) and release (version 2), publishes both, version 2 with
+# patches from version 1, and starts
 # nginx and the reference update server on loopback. Source it after setting
 # root, build and demo; call scene_cleanup on exit (scene_pids holds what runs).
 
@@ -75,9 +76,12 @@ echo 'Corvane Client 2.0'"
     printf 'Version 2.0\n\n- Level two\n- A new manual\n- Old textures removed\n' > "$demo/changelog.txt"
 }
 
+# Version 1 as it was published, then version 2 with binary patches from it:
+# a client that has version 1 fetches the patches instead of the changed files.
 scene_publish() {
+    "$build/corvane-publish" "$demo/release-1" "$demo/mirror" --version 1 --key "$key" --gzip
     "$build/corvane-publish" "$demo/release-2" "$demo/mirror" --version 2 --key "$key" --gzip \
-        --previous "$demo/release-1" --changelog "$demo/changelog.txt"
+        --previous "$demo/release-1" --changelog "$demo/changelog.txt" --delta-from "$demo/mirror/1"
     cp "$root/resources/images/corvane_logo.png" "$demo/mirror/banner.png"
 }
 

@@ -95,6 +95,17 @@ QString productIniName(const QString& clientType)
     return clientType + QStringLiteral(".ini");
 }
 
+QString patchIndexName(const QString& clientType)
+{
+    return clientType + QStringLiteral(".patches.ini");
+}
+
+const QString& patchFolder()
+{
+    static const QString name = QStringLiteral("patches");
+    return name;
+}
+
 const QString& changeLogName()
 {
     static const QString name = QStringLiteral("changelog_client.txt");

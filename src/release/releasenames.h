@@ -23,6 +23,10 @@ const QString& deleteSection();
 /// The product ini of a client type, as it lies on the mirror and in the
 /// updater's temporary directory.
 QString productIniName(const QString& clientType);
+/// The patch index of a client type's release, beside its product ini.
+QString patchIndexName(const QString& clientType);
+/// "patches": the folder of a version on the mirror that holds its patches.
+const QString& patchFolder();
 /// "changelog_client.txt": the change log beside the product ini.
 const QString& changeLogName();
 

@@ -40,7 +40,7 @@ void DownloadFileListTaskSpecification::makeSubtasksAndStart()
     emit message(QStringLiteral("Downloading files"));
     entries = fileList;
     for (const FileDownloadSpecification& entry : std::as_const(entries))
-        totalBytes += entry.size;
+        totalBytes += entry.bytesToFetch();
     // A file's task exists only while the file is fetched: a release of
     // 100,000 files would otherwise hold 100,000 of them for the whole stage.
     addSubTasksOnDemand(int(entries.size()));
@@ -53,6 +53,8 @@ TaskSpecification* DownloadFileListTaskSpecification::makeSubTask(int index)
     auto* file = new DownloadFileTaskSpecification(
         entries.at(index), networkManager, mirrors, parameters, this, 1.0 / entries.size());
     file->spaceNeeded = [this] { return bytesStillNeeded(); };
+    connect(file, &DownloadFileTaskSpecification::plannedBytesGrew, this,
+        [this](quint64 bytes) { totalBytes += bytes; });
     filesMade = index + 1;
     return file;
 }
@@ -64,7 +66,7 @@ bool DownloadFileListTaskSpecification::fitsOnDisk()
     // not say how much is free is given the benefit of the doubt.
     qint64 needed = 0;
     for (const FileDownloadSpecification& entry : fileList)
-        needed += static_cast<qint64>(entry.size);
+        needed += static_cast<qint64>(entry.bytesOnDisk());
     const qint64 free = WriteFailure::freeSpace(parameters.tempDir);
     if (free < 0 || needed <= free)
         return true;
@@ -81,10 +83,10 @@ qint64 DownloadFileListTaskSpecification::bytesStillNeeded() const
     for (const TaskSpecification* task : allSubTasks) {
         const auto* file = static_cast<const DownloadFileTaskSpecification*>(task);
         if (file->needsSpace())
-            needed += static_cast<qint64>(file->fileSpec.size);
+            needed += static_cast<qint64>(file->diskBytes());
     }
     for (int index = filesMade; index < entries.size(); ++index)
-        needed += static_cast<qint64>(entries.at(index).size);
+        needed += static_cast<qint64>(entries.at(index).bytesOnDisk());
     return needed;
 }
 

@@ -6,6 +6,7 @@
 #include "crypto/checksignaturetaskspecification.h"
 #include "net/downloadtaskspecification.h"
 #include "net/mirrors.h"
+#include "update/patchapplytaskspecification.h"
 
 DownloadFileTaskSpecification::DownloadFileTaskSpecification(const FileDownloadSpecification& fileSpec,
     QNetworkAccessManager* manager, Mirrors* mirrors, const UpdateParameters& parameters, QObject* parent,
@@ -31,6 +32,10 @@ QString DownloadFileTaskSpecification::localPath() const
 
 void DownloadFileTaskSpecification::makeSubtasksAndStart()
 {
+    if (fileSpec.patch && !patchGivenUp) {
+        makePatchSteps();
+        return;
+    }
     const QString remote = fileSpec.section + QLatin1Char('/') + fileSpec.fileName;
     currentDownload = new DownloadTaskSpecification(
         networkManager, mirrors, remote, localPath(), static_cast<qint64>(fileSpec.size), this, 0.8);
@@ -50,6 +55,106 @@ void DownloadFileTaskSpecification::makeSubtasksAndStart()
 
     setRunning();
     executeSubTasks();
+}
+
+void DownloadFileTaskSpecification::makePatchSteps()
+{
+    const FilePatchSpecification& patch = *fileSpec.patch;
+    const QString patchFile = FilePatchSpecification::patchFileOf(localPath());
+    currentDownload = new DownloadTaskSpecification(
+        networkManager, mirrors, patch.remotePath, patchFile, static_cast<qint64>(patch.size), this, 0.6);
+    // A mirror that lacks a patch may still serve the whole file.
+    currentDownload->setAbsenceAllowed(true);
+    if (spaceNeeded)
+        currentDownload->setSpaceNeeded(spaceNeeded);
+    connect(currentDownload, &TaskSpecification::finished, this,
+        &DownloadFileTaskSpecification::onPatchDownloaded);
+    addSubTask(currentDownload);
+
+    auto* check = new CheckSignatureTaskSpecification(patchFile, patch.md5, false, this, 0.1);
+    DownloadTaskSpecification* download = currentDownload;
+    connect(download, &TaskSpecification::finished, check,
+        [download, check] { check->useDigest(download->md5Hex()); });
+    connect(check, &CheckSignatureTaskSpecification::checkDone, this,
+        &DownloadFileTaskSpecification::onPatchCheckDone);
+    addSubTask(check);
+
+    auto* apply = new PatchApplyTaskSpecification(
+        parameters.clientDir + QLatin1Char('/') + patch.basePath, patchFile, localPath(), patch, this, 0.3);
+    connect(
+        apply, &PatchApplyTaskSpecification::applied, this, &DownloadFileTaskSpecification::onPatchApplied);
+    addSubTask(apply);
+
+    setRunning();
+    executeSubTasks();
+}
+
+void DownloadFileTaskSpecification::onPatchDownloaded(TaskSpecification* download)
+{
+    if (static_cast<DownloadTaskSpecification*>(download)->isAbsent())
+        fallBackToWholeFile(
+            QStringLiteral("The patch for %1 is not on the mirror, downloading the whole file")
+                .arg(fileSpec.fileName));
+}
+
+void DownloadFileTaskSpecification::onPatchCheckDone(bool pass, CheckSignatureTaskSpecification*)
+{
+    if (pass)
+        return;
+    // The mirror served other bytes than the signed index lists. A patch
+    // continued from an earlier run's part gets the benefit of the doubt.
+    if (!currentDownload->wasResumed())
+        mirrors->removeMirror(currentDownload->getMirror().name);
+    fallBackToWholeFile(QStringLiteral(
+        "md5 sum for the patch of %1 failed, invalidating mirror and downloading the whole file")
+                            .arg(fileSpec.fileName));
+}
+
+void DownloadFileTaskSpecification::onPatchApplied(bool ok, const QString& why)
+{
+    // The patch is the one the signed index lists: no mirror is to blame.
+    if (!ok)
+        fallBackToWholeFile(QStringLiteral("The patch for %1 does not apply (%2), downloading the whole file")
+                                .arg(fileSpec.fileName, why));
+}
+
+void DownloadFileTaskSpecification::fallBackToWholeFile(const QString& why)
+{
+    emit message(why);
+    QFile::remove(FilePatchSpecification::patchFileOf(localPath()));
+    if (cancelRequested() || stageFailed) {
+        endWithoutRetry();
+        return;
+    }
+    // The bytes of a patch that came stay counted; those of one that never
+    // came are no longer expected.
+    const quint64 transferred = currentDownload->isAbsent() ? 0 : currentDownload->timeTick().done;
+    reset();
+    patchGivenUp = true;
+    patchBytes += transferred;
+    emit plannedBytesGrew(transferred + fileSpec.size - fileSpec.patch->size);
+    makeSubtasksAndStart();
+}
+
+void DownloadFileTaskSpecification::endWithoutRetry()
+{
+    // Fetching again would start a transfer after the stage has given up
+    // (a retry resets the cancel request). The step that failed would end
+    // this task as if all were well, so end it here, before that step's own
+    // end, which reaches nobody once the steps are cleared.
+    const bool byUser = cancelRequested();
+    clearSubTasks();
+    currentDownload = nullptr;
+    QFile::remove(localPath());
+    if (byUser)
+        userCancel();
+    else
+        errorCancel();
+}
+
+quint64 DownloadFileTaskSpecification::diskBytes() const
+{
+    return fileSpec.patch && !patchGivenUp ? fileSpec.bytesOnDisk() : fileSpec.size;
 }
 
 bool DownloadFileTaskSpecification::needsSpace() const
@@ -82,18 +187,7 @@ void DownloadFileTaskSpecification::onSigCheckDone(bool pass, CheckSignatureTask
 
     if (cancelRequested() || stageFailed) {
         emit message(QStringLiteral("md5 sum for %1 failed, invalidating mirror").arg(fileSpec.fileName));
-        // Fetching again would start a transfer after the stage has given up
-        // (a retry resets the cancel request). The check would finish this
-        // task as if the copy were good, so end it here, before the check's
-        // own end, which reaches nobody once the subtasks are cleared.
-        const bool byUser = cancelRequested();
-        clearSubTasks();
-        currentDownload = nullptr;
-        QFile::remove(localPath());
-        if (byUser)
-            userCancel();
-        else
-            errorCancel();
+        endWithoutRetry();
         return;
     }
 
@@ -109,7 +203,7 @@ void DownloadFileTaskSpecification::subtasksDone()
         ComposedTaskSpecification::subtasksDone();
         return;
     }
-    kept = ComposedTaskSpecification::timeTick();
+    kept = currentFigures();
     kept.active = false;
     figuresKept = true;
     clearSubTasks();
@@ -117,10 +211,18 @@ void DownloadFileTaskSpecification::subtasksDone()
     finish();
 }
 
+TransferFigures DownloadFileTaskSpecification::currentFigures()
+{
+    TransferFigures figures = ComposedTaskSpecification::timeTick();
+    figures.done += patchBytes;
+    figures.total += patchBytes;
+    return figures;
+}
+
 TransferFigures DownloadFileTaskSpecification::timeTick()
 {
     if (!figuresKept)
-        return ComposedTaskSpecification::timeTick();
+        return currentFigures();
     const TransferFigures figures = kept;
     kept.speed = 0;
     return figures;

@@ -25,7 +25,7 @@ WorkListSummary FileSpecifications::summary() const
     WorkListSummary summary;
     summary.downloads = int(downloadList.size());
     for (const FileDownloadSpecification& entry : downloadList)
-        summary.downloadBytes += entry.size;
+        summary.downloadBytes += entry.bytesToFetch();
     summary.installs = int(replaceList.size());
     summary.deletions = int(deleteList.size());
     return summary;

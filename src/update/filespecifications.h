@@ -5,6 +5,37 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
+/// A binary patch that gives a file to download from the file the client has
+/// installed, fetched in its place.
+struct FilePatchSpecification {
+    /// The patch's path below the target version's folder on the mirror.
+    QString remotePath;
+    /// Expected MD5 (hexadecimal) and size of the patch.
+    QString md5;
+    quint64 size = 0;
+    /// The installed file it applies to, relative to the client directory.
+    QString basePath;
+    /// What applying it gives: the content the file installs (for a packed
+    /// file its unpacked content).
+    QString resultMd5;
+    quint64 resultSize = 0;
+    /// The file is packed on the mirror: the result is its unpacked content.
+    bool packed = false;
+
+    /// Where the patch of the copy at localPath is fetched to, and where the
+    /// content it gives is written first; never a copy's own name.
+    static QString patchFileOf(const QString& localPath)
+    {
+        return localPath + QStringLiteral(".corvane-patch");
+    }
+    static QString resultFileOf(const QString& localPath)
+    {
+        return localPath + QStringLiteral(".corvane-patched");
+    }
+};
+
 /// One file to fetch from the mirrors into the temporary directory.
 struct FileDownloadSpecification {
     /// Folder on the mirror, below the target version's base URL.
@@ -16,6 +47,18 @@ struct FileDownloadSpecification {
     QString md5;
     /// Expected size of the downloaded bytes.
     quint64 size = 0;
+    /// Fetched as this patch when there is one; the whole file is the
+    /// fallback if the patch fails.
+    std::optional<FilePatchSpecification> patch = std::nullopt;
+
+    /// What the download is planned to transfer: the patch, or the file.
+    quint64 bytesToFetch() const { return patch ? patch->size : size; }
+    /// What it takes in the temporary directory at most: the patch and the
+    /// content it gives (twice for a packed file, unpacked and repacked).
+    quint64 bytesOnDisk() const
+    {
+        return patch ? patch->size + patch->resultSize * (patch->packed ? 2 : 1) : size;
+    }
 };
 
 /// One file to install into the client directory from its downloaded copy.
@@ -46,7 +89,8 @@ struct FileReplaceSpecification {
 /// before and after an update, and what a check reports.
 struct WorkListSummary {
     int downloads = 0;
-    /// Bytes of the files to download, as the product ini gives them.
+    /// Bytes of the files to download, as the product ini gives them, or of
+    /// the patches fetched in their place.
     quint64 downloadBytes = 0;
     int installs = 0;
     int deletions = 0;

@@ -7,6 +7,7 @@
 #include "crypto/checksignaturetaskspecification.h"
 #include "net/downloadtaskspecification.h"
 #include "release/releasenames.h"
+#include "update/patchindextaskspecification.h"
 #include "update/signaturedownloadtaskspecification.h"
 
 namespace {
@@ -58,6 +59,9 @@ void IniDownloadTaskSpecification::makeSubtasksAndStart()
     connect(check, &CheckSignatureTaskSpecification::checkDone, this,
         &IniDownloadTaskSpecification::onSigCheckDone);
     addSubTask(check);
+    // Once the product ini is trusted, the patches of the release, if it has
+    // any. Small beside the product ini, and never a reason to fail.
+    addSubTask(new PatchIndexTaskSpecification(networkManager, mirrors, parameters, this, 0.0));
 
     setRunning();
     executeSubTasks();

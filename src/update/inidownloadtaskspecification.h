@@ -24,7 +24,9 @@ class SignatureDownloadTaskSpecification;
 /// after a pause that grows with every failure, up to 1000 retries per run;
 /// once a retry brings the very bytes of a pair that failed before, the
 /// stage gives up, as nothing will change. On finished the verified product
-/// ini lies at parameters.productIniPath(). GUI thread only; the manager and
+/// ini lies at parameters.productIniPath(), and the release's patch index,
+/// if it has a trustworthy one, at parameters.patchIndexPath() (see
+/// PatchIndexTaskSpecification). GUI thread only; the manager and
 /// registry are not owned.
 class IniDownloadTaskSpecification final : public ComposedTaskSpecification {
     Q_OBJECT

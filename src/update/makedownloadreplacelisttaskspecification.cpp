@@ -53,6 +53,7 @@ MakeDownloadReplaceListFunc::MakeDownloadReplaceListFunc(
     , tempDir(parameters.tempDir)
     , clientDir(parameters.clientDir)
     , lists(std::move(lists))
+    , patchIndexPath(parameters.patchIndexPath())
 {
 }
 
@@ -80,8 +81,52 @@ bool MakeDownloadReplaceListFunc::run()
         candidates = {};
         return false;
     }
+    readPatchIndex();
     judgeCandidates(deleteKeys, count);
     return true;
+}
+
+void MakeDownloadReplaceListFunc::readPatchIndex()
+{
+    // Only an index whose signature held is there at all.
+    if (!QFileInfo::exists(patchIndexPath))
+        return;
+    QString problem;
+    patchIndex = PatchIndex::read(patchIndexPath, &problem);
+    if (!patchIndex) {
+        emit message(
+            QStringLiteral("Ignoring the patch index: %1; changed files are downloaded whole").arg(problem));
+    }
+}
+
+std::optional<FilePatchSpecification> MakeDownloadReplaceListFunc::choosePatch(
+    const Candidate& candidate, const QByteArray& installedHex) const
+{
+    const FileDownloadSpecification& download = candidate.download;
+    const FileReplaceSpecification& replace = candidate.replace;
+    if (patchWorkNames.contains(FilePatchSpecification::patchFileOf(download.fileName))
+        || patchWorkNames.contains(FilePatchSpecification::resultFileOf(download.fileName)))
+        return std::nullopt;
+    const QString& result = replace.hasUnzip() ? replace.md5 : download.md5;
+    for (const PatchEntry& patch : patchIndex->patchesOf(replace.pureDestFilePath())) {
+        // A patch to other content belongs to another release, and one as
+        // large as the file saves nothing.
+        if (patch.targetMd5.compare(result, Qt::CaseInsensitive) != 0 || patch.patchSize >= download.size)
+            continue;
+        if (installedHex.isEmpty()
+            || QString::fromLatin1(installedHex).compare(patch.baseMd5, Qt::CaseInsensitive) != 0)
+            continue;
+        FilePatchSpecification chosen;
+        chosen.remotePath = patch.patchPath;
+        chosen.md5 = patch.patchMd5;
+        chosen.size = patch.patchSize;
+        chosen.basePath = replace.pureDestFilePath();
+        chosen.resultMd5 = result;
+        chosen.resultSize = replace.hasUnzip() ? replace.size : download.size;
+        chosen.packed = replace.hasUnzip();
+        return chosen;
+    }
+    return std::nullopt;
 }
 
 bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
@@ -204,6 +249,9 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
         }
         copies.insert(key);
         installs.insert(target);
+        if (key.endsWith(FilePatchSpecification::patchFileOf(QString()))
+            || key.endsWith(FilePatchSpecification::resultFileOf(QString())))
+            patchWorkNames.insert(key);
 
         // Whether the file is installed and current, or waits verified in the
         // temporary directory, and what a cut-off run left beside it, is found
@@ -221,17 +269,23 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
     enum Verdict : quint8 { Current, CopyWaiting, Needed };
     std::vector<Verdict> verdicts(size_t(candidates.size()), Needed);
     std::vector<quint8> leftovers(size_t(candidates.size()), 0);
-    const auto check = [this, &verdicts, &leftovers](int index, FileMd5& md5) {
+    std::vector<std::optional<FilePatchSpecification>> patches(size_t(candidates.size()));
+    const auto check = [this, &verdicts, &leftovers, &patches](int index, FileMd5& md5) {
         const FileDownloadSpecification& download = candidates.at(index).download;
         const FileReplaceSpecification& replace = candidates.at(index).replace;
         leftovers[size_t(index)] = findLeftovers(replace);
         // The digest alone decides: a listed size that is wrong while the
         // digest is right would have the file replaced on every run.
         const QString installed = clientDir + QLatin1Char('/') + replace.destFileName(QString());
-        if (md5.matches(installed, replace.hasUnzip() ? replace.md5 : download.md5)) {
+        const bool current = md5.matches(installed, replace.hasUnzip() ? replace.md5 : download.md5);
+        // Empty when the installed file cannot be read: no patch starts there.
+        const QByteArray installedHex = md5.hex();
+        if (current) {
             verdicts[size_t(index)] = Current;
         } else if (md5.matches(tempDir + QLatin1Char('/') + download.fileName, download.md5)) {
             verdicts[size_t(index)] = CopyWaiting;
+        } else if (patchIndex) {
+            patches[size_t(index)] = choosePatch(candidates.at(index), installedHex);
         }
     };
     // Progress goes out a few times a second, not once per file: a queued
@@ -262,6 +316,7 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
             continue;
         Candidate& candidate = candidates[i];
         lists->replaceList.append(std::move(candidate.replace));
+        candidate.download.patch = std::move(patches[size_t(i)]);
         if (verdicts[size_t(i)] == Needed)
             lists->downloadList.append(std::move(candidate.download));
     }

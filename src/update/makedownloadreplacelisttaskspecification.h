@@ -4,9 +4,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QSet>
+
+#include "release/patchindex.h"
 
 #include "tasks/asynctaskspecification.h"
 #include "update/filespecifications.h"
@@ -48,7 +51,10 @@ public:
         const UpdateParameters& parameters, std::shared_ptr<FileSpecifications> lists);
 
     /// Fills lists; false, after a log line, when the product ini is empty,
-    /// unreadable or holds an invalid or unsafe entry.
+    /// unreadable or holds an invalid or unsafe entry. A file to download
+    /// whose installed copy is the start of a patch in the patch index is
+    /// fetched as that patch; an index that cannot be read is ignored with a
+    /// log line.
     bool run() override;
     /// Number of keys over all sections.
     int getFileCount(QSettings& settings);
@@ -71,6 +77,7 @@ private:
     // problem makes the name invalid.
     void reportNameProblem(const QString& path, const QString& section, const QString& problem);
     void reportDuplicate(const QString& path, const QString& section);
+    void readPatchIndex();
 
     QString productIni;
     QString tempDir;
@@ -94,4 +101,14 @@ private:
     QList<Candidate> candidates;
     // How many candidates were read before the delete section; -1: none yet.
     qsizetype candidatesBeforeDeletes = -1;
+
+    QString patchIndexPath;
+    std::optional<PatchIndex> patchIndex;
+    // Keys that name a patch's working files: those files cannot be patched.
+    QSet<QString> patchWorkNames;
+    // The patch that gives the candidate's content from what is installed,
+    // if the index has one; installedHex: the installed file's digest, empty
+    // when it could not be read.
+    std::optional<FilePatchSpecification> choosePatch(
+        const Candidate& candidate, const QByteArray& installedHex) const;
 };

@@ -38,8 +38,15 @@ void SignatureDownloadTaskSpecification::execute()
 
 void SignatureDownloadTaskSpecification::onStrongSignatureDone(DownloadTaskSpecification* download)
 {
-    if (download->isAbsent())
-        fetched = addDownload(weakSuffix, 0.5);
+    if (!download->isAbsent())
+        return;
+    fetched = addDownload(weakSuffix, 0.5);
+    fetched->setAbsenceAllowed(absenceAllowed);
+}
+
+bool SignatureDownloadTaskSpecification::isAbsent() const
+{
+    return fetched && fetched->isAbsent();
 }
 
 QByteArray SignatureDownloadTaskSpecification::md5Hex() const

@@ -32,6 +32,11 @@ public:
     /// Once finished: the MD5 digest (hex) of the signature fetched, taken as
     /// its bytes came.
     QByteArray md5Hex() const;
+    /// For a file that may come unsigned (the patch index): a mirror that
+    /// has neither signature is then an answer, not a fault, and isAbsent()
+    /// says so once finished.
+    void setAbsenceAllowed(bool allowed) { absenceAllowed = allowed; }
+    bool isAbsent() const;
 
     /// Nobody announces the size of a signature: this is far above the
     /// signature of the largest key a key file can hold. More is treated like
@@ -48,4 +53,5 @@ private:
     QString localPath;
     // The download that brought the signature.
     DownloadTaskSpecification* fetched = nullptr;
+    bool absenceAllowed = false;
 };

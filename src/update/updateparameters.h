@@ -33,4 +33,11 @@ struct UpdateParameters {
         return (productIniDir.isEmpty() ? tempDir : productIniDir) + QLatin1Char('/')
             + ReleaseNames::productIniName(clientType);
     }
+    /// The patch index's path, beside the product ini. A file there has
+    /// passed its signature check: the first stage removes one that did not.
+    QString patchIndexPath() const
+    {
+        return (productIniDir.isEmpty() ? tempDir : productIniDir) + QLatin1Char('/')
+            + ReleaseNames::patchIndexName(clientType);
+    }
 };

@@ -328,8 +328,9 @@ void TestEngineRun::proxyCarriesEveryRequest()
 
     QCOMPARE(TestFiles::read(clientDir + "/b.txt"), QByteArray("beta"));
     const QList<TestHttpServer::Request> requests = server->requests();
-    // Product ini, the question for its .sig256, its .sig and the two files.
-    QCOMPARE(requests.size(), 5);
+    // Product ini, the question for its .sig256, its .sig, the patch index
+    // asked for and the two files.
+    QCOMPARE(requests.size(), 6);
     for (const TestHttpServer::Request& request : requests) {
         QVERIFY2(request.target.startsWith("http://mirror.invalid/A/42/"), request.requestLine.constData());
         // Publishers tell the updater's traffic apart by it.

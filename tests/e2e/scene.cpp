@@ -166,7 +166,8 @@ Files Scene::version2()
 {
     return {
         {QStringLiteral("readme.txt"), "Corvane 2\n"},
-        {QStringLiteral("lib/libcorvane.so"), TestFiles::noise(20000, 2)},
+        // Version 1's library with a few bytes changed, as a fix changes it.
+        {QStringLiteral("lib/libcorvane.so"), TestFiles::noise(20000, 1).replace(9000, 8, "fixed!!!")},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("docs/Neue Datei, mit Komma.txt"), QByteArray("new in version 2\n").repeated(100)},
         {QStringLiteral("docs/Grüße an alle.txt"), "Willkommen\n"},

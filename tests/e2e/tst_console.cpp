@@ -195,9 +195,10 @@ void TestConsole::checkUpdateCheckAgainWithoutADisplay()
     QCOMPARE(TestFiles::snapshot(scene.client()), clientBefore);
     QCOMPARE(tempTree(scene), (QMap<QString, QString>()));
     // The release statement (there is none), the product ini and its
-    // .sig256 (so never the .sig), nothing else.
+    // .sig256 (so never the .sig) and the patch index this release has not,
+    // nothing else.
     QStringList served = scene.nginx.accessLog(0);
-    QVERIFY2(served.size() == 3, qPrintable(served.join(QLatin1Char('\n'))));
+    QVERIFY2(served.size() == 4, qPrintable(served.join(QLatin1Char('\n'))));
 
     // The update: the same release, no client start without --start-client.
     UpdaterRun update;

@@ -45,6 +45,15 @@ QByteArray text(const QByteArray& line, int repeat)
     return line.repeated(repeat);
 }
 
+// data with a few bytes changed all over it: what a new version of a binary
+// looks like, and what a patch carries cheaply.
+QByteArray edited(QByteArray data)
+{
+    for (qsizetype at = 1000; at < data.size(); at += 8000)
+        data[at] = char(data.at(at) ^ 0x5a);
+    return data;
+}
+
 Files version1()
 {
     Files files {
@@ -63,18 +72,25 @@ Files version2()
 {
     Files files {
         {QStringLiteral("readme.txt"), "Corvane 2\n"},
-        {QStringLiteral("payload.bin"), TestFiles::noise(1 << 20, 2)},
+        {QStringLiteral("payload.bin"), edited(TestFiles::noise(1 << 20, 1))},
         {QStringLiteral("data/level.dat"), text("level data of version 2, longer\n", 1 << 17)},
         {QStringLiteral("data/same.dat"), "unchanged in every version\n"},
         {QStringLiteral("extras/new/welcome.txt"), "new in version 2\n"},
         {QStringLiteral("update"), newUpdater()},
     };
     for (int i = 0; i < 8; ++i)
-        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), TestFiles::noise(40000 + i, 20 + i));
+        files.insert(QStringLiteral("lib/libpart%1.so").arg(i), edited(TestFiles::noise(40000 + i, 10 + i)));
     return files;
 }
 
-const QStringList console {QStringLiteral("--console"), clientType, QStringLiteral("2")};
+// Version 3 is version 2 published with patches from version 1.
+const QString plainRelease = QStringLiteral("2");
+const QString patchedRelease = QStringLiteral("3");
+
+QStringList console(const QString& version)
+{
+    return {QStringLiteral("--console"), clientType, version};
+}
 
 const QStringList watchedDirs {
     QString(), QStringLiteral("lib"), QStringLiteral("data"), QStringLiteral("docs")};
@@ -173,7 +189,16 @@ void TestCrashSafety::initTestCase()
         QSKIP("nginx is not installed (scripts/setup.sh installs it); this test needs a real web server");
     if (TestSigning::devPrivateKeyPath().isEmpty())
         QSKIP("This build embeds a publisher's key; this test signs with the development key");
+    // As version 1 was installed: the patches start from what clients have.
+    Files installed1 = version1();
+    installed1.insert(QStringLiteral("update"), oldUpdater());
+    QVERIFY(scene.publish(1, installed1, {}, {QStringLiteral("--gzip")}));
     QVERIFY(scene.publish(2, version2(), version1(), {QStringLiteral("--gzip")}));
+    QVERIFY(scene.publish(3, version2(), version1(),
+        {QStringLiteral("--gzip"), QStringLiteral("--delta-from"), scene.mirror() + QStringLiteral("/1")}));
+    // The patched release must carry patches for the sweep to mean anything.
+    QVERIFY(QFileInfo::exists(scene.mirror() + QStringLiteral("/3/patches/1/payload.bin")));
+    QVERIFY(QFileInfo::exists(scene.mirror() + QStringLiteral("/3/patches/1/update")));
     QVERIFY2(scene.nginx.start(scene.path(QStringLiteral("nginx")), {{scene.mirror()}}),
         qPrintable(scene.nginx.errorText()));
 }
@@ -260,23 +285,32 @@ void TestCrashSafety::checkConverged(UpdaterRun& run)
 void TestCrashSafety::killsLeaveWholeFiles_data()
 {
     QTest::addColumn<QString>("trigger");
+    QTest::addColumn<QString>("version");
     QTest::addColumn<QStringList>("args"); // of the first run; the later ones use the console
 
-    const QStringList window {
-        QStringLiteral("--nouser"), clientType, QStringLiteral("2"), QStringLiteral("#")};
+    const QStringList window {QStringLiteral("--nouser"), clientType, plainRelease, QStringLiteral("#")};
     // Each run is cut a few changes later than the one before, until one
     // gets through: the cuts fall all over the installation.
-    QTest::newRow("one kill after another") << QString() << console;
+    QTest::newRow("one kill after another") << QString() << plainRelease << console(plainRelease);
+    QTest::newRow("one kill after another, files patched")
+        << QString() << patchedRelease << console(patchedRelease);
     // The updater's own file is replaced while it runs.
-    QTest::newRow("when _old_update appears") << QStringLiteral("_old_update") << console;
-    QTest::newRow("when _old_update appears, in the window") << QStringLiteral("_old_update") << window;
-    QTest::newRow("while the big file is written") << QStringLiteral("level.dat") << console;
-    QTest::newRow("while the old copies are deleted") << QStringLiteral("-_old_") << console;
+    QTest::newRow("when _old_update appears")
+        << QStringLiteral("_old_update") << plainRelease << console(plainRelease);
+    QTest::newRow("when _old_update appears, in the window")
+        << QStringLiteral("_old_update") << plainRelease << window;
+    QTest::newRow("when the patched _old_update appears")
+        << QStringLiteral("_old_update") << patchedRelease << console(patchedRelease);
+    QTest::newRow("while the big file is written")
+        << QStringLiteral("level.dat") << plainRelease << console(plainRelease);
+    QTest::newRow("while the old copies are deleted")
+        << QStringLiteral("-_old_") << plainRelease << console(plainRelease);
 }
 
 void TestCrashSafety::killsLeaveWholeFiles()
 {
     QFETCH(QString, trigger);
+    QFETCH(QString, version);
     QFETCH(QStringList, args);
     QVERIFY(resetClient());
     const bool deletion = trigger.startsWith(QLatin1Char('-'));
@@ -287,7 +321,7 @@ void TestCrashSafety::killsLeaveWholeFiles()
         const int at = 1 + sweepStep * attempt;
         UpdaterRun run;
         const Outcome outcome = runUntil(
-            attempt == 0 ? args : console,
+            attempt == 0 ? args : console(version),
             [&](int number, const NameEvents::Event& event) {
                 if (trigger.isEmpty())
                     return number >= at;

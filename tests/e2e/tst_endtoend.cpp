@@ -50,6 +50,7 @@ class TestEndToEnd : public QObject {
 private slots:
     void initTestCase();
     void freshInstallWithTheReferenceServer();
+    void incrementalUpdateFetchesOnlyWhatChanged_data();
     void incrementalUpdateFetchesOnlyWhatChanged();
     void killedRunIsCompletedByTheNext_data();
     void killedRunIsCompletedByTheNext();
@@ -96,11 +97,26 @@ void TestEndToEnd::freshInstallWithTheReferenceServer()
     QCOMPARE(scene.tempLeftovers(), QStringList());
 }
 
+void TestEndToEnd::incrementalUpdateFetchesOnlyWhatChanged_data()
+{
+    QTest::addColumn<bool>("patches");
+    QTest::newRow("whole files") << false;
+    // The library changed in a few bytes: a patch from version 1 stands in
+    // for it; the rest is too small or too new to patch.
+    QTest::newRow("published with patches from version 1") << true;
+}
+
 void TestEndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
 {
+    QFETCH(bool, patches);
     Scene scene;
     QVERIFY(scene.installClient(Scene::version1()));
-    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
+    QStringList extra;
+    if (patches) {
+        QVERIFY(scene.publish(1, Scene::version1(), {}));
+        extra << QStringLiteral("--delta-from") << scene.mirror() + QStringLiteral("/1");
+    }
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1(), extra));
     QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
 
     UpdaterRun run;
@@ -111,10 +127,17 @@ void TestEndToEnd::incrementalUpdateFetchesOnlyWhatChanged()
     QStringList served = servedPaths(scene.nginx, 0);
     served.sort();
     QStringList expected {QStringLiteral("/2/client_linux_amd64.ini 200"),
-        QStringLiteral("/2/client_linux_amd64.ini.sig256 200")};
+        QStringLiteral("/2/client_linux_amd64.ini.sig256 200"),
+        QStringLiteral("/2/client_linux_amd64.patches.ini %1").arg(patches ? 200 : 404)};
+    if (patches) {
+        expected << QStringLiteral("/2/client_linux_amd64.patches.ini.sig256 200")
+                 << QStringLiteral("/2/patches/1/lib/libcorvane.so 200");
+    }
     for (const QString& changed : {QStringLiteral("readme.txt"), QStringLiteral("lib/libcorvane.so"),
-             QStringLiteral("docs/Neue Datei, mit Komma.txt"), QStringLiteral("docs/Grüße an alle.txt")})
-        expected.append(QStringLiteral("/2/client/%1 200").arg(changed));
+             QStringLiteral("docs/Neue Datei, mit Komma.txt"), QStringLiteral("docs/Grüße an alle.txt")}) {
+        if (!patches || !changed.startsWith(QLatin1String("lib/")))
+            expected.append(QStringLiteral("/2/client/%1 200").arg(changed));
+    }
     expected.sort();
     QCOMPARE(served, expected);
 }

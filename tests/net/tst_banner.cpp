@@ -173,9 +173,10 @@ void TestBanner::noAnswerAsksTwiceOneTimeOutApart()
     QTRY_COMPARE_WITH_TIMEOUT(udp.requests().size(), 2, 5000);
     const QList<qint64> sent = udp.requestTimesMs();
     const qint64 gap = sent.at(1) - sent.at(0);
-    // The timer may fire a little early (a coarse timer is allowed 5 %), and
-    // late on a busy machine: only a clearly early or late resend counts.
-    QVERIFY2(gap >= resendMs * 9 / 10 && gap < resendMs + 1500, qPrintable(QString::number(gap)));
+    // The times are taken where the requests arrive, on another thread: on a
+    // busy machine the first can be seen late and the gap looks short. Only a
+    // resend clearly without its wait, or clearly late, counts.
+    QVERIFY2(gap >= resendMs / 2 && gap < resendMs + 1500, qPrintable(QString::number(gap)));
     QCOMPARE(udp.requests(), (QList<QByteArray> {bannerRequest, bannerRequest}));
 
     // After the second time-out the query is over for good.

@@ -118,6 +118,48 @@ void TestRelease::addRawEntry(
     rawEntries.append(entry);
 }
 
+void TestRelease::addPatch(int from, const QString& path, const QByteArray& base, const QByteArray& patch)
+{
+    const auto entry = std::find_if(
+        fileEntries.cbegin(), fileEntries.cend(), [&path](const Entry& e) { return e.path == path; });
+    Q_ASSERT(entry != fileEntries.cend());
+    const QString value = QStringList {QString::fromLatin1(TestFiles::md5Hex(base)),
+        QString::number(base.size()), QString::fromLatin1(TestFiles::md5Hex(entry->installed)),
+        QString::fromLatin1(TestFiles::md5Hex(patch)), QString::number(patch.size()), patchPath(from, path)}
+                              .join(QStringLiteral("::"));
+    patches.append({from, entry->installedPath + QLatin1Char('=') + value, patchPath(from, path), patch});
+}
+
+QString TestRelease::patchPath(int from, const QString& path) const
+{
+    const auto entry = std::find_if(
+        fileEntries.cbegin(), fileEntries.cend(), [&path](const Entry& e) { return e.path == path; });
+    return QStringLiteral("patches/%1/%2")
+        .arg(from)
+        .arg(entry == fileEntries.cend() ? path : entry->installedPath);
+}
+
+QByteArray TestRelease::patchIndex() const
+{
+    QMap<int, QStringList> sections;
+    for (const Patch& patch : patches)
+        sections[patch.from].append(patch.line);
+    QByteArray text;
+    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
+        text += '[' + QByteArray::number(section.key()) + "]\n";
+        for (const QString& line : section.value())
+            text += line.toUtf8() + '\n';
+    }
+    return text;
+}
+
+QByteArray TestRelease::patchIndexSignature() const
+{
+    if (!hasSigningKey() || patches.isEmpty())
+        return {};
+    return TestSigning::sign(patchIndex(), TestSigning::devPrivateKeyPath());
+}
+
 QByteArray TestRelease::productIni() const
 {
     // Sections in first-use order; the reader sorts them anyway.
@@ -189,6 +231,14 @@ void TestRelease::serve(TestHttpServer& server, const QString& mirror) const
         if (!entry.served.isNull())
             server.setAnswer(serverPath(mirror, entry.path), TestHttpServer::Answer::ok(entry.served));
     }
+    if (patches.isEmpty())
+        return;
+    const QString root = QStringLiteral("/%1/%2/").arg(mirror).arg(releaseVersion);
+    server.setAnswer(root + patchIndexName(), TestHttpServer::Answer::ok(patchIndex()));
+    server.setAnswer(
+        root + patchIndexName() + QStringLiteral(".sig"), TestHttpServer::Answer::ok(patchIndexSignature()));
+    for (const Patch& patch : patches)
+        server.setAnswer(root + patch.path, TestHttpServer::Answer::ok(patch.bytes));
 }
 
 bool TestRelease::writeMirror(const QString& dir) const
@@ -204,6 +254,12 @@ bool TestRelease::writeMirror(const QString& dir) const
             && (entry.generatedSize >= 0 ? writeGenerated(path, entry.generatedSize)
                                          : TestFiles::write(path, entry.served));
     }
+    if (!patches.isEmpty()) {
+        ok = ok && TestFiles::write(root + patchIndexName(), patchIndex())
+            && TestFiles::write(root + patchIndexName() + QStringLiteral(".sig"), patchIndexSignature());
+    }
+    for (const Patch& patch : patches)
+        ok = ok && TestFiles::write(root + patch.path, patch.bytes);
     return ok;
 }
 

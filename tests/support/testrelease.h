@@ -50,6 +50,10 @@ public:
     // A line exactly as given; served (at section/key) only when not null.
     void addRawEntry(
         const QString& section, const QString& key, const QString& value, const QByteArray& served = {});
+    // The binary patch patch of the file added at path, from base, what
+    // version from installed: listed in the patch index and served at
+    // patchPath(from, path). The release then has a signed patch index.
+    void addPatch(int from, const QString& path, const QByteArray& base, const QByteArray& patch);
 
     QByteArray productIni() const;
     // The development key's signature of productIni(); empty without that key.
@@ -59,6 +63,13 @@ public:
     QByteArray signature256() const;
     void setSha256Signature(bool withIt) { withSha256 = withIt; }
     QString productIniName() const { return clientType + QStringLiteral(".ini"); }
+    // The patch index and its signature; empty without patches.
+    QByteArray patchIndex() const;
+    QByteArray patchIndexSignature() const;
+    QString patchIndexName() const { return clientType + QStringLiteral(".patches.ini"); }
+    // Where the patch of the file at path (a key) from version from lies
+    // below the version's folder.
+    QString patchPath(int from, const QString& path) const;
     // The server path of path (a key) on mirror, e.g. "/A/42/files/lib/a.so".
     QString serverPath(const QString& mirror, const QString& path) const;
     QString productIniServerPath(const QString& mirror) const;
@@ -85,5 +96,12 @@ private:
     QList<Entry> fileEntries;
     QList<Entry> rawEntries;
     QList<QString> deletions;
+    struct Patch {
+        int from;
+        QString line; // "installed path=value"
+        QString path; // below the version folder
+        QByteArray bytes;
+    };
+    QList<Patch> patches;
     bool withSha256 = false;
 };

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,6 +74,14 @@ QByteArray gunzip(const QByteArray& packed)
     return gzip.readAllStandardOutput();
 }
 
+// content with a few bytes changed here and there: a new version of it.
+QByteArray edited(QByteArray content, char mark)
+{
+    for (qsizetype at = 100; at < content.size(); at += content.size() / 5)
+        content[at] = mark;
+    return content;
+}
+
 QString twoFields(const QByteArray& content)
 {
     return QString::fromLatin1(TestFiles::md5Hex(content)) + QStringLiteral("::")
@@ -91,6 +100,7 @@ private slots:
     void sameInputGivesSameBytes_data();
     void sameInputGivesSameBytes();
     void folderSections();
+    void patchesFromEarlierVersions();
     void deleteSection_data();
     void deleteSection();
     void forceReplacesPublishedVersion();
@@ -205,17 +215,28 @@ void TestPublish::sameInputGivesSameBytes()
         files.append({QStringLiteral("many/file%1.txt").arg(i),
             QByteArray("part of a larger release ").repeated(1 + (i * 7919) % 6000) + noise(i * 100), true});
     QVERIFY(writeRelease(release, files));
+    // Version 6 differs in every other file: version 7 carries patches from it.
+    for (qsizetype i = 0; i < files.size(); i += 2)
+        files[i].content = edited(files[i].content, 'x');
+    QVERIFY(writeRelease(dir.filePath(QStringLiteral("earlier")), files));
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("changes.txt")), "Version 7: better\n"));
     for (const auto& [out, threads] : {std::pair {"one", firstThreads}, std::pair {"two", secondThreads}}) {
-        const auto result = publish({release, dir.filePath(QLatin1String(out)), QStringLiteral("--version"),
-            QStringLiteral("7"), QStringLiteral("--key"), privateKey(), QStringLiteral("--gzip"),
-            QStringLiteral("--changelog"), dir.filePath(QStringLiteral("changes.txt")),
-            QStringLiteral("--threads"), threads});
+        const QString outDir = dir.filePath(QLatin1String(out));
+        const auto earlier =
+            publish({dir.filePath(QStringLiteral("earlier")), outDir, QStringLiteral("--version"),
+                QStringLiteral("6"), QStringLiteral("--key"), privateKey(), QStringLiteral("--gzip")});
+        QVERIFY2(earlier.exitCode == 0, qPrintable(earlier.err));
+        const auto result = publish({release, outDir, QStringLiteral("--version"), QStringLiteral("7"),
+            QStringLiteral("--key"), privateKey(), QStringLiteral("--gzip"), QStringLiteral("--changelog"),
+            dir.filePath(QStringLiteral("changes.txt")), QStringLiteral("--threads"), threads,
+            QStringLiteral("--delta-from"), outDir + QStringLiteral("/6")});
         QVERIFY2(result.exitCode == 0, qPrintable(result.err));
     }
     const auto one = TestFiles::snapshot(dir.filePath(QStringLiteral("one")));
     QCOMPARE(TestFiles::snapshot(dir.filePath(QStringLiteral("two"))), one);
     QVERIFY(one.contains(QStringLiteral("7/") + iniName + QStringLiteral(".sig")));
+    QVERIFY(one.contains(QStringLiteral("7/client_linux_amd64.patches.ini.sig")));
+    QVERIFY(one.contains(QStringLiteral("7/client_linux_amd64.patches.ini.sig256")));
     QVERIFY(one.contains(QStringLiteral("7/") + iniName + QStringLiteral(".sig256")));
     QCOMPARE(TestFiles::read(dir.filePath(QStringLiteral("one/7/changelog_client.txt"))),
         QByteArray("Version 7: better\n"));
@@ -240,6 +261,83 @@ void TestPublish::folderSections()
     QCOMPARE(ini.value(QStringLiteral("extra files/data.bin")).toString(), twoFields("d"));
     QCOMPARE(ini.value(QStringLiteral("main/top.txt")).toString(), twoFields("t"));
     QCOMPARE(TestFiles::read(dir.filePath(QStringLiteral("out/3/extra files/data.bin"))), QByteArray("d"));
+}
+
+// Patches from two earlier versions: a changed file gets a patch from each
+// earlier content (one, if both versions had the same), a packed file one
+// between unpacked contents, and a file that stayed, is new, or whose patch
+// would not pay gets none. The product ini and its signature are those of the
+// release published without patches, to the byte: an updater that knows
+// nothing of patches sees the release it always saw.
+void TestPublish::patchesFromEarlierVersions()
+{
+    const QByteArray big = noise(200000);
+    const QByteArray manual = QByteArray("A line of the manual.\n").repeated(4000);
+    const QMap<QString, QList<QByteArray>> versions {
+        // path: content in versions 1, 2 and 3
+        {"big.bin", {big, big, edited(big, 'c')}},
+        {"docs/manual.txt", {edited(manual, 'a'), edited(manual, 'b'), manual}},
+        {"same.txt", {"same", "same", "same"}},
+        {"new.txt", {{}, {}, "new in 3"}},
+        {"tiny.bin", {TestFiles::noise(40, 1), TestFiles::noise(40, 2), TestFiles::noise(40, 3)}},
+    };
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("out"));
+    for (int version = 1; version <= 3; ++version) {
+        QList<ReleaseFile> files;
+        for (auto file = versions.cbegin(); file != versions.cend(); ++file) {
+            if (!file.value().at(version - 1).isNull())
+                files.append({file.key(), file.value().at(version - 1), true});
+        }
+        const QString release = dir.filePath(QStringLiteral("release%1").arg(version));
+        QVERIFY(writeRelease(release, files));
+        QStringList args {release, out, QStringLiteral("--version"), QString::number(version),
+            QStringLiteral("--key"), privateKey(), QStringLiteral("--gzip")};
+        if (version == 3) {
+            const auto plain =
+                publish({release, dir.filePath(QStringLiteral("plain")), QStringLiteral("--version"),
+                    QStringLiteral("3"), QStringLiteral("--key"), privateKey(), QStringLiteral("--gzip")});
+            QVERIFY2(plain.exitCode == 0, qPrintable(plain.err));
+            args << QStringLiteral("--delta-from") << out + QStringLiteral("/1")
+                 << QStringLiteral("--delta-from") << out + QStringLiteral("/2");
+        }
+        const auto result = publish(args);
+        QVERIFY2(result.exitCode == 0, qPrintable(result.err));
+        if (version == 3)
+            QVERIFY2(result.out.contains(QStringLiteral("Patches: 3,")), qPrintable(result.out));
+    }
+    for (const QString& name : {iniName, iniName + QStringLiteral(".sig")}) {
+        QCOMPARE(TestFiles::read(out + QStringLiteral("/3/") + name),
+            TestFiles::read(dir.filePath(QStringLiteral("plain/3/")) + name));
+    }
+
+    // Section by earlier version, key by installed file: the patch's path is
+    // the last field.
+    QSettings index(out + QStringLiteral("/3/client_linux_amd64.patches.ini"), QSettings::IniFormat);
+    QCOMPARE(index.childGroups(), (QStringList {QStringLiteral("1"), QStringLiteral("2")}));
+    const QStringList expected {QStringLiteral("1/big.bin=patches/1/big.bin"),
+        QStringLiteral("1/docs/manual.txt=patches/1/docs/manual.txt"),
+        QStringLiteral("2/big.bin=patches/1/big.bin"),
+        QStringLiteral("2/docs/manual.txt=patches/2/docs/manual.txt")};
+    QStringList listed;
+    for (const QString& key : index.allKeys())
+        listed.append(key + QLatin1Char('=') + index.value(key).toString().section(QStringLiteral("::"), 5));
+    QCOMPARE(listed, expected);
+
+    const QString zstd = QStandardPaths::findExecutable(QStringLiteral("zstd"));
+    if (zstd.isEmpty())
+        QSKIP("the zstd command line tool is not installed (scripts/setup.sh installs it)");
+    for (const QString& line : expected) {
+        const QString target = line.section(QLatin1Char('/'), 1).section(QLatin1Char('='), 0, 0);
+        const int from = line.section(QLatin1Char('/'), 0, 0).toInt();
+        QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("base")), versions.value(target).at(from - 1)));
+        const auto applied = ToolProcess::run(zstd,
+            {"-q", "-f", "-d", "--long=31", "--patch-from=" + dir.filePath(QStringLiteral("base")),
+                out + QStringLiteral("/3/") + line.section(QLatin1Char('='), 1), "-o",
+                dir.filePath(QStringLiteral("new"))});
+        QVERIFY2(applied.exitCode == 0, qPrintable(applied.err));
+        QCOMPARE(TestFiles::read(dir.filePath(QStringLiteral("new"))), versions.value(target).at(2));
+    }
 }
 
 void TestPublish::deleteSection_data()
@@ -395,6 +493,24 @@ void TestPublish::badInput_data()
         << "more than one mirror folder";
     QTest::newRow("empty release") << args("empty out --version 2 --key private.key") << 6
                                    << "Nothing to publish";
+    QTest::newRow("patches from a folder that is not a version")
+        << args("release out --version 2 --key private.key --delta-from release") << 3
+        << "--delta-from takes a published version folder OUT_DIR/N";
+    QTest::newRow("patches from a version not published")
+        << args("release out --version 2 --key private.key --delta-from published/4") << 3
+        << "No product ini of version 4";
+    QTest::newRow("patches from the version being published")
+        << args("release out --version 2 --key private.key --delta-from published/2") << 2
+        << "names the version being published";
+    QTest::newRow("patches beside a mirror folder of their name")
+        << args(
+               "patches-section out --version 2 --key private.key --folder-sections --delta-from published/1")
+        << 6 << "The mirror folder patches holds the patches";
+    QTest::newRow("file named like the patch index")
+        << args("shadowing-index out --version 2 --key private.key") << 6
+        << "would overwrite the product ini";
+    QTest::newRow("verify with patches") << args("--verify out/2 --key public.key --delta-from published/1")
+                                         << 2 << "--delta-from does not go with --verify";
     QTest::newRow("a statement's field without --channel")
         << args("release out --version 2 --key private.key --display 2.0") << 2 << "give --channel too";
     QTest::newRow("an unknown channel") << args("release out --version 2 --key private.key --channel nightly")
@@ -433,6 +549,14 @@ void TestPublish::badInput()
     QVERIFY(writeRelease(d + QStringLiteral("/twice"),
         {{QStringLiteral("one/x.txt"), "1", false}, {QStringLiteral("two/x.txt"), "2", false}}));
     QVERIFY(QDir().mkpath(d + QStringLiteral("/empty")));
+    QVERIFY(writeRelease(
+        d + QStringLiteral("/patches-section"), {{QStringLiteral("patches/a.txt"), "a", false}}));
+    QVERIFY(writeRelease(d + QStringLiteral("/shadowing-index"),
+        {{QStringLiteral("client_linux_amd64.patches.ini"), "i", false}}));
+    for (const char* version : {"1", "2"}) {
+        QVERIFY(TestFiles::write(d + QStringLiteral("/published/%1/").arg(QLatin1String(version)) + iniName,
+            "[client]\na.txt=" + twoFields("x").toUtf8() + "\n"));
+    }
     QVERIFY(TestFiles::write(d + QStringLiteral("/delete-published.txt"), "a.txt\n"));
     QVERIFY(TestFiles::write(d + QStringLiteral("/delete-folder.txt"), "sub\n"));
     QVERIFY(TestFiles::write(d + QStringLiteral("/delete-outside.txt"), "../etc/passwd\n"));

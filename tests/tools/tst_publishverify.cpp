@@ -1,8 +1,10 @@
 // corvane-publish --verify on a tree as published and on trees broken in
 // each way it checks: the signature, the listed files, what packed files
-// unpack to, and the paths of the product ini.
+// unpack to, the paths of the product ini, and the patches from the earlier
+// version beside it.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,7 +18,17 @@ const QString keytool = QStringLiteral(CORVANE_KEYTOOL);
 const QString ini = QStringLiteral("client_linux_amd64.ini");
 
 const QByteArray script = "#!/bin/sh\necho started\n";
-const QByteArray readme = QByteArray("Read me, then read me again.\n").repeated(100);
+QByteArray numberedLines(const char* text)
+{
+    QByteArray lines;
+    for (int i = 0; i < 2000; ++i)
+        lines += QByteArray::number(i) + ' ' + text + '\n';
+    return lines;
+}
+
+const QByteArray readme = numberedLines("Read me, then read me again.");
+const QByteArray plain = TestFiles::noise(20000, 3);
+const QString patchIndex = QStringLiteral("client_linux_amd64.patches.ini");
 const QByteArray removeIt = "<remove>";
 const QByteArray truncateIt = "<truncate>";
 
@@ -49,7 +61,7 @@ void TestPublishVerify::findsWhatIsBroken_data()
     QTest::addColumn<QString>("file"); // below the version folder
     QTest::addColumn<QByteArray>("from"); // text replaced in it, or empty for the whole file
     QTest::addColumn<QByteArray>("to"); // the new text, removeIt or truncateIt
-    QTest::addColumn<bool>("resign"); // sign the product ini again afterwards
+    QTest::addColumn<bool>("resign"); // sign the changed file again afterwards
     QTest::addColumn<QString>("key");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("expected"); // a line of standard output, or the error
@@ -58,7 +70,22 @@ void TestPublishVerify::findsWhatIsBroken_data()
     const QByteArray readmeMd5 = TestFiles::md5Hex(readme);
 
     QTest::newRow("as published") << QString() << QByteArray() << QByteArray() << false << publicKey << 0
-                                  << "3 files (1 packed), 1 deletions; no problems";
+                                  << "3 files (1 packed), 1 deletions, 2 patches; no problems";
+    QTest::newRow("patch changed after publishing")
+        << "patches/2/data/plain.bin" << QByteArray() << QByteArray("garbage") << false << publicKey << 1
+        << "patches/2/data/plain.bin: 7 bytes with MD5";
+    QTest::newRow("patch index changed after signing")
+        << patchIndex << QByteArray("[2]") << QByteArray("[02]") << false << publicKey << 1
+        << patchIndex + ".sig: the file changed after it was signed";
+    QTest::newRow("patch that does not give the file")
+        << patchIndex << QByteArray("data\\plain.bin=") << QByteArray("client.sh=") << true << publicKey << 1
+        << "patches/2/data/plain.bin: gives MD5";
+    QTest::newRow("earlier version gone from the mirror")
+        << "../2" << QByteArray() << removeIt << false << publicKey << 1
+        << patchIndex + ": the patches from version 2 cannot be checked";
+    QTest::newRow("earlier version's file changed")
+        << "../2/client/data/plain.bin" << QByteArray() << QByteArray("other") << false << publicKey << 1
+        << "patches/2/data/plain.bin: version 2's data/plain.bin is not what its product ini lists";
     QTest::newRow("product ini changed after signing")
         << ini << QByteArray("old.txt=") << QByteArray("new.txt=") << false << publicKey << 1
         << ini + ".sig: the file changed after it was signed";
@@ -111,6 +138,10 @@ void TestPublishVerify::findsWhatIsBroken_data()
     QTest::newRow("file the product ini does not list")
         << "client/docs/extra.txt" << QByteArray() << QByteArray("never installed") << false << publicKey << 1
         << "client/docs/extra.txt: not listed in the product ini";
+    // The patches the index lists are served beside the release; no other file is.
+    QTest::newRow("file in the patch folder the index does not list")
+        << "patches/2/docs/extra.bin" << QByteArray() << QByteArray("stray") << false << publicKey << 1
+        << "patches/2/docs/extra.bin: not listed in the product ini";
     QTest::newRow("version folder missing")
         << QString() << QByteArray() << removeIt << false << publicKey << 3 << "Version folder not found";
     QTest::newRow("key file missing")
@@ -127,24 +158,37 @@ void TestPublishVerify::findsWhatIsBroken()
     QFETCH(int, exitCode);
     QFETCH(QString, expected);
     QTemporaryDir dir;
+    // Version 2 differs in its readme and its data; version 3 carries
+    // patches from it for both.
+    const QString earlier = dir.filePath(QStringLiteral("earlier"));
+    QVERIFY(TestFiles::write(earlier + QStringLiteral("/client.sh"), script));
+    QVERIFY(TestFiles::write(earlier + QStringLiteral("/docs/readme.txt"), numberedLines("Read me twice.")));
+    QVERIFY(TestFiles::write(
+        earlier + QStringLiteral("/data/plain.bin"), QByteArray(plain).replace(100, 8, "changed!")));
     const QString release = dir.filePath(QStringLiteral("release"));
     QVERIFY(TestFiles::write(release + QStringLiteral("/client.sh"), script));
     QVERIFY(TestFiles::write(release + QStringLiteral("/docs/readme.txt"), readme));
-    QVERIFY(
-        TestFiles::write(release + QStringLiteral("/data/plain.bin"), TestFiles::md5Hex("incompressible")));
+    QVERIFY(TestFiles::write(release + QStringLiteral("/data/plain.bin"), plain));
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("delete.txt")), "old.txt\n"));
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("changes.txt")), "What changed\n"));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    const QStringList common {
+        QStringLiteral("--key"), keys.filePath(QStringLiteral("private.key")), QStringLiteral("--gzip")};
+    const auto previous = ToolProcess::run(
+        publishTool, QStringList {earlier, out, QStringLiteral("--version"), QStringLiteral("2")} + common);
+    QVERIFY2(previous.exitCode == 0, qPrintable(previous.err));
     const auto published = ToolProcess::run(publishTool,
-        {release, dir.filePath(QStringLiteral("out")), QStringLiteral("--version"), QStringLiteral("3"),
-            QStringLiteral("--key"), keys.filePath(QStringLiteral("private.key")), QStringLiteral("--gzip"),
+        QStringList {release, out, QStringLiteral("--version"), QStringLiteral("3"),
             QStringLiteral("--delete"), dir.filePath(QStringLiteral("delete.txt")),
-            QStringLiteral("--changelog"), dir.filePath(QStringLiteral("changes.txt"))});
+            QStringLiteral("--changelog"), dir.filePath(QStringLiteral("changes.txt")),
+            QStringLiteral("--delta-from"), out + QStringLiteral("/2")}
+            + common);
     QVERIFY2(published.exitCode == 0, qPrintable(published.err));
 
     const QString versionDir = dir.filePath(QStringLiteral("out/3"));
     const QString target = versionDir + QLatin1Char('/') + file;
     if (to == removeIt) {
-        QVERIFY(file.isEmpty() ? QDir(versionDir).removeRecursively() : QFile::remove(target));
+        QVERIFY(QFileInfo(target).isDir() ? QDir(target).removeRecursively() : QFile::remove(target));
     } else if (to == truncateIt) {
         const QByteArray content = TestFiles::read(target);
         QVERIFY(TestFiles::write(target, content.left(content.size() / 2)));
@@ -155,7 +199,7 @@ void TestPublishVerify::findsWhatIsBroken()
     }
     if (resign) {
         const auto signed_ = ToolProcess::run(keytool,
-            {QStringLiteral("sign"), versionDir + QLatin1Char('/') + ini, QStringLiteral("--key"),
+            {QStringLiteral("sign"), versionDir + QLatin1Char('/') + file, QStringLiteral("--key"),
                 keys.filePath(QStringLiteral("private.key"))});
         QVERIFY2(signed_.exitCode == 0, qPrintable(signed_.err));
     }

@@ -1,6 +1,6 @@
 // Benchmark: whole updates through the main task against a shell pipeline
 // doing the same work, both fetching from the same nginx on loopback.
-//   bench_pipeline [small|noop|large|huge|many|resume]...   (default: all)
+//   bench_pipeline [small|noop|large|huge|many|resume|delta|deltahuge]...   (default: all)
 // small:  20,000 files of 4 KiB, fresh install, against curl (6 parallel
 //         transfers), md5sum -c, cp -r and one sync;
 // noop:   10,000 installed files of 100 KiB, all current, against one md5sum;
@@ -8,6 +8,12 @@
 // huge:   one 4 GiB file, memory only;
 // many:   100,000 files of 1 KiB, memory only;
 // resume: a 1 GiB file killed at 90 %, then run again: the bytes fetched again;
+// delta:  a 1 GiB file, 1 % changed in scattered blocks plus a 64 KiB
+//         insertion, updated through its binary patch: the bytes fetched
+//         against the patch of `zstd --patch-from --long=31 -3` and against
+//         the file, the time against the full update of the same release,
+//         and the updater's anonymous memory while it applies the patch;
+// deltahuge: the same with a 4 GiB file, memory only.
 // wan-small, wan-large: 2,000 files of 4 KiB and one of 256 MiB, the
 //         download stage against curl alone, over plain HTTP and, with a
 //         certificate, over HTTPS with HTTP/2 offered (scripts/bench-wan.sh
@@ -22,11 +28,14 @@
 // mirrors' ports ("<program> LISTEN:TARGET..." printing "ready"), such as
 // the slow link of scripts/lib/slowlink.py.
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -39,9 +48,12 @@
 #include "benchupdater.h"
 #include "mirrorsfixture.h"
 #include "nginxserver.h"
+#include "release/deltapatch.h"
+#include "release/patchindex.h"
 #include "release/productentry.h"
 #include "testfiles.h"
 #include "testrelease.h"
+#include "testsigning.h"
 
 namespace {
 
@@ -67,6 +79,52 @@ struct Row {
     double ratioGoal = -1;
     double peakMiB = -1;
     bool ok = false;
+    QStringList goals; // for the delta cases: one line per goal, with its figure
+};
+
+// An earlier and a later version of a big file, written block by block so
+// that neither is held in memory, with their MD5 digests: the later one has
+// 4 KiB changed in every 400 KiB (1 % of it) and 64 KiB inserted in the middle.
+struct VersionPair {
+    QString base;
+    QString target;
+    QString baseMd5;
+    QString targetMd5;
+    qint64 targetSize = 0;
+
+    bool write(qint64 size)
+    {
+        constexpr qint64 chunk = 64 * mib;
+        constexpr qint64 stride = 400 * 1024;
+        constexpr qint64 block = 4096;
+        QFile old(base);
+        QFile changed(target);
+        if (!old.open(QIODevice::WriteOnly) || !changed.open(QIODevice::WriteOnly))
+            return false;
+        QCryptographicHash oldHash(QCryptographicHash::Md5);
+        QCryptographicHash newHash(QCryptographicHash::Md5);
+        const qint64 middle = size / 2 / chunk * chunk;
+        for (qint64 at = 0; at < size; at += chunk) {
+            QByteArray data = TestFiles::noise(qMin(chunk, size - at), quint32(7 + at / chunk));
+            old.write(data);
+            oldHash.addData(data);
+            if (at == middle) {
+                const QByteArray inserted = TestFiles::noise(64 * 1024, 99);
+                changed.write(inserted);
+                newHash.addData(inserted);
+            }
+            for (qint64 offset = (stride - at % stride) % stride; offset < data.size(); offset += stride) {
+                for (qint64 i = offset; i < qMin(offset + block, qint64(data.size())); ++i)
+                    data[i] = char(data.at(i) ^ 0x5a);
+            }
+            changed.write(data);
+            newHash.addData(data);
+        }
+        targetSize = changed.size();
+        baseMd5 = QString::fromLatin1(oldHash.result().toHex());
+        targetMd5 = QString::fromLatin1(newHash.result().toHex());
+        return old.error() == QFile::NoError && changed.error() == QFile::NoError;
+    }
 };
 
 // One case: a release on the mirrors, a client directory and the updater's
@@ -197,8 +255,9 @@ public:
         row.other = shell == Nothing ? -1 : timing.seconds;
         row.peakMiB = updater.peakMiB;
         if (shell == Pipeline && timing.ok) {
-            downloadRow =
-                Row {name + QStringLiteral("-dl"), QStringLiteral("its download stage against curl")};
+            downloadRow = Row();
+            downloadRow.name = name + QStringLiteral("-dl");
+            downloadRow.what = QStringLiteral("its download stage against curl");
             downloadRow.ok = updater.ok;
             downloadRow.updater = updater.downloadSeconds;
             downloadRow.other = timing.stepSeconds.value(0);
@@ -278,12 +337,130 @@ public:
         return row;
     }
 
+    // The client has version 1 of one big file; the release publishes
+    // version 2 twice, as it is and with a patch from version 1 beside it.
+    Row delta(const QString& name, const QString& what, qint64 size, bool againstFull)
+    {
+        Row row = begin(name, what);
+        QTemporaryDir work(base + QStringLiteral("/delta-XXXXXX"));
+        VersionPair pair;
+        pair.base = work.filePath(QStringLiteral("base"));
+        pair.target = work.filePath(QStringLiteral("target"));
+        const QString file = QStringLiteral("big/delta.bin");
+        const QString patch = work.filePath(QStringLiteral("patch"));
+        QByteArray patchMd5;
+        quint64 patchSize = 0;
+        QString error;
+        QElapsedTimer clock;
+        clock.start();
+        if (!pair.write(size)
+            || !DeltaPatch::make(pair.base, pair.target, patch, {}, &patchMd5, &patchSize, &error)) {
+            std::printf("  making the versions or the patch failed: %s\n", qPrintable(error));
+            return row;
+        }
+        std::printf("  patch: %.2f MiB, made in %.1f s\n", double(patchSize) / mib, clock.elapsed() / 1000.0);
+        const qint64 stock =
+            againstFull ? stockPatchSize(pair, work.filePath(QStringLiteral("stock.zst"))) : -1;
+
+        const auto release = [&](int version) {
+            TestRelease r(version);
+            ProductEntry entry;
+            entry.md5 = pair.targetMd5;
+            entry.size = quint64(pair.targetSize);
+            r.addRawEntry(TestRelease::defaultSection(), file, entry.toText());
+            return r;
+        };
+        const int version = 1007 + (againstFull ? 0 : 2);
+        Case full(base, siteUrls.at(0), mirrorRoot, release(version));
+        Case patched(base, siteUrls.at(0), mirrorRoot, release(version + 1));
+        const QString patchedRoot = QStringLiteral("%1/A/%2/").arg(mirrorRoot).arg(version + 1);
+        PatchIndex index;
+        index.add(1,
+            PatchEntry {file, pair.baseMd5, quint64(size), pair.targetMd5, QString::fromLatin1(patchMd5),
+                patchSize, QStringLiteral("patches/1/") + file});
+        const QString indexPath = patchedRoot + QStringLiteral("client_linux_amd64.patches.ini");
+        bool ready = full.prepare() && patched.prepare() && index.write(indexPath, &error)
+            && TestFiles::write(indexPath + QStringLiteral(".sig"),
+                TestSigning::sign(TestFiles::read(indexPath), TestSigning::devPrivateKeyPath()))
+            && QDir().mkpath(patchedRoot + QStringLiteral("patches/1/big"))
+            && QFile::link(patch, patchedRoot + QStringLiteral("patches/1/") + file);
+        for (Case* c : {&full, &patched}) {
+            const QString root = QStringLiteral("%1/A/%2/").arg(mirrorRoot).arg(c->setup.version);
+            ready = ready && QDir().mkpath(root + TestRelease::defaultSection() + QStringLiteral("/big"))
+                && QFile::link(pair.target, root + TestRelease::defaultSection() + QLatin1Char('/') + file)
+                && QDir().mkpath(c->setup.clientDir + QStringLiteral("/big"))
+                && QFile::copy(pair.base, c->setup.clientDir + QLatin1Char('/') + file);
+        }
+        if (!ready) {
+            std::printf("  setting up the mirror failed: %s\n", qPrintable(error));
+            return row;
+        }
+        BenchUpdater::Result whole;
+        if (againstFull) {
+            ::sync();
+            whole = BenchUpdater::run(program, full.setup);
+            printUpdater(whole);
+        }
+        ::sync();
+        const qint64 sentBefore = server.bytesSent(0);
+        const BenchUpdater::Result update = BenchUpdater::run(program, patched.setup);
+        const qint64 fetched = server.bytesSent(0) - sentBefore;
+        printUpdater(update);
+        std::printf("  anonymous memory at its peak: %.1f MiB\n", update.peakAnonMiB);
+        row.ok = update.ok && (!againstFull || (whole.ok && stock > 0));
+        row.updater = update.seconds;
+        row.other = againstFull ? whole.seconds : -1;
+        row.peakMiB = update.peakMiB;
+        const QString mibText = QString::number(double(size) / mib, 'f', 0);
+        if (againstFull) {
+            row.goals << QStringLiteral(
+                "1  bytes fetched, %1 MiB file: %2 = %3 x zstd's patch (%4), %5 % of the file"
+                " (goals: 1.1 x, 2 %)")
+                             .arg(mibText)
+                             .arg(fetched)
+                             .arg(double(fetched) / double(stock), 0, 'f', 2)
+                             .arg(stock)
+                             .arg(100.0 * double(fetched) / double(size), 0, 'f', 2);
+            row.goals << QStringLiteral("2  delta update %1 s, full update %2 s: %3 x (goal: 0.5 x)")
+                             .arg(update.seconds, 0, 'f', 2)
+                             .arg(whole.seconds, 0, 'f', 2)
+                             .arg(update.seconds / whole.seconds, 0, 'f', 2);
+        }
+        row.goals << QStringLiteral("3  anonymous memory applying the patch to %1 MiB: %2 MiB (goal: 64 MiB)")
+                         .arg(mibText)
+                         .arg(update.peakAnonMiB, 0, 'f', 1);
+        return row;
+    }
+
 private:
+    // The size of the patch that stock zstd makes for the pair, -1 without the tool.
+    static qint64 stockPatchSize(const VersionPair& pair, const QString& output)
+    {
+        const QString zstd = QStandardPaths::findExecutable(QStringLiteral("zstd"));
+        if (zstd.isEmpty())
+            return -1;
+        QElapsedTimer clock;
+        clock.start();
+        QProcess tool;
+        tool.start(zstd,
+            {QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-3"), QStringLiteral("--long=31"),
+                QStringLiteral("--patch-from=") + pair.base, pair.target, QStringLiteral("-o"), output});
+        if (!tool.waitForFinished(-1) || tool.exitCode() != 0)
+            return -1;
+        const qint64 size = QFileInfo(output).size();
+        std::printf("  zstd --patch-from --long=31 -3: %.2f MiB in %.1f s\n", double(size) / mib,
+            clock.elapsed() / 1000.0);
+        return size;
+    }
+
     static Row begin(const QString& name, const QString& what)
     {
         std::printf("%s: %s\n", qPrintable(name), qPrintable(what));
         std::fflush(stdout);
-        return Row {name, what};
+        Row row;
+        row.name = name;
+        row.what = what;
+        return row;
     }
 
     // The protocols of the requests a site logged from line first to before
@@ -333,6 +510,16 @@ void printSummary(const QList<Row>& rows)
             row.updater, qPrintable(other), qPrintable(ratio), qPrintable(goal), row.peakMiB);
     }
     std::printf("peak MiB: the updater process's peak resident memory (goal: at most 64)\n");
+    bool deltas = false;
+    for (const Row& row : rows) {
+        if (row.goals.isEmpty())
+            continue;
+        if (!deltas)
+            std::printf("\nbinary patches, goal by goal:\n");
+        deltas = true;
+        for (const QString& line : row.goals)
+            std::printf("  %s\n", qPrintable(line));
+    }
     std::printf(
         "*-dl, wan-*: the updater's download stage against curl alone; *-tls: HTTPS, HTTP/2 offered\n");
 }
@@ -370,7 +557,8 @@ int main(int argc, char** argv)
         return BenchUpdater::childMain(which);
     if (which.isEmpty()) {
         which = QStringList {QStringLiteral("small"), QStringLiteral("noop"), QStringLiteral("large"),
-            QStringLiteral("huge"), QStringLiteral("many"), QStringLiteral("resume")};
+            QStringLiteral("huge"), QStringLiteral("many"), QStringLiteral("resume"), QStringLiteral("delta"),
+            QStringLiteral("deltahuge")};
     }
     if (!TestRelease::hasSigningKey()) {
         std::fprintf(stderr, "this build embeds a publisher's key; nothing can be signed\n");
@@ -446,6 +634,12 @@ int main(int argc, char** argv)
         } else if (name == QLatin1String("resume")) {
             rows.append(bench.resume(
                 name, QStringLiteral("%1 MiB, killed at 90 %, run again").arg(large / mib), large));
+        } else if (name == QLatin1String("delta")) {
+            rows.append(bench.delta(
+                name, QStringLiteral("%1 MiB, 1 % changed, through a patch").arg(large / mib), large, true));
+        } else if (name == QLatin1String("deltahuge")) {
+            rows.append(bench.delta(
+                name, QStringLiteral("%1 MiB, 1 % changed, through a patch").arg(huge / mib), huge, false));
         } else {
             std::fprintf(stderr, "unknown case %s\n", qPrintable(name));
             return 2;

@@ -42,7 +42,8 @@ QStringList setupArguments(const Setup& setup)
         QString::number(setup.version), setup.caFile};
 }
 
-// The child prints "result <ok> <ms> <peak KiB> <download ms>", "stages <text>" and
+// The child prints "result <ok> <ms> <peak KiB> <peak anonymous KiB> <download ms>",
+// "stages <text>" and
 // "failure <line>"; anything else is ignored.
 Result parse(const QByteArray& output)
 {
@@ -54,7 +55,8 @@ Result parse(const QByteArray& output)
             result.ok = fields.value(1) == QLatin1String("1");
             result.seconds = fields.value(2).toDouble() / 1000.0;
             result.peakMiB = fields.value(3).toDouble() / 1024.0;
-            result.downloadSeconds = fields.value(4).toDouble() / 1000.0;
+            result.peakAnonMiB = fields.value(4).toDouble() / 1024.0;
+            result.downloadSeconds = fields.value(5).toDouble() / 1000.0;
         } else if (text.startsWith(QLatin1String("stages "))) {
             result.stages = text.mid(7);
         } else if (text.startsWith(QLatin1String("failure "))) {
@@ -118,6 +120,14 @@ int childMain(const QStringList& arguments)
         if (failures.size() < 5)
             failures.append(line);
     });
+    // The kernel keeps no peak of the anonymous memory alone (the heap and
+    // the stacks, not the files mapped): sampled often enough to see a
+    // buffer that lives for one step.
+    qint64 peakAnonKiB = 0;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout,
+        [&peakAnonKiB] { peakAnonKiB = qMax(peakAnonKiB, ProcessMemory::statusKiB("RssAnon")); });
+    sampler.start(5);
     QTimer ticker; // the engine's one-second poll, which also drives the stall time-out
     QObject::connect(&ticker, &QTimer::timeout, task, [task] { task->timeTick(); });
     QEventLoop loop;
@@ -143,9 +153,9 @@ int childMain(const QStringList& arguments)
     }
     // The download stage ends where the installation begins.
     const qint64 downloadMs = stageStart.size() > 3 ? stageStart.at(3) - stageStart.at(2) : 0;
-    std::printf("result %d %lld %lld %lld\nstages %s\n", ok ? 1 : 0, static_cast<long long>(wallMs),
-        static_cast<long long>(ProcessMemory::statusKiB("VmHWM")), static_cast<long long>(downloadMs),
-        qPrintable(stages));
+    std::printf("result %d %lld %lld %lld %lld\nstages %s\n", ok ? 1 : 0, static_cast<long long>(wallMs),
+        static_cast<long long>(ProcessMemory::statusKiB("VmHWM")), static_cast<long long>(peakAnonKiB),
+        static_cast<long long>(downloadMs), qPrintable(stages));
     for (const QString& line : std::as_const(failures))
         std::printf("failure %s\n", qPrintable(line));
     std::fflush(stdout);

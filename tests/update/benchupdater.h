@@ -25,6 +25,7 @@ struct Result {
     double seconds = 0; // from the start of the main task to its end
     double downloadSeconds = 0; // the download stage alone
     double peakMiB = 0; // peak resident memory of the whole updater process
+    double peakAnonMiB = 0; // peak anonymous memory (RssAnon, sampled): mapped files left out
     QString stages; // time per stage, and the peak memory by its end
     QStringList failures; // the first warnings and failure lines
 };

@@ -44,19 +44,21 @@ private slots:
         const QString sig256 = ini + QStringLiteral(".sig256");
         const QStringList both {QString(), QStringLiteral(".sig")};
         // The signature always comes fresh: it says whether the kept copy is
-        // still the mirror's. The .sig256 is asked for first.
+        // still the mirror's. The .sig256 is asked for first. Then the patch
+        // index, which this release has not.
+        const QString index = QStringLiteral("/A/42/client_linux_amd64.patches.ini");
         QTest::newRow("both present: only the signature is fetched")
-            << both << false << QStringList {sig256, sig};
+            << both << false << QStringList {sig256, sig, index};
         QTest::newRow("signature missing: only it is fetched")
-            << QStringList {QString()} << false << QStringList {sig256, sig};
+            << QStringList {QString()} << false << QStringList {sig256, sig, index};
         QTest::newRow("product ini missing: all fetched in order")
-            << QStringList {QStringLiteral(".sig")} << false << QStringList {ini, sig256, sig};
+            << QStringList {QStringLiteral(".sig")} << false << QStringList {ini, sig256, sig, index};
         QTest::newRow("a mirror with a .sig256: the .sig is never fetched")
-            << QStringList() << true << QStringList {ini, sig256};
+            << QStringList() << true << QStringList {ini, sig256, index};
         QTest::newRow("a kept .sig present, the mirror has a .sig256: it is fetched and counts")
-            << both << true << QStringList {sig256};
-        QTest::newRow("a kept .sig256 the mirror no longer has is dropped, the .sig counts")
-            << QStringList {QString(), QStringLiteral(".sig256")} << false << QStringList {sig256, sig};
+            << both << true << QStringList {sig256, index};
+        QTest::newRow("a kept .sig256 the mirror no longer has is dropped, the .sig counts") << QStringList {
+            QString(), QStringLiteral(".sig256")} << false << QStringList {sig256, sig, index};
     }
 
     void reusesWhatIsPresent()
@@ -148,9 +150,78 @@ private slots:
         QCOMPARE(fixture->server.requestedPaths(),
             QStringList({"/A/42/client_linux_amd64.ini.sig256", "/A/42/client_linux_amd64.ini.sig",
                 "/A/42/client_linux_amd64.ini", "/A/42/client_linux_amd64.ini.sig256",
-                "/A/42/client_linux_amd64.ini.sig"}));
+                "/A/42/client_linux_amd64.ini.sig", "/A/42/client_linux_amd64.patches.ini"}));
         QCOMPARE(TestFiles::read(local), release.productIni());
         QCOMPARE(fixture->finishedCount, 1);
+        QCOMPARE(fixture->mirrors->getMirrorList().at(0).errors, 0);
+    }
+
+    void patchIndexIsKeptOnlyWhenTrusted_data()
+    {
+        QTest::addColumn<QString>(
+            "mirror"); // what the mirror has: "index", "none", "unsigned", "badly signed"
+        QTest::addColumn<QString>("left"); // what an interrupted run left: "", "stale index"
+        QTest::addColumn<bool>("kept");
+        QTest::addColumn<int>("indexRequests");
+        QTest::addColumn<QString>("logged");
+        const QString none =
+            QStringLiteral("The release has no patch index; changed files are downloaded whole");
+        const QString unsigned_ = QStringLiteral(
+            "Ignoring the patch index: it has no signature; changed files are downloaded whole");
+        const QString bad = QStringLiteral(
+            "Ignoring the patch index: its signature does not verify; changed files are downloaded whole");
+        QTest::newRow("signed index: kept") << "index"
+                                            << "" << true << 1 << QString();
+        QTest::newRow("no index: whole files") << "none"
+                                               << "" << false << 1 << none;
+        QTest::newRow("index without signature: ignored") << "unsigned"
+                                                          << "" << false << 1 << unsigned_;
+        QTest::newRow("index with a bad signature: ignored") << "badly signed"
+                                                             << "" << false << 1 << bad;
+        // Signed and sound, but of a release published again since.
+        QTest::newRow("left by an interrupted run: fetched fresh all the same")
+            << "index"
+            << "stale index" << true << 1 << QString();
+    }
+
+    void patchIndexIsKeptOnlyWhenTrusted()
+    {
+        QFETCH(QString, mirror);
+        QFETCH(QString, left);
+        QFETCH(bool, kept);
+        QFETCH(int, indexRequests);
+        QFETCH(QString, logged);
+        release.addFile(QStringLiteral("b.bin"), "new bravo");
+        release.addPatch(41, QStringLiteral("b.bin"), "old bravo", "a patch");
+        release.serve(fixture->server, QStringLiteral("A"));
+        const QString indexPath = QStringLiteral("/A/42/client_linux_amd64.patches.ini");
+        TestRelease other(43);
+        other.addFile(QStringLiteral("b.bin"), "other");
+        other.addPatch(42, QStringLiteral("b.bin"), "new bravo", "another patch");
+        if (mirror == QLatin1String("none"))
+            fixture->server.setAnswer(indexPath, TestHttpServer::Answer::withStatus(404));
+        if (mirror == QLatin1String("unsigned"))
+            fixture->server.setAnswer(indexPath + ".sig", TestHttpServer::Answer::withStatus(404));
+        if (mirror == QLatin1String("badly signed"))
+            fixture->server.setAnswer(
+                indexPath + ".sig", TestHttpServer::Answer::ok(other.patchIndexSignature()));
+        const QString localIndex =
+            fixture->configuration.tempDir() + QStringLiteral("/client_linux_amd64.patches.ini");
+        if (!left.isEmpty()) {
+            QVERIFY(TestFiles::write(localIndex, other.patchIndex()));
+            QVERIFY(TestFiles::write(localIndex + ".sig", other.patchIndexSignature()));
+        }
+
+        QCOMPARE(fixture->run(makeTask()), int(TaskSpecification::Finished));
+        QCOMPARE(QFileInfo::exists(localIndex), kept);
+        QCOMPARE(QFileInfo::exists(localIndex + ".sig"), kept);
+        if (kept)
+            QCOMPARE(TestFiles::read(localIndex), release.patchIndex());
+        QCOMPARE(fixture->server.requestCount(indexPath), indexRequests);
+        if (!logged.isEmpty())
+            QCOMPARE(fixture->count(logged), 1);
+        // The mirror did nothing wrong.
+        QCOMPARE(fixture->mirrors->getMirrorList().size(), 1);
         QCOMPARE(fixture->mirrors->getMirrorList().at(0).errors, 0);
     }
 

@@ -4,11 +4,14 @@
 #include "update/maintaskspecification.h"
 
 #include "pipelinefixture.h"
+#include "release/deltapatch.h"
 #include "testfiles.h"
 #include "testrelease.h"
+#include "toolprocess.h"
 
 #include <QDirIterator>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTest>
 
 namespace {
@@ -47,6 +50,45 @@ bool hasProgramMode(const QString& path)
     const QFile::Permissions writableByOthers = QFile::WriteGroup | QFile::WriteOther;
     const QFile::Permissions mode = QFile::permissions(path);
     return (mode & runnable) == runnable && !(mode & writableByOthers);
+}
+
+// The patch that turns base into target, as the publisher makes it, or as
+// the stock zstd tool does (empty if it is not installed).
+QByteArray makePatch(const QByteArray& base, const QByteArray& target, bool stockTool = false)
+{
+    QTemporaryDir dir;
+    if (!TestFiles::write(dir.filePath("base"), base) || !TestFiles::write(dir.filePath("target"), target))
+        return {};
+    if (stockTool) {
+        const QString zstd = QStandardPaths::findExecutable(QStringLiteral("zstd"));
+        if (zstd.isEmpty()
+            || ToolProcess::run(zstd,
+                   {"-q", "-3", "--long=27", "--patch-from=" + dir.filePath("base"), dir.filePath("target"),
+                       "-o", dir.filePath("patch")})
+                    .exitCode
+                != 0)
+            return {};
+    } else {
+        QByteArray md5;
+        quint64 size = 0;
+        QString error;
+        if (!DeltaPatch::make(
+                dir.filePath("base"), dir.filePath("target"), dir.filePath("patch"), {}, &md5, &size, &error))
+            return {};
+    }
+    return TestFiles::read(dir.filePath("patch"));
+}
+
+// Bytes of every answer the server gave in full: what an update transferred.
+quint64 bytesServed(const TestHttpServer& server)
+{
+    quint64 bytes = 0;
+    for (const QString& path : server.requestedPaths()) {
+        const TestHttpServer::Answer answer = server.answerFor(path);
+        if (answer.status == 200)
+            bytes += quint64(answer.bodySize());
+    }
+    return bytes;
 }
 
 // The release every scenario installs unless it says otherwise.
@@ -150,7 +192,7 @@ private slots:
                 ++sig256Questions;
             else if (rest.startsWith(release.productIniName()))
                 ++iniRequested;
-            else
+            else if (!rest.startsWith(release.patchIndexName())) // asked for, not there
                 fetchedKeys.append(rest.section(QLatin1Char('/'), 1));
         }
         fetchedKeys.sort();
@@ -173,6 +215,121 @@ private slots:
         const TransferFigures figures = root->timeTick();
         QCOMPARE(figures.total, quint64(bytes));
         QCOMPARE(figures.done, quint64(bytes));
+    }
+
+    void patchedUpdates_data()
+    {
+        QTest::addColumn<QString>("installed"); // what the client has of the big file: "base" or "other"
+        QTest::addColumn<QString>("fault"); // what goes wrong with its patch, if anything
+        QTest::addColumn<bool>("packed"); // the big file is published packed
+        QTest::addColumn<bool>("patchUsed"); // else the whole file is fetched
+        QTest::addColumn<int>("mirrorsLeft");
+        QTest::addColumn<QString>("logged");
+
+        const QString missing = "The patch for %1 is not on the mirror, downloading the whole file";
+        const QString corrupt =
+            "md5 sum for the patch of %1 failed, invalidating mirror and downloading the whole file";
+        const QString wrong = "The patch for %1 does not apply (it gives MD5 ";
+        QTest::newRow("patch used") << "base"
+                                    << "" << false << true << 2 << "";
+        QTest::newRow("packed file patched between unpacked contents") << "base"
+                                                                       << "" << true << true << 2 << "";
+        QTest::newRow("patch made by the stock zstd tool") << "base"
+                                                           << "stock tool" << false << true << 2 << "";
+        QTest::newRow("installed copy differs from the base: whole file") << "other"
+                                                                          << "" << false << false << 2 << "";
+        QTest::newRow("patch missing on the mirror: whole file, mirror kept")
+            << "base"
+            << "missing" << false << false << 2 << missing;
+        QTest::newRow("patch corrupt: whole file, the mirror that served it dropped")
+            << "base"
+            << "corrupt" << false << false << 1 << corrupt;
+        QTest::newRow("patch giving a wrong result: whole file, no mirror blamed")
+            << "base"
+            << "wrong result" << false << false << 2 << wrong;
+        QTest::newRow("packed file, patch giving a wrong result: whole file")
+            << "base"
+            << "wrong result" << true << false << 2 << wrong;
+        QTest::newRow("index with a bad signature: ignored, whole file")
+            << "base"
+            << "bad index signature" << false << false << 2
+            << "Ignoring the patch index: its signature does not verify; changed files are downloaded whole";
+    }
+
+    // A file whose installed copy is the start of a patch is fetched as the
+    // patch; whatever goes wrong with the patch, that file alone is fetched
+    // whole, and the client ends up with the release either way. The figures
+    // shown count what actually came over the wire.
+    void patchedUpdates()
+    {
+        QFETCH(QString, installed);
+        QFETCH(QString, fault);
+        QFETCH(bool, packed);
+        QFETCH(bool, patchUsed);
+        QFETCH(int, mirrorsLeft);
+        QFETCH(QString, logged);
+
+        QByteArray base;
+        for (int i = 0; i < 4000; ++i)
+            base += "line " + QByteArray::number(i) + " of the level data, version 1\n";
+        QByteArray target = base;
+        target.replace(50000, 7, "changed").insert(90000, "inserted in version 2\n");
+        const QString key = packed ? QStringLiteral("data/level.dat.gz") : QStringLiteral("data/level.dat");
+        TestRelease release = makeRelease();
+        TestRelease previous = makeRelease("alpha version 1\n");
+        if (packed) {
+            release.addPackedFile(key, QStringLiteral("data/level.dat"), target);
+            previous.addPackedFile(key, QStringLiteral("data/level.dat"), base);
+        } else {
+            release.addFile(key, target);
+            previous.addFile(key, base);
+        }
+        const QByteArray patch = makePatch(base,
+            fault == QLatin1String("wrong result") ? QByteArray(target).replace("changed", "CHANGED")
+                                                   : target,
+            fault == QLatin1String("stock tool"));
+        if (patch.isEmpty())
+            QSKIP("the zstd command line tool is not installed (scripts/setup.sh installs it)");
+        release.addPatch(1, key, base, patch);
+        serve(release);
+        const QString patchPath = QStringLiteral("/%1/42/") + release.patchPath(1, key);
+        for (const QString& mirror : {mirrorA, mirrorB}) {
+            if (fault == QLatin1String("missing"))
+                fx->server.setAnswer(patchPath.arg(mirror), TestHttpServer::Answer::withStatus(404));
+            if (fault == QLatin1String("corrupt"))
+                fx->server.setAnswer(patchPath.arg(mirror), TestHttpServer::Answer::ok(damaged(patch)));
+            if (fault == QLatin1String("bad index signature")) {
+                fx->server.setAnswer(QStringLiteral("/%1/42/%2.sig").arg(mirror, release.patchIndexName()),
+                    TestHttpServer::Answer::ok(release.signature()));
+            }
+        }
+        QVERIFY(previous.install(fx->clientDir));
+        if (installed == QLatin1String("other"))
+            QVERIFY(TestFiles::write(fx->clientDir + QStringLiteral("/data/level.dat"), damaged(base)));
+
+        auto* root = makeRoot();
+        QCOMPARE(fx->run(root), int(TaskSpecification::Finished));
+
+        for (const TestRelease::Entry& entry : release.entries())
+            QCOMPARE(
+                TestFiles::read(fx->clientDir + QLatin1Char('/') + entry.installedPath), entry.installed);
+        const int wholeRequests = fx->server.requestCount(release.serverPath(mirrorA, key))
+            + fx->server.requestCount(release.serverPath(mirrorB, key));
+        QCOMPARE(wholeRequests, patchUsed ? 0 : 1);
+        QCOMPARE(fx->mirrors->getMirrorList().size(), mirrorsLeft);
+        for (const FTPSiteAccessData& mirror : fx->mirrors->getMirrorList())
+            QCOMPARE(mirror.errors, 0);
+        if (!logged.isEmpty()) {
+            QVERIFY2(fx->logged(logged.contains(QLatin1String("%1")) ? logged.arg(key) : logged),
+                qPrintable(fx->log.join(QLatin1Char('\n'))));
+        }
+        const TransferFigures figures = root->timeTick();
+        QCOMPARE(figures.done, bytesServed(fx->server));
+        QCOMPARE(figures.total, figures.done);
+        // The patch's working files are gone; the copy waits as a download's would.
+        const QStringList work = QDir(fx->configuration.tempDir() + QStringLiteral("/data"))
+                                     .entryList({QStringLiteral("*.corvane-patch*")});
+        QVERIFY2(work.isEmpty(), qPrintable(work.join(QLatin1Char(' '))));
     }
 
     void replacesInstallsAndCleansUp()
@@ -353,8 +510,9 @@ private slots:
         QCOMPARE(fx->run(makeRoot()), int(TaskSpecification::ErrorCanceled));
         QCOMPARE(fx->log.last(), line.replace(QStringLiteral("%OUT%"), outside));
         // Nothing fetched beyond the product ini and its signature (after
-        // the question for a .sig256), nothing changed anywhere.
-        QCOMPARE(fx->server.requestedPaths().size(), 3);
+        // the question for a .sig256) and the patch index asked for, nothing
+        // changed anywhere.
+        QCOMPARE(fx->server.requestedPaths().size(), 4);
         QCOMPARE(TestFiles::snapshot(fx->clientDir), before);
         QCOMPARE(TestFiles::snapshot(outside), outsideBefore);
     }

@@ -35,6 +35,17 @@ QString packedLine(const QString& path, const QString& unpacked, const QByteArra
         .arg(unpacked);
 }
 
+// A line of the patch index: the patch of the installed file at target from
+// base to result, patchSize bytes at "p/<target>".
+QString patchLine(const QString& target, const QByteArray& base, const QByteArray& result, int patchSize = 9)
+{
+    return QStringLiteral("%1=%2::%3::%4::%5::%6::p/%1\n")
+        .arg(target, md5(base))
+        .arg(base.size())
+        .arg(md5(result), md5("patch"))
+        .arg(patchSize);
+}
+
 // Files to put in place before the run: "client:<path>" or "temp:<path>".
 using Files = QMap<QString, QByteArray>;
 
@@ -215,6 +226,102 @@ private slots:
         QCOMPARE(keysOf(lists.replaceList), replaces);
         QCOMPARE(lists.deleteList, deletes);
         QCOMPARE(fixture->log.first(), QStringLiteral("Compiling download and replace list"));
+    }
+
+    void choosesPatches_data()
+    {
+        QTest::addColumn<QString>("ini");
+        QTest::addColumn<QString>("index");
+        QTest::addColumn<Files>("files");
+        QTest::addColumn<QStringList>("downloads");
+        QTest::addColumn<QStringList>("patched"); // "<key> from <patch path>"
+        QTest::addColumn<QString>("logged");
+
+        const QString so = QStringLiteral("lib/b.so");
+        const QString plain = "[files]\n" + plainLine(so, newContent);
+        const Files oldInstalled {{"client:lib/b.so", oldContent}};
+        QTest::newRow("installed copy is the patch's start: fetched as the patch")
+            << plain << "[3]\n" + patchLine(so, oldContent, newContent) << oldInstalled << QStringList {so}
+            << QStringList {"lib/b.so from p/lib/b.so"} << QString();
+        QTest::newRow("installed copy differs from the start: the whole file")
+            << plain << "[3]\n" + patchLine(so, "another start", newContent) << oldInstalled
+            << QStringList {so} << QStringList() << QString();
+        QTest::newRow("nothing installed: the whole file")
+            << plain << "[3]\n" + patchLine(so, oldContent, newContent) << Files() << QStringList {so}
+            << QStringList() << QString();
+        QTest::newRow("patch to other content: the whole file")
+            << plain << "[3]\n" + patchLine(so, oldContent, "other content") << oldInstalled
+            << QStringList {so} << QStringList() << QString();
+        QTest::newRow("patch as large as the file: the whole file")
+            << plain << "[3]\n" + patchLine(so, oldContent, newContent, newContent.size()) << oldInstalled
+            << QStringList {so} << QStringList() << QString();
+        QTest::newRow("copy waiting: nothing fetched")
+            << plain << "[3]\n" + patchLine(so, oldContent, newContent)
+            << Files {{"client:lib/b.so", oldContent}, {"temp:lib/b.so", newContent}} << QStringList()
+            << QStringList() << QString();
+        QTest::newRow("two earlier versions: the one installed")
+            << plain
+            << "[2]\n" + patchLine(so, "version 2", newContent).replace("p/lib", "p2/lib") + "[3]\n"
+                + patchLine(so, oldContent, newContent).replace("p/lib", "p3/lib")
+            << oldInstalled << QStringList {so} << QStringList {"lib/b.so from p3/lib/b.so"} << QString();
+        QTest::newRow("packed file: patched between unpacked contents")
+            << "[files]\n" + packedLine("readme.txt.gz", "readme.txt", readme)
+            << "[3]\n" + patchLine("readme.txt", oldContent, readme)
+            << Files {{"client:readme.txt", oldContent}} << QStringList {"readme.txt.gz"}
+            << QStringList {"readme.txt.gz from p/readme.txt"} << QString();
+        QTest::newRow("a key names the patch's working file: the whole file")
+            << plain + plainLine(so + ".corvane-patch", oldContent)
+            << "[3]\n" + patchLine(so, oldContent, newContent) << oldInstalled
+            << QStringList {so, so + ".corvane-patch"} << QStringList() << QString();
+        QTest::newRow("index that does not read: ignored, whole files")
+            << plain << "[three]\n" + patchLine(so, oldContent, newContent) << oldInstalled
+            << QStringList {so} << QStringList()
+            << QStringLiteral(
+                   "Ignoring the patch index: section three does not name a version; changed files "
+                   "are downloaded whole");
+    }
+
+    void choosesPatches()
+    {
+        QFETCH(QString, ini);
+        QFETCH(QString, index);
+        QFETCH(Files, files);
+        QFETCH(QStringList, downloads);
+        QFETCH(QStringList, patched);
+        QFETCH(QString, logged);
+        writeProductIni(ini.toUtf8());
+        QVERIFY(TestFiles::write(
+            fixture->tempPath(QStringLiteral("client_linux_amd64.patches.ini")), index.toUtf8()));
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            const bool client = it.key().startsWith(QLatin1String("client:"));
+            const QString path = it.key().section(QLatin1Char(':'), 1);
+            QVERIFY(
+                TestFiles::write(client ? fixture->clientPath(path) : fixture->tempPath(path), it.value()));
+        }
+
+        FileSpecifications lists;
+        QCOMPARE(run(lists), int(TaskSpecification::Finished));
+        QCOMPARE(keysOf(lists.downloadList), downloads);
+        QStringList found;
+        quint64 bytes = 0;
+        for (const FileDownloadSpecification& download : std::as_const(lists.downloadList)) {
+            bytes += download.patch ? 9 : download.size;
+            if (!download.patch)
+                continue;
+            found.append(download.fileName + " from " + download.patch->remotePath);
+            // What the patch gives is what the file installs.
+            const FileReplaceSpecification& replace =
+                lists.replaceList.at(keysOf(lists.replaceList).indexOf(download.fileName));
+            QCOMPARE(download.patch->basePath, replace.pureDestFilePath());
+            QCOMPARE(download.patch->resultMd5, replace.hasUnzip() ? replace.md5 : download.md5);
+            QCOMPARE(download.patch->packed, replace.hasUnzip());
+            QCOMPARE(download.patch->size, quint64(9));
+        }
+        QCOMPARE(found, patched);
+        // A check reports the bytes the update will fetch.
+        QCOMPARE(lists.summary().downloadBytes, bytes);
+        if (!logged.isEmpty())
+            QCOMPARE(fixture->count(logged), 1);
     }
 
     void recordsCarryTheProductIniFields()

@@ -6,7 +6,12 @@
 #include "publishexit.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 
+#include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace {
@@ -106,6 +111,51 @@ PackResult FilePacker::gzip(const QString& source, const QString& target, int le
     result.unpacked.md5 = plainMd5.result().toHex();
     result.packed.md5 = packedMd5.result().toHex();
     return result;
+}
+
+FileDigest FilePacker::digest(const QString& path)
+{
+    PosixFile in = PosixFile::openForReading(path);
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    FileDigest digest;
+    while (const qint64 got = in.read(block.get(), blockSize)) {
+        md5.addData(QByteArrayView(block.get(), got));
+        digest.size += quint64(got);
+    }
+    digest.md5 = md5.result().toHex();
+    return digest;
+}
+
+FileDigest FilePacker::gunzip(const QString& source, const QString& target)
+{
+    const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    gzFile packedFile = fd < 0 ? nullptr : gzdopen(fd, "rb");
+    if (!packedFile) {
+        const QString reason = systemReason();
+        if (fd >= 0)
+            ::close(fd);
+        throw ToolError(PublishInput, QStringLiteral("Cannot open %1 for reading: %2").arg(source, reason));
+    }
+    const std::unique_ptr<gzFile_s, int (*)(gzFile)> closer(packedFile, gzclose);
+    PosixFile out = PosixFile::createForWriting(target, 0600);
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    FileDigest digest;
+    int got = 0;
+    while ((got = gzread(packedFile, block.get(), unsigned(blockSize))) > 0) {
+        md5.addData(QByteArrayView(block.get(), got));
+        digest.size += quint64(got);
+        out.write(block.get(), got);
+    }
+    // A file cut short ends the reading like a whole one; only the error
+    // state tells them apart.
+    int code = Z_OK;
+    const char* reason = gzerror(packedFile, &code);
+    if (got < 0 || code != Z_OK)
+        throw ToolError(
+            PublishInput, QStringLiteral("Cannot unpack %1: %2").arg(source, QString::fromLatin1(reason)));
+    out.close();
+    digest.md5 = md5.result().toHex();
+    return digest;
 }
 
 FileDigest copyFile(const QString& source, const QString& target, ByteCounter* progress)

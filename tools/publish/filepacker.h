@@ -42,6 +42,12 @@ public:
     /// format GNU gzip reads, with no file name and a zero time stamp, so that
     /// the same content always packs to the same bytes.
     PackResult gzip(const QString& source, const QString& target, int level, ByteCounter* progress = nullptr);
+    /// The digest of the file at path, read once.
+    FileDigest digest(const QString& path);
+    /// Unpacks source as the updater does (a file without a gzip header is
+    /// taken as it is) into target and returns the digest of what it wrote;
+    /// throws ToolError(PublishInput) when source does not unpack whole.
+    FileDigest gunzip(const QString& source, const QString& target);
 
 private:
     struct StreamEnd {

@@ -39,12 +39,17 @@ Options:
   --gzip               gzip-pack each file whose packed form is smaller; the
                        updater unpacks it when installing
   --level N            zlib level of --gzip, 1 (fastest) to 9 (smallest); default 6
-  --threads N          files packed at once (default: one per processor core)
+  --threads N          files packed or patched at once (default: one per processor core)
   --delete FILE        list of files to delete from the client, one relative path
                        a line ('#' starts a comment line)
   --previous DIR       the previous release folder: its files that are no longer
                        in RELEASE_DIR are deleted from the client
   --changelog FILE     published as changelog_client.txt
+  --delta-from DIR     an earlier published version folder (OUT_DIR/N; repeatable):
+                       for each file whose content changed since version N, a
+                       binary patch from N's content, kept where it is at most
+                       three quarters of the download; the patches go to
+                       patches/N/ and their signed index to <type>.patches.ini
   --force              replace OUT_DIR/<version> if it exists
   --help               show this text
 
@@ -69,8 +74,10 @@ On a terminal a progress line shows the files and bytes packed and the rate.
 --verify checks a published version folder, here or on a mirror's disk: the
 product ini's signatures with the public key, every listed file's size and MD5,
 what every packed file unpacks to, that the delete list holds only safe paths
-and none of the updater's own files, that no key is listed twice and that no
-file lies in the version folder unlisted. It prints one line per problem and a
+and none of the updater's own files, that no key is listed twice, that no
+file lies in the version folder unlisted and, when there is a patch index, its
+signature and that every patch applied to its earlier version (from the sibling
+folder OUT_DIR/N) gives the listed file. It prints one line per problem and a
 summary.
 
 Exit status:
@@ -78,9 +85,9 @@ Exit status:
   1  --verify found problems
   2  bad command line, version number or client type, or an output folder
      inside the release folder
-  3  release folder, previous folder, deletion list, change log, news or
-     version folder missing or unreadable, or a release statement that
-     cannot be read
+  3  release folder, previous folder, deletion list, change log, news,
+     version folder or an earlier version of --delta-from missing or
+     unreadable, or a release statement that cannot be read
   4  key file missing, unreadable, malformed, or public where a private key is needed
   5  output cannot be written, or the version exists (without --force)
   6  the release cannot be published as it is (file names, conflicts, nothing to publish)
@@ -152,13 +159,14 @@ Command parseArguments(const QStringList& arguments)
     const QCommandLineOption previous(QStringLiteral("previous"), {}, QStringLiteral("DIR"));
     const QCommandLineOption changelog(QStringLiteral("changelog"), {}, QStringLiteral("FILE"));
     const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption deltaFrom(QStringLiteral("delta-from"), {}, QStringLiteral("DIR"));
     const QCommandLineOption verify(QStringLiteral("verify"), {}, QStringLiteral("DIR"));
     const QCommandLineOption channel(QStringLiteral("channel"), {}, QStringLiteral("CHANNEL"));
     const QCommandLineOption display(QStringLiteral("display"), {}, QStringLiteral("TEXT"));
     const QCommandLineOption expires(QStringLiteral("expires"), {}, QStringLiteral("DAYS"));
     const QCommandLineOption news(QStringLiteral("news"), {}, QStringLiteral("FILE"));
     parser.addOptions({version, key, type, section, folderSections, gzip, level, threads, deleteList,
-        previous, changelog, force, verify, channel, display, expires, news});
+        previous, changelog, force, deltaFrom, verify, channel, display, expires, news});
     if (!parser.parse(arguments))
         throw ToolError(PublishUsage, parser.errorText());
     const QStringList positional = parser.positionalArguments();
@@ -166,7 +174,7 @@ Command parseArguments(const QStringList& arguments)
     if (parser.isSet(verify)) {
         Command command;
         for (const QCommandLineOption& publishing : {version, section, folderSections, gzip, level, threads,
-                 deleteList, previous, changelog, force, channel, display, expires, news}) {
+                 deleteList, previous, changelog, force, deltaFrom, channel, display, expires, news}) {
             if (parser.isSet(publishing))
                 throw ToolError(PublishUsage,
                     QStringLiteral("--%1 does not go with --verify").arg(publishing.names().constFirst()));
@@ -206,8 +214,8 @@ Command parseArguments(const QStringList& arguments)
     }
     // OUT_DIR alone states a channel for a version published before.
     if (command.stateChannel && positional.size() == 1) {
-        for (const QCommandLineOption& publishing :
-            {section, folderSections, gzip, level, threads, deleteList, previous, changelog, force}) {
+        for (const QCommandLineOption& publishing : {section, folderSections, gzip, level, threads,
+                 deleteList, previous, changelog, force, deltaFrom}) {
             if (parser.isSet(publishing))
                 throw ToolError(PublishUsage,
                     QStringLiteral("--%1 publishes a release; give RELEASE_DIR too")
@@ -245,6 +253,7 @@ Command parseArguments(const QStringList& arguments)
     options.previousDir = parser.value(previous);
     options.changelogFile = parser.value(changelog);
     options.force = parser.isSet(force);
+    options.deltaFrom = parser.values(deltaFrom);
     command.statement.outDir = options.outDir;
     command.statement.clientType = options.clientType;
     command.statement.version = options.version;
@@ -256,8 +265,10 @@ int runVerify(const VerifyOptions& options)
     const VerifyReport report = verifyTree(options);
     for (const QString& problem : report.problems)
         std::printf("%s\n", qUtf8Printable(problem));
-    std::printf("Checked %s: %d files (%d packed), %d deletions; %s\n", qUtf8Printable(options.versionDir),
-        report.files, report.packed, report.deletions,
+    const QString patches =
+        report.patches > 0 ? QStringLiteral(", %1 patches").arg(report.patches) : QString();
+    std::printf("Checked %s: %d files (%d packed), %d deletions%s; %s\n", qUtf8Printable(options.versionDir),
+        report.files, report.packed, report.deletions, qUtf8Printable(patches),
         report.problems.isEmpty()
             ? "no problems"
             : qUtf8Printable(QStringLiteral("%1 problems").arg(report.problems.size())));
@@ -272,6 +283,11 @@ int runPublish(const Command& command)
         std::printf("Published version %d of %s to %s: %d files (%d packed), %d deletions\n", options.version,
             qUtf8Printable(options.clientType), qUtf8Printable(summary.versionDir), summary.files,
             summary.packed, summary.deletions);
+        if (!options.deltaFrom.isEmpty()) {
+            std::printf("Patches: %d, %llu bytes in place of %llu bytes of whole files\n", summary.patches,
+                static_cast<unsigned long long>(summary.patchBytes),
+                static_cast<unsigned long long>(summary.replacedBytes));
+        }
     }
     if (command.stateChannel) {
         const ReleaseSigner signer(options.keyFile);

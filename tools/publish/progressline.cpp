@@ -13,8 +13,9 @@ constexpr double bytesPerMegabyte = 1000.0 * 1000.0;
 
 } // namespace
 
-ProgressLine::ProgressLine(quint64 totalFiles, quint64 totalBytes)
+ProgressLine::ProgressLine(quint64 totalFiles, quint64 totalBytes, const char* what)
     : enabled(::isatty(STDERR_FILENO) == 1)
+    , what(what)
     , totalFiles(totalFiles)
     , totalBytes(totalBytes)
 {
@@ -40,7 +41,7 @@ void ProgressLine::draw(quint64 files, quint64 bytes)
 {
     lastDrawMs = clock.elapsed();
     const double seconds = double(qMax<qint64>(lastDrawMs, 1)) / 1000.0;
-    std::fprintf(stderr, "\rPacking: %llu/%llu files, %.1f/%.1f MB, %.1f MB/s\033[K",
+    std::fprintf(stderr, "\r%s: %llu/%llu files, %.1f/%.1f MB, %.1f MB/s\033[K", what,
         (unsigned long long)files, (unsigned long long)totalFiles, double(bytes) / bytesPerMegabyte,
         double(totalBytes) / bytesPerMegabyte, double(bytes) / bytesPerMegabyte / seconds);
     std::fflush(stderr);

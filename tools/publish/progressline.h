@@ -8,7 +8,8 @@
 
 class ProgressLine final {
 public:
-    ProgressLine(quint64 totalFiles, quint64 totalBytes);
+    /// what: the work the line names ("Packing").
+    ProgressLine(quint64 totalFiles, quint64 totalBytes, const char* what = "Packing");
 
     /// Redraws the line, at most ten times a second.
     void update(quint64 files, quint64 bytes);
@@ -19,6 +20,7 @@ private:
     void draw(quint64 files, quint64 bytes);
 
     const bool enabled;
+    const char* const what;
     const quint64 totalFiles;
     const quint64 totalBytes;
     QElapsedTimer clock;

@@ -3,9 +3,11 @@
 // then writes, packs and signs the tree.
 #include "publisher.h"
 
+#include "earlierrelease.h"
 #include "filepacker.h"
 #include "outputfolder.h"
 #include "parallelpacker.h"
+#include "patchmaker.h"
 #include "posixfile.h"
 #include "productini.h"
 #include "publishexit.h"
@@ -56,9 +58,12 @@ void checkOnePathEach(const QList<ReleaseFile>& files, const QString& clientType
             throw ToolError(PublishContent,
                 QStringLiteral("%1 is a file in one mirror folder and a folder in another").arg(path));
     }
-    // The product ini and its signature lie in the same temporary directory.
+    // The product ini, the patch index and their signatures lie in the same
+    // temporary directory.
     const QString ini = ReleaseNames::productIniName(clientType);
-    for (const QString& reserved : {ini, ini + QStringLiteral(".sig"), ini + QStringLiteral(".sig256")}) {
+    const QString index = ReleaseNames::patchIndexName(clientType);
+    for (const QString& reserved : {ini, ini + QStringLiteral(".sig"), ini + QStringLiteral(".sig256"), index,
+             index + QStringLiteral(".sig"), index + QStringLiteral(".sig256")}) {
         if (taken.contains(reserved))
             throw ToolError(PublishContent,
                 QStringLiteral("%1 would overwrite the product ini in the updater's temporary directory")
@@ -161,6 +166,61 @@ QList<ListedFile> writeFiles(
     return listed;
 }
 
+QList<EarlierRelease> readEarlierReleases(const PublishOptions& options, const QList<ReleaseFile>& files)
+{
+    QList<EarlierRelease> earlier;
+    for (const QString& dir : options.deltaFrom) {
+        EarlierRelease release = readEarlierRelease(dir, options.clientType);
+        if (release.version == options.version)
+            throw ToolError(
+                PublishUsage, QStringLiteral("--delta-from %1 names the version being published").arg(dir));
+        // The same version twice adds nothing.
+        if (std::none_of(earlier.cbegin(), earlier.cend(),
+                [&release](const EarlierRelease& e) { return e.version == release.version; }))
+            earlier.append(std::move(release));
+    }
+    for (const ReleaseFile& file : files) {
+        if (!earlier.isEmpty() && file.section == ReleaseNames::patchFolder())
+            throw ToolError(PublishContent,
+                QStringLiteral(
+                    "The mirror folder %1 holds the patches of --delta-from; name the section otherwise")
+                    .arg(file.section));
+    }
+    return earlier;
+}
+
+// Makes the patches, writes and signs their index beside the product ini.
+void publishPatches(const QList<ReleaseFile>& files, const QList<ListedFile>& listed,
+    const QList<EarlierRelease>& earlier, const QString& staging, const PublishOptions& options,
+    const ReleaseSigner& signer, PublishSummary& summary)
+{
+    QList<PatchTarget> targets;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const ProductEntry& entry = listed.at(i).entry;
+        targets.append(
+            {files.at(i).path, files.at(i).source, entry.isPacked() ? entry.unpackedMd5 : entry.md5,
+                entry.isPacked() ? entry.unpackedSize : entry.size, entry.size});
+    }
+    const QTemporaryDir scratch(
+        QDir(options.outDir).absoluteFilePath(QStringLiteral(".corvane-patch-XXXXXX")));
+    if (!scratch.isValid())
+        throw ToolError(PublishOutput,
+            QStringLiteral("Cannot create a folder in %1: %2").arg(options.outDir, scratch.errorString()));
+    PatchSummary patches;
+    const PatchIndex index = makePatches(targets, earlier, staging, scratch.path(), options.threads, patches);
+    summary.patches = patches.patches;
+    summary.patchBytes = patches.patchBytes;
+    summary.replacedBytes = patches.replacedBytes;
+    // No index is what an updater meets for a release without patches.
+    if (index.isEmpty())
+        return;
+    const QString path = staging + QLatin1Char('/') + ReleaseNames::patchIndexName(options.clientType);
+    QString error;
+    if (!index.write(path, &error))
+        throw ToolError(PublishOutput, error);
+    signer.signFile(path);
+}
+
 void copyChangeLog(const QString& source, const QString& target)
 {
     if (!QFileInfo(source).isFile())
@@ -181,6 +241,7 @@ PublishSummary publish(const PublishOptions& options)
     for (const ReleaseFile& file : files)
         installed.insert(file.path);
     const QStringList deletions = computeDeletions(options, installed);
+    const QList<EarlierRelease> earlier = readEarlierReleases(options, files);
     if (files.isEmpty() && deletions.isEmpty())
         throw ToolError(PublishContent,
             QStringLiteral("Nothing to publish: %1 holds no files and nothing is deleted")
@@ -208,6 +269,8 @@ PublishSummary publish(const PublishOptions& options)
     const QString ini = staging.path() + QLatin1Char('/') + ReleaseNames::productIniName(options.clientType);
     writeProductIni(ini, listed, deletions);
     signer.signFile(ini);
+    if (!earlier.isEmpty())
+        publishPatches(files, listed, earlier, staging.path(), options, signer, summary);
     if (!options.changelogFile.isEmpty())
         copyChangeLog(
             options.changelogFile, staging.path() + QLatin1Char('/') + ReleaseNames::changeLogName());

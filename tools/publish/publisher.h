@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 struct PublishOptions {
     QString releaseDir;
@@ -19,6 +20,7 @@ struct PublishOptions {
     QString previousDir;
     QString changelogFile;
     bool force = false;
+    QStringList deltaFrom; // earlier version folders (OUT_DIR/N) to make patches from
 };
 
 struct PublishSummary {
@@ -26,6 +28,9 @@ struct PublishSummary {
     int files = 0;
     int packed = 0;
     int deletions = 0;
+    int patches = 0;
+    quint64 patchBytes = 0; // the patches kept
+    quint64 replacedBytes = 0; // the full downloads they spare
 };
 
 /// Writes outDir/<version>/ completely or not at all: the tree is built beside

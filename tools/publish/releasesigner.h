@@ -22,7 +22,8 @@ public:
     ReleaseSigner& operator=(const ReleaseSigner&) = delete;
 
     /// Writes path + ".sig" and path + ".sig256": the RSASSA-PSS signatures
-    /// over SHA-1 and SHA-256 that the updater checks (an updater that finds
+    /// over SHA-1 and SHA-256 that the updater checks, of the product ini and of
+    /// the patch index alike (an updater that finds
     /// the second uses it alone). The salt is derived from the key and the
     /// content, so the same file signed with the same key gives the same
     /// signatures. Throws ToolError.

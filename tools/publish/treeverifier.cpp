@@ -6,9 +6,13 @@
 #include "base/inivalue.h"
 #include "common/keyfile.h"
 #include "crypto/tomcryptutil.h"
+#include "earlierrelease.h"
+#include "filepacker.h"
 #include "posixfile.h"
 #include "publishexit.h"
+#include "release/deltapatch.h"
 #include "release/inikeyscan.h"
+#include "release/patchindex.h"
 #include "release/productentry.h"
 #include "release/releasenames.h"
 
@@ -17,8 +21,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <utility>
@@ -89,20 +95,33 @@ private:
     {
         report.problems.append(where + QStringLiteral(": ") + what);
     }
-    void checkSignature(const QString& iniName);
+    // name: the signed file, below the version folder.
+    void checkSignature(const QString& name);
     // Files below the version folder that the product ini does not list.
     void reportUnlisted(const QString& iniName);
     void readFileSection(QSettings& settings, const QString& section);
     void readDeleteSection(QSettings& settings);
     // where: the section and key, also the file's path below the version folder.
     void checkFile(const QString& where, const ProductEntry& entry);
+    void checkPatches();
+    // The earlier version a section of the patch index starts from, read
+    // from the version folder beside this one; null after a problem.
+    const EarlierRelease* earlierRelease(int version);
+    void checkPatch(const PatchEntry& patch, int from);
 
     const VerifyOptions& options;
     std::unique_ptr<KeyFile> key;
     VerifyReport report;
     QSet<QString> copies; // keys: the files in the updater's temporary folder
     QSet<QString> installs; // the paths installed in the client folder
+    // What each installed path receives, as the product ini lists it.
+    QHash<QString, ProductEntry> installed;
+    QHash<int, std::optional<EarlierRelease>> earlier;
+    QTemporaryDir scratch;
+    FilePacker packer;
     QSet<QString> listed; // every key with its section: the files below the version folder
+    // The patch files the patch index lists, below the version folder.
+    QSet<QString> patchFiles;
 };
 
 VerifyReport Verifier::run()
@@ -154,6 +173,7 @@ VerifyReport Verifier::run()
     }
     if (report.files == 0 && report.deletions == 0)
         problem(iniName, QStringLiteral("lists no files; the updater refuses it"));
+    checkPatches();
     reportUnlisted(iniName);
     return report;
 }
@@ -161,10 +181,13 @@ VerifyReport Verifier::run()
 void Verifier::reportUnlisted(const QString& iniName)
 {
     // What the mirror serves beside the listed files: the product ini, its
-    // signatures and the change log.
-    const auto servedBeside = [&iniName](const QString& path) {
+    // signatures and the change log, the patch index, its signatures and the
+    // patches it lists.
+    const QString indexName = ReleaseNames::patchIndexName(options.clientType);
+    const auto servedBeside = [this, &iniName, &indexName](const QString& path) {
         return path == iniName || path.startsWith(iniName + QStringLiteral(".sig"))
-            || path == ReleaseNames::changeLogName();
+            || path == ReleaseNames::changeLogName() || path == indexName
+            || path.startsWith(indexName + QStringLiteral(".sig")) || patchFiles.contains(path);
     };
     // Absolute, so that the names come out relative to the version folder
     // however the folder was given on the command line.
@@ -183,16 +206,16 @@ void Verifier::reportUnlisted(const QString& iniName)
         problem(path, QStringLiteral("not listed in the product ini"));
 }
 
-void Verifier::checkSignature(const QString& iniName)
+void Verifier::checkSignature(const QString& name)
 {
-    QFile ini(options.versionDir + QLatin1Char('/') + iniName);
+    QFile ini(options.versionDir + QLatin1Char('/') + name);
     const bool readable = ini.open(QIODevice::ReadOnly);
     const QByteArray data = ini.readAll();
     // Updaters of before ".sig256" need the ".sig"; newer ones use the
     // ".sig256" alone where there is one, so it must be as good.
     for (const auto& [suffix, hash] :
         {std::pair {".sig", SignatureHash::Sha1}, std::pair {".sig256", SignatureHash::Sha256}}) {
-        const QString sigName = iniName + QLatin1String(suffix);
+        const QString sigName = name + QLatin1String(suffix);
         QFile sig(options.versionDir + QLatin1Char('/') + sigName);
         if (!sig.exists()) {
             if (hash == SignatureHash::Sha1)
@@ -236,6 +259,7 @@ void Verifier::readFileSection(QSettings& settings, const QString& section)
             problem(where, QStringLiteral("listed more than once; the updater refuses the product ini"));
         copies.insert(key);
         installs.insert(target);
+        installed.insert(target, *entry);
         checkFile(where, *entry);
     }
 }
@@ -294,6 +318,129 @@ void Verifier::checkFile(const QString& where, const ProductEntry& entry)
         problem(where,
             QStringLiteral("unpacks to MD5 %1, the product ini lists %2")
                 .arg(unpackedMd5, entry.unpackedMd5.toLower()));
+}
+
+void Verifier::checkPatches()
+{
+    const QString indexName = ReleaseNames::patchIndexName(options.clientType);
+    const QString path = options.versionDir + QLatin1Char('/') + indexName;
+    if (!QFileInfo::exists(path))
+        return;
+    checkSignature(indexName);
+    QString why;
+    const std::optional<PatchIndex> index = PatchIndex::read(path, &why);
+    if (!index) {
+        problem(indexName, QStringLiteral("not a patch index: %1; updaters ignore it").arg(why));
+        return;
+    }
+    for (auto section = index->sections().cbegin(); section != index->sections().cend(); ++section) {
+        for (const PatchEntry& patch : section.value())
+            checkPatch(patch, section.key());
+    }
+}
+
+const EarlierRelease* Verifier::earlierRelease(int version)
+{
+    auto found = earlier.find(version);
+    if (found == earlier.end()) {
+        const QString dir = QFileInfo(options.versionDir).absoluteDir().filePath(QString::number(version));
+        std::optional<EarlierRelease> release;
+        try {
+            release = readEarlierRelease(dir, options.clientType);
+        } catch (const ToolError& error) {
+            problem(ReleaseNames::patchIndexName(options.clientType),
+                QStringLiteral("the patches from version %1 cannot be checked: %2")
+                    .arg(version)
+                    .arg(QString::fromStdString(error.what())));
+        }
+        found = earlier.insert(version, release);
+    }
+    return found->has_value() ? &found->value() : nullptr;
+}
+
+void Verifier::checkPatch(const PatchEntry& patch, int from)
+{
+    ++report.patches;
+    const QString& where = patch.patchPath;
+    patchFiles.insert(where);
+    const auto target = installed.constFind(patch.target);
+    if (target == installed.cend()) {
+        problem(where, QStringLiteral("patches %1, which the product ini does not list").arg(patch.target));
+        return;
+    }
+    const QString targetMd5 = (target->isPacked() ? target->unpackedMd5 : target->md5).toLower();
+    const quint64 targetSize = target->isPacked() ? target->unpackedSize : target->size;
+    if (patch.targetMd5.toLower() != targetMd5) {
+        problem(where,
+            QStringLiteral("gives MD5 %1, the product ini lists %2 for %3")
+                .arg(patch.targetMd5.toLower(), targetMd5, patch.target));
+        return;
+    }
+    quint64 size = 0;
+    QString md5;
+    const QString patchFile = options.versionDir + QLatin1Char('/') + where;
+    if (!QFileInfo(patchFile).isFile()) {
+        problem(where, QStringLiteral("missing"));
+        return;
+    }
+    try {
+        md5 = digestOf(patchFile, size);
+    } catch (const ToolError& error) {
+        problem(where, QString::fromStdString(error.what()));
+        return;
+    }
+    if (size != patch.patchSize || md5 != patch.patchMd5.toLower()) {
+        problem(where,
+            QStringLiteral("%1 bytes with MD5 %2, the patch index lists %3 bytes with MD5 %4")
+                .arg(size)
+                .arg(md5)
+                .arg(patch.patchSize)
+                .arg(patch.patchMd5.toLower()));
+        return;
+    }
+    const EarlierRelease* release = earlierRelease(from);
+    if (!release)
+        return;
+    const auto base = release->files.constFind(patch.target);
+    if (base == release->files.cend() || base->installedMd5() != patch.baseMd5.toLower()
+        || base->installedSize() != patch.baseSize) {
+        problem(where,
+            QStringLiteral("starts from content of %1 that version %2 does not install")
+                .arg(patch.target)
+                .arg(from));
+        return;
+    }
+    const QString unpacked = scratch.filePath(QStringLiteral("base"));
+    const QString output = scratch.filePath(QStringLiteral("output"));
+    QByteArray outputMd5;
+    QString error;
+    try {
+        // What the earlier tree holds must be what its product ini lists.
+        const FileDigest found = base->entry.isPacked() ? packer.gunzip(base->mirrorPath, unpacked)
+                                                        : packer.digest(base->mirrorPath);
+        if (found.md5 != base->installedMd5().toLatin1() || found.size != base->installedSize()) {
+            problem(where,
+                QStringLiteral("version %1's %2 is not what its product ini lists")
+                    .arg(from)
+                    .arg(patch.target));
+            return;
+        }
+    } catch (const ToolError& failure) {
+        problem(where, QString::fromStdString(failure.what()));
+        return;
+    }
+    const bool applied = DeltaPatch::apply(base->entry.isPacked() ? unpacked : base->mirrorPath, patchFile,
+        output, targetSize, &outputMd5, &error);
+    QFile::remove(unpacked);
+    QFile::remove(output);
+    if (!applied)
+        problem(where,
+            QStringLiteral("does not apply to version %1's %2: %3").arg(from).arg(patch.target, error));
+    else if (QString::fromLatin1(outputMd5) != targetMd5)
+        problem(where,
+            QStringLiteral("applied to version %1's %2 gives MD5 %3, the product ini lists %4")
+                .arg(from)
+                .arg(patch.target, QString::fromLatin1(outputMd5), targetMd5));
 }
 
 } // namespace

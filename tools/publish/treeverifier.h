@@ -17,6 +17,7 @@ struct VerifyReport {
     int files = 0;
     int packed = 0;
     int deletions = 0;
+    int patches = 0; // entries of the patch index, each applied and checked
 };
 
 /// Throws ToolError only when the check cannot run (no such folder, no usable
