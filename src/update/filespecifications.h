@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-#include <optional>
+#include <memory>
 
 /// A binary patch that gives a file to download from the file the client has
 /// installed, fetched in its place.
@@ -48,8 +48,9 @@ struct FileDownloadSpecification {
     /// Expected size of the downloaded bytes.
     quint64 size = 0;
     /// Fetched as this patch when there is one; the whole file is the
-    /// fallback if the patch fails.
-    std::optional<FilePatchSpecification> patch = std::nullopt;
+    /// fallback if the patch fails. Held apart, shared by copies: few files
+    /// have one, and a record of 100,000 in a list stays small without.
+    std::shared_ptr<const FilePatchSpecification> patch = nullptr;
 
     /// What the download is planned to transfer: the patch, or the file.
     quint64 bytesToFetch() const { return patch ? patch->size : size; }

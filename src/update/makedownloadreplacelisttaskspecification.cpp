@@ -133,7 +133,17 @@ bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
 {
     // The parsed file and the sets against duplicates take more memory than
     // the lists made from them (a release of 100,000 files): they are gone
-    // before the files are judged and the lists filled.
+    // before the raw text is scanned for repeated keys, which takes as much
+    // again, and before the files are judged and the lists filled.
+    const bool ok = readSections(count, deleteKeys);
+    copies = {};
+    installs = {};
+    deletions = {};
+    return ok && refuseRepeatedKeys();
+}
+
+bool MakeDownloadReplaceListFunc::readSections(int& count, int& deleteKeys)
+{
     QSettings settings(productIni, QSettings::IniFormat);
     count = getFileCount(settings);
     if (count == 0) {
@@ -156,10 +166,7 @@ bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
         if (!ok)
             break;
     }
-    copies = {};
-    installs = {};
-    deletions = {};
-    return ok && refuseRepeatedKeys();
+    return ok;
 }
 
 bool MakeDownloadReplaceListFunc::refuseRepeatedKeys()
@@ -269,7 +276,7 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
     enum Verdict : quint8 { Current, CopyWaiting, Needed };
     std::vector<Verdict> verdicts(size_t(candidates.size()), Needed);
     std::vector<quint8> leftovers(size_t(candidates.size()), 0);
-    std::vector<std::optional<FilePatchSpecification>> patches(size_t(candidates.size()));
+    std::vector<std::shared_ptr<const FilePatchSpecification>> patches(size_t(candidates.size()));
     const auto check = [this, &verdicts, &leftovers, &patches](int index, FileMd5& md5) {
         const FileDownloadSpecification& download = candidates.at(index).download;
         const FileReplaceSpecification& replace = candidates.at(index).replace;
@@ -285,7 +292,8 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
         } else if (md5.matches(tempDir + QLatin1Char('/') + download.fileName, download.md5)) {
             verdicts[size_t(index)] = CopyWaiting;
         } else if (patchIndex) {
-            patches[size_t(index)] = choosePatch(candidates.at(index), installedHex);
+            if (std::optional<FilePatchSpecification> patch = choosePatch(candidates.at(index), installedHex))
+                patches[size_t(index)] = std::make_shared<const FilePatchSpecification>(std::move(*patch));
         }
     };
     // Progress goes out a few times a second, not once per file: a queued

@@ -66,6 +66,8 @@ private:
     // Reads every section into candidates and the delete list; count: the
     // keys of all sections, deleteKeys: those of the delete section.
     bool readProductIni(int& count, int& deleteKeys);
+    // The parsing part of readProductIni, whose parsed file is gone on return.
+    bool readSections(int& count, int& deleteKeys);
     // False, after a log line, when the product ini lists a key twice.
     bool refuseRepeatedKeys();
     // Sorts the files read into the lists: installed and current (none),
