@@ -100,7 +100,6 @@ void TestConsole::helpAndVersion_data()
                QStringLiteral("  3    another updater"),
                QStringLiteral("  4    refused: the version would take"),
                QStringLiteral("  130  cancelled by SIGINT (143: SIGTERM")};
-    QTest::newRow("-h is --help") << "-h" << QStringList {QStringLiteral("  -q, --quiet ")};
     QTest::newRow("--version names the trusted key")
         << "--version"
         << QStringList {QStringLiteral("update (Corvane Client updater) "),
@@ -139,8 +138,6 @@ void TestConsole::usageErrorsAndNoDisplay_data()
         << "update: cannot open the window (qt.qpa.xcb: could not connect to display :4093); 'update "
            "--console' "
            "updates without one";
-    QTest::newRow("--quiet without --console") << QStringList {QStringLiteral("--quiet")} << QString()
-                                               << "update: --quiet goes with --console or --check only";
     QTest::newRow("an unknown short option") << QStringList {QStringLiteral("--console"),
         QStringLiteral("-x")} << QString() << "update: unknown option -x";
 }
@@ -332,21 +329,13 @@ void TestConsole::failuresEndWithTheirExitCode_data()
     const QStringList older {QStringLiteral("--console"), clientType, QStringLiteral("1")};
     QTest::newRow("an older version named without --allow-downgrade")
         << older << "version 2 recorded" << 4 << "Refusing to go back from version 2 to 1";
-    QTest::newRow("a check of an older version")
-        << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("1")} << "version 2 recorded"
-        << 4 << "Refusing to go back from version 2 to 1";
     // Past the refusal: version 1 is not on the mirror.
     QTest::newRow("a check of an older version with --allow-downgrade") << QStringList {
         QStringLiteral("--check"), QStringLiteral("--allow-downgrade"), clientType,
         QStringLiteral("1")} << "version 2 recorded" << 2 << "Check of 1 failed";
-    QTest::newRow("the update server names an older version")
-        << QStringList {QStringLiteral("--console")} << "version 2 recorded, the server names 1" << 4
-        << "Refusing to go back from version 2 to 1";
     QTest::newRow("a check against no mirror")
         << QStringList {QStringLiteral("--check"), clientType, QStringLiteral("2")} << "empty mirror" << 2
         << "Check of 2 failed";
-    QTest::newRow("version 0") << QStringList {QStringLiteral("--console"), clientType, QStringLiteral("0")}
-                               << QString() << 1 << "Invalid version nr (0)";
     // Without the lock nothing would keep a second updater out.
     QTest::newRow("a lock file that cannot be opened")
         << update << "lock is a link" << 3
@@ -372,16 +361,8 @@ void TestConsole::failuresEndWithTheirExitCode()
     QVERIFY(scene.writeMirrorsIni({scene.nginx.url(setup == QLatin1String("empty mirror") ? 1 : 0)}));
     if (setup == QLatin1String("no update server"))
         scene.updateServer = QStringLiteral("nohost.invalid");
-    if (setup.startsWith(QLatin1String("version 2 recorded")))
+    if (setup == QLatin1String("version 2 recorded"))
         QVERIFY(TestFiles::write(scene.client() + QStringLiteral("/update.ini"), "[installed]\nversion=2\n"));
-    // Answering from the server's own address: the socket takes it.
-    UpdateServerProcess server;
-    if (setup.endsWith(QLatin1String("the server names 1"))) {
-        QVERIFY2(server.start(QStringLiteral(CORVANE_UPDATESERVER),
-                     {QStringLiteral("--stable"), QStringLiteral("1#1.0")}),
-            qPrintable(server.errorText()));
-        scene.updateServer = server.versionServer();
-    }
     // The lock of another updater, of any user: the same kind of lock on
     // the same file.
     int lockFd = -1;
