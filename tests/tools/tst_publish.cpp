@@ -496,7 +496,7 @@ void TestPublish::badInput_data()
         << 6 << "The mirror folder patches holds the patches";
     QTest::newRow("file named like the patch index")
         << args("shadowing-index out --version 2 --key private.key") << 6
-        << "would overwrite the product ini";
+        << "would overwrite the patch index";
     QTest::newRow("verify with patches") << args("--verify out/2 --key public.key --delta-from published/1")
                                          << 2 << "--delta-from does not go with --verify";
     QTest::newRow("a statement's field without --channel")

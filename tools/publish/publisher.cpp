@@ -62,13 +62,17 @@ void checkOnePathEach(const QList<ReleaseFile>& files, const QString& clientType
     // temporary directory.
     const QString ini = ReleaseNames::productIniName(clientType);
     const QString index = ReleaseNames::patchIndexName(clientType);
-    for (const QString& reserved : {ini, ini + QStringLiteral(".sig"), ini + QStringLiteral(".sig256"), index,
-             index + QStringLiteral(".sig"), index + QStringLiteral(".sig256")}) {
-        if (taken.contains(reserved))
-            throw ToolError(PublishContent,
-                QStringLiteral("%1 would overwrite the product ini in the updater's temporary directory")
-                    .arg(reserved));
-    }
+    const auto refuseShadow = [&taken](const QString& name, const QString& what) {
+        for (const QString& reserved :
+            {name, name + QStringLiteral(".sig"), name + QStringLiteral(".sig256")}) {
+            if (taken.contains(reserved))
+                throw ToolError(PublishContent,
+                    QStringLiteral("%1 would overwrite %2 in the updater's temporary directory")
+                        .arg(reserved, what));
+        }
+    };
+    refuseShadow(ini, QStringLiteral("the product ini"));
+    refuseShadow(index, QStringLiteral("the patch index"));
 }
 
 QStringList readDeleteList(const QString& listFile)
