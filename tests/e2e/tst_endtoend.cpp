@@ -6,6 +6,7 @@
 // same engine without the window's fixed delays (two seconds before the
 // start, one before the client starts).
 #include <QDirIterator>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -54,6 +55,8 @@ private slots:
     void killedRunIsCompletedByTheNext_data();
     void killedRunIsCompletedByTheNext();
     void corruptMirrorIsLeftForAGoodOne();
+    void republishedReleaseIsPickedUpByTheNextRun();
+    void badSignatureIsFetchedTwiceNotAThousandTimes();
     void proxyFromUpdateIniCarriesEveryRequest();
     void changeLogComesThroughNginx();
     void releaseStatementAloneUpdatesWithUdpBlocked();
@@ -229,6 +232,59 @@ void TestEndToEnd::corruptMirrorIsLeftForAGoodOne()
         QVERIFY2(good.contains(QStringLiteral("/2/client/%1 200").arg(file)),
             qPrintable(good.join(QLatin1Char('\n'))));
     }
+}
+
+void TestEndToEnd::republishedReleaseIsPickedUpByTheNextRun()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
+    // A file of version 2 is missing on the mirror: the run fails and keeps
+    // the product ini it has verified, for the next run.
+    QVERIFY(QFile::remove(scene.mirror() + QStringLiteral("/2/client/readme.txt")));
+    {
+        UpdaterRun failed;
+        QVERIFY(failed.start(scene, toVersion2));
+        QCOMPARE(failed.waitForExit(runTimeoutMs), 2);
+    }
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version1());
+
+    // The publisher mends the release and publishes version 2 again.
+    Files mended = Scene::version2();
+    mended.insert(QStringLiteral("readme.txt"), "Corvane 2, published again\n");
+    QVERIFY(scene.publish(2, mended, Scene::version1(), {QStringLiteral("--force")}));
+
+    UpdaterRun next;
+    QVERIFY(next.start(scene, toVersion2));
+    QCOMPARE(next.waitForExit(runTimeoutMs), 0);
+    QVERIFY2(next.log().contains(QStringLiteral("The product ini kept from an earlier run does not match the "
+                                                "mirror's signature; fetching it again")),
+        qPrintable(next.log()));
+    QCOMPARE(scene.releaseFilesInClient(), mended);
+}
+
+void TestEndToEnd::badSignatureIsFetchedTwiceNotAThousandTimes()
+{
+    Scene scene;
+    QVERIFY(scene.installClient(Scene::version1()));
+    QVERIFY(scene.publish(2, Scene::version2(), Scene::version1()));
+    QVERIFY2(scene.serveMirror(), qPrintable(scene.nginx.errorText()));
+    // A signature that does not fit: the same bytes however often asked.
+    // The publisher wrote a .sig256, so that is the one the updater reads.
+    QVERIFY(TestFiles::write(
+        scene.mirror() + QStringLiteral("/2/client_linux_amd64.ini.sig256"), QByteArray(384, 'x')));
+
+    UpdaterRun run;
+    QVERIFY(run.start(scene, toVersion2));
+    QCOMPARE(run.waitForExit(runTimeoutMs), 2);
+    QCOMPARE(run.log().count(QStringLiteral("Could not verify the product ini file. Retrying")), 1);
+    QVERIFY2(
+        run.log().contains(QStringLiteral("the mirrors send the same product ini and signature that failed "
+                                          "before. Aborting")),
+        qPrintable(run.log()));
+    QCOMPARE(servedPaths(scene.nginx, 0).count(QStringLiteral("/2/client_linux_amd64.ini 200")), 2);
+    QCOMPARE(scene.releaseFilesInClient(), Scene::version1());
 }
 
 void TestEndToEnd::proxyFromUpdateIniCarriesEveryRequest()
