@@ -25,6 +25,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <memory>
@@ -57,6 +58,7 @@ private slots:
     void lockThatCannotBeTakenChangesNothing_data();
     void lockThatCannotBeTakenChangesNothing();
     void killedInstanceDoesNotDisableTheGuard();
+    void markupLoadsNothingUnderAMemoryLimit();
     void unresolvableStartEndsWithOne_data();
     void unresolvableStartEndsWithOne();
     void invalidVersionShowsTranslatedBoxAndNoWindow_data();
@@ -68,6 +70,7 @@ private:
     // Starts the updater in the client directory, as user nobody when asked;
     // its standard error is kept for the test then, or when readErrors is set.
     QProcess* startUpdater(const QStringList& arguments, bool asNobody = false, bool readErrors = false);
+    QProcessEnvironment updaterEnvironment() const;
     void writeLeftovers() const;
     bool isListening() const;
 
@@ -115,14 +118,19 @@ void TestStartup::cleanup()
     Configuration::setAppRootPathOverride(QString());
 }
 
+QProcessEnvironment TestStartup::updaterEnvironment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("CORVANE_UPDATE_SERVER"), m_server.hostAndPort());
+    return environment;
+}
+
 QProcess* TestStartup::startUpdater(const QStringList& arguments, bool asNobody, bool readErrors)
 {
     auto* process = new QProcess;
     m_processes.append(process);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("CORVANE_UPDATE_SERVER"), m_server.hostAndPort());
-    process->setProcessEnvironment(environment);
+    process->setProcessEnvironment(updaterEnvironment());
     process->setWorkingDirectory(m_client->path());
     process->setProcessChannelMode(readErrors ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
     if (asNobody) {
@@ -259,6 +267,35 @@ void TestStartup::lockThatCannotBeTakenChangesNothing()
     QVERIFY2(told.contains(QStringLiteral("Cannot lock the installation: %1: %2").arg(lock, reason)),
         qPrintable(told));
     QCOMPARE(TestFiles::snapshot(m_client->path()), before);
+}
+
+void TestStartup::markupLoadsNothingUnderAMemoryLimit()
+{
+    // News and a display text that would have the window read /dev/zero
+    // for an image, under a limit of 1 GiB of address space (the updater
+    // needs less than half): a window that loads nothing runs on to its
+    // start, 2 s later, and stops at the box about the missing mirrors.ini.
+    const QString markup = QStringLiteral("<img src=\"/dev/zero\"><b>News</b>");
+    auto* updater = new QProcess;
+    m_processes.append(updater);
+    updater->setProcessEnvironment(updaterEnvironment());
+    updater->setWorkingDirectory(m_client->path());
+    updater->setChildProcessModifier([] {
+        constexpr rlim_t addressSpaceBytes = rlim_t(1) << 30;
+        const rlimit limit {addressSpaceBytes, addressSpaceBytes};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+            ::_exit(127);
+    });
+    QByteArray told;
+    connect(
+        updater, &QProcess::readyReadStandardError, this, [&] { told += updater->readAllStandardError(); });
+    updater->start(m_binary, {"--nouser", "client_linux_amd64", "1234", markup, markup});
+
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        told.contains("mirrors.ini is missing, cannot proceed.") || updater->state() == QProcess::NotRunning,
+        told.constData(), 20000);
+    QVERIFY2(told.contains("mirrors.ini is missing, cannot proceed."), told.constData());
+    QCOMPARE(updater->state(), QProcess::Running);
 }
 
 void TestStartup::killedInstanceDoesNotDisableTheGuard()
