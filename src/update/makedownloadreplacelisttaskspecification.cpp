@@ -5,6 +5,10 @@
 #include <utility>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -19,6 +23,22 @@
 #include "release/specialfiles.h"
 
 using ReleaseNames::Rules;
+
+namespace {
+
+using Digits = std::array<char, 32>;
+
+// The digits of a digest that ProductEntry::parse() accepted: 32 of them,
+// all hexadecimal.
+Digits digestDigits(const QString& hex)
+{
+    Digits digits {};
+    const QByteArray latin1 = hex.toLatin1();
+    std::copy_n(latin1.constData(), digits.size(), digits.begin());
+    return digits;
+}
+
+} // namespace
 
 MakeDownloadReplaceListTaskSpecification::MakeDownloadReplaceListTaskSpecification(
     const UpdateParameters& parameters, FileSpecifications& outputLists, QObject* parent,
@@ -100,10 +120,9 @@ void MakeDownloadReplaceListFunc::readPatchIndex()
 }
 
 std::optional<FilePatchSpecification> MakeDownloadReplaceListFunc::choosePatch(
-    const Candidate& candidate, const QByteArray& installedHex) const
+    const FileDownloadSpecification& download, const FileReplaceSpecification& replace,
+    const QByteArray& installedHex) const
 {
-    const FileDownloadSpecification& download = candidate.download;
-    const FileReplaceSpecification& replace = candidate.replace;
     if (patchWorkNames.contains(FilePatchSpecification::patchFileOf(download.fileName))
         || patchWorkNames.contains(FilePatchSpecification::resultFileOf(download.fileName)))
         return std::nullopt;
@@ -139,7 +158,14 @@ bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
     copies = {};
     installs = {};
     deletions = {};
-    return ok && refuseRepeatedKeys();
+    const bool sound = ok && refuseRepeatedKeys();
+    // Freed, they still count to the process: holes between the candidates,
+    // kept by the allocator for reuse. The lists made next would come on top
+    // of them, so they go back to the system now.
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+    return sound;
 }
 
 bool MakeDownloadReplaceListFunc::readSections(int& count, int& deleteKeys)
@@ -150,7 +176,6 @@ bool MakeDownloadReplaceListFunc::readSections(int& count, int& deleteKeys)
         emit message(QStringLiteral("No files in product ini"));
         return false;
     }
-    candidates.reserve(count);
     const QStringList groups = settings.childGroups();
     bool ok = true;
     for (const QString& group : groups) {
@@ -187,7 +212,7 @@ bool MakeDownloadReplaceListFunc::refuseRepeatedKeys()
 
 bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& keysRead)
 {
-    candidatesBeforeDeletes = candidates.size();
+    candidatesBeforeDeletes = qsizetype(candidates.size());
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
         ++keysRead;
@@ -238,18 +263,14 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
             }
         }
 
-        const FileDownloadSpecification download {section, key, entry->md5, entry->size};
-        FileReplaceSpecification replace;
-        replace.section = section;
-        replace.fileName = key;
-        replace.md5 = entry->isPacked() ? entry->unpackedMd5 : entry->md5;
-        replace.size = entry->unpackedSize;
-        replace.unzipName = entry->unpackedName;
+        Candidate candidate {section, key, entry->unpackedName, entry->size, entry->unpackedSize,
+            digestDigits(entry->md5), entry->isPacked() ? digestDigits(entry->unpackedMd5) : Digits {}};
 
         // Two entries for one file would race each other: two downloads into
         // one copy (blaming the mirrors for the mix) or two installations of
         // one target.
-        const QString target = replace.destFileName(QString());
+        const QString target =
+            ReleaseNames::withPrefix(entry->isPacked() ? entry->unpackedName : key, QString());
         if (copies.contains(key) || installs.contains(target) || deletions.contains(target)) {
             reportDuplicate(copies.contains(key) ? key : target, section);
             return false;
@@ -265,7 +286,7 @@ bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QSt
         // out for all files at once, on every core, once the whole product ini
         // has proved sound. Its leftovers join the delete list where they
         // would have been found in reading order.
-        candidates.append({download, replace});
+        candidates.push_back(std::move(candidate));
     }
     return true;
 }
@@ -278,8 +299,9 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
     std::vector<quint8> leftovers(size_t(candidates.size()), 0);
     std::vector<std::shared_ptr<const FilePatchSpecification>> patches(size_t(candidates.size()));
     const auto check = [this, &verdicts, &leftovers, &patches](int index, FileMd5& md5) {
-        const FileDownloadSpecification& download = candidates.at(index).download;
-        const FileReplaceSpecification& replace = candidates.at(index).replace;
+        const Candidate& candidate = candidates.at(size_t(index));
+        const FileReplaceSpecification replace = candidate.replace();
+        const FileDownloadSpecification download = candidate.download(replace);
         leftovers[size_t(index)] = findLeftovers(replace);
         // The digest alone decides: a listed size that is wrong while the
         // digest is right would have the file replaced on every run.
@@ -292,7 +314,7 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
         } else if (md5.matches(tempDir + QLatin1Char('/') + download.fileName, download.md5)) {
             verdicts[size_t(index)] = CopyWaiting;
         } else if (patchIndex) {
-            if (std::optional<FilePatchSpecification> patch = choosePatch(candidates.at(index), installedHex))
+            if (std::optional<FilePatchSpecification> patch = choosePatch(download, replace, installedHex))
                 patches[size_t(index)] = std::make_shared<const FilePatchSpecification>(std::move(*patch));
         }
     };
@@ -305,28 +327,31 @@ void MakeDownloadReplaceListFunc::judgeCandidates(int keysDone, int count)
             emit progress(fraction);
         reported = fraction;
     };
-    ParallelFor pool(candidates.size());
+    ParallelFor pool(qsizetype(candidates.size()));
     pool.setProgress(report);
     // A run the task has given up on would only keep the disks busy.
     pool.setCancel([this] { return abandoned(); });
     pool.runWith<FileMd5>(check);
 
     mergeLeftovers(leftovers);
-    // Lists of exactly the size they need; each entry moves over, so no file
-    // is held twice.
+    // Lists of exactly the size they need; each candidate goes as its
+    // records go in, so no file is held twice for long.
     const auto replaced =
         std::count_if(verdicts.begin(), verdicts.end(), [](Verdict v) { return v != Current; });
     const auto fetched = std::count(verdicts.begin(), verdicts.end(), Needed);
     lists->replaceList.reserve(lists->replaceList.size() + replaced);
     lists->downloadList.reserve(lists->downloadList.size() + fetched);
-    for (int i = 0; i < candidates.size(); ++i) {
-        if (verdicts[size_t(i)] == Current)
-            continue;
-        Candidate& candidate = candidates[i];
-        lists->replaceList.append(std::move(candidate.replace));
-        candidate.download.patch = std::move(patches[size_t(i)]);
-        if (verdicts[size_t(i)] == Needed)
-            lists->downloadList.append(std::move(candidate.download));
+    for (size_t i = 0; !candidates.empty(); ++i) {
+        if (verdicts[i] != Current) {
+            FileReplaceSpecification replace = candidates.front().replace();
+            if (verdicts[i] == Needed) {
+                FileDownloadSpecification download = candidates.front().download(replace);
+                download.patch = std::move(patches[i]);
+                lists->downloadList.append(std::move(download));
+            }
+            lists->replaceList.append(std::move(replace));
+        }
+        candidates.pop_front();
     }
     candidates = {};
 }
@@ -357,17 +382,40 @@ void MakeDownloadReplaceListFunc::mergeLeftovers(const std::vector<quint8>& left
     const QList<QString> listed = std::exchange(lists->deleteList, {});
     const auto addLeftovers = [&](qsizetype from, qsizetype to) {
         for (qsizetype i = from; i < to; ++i) {
-            const FileReplaceSpecification& replace = candidates.at(i).replace;
+            if (leftovers[size_t(i)] == 0)
+                continue;
+            const FileReplaceSpecification replace = candidates.at(size_t(i)).replace();
             if (leftovers[size_t(i)] & OldCopyLeft)
                 lists->deleteList.append(replace.oldDestFileName());
             if (leftovers[size_t(i)] & StagedCopyLeft)
                 lists->deleteList.append(replace.destFileName(ReleaseNames::stagingPrefix()));
         }
     };
-    const qsizetype split = candidatesBeforeDeletes < 0 ? candidates.size() : candidatesBeforeDeletes;
+    const auto count = qsizetype(candidates.size());
+    const qsizetype split = candidatesBeforeDeletes < 0 ? count : candidatesBeforeDeletes;
     addLeftovers(0, split);
     lists->deleteList.append(listed);
-    addLeftovers(split, candidates.size());
+    addLeftovers(split, count);
+}
+
+FileReplaceSpecification MakeDownloadReplaceListFunc::Candidate::replace() const
+{
+    FileReplaceSpecification replace;
+    replace.section = section;
+    replace.fileName = key;
+    const Digits& installed = unzipName.isEmpty() ? md5 : unpackedMd5;
+    replace.md5 = QString::fromLatin1(installed.data(), qsizetype(installed.size()));
+    replace.size = unpackedSize;
+    replace.unzipName = unzipName;
+    return replace;
+}
+
+FileDownloadSpecification MakeDownloadReplaceListFunc::Candidate::download(
+    const FileReplaceSpecification& replace) const
+{
+    const QString digest =
+        replace.hasUnzip() ? QString::fromLatin1(md5.data(), qsizetype(md5.size())) : replace.md5;
+    return {section, key, digest, size};
 }
 
 void MakeDownloadReplaceListFunc::reportInvalidLine(const QString& section)

@@ -3,6 +3,8 @@
 // an earlier attempt already downloaded.
 #pragma once
 
+#include <array>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -90,17 +92,32 @@ private:
     QSet<QString> copies;
     QSet<QString> installs;
     QSet<QString> deletions;
-    // Every file entry read, in reading order, until it is judged.
+    // Every file entry read, in reading order, until it is judged. It lives
+    // beside the parsed ini, so it is kept small: the digests as the ini
+    // spells them, in place rather than as strings of their own. The records
+    // of the lists are made from it when needed.
     struct Candidate {
-        FileDownloadSpecification download;
-        FileReplaceSpecification replace;
+        QString section;
+        QString key;
+        QString unzipName;
+        quint64 size = 0;
+        quint64 unpackedSize = 0;
+        std::array<char, 32> md5 {};
+        std::array<char, 32> unpackedMd5 {};
+
+        FileReplaceSpecification replace() const;
+        // The download of the file: its digest is the one replace shares
+        // when the file is installed as it is downloaded.
+        FileDownloadSpecification download(const FileReplaceSpecification& replace) const;
     };
     // What a cut-off run left beside an installed file.
     enum Leftover : quint8 { OldCopyLeft = 1, StagedCopyLeft = 2 };
     quint8 findLeftovers(const FileReplaceSpecification& replace) const;
     // Puts the leftovers found (one entry per candidate) into the delete list.
     void mergeLeftovers(const std::vector<quint8>& leftovers);
-    QList<Candidate> candidates;
+    // Taken from the front while the lists are filled: each block goes as
+    // soon as its entries are in the lists.
+    std::deque<Candidate> candidates;
     // How many candidates were read before the delete section; -1: none yet.
     qsizetype candidatesBeforeDeletes = -1;
 
@@ -111,6 +128,6 @@ private:
     // The patch that gives the candidate's content from what is installed,
     // if the index has one; installedHex: the installed file's digest, empty
     // when it could not be read.
-    std::optional<FilePatchSpecification> choosePatch(
-        const Candidate& candidate, const QByteArray& installedHex) const;
+    std::optional<FilePatchSpecification> choosePatch(const FileDownloadSpecification& download,
+        const FileReplaceSpecification& replace, const QByteArray& installedHex) const;
 };
