@@ -118,14 +118,8 @@ int main(int argc, char** argv)
     // The server gets a thread of its own, so that curl and the task both
     // compete with a server that is not sharing their event loop.
     QThread serverThread;
-    auto* server = new TestHttpServer;
-    server->moveToThread(&serverThread);
-    QObject::connect(&serverThread, &QThread::finished, server, &QObject::deleteLater);
-    serverThread.start();
-    bool listening = false;
-    QMetaObject::invokeMethod(
-        server, [&] { listening = server->listen(); }, Qt::BlockingQueuedConnection);
-    if (!listening) {
+    TestHttpServer* server = TestHttpServer::startInThread(serverThread);
+    if (!server) {
         std::fprintf(stderr, "cannot listen on loopback\n");
         return 1;
     }

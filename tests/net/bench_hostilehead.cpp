@@ -127,14 +127,8 @@ int main(int argc, char** argv)
     const int limitS = args.size() > 2 ? std::max(1, args.at(2).toInt()) : 60;
 
     QThread serverThread;
-    auto* server = new TestHttpServer;
-    server->moveToThread(&serverThread);
-    QObject::connect(&serverThread, &QThread::finished, server, &QObject::deleteLater);
-    serverThread.start();
-    bool listening = false;
-    QMetaObject::invokeMethod(
-        server, [&] { listening = server->listen(); }, Qt::BlockingQueuedConnection);
-    if (!listening) {
+    TestHttpServer* server = TestHttpServer::startInThread(serverThread);
+    if (!server) {
         std::fprintf(stderr, "cannot listen on loopback\n");
         return 1;
     }

@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -313,6 +314,18 @@ TestHttpServer::TestHttpServer(QObject* parent)
 }
 
 TestHttpServer::~TestHttpServer() = default;
+
+TestHttpServer* TestHttpServer::startInThread(QThread& thread)
+{
+    auto* server = new TestHttpServer;
+    server->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::finished, server, &QObject::deleteLater);
+    thread.start();
+    bool listening = false;
+    QMetaObject::invokeMethod(
+        server, [&] { listening = server->listen(); }, Qt::BlockingQueuedConnection);
+    return listening ? server : nullptr;
+}
 
 bool TestHttpServer::listen()
 {

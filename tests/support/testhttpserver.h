@@ -12,6 +12,7 @@
 #include <QStringList>
 
 class QTcpServer;
+class QThread;
 
 /*!
     A small HTTP/1.1 server on 127.0.0.1 and a free port.
@@ -82,6 +83,10 @@ public:
 
     // Listens on 127.0.0.1 at a free port; call in the server's own thread.
     bool listen();
+    // A server listening in thread (started here), so that clients measured
+    // against it do not share its event loop; it is deleted when the thread
+    // finishes. Null when it cannot listen.
+    static TestHttpServer* startInThread(QThread& thread);
     quint16 port() const { return listenPort; }
     // "http://127.0.0.1:<port>", without a trailing slash.
     QString baseUrl() const;
