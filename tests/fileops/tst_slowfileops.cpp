@@ -54,6 +54,15 @@ QByteArray corruptGzip()
     return packed;
 }
 
+// The unpacker or the copier of from to to.
+std::unique_ptr<SlowFileOpTaskSpecification> makeOp(
+    bool unzip, RollbackDataList* journal, const QString& from, const QString& to)
+{
+    if (unzip)
+        return std::make_unique<FileUnzipTaskSpecification>(journal, from, to, nullptr, 1.0);
+    return std::make_unique<FileCopyTaskSpecification>(journal, from, to, nullptr, 1.0);
+}
+
 } // namespace
 
 class TestSlowFileOps : public QObject {
@@ -135,11 +144,7 @@ void TestSlowFileOps::fileOp()
 
     RollbackDataList journal;
     RollbackDataList* list = withJournal ? &journal : nullptr;
-    std::unique_ptr<SlowFileOpTaskSpecification> task;
-    if (unzip)
-        task = std::make_unique<FileUnzipTaskSpecification>(list, from, to, nullptr, 1.0);
-    else
-        task = std::make_unique<FileCopyTaskSpecification>(list, from, to, nullptr, 1.0);
+    std::unique_ptr<SlowFileOpTaskSpecification> task = makeOp(unzip, list, from, to);
     QSignalSpy messages(task.get(), &TaskSpecification::message);
     QSignalSpy finished(task.get(), &TaskSpecification::finished);
     QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
@@ -189,11 +194,7 @@ void TestSlowFileOps::fullFileSystemIsNamed()
     const QString from = dir.filePath(unzip ? "a.gz" : "a");
     const QString to = client.path() + "/a";
     QVERIFY(TestFiles::write(from, unzip ? TestFiles::gzip(sizeable()) : sizeable()));
-    std::unique_ptr<SlowFileOpTaskSpecification> task;
-    if (unzip)
-        task = std::make_unique<FileUnzipTaskSpecification>(nullptr, from, to, nullptr, 1.0);
-    else
-        task = std::make_unique<FileCopyTaskSpecification>(nullptr, from, to, nullptr, 1.0);
+    std::unique_ptr<SlowFileOpTaskSpecification> task = makeOp(unzip, nullptr, from, to);
     QSignalSpy messages(task.get(), &TaskSpecification::message);
     QSignalSpy canceled(task.get(), &TaskSpecification::canceled);
 
@@ -303,11 +304,7 @@ void TestSlowFileOps::installsInOneStep()
         options.oldPath = old;
     options.sizeLimit = limit;
     RollbackDataList journal;
-    std::unique_ptr<SlowFileOpTaskSpecification> task;
-    if (unzip)
-        task = std::make_unique<FileUnzipTaskSpecification>(&journal, from, to, nullptr, 1.0);
-    else
-        task = std::make_unique<FileCopyTaskSpecification>(&journal, from, to, nullptr, 1.0);
+    std::unique_ptr<SlowFileOpTaskSpecification> task = makeOp(unzip, &journal, from, to);
     task->setInstallOptions(options);
     QSignalSpy messages(task.get(), &TaskSpecification::message);
     QSignalSpy ended(task.get(), &TaskSpecification::canceled);
