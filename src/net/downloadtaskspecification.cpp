@@ -175,14 +175,6 @@ void DownloadTaskSpecification::startDownload()
     request.setRawHeader("Accept-Encoding", "identity");
     // Any answer but 200 marks the mirror as unusable, redirects included.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // HTTP/1.1 even where a mirror offers HTTP/2 over TLS, also for the
-    // requests that go through a proxy to the toolkit's client. Its HTTP/2
-    // client runs every transfer to a host over one connection and,
-    // when the server closes it after its 1000 requests, fails the requests
-    // already sent as errors or leaves them hanging until our stall time-out:
-    // a release of thousands of files lost its mirrors to that. Six
-    // connections of HTTP/1.1 fetch as fast on a slow link.
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     if (resumeOffset > 0) {
         // If-Range: a mirror whose file has changed since sends all of it
         // (200) instead of a rest that would not fit the copy.

@@ -49,7 +49,15 @@ QNetworkReply* UpdaterNetworkManager::createRequest(
     const QUrl url = named.url();
     const QString scheme = url.scheme();
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
-    if (op != GetOperation || !web || url.host().isEmpty() || !isDirect(url))
+    if (op != GetOperation || !web || url.host().isEmpty() || !isDirect(url)) {
+        // HTTP/1.1 also where a server offers HTTP/2 over TLS. The toolkit's
+        // HTTP/2 client runs every transfer to a host over one connection
+        // and, when the server closes it after its 1000 requests, fails the
+        // requests already sent as errors or leaves them hanging until our
+        // stall time-out: a release of thousands of files lost its mirrors to
+        // that. Six connections of HTTP/1.1 fetch as fast on a slow link.
+        named.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
         return QNetworkAccessManager::createRequest(op, named, outgoingData);
+    }
     return new HttpGetReply(named, connections, this);
 }

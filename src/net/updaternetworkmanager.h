@@ -21,7 +21,8 @@ class QUrl;
 /// all the others waiting for as long as it likes, and no abort reaches that
 /// thread in between. HttpGetReply refuses a head beyond
 /// HttpGetReply::maxResponseHeadBytes and reads on the manager's own thread. Requests
-/// through a proxy, and any other method or scheme, go to the toolkit. GUI
+/// through a proxy, and any other method or scheme, go to the toolkit, always
+/// over HTTP/1.1 (both speak only that to the server). GUI
 /// thread only (the thread the manager lives in).
 class UpdaterNetworkManager final : public QNetworkAccessManager {
     Q_OBJECT
