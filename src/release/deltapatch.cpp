@@ -9,7 +9,10 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "base/mappedfile.h"
 
@@ -27,8 +30,12 @@ constexpr quint32 segmentPayload = 4 + 3 * 8;
 constexpr quint32 frameHeaderBytes = 8;
 
 // Compressed input handed to the decoder at a time: between two calls the
-// new output is digested while it is still in the cache, and a cancel is seen.
+// new output is handed to the digest while it is still in the cache, and a
+// cancel is seen.
 constexpr size_t applyInputChunk = 256 * 1024;
+
+// Output digested between two looks at whether the work was abandoned.
+constexpr quint64 digestSlice = 4 * 1024 * 1024;
 
 struct CompressorFree {
     void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
@@ -210,6 +217,80 @@ bool readSegmentHeader(const char* payload, quint32 length, const MappedFile& ba
         && segment.outputLength <= outputLeft;
 }
 
+// The MD5 of output that grows at its end, taken on a thread of its own:
+// hashing costs about as much as decoding, so the two run side by side.
+class TrailingDigest {
+public:
+    explicit TrailingDigest(const char* data)
+        : data(data)
+        , digest(QCryptographicHash::Md5)
+        , worker([this] { work(); })
+    {
+    }
+    ~TrailingDigest() { abandon(); }
+    TrailingDigest(const TrailingDigest&) = delete;
+    TrailingDigest& operator=(const TrailingDigest&) = delete;
+
+    /// The output up to end is written and may be digested.
+    void advance(quint64 end)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            ready = end;
+        }
+        wake.notify_one();
+    }
+
+    /// The digest of everything advanced over, once it is all digested.
+    QByteArray finish()
+    {
+        stop(false);
+        return digest.result().toHex();
+    }
+
+    /// Stops without digesting the rest; the output is not read any more.
+    void abandon() { stop(true); }
+
+private:
+    void stop(bool abandon)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+            abandoned = abandon;
+        }
+        wake.notify_one();
+        if (worker.joinable())
+            worker.join();
+    }
+
+    void work()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return ready > done || stopping; });
+            if (abandoned || (stopping && ready == done))
+                return;
+            const quint64 from = done;
+            const quint64 to = std::min(ready, done + digestSlice);
+            lock.unlock();
+            digest.addData(QByteArrayView(data + from, qsizetype(to - from)));
+            lock.lock();
+            done = to;
+        }
+    }
+
+    const char* const data;
+    QCryptographicHash digest; // touched by the worker alone until it is joined
+    std::mutex mutex;
+    std::condition_variable wake;
+    quint64 ready = 0; // bytes written, guarded by mutex
+    quint64 done = 0; // bytes digested, guarded by mutex
+    bool stopping = false;
+    bool abandoned = false;
+    std::thread worker; // last: starts once everything above is set up
+};
+
 class Applier {
 public:
     Applier(const MappedFile& base, const MappedFile& patch, MappedFile& output, const KeepGoing& keepGoing)
@@ -217,14 +298,25 @@ public:
         , patch(patch)
         , output(output)
         , keepGoing(keepGoing)
-        , digest(QCryptographicHash::Md5)
+        , digest(output.data())
     {
     }
 
-    bool run(QString* error);
-    QByteArray md5Hex() { return digest.result().toHex(); }
+    /// Once it returns, the output is not read any more and may be unmapped.
+    bool run(QString* error)
+    {
+        const bool ok = decodeAll(error);
+        if (ok)
+            md5 = digest.finish();
+        else
+            digest.abandon();
+        return ok;
+    }
+    QByteArray md5Hex() const { return md5; }
 
 private:
+    bool decodeAll(QString* error);
+
     // Decodes the frame at read into the next room bytes of the output; a
     // segment must give exactly room bytes.
     bool decodeFrame(const char* prefix, quint64 prefixSize, quint64 room, bool exact, QString* error);
@@ -233,13 +325,14 @@ private:
     const MappedFile& patch;
     MappedFile& output;
     const KeepGoing& keepGoing;
-    QCryptographicHash digest;
+    TrailingDigest digest;
     std::unique_ptr<ZSTD_DCtx, DecompressorFree> context;
     quint64 read = 0; // bytes of the patch consumed
-    quint64 written = 0; // bytes of the output done and digested
+    quint64 written = 0; // bytes of the output done
+    QByteArray md5;
 };
 
-bool Applier::run(QString* error)
+bool Applier::decodeAll(QString* error)
 {
     context.reset(ZSTD_createDCtx());
     if (!context) {
@@ -312,7 +405,7 @@ bool Applier::decodeFrame(const char* prefix, quint64 prefixSize, quint64 room, 
             return false;
         }
         read += in.pos;
-        digest.addData(QByteArrayView(output.data() + written + before, qsizetype(out.pos - before)));
+        digest.advance(written + out.pos);
         if (keepGoing && !keepGoing(written + out.pos)) {
             *error = QStringLiteral("Stopped");
             return false;
