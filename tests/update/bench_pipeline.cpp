@@ -359,7 +359,7 @@ public:
             return row;
         }
         std::printf("  patch: %.2f MiB, made in %.1f s\n", double(patchSize) / mib, clock.elapsed() / 1000.0);
-        const qint64 stock =
+        const qint64 stockSize =
             againstFull ? stockPatchSize(pair, work.filePath(QStringLiteral("stock.zst"))) : -1;
 
         const auto release = [&](int version) {
@@ -407,7 +407,17 @@ public:
         const qint64 fetched = server.bytesSent(0) - sentBefore;
         printUpdater(update);
         std::printf("  anonymous memory at its peak: %.1f MiB\n", update.peakAnonMiB);
-        row.ok = update.ok && (!againstFull || (whole.ok && stock > 0));
+        const QString site = QStringLiteral("%1/A/").arg(siteUrls.at(0));
+        const Stock stock = againstFull
+            ? stockUpdates(work,
+                {site + QStringLiteral("%1/%2/%3").arg(version).arg(TestRelease::defaultSection(), file),
+                    file, pair.targetMd5},
+                {site + QStringLiteral("%1/patches/1/%2").arg(version + 1).arg(file),
+                    file + QStringLiteral(".zst"), QString::fromLatin1(patchMd5)},
+                pair)
+            : Stock();
+        row.ok =
+            update.ok && (!againstFull || (whole.ok && stockSize > 0 && stock.full.ok && stock.delta.ok));
         row.updater = update.seconds;
         row.other = againstFull ? whole.seconds : -1;
         row.peakMiB = update.peakMiB;
@@ -418,13 +428,17 @@ public:
                 " (goals: 1.1 x, 2 %)")
                              .arg(mibText)
                              .arg(fetched)
-                             .arg(double(fetched) / double(stock), 0, 'f', 2)
-                             .arg(stock)
+                             .arg(double(fetched) / double(stockSize), 0, 'f', 2)
+                             .arg(stockSize)
                              .arg(100.0 * double(fetched) / double(size), 0, 'f', 2);
-            row.goals << QStringLiteral("2  delta update %1 s, full update %2 s: %3 x (goal: 0.5 x)")
+            row.goals << QStringLiteral("2  delta update %1 s, full update %2 s: %3 x (goal: 0.5 x);"
+                                        " the same two updates with the stock tools: %4 s, %5 s: %6 x")
                              .arg(update.seconds, 0, 'f', 2)
                              .arg(whole.seconds, 0, 'f', 2)
-                             .arg(update.seconds / whole.seconds, 0, 'f', 2);
+                             .arg(update.seconds / whole.seconds, 0, 'f', 2)
+                             .arg(stock.delta.seconds, 0, 'f', 2)
+                             .arg(stock.full.seconds, 0, 'f', 2)
+                             .arg(stock.delta.seconds / stock.full.seconds, 0, 'f', 2);
         }
         row.goals << QStringLiteral("3  anonymous memory applying the patch to %1 MiB: %2 MiB (goal: 64 MiB)")
                          .arg(mibText)
@@ -433,6 +447,40 @@ public:
     }
 
 private:
+    struct Stock {
+        BenchShell::Timing full;
+        BenchShell::Timing delta;
+    };
+
+    // The two updates of the delta case done by the stock tools: the
+    // installed file checked (md5sum), then the new file fetched, checked,
+    // copied and flushed, or the patch fetched, checked, applied by zstd and
+    // its result checked, copied and flushed.
+    static Stock stockUpdates(const QTemporaryDir& work, const BenchShell::File& whole,
+        const BenchShell::File& patch, const VersionPair& pair)
+    {
+        const QFileInfo installed(pair.base);
+        const QList<BenchShell::File> check {{QString(), installed.fileName(), pair.baseMd5}};
+        const auto update = [&](const QString& name, const BenchShell::File& fetched,
+                                const std::optional<BenchShell::Patch>& apply) {
+            ::sync();
+            BenchShell::Timing timing = BenchShell::md5sum(check, installed.path(), work.filePath(name));
+            const BenchShell::Timing rest = BenchShell::pipeline(
+                {fetched}, work.filePath(name), work.filePath(name + QStringLiteral("-client")), apply);
+            timing.ok = timing.ok && rest.ok;
+            timing.seconds += rest.seconds;
+            timing.steps += QStringLiteral(", ") + rest.steps;
+            timing.failure += rest.failure;
+            printShell(qPrintable(QStringLiteral("stock tools, ") + name), timing);
+            return timing;
+        };
+        Stock stock;
+        stock.full = update(QStringLiteral("full"), whole, std::nullopt);
+        stock.delta = update(QStringLiteral("delta"), patch,
+            BenchShell::Patch {patch.path, pair.base, {QString(), whole.path, whole.md5}});
+        return stock;
+    }
+
     // The size of the patch that stock zstd makes for the pair, -1 without the tool.
     static qint64 stockPatchSize(const VersionPair& pair, const QString& output)
     {

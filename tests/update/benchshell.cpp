@@ -94,6 +94,23 @@ bool runCurl(Steps& steps, const QString& workDir, const QStringList& extraArgum
     return steps.run(QStringLiteral("curl"), QStringLiteral("curl"), arguments, workDir);
 }
 
+bool applyPatch(Steps& steps, const Patch& patch, const QString& workDir, Timing& timing)
+{
+    const QString download = workDir + QStringLiteral("/download");
+    const QString list = workDir + QStringLiteral("/result.list");
+    if (!TestFiles::write(list, checksumList({patch.result}))) {
+        timing.failure = QStringLiteral("could not write ") + list;
+        return false;
+    }
+    return steps.run(QStringLiteral("zstd -d --patch-from"), QStringLiteral("zstd"),
+               {QStringLiteral("-q"), QStringLiteral("-d"), QStringLiteral("--rm"),
+                   QStringLiteral("--long=31"), QStringLiteral("--patch-from=") + patch.installed, patch.path,
+                   QStringLiteral("-o"), patch.result.path},
+               download)
+        && steps.run(QStringLiteral("md5sum -c"), QStringLiteral("md5sum"),
+            {QStringLiteral("--quiet"), QStringLiteral("-c"), list}, download);
+}
+
 } // namespace
 
 Timing curl(const QList<File>& files, const QString& workDir, const QStringList& extraArguments)
@@ -106,7 +123,8 @@ Timing curl(const QList<File>& files, const QString& workDir, const QStringList&
     return timing;
 }
 
-Timing pipeline(const QList<File>& files, const QString& workDir, const QString& clientDir)
+Timing pipeline(const QList<File>& files, const QString& workDir, const QString& clientDir,
+    const std::optional<Patch>& patch)
 {
     Timing timing;
     const QString download = workDir + QStringLiteral("/download");
@@ -119,6 +137,7 @@ Timing pipeline(const QList<File>& files, const QString& workDir, const QString&
         && steps.run(QStringLiteral("md5sum -c"), QStringLiteral("md5sum"),
             {QStringLiteral("--quiet"), QStringLiteral("-c"), workDir + QStringLiteral("/md5.list")},
             download)
+        && (!patch || applyPatch(steps, *patch, workDir, timing))
         && steps.run(QStringLiteral("cp -r"), QStringLiteral("cp"),
             {QStringLiteral("-r"), download + QStringLiteral("/."), clientDir}, workDir)
         && steps.run(QStringLiteral("sync"), QStringLiteral("sync"), {}, workDir);
