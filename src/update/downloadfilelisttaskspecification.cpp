@@ -59,6 +59,12 @@ TaskSpecification* DownloadFileListTaskSpecification::makeSubTask(int index)
     return file;
 }
 
+void DownloadFileListTaskSpecification::subtasksDone()
+{
+    entries = {};
+    ComposedTaskSpecification::subtasksDone();
+}
+
 bool DownloadFileListTaskSpecification::fitsOnDisk()
 {
     // Finding out after hours of downloading that the last file has no room

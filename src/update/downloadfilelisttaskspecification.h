@@ -43,6 +43,8 @@ public:
 
 protected:
     TaskSpecification* makeSubTask(int index) override;
+    // Lets go of the list before the stage ends: nothing reads it any more.
+    void subtasksDone() override;
 
 private:
     const QList<FileDownloadSpecification>& fileList;

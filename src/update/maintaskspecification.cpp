@@ -46,8 +46,13 @@ void MainTaskSpecification::makeSubtasksAndStart()
     connect(lists, &TaskSpecification::finished, this, [this] { emit listsCompiled(fileSpecs.summary()); });
     addSubTask(lists);
     if (whole) {
-        addSubTask(new DownloadFileListTaskSpecification(
-            fileSpecs.downloadList, networkManager, mirrors, parameters, this, 0.4));
+        auto* downloads = new DownloadFileListTaskSpecification(
+            fileSpecs.downloadList, networkManager, mirrors, parameters, this, 0.4);
+        // Once every file is in the temporary directory the download list is
+        // read no more; a release of 100,000 files would otherwise hold some
+        // 10 MiB of it through the installation.
+        connect(downloads, &TaskSpecification::finished, this, [this] { fileSpecs.downloadList = {}; });
+        addSubTask(downloads);
         addSubTask(new FileReplaceListTaskSpecification(
             fileSpecs.replaceList, fileSpecs.deleteList, parameters, this, 0.4));
         addSubTask(new FileDeleteListTaskSpecification(fileSpecs.deleteList, parameters, this, 0.05));

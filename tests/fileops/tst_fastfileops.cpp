@@ -84,7 +84,8 @@ void TestFastFileOps::dirCreate()
     QCOMPARE(runToEnd(task, state), message.isEmpty() ? QStringList() : QStringList(message.arg(dir.path())));
 
     QStringList created;
-    for (const RollbackData& record : records) {
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const RollbackData record = records.at(i);
         QCOMPARE(record.operation, RollbackData::CreateDir);
         QVERIFY(QFileInfo(record.path).isDir());
         created << QDir(dir.path()).relativeFilePath(record.path);

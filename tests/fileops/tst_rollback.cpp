@@ -14,6 +14,8 @@ private slots:
     void undoesNewestFirst();
     void failedStep_data();
     void failedStep();
+    void keepsPathsAsGiven_data();
+    void keepsPathsAsGiven();
 };
 
 void TestRollback::undoesNewestFirst()
@@ -117,6 +119,52 @@ void TestRollback::failedStep()
     QVERIFY(journal.isEmpty());
     QVERIFY(journal.rollback(listener));
     QCOMPARE(warnings.size(), withListener ? 1 : 0);
+}
+
+void TestRollback::keepsPathsAsGiven_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("previousPath");
+    QTest::addColumn<QString>("path");
+
+    QTest::newRow("below the base") << "/c/client"
+                                    << "/c/client/d/_old_a"
+                                    << "/c/client/d/a";
+    QTest::newRow("one beside the base, same beginning") << "/c/client"
+                                                         << "/c/client2/a"
+                                                         << "/c/client/a";
+    QTest::newRow("no base") << ""
+                             << "/c/client/_old_a"
+                             << "/c/client/a";
+    QTest::newRow("not ASCII") << "/c/Straße"
+                               << "/c/Straße/_old_Ü #1"
+                               << "/c/Straße/Ü #1";
+}
+
+void TestRollback::keepsPathsAsGiven()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, previousPath);
+    QFETCH(QString, path);
+
+    // A record comes back as added, between others, and so it does from a
+    // journal it was handed to that has another base.
+    RollbackDataList journal;
+    journal.setBaseDirectory(base);
+    journal.add(RollbackData(RollbackData::CreateDir, base + "/d"));
+    journal.add(RollbackData(RollbackData::Replace, previousPath, path));
+    journal.add(RollbackData(RollbackData::CreateFile, path + "x"));
+    RollbackDataList phase;
+    phase.setBaseDirectory("/c");
+    phase.appendList(journal);
+    for (const RollbackDataList* list : {&journal, &phase}) {
+        QCOMPARE(list->size(), 3);
+        QCOMPARE(list->at(0).path, base + "/d");
+        QCOMPARE(list->at(1).operation, RollbackData::Replace);
+        QCOMPARE(list->at(1).previousPath, previousPath);
+        QCOMPARE(list->at(1).path, path);
+        QCOMPARE(list->at(2).path, path + "x");
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRollback)
