@@ -60,10 +60,13 @@ void MakeDownloadReplaceListTaskSpecification::runDone(bool res)
     // A result after reset() belongs to an abandoned run; the base drops it,
     // and its lists must not be published either.
     if (res && state() == Running && workLists) {
-        outputLists.downloadList = workLists->downloadList;
-        outputLists.replaceList = workLists->replaceList;
-        outputLists.deleteList = workLists->deleteList;
+        // Moved, not shared: the later stages let go of each list once done
+        // with it, and a copy kept here would hold every record to the end.
+        outputLists.downloadList = std::move(workLists->downloadList);
+        outputLists.replaceList = std::move(workLists->replaceList);
+        outputLists.deleteList = std::move(workLists->deleteList);
     }
+    workLists.reset();
     ASyncTaskSpecification::runDone(res);
 }
 
