@@ -3,6 +3,10 @@
 // on which keys are one.
 #include "inikeyscan.h"
 
+#include <algorithm>
+#include <functional>
+#include <utility>
+
 #include <QByteArrayView>
 #include <QSet>
 #include <QString>
@@ -131,20 +135,69 @@ QString sectionPrefix(QByteArrayView line)
     return unescaped(name) + QLatin1Char('/');
 }
 
+// A section line that the scan and the reader may read differently: one
+// without its "]" at the end.
+bool isPlainSectionLine(QByteArrayView line)
+{
+    const QByteArrayView text = line.trimmed();
+    return text.endsWith(']') && text.indexOf(']') == text.size() - 1;
+}
+
+// Every key line in file order: visit(key, rawValue, plainSection), the key
+// as the reader names it, its value as written, and whether the line of its
+// section is plain.
 template<typename Visit>
 void forEachKey(QByteArrayView data, Visit visit)
 {
     if (data.startsWith("\xef\xbb\xbf"))
         data = data.sliced(3);
     QString prefix;
+    bool plainSection = true;
     qsizetype pos = 0;
     Line line;
     while (nextLine(data, pos, line)) {
-        if (line.text.startsWith('['))
+        if (line.text.startsWith('[')) {
             prefix = sectionPrefix(line.text);
-        else if (line.equals >= 0)
-            visit(prefix + unescaped(line.text.first(line.equals).trimmed()));
+            plainSection = isPlainSectionLine(line.text);
+        } else if (line.equals >= 0) {
+            visit(prefix + unescaped(line.text.first(line.equals).trimmed()),
+                line.text.sliced(line.equals + 1), plainSection);
+        }
     }
+}
+
+bool isValueBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// The reader skips blanks before a value and drops those after it.
+QByteArrayView trimmedValue(QByteArrayView raw)
+{
+    qsizetype from = 0;
+    qsizetype to = raw.size();
+    while (from < to && isValueBlank(raw.at(from)))
+        ++from;
+    while (to > from && isValueBlank(raw.at(to - 1)))
+        --to;
+    return raw.sliced(from, to - from);
+}
+
+// A value the reader takes as it stands: no quotes, escapes or list, and not
+// one of its "@" forms.
+bool isPlainValue(QByteArrayView raw)
+{
+    const QByteArrayView value = trimmedValue(raw);
+    if (value.startsWith('@'))
+        return false;
+    return std::none_of(value.begin(), value.end(), [](char c) { return c == '\\' || c == '"' || c == ','; });
+}
+
+// The reader may tidy a key with an empty component before it looks it up.
+bool isPlainKey(const QString& key)
+{
+    return !key.startsWith(QLatin1Char('/')) && !key.endsWith(QLatin1Char('/'))
+        && !key.contains(QStringLiteral("//"));
 }
 
 } // namespace
@@ -152,7 +205,7 @@ void forEachKey(QByteArrayView data, Visit visit)
 QStringList keys(QByteArrayView data)
 {
     QStringList result;
-    forEachKey(data, [&result](const QString& key) { result.append(key); });
+    forEachKey(data, [&result](const QString& key, QByteArrayView, bool) { result.append(key); });
     return result;
 }
 
@@ -161,7 +214,7 @@ QStringList repeatedKeys(QByteArrayView data)
     QSet<QString> seen;
     QSet<QString> repeated;
     QStringList result;
-    forEachKey(data, [&](const QString& key) {
+    forEachKey(data, [&](const QString& key, QByteArrayView, bool) {
         // Keys outside the sections are not read.
         if (!key.contains(QLatin1Char('/')))
             return;
@@ -173,6 +226,71 @@ QStringList repeatedKeys(QByteArrayView data)
         }
     });
     return result;
+}
+
+std::optional<std::vector<SectionEntry>> plainSectionEntries(QByteArrayView data, QStringList* repeated)
+{
+    // The reader decodes bytes that are not UTF-8 piece by piece, which text
+    // decoded in one go need not match.
+    if (!data.isValidUtf8())
+        return std::nullopt;
+    std::vector<SectionEntry> entries;
+    bool plain = true;
+    // The keys of one section share one text for its name.
+    QString section;
+    forEachKey(data, [&](const QString& key, QByteArrayView rawValue, bool plainSection) {
+        if (!plain)
+            return;
+        if (!plainSection || !isPlainKey(key) || !isPlainValue(rawValue)) {
+            plain = false;
+            return;
+        }
+        // Keys outside the sections are not read.
+        const qsizetype slash = key.indexOf(QLatin1Char('/'));
+        if (slash < 0)
+            return;
+        if (QStringView(key).first(slash) != section)
+            section = key.first(slash);
+        entries.push_back({section, key.sliced(slash + 1), rawValue});
+    });
+    if (!plain)
+        return std::nullopt;
+
+    // Stable, so that equal keys stay in file order and the last is the one
+    // the reader keeps; the raw values point into data in file order too.
+    std::stable_sort(entries.begin(), entries.end(), [](const SectionEntry& a, const SectionEntry& b) {
+        const int bySection = a.section.compare(b.section);
+        return bySection != 0 ? bySection < 0 : a.key < b.key;
+    });
+    std::vector<std::pair<const char*, QString>> again;
+    size_t kept = 0;
+    for (size_t i = 0; i < entries.size();) {
+        size_t end = i + 1;
+        while (end < entries.size() && entries[end].section == entries[i].section
+            && entries[end].key == entries[i].key)
+            ++end;
+        if (end - i > 1 && repeated)
+            again.emplace_back(
+                entries[i + 1].rawValue.data(), entries[i].section + QLatin1Char('/') + entries[i].key);
+        if (kept != end - 1)
+            entries[kept] = std::move(entries[end - 1]);
+        ++kept;
+        i = end;
+    }
+    entries.erase(entries.begin() + qsizetype(kept), entries.end());
+    if (repeated) {
+        std::sort(again.begin(), again.end(),
+            [](const auto& a, const auto& b) { return std::less<const char*>()(a.first, b.first); });
+        repeated->clear();
+        for (auto& [at, key] : again)
+            repeated->append(std::move(key));
+    }
+    return entries;
+}
+
+QString plainValue(QByteArrayView rawValue)
+{
+    return QString::fromUtf8(trimmedValue(rawValue));
 }
 
 } // namespace IniKeyScan

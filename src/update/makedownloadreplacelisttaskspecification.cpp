@@ -15,9 +15,9 @@
 #include <QStringList>
 
 #include "base/inivalue.h"
+#include "base/mappedfile.h"
 #include "base/parallelfor.h"
 #include "crypto/filemd5.h"
-#include "release/inikeyscan.h"
 #include "release/productentry.h"
 #include "release/releasenames.h"
 #include "release/specialfiles.h"
@@ -153,15 +153,32 @@ std::optional<FilePatchSpecification> MakeDownloadReplaceListFunc::choosePatch(
 
 bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
 {
-    // The parsed file and the sets against duplicates take more memory than
-    // the lists made from them (a release of 100,000 files): they are gone
-    // before the raw text is scanned for repeated keys, which takes as much
-    // again, and before the files are judged and the lists filled.
-    const bool ok = readSections(count, deleteKeys);
+    // A release of 100,000 files: the settings reader's parsed copy of the
+    // file takes more memory than the lists made from it. The raw scan reads
+    // the sections from the file as it stands, with a view of each value,
+    // wherever it reads them as the reader would; a file spelt otherwise
+    // (quotes, escapes, commas) goes through the reader after all.
+    MappedFile file;
+    const QByteArrayView data = file.openForReading(productIni)
+        ? QByteArrayView(file.data(), qsizetype(file.size()))
+        : QByteArrayView();
+    QStringList repeated;
+    std::optional<std::vector<IniKeyScan::SectionEntry>> plain =
+        IniKeyScan::plainSectionEntries(data, &repeated);
+    const bool scanned = plain.has_value();
+    const bool ok =
+        scanned ? readPlainSections(*plain, count, deleteKeys) : readSettingsSections(count, deleteKeys);
+    plain.reset();
+    // The sets against duplicates are done with once the sections are read;
+    // they are gone before the raw text is scanned for repeated keys, which
+    // takes as much again, and before the files are judged and the lists
+    // filled.
     copies = {};
     installs = {};
     deletions = {};
-    const bool sound = ok && refuseRepeatedKeys();
+    if (ok && !scanned)
+        repeated = IniKeyScan::repeatedKeys(data);
+    const bool sound = ok && refuseRepeatedKeys(repeated);
     // Freed, they still count to the process: holes between the candidates,
     // kept by the allocator for reuse. The lists made next would come on top
     // of them, so they go back to the system now.
@@ -171,7 +188,31 @@ bool MakeDownloadReplaceListFunc::readProductIni(int& count, int& deleteKeys)
     return sound;
 }
 
-bool MakeDownloadReplaceListFunc::readSections(int& count, int& deleteKeys)
+bool MakeDownloadReplaceListFunc::readPlainSections(
+    const std::vector<IniKeyScan::SectionEntry>& entries, int& count, int& deleteKeys)
+{
+    count = int(entries.size());
+    if (count == 0) {
+        emit message(QStringLiteral("No files in product ini"));
+        return false;
+    }
+    const QString* section = nullptr;
+    for (const IniKeyScan::SectionEntry& entry : entries) {
+        if (!section || entry.section != *section) {
+            if (!enterSection(entry.section))
+                return false;
+            section = &entry.section;
+        }
+        const bool ok = *section == ReleaseNames::deleteSection()
+            ? readDeletion(entry.key, deleteKeys)
+            : readFileEntry(*section, entry.key, IniKeyScan::plainValue(entry.rawValue));
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool MakeDownloadReplaceListFunc::readSettingsSections(int& count, int& deleteKeys)
 {
     QSettings settings(productIni, QSettings::IniFormat);
     count = getFileCount(settings);
@@ -180,31 +221,30 @@ bool MakeDownloadReplaceListFunc::readSections(int& count, int& deleteKeys)
         return false;
     }
     const QStringList groups = settings.childGroups();
-    bool ok = true;
     for (const QString& group : groups) {
-        if (!ReleaseNames::sectionProblem(group, Rules::Updater).isEmpty()) {
-            reportInvalidLine(ReleaseNames::printable(group));
-            ok = false;
-            break;
-        }
+        if (!enterSection(group))
+            return false;
         settings.beginGroup(group);
-        ok = group == ReleaseNames::deleteSection() ? readDeleteSection(settings, deleteKeys)
-                                                    : readFileSection(settings, group);
+        const QStringList keys = settings.allKeys();
+        bool ok = true;
+        for (const QString& key : keys) {
+            ok = group == ReleaseNames::deleteSection()
+                ? readDeletion(key, deleteKeys)
+                : readFileEntry(group, key, IniValue::text(settings, key));
+            if (!ok)
+                break;
+        }
         settings.endGroup();
         if (!ok)
-            break;
+            return false;
     }
-    return ok;
+    return true;
 }
 
-bool MakeDownloadReplaceListFunc::refuseRepeatedKeys()
+bool MakeDownloadReplaceListFunc::refuseRepeatedKeys(const QStringList& repeated)
 {
     // The settings reader keeps the last of two equal keys and says nothing:
     // which of two entries for one file the publisher meant is not known.
-    QFile file(productIni);
-    if (!file.open(QIODevice::ReadOnly))
-        return true;
-    const QStringList repeated = IniKeyScan::repeatedKeys(file.readAll());
     if (repeated.isEmpty())
         return true;
     const QString& key = repeated.first();
@@ -213,84 +253,87 @@ bool MakeDownloadReplaceListFunc::refuseRepeatedKeys()
     return false;
 }
 
-bool MakeDownloadReplaceListFunc::readDeleteSection(QSettings& settings, int& keysRead)
+bool MakeDownloadReplaceListFunc::enterSection(const QString& section)
 {
-    candidatesBeforeDeletes = qsizetype(candidates.size());
-    const QStringList keys = settings.allKeys();
-    for (const QString& key : keys) {
-        ++keysRead;
-        if (ReleaseNames::hasControlCharacter(key)) {
-            reportInvalidLine(ReleaseNames::deleteSection());
-            return false;
-        }
-        const QString problem = ReleaseNames::deletionProblem(key, Rules::Updater);
-        if (!problem.isEmpty()) {
-            reportNameProblem(key, ReleaseNames::deleteSection(), problem);
-            return false;
-        }
-        // Deleting what the same release installs would leave it incomplete.
-        if (installs.contains(key)) {
-            reportDuplicate(key, ReleaseNames::deleteSection());
-            return false;
-        }
-        deletions.insert(key);
-        // The rest of the release is sound; only the updater must survive it.
-        const QString ownFile = ReleaseNames::ownFileProblem(key);
-        if (!ownFile.isEmpty()) {
-            emit message(QStringLiteral("Refusing to delete %1: %2").arg(key, ownFile));
-            continue;
-        }
-        if (QFileInfo::exists(clientDir + QLatin1Char('/') + key))
-            lists->deleteList.append(key);
+    if (!ReleaseNames::sectionProblem(section, Rules::Updater).isEmpty()) {
+        reportInvalidLine(ReleaseNames::printable(section));
+        return false;
     }
+    if (section == ReleaseNames::deleteSection())
+        candidatesBeforeDeletes = qsizetype(candidates.size());
     return true;
 }
 
-bool MakeDownloadReplaceListFunc::readFileSection(QSettings& settings, const QString& section)
+bool MakeDownloadReplaceListFunc::readDeletion(const QString& key, int& deleteKeys)
 {
-    const QStringList keys = settings.allKeys();
-    for (const QString& key : keys) {
-        const std::optional<ProductEntry> entry = ProductEntry::parse(IniValue::text(settings, key));
-        if (!entry || ReleaseNames::hasControlCharacter(key)
-            || ReleaseNames::hasControlCharacter(entry->unpackedName)) {
-            reportInvalidLine(section);
-            return false;
-        }
-        const QStringList names =
-            entry->isPacked() ? QStringList {key, entry->unpackedName} : QStringList {key};
-        for (const QString& name : names) {
-            const QString problem = ReleaseNames::fileNameProblem(name, Rules::Updater);
-            if (!problem.isEmpty()) {
-                reportNameProblem(name, section, problem);
-                return false;
-            }
-        }
-
-        Candidate candidate {section, key, entry->unpackedName, entry->size, entry->unpackedSize,
-            digestDigits(entry->md5), entry->isPacked() ? digestDigits(entry->unpackedMd5) : Digits {}};
-
-        // Two entries for one file would race each other: two downloads into
-        // one copy (blaming the mirrors for the mix) or two installations of
-        // one target.
-        const QString target =
-            ReleaseNames::withPrefix(entry->isPacked() ? entry->unpackedName : key, QString());
-        if (copies.contains(key) || installs.contains(target) || deletions.contains(target)) {
-            reportDuplicate(copies.contains(key) ? key : target, section);
-            return false;
-        }
-        copies.insert(key);
-        installs.insert(target);
-        if (key.endsWith(FilePatchSpecification::patchFileOf(QString()))
-            || key.endsWith(FilePatchSpecification::resultFileOf(QString())))
-            patchWorkNames.insert(key);
-
-        // Whether the file is installed and current, or waits verified in the
-        // temporary directory, and what a cut-off run left beside it, is found
-        // out for all files at once, on every core, once the whole product ini
-        // has proved sound. Its leftovers join the delete list where they
-        // would have been found in reading order.
-        candidates.push_back(std::move(candidate));
+    ++deleteKeys;
+    if (ReleaseNames::hasControlCharacter(key)) {
+        reportInvalidLine(ReleaseNames::deleteSection());
+        return false;
     }
+    const QString problem = ReleaseNames::deletionProblem(key, Rules::Updater);
+    if (!problem.isEmpty()) {
+        reportNameProblem(key, ReleaseNames::deleteSection(), problem);
+        return false;
+    }
+    // Deleting what the same release installs would leave it incomplete.
+    if (installs.contains(key)) {
+        reportDuplicate(key, ReleaseNames::deleteSection());
+        return false;
+    }
+    deletions.insert(key);
+    // The rest of the release is sound; only the updater must survive it.
+    const QString ownFile = ReleaseNames::ownFileProblem(key);
+    if (!ownFile.isEmpty()) {
+        emit message(QStringLiteral("Refusing to delete %1: %2").arg(key, ownFile));
+        return true;
+    }
+    if (QFileInfo::exists(clientDir + QLatin1Char('/') + key))
+        lists->deleteList.append(key);
+    return true;
+}
+
+bool MakeDownloadReplaceListFunc::readFileEntry(
+    const QString& section, const QString& key, const QString& value)
+{
+    const std::optional<ProductEntry> entry = ProductEntry::parse(value);
+    if (!entry || ReleaseNames::hasControlCharacter(key)
+        || ReleaseNames::hasControlCharacter(entry->unpackedName)) {
+        reportInvalidLine(section);
+        return false;
+    }
+    const QStringList names = entry->isPacked() ? QStringList {key, entry->unpackedName} : QStringList {key};
+    for (const QString& name : names) {
+        const QString problem = ReleaseNames::fileNameProblem(name, Rules::Updater);
+        if (!problem.isEmpty()) {
+            reportNameProblem(name, section, problem);
+            return false;
+        }
+    }
+
+    Candidate candidate {section, key, entry->unpackedName, entry->size, entry->unpackedSize,
+        digestDigits(entry->md5), entry->isPacked() ? digestDigits(entry->unpackedMd5) : Digits {}};
+
+    // Two entries for one file would race each other: two downloads into
+    // one copy (blaming the mirrors for the mix) or two installations of
+    // one target.
+    const QString target = ReleaseNames::withPrefix(entry->isPacked() ? entry->unpackedName : key, QString());
+    if (copies.contains(key) || installs.contains(target) || deletions.contains(target)) {
+        reportDuplicate(copies.contains(key) ? key : target, section);
+        return false;
+    }
+    copies.insert(key);
+    installs.insert(target);
+    if (key.endsWith(FilePatchSpecification::patchFileOf(QString()))
+        || key.endsWith(FilePatchSpecification::resultFileOf(QString())))
+        patchWorkNames.insert(key);
+
+    // Whether the file is installed and current, or waits verified in the
+    // temporary directory, and what a cut-off run left beside it, is found
+    // out for all files at once, on every core, once the whole product ini
+    // has proved sound. Its leftovers join the delete list where they would
+    // have been found in reading order.
+    candidates.push_back(std::move(candidate));
     return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include <QSet>
 
+#include "release/inikeyscan.h"
 #include "release/patchindex.h"
 
 #include "tasks/asynctaskspecification.h"
@@ -62,16 +63,23 @@ public:
     int getFileCount(QSettings& settings);
 
 private:
-    // keysRead counts the keys of the section.
-    bool readDeleteSection(QSettings& settings, int& keysRead);
-    bool readFileSection(QSettings& settings, const QString& section);
+    // Checks a section's name as it is entered; the delete section also
+    // marks where the leftovers of the files before it go.
+    bool enterSection(const QString& section);
+    // One key of the delete section; deleteKeys counts them.
+    bool readDeletion(const QString& key, int& deleteKeys);
+    bool readFileEntry(const QString& section, const QString& key, const QString& value);
     // Reads every section into candidates and the delete list; count: the
     // keys of all sections, deleteKeys: those of the delete section.
     bool readProductIni(int& count, int& deleteKeys);
-    // The parsing part of readProductIni, whose parsed file is gone on return.
-    bool readSections(int& count, int& deleteKeys);
-    // False, after a log line, when the product ini lists a key twice.
-    bool refuseRepeatedKeys();
+    // The sections of a product ini that the raw scan read, in its order.
+    bool readPlainSections(const std::vector<IniKeyScan::SectionEntry>& entries, int& count, int& deleteKeys);
+    // The sections as the settings reader reads them, for a product ini
+    // whose spelling the scan leaves to it; the parsed file is gone on return.
+    bool readSettingsSections(int& count, int& deleteKeys);
+    // False, after a log line, when repeated (keys the product ini lists
+    // twice) is not empty.
+    bool refuseRepeatedKeys(const QStringList& repeated);
     // Sorts the files read into the lists: installed and current (none),
     // verified copy waiting (replace only), or both lists. keysDone keys of
     // count were handled before.

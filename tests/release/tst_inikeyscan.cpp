@@ -1,6 +1,6 @@
 // The keys found in the raw text of an INI file are the ones the settings
-// reader makes of it, and the keys listed twice are found however they are
-// spelt.
+// reader makes of it, the keys listed twice are found however they are
+// spelt, and the sections read from the raw text are the reader's own.
 #include "release/inikeyscan.h"
 
 #include <QSettings>
@@ -9,12 +9,43 @@
 
 #include <algorithm>
 
+#include "base/inivalue.h"
+
+namespace {
+
+QString writeIni(const QTemporaryDir& dir, const QByteArray& ini)
+{
+    const QString path = dir.filePath(QStringLiteral("product.ini"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(ini) != ini.size())
+        return {};
+    return path;
+}
+
+// The file as the settings reader writes these keys and values.
+QByteArray writtenBySettings(const QList<std::pair<QString, QString>>& values)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("written.ini"));
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        for (const auto& [key, value] : values)
+            settings.setValue(key, value);
+    }
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
 class TestIniKeyScan : public QObject {
     Q_OBJECT
 
 private slots:
     void findsTheReadersKeys_data();
     void findsTheReadersKeys();
+    void readsTheReadersSections_data();
+    void readsTheReadersSections();
 };
 
 void TestIniKeyScan::findsTheReadersKeys_data()
@@ -58,10 +89,8 @@ void TestIniKeyScan::findsTheReadersKeys()
     QFETCH(QByteArray, ini);
     QFETCH(QStringList, repeated);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("product.ini"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size());
-    file.close();
+    const QString path = writeIni(dir, ini);
+    QVERIFY(!path.isEmpty());
     QSettings settings(path, QSettings::IniFormat);
     QStringList read = settings.allKeys();
     read.sort();
@@ -71,6 +100,70 @@ void TestIniKeyScan::findsTheReadersKeys()
     scanned.erase(std::unique(scanned.begin(), scanned.end()), scanned.end());
     QCOMPARE(scanned, read);
     QCOMPARE(IniKeyScan::repeatedKeys(ini), repeated);
+}
+
+void TestIniKeyScan::readsTheReadersSections_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<bool>("plain");
+
+    QTest::newRow("sections and keys out of order, a key twice")
+        << QByteArray("[b]\nz=1\ny=2\n[a]\nx=3\n[b]\na=4\nz=5\n") << true;
+    QTest::newRow("blanks around values kept inside")
+        << QByteArray("[f]\na= \t one two \t\nb=\nc=x=y\n") << true;
+    QTest::newRow("comments, CR LF, byte order mark, General")
+        << QByteArray("\xef\xbb\xbfx=0\r\n[General]\r\nlib/a=1\r\n[f]\r\n; c=2\r\nd=3 ; e=4\r\n") << true;
+    QTest::newRow("nested sections and keys") << QByteArray("[a]\nb/c=1\n[a/b]\nd=2\n[a-b]\ne=3\n") << true;
+    QTest::newRow("escaped keys and UTF-8 values")
+        << QByteArray("[f]\nmy%20file=caf\xc3\xa9\n%U00FC\\x=1\nStra%DFe=2\n") << true;
+    QTest::newRow("the writer's spelling of names with blanks and letters beyond ASCII") << writtenBySettings(
+        {{QStringLiteral("files/Dämon Spiel/d a.pak"), QStringLiteral("0a::3::b c/ä ö.pak")},
+            {QStringLiteral("files/x"), QStringLiteral("1::2")}}) << true;
+    QTest::newRow("a quoted value") << QByteArray("[f]\na=\"x ; y\"\nb=1\n") << false;
+    QTest::newRow("a value with a comma") << QByteArray("[f]\na=x, y\n") << false;
+    QTest::newRow("the writer's quotes around a comma")
+        << writtenBySettings({{QStringLiteral("files/a"), QStringLiteral("0a::3::a,b.txt")}}) << false;
+    QTest::newRow("an escape in a value") << QByteArray("[f]\na=x\\ty\n") << false;
+    QTest::newRow("a value the reader reads as bytes") << QByteArray("[f]\na=@ByteArray(x)\n") << false;
+    QTest::newRow("an empty key component") << QByteArray("[f]\na//b=1\n") << false;
+    QTest::newRow("a section line with text after it") << QByteArray("[f]x\na=1\n") << false;
+    QTest::newRow("bytes that are not UTF-8") << QByteArray("[f]\na=\xc3 \n") << false;
+}
+
+// Where the scan reads the sections itself, it reads what the reader reads,
+// key for key, value for value, in the reader's order; elsewhere it leaves
+// the file to the reader.
+void TestIniKeyScan::readsTheReadersSections()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, plain);
+    QTemporaryDir dir;
+    const QString path = writeIni(dir, ini);
+    QVERIFY(!path.isEmpty());
+
+    QStringList repeated;
+    const std::optional<std::vector<IniKeyScan::SectionEntry>> entries =
+        IniKeyScan::plainSectionEntries(ini, &repeated);
+    QCOMPARE(entries.has_value(), plain);
+    if (!plain)
+        return;
+    QStringList scanned;
+    for (const IniKeyScan::SectionEntry& entry : *entries)
+        scanned.append(entry.section + QLatin1Char('/') + entry.key + QLatin1Char('=')
+            + IniKeyScan::plainValue(entry.rawValue));
+
+    QSettings settings(path, QSettings::IniFormat);
+    QStringList read;
+    const QStringList groups = settings.childGroups();
+    for (const QString& group : groups) {
+        settings.beginGroup(group);
+        const QStringList keys = settings.allKeys();
+        for (const QString& key : keys)
+            read.append(group + QLatin1Char('/') + key + QLatin1Char('=') + IniValue::text(settings, key));
+        settings.endGroup();
+    }
+    QCOMPARE(scanned, read);
+    QCOMPARE(repeated, IniKeyScan::repeatedKeys(ini));
 }
 
 QTEST_GUILESS_MAIN(TestIniKeyScan)

@@ -120,6 +120,14 @@ private slots:
             << "[files]\n" + packedLine("readme.txt.gz", "readme.txt", readme)
             << Files {{"client:readme.txt.gz", TestFiles::gzip(readme)}} << QStringList {"readme.txt.gz"}
             << QStringList {"readme.txt.gz"} << QStringList();
+        // The writer quotes a value with a comma; the settings reader reads it.
+        QTest::newRow("packed entry whose name the writer quotes: read whole, the installed file current")
+            << "[files]\n"
+                + packedLine("readme.gz", "read,me.txt", readme)
+                      .replace(QStringLiteral("="), QStringLiteral("=\""))
+                      .replace(QStringLiteral("\n"), QStringLiteral("\"\n"))
+            << Files {{"temp:readme.gz", TestFiles::gzip(readme)}} << QStringList()
+            << QStringList {"readme.gz"} << QStringList();
         QTest::newRow("obsolete files: present listed, absent passed over")
             << "[delete]\nold/gone.so=1\nold/here.so=1\n" + ("[files]\n" + plainLine("a", newContent))
             << Files {{"client:old/here.so", oldContent}, {"client:a", newContent}} << QStringList()
