@@ -2,7 +2,8 @@
 // download, replace and delete lists against a small installed client.
 // Whatever the ini holds, a refused ini leaves no list behind, and an
 // accepted one names only plain paths inside the client and temporary
-// directories, each once, with sound digests and sizes.
+// directories, each once, with sound digests and sizes. Where the raw scan
+// reads the sections itself, it reads what the settings reader reads.
 #include "fuzzsupport.h"
 
 #include <limits>
@@ -10,6 +11,10 @@
 
 #include <QDir>
 #include <QSet>
+#include <QSettings>
+
+#include "base/inivalue.h"
+#include "release/inikeyscan.h"
 
 #include "fileops/pathguard.h"
 #include "release/releasefields.h"
@@ -90,6 +95,32 @@ void checkAccepted(const FileSpecifications& lists)
     }
 }
 
+// The sections as "section/key=value" lines, in the order read.
+void expectTheReadersSections(const QString& path, const QByteArray& ini)
+{
+    const std::optional<std::vector<IniKeyScan::SectionEntry>> entries =
+        IniKeyScan::plainSectionEntries(ini, nullptr);
+    if (!entries)
+        return;
+    QStringList scanned;
+    for (const IniKeyScan::SectionEntry& entry : *entries)
+        scanned.append(entry.section + QLatin1Char('/') + entry.key + QLatin1Char('=')
+            + IniKeyScan::plainValue(entry.rawValue));
+    QSettings settings(path, QSettings::IniFormat);
+    QStringList read;
+    const QStringList groups = settings.childGroups();
+    for (const QString& group : groups) {
+        settings.beginGroup(group);
+        const QStringList keys = settings.allKeys();
+        for (const QString& key : keys)
+            read.append(group + QLatin1Char('/') + key + QLatin1Char('=') + IniValue::text(settings, key));
+        settings.endGroup();
+    }
+    expect(scanned == read, "the raw scan reads the sections otherwise than the settings reader",
+        scanned.join(QLatin1Char('\n')) + QStringLiteral("\n-- the reader:\n")
+            + read.join(QLatin1Char('\n')));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -111,7 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     parameters.clientType = freshName(QStringLiteral("client"));
     const QString path =
         parameters.tempDir + QLatin1Char('/') + parameters.clientType + QStringLiteral(".ini");
-    writeFile(path, bytes(data, size));
+    const QByteArray ini = bytes(data, size);
+    writeFile(path, ini);
+    expectTheReadersSections(path, ini);
 
     auto lists = std::make_shared<FileSpecifications>();
     MakeDownloadReplaceListFunc compile(parameters, lists);
