@@ -9,7 +9,6 @@
 #include <malloc.h>
 #endif
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
