@@ -11,12 +11,10 @@
 
 #include <QDir>
 #include <QSet>
-#include <QSettings>
-
-#include "base/inivalue.h"
-#include "release/inikeyscan.h"
 
 #include "fileops/pathguard.h"
+#include "inisections.h"
+#include "release/inikeyscan.h"
 #include "release/releasefields.h"
 #include "release/releasenames.h"
 #include "update/filespecifications.h"
@@ -95,27 +93,14 @@ void checkAccepted(const FileSpecifications& lists)
     }
 }
 
-// The sections as "section/key=value" lines, in the order read.
 void expectTheReadersSections(const QString& path, const QByteArray& ini)
 {
     const std::optional<std::vector<IniKeyScan::SectionEntry>> entries =
         IniKeyScan::plainSectionEntries(ini, nullptr);
     if (!entries)
         return;
-    QStringList scanned;
-    for (const IniKeyScan::SectionEntry& entry : *entries)
-        scanned.append(entry.section + QLatin1Char('/') + entry.key + QLatin1Char('=')
-            + IniKeyScan::plainValue(entry.rawValue));
-    QSettings settings(path, QSettings::IniFormat);
-    QStringList read;
-    const QStringList groups = settings.childGroups();
-    for (const QString& group : groups) {
-        settings.beginGroup(group);
-        const QStringList keys = settings.allKeys();
-        for (const QString& key : keys)
-            read.append(group + QLatin1Char('/') + key + QLatin1Char('=') + IniValue::text(settings, key));
-        settings.endGroup();
-    }
+    const QStringList scanned = IniSections::asScanned(*entries);
+    const QStringList read = IniSections::asRead(path);
     expect(scanned == read, "the raw scan reads the sections otherwise than the settings reader",
         scanned.join(QLatin1Char('\n')) + QStringLiteral("\n-- the reader:\n")
             + read.join(QLatin1Char('\n')));

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "base/inivalue.h"
+#include "inisections.h"
 
 namespace {
 
@@ -147,22 +147,7 @@ void TestIniKeyScan::readsTheReadersSections()
     QCOMPARE(entries.has_value(), plain);
     if (!plain)
         return;
-    QStringList scanned;
-    for (const IniKeyScan::SectionEntry& entry : *entries)
-        scanned.append(entry.section + QLatin1Char('/') + entry.key + QLatin1Char('=')
-            + IniKeyScan::plainValue(entry.rawValue));
-
-    QSettings settings(path, QSettings::IniFormat);
-    QStringList read;
-    const QStringList groups = settings.childGroups();
-    for (const QString& group : groups) {
-        settings.beginGroup(group);
-        const QStringList keys = settings.allKeys();
-        for (const QString& key : keys)
-            read.append(group + QLatin1Char('/') + key + QLatin1Char('=') + IniValue::text(settings, key));
-        settings.endGroup();
-    }
-    QCOMPARE(scanned, read);
+    QCOMPARE(IniSections::asScanned(*entries), IniSections::asRead(path));
     QCOMPARE(repeated, IniKeyScan::repeatedKeys(ini));
 }
 
